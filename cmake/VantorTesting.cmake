@@ -1,0 +1,26 @@
+# vantor_add_gtest(NAME sources... [LIBS libs...] [LABELS labels...])
+# One ctest per test executable; GoogleTest for the core.
+include(GoogleTest)
+function(vantor_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE vantor_common vantor_core vantor_test_support GTest::gtest GTest::gtest_main ${ARG_LIBS})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()
+
+# vantor_add_qtest(NAME sources... [LIBS libs...]): a Qt Test executable run offscreen.
+function(vantor_add_qtest name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE vantor_common vantor_widgets vantor_core vantor_test_support Qt6::Test ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS gui
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+endfunction()

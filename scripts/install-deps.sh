@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs everything Vantor needs to build, run and test on Debian 12, from Debian's packages.
+# Run as root. Safe to run again.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps.sh: run as root (sudo $0)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+APT=(apt-get -o DPkg::Lock::Timeout=600 -y --no-install-recommends)
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config git
+  # core libraries and tests
+  nlohmann-json3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # windows
+  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+  adwaita-icon-theme hicolor-icon-theme xdg-utils
+  # the platform: Samba and its tools, and its client side for remote servers
+  samba samba-common-bin smbclient python3-samba
+  # looking at the windows as a person would, and the tests' helpers
+  xvfb trayer x11-utils imagemagick procps passwd
+)
+
+apt-get -o DPkg::Lock::Timeout=600 update -qq
+"${APT[@]}" install "${packages[@]}"
+
+# Debian starts the distribution's own smbd and nmbd when it can; Vantor's tests run private
+# servers of their own and do not need them.
+echo "install-deps.sh: done"

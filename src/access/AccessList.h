@@ -1,0 +1,56 @@
+#pragma once
+// The black and white lists of (user, computer) pairs and the decision whether a session must be
+// closed. List files hold one "user computer" line per entry; names are matched in upper case and
+// "<Any>" (in any case) matches every name.
+
+#include <filesystem>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+struct AccessEntry {
+    std::string user;      // upper case in memory
+    std::string computer;  // upper case in memory
+    bool operator==(const AccessEntry&) const = default;
+};
+
+using AccessList = std::vector<AccessEntry>;
+
+inline constexpr const char* blackListFileName = "blist.dat";
+inline constexpr const char* whiteListFileName = "wlist.dat";
+inline constexpr const char* anyName = "<Any>";
+
+// Upper-cases a..z; every other byte stays as it is.
+std::string upperAscii(std::string text);
+
+// One line of a list file: its first two blank-separated tokens. A line with fewer than two tokens
+// (left by an empty name) is not an entry. Tokens are cut at 255 bytes.
+std::optional<AccessEntry> parseAccessLine(std::string_view line);
+
+// Reads a whole list (entries upper-cased, in file order). Lines are read 1,023 bytes at a time,
+// as the list files have always been read, so an over-long line continues as further lines.
+AccessList readAccessList(std::istream& in);
+
+// A missing or unreadable file is an empty list.
+AccessList loadAccessListFile(const std::filesystem::path& file);
+
+// Appends "user computer\n"; false when the file cannot be opened for appending.
+bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
+                          const std::string& computer);
+
+// Rewrites the file with the given pairs, in order (as written, case kept).
+bool writeAccessListFile(const std::filesystem::path& file,
+                         const std::vector<std::pair<std::string, std::string>>& pairs);
+
+bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser,
+                        const std::string& upperComputer);
+
+// True when the session of (user, computer) must be closed: on the black list while the black list
+// is in force, or not on the white list (an empty white list condemns every session) otherwise.
+bool mustCloseSession(const AccessList& blackList, const AccessList& whiteList, bool useBlackList,
+                      const std::string& user, const std::string& computer);
+
+}  // namespace vantor

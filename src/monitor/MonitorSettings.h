@@ -1,0 +1,31 @@
+#pragma once
+// The monitor's options. They hold for the run of the program and are never saved: every start
+// begins with these defaults. Flags are 32-bit integers holding 0 or 1.
+
+#include "monitor/SharedText.h"
+
+#include <cstdint>
+
+namespace vantor {
+
+struct MonitorSettings {
+    SharedText serverName;             // monitored server; empty = this computer
+    int32_t hideLocalUsers = 0;        // hide sessions whose computer is exactly "127.0.0.1"
+    int32_t hideSystemRequests = 0;    // hide sessions with an empty user name
+    int32_t popupOnNewUser = 0;
+    int32_t beepOnNewUser = 0;
+    int32_t noHistory = 0;             // while 1, nothing is added to the history logs
+    int32_t mailOnNewUser = 0;         // a new user sends a notification mail
+    int32_t dailyReport = 0;
+    int32_t reportAutoUpdate = 0;
+    int32_t reportLimit = 0;           // accepting Options with this set trims the logs
+    int32_t logOpenedFiles = 1;        // while 0, no file lines are logged
+    int32_t useBlackList = 1;          // 1: black list in force; 0: white list in force
+    int32_t reportLimitIndex = 0;      // index into the report-limit choices; 3 and 7 are separators
+    std::string mailAddress = "admin@example.com";
+    std::string smtpServer = "mail.example.com";
+    std::string dailyReportTime = "23:59";
+    SharedText reportPath = "report.html";
+};
+
+}  // namespace vantor

@@ -1,0 +1,351 @@
+#include "monitor/SessionMonitor.h"
+
+#include <algorithm>
+
+namespace vantor {
+
+namespace {
+
+// Counts the nesting of work that may open a modal box; a tick that comes while a box of the poll
+// or of the open-files refresh is open must be dropped, not run inside it.
+class DepthGuard {
+public:
+    explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
+    ~DepthGuard() { --m_depth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+
+private:
+    int& m_depth;
+};
+
+bool validUtf8(const std::string& s)
+{
+    std::size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > s.size())
+            return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += len;
+    }
+    return true;
+}
+
+}  // namespace
+
+SessionMonitor::SessionMonitor(Context context) : m_ctx(std::move(context))
+{
+    publishSnapshot();
+}
+
+const FileInspector& SessionMonitor::inspector() const
+{
+    return m_ctx.files ? *m_ctx.files : m_localInspector;
+}
+
+std::optional<ServerName> SessionMonitor::serverArgument(const std::string& serverName)
+{
+    if (serverName.empty())
+        return ServerName{};
+    // The UNC form ("\\" + name) and its terminator must fit 256 bytes, and the name must be text.
+    if (serverName.size() + 3 > 256 || !validUtf8(serverName))
+        return std::nullopt;
+    return ServerName{serverName};
+}
+
+// --- the poll ------------------------------------------------------------------------------------
+
+void SessionMonitor::pollSessions()
+{
+    if (pollInProgress())
+        return;
+    applySessions(fetchSessions(settings.serverName.get()));
+}
+
+SessionsFetch SessionMonitor::fetchSessions(const std::string& serverName) const
+{
+    SessionsFetch fetch;
+    auto server = serverArgument(serverName);
+    if (!server) {
+        fetch.serverConvertible = false;
+        return fetch;
+    }
+    fetch.server = *server;
+    fetch.status = m_ctx.net.enumSessions(fetch.server, fetch.sessions);
+    return fetch;
+}
+
+void SessionMonitor::applySessions(const SessionsFetch& fetch)
+{
+    if (pollInProgress())
+        return;
+    DepthGuard guard(m_pollDepth);
+
+    m_current.clear();
+    m_openFilesTotal = 0;
+
+    if (!fetch.serverConvertible) {
+        publishSnapshot();
+        return;
+    }
+
+    if (!fetch.status.ok()) {
+        publishSnapshot();
+        showSystemError(fetch.status);
+        settings.serverName = std::string();
+        if (m_view)
+            m_view->captionChanged();
+        return;
+    }
+
+    if (fetch.sessions.empty()) {
+        m_rows.clear();
+        m_selectedRow.reset();
+        m_fileRows.clear();
+        m_selectedFileRow.reset();
+        publishSnapshot();
+        if (m_view) {
+            m_view->sessionsTableChanged();
+            m_view->openFilesTableChanged();
+        }
+        for (auto* o : m_observers)
+            o->sessionsPolled(m_ctx.clock.now(), fetch.server, m_current);
+        return;
+    }
+
+    for (const auto& s : fetch.sessions) {
+        std::string user = cutUtf8(s.user);
+        std::string computer = cutUtf8(s.computer);
+        if (mustCloseSession(user, computer)) {
+            closeSessionByName(user, computer);
+            continue;
+        }
+        m_openFilesTotal += s.openFiles;
+        m_current.push_back({std::move(user), std::move(computer), s.openFiles});
+    }
+
+    raiseNewUserEvents(m_current);
+    rebuildSessionsTable();
+
+    for (auto* o : m_observers)
+        o->sessionsPolled(m_ctx.clock.now(), fetch.server, m_current);
+
+    // The selection follows the index, not the session.
+    if (m_selectedRow)
+        refreshOpenFiles();
+}
+
+void SessionMonitor::rebuildSessionsTable()
+{
+    const std::optional<int> selected = m_selectedRow;
+    m_rows.clear();
+    m_rows.reserve(m_current.size());
+    for (const auto& e : m_current) {
+        if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
+            continue;
+        if (settings.hideSystemRequests == 1 && e.user.empty())
+            continue;
+        m_rows.push_back(e);
+    }
+    // Each row was inserted at the top: the table lists the sessions in reverse order.
+    std::reverse(m_rows.begin(), m_rows.end());
+    if (selected && *selected >= 0 && *selected < static_cast<int>(m_rows.size()))
+        m_selectedRow = selected;
+    else
+        m_selectedRow.reset();
+    publishSnapshot();
+    if (m_view)
+        m_view->sessionsTableChanged();
+}
+
+void SessionMonitor::publishSnapshot()
+{
+    auto snap = std::make_shared<SessionsSnapshot>();
+    snap->rows = m_rows;
+    snap->currentSessionsCount = static_cast<uint32_t>(m_current.size());
+    snap->openFilesTotal = m_openFilesTotal;
+    std::lock_guard lock(m_snapshotMutex);
+    m_snapshot = std::move(snap);
+}
+
+SessionsSnapshotPtr SessionMonitor::snapshot() const
+{
+    std::lock_guard lock(m_snapshotMutex);
+    return m_snapshot;
+}
+
+// --- the sessions table --------------------------------------------------------------------------
+
+void SessionMonitor::selectSessionRow(std::optional<int> row)
+{
+    if (row && (*row < 0 || *row >= static_cast<int>(m_rows.size())))
+        row.reset();
+    m_selectedRow = row;
+}
+
+void SessionMonitor::clickSessionRow(std::optional<int> row)
+{
+    selectSessionRow(row);
+    refreshOpenFiles();
+}
+
+bool SessionMonitor::sessionShown(const std::string& user, const std::string& computer) const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(), [&](const SessionEntry& r) {
+        return r.user == user && r.computer == computer;
+    });
+}
+
+std::string SessionMonitor::captionText() const
+{
+    const std::string server = settings.serverName.get();
+    if (server.empty())
+        return captionPlain;
+    return std::string("Current sessions: (server:") + server + ")";
+}
+
+void SessionMonitor::setRemoteServer(const std::string& text)
+{
+    if (!serverArgument(text)) {
+        m_ctx.boxes.show({"Error",
+                          "\"" + cutUtf8(text, 64) + (text.size() > 64 ? "..." : "")
+                              + "\" cannot be a server name: a server name is text of at most 253 bytes.",
+                          BoxIcon::Error, BoxButtons::Ok, nullptr});
+        return;
+    }
+    settings.serverName = text;
+    if (m_view)
+        m_view->captionChanged();
+    pollSessions();
+}
+
+// --- the open-files table ------------------------------------------------------------------------
+
+void SessionMonitor::refreshOpenFiles()
+{
+    std::optional<std::string> user;
+    if (m_selectedRow)
+        user = m_rows[static_cast<std::size_t>(*m_selectedRow)].user;
+    applyOpenFiles(fetchOpenFiles(settings.serverName.get(), user));
+}
+
+FilesFetch SessionMonitor::fetchOpenFiles(const std::string& serverName,
+                                          const std::optional<std::string>& user) const
+{
+    FilesFetch fetch;
+    if (!user)
+        return fetch;
+    auto server = serverArgument(serverName);
+    if (!server)
+        return fetch;
+    fetch.attempted = true;
+    fetch.server = *server;
+    fetch.status = m_ctx.net.enumFiles(fetch.server, *user, fetch.files);
+    return fetch;
+}
+
+void SessionMonitor::applyOpenFiles(const FilesFetch& fetch)
+{
+    if (!fetch.attempted)
+        return;
+    DepthGuard guard(m_pollDepth);
+    if (!fetch.status.ok()) {
+        showSystemError(fetch.status);
+        return;
+    }
+    m_fileRows.clear();
+    m_selectedFileRow.reset();
+    m_fileRows.reserve(fetch.files.size());
+    int i = 0;
+    for (const auto& f : fetch.files) {
+        OpenFileRow row;
+        row.path = cutUtf8(f.path);
+        row.id = f.id;
+        // Paths that do not exist here (a remote server's) count as folders.
+        row.icon = inspector().isDirectoryOrUnreadable(row.path) ? FileIconKind::Folder
+                                                                 : FileIconKind::FileType;
+        row.imageIndex = i++;
+        m_fileRows.push_back(std::move(row));
+    }
+    std::reverse(m_fileRows.begin(), m_fileRows.end());
+    if (m_view)
+        m_view->openFilesTableChanged();
+}
+
+void SessionMonitor::selectFileRow(std::optional<int> row)
+{
+    if (row && (*row < 0 || *row >= static_cast<int>(m_fileRows.size())))
+        row.reset();
+    m_selectedFileRow = row;
+}
+
+void SessionMonitor::clearOpenFiles()
+{
+    m_fileRows.clear();
+    m_selectedFileRow.reset();
+    if (m_view)
+        m_view->openFilesTableChanged();
+}
+
+std::vector<std::string> SessionMonitor::listOpenFiles(const std::string& user) const
+{
+    std::vector<NetFileInfo> files;
+    if (!m_ctx.net.enumFiles(ServerName{}, user, files).ok())
+        return {};
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const auto& f : files)
+        paths.push_back(cutUtf8(f.path));
+    return paths;
+}
+
+// --- the new-user event --------------------------------------------------------------------------
+
+std::string SessionMonitor::newUserSubject(const std::string& user)
+{
+    return "Vantor: new user - " + user;
+}
+
+std::string SessionMonitor::newUserBody(const std::string& user, const std::string& computer,
+                                        const std::vector<std::string>& files)
+{
+    std::string body = "New user has logon to your PC!\r\n\r\n Username: " + user + "\r\n Computer: "
+                       + computer + "\r\n\r\n Opened files:\r\n";
+    if (files.empty())
+        body += "<No opened files>";
+    for (const auto& f : files)
+        body += f + "\r\n";
+    return body;
+}
+
+void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
+{
+    for (const auto& e : kept) {
+        if (sessionShown(e.user, e.computer))
+            continue;
+        if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
+            continue;
+        if (settings.hideSystemRequests == 1 && e.user.empty())
+            continue;
+        if (!mainVisible && m_view)
+            m_view->startFlash();
+        std::vector<std::string> files = listOpenFiles(e.user);
+        if (settings.mailOnNewUser == 1 && m_mail)
+            m_mail->sendMail(settings.smtpServer, settings.mailAddress, settings.mailAddress,
+                             newUserSubject(e.user), newUserBody(e.user, e.computer, files));
+    }
+}
+
+void SessionMonitor::postToGui(std::function<void()> fn)
+{
+    if (m_postToGui)
+        m_postToGui(std::move(fn));
+    else
+        fn();
+}
+
+}  // namespace vantor

@@ -1,0 +1,205 @@
+#pragma once
+// The monitor's core: the three-second poll of the sessions, the sessions table and the open-files
+// table as data, the new-user event, the access decision and the actions on sessions. The main
+// window shows this state and forwards clicks to it; the console agent reads its published snapshot.
+//
+// Everything here runs on the GUI thread unless a member says it is thread-safe.
+
+#include "access/AccessList.h"
+#include "monitor/FileInspector.h"
+#include "monitor/MonitorSettings.h"
+#include "monitor/SessionTypes.h"
+#include "platform/Clock.h"
+#include "platform/MessageBoxes.h"
+#include "platform/NetManagement.h"
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace vantor {
+
+// Sends one mail and reports nothing (the new-user notification).
+class MailSender {
+public:
+    virtual ~MailSender() = default;
+    virtual void sendMail(const std::string& server, const std::string& to, const std::string& from,
+                          const std::string& subject, const std::string& body) = 0;
+};
+
+// Told after every poll whose enumeration succeeded (the history recorder listens here).
+class PollObserver {
+public:
+    virtual ~PollObserver() = default;
+    virtual void sessionsPolled(int64_t now, const ServerName& server,
+                                const std::vector<SessionEntry>& kept) = 0;
+};
+
+// What the window layer wants to hear about. Every call comes on the GUI thread.
+class MonitorView {
+public:
+    virtual ~MonitorView() = default;
+    virtual void sessionsTableChanged() {}
+    virtual void openFilesTableChanged() {}
+    virtual void captionChanged() {}
+    // The new-user event wants the tray icon flashing (only asked while mainVisible is 0).
+    virtual void startFlash() {}
+};
+
+// The result of a session enumeration, made on any thread and applied on the GUI thread.
+struct SessionsFetch {
+    bool serverConvertible = true;  // false: the poll ends without touching anything
+    ServerName server;
+    NetStatus status;
+    std::vector<NetSessionInfo> sessions;
+};
+
+struct FilesFetch {
+    bool attempted = false;  // false: nothing selected, or the server could not be converted
+    ServerName server;
+    NetStatus status;
+    std::vector<NetFileInfo> files;
+};
+
+// Where a "Connect to user" or "Open folder" command wants the desktop to go.
+struct OpenTarget {
+    enum class Kind { Computer, Folder } kind;
+    std::string location;  // the computer name, or the folder path
+};
+
+enum class ListKind { Black, White };
+enum class ListTarget { User, Computer, Both };
+
+inline constexpr const char* captionPlain = "Current sessions:";
+inline constexpr const char* noActiveUsersText = "<No active users>";
+
+class SessionMonitor {
+public:
+    struct Context {
+        NetManagement& net;
+        MessageBoxes& boxes;
+        const Clock& clock;
+        std::filesystem::path dataDir;
+        const FileInspector* files = nullptr;  // null: the real file system
+    };
+
+    explicit SessionMonitor(Context context);
+
+    MonitorSettings settings;
+    // 1 while the window is meant to be on screen; the tray icon flashes only while it is 0.
+    bool mainVisible = true;
+
+    // --- the poll --------------------------------------------------------------------------
+    void pollSessions();
+    // Thread-safe: the enumeration only.
+    SessionsFetch fetchSessions(const std::string& serverName) const;
+    // GUI thread: everything after the enumeration, in order.
+    void applySessions(const SessionsFetch& fetch);
+    bool pollInProgress() const { return m_pollDepth > 0; }
+
+    const std::vector<SessionEntry>& currentSessions() const { return m_current; }
+    uint32_t openFilesTotal() const { return m_openFilesTotal; }
+
+    // --- the sessions table ---------------------------------------------------------------
+    const std::vector<SessionEntry>& sessionRows() const { return m_rows; }
+    std::optional<int> selectedSessionRow() const { return m_selectedRow; }
+    // Selects a row (or none) without refreshing the open files: the keyboard's way.
+    void selectSessionRow(std::optional<int> row);
+    // A left click: select and refresh the open files.
+    void clickSessionRow(std::optional<int> row);
+    bool sessionShown(const std::string& user, const std::string& computer) const;
+    std::string captionText() const;
+    // Thread-safe.
+    SessionsSnapshotPtr snapshot() const;
+
+    // --- the remote-server command ----------------------------------------------------------
+    // The text of the "Input" dialog accepted with OK: becomes serverName, the caption follows,
+    // and a poll runs at once. A name that cannot be a server name is refused with a box.
+    void setRemoteServer(const std::string& text);
+    static inline const char* remoteServerDefault = "127.0.0.1";
+
+    // --- the open-files table ----------------------------------------------------------------
+    void refreshOpenFiles();
+    FilesFetch fetchOpenFiles(const std::string& serverName, const std::optional<std::string>& user) const;
+    void applyOpenFiles(const FilesFetch& fetch);
+    const std::vector<OpenFileRow>& openFileRows() const { return m_fileRows; }
+    std::optional<int> selectedFileRow() const { return m_selectedFileRow; }
+    void selectFileRow(std::optional<int> row);
+    void clearOpenFiles();
+    // The user's open resources on this computer, whatever server is monitored. Never fails.
+    std::vector<std::string> listOpenFiles(const std::string& user) const;
+
+    // --- the new-user event ------------------------------------------------------------------
+    void raiseNewUserEvents(const std::vector<SessionEntry>& kept);
+    static std::string newUserSubject(const std::string& user);
+    static std::string newUserBody(const std::string& user, const std::string& computer,
+                                   const std::vector<std::string>& files);
+
+    // --- access lists -----------------------------------------------------------------------
+    void loadAccessLists();
+    bool mustCloseSession(const std::string& user, const std::string& computer) const;
+    const AccessList& blackList() const { return m_blackList; }
+    const AccessList& whiteList() const { return m_whiteList; }
+    void addToBlackList(const std::string& user, const std::string& computer);
+    void addToWhiteList(const std::string& user, const std::string& computer);
+    // The six "Add to the ... list" commands on the selected row.
+    void addSelectedToList(ListKind list, ListTarget target);
+    std::filesystem::path listFilePath(ListKind list) const;
+
+    // --- session actions --------------------------------------------------------------------
+    // Thread-safe; shows nothing.
+    NetStatus closeSessionByName(const std::string& user, const std::string& computer);
+    // Thread-safe: works on the published rows; empties the open files on the GUI thread.
+    void closeAllSessions();
+    void closeSelectedSession();
+    std::optional<OpenTarget> connectToUserTarget();
+    std::optional<OpenTarget> openFolderTarget();
+    void closeSelectedResource();
+    void showSystemError(const NetStatus& status, void* owner = nullptr);
+
+    // --- wiring -----------------------------------------------------------------------------
+    void setView(MonitorView* view) { m_view = view; }
+    void setMailSender(MailSender* mail) { m_mail = mail; }
+    void addPollObserver(PollObserver* observer) { m_observers.push_back(observer); }
+    // How work of another thread reaches the GUI thread (default: run at once).
+    void setGuiPoster(std::function<void(std::function<void()>)> poster) { m_postToGui = std::move(poster); }
+
+    NetManagement& net() { return m_ctx.net; }
+    MessageBoxes& boxes() { return m_ctx.boxes; }
+    const Clock& clock() const { return m_ctx.clock; }
+    const std::filesystem::path& dataDir() const { return m_ctx.dataDir; }
+
+    // The server argument for a serverName: empty = this computer; nullopt = cannot be converted.
+    static std::optional<ServerName> serverArgument(const std::string& serverName);
+
+private:
+    void publishSnapshot();
+    void rebuildSessionsTable();
+    void postToGui(std::function<void()> fn);
+    const FileInspector& inspector() const;
+
+    Context m_ctx;
+    LocalFileInspector m_localInspector;
+    MonitorView* m_view = nullptr;
+    MailSender* m_mail = nullptr;
+    std::vector<PollObserver*> m_observers;
+    std::function<void(std::function<void()>)> m_postToGui;
+
+    std::vector<SessionEntry> m_current;
+    uint32_t m_openFilesTotal = 0;
+    std::vector<SessionEntry> m_rows;
+    std::optional<int> m_selectedRow;
+    std::vector<OpenFileRow> m_fileRows;
+    std::optional<int> m_selectedFileRow;
+    int m_pollDepth = 0;
+
+    AccessList m_blackList;
+    AccessList m_whiteList;
+
+    mutable std::mutex m_snapshotMutex;
+    SessionsSnapshotPtr m_snapshot;
+};
+
+}  // namespace vantor

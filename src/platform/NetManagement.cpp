@@ -1,0 +1,20 @@
+#include "platform/NetManagement.h"
+
+namespace vantor {
+
+std::string cutUtf8(std::string text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t end = maxBytes;
+    // Step back over continuation bytes (10xxxxxx) to the lead byte of the cut sequence, then drop
+    // that sequence when it would not fit whole.
+    std::size_t lead = end;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
+        --lead;
+    end = lead;
+    text.resize(end);
+    return text;
+}
+
+}  // namespace vantor

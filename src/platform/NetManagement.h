@@ -1,0 +1,79 @@
+#pragma once
+// The platform's network-management service: sessions that other computers hold on a server's
+// shares, the resources they hold open, closing them, and the accounts of this computer.
+// Samba stands behind it on Linux, NetApi32 on Windows, and an in-memory fake in tests and demos.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+// A status code and the text a person can act on. Code 0 is success; any other code is an error
+// whose text is what showSystemError puts in its box.
+struct NetStatus {
+    uint32_t code = 0;
+    std::string text;
+
+    bool ok() const { return code == 0; }
+    static NetStatus success() { return {}; }
+};
+
+// Status codes of the service (Windows' own numbers where Windows has one, so both backends agree).
+namespace netcode {
+inline constexpr uint32_t AccessDenied = 5;            // ERROR_ACCESS_DENIED
+inline constexpr uint32_t NotEnoughMemory = 8;         // ERROR_NOT_ENOUGH_MEMORY (name conversion)
+inline constexpr uint32_t NotSupported = 50;           // ERROR_NOT_SUPPORTED
+inline constexpr uint32_t InvalidParameter = 87;       // ERROR_INVALID_PARAMETER
+inline constexpr uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH (server unreachable)
+inline constexpr uint32_t ServiceNotRunning = 2114;    // NERR_ServerNotStarted
+inline constexpr uint32_t ClientNameNotFound = 2312;   // NERR_ClientNameNotFound
+inline constexpr uint32_t FileIdNotFound = 2314;       // NERR_FileIdNotFound
+inline constexpr uint32_t ToolFailed = 0x20000001;     // a platform tool failed to run or answered badly
+inline constexpr uint32_t ToolTimedOut = 0x20000002;   // a platform tool did not finish in time
+inline constexpr uint32_t BadToolOutput = 0x20000003;  // a platform tool's output could not be read
+}  // namespace netcode
+
+// One session as the service reports it (level 1 of a session enumeration).
+struct NetSessionInfo {
+    std::string user;      // UTF-8, at most 255 bytes
+    std::string computer;  // client computer without leading backslashes, at most 255 bytes
+    uint32_t openFiles = 0;
+};
+
+// One open resource (level 3 of a file enumeration): its identifier and its path.
+struct NetFileInfo {
+    uint32_t id = 0;
+    std::string path;  // UTF-8, at most 255 bytes
+};
+
+// A server argument: empty means this computer, otherwise the server's name without backslashes.
+using ServerName = std::optional<std::string>;
+
+class NetManagement {
+public:
+    virtual ~NetManagement() = default;
+
+    // Every session, in the service's order. An empty list is a success with no sessions.
+    virtual NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) = 0;
+
+    // The open resources of every session of `user`, whatever its computer, in the service's order.
+    virtual NetStatus enumFiles(const ServerName& server, const std::string& user,
+                                std::vector<NetFileInfo>& out) = 0;
+
+    // Ends every session of `user` from `computer`. Success only when they are all ended.
+    virtual NetStatus deleteSession(const ServerName& server, const std::string& computer,
+                                    const std::string& user) = 0;
+
+    // The account names of this computer, in the service's order.
+    virtual NetStatus enumUsers(std::vector<std::string>& out) = 0;
+
+    // Closes one open resource by the identifier its enumeration gave.
+    virtual NetStatus closeFile(const ServerName& server, uint32_t fileId) = 0;
+};
+
+// Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a multi-byte sequence.
+std::string cutUtf8(std::string text, std::size_t maxBytes = 255);
+
+}  // namespace vantor

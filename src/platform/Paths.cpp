@@ -1,0 +1,48 @@
+#include "platform/Paths.h"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace vantor {
+
+std::filesystem::path defaultDataDirectory()
+{
+#ifdef _WIN32
+    return executableDirectory();
+#else
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        return std::filesystem::path(xdg) / "vantor";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".local" / "share" / "vantor";
+    return std::filesystem::current_path() / "vantor-data";
+#endif
+}
+
+#ifndef _WIN32
+std::filesystem::path executableDirectory()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return std::filesystem::current_path(ec);
+    return exe.parent_path();
+}
+#endif
+
+bool ensureDirectory(const std::filesystem::path& dir)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec))
+        return true;
+    std::filesystem::create_directories(dir, ec);
+    return std::filesystem::is_directory(dir, ec);
+}
+
+std::filesystem::path resolveInDataDir(const std::filesystem::path& dataDir, const std::string& name)
+{
+    if (name.find(pathSeparator) != std::string::npos)
+        return std::filesystem::path(name);
+    return dataDir / name;
+}
+
+}  // namespace vantor

@@ -1,0 +1,30 @@
+#pragma once
+// Where the program's files live: logs, list files, the report and the help page.
+// On Linux the data directory ($XDG_DATA_HOME/vantor, or ~/.local/share/vantor, or --data-dir);
+// on Windows the folder of the executable.
+
+#include <filesystem>
+#include <string>
+
+namespace vantor {
+
+// The folder of the running executable.
+std::filesystem::path executableDirectory();
+
+// The platform's default data directory (not created).
+std::filesystem::path defaultDataDirectory();
+
+// Creates `dir` (and parents) when missing; returns false when that fails.
+bool ensureDirectory(const std::filesystem::path& dir);
+
+// The platform's path separator, which decides whether a name is "a bare name" or a path.
+#ifdef _WIN32
+inline constexpr char pathSeparator = '\\';
+#else
+inline constexpr char pathSeparator = '/';
+#endif
+
+// A name that contains the platform's separator is used as given; a bare name lies in `dataDir`.
+std::filesystem::path resolveInDataDir(const std::filesystem::path& dataDir, const std::string& name);
+
+}  // namespace vantor

@@ -1,0 +1,145 @@
+#include "MonitorFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using namespace vantor::test;
+
+namespace {
+
+class SessionActions : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        h.net.addSession("alice", "pc1", {"/srv/data/report.doc"});
+        h.net.addSession("bob", "pc2", {"/srv/x"});
+        h.monitor.pollSessions();  // rows: bob, alice
+    }
+    MonitorHarness h;
+    SessionMonitor& m = h.monitor;
+};
+
+TEST_F(SessionActions, AddCommandsWriteTheSelectedNamesConfirmAndReload)
+{
+    m.selectSessionRow(1);  // alice
+    m.addSelectedToList(ListKind::Black, ListTarget::User);
+    m.addSelectedToList(ListKind::Black, ListTarget::Computer);
+    m.addSelectedToList(ListKind::White, ListTarget::Both);
+    EXPECT_EQ(h.dir.read("blist.dat"), "alice <Any>\n<Any> pc1\n");
+    EXPECT_EQ(h.dir.read("wlist.dat"), "alice pc1\n");
+    ASSERT_EQ(h.boxes.shown.size(), 3u);
+    EXPECT_EQ(h.boxes.shown[0].caption, "alice");
+    EXPECT_EQ(h.boxes.shown[0].text, "User alice and computer <Any> has been added to the Black list!");
+    EXPECT_EQ(h.boxes.shown[2].text, "User alice and computer pc1 has been added to the White list!");
+    EXPECT_EQ(m.blackList().size(), 2u);
+    EXPECT_EQ(m.whiteList().size(), 1u);
+
+    m.pollSessions();  // alice is now closed at the poll
+    EXPECT_EQ(m.sessionRows().size(), 1u);
+    EXPECT_EQ(m.sessionRows()[0].user, "bob");
+}
+
+TEST_F(SessionActions, CommandsWithoutASelectionSayWhatIsMissing)
+{
+    m.addSelectedToList(ListKind::Black, ListTarget::User);
+    EXPECT_FALSE(m.connectToUserTarget());
+    EXPECT_FALSE(m.openFolderTarget());
+    m.closeSelectedSession();  // says nothing
+    ASSERT_EQ(h.boxes.shown.size(), 3u);
+    EXPECT_EQ(h.boxes.shown[0].text, "Select a user!");
+    EXPECT_EQ(h.boxes.shown[1].text, "Select a user!");
+    EXPECT_EQ(h.boxes.shown[2].text, "Select a file!");
+    EXPECT_EQ(h.boxes.shown[2].icon, BoxIcon::Error);
+    EXPECT_TRUE(h.net.deleteCalls().empty());
+    EXPECT_FALSE(std::filesystem::exists(h.dir / "blist.dat"));
+}
+
+TEST_F(SessionActions, CloseSessionPassesTheServerAndEmptiesTheFiles)
+{
+    m.clickSessionRow(1);
+    ASSERT_EQ(m.openFileRows().size(), 1u);
+    m.closeSelectedSession();
+    EXPECT_TRUE(m.openFileRows().empty());
+    EXPECT_EQ(m.sessionRows().size(), 2u);  // left to the next poll
+    auto calls = h.net.deleteCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].user, "alice");
+    EXPECT_EQ(calls[0].computer, "pc1");
+    EXPECT_FALSE(calls[0].server);
+
+    m.settings.serverName = std::string("srv");
+    EXPECT_FALSE(m.closeSessionByName("bob", "pc2").ok());  // unreachable on the fake
+    EXPECT_EQ(h.net.deleteCalls().back().server, ServerName{"srv"});
+    EXPECT_TRUE(h.boxes.shown.empty());
+}
+
+TEST_F(SessionActions, AFailedCloseShowsTheSystemTextAndKeepsTheFiles)
+{
+    m.clickSessionRow(0);
+    h.net.failNext(FakeNetManagement::Op::DeleteSession, {5, "Access is denied."});
+    m.closeSelectedSession();
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].text, "Access is denied.");
+    EXPECT_EQ(m.openFileRows().size(), 1u);
+}
+
+TEST_F(SessionActions, CloseAllWalksTheShownRows)
+{
+    m.clickSessionRow(0);
+    std::vector<std::function<void()>> posted;
+    m.setGuiPoster([&](std::function<void()> fn) { posted.push_back(std::move(fn)); });
+    m.closeAllSessions();
+    EXPECT_EQ(h.net.deleteCalls().size(), 2u);
+    EXPECT_EQ(m.openFileRows().size(), 1u);  // emptied on the GUI thread, not here
+    ASSERT_EQ(posted.size(), 1u);
+    posted[0]();
+    EXPECT_TRUE(m.openFileRows().empty());
+
+    h.net.setSessions({});
+    m.pollSessions();
+    m.closeAllSessions();  // an empty table calls nothing
+    EXPECT_EQ(h.net.deleteCalls().size(), 2u);
+}
+
+TEST_F(SessionActions, TargetsForTheDesktop)
+{
+    m.clickSessionRow(1);
+    auto computer = m.connectToUserTarget();
+    ASSERT_TRUE(computer);
+    EXPECT_EQ(computer->kind, OpenTarget::Kind::Computer);
+    EXPECT_EQ(computer->location, "pc1");
+
+    m.selectFileRow(0);
+    auto folder = m.openFolderTarget();
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->location, "/srv/data");
+
+    h.net.setSessions({{"alice", "pc1", {{1, "nofolder"}}, std::nullopt}, {"x", "y", {{2, "/top"}}, std::nullopt}});
+    m.pollSessions();
+    m.clickSessionRow(1);
+    m.selectFileRow(0);
+    EXPECT_FALSE(m.openFolderTarget());  // no separator
+    m.clickSessionRow(0);
+    m.selectFileRow(0);
+    EXPECT_FALSE(m.openFolderTarget());  // separator is the first character
+    EXPECT_TRUE(h.boxes.shown.empty());
+}
+
+TEST_F(SessionActions, CloseResourceClosesByIdentifierOrSaysWhy)
+{
+    m.clickSessionRow(1);
+    m.selectFileRow(0);
+    const uint32_t id = m.openFileRows()[0].id;
+    m.closeSelectedResource();
+    EXPECT_EQ(h.net.closedFileIds(), (std::vector<uint32_t>{id}));
+    EXPECT_TRUE(m.openFileRows().empty());
+
+    m.clickSessionRow(0);
+    m.selectFileRow(0);
+    h.net.failNext(FakeNetManagement::Op::CloseFile, {50, "Closing one file is not supported here."});
+    m.closeSelectedResource();
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].text, "Closing one file is not supported here.");
+}
+
+}  // namespace

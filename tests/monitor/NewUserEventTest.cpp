@@ -1,0 +1,107 @@
+#include "MonitorFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using namespace vantor::test;
+
+namespace {
+
+TEST(NewUserEvent, FirstPollMakesEveryoneNewButShowsNothingWithTheDefaults)
+{
+    MonitorHarness h;
+    h.net.addSession("alice", "pc1");
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.view.flashes, 0);
+    EXPECT_TRUE(h.mail.mails.empty());
+}
+
+TEST(NewUserEvent, MailsOnePerNewSessionInEnumerationOrder)
+{
+    MonitorHarness h;
+    h.monitor.settings.mailOnNewUser = 1;
+    h.monitor.settings.mailAddress = "root@localhost";
+    h.monitor.settings.smtpServer = "smtp.local";
+    h.net.addSession("alice", "pc1", {"/a", "/b"});
+    h.net.addSession("bob", "pc2");
+    h.net.addSession("bob", "pc2");  // the same new pair twice: two events
+    h.monitor.pollSessions();
+
+    ASSERT_EQ(h.mail.mails.size(), 3u);
+    const auto& first = h.mail.mails[0];
+    EXPECT_EQ(first.server, "smtp.local");
+    EXPECT_EQ(first.to, "root@localhost");
+    EXPECT_EQ(first.from, "root@localhost");
+    EXPECT_EQ(first.subject, "Vantor: new user - alice");
+    EXPECT_EQ(first.body, "New user has logon to your PC!\r\n\r\n Username: alice\r\n Computer: pc1\r\n\r\n"
+                          " Opened files:\r\n/a\r\n/b\r\n");
+    EXPECT_EQ(h.mail.mails[1].body, "New user has logon to your PC!\r\n\r\n Username: bob\r\n Computer: pc2\r\n\r\n"
+                                    " Opened files:\r\n<No opened files>");
+
+    // Shown now: the next poll raises nothing; a second session of a shown pair is not new.
+    h.net.addSession("alice", "pc1");
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.mail.mails.size(), 3u);
+}
+
+TEST(NewUserEvent, FlashOnlyWhileHiddenAndAgainAfterAGap)
+{
+    MonitorHarness h;
+    h.net.addSession("alice", "pc1");
+    h.monitor.mainVisible = false;
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.view.flashes, 1);
+
+    auto sessions = h.net.sessions();
+    h.net.setSessions({});
+    h.monitor.pollSessions();
+    h.net.setSessions(sessions);
+    h.monitor.pollSessions();  // missing from one poll: new again
+    EXPECT_EQ(h.view.flashes, 2);
+
+    h.monitor.mainVisible = true;
+    h.net.addSession("bob", "pc2");
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.view.flashes, 2);
+}
+
+TEST(NewUserEvent, ComparesWithTheRowsOfTheLastSuccessfulPoll)
+{
+    MonitorHarness h;
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("alice", "pc1");
+    h.monitor.pollSessions();
+    h.net.failNext(FakeNetManagement::Op::EnumSessions, {53, "The network path was not found."});
+    h.monitor.pollSessions();
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.mail.mails.size(), 1u);  // alice was still shown after the failed poll
+}
+
+TEST(NewUserEvent, HiddenSessionsNeverRaiseAndBecomeNewWhenShown)
+{
+    MonitorHarness h;
+    h.monitor.settings.mailOnNewUser = 1;
+    h.monitor.settings.hideLocalUsers = 1;
+    h.monitor.settings.hideSystemRequests = 1;
+    h.net.addSession("alice", "127.0.0.1");
+    h.net.addSession("", "pc2");
+    h.monitor.pollSessions();
+    EXPECT_TRUE(h.mail.mails.empty());
+    h.monitor.settings.hideLocalUsers = 0;
+    h.monitor.settings.hideSystemRequests = 0;
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.mail.mails.size(), 2u);
+}
+
+TEST(NewUserEvent, NameComparisonIsCaseSensitive)
+{
+    MonitorHarness h;
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("alice", "pc1");
+    h.monitor.pollSessions();
+    h.net.setSessions({{"Alice", "pc1", {}, std::nullopt}});
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.mail.mails.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#include "TempDir.h"
+#include "app/CommandLine.h"
+#include "platform/Clock.h"
+#include "platform/NetManagement.h"
+#include "platform/Paths.h"
+#include "platform/fake/FakeNetManagement.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace vantor;
+
+namespace {
+
+TEST(CutUtf8, NeverSplitsASequence)
+{
+    EXPECT_EQ(cutUtf8("abc", 255), "abc");
+    EXPECT_EQ(cutUtf8("abcdef", 3), "abc");
+    EXPECT_EQ(cutUtf8("ab\xc3\xa9", 3), "ab");           // 2-byte sequence across the cut
+    EXPECT_EQ(cutUtf8("a\xe2\x82\xac", 3), "a");           // 3-byte sequence
+    EXPECT_EQ(cutUtf8("a\xe2\x82\xac" "b", 4), "a\xe2\x82\xac");
+    EXPECT_EQ(cutUtf8("\xf0\x9f\x98\x80x", 2), "");
+}
+
+TEST(Paths, BareNamesLieInTheDataDirectory)
+{
+    EXPECT_EQ(resolveInDataDir("/data", "report.html"), std::filesystem::path("/data/report.html"));
+    EXPECT_EQ(resolveInDataDir("/data", "/var/www/hist.htm"), std::filesystem::path("/var/www/hist.htm"));
+}
+
+TEST(Paths, DefaultDataDirectoryFollowsXdg)
+{
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", "/tmp/xdg-data", 1);
+    EXPECT_EQ(defaultDataDirectory(), std::filesystem::path("/tmp/xdg-data/vantor"));
+    setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored, as the XDG rules say
+    EXPECT_NE(defaultDataDirectory(), std::filesystem::path("relative/vantor"));
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+
+    vantor::test::TempDir dir;
+    EXPECT_TRUE(ensureDirectory(dir / "a" / "b"));
+    dir.write("file", "x");
+    EXPECT_FALSE(ensureDirectory(dir / "file"));
+}
+
+TEST(CommandLine, ParsesTheOptionsAndRefusesTheRest)
+{
+    auto r = parseCommandLine({"--samba-config", "/etc/x.conf", "--data-dir=/d", "--demo"});
+    EXPECT_TRUE(r.error.empty());
+    EXPECT_EQ(r.options.sambaConfig, "/etc/x.conf");
+    EXPECT_EQ(r.options.dataDir, "/d");
+    EXPECT_TRUE(r.options.demo);
+    EXPECT_FALSE(parseCommandLine({"--data-dir"}).error.empty());
+    EXPECT_FALSE(parseCommandLine({"--bogus"}).error.empty());
+    EXPECT_FALSE(parseCommandLine({"--data-dir="}).error.empty());
+}
+
+TEST(FakeScenario, ClientsComeAndGoWithTheClock)
+{
+    ManualClock clock(1000);
+    FakeNetManagement net;
+    net.playScenario(demoScenario(), clock, true);
+    std::vector<NetSessionInfo> sessions;
+    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].user, "alice");
+    clock.advance(20);
+    net.enumSessions({}, sessions);
+    EXPECT_EQ(sessions.size(), 3u);
+    clock.advance(200);  // past the end: the scenario starts over
+    net.enumSessions({}, sessions);
+    EXPECT_LE(sessions.size(), 1u);
+}
+
+}  // namespace
