@@ -46,6 +46,9 @@ struct NetSessionInfo {
 struct NetFileInfo {
     uint32_t id = 0;
     std::string path;  // UTF-8, at most 255 bytes
+    // The client computer of the session that holds it, where the service can tell (Samba can,
+    // NetApi32's level 3 cannot: empty there). The history uses it to tie a file to one session.
+    std::string computer;
 };
 
 // A server argument: empty means this computer, otherwise the server's name without backslashes.

@@ -73,7 +73,7 @@ NetStatus FakeNetManagement::enumFiles(const ServerName& server, const std::stri
     for (const auto& s : *list)
         if (equalsNoCase(s.user, user))
             for (const auto& f : s.files)
-                out.push_back({f.id, cutUtf8(f.path)});
+                out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer)});
     return NetStatus::success();
 }
 
@@ -141,7 +141,7 @@ std::size_t FakeNetManagement::addSession(const std::string& user, const std::st
     std::lock_guard lock(m_mutex);
     FakeSession s{user, computer, {}, std::nullopt};
     for (auto& p : paths)
-        s.files.push_back({nextFileId(), std::move(p)});
+        s.files.push_back({nextFileId(), std::move(p), computer});
     m_local.push_back(std::move(s));
     return m_local.size() - 1;
 }
@@ -231,7 +231,7 @@ void FakeNetManagement::advanceScenario()
             break;
         case ScenarioEvent::Kind::Open:
             if (it != m_local.end())
-                it->files.push_back({nextFileId(), e.path});
+                it->files.push_back({nextFileId(), e.path, e.computer});
             break;
         case ScenarioEvent::Kind::Close:
             if (it != m_local.end())
