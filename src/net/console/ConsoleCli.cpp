@@ -129,11 +129,17 @@ void printSessions(std::ostream& out, const std::vector<SessionEntry>& rows)
     out << rows.size() << (rows.size() == 1 ? " session\n" : " sessions\n");
 }
 
+std::string counted(int n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 void printIdentity(std::ostream& out, const std::string& address, const Identity& id)
 {
     if (!address.empty())
         out << address << "  ";
-    out << "computer " << id.computerName << ", " << id.sessions << " sessions, " << id.openFiles << " open files\n";
+    out << "computer " << id.computerName << ", " << counted(id.sessions, "session") << ", "
+        << counted(id.openFiles, "open file") << '\n';
 }
 
 int fetchReport(ConsoleClient& client, const Invocation& inv, std::ostream& out, std::ostream& err)
