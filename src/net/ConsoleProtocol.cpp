@@ -220,11 +220,14 @@ SessionsReplyReader::State SessionsReplyReader::feed(std::string_view bytes)
             break;
         }
         const auto nul = m_pending.find('\0', pos + 1);
-        if (nul == std::string::npos) {
-            if (m_pending.size() - pos > longestRow)
-                m_state = State::Malformed;
+        // The same limit whether or not the NUL has arrived yet, so the pieces the bytes come in
+        // cannot change the outcome.
+        if ((nul == std::string::npos ? m_pending.size() : nul) - pos > longestRow) {
+            m_state = State::Malformed;
             break;
         }
+        if (nul == std::string::npos)
+            break;
         auto row = parseSessionRowText(std::string_view(m_pending).substr(pos + 1, nul - pos - 1));
         if (!row) {
             m_state = State::Malformed;
