@@ -87,13 +87,35 @@ std::string formatMailDate(int64_t time)
     return text;
 }
 
+std::string mailDisplayName(const std::string& name)
+{
+    // Letters, digits, the atom's specials, blanks between words, and UTF-8 (RFC 5322 3.2.3,
+    // RFC 6532 3.2) may stand as they are; anything else, an address's '@' above all, needs quotes.
+    static constexpr std::string_view atomSpecials = "!#$%&'*+-/=?^_`{|}~";
+    bool plain = !name.starts_with(' ') && !name.ends_with(' ');
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!(isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || u >= 0x80 || c == ' ' || atomSpecials.find(c) != std::string_view::npos))
+            plain = false;
+    }
+    if (plain)
+        return name;
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
 std::string mailToLine(const std::vector<MailRecipient>& recipients)
 {
     std::string to;
     for (std::size_t i = 0; i < recipients.size(); ++i) {
         if (i > 0)
             to += ',';
-        to += recipients[i].name + "<" + recipients[i].address + ">";
+        to += mailDisplayName(recipients[i].name) + "<" + recipients[i].address + ">";
     }
     return to;
 }

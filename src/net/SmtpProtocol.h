@@ -58,7 +58,12 @@ std::string cleanMailText(std::string_view text);
 // process's locale, as mail dates must be.
 std::string formatMailDate(int64_t time);
 
-// name1<address1>,name2<address2>
+// A recipient's name as a header may carry it: as it stands when it is a plain phrase, otherwise in
+// quotes. Callers give the address as the name too, and a bare "a@b<a@b>" is refused by servers
+// that check header syntax.
+std::string mailDisplayName(const std::string& name);
+
+// name1<address1>,name2<address2>, each name through mailDisplayName; no blanks are added.
 std::string mailToLine(const std::vector<MailRecipient>& recipients);
 
 // Every line that is a single dot is doubled; other lines, ".x" included, stay as they are.

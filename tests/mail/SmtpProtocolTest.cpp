@@ -89,8 +89,19 @@ TEST(MailText, DateIsLocalTimeWithTwoDigitYearAndZoneName)
 TEST(MailText, ToLineListsNameAndAddressWithoutBlanks)
 {
     EXPECT_EQ(mailToLine({}), "");
-    EXPECT_EQ(mailToLine({{"a@x", "a@x"}}), "a@x<a@x>");
+    // An address as the name must be quoted, or a server checking header syntax refuses the mail.
+    EXPECT_EQ(mailToLine({{"a@x", "a@x"}}), "\"a@x\"<a@x>");
     EXPECT_EQ(mailToLine({{"address1", "name1"}, {"address2", "name2"}}), "name1<address1>,name2<address2>");
+}
+
+TEST(MailText, DisplayNamesAreQuotedOnlyWhenThePhraseNeedsIt)
+{
+    for (const char* plain : {"", "name1", "John Smith", "O'Brien", "J\xc3\xa9r\xc3\xb4me", "a+b=c"})
+        EXPECT_EQ(mailDisplayName(plain), plain);
+    EXPECT_EQ(mailDisplayName("admin@example.com"), "\"admin@example.com\"");
+    EXPECT_EQ(mailDisplayName("Smith, John"), "\"Smith, John\"");
+    EXPECT_EQ(mailDisplayName(" padded"), "\" padded\"");
+    EXPECT_EQ(mailDisplayName("say \"hi\" \\o/"), "\"say \\\"hi\\\" \\\\o/\"");
 }
 
 TEST(MailText, StuffingDoublesOnlyLoneDotLines)

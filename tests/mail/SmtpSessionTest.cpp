@@ -28,7 +28,7 @@ protected:
         return m;
     }
 
-    static std::string header(const std::string& to = "to@test.local<to@test.local>",
+    static std::string header(const std::string& to = "\"to@test.local\"<to@test.local>",
                               const std::string& subject = "Hi")
     {
         return std::string("Date: ") + mailTestDate + "\r\nFrom: from@test.local\r\nTo: " + to
