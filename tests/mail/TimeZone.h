@@ -14,21 +14,30 @@ public:
     {
         if (const char* old = std::getenv("TZ"))
             m_old = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
+        set(zone);
     }
     ~ScopedTimeZone()
     {
-        if (m_old)
-            ::setenv("TZ", m_old->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
+        set(m_old ? m_old->c_str() : nullptr);
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:
+    static void set(const char* zone)
+    {
+#ifdef _WIN32
+        _putenv_s("TZ", zone ? zone : "");
+        _tzset();
+#else
+        if (zone)
+            ::setenv("TZ", zone, 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+#endif
+    }
+
     std::optional<std::string> m_old;
 };
 
