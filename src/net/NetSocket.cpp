@@ -213,6 +213,14 @@ uint16_t NetSocket::LocalPort() const
     return local.port;
 }
 
+Ipv4Endpoint NetSocket::PeerAddress() const
+{
+    Ipv4Endpoint peer;
+    if (m_handle == invalidSocket || !sockets::peerEndpoint(m_handle, peer))
+        return {};
+    return peer;
+}
+
 // --- NetDatagramSocket ----------------------------------------------------------------------------
 
 NetDatagramSocket::~NetDatagramSocket()

@@ -96,6 +96,8 @@ public:
 
     // The local port the socket is bound to, 0 when it has none.
     uint16_t LocalPort() const;
+    // The other end of a connection; address 0 and port 0 when there is none.
+    Ipv4Endpoint PeerAddress() const;
 
     SocketHandle handle() const { return m_handle; }
     bool isValid() const { return m_handle != invalidSocket; }

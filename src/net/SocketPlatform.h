@@ -38,6 +38,7 @@ SocketHandle accept(SocketHandle handle);
 // `seconds` == WAIT_FOREVER: the system's own blocking connect.
 bool connect(SocketHandle handle, const Ipv4Endpoint& remote, uint32_t seconds);
 bool localEndpoint(SocketHandle handle, Ipv4Endpoint& local);
+bool peerEndpoint(SocketHandle handle, Ipv4Endpoint& peer);
 bool setSendTimeout(SocketHandle handle, uint32_t seconds);
 
 // > 0 readable, 0 time-out, -1 failed.
@@ -56,5 +57,8 @@ bool parseIpv4(const std::string& text, uint32_t& address);
 // A host name through the resolver (IPv4, first address), else dotted-decimal.
 bool resolveIpv4(const std::string& host, uint32_t& address);
 std::string formatIpv4(uint32_t address);
+
+// The host name (gethostname), else the system's own computer name; empty when neither is known.
+std::string hostName();
 
 }  // namespace vantor::sockets

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 namespace vantor::sockets {
@@ -174,6 +175,16 @@ bool localEndpoint(SocketHandle handle, Ipv4Endpoint& local)
     return true;
 }
 
+bool peerEndpoint(SocketHandle handle, Ipv4Endpoint& peer)
+{
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getpeername(fd(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return false;
+    peer = fromSockaddr(sa);
+    return true;
+}
+
 bool setSendTimeout(SocketHandle handle, uint32_t seconds)
 {
     timeval tv{};
@@ -260,6 +271,17 @@ std::string formatIpv4(uint32_t address)
     a.s_addr = address;
     ::inet_ntop(AF_INET, &a, text, sizeof text);
     return text;
+}
+
+std::string hostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0')
+        return name;
+    utsname u{};
+    if (::uname(&u) == 0)
+        return u.nodename;
+    return {};
 }
 
 }  // namespace vantor::sockets
