@@ -1,24 +1,28 @@
 #include "access/AccessListModel.h"
 
-#include <QApplication>
-#include <QStyle>
+// The resources of a static library are not linked in unless someone asks for them.
+static void initAccessResources()
+{
+    Q_INIT_RESOURCE(access);
+}
 
 namespace vantor {
 
 namespace {
 
-QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback)
+QIcon accessIcon(const char* name)
 {
-    return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
+    initAccessResources();
+    return QIcon(QStringLiteral(":/access/icons/") + QString::fromLatin1(name) + QStringLiteral(".svg"));
 }
 
 }  // namespace
 
 AccessListModel::AccessListModel(QObject* parent)
     : QAbstractTableModel(parent)
-    , m_rowIcon(themeIcon("avatar-default", QStyle::SP_DirHomeIcon))
+    , m_rowIcon(accessIcon("user"))
     , m_userIcon(m_rowIcon)
-    , m_computerIcon(themeIcon("computer", QStyle::SP_ComputerIcon))
+    , m_computerIcon(accessIcon("computer"))
 {
 }
 

@@ -45,6 +45,11 @@ private slots:
         QCOMPARE(page.model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("User"));
         QCOMPARE(page.model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Computer"));
         QCOMPARE(page.table()->horizontalHeader()->sectionSize(0), 100);
+        // The program's own pictures are found (resources of a static library must be asked for).
+        const auto rowIcon = qvariant_cast<QIcon>(page.model()->index(0, 0).data(Qt::DecorationRole));
+        QVERIFY(!rowIcon.pixmap(16, 16).isNull());
+        const auto computerIcon = qvariant_cast<QIcon>(page.model()->headerData(1, Qt::Horizontal, Qt::DecorationRole));
+        QVERIFY(!computerIcon.pixmap(13, 13).isNull());
         QCOMPARE(page.table()->selectionMode(), QAbstractItemView::SingleSelection);
         QCOMPARE(page.table()->selectionBehavior(), QAbstractItemView::SelectRows);
         // The page only reads: the file is as it was.
