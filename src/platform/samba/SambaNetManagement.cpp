@@ -100,6 +100,47 @@ NetStatus toolStatus(const ProcessResult& r, const std::string& tool, const std:
 
 }  // namespace
 
+namespace samba {
+
+SmbStatusIndex::SmbStatusIndex(SmbStatusData data) : m_data(std::move(data))
+{
+    m_owner = sessionOfOpens(m_data);
+    m_openCounts.assign(m_data.sessions.size(), 0);
+    m_opensByUser.reserve(m_data.sessions.size());
+    for (std::size_t k = 0; k < m_owner.size(); ++k) {
+        if (m_owner[k] < 0)
+            continue;
+        const auto s = static_cast<std::size_t>(m_owner[k]);
+        ++m_openCounts[s];
+        m_opensByUser[lowerAscii(m_data.sessions[s].user)].push_back(k);
+    }
+}
+
+std::vector<NetSessionInfo> SmbStatusIndex::sessions() const
+{
+    std::vector<NetSessionInfo> out;
+    out.reserve(m_data.sessions.size());
+    for (std::size_t i = 0; i < m_data.sessions.size(); ++i)
+        out.push_back({m_data.sessions[i].user, m_data.sessions[i].remoteMachine, m_openCounts[i]});
+    return out;
+}
+
+std::vector<NetFileInfo> SmbStatusIndex::filesOf(const std::string& user) const
+{
+    std::vector<NetFileInfo> out;
+    auto it = m_opensByUser.find(lowerAscii(user));
+    if (it == m_opensByUser.end())
+        return out;
+    out.reserve(it->second.size());
+    for (std::size_t k : it->second) {
+        const SmbOpen& open = m_data.opens[k];
+        out.push_back({open.shareFileId, open.path, m_data.sessions[static_cast<std::size_t>(m_owner[k])].remoteMachine});
+    }
+    return out;
+}
+
+}  // namespace samba
+
 SambaNetManagement::SambaNetManagement(SambaOptions options) : m_options(std::move(options))
 {
     m_options.smbstatus = findProgram(m_options.smbstatus);
@@ -122,11 +163,18 @@ std::vector<std::string> SambaNetManagement::toolArgs(const std::string& tool) c
     return args;
 }
 
+ProcessResult SambaNetManagement::run(const std::vector<std::string>& argv) const
+{
+    ProcessOptions po;
+    po.timeLimit = m_options.timeLimit;
+    return m_options.run ? m_options.run(argv, po) : runProcess(argv, po);
+}
+
 void SambaNetManagement::invalidate()
 {
     std::lock_guard lock(m_mutex);
     m_keptAt.reset();
-    m_kept = {};
+    m_kept.reset();
 }
 
 SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
@@ -134,9 +182,7 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
     Status s;
     auto args = toolArgs(m_options.smbstatus);
     args.push_back("--json");
-    ProcessOptions po;
-    po.timeLimit = m_options.timeLimit;
-    ProcessResult r = runProcess(args, po);
+    ProcessResult r = run(args);
     s.status = toolStatus(r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
     if (!s.status.ok())
         return s;
@@ -148,7 +194,7 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
                         + "). Vantor needs Samba 4.16 or later (smbstatus --json)."};
         return s;
     }
-    s.data = std::move(parsed.value);
+    s.index = std::make_shared<const samba::SmbStatusIndex>(std::move(parsed.value));
     return s;
 }
 
@@ -161,11 +207,11 @@ SambaNetManagement::Status SambaNetManagement::status()
         return {NetStatus::success(), m_kept};
     Status s = runSmbStatus();
     if (s.status.ok() && m_options.reuseWindow.count() > 0) {
-        m_kept = s.data;
+        m_kept = s.index;
         m_keptAt = t;
     } else {
         m_keptAt.reset();
-        m_kept = {};
+        m_kept.reset();
     }
     return s;
 }
@@ -175,9 +221,7 @@ NetStatus SambaNetManagement::checkServerRunning() const
     auto args = toolArgs(m_options.smbcontrol);
     args.push_back("smbd");
     args.push_back("ping");
-    ProcessOptions po;
-    po.timeLimit = m_options.timeLimit;
-    ProcessResult r = runProcess(args, po);
+    ProcessResult r = run(args);
     if (r.outcome == ProcessResult::Outcome::Exited && r.exitCode != 0
         && (r.err.find("Can't find pid") != std::string::npos || r.out.find("Can't find pid") != std::string::npos)) {
         return {netcode::ServiceNotRunning,
@@ -196,19 +240,13 @@ NetStatus SambaNetManagement::enumSessions(const ServerName& server, std::vector
     Status s = status();
     if (!s.status.ok())
         return s.status;
-    if (s.data.sessions.empty()) {
+    if (s.index->data().sessions.empty()) {
         // smbstatus answers a stopped server with empty lists, exactly as an idle one.
         if (NetStatus running = checkServerRunning(); !running.ok())
             return running;
         return NetStatus::success();
     }
-    std::vector<uint32_t> counts(s.data.sessions.size(), 0);
-    for (int owner : samba::sessionOfOpens(s.data))
-        if (owner >= 0)
-            ++counts[static_cast<std::size_t>(owner)];
-    out.reserve(s.data.sessions.size());
-    for (std::size_t i = 0; i < s.data.sessions.size(); ++i)
-        out.push_back({s.data.sessions[i].user, s.data.sessions[i].remoteMachine, counts[i]});
+    out = s.index->sessions();
     return NetStatus::success();
 }
 
@@ -221,16 +259,7 @@ NetStatus SambaNetManagement::enumFiles(const ServerName& server, const std::str
     Status s = status();
     if (!s.status.ok())
         return s.status;
-    const std::vector<int> owners = samba::sessionOfOpens(s.data);
-    for (std::size_t k = 0; k < s.data.opens.size(); ++k) {
-        if (owners[k] < 0)
-            continue;
-        const samba::SmbSession& session = s.data.sessions[static_cast<std::size_t>(owners[k])];
-        if (!sameName(session.user, user))
-            continue;
-        const samba::SmbOpen& open = s.data.opens[k];
-        out.push_back({open.shareFileId, open.path, session.remoteMachine});
-    }
+    out = s.index->filesOf(user);
     return NetStatus::success();
 }
 
@@ -248,7 +277,7 @@ NetStatus SambaNetManagement::deleteSession(const ServerName& server, const std:
     if (!s.status.ok())
         return s.status;
     std::vector<int32_t> pids;
-    for (const auto& session : s.data.sessions) {
+    for (const auto& session : s.index->data().sessions) {
         if (!sameName(session.user, user) || !sameName(session.remoteMachine, client))
             continue;
         if (std::find(pids.begin(), pids.end(), session.pid) == pids.end())
@@ -263,9 +292,7 @@ NetStatus SambaNetManagement::deleteSession(const ServerName& server, const std:
         auto args = toolArgs(m_options.smbcontrol);
         args.push_back(std::to_string(pid));
         args.push_back("shutdown");
-        ProcessOptions po;
-        po.timeLimit = m_options.timeLimit;
-        NetStatus one = toolStatus(runProcess(args, po), m_options.smbcontrol, "Closing the session of " + user,
+        NetStatus one = toolStatus(run(args), m_options.smbcontrol, "Closing the session of " + user,
                                    m_options.timeLimit, m_options.configFile);
         if (!one.ok() && result.ok())
             result = one;
@@ -280,9 +307,7 @@ NetStatus SambaNetManagement::enumUsers(std::vector<std::string>& out)
     out.clear();
     auto args = toolArgs(m_options.pdbedit);
     args.push_back("-L");
-    ProcessOptions po;
-    po.timeLimit = m_options.timeLimit;
-    ProcessResult r = runProcess(args, po);
+    ProcessResult r = run(args);
     NetStatus st = toolStatus(r, m_options.pdbedit, "Listing the Samba accounts", m_options.timeLimit, m_options.configFile);
     if (!st.ok())
         return st;
