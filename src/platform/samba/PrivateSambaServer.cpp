@@ -166,7 +166,10 @@ bool PrivateSambaServer::start(std::string& error)
     }
     std::error_code ec;
     if (m_root.empty()) {
-        std::string tmpl = (fs::temp_directory_path(ec) / "vantor-smbd-XXXXXX").string();
+        // The accounts must be able to walk down to the shares: /tmp is open to all, a TMPDIR
+        // under a home folder often is not.
+        const fs::path base = fs::is_directory("/tmp", ec) ? fs::path("/tmp") : fs::temp_directory_path(ec);
+        std::string tmpl = (base / "vantor-smbd-XXXXXX").string();
         if (!::mkdtemp(tmpl.data())) {
             error = std::string("cannot make a temporary directory: ") + std::strerror(errno);
             return false;
@@ -237,9 +240,16 @@ std::string PrivateSambaServer::addUser(const std::string& hint, const std::stri
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
             base += c;
     base = m_options.accountPrefix + base.substr(0, 8);
-    const std::string name = base + "_" + std::to_string(::getpid() % 100000) + "_" + std::to_string(accountCounter++);
-
-    ProcessResult r = runAccountTool({findProgram("useradd"), "-M", "-N", "-s", "/usr/sbin/nologin", name});
+    std::string name;
+    ProcessResult r;
+    // A run that was killed leaves its accounts behind; a later process may get the same pid.
+    constexpr int nameInUse = 9;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        name = base + "_" + std::to_string(::getpid() % 100000) + "_" + std::to_string(accountCounter++);
+        r = runAccountTool({findProgram("useradd"), "-M", "-N", "-s", "/usr/sbin/nologin", name});
+        if (!r.exitedWith(nameInUse))
+            break;
+    }
     if (!r.succeeded()) {
         error = "useradd " + name + ": " + describe(r);
         return {};
