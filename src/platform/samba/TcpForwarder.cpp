@@ -34,6 +34,7 @@ void setNonBlocking(int fd)
 struct Relay {
     int fd[2] = {-1, -1};
     std::string pending[2];
+    bool eof[2] = {false, false};
     bool dead = false;
     ~Relay()
     {
@@ -102,11 +103,12 @@ void TcpForwarder::run()
             for (int side = 0; side < 2; ++side) {
                 short events = 0;
                 // Read from a side only while the other side keeps up.
-                if (r->pending[1 - side].size() < maxPending)
+                if (!r->eof[side] && r->pending[1 - side].size() < maxPending)
                     events |= POLLIN;
                 if (!r->pending[side].empty())
                     events |= POLLOUT;
-                fds.push_back({r->fd[side], events, 0});
+                // A side with nothing to wait for is left out: a closed one would wake poll at once.
+                fds.push_back({events ? r->fd[side] : -1, events, 0});
             }
         // The timeout bounds how long stop() waits.
         if (::poll(fds.data(), fds.size(), 100) <= 0)
@@ -137,11 +139,13 @@ void TcpForwarder::run()
                 const short ev = fds[k].revents;
                 if (r->dead)
                     continue;
-                if (ev & (POLLIN | POLLHUP | POLLERR)) {
+                if (!r->eof[side] && (ev & (POLLIN | POLLHUP | POLLERR))) {
                     ssize_t n = ::recv(r->fd[side], buf, sizeof buf, 0);
                     if (n > 0)
                         r->pending[1 - side].append(buf, static_cast<std::size_t>(n));
-                    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                    else if (n == 0)
+                        r->eof[side] = true;
+                    else if (errno != EAGAIN && errno != EINTR)
                         r->dead = true;
                 }
                 if (!r->dead && (ev & POLLOUT) && !r->pending[side].empty()) {
@@ -153,7 +157,12 @@ void TcpForwarder::run()
                 }
             }
         }
-        // A closed side ends the relay: the SMB tests never half-close a connection.
+        // A side that has closed ends the relay once what it sent has been passed on: SMB clients
+        // and servers never half-close a connection.
+        for (auto& r : relays)
+            for (int side = 0; side < 2; ++side)
+                if (r->eof[side] && r->pending[1 - side].empty())
+                    r->dead = true;
         std::erase_if(relays, [](const std::unique_ptr<Relay>& r) { return r->dead; });
     }
 }
