@@ -222,3 +222,25 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    const std::vector<std::string> argv{VANTOR_POLL_PROGRAM, "--samba-config", server->configFile().string(),
+                                        "--data-dir", dataDir.path().string()};
+    ProcessResult r = runProcess(argv);
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    EXPECT_NE(r.out.find(alice + "  127.0.0.1  1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
+              std::string::npos) << r.out;
+
+    server->stopSmbd();
+    r = runProcess(argv);
+    EXPECT_TRUE(r.exitedWith(1));
+    EXPECT_NE(r.err.find("The Samba server (smbd) is not running"), std::string::npos) << r.err;
+}
+
+}  // namespace
