@@ -211,6 +211,23 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
     monitor->pollSessions();
     ASSERT_EQ(monitor->sessionRows().size(), 1u);
 
+    // The first RPC call makes smbd start samba-dcerpcd and its rpcd_* workers, which outlive it
+    // unless the server stops them as well.
+    const std::string rpcclient = findProgram("rpcclient");
+    if (rpcclient.find('/') != std::string::npos) {
+        ProcessResult rpc = runProcess({rpcclient, "-p", std::to_string(server->port()), "127.0.0.1", "-U",
+                                        alice + "%pw-alice", "-c", "srvinfo"});
+        EXPECT_EQ(rpc.outcome, ProcessResult::Outcome::Exited) << rpc.err;
+        std::vector<int> helpers;
+        for (int pid : processesWithArgument(server->configFile().string())) {
+            std::ifstream cmd("/proc/" + std::to_string(pid) + "/cmdline");
+            std::string text((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+            if (text.find("samba-dcerpcd") != std::string::npos)
+                helpers.push_back(pid);
+        }
+        EXPECT_FALSE(helpers.empty()) << "no samba-dcerpcd was started";
+    }
+
     server->stopSmbd();
     net->invalidate();
     monitor->pollSessions();
