@@ -162,6 +162,13 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
     std::vector<NetSessionInfo> sessions;
     EXPECT_EQ(net->enumSessions(ServerName{"fileserver"}, sessions).code, netcode::NotSupported);
 
+    // A closed file is gone at the next poll.
+    ASSERT_TRUE(a.close("report.txt"));
+    EXPECT_FALSE(a.close("report.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the reuse window
+    monitor->pollSessions();
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({{alice, "127.0.0.1", 2}, {bob, "127.0.0.2", 1}}));
+
     // A client that leaves is gone at the next poll.
     b.disconnect();
     bool gone = false;
@@ -172,7 +179,7 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
     EXPECT_TRUE(gone);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the reuse window
     monitor->pollSessions();
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry>{{alice, "127.0.0.1", 3}}));
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
 }
 
 TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)

@@ -87,38 +87,69 @@ bool SmbClientHolder::send(const std::string& command)
     return m_client.pid() > 0 && m_client.writeInput(command + "\n");
 }
 
+std::string SmbClientHolder::ask(const std::string& command, const std::vector<std::string>& answers)
+{
+    const std::size_t before = sizeOf(m_options.logFile);
+    if (!send(command))
+        return {};
+    // Wait for smbclient's answer before the next command: commands that arrive while it is busy
+    // are lost.
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
+    while (SteadyClock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string said = readFrom(m_options.logFile, before);
+        if (said.find('\n') != std::string::npos) {
+            for (const auto& a : answers)
+                if (said.find(a) != std::string::npos)
+                    return said;
+        }
+        if (!m_client.running())
+            return said;
+    }
+    std::this_thread::sleep_for(m_options.commandPause);
+    return readFrom(m_options.logFile, before);
+}
+
 bool SmbClientHolder::open(const std::string& path)
 {
     std::string smbPath = path;
     for (char& c : smbPath)
         if (c == '/')
             c = '\\';
-    const std::size_t before = sizeOf(m_options.logFile);
-    if (!send("open \"" + smbPath + "\""))
+    // Success reads "open file \\name: for read/write fnum N"; a failure "Failed to open file
+    // \\name. NT_STATUS_...".
+    const std::string said = ask("open \"" + smbPath + "\"", {"NT_STATUS", "Failed", "fnum"});
+    if (said.find("NT_STATUS") != std::string::npos || said.find("Failed") != std::string::npos)
         return false;
-    // Wait for smbclient's answer before the next command: commands that arrive while it is busy
-    // are lost.
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
-    bool answered = false, opened = false;
-    while (!answered && SteadyClock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const std::string said = readFrom(m_options.logFile, before);
-        // Success reads "open file \\name: for read/write fnum N"; a failure "Failed to open file
-        // \\name. NT_STATUS_...".
-        if (said.find("NT_STATUS") != std::string::npos || said.find("Failed") != std::string::npos
-            || !m_client.running()) {
-            answered = true;
-        } else if (said.rfind("open file", 0) == 0 || said.find("\nopen file") != std::string::npos) {
-            answered = opened = true;
-        }
-    }
-    if (!answered)
+    const std::size_t at = said.find("fnum ");
+    if (at == std::string::npos)
+        return false;
+    m_handles.emplace_back(path, std::atoi(said.c_str() + at + 5));
+    return true;
+}
+
+bool SmbClientHolder::close(const std::string& path)
+{
+    for (auto it = m_handles.rbegin(); it != m_handles.rend(); ++it) {
+        if (it->first != path)
+            continue;
+        const int fnum = it->second;
+        m_handles.erase(std::next(it).base());
+        // smbclient says nothing when a close works: a pwd after it shows that it has been done.
+        const std::size_t before = sizeOf(m_options.logFile);
+        if (!send("close " + std::to_string(fnum)))
+            return false;
         std::this_thread::sleep_for(m_options.commandPause);
-    return opened;
+        ask("pwd", {"Current directory"});
+        const std::string said = readFrom(m_options.logFile, before);
+        return said.find("NT_STATUS") == std::string::npos && said.find("Current directory") != std::string::npos;
+    }
+    return false;
 }
 
 void SmbClientHolder::disconnect()
 {
+    m_handles.clear();
     if (m_client.pid() <= 0)
         return;
     send("exit");

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vantor::samba {
 
@@ -35,16 +37,21 @@ public:
     bool connect(std::string& error, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Opens a file or a folder, relative to the share (with '/' between names), and keeps it open.
     bool open(const std::string& path);
+    // Closes what open(path) opened (the last open of that path).
+    bool close(const std::string& path);
     // Closes the connection (smbclient ends, its session with it).
     void disconnect();
     bool connected();
 
 private:
     bool send(const std::string& command);
+    // Sends a command and waits for smbclient's answer; returns what it said.
+    std::string ask(const std::string& command, const std::vector<std::string>& answers);
 
     Options m_options;
     ChildProcess m_client;
     bool m_ownLog = false;
+    std::vector<std::pair<std::string, int>> m_handles;  // path and smbclient's fnum, oldest first
 };
 
 }  // namespace vantor::samba
