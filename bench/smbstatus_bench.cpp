@@ -37,7 +37,7 @@ struct Figures {
 
 double threadCpuMs()
 {
-    timespec ts{};
+    timespec ts {};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
@@ -47,7 +47,7 @@ double threadCpuMs()
 Figures timeIt(int runs, const std::function<void()>& fn)
 {
     std::vector<double> ms, cpu;
-    fn();  // warm-up
+    fn(); // warm-up
     for (int i = 0; i < runs; ++i) {
         const double c0 = threadCpuMs();
         auto t0 = std::chrono::steady_clock::now();
@@ -57,13 +57,13 @@ Figures timeIt(int runs, const std::function<void()>& fn)
     }
     std::sort(ms.begin(), ms.end());
     std::sort(cpu.begin(), cpu.end());
-    return {ms[ms.size() / 2], ms.front(), cpu[cpu.size() / 2]};
+    return { ms[ms.size() / 2], ms.front(), cpu[cpu.size() / 2] };
 }
 
 void print(const char* what, const Figures& f)
 {
     std::printf("  %-56s wall median %9.3f ms, best %9.3f ms; cpu median %9.3f ms\n", what, f.median, f.best,
-                f.cpuMedian);
+        f.cpuMedian);
 }
 
 class NullFiles final : public FileInspector {
@@ -79,18 +79,18 @@ void benchDocument(const std::string& label, const std::string& doc, int runs)
         return;
     }
     std::printf("\n%s: %zu sessions, %zu opens, %.0f KB\n", label.c_str(), parsed.value.sessions.size(),
-                parsed.value.opens.size(), static_cast<double>(doc.size()) / 1024.0);
+        parsed.value.opens.size(), static_cast<double>(doc.size()) / 1024.0);
 
     print("parse (parseSmbStatusJson)", timeIt(runs, [&] {
-              auto r = samba::parseSmbStatusJson(doc);
-              if (!r.ok())
-                  std::abort();
-          }));
+        auto r = samba::parseSmbStatusJson(doc);
+        if (!r.ok())
+            std::abort();
+    }));
     print("parse + index + session list (enumSessions after the run)", timeIt(runs, [&] {
-              samba::SmbStatusIndex index(samba::parseSmbStatusJson(doc).value);
-              if (index.sessions().empty())
-                  std::abort();
-          }));
+        samba::SmbStatusIndex index(samba::parseSmbStatusJson(doc).value);
+        if (index.sessions().empty())
+            std::abort();
+    }));
 
     // The backend with the tool's run replaced by the document: everything but the process.
     auto now = std::chrono::steady_clock::now();
@@ -111,23 +111,24 @@ void benchDocument(const std::string& label, const std::string& doc, int runs)
 
     // The first poll: every session is a newcomer, whose open files the new-user event reads.
     print("first poll (SessionMonitor, every user new)", timeIt(std::max(3, runs / 10), [&] {
-              SessionMonitor monitor({net, boxes, clock, dataDir, &files});
-              now += std::chrono::seconds(5);
-              monitor.pollSessions();
-              if (monitor.sessionRows().empty() || !boxes.shown.empty())
-                  std::abort();
-          }));
+        SessionMonitor monitor({ net, boxes, clock, dataDir, &files });
+        now += std::chrono::seconds(5);
+        monitor.pollSessions();
+        if (monitor.sessionRows().empty() || !boxes.shown.empty())
+            std::abort();
+    }));
 
-    SessionMonitor monitor({net, boxes, clock, dataDir, &files});
+    SessionMonitor monitor({ net, boxes, clock, dataDir, &files });
     monitor.pollSessions();
     monitor.clickSessionRow(0);
     print("steady poll: parse + poll + table rebuild + open files", timeIt(runs, [&] {
-              now += std::chrono::seconds(5);
-              monitor.pollSessions();
-          }));
+        now += std::chrono::seconds(5);
+        monitor.pollSessions();
+    }));
 
     SessionsFetch fetch = monitor.fetchSessions("");
-    print("table rebuild only (applySessions of a fetched poll)", timeIt(runs, [&] { monitor.applySessions(fetch); }));
+    print("table rebuild only (applySessions of a fetched poll)",
+        timeIt(runs, [&] { monitor.applySessions(fetch); }));
 }
 
 std::string readFile(const std::string& path)
@@ -163,14 +164,17 @@ void benchRealSmbstatus(const std::string& doc200)
         if (clients.back()->connect(error))
             clients.back()->open("a.txt");
     }
-    const std::vector<std::string> argv{findProgram("smbstatus"), "-s", server.configFile().string(), "--json"};
+    const std::vector<std::string> argv { findProgram("smbstatus"), "-s", server.configFile().string(),
+        "--json" };
     std::printf("\nreal smbstatus --json against a private smbd with %zu sessions:\n", clients.size());
     print("one smbstatus --json run (process + Samba's work)", timeIt(10, [&] { runProcess(argv); }));
 
     // The cost of a process that does nothing but hand over 750 KB, for comparison.
     const auto file = server.root() / "doc200.json";
     std::ofstream(file, std::ios::binary) << doc200;
-    print("`cat` of the 200-session document (process cost alone)", timeIt(10, [&] { runProcess({"cat", file.string()}); }));
+    print("`cat` of the 200-session document (process cost alone)", timeIt(10, [&] {
+        runProcess({ "cat", file.string() });
+    }));
 
     SambaOptions o;
     o.configFile = server.configFile().string();
@@ -181,7 +185,7 @@ void benchRealSmbstatus(const std::string& doc200)
     clients.clear();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

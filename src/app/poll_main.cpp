@@ -22,7 +22,7 @@ std::string padded(const std::string& text, std::size_t width)
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,8 +34,9 @@ int main(int argc, char** argv)
         return 2;
     }
     if (cl.options.help) {
-        std::cout << commandLineUsage(program)
-                  << "vantor-poll polls once, prints the sessions and their open files, and closes nothing.\n";
+        std::cout
+            << commandLineUsage(program)
+            << "vantor-poll polls once, prints the sessions and their open files, and closes nothing.\n";
         return 0;
     }
     if (cl.options.demo) {
@@ -47,9 +48,9 @@ int main(int argc, char** argv)
     netOptions.sambaConfig = cl.options.sambaConfig;
     auto net = createPlatformNetManagement(netOptions);
     RecordingMessageBoxes boxes;
-    const std::filesystem::path dataDir = cl.options.dataDir ? std::filesystem::path(*cl.options.dataDir)
-                                                            : defaultDataDirectory();
-    SessionMonitor monitor({*net, boxes, SystemClock::instance(), dataDir, nullptr});
+    const std::filesystem::path dataDir
+        = cl.options.dataDir ? std::filesystem::path(*cl.options.dataDir) : defaultDataDirectory();
+    SessionMonitor monitor({ *net, boxes, SystemClock::instance(), dataDir, nullptr });
 
     monitor.pollSessions();
     if (!boxes.shown.empty()) {
@@ -71,7 +72,8 @@ int main(int argc, char** argv)
     }
     std::cout << padded("User", userWidth + 2) << padded("Computer", computerWidth + 2) << "Open files\n";
     for (const auto& r : rows)
-        std::cout << padded(r.user, userWidth + 2) << padded(r.computer, computerWidth + 2) << r.openFiles << "\n";
+        std::cout << padded(r.user, userWidth + 2) << padded(r.computer, computerWidth + 2) << r.openFiles
+                  << "\n";
 
     // The open-files table shows every session of the selected row's user: print each user once.
     std::set<std::string> printed;
@@ -83,7 +85,8 @@ int main(int argc, char** argv)
             std::cerr << boxes.shown.back().caption << ": " << boxes.shown.back().text << "\n";
             return 1;
         }
-        std::cout << "\nOpen files of " << (rows[i].user.empty() ? std::string("<no user>") : rows[i].user) << ":\n";
+        std::cout << "\nOpen files of " << (rows[i].user.empty() ? std::string("<no user>") : rows[i].user)
+                  << ":\n";
         const auto& files = monitor.openFileRows();
         if (files.empty())
             std::cout << "  <none>\n";

@@ -24,7 +24,10 @@ using SteadyClock = std::chrono::steady_clock;
 class Fd {
 public:
     Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
+    explicit Fd(int fd)
+        : m_fd(fd)
+    {
+    }
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -83,7 +86,8 @@ public:
         sigemptyset(&none);
         posix_spawnattr_setsigdefault(&attr, &all);
         posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setflags(&attr, static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | extraFlags));
+        posix_spawnattr_setflags(
+            &attr, static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | extraFlags));
     }
 
     posix_spawn_file_actions_t actions;
@@ -125,7 +129,7 @@ void killGroupAndReap(pid_t pid, int& status)
     waitFor(pid, status, 0);
 }
 
-}  // namespace
+} // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
 {
@@ -187,7 +191,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     char buf[65536];
     int status = 0;
     auto remainingMs = [&] {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+        auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000));
     };
 
@@ -200,9 +205,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         pollfd fds[2];
         nfds_t n = 0;
         if (outOpen)
-            fds[n++] = {out.read.get(), POLLIN, 0};
+            fds[n++] = { out.read.get(), POLLIN, 0 };
         if (errOpen)
-            fds[n++] = {err.read.get(), POLLIN, 0};
+            fds[n++] = { err.read.get(), POLLIN, 0 };
         int pr = ::poll(fds, n, remainingMs());
         if (pr < 0 && errno != EINTR) {
             killGroupAndReap(pid, status);
@@ -278,12 +283,13 @@ std::string findProgram(const std::string& name)
             start = colon + 1;
         }
     }
-    for (const char* d : {"/usr/bin", "/usr/sbin", "/bin", "/sbin"})
+    for (const char* d : { "/usr/bin", "/usr/sbin", "/bin", "/sbin" })
         dirs.emplace_back(d);
     for (const auto& dir : dirs) {
         std::string candidate = dir + "/" + name;
-        struct stat st {};
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+        struct stat st { };
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+            && ::access(candidate.c_str(), X_OK) == 0)
             return candidate;
     }
     return name;
@@ -372,9 +378,8 @@ bool ChildProcess::writeInput(const std::string& data)
         done += static_cast<std::size_t>(n);
     }
     if (!ok) {
-        timespec zero{0, 0};
-        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) {
-        }
+        timespec zero { 0, 0 };
+        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) { }
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return ok;
@@ -400,8 +405,9 @@ void ChildProcess::stop(std::chrono::milliseconds grace)
     while (!ended && SteadyClock::now() < deadline) {
         // WNOWAIT leaves it a zombie: its pid, and so its group id, cannot be reused until it is
         // reaped below, so signalling the group stays safe.
-        siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == m_pid)
+        siginfo_t info {};
+        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+            && info.si_pid == m_pid)
             ended = true;
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -414,4 +420,4 @@ void ChildProcess::stop(std::chrono::milliseconds grace)
     m_pid = -1;
 }
 
-}  // namespace vantor
+} // namespace vantor

@@ -16,7 +16,7 @@ namespace vantor {
 
 struct ProcessOptions {
     // After this the tool's process group is killed and the call returns TimedOut.
-    std::chrono::milliseconds timeLimit{10'000};
+    std::chrono::milliseconds timeLimit { 10'000 };
     // Bytes written to the tool's standard input (at most 64 KiB); empty: /dev/null.
     std::string input;
     // Output beyond this (stdout and stderr together) kills the tool: a runaway tool must not eat
@@ -26,11 +26,11 @@ struct ProcessOptions {
 
 struct ProcessResult {
     enum class Outcome {
-        Exited,         // exitCode holds the exit status
-        Signalled,      // signal holds the signal that ended it
-        TimedOut,       // killed after the time limit
+        Exited, // exitCode holds the exit status
+        Signalled, // signal holds the signal that ended it
+        TimedOut, // killed after the time limit
         OutputTooLarge, // killed after it wrote more than maxOutput
-        StartFailed,    // never ran: startError holds the errno (ENOENT: no such program)
+        StartFailed, // never ran: startError holds the errno (ENOENT: no such program)
     };
     Outcome outcome = Outcome::StartFailed;
     int exitCode = -1;
@@ -57,9 +57,9 @@ std::string findProgram(const std::string& name);
 class ChildProcess {
 public:
     struct Options {
-        bool newSession = false;    // setsid: its own session and process group
-        bool inputPipe = false;     // writeInput() feeds its stdin; otherwise /dev/null
-        std::string outputFile;     // stdout and stderr appended here; empty: /dev/null
+        bool newSession = false; // setsid: its own session and process group
+        bool inputPipe = false; // writeInput() feeds its stdin; otherwise /dev/null
+        std::string outputFile; // stdout and stderr appended here; empty: /dev/null
     };
 
     ChildProcess() = default;
@@ -90,4 +90,4 @@ private:
     std::optional<int> m_status;
 };
 
-}  // namespace vantor
+} // namespace vantor

@@ -23,7 +23,10 @@ using namespace vantor::samba;
 namespace {
 
 struct AllFolders final : FileInspector {
-    bool isDirectoryOrUnreadable(const std::string& path) const override { return std::filesystem::is_directory(path); }
+    bool isDirectoryOrUnreadable(const std::string& path) const override
+    {
+        return std::filesystem::is_directory(path);
+    }
 };
 
 std::vector<SessionEntry> sorted(std::vector<SessionEntry> v)
@@ -39,12 +42,14 @@ protected:
     void SetUp() override
     {
         if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and smbstatus only works as root";
-        if (findProgram("smbd").find('/') == std::string::npos || findProgram("smbclient").find('/') == std::string::npos)
+            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and smbstatus only "
+                            "works as root";
+        if (findProgram("smbd").find('/') == std::string::npos
+            || findProgram("smbclient").find('/') == std::string::npos)
             GTEST_SKIP() << "needs Samba's smbd and smbclient (scripts/install-deps.sh installs them)";
 
         PrivateSambaServer::Options options;
-        options.shares = {"docs"};
+        options.shares = { "docs" };
         server = std::make_unique<PrivateSambaServer>(options);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -55,7 +60,7 @@ protected:
 
         const auto docs = server->sharePath("docs");
         std::filesystem::create_directories(docs / "sub");
-        for (const char* name : {"report.txt", "notes \xc3\xa9t\xc3\xa9.txt", "b.txt"})
+        for (const char* name : { "report.txt", "notes \xc3\xa9t\xc3\xa9.txt", "b.txt" })
             std::ofstream(docs / name) << "content\n";
         std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
 
@@ -65,7 +70,8 @@ protected:
         SambaOptions sambaOptions;
         sambaOptions.configFile = server->configFile().string();
         net = std::make_unique<SambaNetManagement>(sambaOptions);
-        monitor = std::make_unique<SessionMonitor>(SessionMonitor::Context{*net, boxes, clock, dataDir.path(), &inspector});
+        monitor = std::make_unique<SessionMonitor>(
+            SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
     }
 
     void TearDown() override
@@ -127,8 +133,7 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
 
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(sorted(monitor->sessionRows()),
-              sorted({{alice, "127.0.0.1", 3}, {bob, "127.0.0.2", 1}}));
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({ { alice, "127.0.0.1", 3 }, { bob, "127.0.0.2", 1 } }));
     EXPECT_EQ(monitor->openFilesTotal(), 4u);
 
     const auto rows = monitor->sessionRows();
@@ -142,12 +147,15 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
     }
     std::sort(paths.begin(), paths.end());
     const std::string docs = server->sharePath("docs").string();
-    EXPECT_EQ(paths, (std::vector<std::string>{docs + "/notes \xc3\xa9t\xc3\xa9.txt", docs + "/report.txt", docs + "/sub"}));
+    EXPECT_EQ(paths,
+        (std::vector<std::string> {
+            docs + "/notes \xc3\xa9t\xc3\xa9.txt", docs + "/report.txt", docs + "/sub" }));
 
     // Users compare as Windows compares them; each file names the client computer holding it.
     std::vector<NetFileInfo> files;
     std::string upper = bob;
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     ASSERT_TRUE(net->enumFiles({}, upper, files).ok());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].path, docs + "/b.txt");
@@ -160,14 +168,14 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
 
     EXPECT_EQ(net->closeFile({}, files[0].id).code, netcode::NotSupported);
     std::vector<NetSessionInfo> sessions;
-    EXPECT_EQ(net->enumSessions(ServerName{"fileserver"}, sessions).code, netcode::NotSupported);
+    EXPECT_EQ(net->enumSessions(ServerName { "fileserver" }, sessions).code, netcode::NotSupported);
 
     // A closed file is gone at the next poll.
     ASSERT_TRUE(a.close("report.txt"));
     EXPECT_FALSE(a.close("report.txt"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the reuse window
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
     monitor->pollSessions();
-    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({{alice, "127.0.0.1", 2}, {bob, "127.0.0.2", 1}}));
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
 
     // A client that leaves is gone at the next poll.
     b.disconnect();
@@ -177,9 +185,9 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
         gone = sambaSessions().size() == 1;
     }
     EXPECT_TRUE(gone);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the reuse window
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
     monitor->pollSessions();
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
 }
 
 TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
@@ -194,7 +202,7 @@ TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
     boxes.shown.clear();
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry>{{alice, "127.0.0.1", 1}}));
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
 
     // smbcontrol's shutdown is a message: the process ends a moment later.
     std::vector<NetSessionInfo> left;
@@ -222,8 +230,8 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
     // unless the server stops them as well.
     const std::string rpcclient = findProgram("rpcclient");
     if (rpcclient.find('/') != std::string::npos) {
-        ProcessResult rpc = runProcess({rpcclient, "-p", std::to_string(server->port()), "127.0.0.1", "-U",
-                                        alice + "%pw-alice", "-c", "srvinfo"});
+        ProcessResult rpc = runProcess({ rpcclient, "-p", std::to_string(server->port()), "127.0.0.1", "-U",
+            alice + "%pw-alice", "-c", "srvinfo" });
         EXPECT_EQ(rpc.outcome, ProcessResult::Outcome::Exited) << rpc.err;
         std::vector<int> helpers;
         for (int pid : processesWithArgument(server->configFile().string())) {
@@ -240,12 +248,13 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
     monitor->pollSessions();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, "Error");
-    EXPECT_NE(boxes.shown[0].text.find("The Samba server (smbd) is not running"), std::string::npos) << boxes.shown[0].text;
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry>{{alice, "127.0.0.1", 1}}));
+    EXPECT_NE(boxes.shown[0].text.find("The Samba server (smbd) is not running"), std::string::npos)
+        << boxes.shown[0].text;
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
     EXPECT_TRUE(processesWithArgument(server->configFile().string()).empty());
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -253,13 +262,15 @@ TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
 {
     auto& a = connect(alice, "pw-alice", false);
     ASSERT_TRUE(a.open("report.txt"));
-    const std::vector<std::string> argv{VANTOR_POLL_PROGRAM, "--samba-config", server->configFile().string(),
-                                        "--data-dir", dataDir.path().string()};
+    const std::vector<std::string> argv { VANTOR_POLL_PROGRAM, "--samba-config",
+        server->configFile().string(), "--data-dir", dataDir.path().string() };
     ProcessResult r = runProcess(argv);
     ASSERT_TRUE(r.succeeded()) << r.err;
     EXPECT_NE(r.out.find(alice + "  127.0.0.1  1"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
-              std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
+        std::string::npos)
+        << r.out;
 
     server->stopSmbd();
     r = runProcess(argv);
@@ -267,4 +278,4 @@ TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
     EXPECT_NE(r.err.find("The Samba server (smbd) is not running"), std::string::npos) << r.err;
 }
 
-}  // namespace
+} // namespace

@@ -1,8 +1,8 @@
 // The Samba backend against stand-in tools: small scripts that print recorded or edited output,
 // fail as Samba's tools fail, or hang.
 
-#include "TempDir.h"
 #include "platform/samba/SambaNetManagement.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,8 @@ protected:
     std::string tool(const std::string& name, const std::string& body)
     {
         const auto path = dir / name;
-        std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> " << (dir / (name + ".log")).string() << "\n" << body << "\n";
+        std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> " << (dir / (name + ".log")).string() << "\n"
+                            << body << "\n";
         std::filesystem::permissions(path, std::filesystem::perms(0755));
         return path.string();
     }
@@ -54,7 +55,7 @@ protected:
     std::string catRecorded() const { return "cat " VANTOR_TEST_DATA "/samba/smbstatus-small.json"; }
 
     test::TempDir dir;
-    std::chrono::steady_clock::time_point now{};
+    std::chrono::steady_clock::time_point now {};
 };
 
 TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
@@ -70,7 +71,7 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     EXPECT_EQ(sessions[1].openFiles, 3u);
     EXPECT_EQ(sessions[2].user, ben);
     EXPECT_EQ(sessions[2].openFiles, 2u);
-    EXPECT_EQ(runs("smbstatus"), std::vector<std::string>{"-s /etc/vantor-test/smb.conf --json"});
+    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json" });
 
     // Every session of the user, whatever its computer, in the document's order; names compare
     // without regard to case.
@@ -79,11 +80,10 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     std::vector<std::tuple<uint32_t, std::string, std::string>> got;
     for (const auto& f : files)
         got.emplace_back(f.id, f.path, f.computer);
-    EXPECT_EQ(got, (std::vector<std::tuple<uint32_t, std::string, std::string>>{
-                       {3, root + "projects/plan.txt", "127.0.0.2"},
-                       {11, root + "projects", "127.0.0.1"},
-                       {5, root + "budget.xlsx", "127.0.0.1"},
-                       {9, root + "caf\xc3\xa9.txt", "127.0.0.1"}}));
+    EXPECT_EQ(got,
+        (std::vector<std::tuple<uint32_t, std::string, std::string>> {
+            { 3, root + "projects/plan.txt", "127.0.0.2" }, { 11, root + "projects", "127.0.0.1" },
+            { 5, root + "budget.xlsx", "127.0.0.1" }, { 9, root + "caf\xc3\xa9.txt", "127.0.0.1" } }));
     ASSERT_TRUE(net.enumFiles({}, "nobody", files).ok());
     EXPECT_TRUE(files.empty());
 }
@@ -123,8 +123,9 @@ TEST_F(SambaBackend, DeleteSessionShutsDownEveryMatchingProcess)
         "4":{"username":"ben","remote_machine":"10.0.0.9","server_id":{"pid":"303"}}}})");
     SambaNetManagement net(options("cat " + (dir / "two.json").string()));
     ASSERT_TRUE(net.deleteSession({}, "\\\\10.0.0.9", "ANN").ok());
-    EXPECT_EQ(runs("smbcontrol"), (std::vector<std::string>{"-s /etc/vantor-test/smb.conf 300 shutdown",
-                                                            "-s /etc/vantor-test/smb.conf 301 shutdown"}));
+    EXPECT_EQ(runs("smbcontrol"),
+        (std::vector<std::string> {
+            "-s /etc/vantor-test/smb.conf 300 shutdown", "-s /etc/vantor-test/smb.conf 301 shutdown" }));
 
     NetStatus none = net.deleteSession({}, "10.0.0.7", "ann");
     EXPECT_EQ(none.code, netcode::ClientNameNotFound);
@@ -133,7 +134,7 @@ TEST_F(SambaBackend, DeleteSessionShutsDownEveryMatchingProcess)
 
     // Success only when every process was told.
     SambaNetManagement failing(options("cat " + (dir / "two.json").string(),
-                                       "[ \"$3\" = 301 ] && { echo 'Error: no such process' >&2; exit 1; }; exit 0"));
+        "[ \"$3\" = 301 ] && { echo 'Error: no such process' >&2; exit 1; }; exit 0"));
     NetStatus st = failing.deleteSession({}, "10.0.0.9", "ann");
     EXPECT_FALSE(st.ok());
     EXPECT_NE(st.text.find("no such process"), std::string::npos) << st.text;
@@ -144,13 +145,13 @@ TEST_F(SambaBackend, AnEmptyListFromAStoppedServerIsAnError)
 {
     const std::string empty = R"(echo '{"sessions":{},"tcons":{},"open_files":{}}')";
     SambaNetManagement stopped(options(empty, "echo \"Can't find pid for destination 'smbd'\" >&2; exit 1"));
-    std::vector<NetSessionInfo> sessions{{"stale", "x", 1}};
+    std::vector<NetSessionInfo> sessions { { "stale", "x", 1 } };
     NetStatus st = stopped.enumSessions({}, sessions);
     EXPECT_EQ(st.code, netcode::ServiceNotRunning);
     EXPECT_NE(st.text.find("The Samba server (smbd) is not running"), std::string::npos);
     EXPECT_NE(st.text.find("systemctl start smbd"), std::string::npos);
     EXPECT_TRUE(sessions.empty());
-    EXPECT_EQ(runs("smbcontrol"), std::vector<std::string>{"-s /etc/vantor-test/smb.conf smbd ping"});
+    EXPECT_EQ(runs("smbcontrol"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf smbd ping" });
 
     SambaNetManagement idle(options(empty, "echo 'PONG from pid 1'"));
     EXPECT_TRUE(idle.enumSessions({}, sessions).ok());
@@ -165,13 +166,16 @@ TEST_F(SambaBackend, ToolFailuresBecomeTextsAPersonCanActOn)
         uint32_t code;
         std::string mention;
     } cases[] = {
-        {"echo '{\"timestamp\":\"t\"}'; echo 'smbstatus only works as root!' >&2; exit 1", netcode::AccessDenied, "sudo vantor"},
-        {"echo 'oops' >&2; exit 3", netcode::ToolFailed, "exit code 3: oops"},
-        {"echo '{\"sessions\":{\"1\":{\"username\":\"a\",\"remote'", netcode::BadToolOutput, "could not be read"},
-        {"echo '<html>'", netcode::BadToolOutput, "could not be read"},
-        {"echo '{\"sessions\":{}}'; echo \"Can't load /etc/vantor-test/smb.conf - run testparm to debug it\" >&2",
-         netcode::ToolFailed, "testparm /etc/vantor-test/smb.conf"},
-        {"kill -9 $$", netcode::ToolFailed, "signal 9"},
+        { "echo '{\"timestamp\":\"t\"}'; echo 'smbstatus only works as root!' >&2; exit 1",
+            netcode::AccessDenied, "sudo vantor" },
+        { "echo 'oops' >&2; exit 3", netcode::ToolFailed, "exit code 3: oops" },
+        { "echo '{\"sessions\":{\"1\":{\"username\":\"a\",\"remote'", netcode::BadToolOutput,
+            "could not be read" },
+        { "echo '<html>'", netcode::BadToolOutput, "could not be read" },
+        { "echo '{\"sessions\":{}}'; echo \"Can't load /etc/vantor-test/smb.conf - run testparm to debug "
+          "it\" >&2",
+            netcode::ToolFailed, "testparm /etc/vantor-test/smb.conf" },
+        { "kill -9 $$", netcode::ToolFailed, "signal 9" },
     };
     for (const auto& c : cases) {
         SambaNetManagement net(options(c.smbstatus));
@@ -203,13 +207,13 @@ TEST_F(SambaBackend, AccountsRemoteServersAndSingleFiles)
     SambaNetManagement net(options(catRecorded()));
     std::vector<std::string> users;
     ASSERT_TRUE(net.enumUsers(users).ok());
-    EXPECT_EQ(users, (std::vector<std::string>{"root", "ann"}));
-    EXPECT_EQ(runs("pdbedit"), std::vector<std::string>{"-s /etc/vantor-test/smb.conf -L"});
+    EXPECT_EQ(users, (std::vector<std::string> { "root", "ann" }));
+    EXPECT_EQ(runs("pdbedit"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf -L" });
 
     // A remote server is refused with a reason, never answered with an empty list.
     std::vector<NetSessionInfo> sessions;
     std::vector<NetFileInfo> files;
-    const ServerName remote{"fileserver"};
+    const ServerName remote { "fileserver" };
     EXPECT_EQ(net.enumSessions(remote, sessions).code, netcode::NotSupported);
     EXPECT_NE(net.enumSessions(remote, sessions).text.find("fileserver"), std::string::npos);
     EXPECT_EQ(net.enumFiles(remote, ann, files).code, netcode::NotSupported);
@@ -224,7 +228,7 @@ TEST_F(SambaBackend, AccountsRemoteServersAndSingleFiles)
 TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
 {
     SambaNetManagement net(options(catRecorded()));
-    std::atomic<int> wrong{0};
+    std::atomic<int> wrong { 0 };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
@@ -240,4 +244,4 @@ TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
     EXPECT_EQ(runs("smbstatus").size(), 1u);
 }
 
-}  // namespace
+} // namespace

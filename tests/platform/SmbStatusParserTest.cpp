@@ -40,14 +40,12 @@ TEST(SmbStatusParser, ReadsARecordedDocumentInItsOrder)
     std::vector<std::tuple<std::string, int32_t, uint32_t>> opens;
     for (const auto& o : r.value.opens)
         opens.emplace_back(o.path, o.pid, o.shareFileId);
-    EXPECT_EQ(opens, (std::vector<std::tuple<std::string, int32_t, uint32_t>>{
-                         {root + "projects/plan.txt", 17402, 3},
-                         {root + "projects", 17398, 11},
-                         {root + "minutes 2024.docx", 17400, 5},
-                         {root + "budget.xlsx", 17400, 9},
-                         {root + "budget.xlsx", 17398, 5},
-                         {root + "caf\xc3\xa9.txt", 17398, 9}}));
-    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int>{0, 1, 2, 2, 1, 1}));
+    EXPECT_EQ(opens,
+        (std::vector<std::tuple<std::string, int32_t, uint32_t>> { { root + "projects/plan.txt", 17402, 3 },
+            { root + "projects", 17398, 11 }, { root + "minutes 2024.docx", 17400, 5 },
+            { root + "budget.xlsx", 17400, 9 }, { root + "budget.xlsx", 17398, 5 },
+            { root + "caf\xc3\xa9.txt", 17398, 9 } }));
+    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int> { 0, 1, 2, 2, 1, 1 }));
 }
 
 TEST(SmbStatusParser, EveryTruncationIsAnErrorNotACrash)
@@ -85,28 +83,34 @@ TEST(SmbStatusParser, WrongShapesAreErrorsThatSayWhat)
         std::string doc;
         std::string mention;
     } cases[] = {
-        {"[]", "not a JSON object"},
-        {"", "not valid JSON"},
-        {"{\"sessions\":{}} trailing", "not valid JSON"},
-        {R"({"timestamp":"t"})", "no \"sessions\""},
-        {R"({"sessions":[]})", "\"sessions\" of the document is not an object"},
-        {R"({"sessions":{"1":"x"}})", "session 1 is not an object"},
-        {R"({"sessions":{"1":{"remote_machine":"m","server_id":{"pid":"5"}}}})", "no \"username\""},
-        {R"({"sessions":{"1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}}}})", "\"username\" of session 1 is not a text"},
-        {R"({"sessions":{"1":{)" + session + R"(}}})", "no \"server_id\""},
-        {R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":true}}}})", "neither a number nor a text"},
-        {R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"12x"}}}})", "not a number"},
-        {R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"-3"}}}})", "not a number"},
-        {R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"99999999999"}}}})", "out of range"},
-        {R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":0}}}})", "is 0"},
-        {R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":5},"uid":"x"}}})", "uid"},
-        {R"({"sessions":{},"open_files":[]})", "\"open_files\" of the document is not an object"},
-        {R"({"sessions":{},"open_files":{"/a":{"opens":[]}}})", "\"opens\" of open file /a"},
-        {R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}}}})", "no \"share_file_id\""},
-        {R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}}}})", "out of range"},
+        { "[]", "not a JSON object" },
+        { "", "not valid JSON" },
+        { "{\"sessions\":{}} trailing", "not valid JSON" },
+        { R"({"timestamp":"t"})", "no \"sessions\"" },
+        { R"({"sessions":[]})", "\"sessions\" of the document is not an object" },
+        { R"({"sessions":{"1":"x"}})", "session 1 is not an object" },
+        { R"({"sessions":{"1":{"remote_machine":"m","server_id":{"pid":"5"}}}})", "no \"username\"" },
+        { R"({"sessions":{"1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}}}})",
+            "\"username\" of session 1 is not a text" },
+        { R"({"sessions":{"1":{)" + session + R"(}}})", "no \"server_id\"" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":true}}}})",
+            "neither a number nor a text" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"12x"}}}})", "not a number" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"-3"}}}})", "not a number" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"99999999999"}}}})", "out of range" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":0}}}})", "is 0" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":5},"uid":"x"}}})", "uid" },
+        { R"({"sessions":{},"open_files":[]})", "\"open_files\" of the document is not an object" },
+        { R"({"sessions":{},"open_files":{"/a":{"opens":[]}}})", "\"opens\" of open file /a" },
+        { R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}}}})",
+            "no \"share_file_id\"" },
+        { R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}}}})",
+            "out of range" },
         // Samba writes UTF-8; anything else is refused, not passed on as broken names.
-        {"{\"sessions\":{\"1\":{\"username\":\"\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}}}", "not valid JSON"},
-        {R"({"sessions":{"1":{"username":"\ud800","remote_machine":"m","server_id":{"pid":5}}}})", "not valid JSON"},
+        { "{\"sessions\":{\"1\":{\"username\":\"\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}}}",
+            "not valid JSON" },
+        { R"({"sessions":{"1":{"username":"\ud800","remote_machine":"m","server_id":{"pid":5}}}})",
+            "not valid JSON" },
     };
     for (const auto& c : cases) {
         auto r = parseSmbStatusJson(c.doc);
@@ -119,10 +123,17 @@ TEST(SmbStatusParser, NumbersAndTextsBothServeAsIdsAndNamesAreCut)
 {
     std::string user;
     for (int i = 0; i < 150; ++i)
-        user += "\xc3\xa9";  // 300 bytes of two-byte letters
-    nlohmann::json doc = {
-        {"sessions", {{"7", {{"username", user}, {"remote_machine", "::1"}, {"server_id", {{"pid", 42}}}, {"uid", 1000}}}}},
-        {"open_files", {{"/srv/" + std::string(300, 'p'), {{"opens", {{"42/1", {{"server_id", {{"pid", "42"}}}, {"share_file_id", 4294967295u}}}}}}}}}};
+        user += "\xc3\xa9"; // 300 bytes of two-byte letters
+    nlohmann::json doc = { { "sessions",
+                               { { "7",
+                                   { { "username", user }, { "remote_machine", "::1" },
+                                       { "server_id", { { "pid", 42 } } }, { "uid", 1000 } } } } },
+        { "open_files",
+            { { "/srv/" + std::string(300, 'p'),
+                { { "opens",
+                    { { "42/1",
+                        { { "server_id", { { "pid", "42" } } },
+                            { "share_file_id", 4294967295u } } } } } } } } } };
     auto r = parseSmbStatusJson(doc.dump());
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.value.sessions[0].user.size(), 254u);
@@ -146,14 +157,14 @@ TEST(SmbStatusParser, OneProcessServingSeveralSessionsSplitsItsOpensByUid)
                          "200/1":{"server_id":{"pid":"200"},"uid":9,"share_file_id":"1"}}}}})");
     ASSERT_TRUE(r.ok()) << r.error;
     // uid decides; without one the first session of the process; an unknown process: no session.
-    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int>{1, 0, 0, -1, 2}));
+    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int> { 1, 0, 0, -1, 2 }));
 }
 
 TEST(PdbeditList, ReadsNamesAndRefusesOtherText)
 {
     auto r = parsePdbeditList("root:0:\nann:1001:Ann Example\r\n\nben:1002:Ben: the second\n");
     ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.value, (std::vector<std::string>{"root", "ann", "ben"}));
+    EXPECT_EQ(r.value, (std::vector<std::string> { "root", "ann", "ben" }));
     EXPECT_TRUE(parsePdbeditList("").ok());
     auto bad = parsePdbeditList("ann:1001:\nsomething went wrong\n");
     EXPECT_FALSE(bad.ok());
@@ -162,4 +173,4 @@ TEST(PdbeditList, ReadsNamesAndRefusesOtherText)
     EXPECT_FALSE(parsePdbeditList(":1001:\n").ok());
 }
 
-}  // namespace
+} // namespace

@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         return 2;
     }
     PrivateSambaServer::Options options;
-    options.shares = {"docs"};
+    options.shares = { "docs" };
     PrivateSambaServer server(options);
     std::string error;
     if (!server.start(error)) {
@@ -37,7 +37,7 @@ int main(int argc, char** argv)
     const auto docs = server.sharePath("docs");
     std::filesystem::create_directories(docs / "projects");
     std::filesystem::permissions(docs / "projects", std::filesystem::perms(0777));
-    for (const char* name : {"budget.xlsx", "minutes 2024.docx", "caf\xc3\xa9.txt", "projects/plan.txt"})
+    for (const char* name : { "budget.xlsx", "minutes 2024.docx", "caf\xc3\xa9.txt", "projects/plan.txt" })
         std::ofstream(docs / name) << "x\n";
 
     TcpForwarder forwarder("127.0.0.2", server.port());
@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     auto c3 = client(ann, "pw1", forwarder.port());
     c3->open("projects/plan.txt");
 
-    ProcessResult r = runProcess({findProgram("smbstatus"), "-s", server.configFile().string(), "--json"});
+    ProcessResult r = runProcess({ findProgram("smbstatus"), "-s", server.configFile().string(), "--json" });
     if (!r.succeeded()) {
         std::cerr << "smbstatus failed: " << r.err << "\n";
         return 1;

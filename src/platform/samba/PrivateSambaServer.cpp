@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
-std::atomic<int> accountCounter{0};
+std::atomic<int> accountCounter { 0 };
 
 int openSocket()
 {
@@ -29,7 +29,7 @@ int openSocket()
 
 sockaddr_in loopbackAddress(const std::string& address, uint16_t port)
 {
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
@@ -55,16 +55,21 @@ ProcessResult runAccountTool(const std::vector<std::string>& argv, const std::st
 std::string describe(const ProcessResult& r)
 {
     switch (r.outcome) {
-    case ProcessResult::Outcome::StartFailed: return std::string("could not start: ") + std::strerror(r.startError);
-    case ProcessResult::Outcome::TimedOut: return "timed out";
-    case ProcessResult::Outcome::OutputTooLarge: return "too much output";
-    case ProcessResult::Outcome::Signalled: return "signal " + std::to_string(r.signal);
-    case ProcessResult::Outcome::Exited: break;
+    case ProcessResult::Outcome::StartFailed:
+        return std::string("could not start: ") + std::strerror(r.startError);
+    case ProcessResult::Outcome::TimedOut:
+        return "timed out";
+    case ProcessResult::Outcome::OutputTooLarge:
+        return "too much output";
+    case ProcessResult::Outcome::Signalled:
+        return "signal " + std::to_string(r.signal);
+    case ProcessResult::Outcome::Exited:
+        break;
     }
     return "exit " + std::to_string(r.exitCode) + ": " + r.err + r.out;
 }
 
-}  // namespace
+} // namespace
 
 uint16_t freeLoopbackPort()
 {
@@ -112,9 +117,15 @@ std::vector<int> processesWithArgument(const std::string& text)
     return pids;
 }
 
-PrivateSambaServer::PrivateSambaServer() : PrivateSambaServer(Options{}) {}
+PrivateSambaServer::PrivateSambaServer()
+    : PrivateSambaServer(Options {})
+{
+}
 
-PrivateSambaServer::PrivateSambaServer(Options options) : m_options(std::move(options)) {}
+PrivateSambaServer::PrivateSambaServer(Options options)
+    : m_options(std::move(options))
+{
+}
 
 PrivateSambaServer::~PrivateSambaServer()
 {
@@ -147,7 +158,8 @@ bool PrivateSambaServer::writeConfig(std::string& error) const
       << "  map to guest = never\n"
       << "  usershare path =\n";
     for (const auto& share : m_options.shares)
-        c << "\n[" << share << "]\n  path = " << sharePath(share).string() << "\n  read only = no\n  browseable = yes\n";
+        c << "\n[" << share << "]\n  path = " << sharePath(share).string()
+          << "\n  read only = no\n  browseable = yes\n";
     std::ofstream out(configFile());
     out << c.str();
     out.close();
@@ -177,7 +189,7 @@ bool PrivateSambaServer::start(std::string& error)
         m_root = tmpl;
         // smbd serves the shares as the accounts' own uids: they must be able to walk down to them.
         fs::permissions(m_root, fs::perms(0755), ec);
-        for (const char* d : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log", "shares"})
+        for (const char* d : { "lock", "state", "cache", "pid", "private", "ncalrpc", "log", "shares" })
             fs::create_directories(m_root / d, ec);
         fs::permissions(m_root / "shares", fs::perms(0755), ec);
         for (const auto& share : m_options.shares) {
@@ -199,7 +211,8 @@ bool PrivateSambaServer::start(std::string& error)
         // smbd signals its whole process group when it ends: it must lead a group of its own.
         co.newSession = true;
         co.outputFile = (m_root / "log" / "smbd.out").string();
-        if (!m_smbd.start({smbd, "-s", configFile().string(), "--foreground", "--no-process-group"}, co, error))
+        if (!m_smbd.start(
+                { smbd, "-s", configFile().string(), "--foreground", "--no-process-group" }, co, error))
             return false;
         const auto deadline = SteadyClock::now() + m_options.startTimeout;
         while (SteadyClock::now() < deadline) {
@@ -213,7 +226,8 @@ bool PrivateSambaServer::start(std::string& error)
         m_smbd.stop();
         stopHelpers();
         if (!died) {
-            error = "smbd did not accept connections on port " + std::to_string(m_port) + " in time; its log: " + smbdLogTail();
+            error = "smbd did not accept connections on port " + std::to_string(m_port)
+                + " in time; its log: " + smbdLogTail();
             return false;
         }
         // Most often the port was taken between choosing and binding it: try another.
@@ -229,7 +243,8 @@ std::string PrivateSambaServer::smbdLogTail() const
     return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
 }
 
-std::string PrivateSambaServer::addUser(const std::string& hint, const std::string& password, std::string& error)
+std::string PrivateSambaServer::addUser(
+    const std::string& hint, const std::string& password, std::string& error)
 {
     if (m_root.empty()) {
         error = "start the server first";
@@ -246,7 +261,7 @@ std::string PrivateSambaServer::addUser(const std::string& hint, const std::stri
     constexpr int nameInUse = 9;
     for (int attempt = 0; attempt < 20; ++attempt) {
         name = base + "_" + std::to_string(::getpid() % 100000) + "_" + std::to_string(accountCounter++);
-        r = runAccountTool({findProgram("useradd"), "-M", "-N", "-s", "/usr/sbin/nologin", name});
+        r = runAccountTool({ findProgram("useradd"), "-M", "-N", "-s", "/usr/sbin/nologin", name });
         if (!r.exitedWith(nameInUse))
             break;
     }
@@ -255,8 +270,8 @@ std::string PrivateSambaServer::addUser(const std::string& hint, const std::stri
         return {};
     }
     m_users.push_back(name);
-    r = runAccountTool({findProgram("smbpasswd"), "-c", configFile().string(), "-s", "-a", name},
-                       password + "\n" + password + "\n");
+    r = runAccountTool({ findProgram("smbpasswd"), "-c", configFile().string(), "-s", "-a", name },
+        password + "\n" + password + "\n");
     if (!r.succeeded()) {
         error = "smbpasswd -a " + name + ": " + describe(r);
         return {};
@@ -298,7 +313,7 @@ void PrivateSambaServer::stop()
 {
     stopSmbd();
     for (const auto& user : m_users)
-        runAccountTool({findProgram("userdel"), user});
+        runAccountTool({ findProgram("userdel"), user });
     m_users.clear();
     if (!m_root.empty()) {
         std::error_code ec;
@@ -307,4 +322,4 @@ void PrivateSambaServer::stop()
     }
 }
 
-}  // namespace vantor::samba
+} // namespace vantor::samba

@@ -19,9 +19,9 @@ namespace vantor::samba {
 class PrivateSambaServer {
 public:
     struct Options {
-        std::vector<std::string> shares{"share"};
+        std::vector<std::string> shares { "share" };
         std::string smbd = "smbd";
-        std::chrono::milliseconds startTimeout{15'000};
+        std::chrono::milliseconds startTimeout { 15'000 };
         // Account names start with this; each gets the process id and a counter so that servers
         // of parallel runs never share an account.
         std::string accountPrefix = "vt";
@@ -74,4 +74,4 @@ bool acceptsConnections(const std::string& address, uint16_t port);
 // The pids of processes whose command line contains `text` (not this process).
 std::vector<int> processesWithArgument(const std::string& text);
 
-}  // namespace vantor::samba
+} // namespace vantor::samba

@@ -32,11 +32,11 @@ public:
 private:
     SmbStatusData m_data;
     std::vector<uint32_t> m_openCounts;
-    std::unordered_map<std::string, std::vector<std::size_t>> m_opensByUser;  // lower-case user
+    std::unordered_map<std::string, std::vector<std::size_t>> m_opensByUser; // lower-case user
     std::vector<int> m_owner;
 };
 
-}  // namespace samba
+} // namespace samba
 
 struct SambaOptions {
     // Passed to every tool as "-s FILE"; none: Samba's default configuration.
@@ -45,10 +45,10 @@ struct SambaOptions {
     std::string smbstatus = "smbstatus";
     std::string smbcontrol = "smbcontrol";
     std::string pdbedit = "pdbedit";
-    std::chrono::milliseconds timeLimit{10'000};
+    std::chrono::milliseconds timeLimit { 10'000 };
     // One poll enumerates the sessions and, right after, the open files of the selected row and of
     // every newcomer: within this window they all read one smbstatus run. Zero: every call runs it.
-    std::chrono::milliseconds reuseWindow{1'000};
+    std::chrono::milliseconds reuseWindow { 1'000 };
     // "Now" for the reuse window; empty: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> now;
     // Runs a tool; empty: runProcess. The bench replaces it to time everything but the tool.
@@ -60,10 +60,10 @@ public:
     explicit SambaNetManagement(SambaOptions options = {});
 
     NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) override;
-    NetStatus enumFiles(const ServerName& server, const std::string& user,
-                        std::vector<NetFileInfo>& out) override;
-    NetStatus deleteSession(const ServerName& server, const std::string& computer,
-                            const std::string& user) override;
+    NetStatus enumFiles(
+        const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out) override;
+    NetStatus deleteSession(
+        const ServerName& server, const std::string& computer, const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
 
@@ -91,4 +91,4 @@ private:
     std::shared_ptr<const samba::SmbStatusIndex> m_kept;
 };
 
-}  // namespace vantor
+} // namespace vantor

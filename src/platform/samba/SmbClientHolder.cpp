@@ -25,9 +25,10 @@ std::size_t sizeOf(const std::filesystem::path& file)
     return ec ? 0 : static_cast<std::size_t>(n);
 }
 
-}  // namespace
+} // namespace
 
-SmbClientHolder::SmbClientHolder(Options options) : m_options(std::move(options))
+SmbClientHolder::SmbClientHolder(Options options)
+    : m_options(std::move(options))
 {
     if (m_options.logFile.empty()) {
         std::string tmpl = (std::filesystem::temp_directory_path() / "vantor-smbclient-XXXXXX").string();
@@ -61,9 +62,9 @@ bool SmbClientHolder::connect(std::string& error, std::chrono::milliseconds time
     co.outputFile = m_options.logFile.string();
     // smbclient buffers its answers when they go to a file; stdbuf makes it write each line at
     // once, which is how the holder learns that it has logged on and what became of each command.
-    std::vector<std::string> argv{findProgram("stdbuf"), "-oL", "-eL", findProgram(m_options.smbclient),
-                                  "//" + m_options.host + "/" + m_options.share, "-p", std::to_string(m_options.port),
-                                  "-U", m_options.user + "%" + m_options.password};
+    std::vector<std::string> argv { findProgram("stdbuf"), "-oL", "-eL", findProgram(m_options.smbclient),
+        "//" + m_options.host + "/" + m_options.share, "-p", std::to_string(m_options.port), "-U",
+        m_options.user + "%" + m_options.password };
     if (!m_client.start(argv, co, error))
         return false;
     const auto deadline = SteadyClock::now() + timeout;
@@ -118,7 +119,7 @@ bool SmbClientHolder::open(const std::string& path)
             c = '\\';
     // Success reads "open file \\name: for read/write fnum N"; a failure "Failed to open file
     // \\name. NT_STATUS_...".
-    const std::string said = ask("open \"" + smbPath + "\"", {"NT_STATUS", "Failed", "fnum"});
+    const std::string said = ask("open \"" + smbPath + "\"", { "NT_STATUS", "Failed", "fnum" });
     if (said.find("NT_STATUS") != std::string::npos || said.find("Failed") != std::string::npos)
         return false;
     const std::size_t at = said.find("fnum ");
@@ -140,9 +141,10 @@ bool SmbClientHolder::close(const std::string& path)
         if (!send("close " + std::to_string(fnum)))
             return false;
         std::this_thread::sleep_for(m_options.commandPause);
-        ask("pwd", {"Current directory"});
+        ask("pwd", { "Current directory" });
         const std::string said = readFrom(m_options.logFile, before);
-        return said.find("NT_STATUS") == std::string::npos && said.find("Current directory") != std::string::npos;
+        return said.find("NT_STATUS") == std::string::npos
+            && said.find("Current directory") != std::string::npos;
     }
     return false;
 }
@@ -162,4 +164,4 @@ bool SmbClientHolder::connected()
     return m_client.running();
 }
 
-}  // namespace vantor::samba
+} // namespace vantor::samba

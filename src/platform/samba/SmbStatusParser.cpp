@@ -22,7 +22,8 @@ struct Scalar {
 };
 
 // Samba writes ids as decimal texts ("7479"); a number is taken as well. Empty: `error` is set.
-std::optional<uint64_t> unsignedValue(const Scalar& v, uint64_t max, const std::string& what, std::string& error)
+std::optional<uint64_t> unsignedValue(
+    const Scalar& v, uint64_t max, const std::string& what, std::string& error)
 {
     uint64_t n = 0;
     switch (v.kind) {
@@ -74,16 +75,25 @@ public:
         return error.empty();
     }
 
-    bool null() override { return scalar(Scalar{}); }
-    bool boolean(bool) override { return scalar(Scalar{Scalar::Kind::Bool, {}, 0, 0}); }
-    bool number_integer(number_integer_t v) override { return scalar(Scalar{Scalar::Kind::Signed, {}, v, 0}); }
-    bool number_unsigned(number_unsigned_t v) override { return scalar(Scalar{Scalar::Kind::Unsigned, {}, 0, v}); }
-    bool number_float(number_float_t, const string_t&) override { return scalar(Scalar{Scalar::Kind::Float, {}, 0, 0}); }
+    bool null() override { return scalar(Scalar {}); }
+    bool boolean(bool) override { return scalar(Scalar { Scalar::Kind::Bool, {}, 0, 0 }); }
+    bool number_integer(number_integer_t v) override
+    {
+        return scalar(Scalar { Scalar::Kind::Signed, {}, v, 0 });
+    }
+    bool number_unsigned(number_unsigned_t v) override
+    {
+        return scalar(Scalar { Scalar::Kind::Unsigned, {}, 0, v });
+    }
+    bool number_float(number_float_t, const string_t&) override
+    {
+        return scalar(Scalar { Scalar::Kind::Float, {}, 0, 0 });
+    }
     bool string(string_t& v) override
     {
         if (m_ignoreDepth > 0)
             return true;
-        Scalar s{Scalar::Kind::Text, {}, 0, 0};
+        Scalar s { Scalar::Kind::Text, {}, 0, 0 };
         s.text = std::move(v);
         return scalar(s);
     }
@@ -225,8 +235,8 @@ private:
         const Role role = m_roles.back();
         m_roles.pop_back();
         if (role == Role::Session) {
-            for (auto [has, name] : {std::pair{m_hasUser, "username"}, {m_hasMachine, "remote_machine"},
-                                     {m_hasServerId, "server_id"}})
+            for (auto [has, name] : { std::pair { m_hasUser, "username" }, { m_hasMachine, "remote_machine" },
+                     { m_hasServerId, "server_id" } })
                 if (!has)
                     return fail(sessionName() + " has no \"" + name + "\"");
             if (!m_hasPid)
@@ -246,7 +256,8 @@ private:
 
     bool pidValue(const Scalar& v, const std::string& where, int32_t& into)
     {
-        auto pid = unsignedValue(v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, error);
+        auto pid = unsignedValue(
+            v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, error);
         if (!pid)
             return false;
         if (*pid == 0)
@@ -313,7 +324,8 @@ private:
             return fail(openName() + " is not an object");
         case Role::Open:
             if (m_key == "share_file_id") {
-                auto id = unsignedValue(v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), error);
+                auto id = unsignedValue(
+                    v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), error);
                 if (!id)
                     return false;
                 m_open.shareFileId = static_cast<uint32_t>(*id);
@@ -345,7 +357,7 @@ private:
     bool m_hasShareFileId = false;
 };
 
-}  // namespace
+} // namespace
 
 ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
 {
@@ -374,7 +386,8 @@ ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text)
     int lineNo = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
-        std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view line
+            = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         pos = end == std::string_view::npos ? text.size() : end + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r')
@@ -420,4 +433,4 @@ std::vector<int> sessionOfOpens(const SmbStatusData& data)
     return owner;
 }
 
-}  // namespace vantor::samba
+} // namespace vantor::samba

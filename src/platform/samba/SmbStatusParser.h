@@ -12,29 +12,28 @@ namespace vantor::samba {
 
 // One entry of "sessions".
 struct SmbSession {
-    std::string user;           // "username", cut to 255 bytes
-    std::string remoteMachine;  // "remote_machine": the client's address, cut to 255 bytes
-    int32_t pid = 0;            // server_id.pid: the smbd process serving it
+    std::string user; // "username", cut to 255 bytes
+    std::string remoteMachine; // "remote_machine": the client's address, cut to 255 bytes
+    int32_t pid = 0; // server_id.pid: the smbd process serving it
     std::optional<int64_t> uid;
 };
 
 // One open of a file or directory: an entry of "opens" under its path in "open_files".
 struct SmbOpen {
-    std::string path;           // the key of "open_files": the full path on this computer, cut to 255 bytes
-    int32_t pid = 0;            // server_id.pid of the smbd process that holds it
+    std::string path; // the key of "open_files": the full path on this computer, cut to 255 bytes
+    int32_t pid = 0; // server_id.pid of the smbd process that holds it
     uint32_t shareFileId = 0;
     std::optional<int64_t> uid;
 };
 
 struct SmbStatusData {
-    std::vector<SmbSession> sessions;  // in the document's order
-    std::vector<SmbOpen> opens;        // in the document's order (path, then its opens)
+    std::vector<SmbSession> sessions; // in the document's order
+    std::vector<SmbOpen> opens; // in the document's order (path, then its opens)
 };
 
-template <typename T>
-struct ParseResult {
-    T value{};
-    std::string error;  // empty: value holds the data
+template <typename T> struct ParseResult {
+    T value {};
+    std::string error; // empty: value holds the data
     bool ok() const { return error.empty(); }
 };
 
@@ -49,4 +48,4 @@ ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text);
 // order when that does not decide), so that each open is counted once.
 std::vector<int> sessionOfOpens(const SmbStatusData& data);
 
-}  // namespace vantor::samba
+} // namespace vantor::samba
