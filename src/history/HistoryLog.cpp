@@ -19,10 +19,14 @@ std::mutex& logFilesMutex()
     return m;
 }
 
-bool isFieldSeparator(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+constexpr auto fieldSeparators = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'})
+        table[c] = true;
+    return table;
+}();
+
+bool isFieldSeparator(char c) { return fieldSeparators[static_cast<unsigned char>(c)]; }
 
 // The line without its line end, and its length as the format counts it (a line end is one).
 struct LineParts {
@@ -84,9 +88,8 @@ std::optional<std::string> decodeText(std::string_view field, char blank)
     if (field.size() > maxLogField)
         return std::nullopt;
     std::string text(field);
-    for (char& c : text)
-        if (c == blank)
-            c = ' ';
+    for (auto pos = text.find(blank); pos != std::string::npos; pos = text.find(blank, pos + 1))
+        text[pos] = ' ';
     return text;
 }
 

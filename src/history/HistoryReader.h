@@ -12,9 +12,10 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -41,20 +42,23 @@ public:
     std::vector<std::size_t> filesInWindow(std::string_view user, std::string_view computer, int64_t from,
                                            int64_t to) const;
 
-    // The files of one user and computer sorted by time (ties in store order), for writers that
-    // walk every session's files: a session's files are one contiguous run of its pair's list.
+    // One user and computer. Its files, sorted by time (ties in store order), and its sessions'
+    // starts are runs of shared arrays: a session's files are one contiguous run of its pair's list.
     struct Pair {
         std::string user;
         std::string computer;
-        std::vector<uint32_t> files;  // positions in the file store, by (time, position)
-        std::vector<int32_t> times;   // the times of `files`, for searching
-        // Sessions of the pair by start; each start with the latest end of the sessions sharing it.
-        std::vector<std::pair<int32_t, int64_t>> starts;
+        uint32_t filesBegin = 0, filesEnd = 0;
+        uint32_t startsBegin = 0, startsEnd = 0;
     };
     const std::vector<Pair>& pairs() const { return m_pairs; }
+    // Positions in the file store of the pair's files, by (time, position).
+    std::span<const uint32_t> pairFiles(uint32_t pair) const;
+    // The pair's session starts in ascending order, each with the latest end of the sessions
+    // sharing it.
+    std::span<const std::pair<int32_t, int64_t>> pairStarts(uint32_t pair) const;
     // The pair of a session (its index in pairs()); every session has one.
     uint32_t sessionPair(std::size_t session) const { return m_sessionPair[session]; }
-    // The run of pairs()[sessionPair(s)].files within [from, to].
+    // The run of pairFiles(pair) whose times lie within [from, to].
     std::pair<std::size_t, std::size_t> fileRun(uint32_t pair, int64_t from, int64_t to) const;
 
 private:
@@ -68,8 +72,25 @@ private:
     std::vector<SessionRecord> m_sessions;
     std::vector<FileRecord> m_files;
     std::vector<Pair> m_pairs;
+    std::vector<uint32_t> m_filePair;  // while loading: the pair of each file line
+    std::vector<uint32_t> m_pairFiles;
+    std::vector<int32_t> m_pairTimes;  // the times of m_pairFiles, for searching
+    std::vector<std::pair<int32_t, int64_t>> m_pairStarts;
     std::vector<uint32_t> m_sessionPair;
-    std::unordered_map<std::string, uint32_t> m_pairIds;
+    // A pair is looked up for every file line, a million of them: names are numbered first (few, so
+    // their table stays in the cache), and the pair is found by the two numbers in one probe.
+    // Open addressing, at most half full; an empty slot holds UINT32_MAX.
+    struct Slot {
+        uint64_t key = 0;  // the hash of a name, or (user number << 32 | computer number)
+        uint32_t id = UINT32_MAX;
+    };
+    std::optional<uint32_t> findName(std::string_view name, uint64_t hash) const;
+    uint32_t nameNumber(std::string_view name);
+    std::optional<uint32_t> findPairId(uint64_t key) const;
+
+    std::vector<std::string> m_names;
+    std::vector<Slot> m_nameSlots;
+    std::vector<Slot> m_pairSlots;
     uint32_t m_lastPair = UINT32_MAX;
 };
 

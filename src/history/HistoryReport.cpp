@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <fstream>
 #include <map>
@@ -13,6 +14,74 @@
 namespace vantor {
 
 namespace {
+
+// Length of the UTF-8 sequence at s[i], or 0 when the bytes there are not one.
+std::size_t utf8Length(std::string_view s, std::size_t i)
+{
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E && c <= 0xF4 ? 4 : 0;
+    if (len == 0 || i + len > s.size())
+        return 0;
+    for (std::size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
+    return len;
+}
+
+// Bytes that go into a JSON string as they are: printable ASCII other than the quote, the backslash
+// and the three that could start markup.
+constexpr auto plainJsonBytes = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c)
+        plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\' && c != '<' && c != '>' && c != '&';
+    return plain;
+}();
+bool plainJsonByte(unsigned char c) { return plainJsonBytes[c]; }
+
+void appendJsonString(std::string& out, std::string_view text)
+{
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t run = i;
+        while (run < text.size() && plainJsonByte(static_cast<unsigned char>(text[run])))
+            ++run;
+        out.append(text.data() + i, run - i);
+        i = run;
+        if (i == text.size())
+            break;
+        const std::size_t len = utf8Length(text, i);
+        if (len == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (len == 1) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            // Kept out of the page's markup: nothing in the data can close its <script> element.
+            case '<': out += "\\u003c"; break;
+            case '>': out += "\\u003e"; break;
+            case '&': out += "\\u0026"; break;
+            default: {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            }
+            }
+        } else if (text.substr(i, len) == "\xE2\x80\xA8") {
+            out += "\\u2028";
+        } else if (text.substr(i, len) == "\xE2\x80\xA9") {
+            out += "\\u2029";
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
+    }
+    out += '"';
+}
 
 // Gathers the page in memory and hands it to the stream in large pieces.
 class PageWriter {
@@ -41,7 +110,13 @@ public:
         return *this << std::string_view(tmp, static_cast<std::size_t>(r.ptr - tmp));
     }
     PageWriter& html(std::string_view s) { return *this << htmlEscape(s); }
-    PageWriter& json(std::string_view s) { return *this << jsonString(s); }
+    PageWriter& json(std::string_view s)
+    {
+        appendJsonString(m_buf, s);
+        if (m_buf.size() >= chunk)
+            flush();
+        return *this;
+    }
     void flush()
     {
         if (!m_buf.empty())
@@ -54,19 +129,6 @@ private:
     std::ostream& m_out;
     std::string m_buf;
 };
-
-// Length of the UTF-8 sequence at s[i], or 0 when the bytes there are not one.
-std::size_t utf8Length(std::string_view s, std::size_t i)
-{
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E && c <= 0xF4 ? 4 : 0;
-    if (len == 0 || i + len > s.size())
-        return 0;
-    for (std::size_t k = 1; k < len; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-            return 0;
-    return len;
-}
 
 constexpr std::string_view replacementChar = "\xEF\xBF\xBD";
 
@@ -128,9 +190,8 @@ Summary summarise(const HistoryData& data)
     s.computers = computers.size();
     // A file line lies in some session when its time falls in the union of its pair's windows.
     for (uint32_t p = 0; p < data.pairs().size(); ++p) {
-        const auto& pair = data.pairs()[p];
         std::size_t covered = 0;  // files of the pair already counted: the union's runs ascend
-        for (const auto& [start, end] : pair.starts) {
+        for (const auto& [start, end] : data.pairStarts(p)) {
             auto [lo, hi] = data.fileRun(p, start, end);
             lo = std::max(lo, covered);
             if (hi > lo) {
@@ -277,8 +338,9 @@ void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     w << "</tbody></table></details>\n";
 }
 
-// The sessions and their files as data for the page's script. Names are listed once; each pair's
-// files come sorted by time, so a session's files are the run [first, first + count) of its pair.
+// The sessions and their files as data for the page's script. Files are listed in the order of the
+// log (the writer reads them straight through); each pair lists its files' positions sorted by
+// time, so a session's files are the run [first, first + count) of its pair's list.
 void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
 {
     auto localOrNull = [&](PageWriter& out, int64_t t) -> PageWriter& {
@@ -286,17 +348,24 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
             return out.num(*l);
         return out << "null";
     };
-    w << "{\"pairs\":[";
+    w << "{\"files\":[";
+    for (std::size_t i = 0; i < data.files().size(); ++i) {
+        const FileRecord& f = data.files()[i];
+        w << (i ? ",[" : "\n[");
+        localOrNull(w, f.time) << ',';
+        w.json(f.path) << ']';
+    }
+    w << "],\n\"pairs\":[";
     for (std::size_t p = 0; p < data.pairs().size(); ++p) {
         const auto& pair = data.pairs()[p];
         w << (p ? ",\n[" : "\n[");
         w.json(pair.user) << ',';
         w.json(pair.computer) << ",[";
-        for (std::size_t i = 0; i < pair.files.size(); ++i) {
-            const FileRecord& f = data.files()[pair.files[i]];
-            w << (i ? ",[" : "[");
-            localOrNull(w, f.time) << ',';
-            w.json(f.path) << ']';
+        const auto files = data.pairFiles(static_cast<uint32_t>(p));
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (i)
+                w << ',';
+            w.num(files[i]);
         }
         w << "]]";
     }
@@ -404,11 +473,11 @@ constexpr std::string_view pageScript = R"(
     });
   }
   function fileTable(i) {
-    var s = sessions[i], list = pairs[s[0]][2], count = s[3], first = s[4];
+    var s = sessions[i], list = pairs[s[0]][2], count = s[3], first = s[4], files = data.files;
     var shown = showAll[i] ? count : Math.min(count, FILES_SHOWN);
     var t = document.createElement("table"), tb = document.createElement("tbody");
     for (var k = 0; k < shown; k++) {
-      var tr = document.createElement("tr"), f = list[first + k];
+      var tr = document.createElement("tr"), f = files[list[first + k]];
       cell(tr, stamp(f[0])); cell(tr, f[1]);
       tb.appendChild(tr);
     }
@@ -506,42 +575,7 @@ std::string jsonString(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + 2);
-    out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t len = utf8Length(text, i);
-        if (len == 0) {
-            out += "\\ufffd";
-            ++i;
-            continue;
-        }
-        if (len == 1) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            // Also kept out of the page's markup: nothing in the data can close its <script> element.
-            case '<': out += "\\u003c"; break;
-            case '>': out += "\\u003e"; break;
-            case '&': out += "\\u0026"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-            }
-        } else if (text.substr(i, len) == "\xE2\x80\xA8") {
-            out += "\\u2028";
-        } else if (text.substr(i, len) == "\xE2\x80\xA9") {
-            out += "\\u2029";
-        } else {
-            out.append(text.substr(i, len));
-        }
-        i += len;
-    }
-    out += '"';
+    appendJsonString(out, text);
     return out;
 }
 

@@ -149,6 +149,8 @@ std::optional<int64_t> LocalTimeCache::localSeconds(int64_t seconds)
     if (seconds < 0)
         return std::nullopt;
     const int64_t block = seconds / blockSeconds;
+    if (block == m_lastBlock && m_lastOffset)
+        return seconds + *m_lastOffset;
     auto it = m_blockOffset.find(block);
     if (it == m_blockOffset.end()) {
         const auto first = platformOffset(block * blockSeconds);
@@ -158,6 +160,8 @@ std::optional<int64_t> LocalTimeCache::localSeconds(int64_t seconds)
             steady = first;
         it = m_blockOffset.emplace(block, steady).first;
     }
+    m_lastBlock = block;
+    m_lastOffset = it->second;
     if (it->second)
         return seconds + *it->second;
     const auto offset = platformOffset(seconds);

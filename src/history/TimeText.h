@@ -37,6 +37,8 @@ public:
 
 private:
     std::unordered_map<int64_t, std::optional<int32_t>> m_blockOffset;
+    int64_t m_lastBlock = -1;
+    std::optional<int32_t> m_lastOffset;
 };
 
 // The fields of a moment read as UTC (used with LocalTimeCache::localSeconds).

@@ -61,7 +61,7 @@ TEST(Report, EveryTextFromTheLogsIsEscaped)
     ASSERT_EQ(json["pairs"].size(), 1u);
     EXPECT_EQ(json["pairs"][0][0], user);
     EXPECT_EQ(json["pairs"][0][1], computer);
-    EXPECT_EQ(json["pairs"][0][2][0][1], path);
+    EXPECT_EQ(json["files"][0][1], path);
 }
 
 TEST(Report, HoldsEverySessionWithItsFiles)
@@ -99,7 +99,7 @@ TEST(Report, HoldsEverySessionWithItsFiles)
         EXPECT_EQ(s[3], r.fileCount);
         std::vector<std::string> shown, expected;
         for (std::size_t k = 0; k < r.fileCount; ++k)
-            shown.push_back(pair[2][s[4].get<std::size_t>() + k][1]);
+            shown.push_back(json["files"][pair[2][s[4].get<std::size_t>() + k].get<std::size_t>()][1]);
         for (auto f : data.filesInWindow(r.user, r.computer, r.start, r.end()))
             expected.push_back(data.files()[f].path);
         std::sort(shown.begin(), shown.end());
@@ -127,6 +127,7 @@ TEST(Report, AnEmptyHistoryIsAReportToo)
     const auto json = embeddedData(page);
     EXPECT_TRUE(json["sessions"].empty());
     EXPECT_TRUE(json["pairs"].empty());
+    EXPECT_TRUE(json["files"].empty());
 }
 
 TEST(Report, TextsThatAreNotUtf8AreReplacedNotPassedOn)
