@@ -299,11 +299,14 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
     const std::size_t ticks = std::min<std::size_t>(bars, 6);
     for (std::size_t k = 0; k < ticks; ++k) {
         const std::size_t i = ticks == 1 ? 0 : k * (bars - 1) / (ticks - 1);
-        const double x = left + barWidth * (static_cast<double>(i) + 0.5);
+        const double x = ticks > 1 && k == 0 ? left : ticks > 1 && k + 1 == ticks ? width - right
+                                                                                     : left + barWidth * (static_cast<double>(i) + 0.5);
         char pos[64];
         std::snprintf(pos, sizeof pos, "x=\"%.1f\" y=\"%d\"", x, top + 2 * panel + gap + 18);
-        w << "<text class=\"tick\" " << pos << " text-anchor=\"middle\">" << label(origin + static_cast<int64_t>(i) * size)
-          << "</text>\n";
+        // The outer labels lean inwards so that they stay inside the picture.
+        const char* anchor = ticks > 1 && k == 0 ? "start" : ticks > 1 && k + 1 == ticks ? "end" : "middle";
+        w << "<text class=\"tick\" " << pos << " text-anchor=\"" << anchor << "\">"
+          << label(origin + static_cast<int64_t>(i) * size) << "</text>\n";
     }
     w << "</svg>\n";
 }
@@ -415,6 +418,7 @@ details.users > summary { cursor: pointer; margin-bottom: 6px; color: var(--mute
 #sessions tr.has-files { cursor: pointer; } #sessions tr.has-files:hover { background: #eef5fc; }
 #sessions tr.open { background: #e4f0fc; }
 #sessions td.files { padding: 4px 10px 10px 34px; background: #fafcfe; white-space: normal; }
+#sessions td.files table { width: auto; background: transparent; }
 #sessions td.files table td { border: none; padding: 1px 10px 1px 0; white-space: normal; word-break: break-all; }
 .empty { color: var(--muted); }
 )";
