@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <sstream>
 #include <string_view>
 
@@ -16,7 +17,7 @@ namespace {
 void require(bool condition)
 {
     if (!condition)
-        __builtin_trap();
+        std::abort();
 }
 
 }  // namespace

@@ -15,21 +15,27 @@ public:
     {
         if (const char* old = std::getenv("TZ"))
             m_old = old;
-        setenv("TZ", tz, 1);
-        tzset();
+        set(tz);
     }
-    ~ScopedTimeZone()
-    {
-        if (m_old)
-            setenv("TZ", m_old->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
+    ~ScopedTimeZone() { set(m_old ? m_old->c_str() : nullptr); }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:
+    static void set(const char* tz)
+    {
+#ifdef _WIN32
+        _putenv_s("TZ", tz ? tz : "");
+        _tzset();
+#else
+        if (tz)
+            setenv("TZ", tz, 1);
+        else
+            unsetenv("TZ");
+        tzset();
+#endif
+    }
+
     std::optional<std::string> m_old;
 };
 
