@@ -108,8 +108,11 @@ void HistoryRecorder::recordFiles(int64_t now, const ServerName& server, const s
 
         for (const auto& file : files) {
             std::vector<std::string> computers;
-            if (!file.computer.empty())
+            const auto atComputer = [&](const SessionEntry& e) { return e.computer == file.computer; };
+            if (std::find(any.begin(), any.end(), file.computer) != any.end())
                 computers.push_back(file.computer);
+            else if (!file.computer.empty() && std::any_of(kept.begin(), kept.end(), atComputer))
+                continue;  // a session of a user whose name differs only in case: its own enumeration
             else
                 computers = holding.empty() ? any : holding;
             for (const auto& computer : computers) {
@@ -120,8 +123,6 @@ void HistoryRecorder::recordFiles(int64_t now, const ServerName& server, const s
                         sessions.push_back(&s);
                         logged = logged || s.loggedPaths.count(file.path) > 0;
                     }
-                // A computer with no session of this user: the file belongs to a user whose name
-                // differs only in case, whose own enumeration finds it.
                 if (sessions.empty() || logged)
                     continue;
                 std::ostringstream line;

@@ -11,8 +11,10 @@
 // a path already logged for an open session of the pair is not logged again for the pair.
 //
 // The service names the computer holding each file where it can (Samba does). Where it cannot
-// (NetApi32), a file goes to the user's sessions that report open files, or to all the user's
-// sessions if none does: a file line too many is better than a file lost from the history.
+// (NetApi32), or names one that no session shows, a file goes to the user's sessions that report
+// open files, or to all the user's sessions if none does: a file line too many is better than a file
+// lost from the history. A file at the computer of another user's session (the service matches
+// user names without regard to case) is left to that user's own enumeration.
 //
 // `noHistory` stops every line and `logOpenedFiles` 0 stops file lines (the files are then not
 // enumerated at all); the sessions are followed all the same, so a session that began while history

@@ -9,16 +9,17 @@ using vantor::test::MonitorHarness;
 
 namespace {
 
-// The NetApi32 shape: files come without the computer that holds them.
+// The NetApi32 shape: files come without the computer that holds them (or, given a name, with a
+// computer named otherwise than the sessions name it).
 class NoComputerNet final : public NetManagement {
 public:
-    explicit NoComputerNet(NetManagement& inner) : m_inner(inner) {}
+    explicit NoComputerNet(NetManagement& inner, std::string computer = {}) : m_inner(inner), m_computer(std::move(computer)) {}
     NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override { return m_inner.enumSessions(s, out); }
     NetStatus enumFiles(const ServerName& s, const std::string& user, std::vector<NetFileInfo>& out) override
     {
         auto status = m_inner.enumFiles(s, user, out);
         for (auto& f : out)
-            f.computer.clear();
+            f.computer = m_computer;
         return status;
     }
     NetStatus deleteSession(const ServerName& s, const std::string& c, const std::string& u) override { return m_inner.deleteSession(s, c, u); }
@@ -27,6 +28,7 @@ public:
 
 private:
     NetManagement& m_inner;
+    std::string m_computer;
 };
 
 FakeSession session(const std::string& user, const std::string& computer, std::vector<std::string> paths = {})
@@ -160,6 +162,20 @@ TEST_F(RecorderTest, FilesWithoutAComputerGoToTheSessionsThatHoldFiles)
     // Which session holds which file cannot be told now: each gets what it has not logged yet.
     EXPECT_EQ(h.dir.read("blind/files.log"), at(t0) + " kim pcA /k1\n" + at(t0 + 3) + " kim pcB /k1\n" + at(t0 + 3)
                                                   + " kim pcA /k2\n" + at(t0 + 3) + " kim pcB /k2\n");
+}
+
+TEST_F(RecorderTest, FilesAtAComputerNoSessionShowsAreNotLost)
+{
+    NoComputerNet net(h.net, "KIMS-LAPTOP");
+    HistoryRecorder renamed(net, h.monitor.settings, h.dir.path() / "renamed");
+    h.net.setSessions({session("kim", "10.0.0.7", {"/k1"}), session("lee", "10.0.0.8", {"/l"})});
+    renamed.sessionsPolled(t0, std::nullopt, {{"kim", "10.0.0.7", 1}, {"lee", "10.0.0.8", 1}});
+    EXPECT_EQ(h.dir.read("renamed/files.log"), at(t0) + " kim 10.0.0.7 /k1\n" + at(t0) + " lee 10.0.0.8 /l\n");
+
+    // The service finds "Kim"'s file for "kim" too; the computer tells whose it is.
+    h.net.setSessions({session("kim", "10.0.0.7", {"/k1"}), session("Kim", "10.0.0.8", {"/K"})});
+    recorder.sessionsPolled(t0, std::nullopt, {{"kim", "10.0.0.7", 1}, {"Kim", "10.0.0.8", 1}});
+    EXPECT_EQ(filesLog(), at(t0) + " kim 10.0.0.7 /k1\n" + at(t0) + " Kim 10.0.0.8 /K\n");
 }
 
 TEST_F(RecorderTest, SessionsOfAServerNoLongerWatchedEndWhereTheyWereLastSeen)
