@@ -26,7 +26,7 @@ HistoryData HistoryData::load(const std::filesystem::path& dataDir)
     std::error_code ec;
     const auto size = std::filesystem::file_size(logFilePath(dataDir, filesLogName), ec);
     if (!ec)
-        data.m_files.reserve(static_cast<std::size_t>(size / 48));
+        data.m_files.reserve(static_cast<std::size_t>(std::min<uintmax_t>(size / 48, 8'000'000)));
     forEachLogLine(logFilePath(dataDir, filesLogName), [&](std::string_view line, bool tooLong) {
         if (!tooLong)
             if (auto f = parseFileLine(line))
