@@ -135,8 +135,12 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         o->sessionsPolled(m_ctx.clock.now(), fetch.server, m_current);
 
     // The selection follows the index, not the session.
-    if (m_selectedRow)
-        refreshOpenFiles();
+    if (m_selectedRow) {
+        if (m_filesRefresher)
+            m_filesRefresher();
+        else
+            refreshOpenFiles();
+    }
 }
 
 void SessionMonitor::rebuildSessionsTable()
@@ -333,10 +337,11 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
             continue;
         if (!mainVisible && m_view)
             m_view->startFlash();
-        std::vector<std::string> files = listOpenFiles(e.user);
+        // Only the mail reads the file list; asking the service for it per new user would cost
+        // one enumeration each (a whole smbstatus run on Samba) for nothing.
         if (settings.mailOnNewUser == 1 && m_mail)
             m_mail->sendMail(settings.smtpServer, settings.mailAddress, settings.mailAddress,
-                             newUserSubject(e.user), newUserBody(e.user, e.computer, files));
+                             newUserSubject(e.user), newUserBody(e.user, e.computer, listOpenFiles(e.user)));
     }
 }
 

@@ -165,6 +165,9 @@ public:
     void addPollObserver(PollObserver* observer) { m_observers.push_back(observer); }
     // How work of another thread reaches the GUI thread (default: run at once).
     void setGuiPoster(std::function<void(std::function<void()>)> poster) { m_postToGui = std::move(poster); }
+    // Replaces the open-files refresh that a poll runs for the selected row, so the window can
+    // fetch the files off the GUI thread and apply them with applyOpenFiles (default: at once).
+    void setOpenFilesRefresher(std::function<void()> refresher) { m_filesRefresher = std::move(refresher); }
 
     NetManagement& net() { return m_ctx.net; }
     MessageBoxes& boxes() { return m_ctx.boxes; }
@@ -186,6 +189,7 @@ private:
     MailSender* m_mail = nullptr;
     std::vector<PollObserver*> m_observers;
     std::function<void(std::function<void()>)> m_postToGui;
+    std::function<void()> m_filesRefresher;
 
     std::vector<SessionEntry> m_current;
     uint32_t m_openFilesTotal = 0;

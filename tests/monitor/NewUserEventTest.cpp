@@ -105,3 +105,19 @@ TEST(NewUserEvent, NameComparisonIsCaseSensitive)
 }
 
 }  // namespace
+
+TEST(NewUserEvent, AsksForTheFilesOnlyWhenAMailWillQuoteThem)
+{
+    MonitorHarness h;
+    for (int i = 0; i < 5; ++i)
+        h.net.addSession("user" + std::to_string(i), "pc", {"/f"});
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 0);
+
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("late", "pc", {"/g"});
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 1);
+    ASSERT_EQ(h.mail.mails.size(), 1u);
+    EXPECT_NE(h.mail.mails[0].body.find("/g\r\n"), std::string::npos);
+}
