@@ -212,19 +212,21 @@ std::string SessionMonitor::captionText() const
     return std::string("Current sessions: (server:") + server + ")";
 }
 
-void SessionMonitor::setRemoteServer(const std::string& text)
+bool SessionMonitor::setRemoteServer(const std::string& text, bool pollNow)
 {
     if (!serverArgument(text)) {
         m_ctx.boxes.show({"Error",
                           "\"" + cutUtf8(text, 64) + (text.size() > 64 ? "..." : "")
                               + "\" cannot be a server name: a server name is text of at most 253 bytes.",
                           BoxIcon::Error, BoxButtons::Ok, nullptr});
-        return;
+        return false;
     }
     settings.serverName = text;
     if (m_view)
         m_view->captionChanged();
-    pollSessions();
+    if (pollNow)
+        pollSessions();
+    return true;
 }
 
 // --- the open-files table ------------------------------------------------------------------------

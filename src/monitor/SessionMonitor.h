@@ -116,8 +116,9 @@ public:
 
     // --- the remote-server command ----------------------------------------------------------
     // The text of the "Input" dialog accepted with OK: becomes serverName, the caption follows,
-    // and a poll runs at once. A name that cannot be a server name is refused with a box.
-    void setRemoteServer(const std::string& text);
+    // and a poll runs at once (unless the caller runs it: `pollNow` false). A name that cannot be a
+    // server name is refused with a box; returns whether the name was taken.
+    bool setRemoteServer(const std::string& text, bool pollNow = true);
     static inline const char* remoteServerDefault = "127.0.0.1";
 
     // --- the open-files table ----------------------------------------------------------------

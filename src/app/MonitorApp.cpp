@@ -1,0 +1,81 @@
+#include "app/MonitorApp.h"
+
+#include "app/DemoService.h"
+#include "app/Desktop.h"
+#include "app/MonitorDialog.h"
+#include "app/QtMessageBoxes.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "ui/IconTheme.h"
+
+#include <QApplication>
+
+#include <iostream>
+
+namespace vantor {
+
+struct MonitorApp::Impl {
+    Impl(int& argc, char** argv) : app(argc, argv)
+    {
+        for (int i = 1; i < argc; ++i)
+            args.emplace_back(argv[i]);
+    }
+    QApplication app;
+    std::vector<std::string> args;
+};
+
+MonitorApp::MonitorApp(int& argc, char** argv) : m_impl(std::make_unique<Impl>(argc, argv)) {}
+
+MonitorApp::~MonitorApp() = default;
+
+int MonitorApp::run()
+{
+    const CommandLineResult cmd = parseCommandLine(m_impl->args);
+    if (!cmd.error.empty()) {
+        std::cerr << cmd.error << "\n" << commandLineUsage("vantor");
+        return 2;
+    }
+    if (cmd.options.help) {
+        std::cout << commandLineUsage("vantor");
+        return 0;
+    }
+
+    QApplication& app = m_impl->app;
+    QApplication::setApplicationName(QStringLiteral("Vantor"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+    initResources();
+    QApplication::setWindowIcon(programIcon(QStringLiteral("vantor")));
+    ensureIconTheme();
+
+    const std::filesystem::path dataDir =
+        cmd.options.dataDir ? std::filesystem::path(*cmd.options.dataDir) : defaultDataDirectory();
+    ensureDirectory(dataDir);
+
+    QtMessageBoxes boxes;
+    std::unique_ptr<FakeDemo> fakeDemo;
+    NetManagement* net = nullptr;
+    const FileInspector* inspector = nullptr;
+    QString titleSuffix;
+
+    if (cmd.options.demo) {
+        fakeDemo = startFakeDemo();
+        net = &fakeDemo->net;
+        inspector = &fakeDemo->files;
+        titleSuffix = QStringLiteral(" (demo)");
+    } else {
+        std::cerr << "vantor: this build has no Samba backend yet; try --demo\n";
+        return 1;
+    }
+
+    MonitorDialog::Options options;
+    options.titleSuffix = titleSuffix;
+    MonitorDialog dialog({*net, boxes, SystemClock::instance(), dataDir, inspector}, options);
+    boxes.setParentWindow(&dialog);
+    QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
+    dialog.show();
+    dialog.start();
+    return app.exec();
+}
+
+}  // namespace vantor
