@@ -104,6 +104,9 @@ public:
 
     // The left button on the tray icon.
     void showFromTray();
+    // What the poll timer and the flash timer run at each tick.
+    void pollTick();
+    void flashTick();
 
 signals:
     // "Exit" was chosen: the program ends.
@@ -128,8 +131,6 @@ private:
     void buildWindow();
     void buildMenus();
     void buildTray();
-    void pollTick();
-    void flashTick();
     void updateNoUsersLabel();
     void startHide();
     void slideStep();
