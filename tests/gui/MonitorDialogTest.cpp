@@ -311,7 +311,12 @@ private slots:
         const auto text = files.path() / "notes.txt";
         std::ofstream(text) << "hello";
         const auto odd = files.path() / "blob.zzqq";
-        std::ofstream(odd) << std::string(64, '\x01');
+        {
+            // Bytes that match no type by their content either.
+            std::ofstream out(odd, std::ios::binary);
+            for (int i = 0; i < 8; ++i)
+                out << std::string("\x00\x9a\xbc\xde\x13\x37\x42\x99", 8);
+        }
         h.inspector.regularFiles = {text.string(), odd.string()};
         h.net.addSession("alice", "pc1", {folder.string(), text.string(), odd.string()});
         QVERIFY(h.start());
