@@ -1,6 +1,7 @@
 #include "monitor/SessionMonitor.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace vantor {
 
@@ -18,6 +19,13 @@ public:
 private:
     int& m_depth;
 };
+
+// A (user, computer) pair as one key; the user's length keeps ("ab", "c") apart from ("a", "bc")
+// whatever bytes the names hold.
+std::string pairKey(const std::string& user, const std::string& computer)
+{
+    return std::to_string(user.size()) + ':' + user + computer;
+}
 
 bool validUtf8(const std::string& s)
 {
@@ -330,8 +338,15 @@ std::string SessionMonitor::newUserBody(const std::string& user, const std::stri
 
 void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
 {
+    // sessionShown for every kept session, without walking every row for each of them: with
+    // thousands of sessions that walk alone held the GUI thread for most of a second per poll.
+    // The rows do not change while the event runs.
+    std::unordered_set<std::string> shown;
+    shown.reserve(m_rows.size());
+    for (const auto& r : m_rows)
+        shown.insert(pairKey(r.user, r.computer));
     for (const auto& e : kept) {
-        if (sessionShown(e.user, e.computer))
+        if (shown.count(pairKey(e.user, e.computer)))
             continue;
         if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
             continue;

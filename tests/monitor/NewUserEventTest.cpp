@@ -121,3 +121,17 @@ TEST(NewUserEvent, AsksForTheFilesOnlyWhenAMailWillQuoteThem)
     ASSERT_EQ(h.mail.mails.size(), 1u);
     EXPECT_NE(h.mail.mails[0].body.find("/g\r\n"), std::string::npos);
 }
+
+TEST(NewUserEvent, APairIsShownOnlyByThatUserAndComputer)
+{
+    MonitorHarness h;
+    h.net.addSession("ab", "c");
+    h.net.addSession(std::string("x\0y", 3), "z");
+    h.monitor.pollSessions();
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("a", "bc");
+    h.net.addSession("x", std::string("\0yz", 3));
+    h.monitor.pollSessions();
+    ASSERT_EQ(h.mail.mails.size(), 2u);
+    EXPECT_EQ(h.mail.mails[0].subject, "Vantor: new user - a");
+}
