@@ -75,6 +75,12 @@ QPushButton* makeIconButton(QWidget* parent, const QString& icon, const QString&
     return b;
 }
 
+// The menus open with their right edge at the pointer, as they always have.
+void popupAt(QMenu* menu, const QPoint& global)
+{
+    menu->popup(global - QPoint(menu->sizeHint().width(), 0));
+}
+
 QAction* addCommand(QMenu* menu, const QString& text, int command, const QString& icon = {})
 {
     QAction* a = menu->addAction(text);
@@ -253,9 +259,9 @@ void MonitorDialog::buildMenus()
         });
 
     connect(m_sessionsView, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { m_sessionsMenu->popup(m_sessionsView->viewport()->mapToGlobal(pos)); });
+            [this](const QPoint& pos) { popupAt(m_sessionsMenu, m_sessionsView->viewport()->mapToGlobal(pos)); });
     connect(m_filesView, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { m_filesMenu->popup(m_filesView->viewport()->mapToGlobal(pos)); });
+            [this](const QPoint& pos) { popupAt(m_filesMenu, m_filesView->viewport()->mapToGlobal(pos)); });
 }
 
 void MonitorDialog::buildTray()
@@ -431,7 +437,7 @@ bool MonitorDialog::event(QEvent* event)
 void MonitorDialog::contextMenuEvent(QContextMenuEvent* event)
 {
     // Outside the tables the files menu serves, as it always has.
-    m_filesMenu->popup(event->globalPos());
+    popupAt(m_filesMenu, event->globalPos());
 }
 
 void MonitorDialog::mousePressEvent(QMouseEvent* event)

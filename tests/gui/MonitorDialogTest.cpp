@@ -11,6 +11,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -351,6 +352,29 @@ private slots:
                     {"-", 0}, {"About...", 32779}, {"Exit", 32774}}));
         QCOMPARE(h.dialog->trayMenu()->defaultAction()->text(), QStringLiteral("Main dialog"));
         QVERIFY(h.dialog->trayMenu()->defaultAction()->font().bold());
+    }
+
+    void rightClicksOpenTheMenusBesideThePointer()
+    {
+        Harness h;
+        QVERIFY(h.start());
+        auto rightClick = [](QWidget* w, QPoint pos) {
+            QContextMenuEvent ev(QContextMenuEvent::Mouse, pos, w->mapToGlobal(pos));
+            QApplication::sendEvent(w, &ev);
+            return w->mapToGlobal(pos);
+        };
+        const QPoint at = rightClick(h.dialog->sessionsView()->viewport(), QPoint(200, 30));
+        QTRY_VERIFY(h.dialog->sessionsMenu()->isVisible());
+        QCOMPARE(h.dialog->sessionsMenu()->geometry().right() + 1, at.x());
+        h.dialog->sessionsMenu()->hide();
+        rightClick(h.dialog->filesView()->viewport(), QPoint(200, 30));
+        QTRY_VERIFY(h.dialog->filesMenu()->isVisible());
+        h.dialog->filesMenu()->hide();
+        // Outside the tables: the files menu too.
+        rightClick(h.dialog.get(), QPoint(5, 370));
+        QTRY_VERIFY(h.dialog->filesMenu()->isVisible());
+        QVERIFY(!h.dialog->sessionsMenu()->isVisible());
+        h.dialog->filesMenu()->hide();
     }
 
     void sessionCommandsActOnTheSelectedRow()
