@@ -19,6 +19,13 @@ std::filesystem::path defaultDataDirectory()
 }
 
 #ifndef _WIN32
+std::filesystem::path executablePath()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe;
+}
+
 std::filesystem::path executableDirectory()
 {
     std::error_code ec;

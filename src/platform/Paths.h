@@ -11,6 +11,9 @@ namespace vantor {
 // The folder of the running executable.
 std::filesystem::path executableDirectory();
 
+// The full path of the running executable (empty when the platform cannot tell).
+std::filesystem::path executablePath();
+
 // The platform's default data directory (not created).
 std::filesystem::path defaultDataDirectory();
 
