@@ -4,6 +4,10 @@
 #include "app/Desktop.h"
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
+#include "net/ConsoleAgent.h"
+#include "net/SendMail.h"
+#include "net/SessionMonitorAgentHost.h"
+#include "net/TestMail.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "ui/IconTheme.h"
@@ -72,6 +76,23 @@ int MonitorApp::run()
     options.titleSuffix = titleSuffix;
     MonitorDialog dialog({*net, boxes, SystemClock::instance(), dataDir, inspector}, options);
     boxes.setParentWindow(&dialog);
+    SessionMonitor& monitor = dialog.monitor();
+
+    SmtpMailSender mail;
+    monitor.setMailSender(&mail);
+    OptionsDeps optionsDeps;
+    optionsDeps.sendTestMail = [](const std::string& server, const std::string& address, MessageBoxes& b,
+                                  void* owner) { SendTestMail(server, address, b, owner); };
+    dialog.setOptionsDeps(optionsDeps);
+
+    // The console agent starts after the settings have their defaults and before the lists load.
+    SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
+        QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
+    });
+    ConsoleAgent agent(agentHost);
+    agent.start();
+    dialog.addExitStep([&agent] { agent.stop(); });
+
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
     dialog.show();
     dialog.start();

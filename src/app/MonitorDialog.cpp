@@ -556,7 +556,7 @@ void MonitorDialog::exitProgram()
     emit exitRequested();
 }
 
-// The history and Options windows plug in here.
+// The history window plugs in here.
 
 void MonitorDialog::showHistory(const std::string& reportPath)
 {
@@ -571,7 +571,7 @@ void MonitorDialog::clearHistory()
 
 void MonitorDialog::showOptions()
 {
-    notAvailableYet("The Options window");
+    runOptionsCommand(*m_monitor, this, m_optionsDeps);
 }
 
 void MonitorDialog::notAvailableYet(const char* what)

@@ -2,6 +2,7 @@
 // The main window: the sessions table, the open-files table, the tray icon and its menu, the poll
 // and flash timers. It shows the monitor's state and turns clicks into monitor calls.
 
+#include "access/OptionsSheet.h"
 #include "app/PollRunner.h"
 #include "monitor/SessionMonitor.h"
 
@@ -74,6 +75,9 @@ public:
     // Run on "Exit", in the order added, after the poll timer is stopped and the tray icon removed
     // (the console agent's threads are stopped here).
     void addExitStep(std::function<void()> step) { m_exitSteps.push_back(std::move(step)); }
+
+    // What the Options window needs from the history and the mail.
+    void setOptionsDeps(OptionsDeps deps) { m_optionsDeps = std::move(deps); }
 
     // Loads the access lists, shows the tray icon, polls once and starts the poll timer.
     void start();
@@ -185,6 +189,7 @@ private:
     bool m_dragging = false;
     QPoint m_dragOffset;
     std::vector<std::function<void()>> m_exitSteps;
+    OptionsDeps m_optionsDeps;
 };
 
 }  // namespace vantor

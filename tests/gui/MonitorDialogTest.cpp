@@ -766,16 +766,34 @@ private slots:
         QCOMPARE(h.opened[1], h.opened[0]);
     }
 
-    void placesForTheOtherWindowsSayTheyAreNotThereYet()
+    void placesForTheHistorySayItIsNotThereYet()
     {
         Harness h;
         QVERIFY(h.start());
         for (int c : {MonitorDialog::ShowHistoryCommand, MonitorDialog::ClearHistoryCommand,
-                      MonitorDialog::OptionsCommand, MonitorDialog::AboutCommand})
+                      MonitorDialog::AboutCommand})
             h.dialog->runCommand(c);
         QTest::mouseClick(h.dialog->historyButton(), Qt::LeftButton);
-        QCOMPARE(h.boxes.shown.size(), 5u);
-        QCOMPARE(h.boxes.shown[3].caption, std::string("About Vantor"));
+        QCOMPARE(h.boxes.shown.size(), 4u);
+        QCOMPARE(h.boxes.shown[2].caption, std::string("About Vantor"));
+    }
+
+    void optionsOpensTheOptionsWindowAndCancelChangesNothing()
+    {
+        Harness h;
+        QVERIFY(h.start());
+        bool seen = false;
+        answerNextModal([&](QWidget* w) {
+            auto* sheet = qobject_cast<OptionsSheet*>(w);
+            if (!sheet)
+                return false;
+            seen = true;
+            sheet->reject();
+            return true;
+        });
+        h.dialog->runCommand(MonitorDialog::OptionsCommand);
+        QVERIFY(seen);
+        QCOMPARE(h.dialog->monitor().settings.useBlackList, 1);
     }
 };
 
