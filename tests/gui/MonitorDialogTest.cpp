@@ -335,6 +335,45 @@ private slots:
         QCOMPARE(m->index(1, 0).data().toString(), QString::fromStdString(text.string()));
     }
 
+    void messageBoxesShowTheCoresRequestAsPlainText()
+    {
+        QtMessageBoxes boxes;
+        QString text, title;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::TextFormat format = Qt::AutoText;
+        answerNextModal([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box)
+                return false;
+            text = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            format = box->textFormat();
+            box->button(QMessageBox::No)->click();
+            return true;
+        });
+        const BoxAnswer a = boxes.show({"Error", "<b>bob</b> from pc1", BoxIcon::Error, BoxButtons::YesNo, nullptr});
+        QCOMPARE(a, BoxAnswer::No);
+        QCOMPARE(title, QStringLiteral("Error"));
+        QCOMPARE(text, QStringLiteral("<b>bob</b> from pc1"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(format, Qt::PlainText);
+
+        // Asked on another thread: shown on the GUI thread, and the answer comes back.
+        answerNextModal([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box)
+                return false;
+            box->button(QMessageBox::Ok)->click();
+            return true;
+        });
+        std::atomic<int> answer{-1};
+        std::thread worker([&] { answer = static_cast<int>(boxes.show({"Vantor", "hello", BoxIcon::Information, BoxButtons::Ok, nullptr})); });
+        QTRY_VERIFY(answer.load() >= 0);
+        worker.join();
+        QCOMPARE(answer.load(), static_cast<int>(BoxAnswer::Ok));
+    }
+
     void theContextMenusCarryTheirCommands()
     {
         Harness h;
