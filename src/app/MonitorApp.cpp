@@ -13,10 +13,54 @@
 #include "ui/IconTheme.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <iostream>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace vantor {
+
+namespace {
+
+#ifndef _WIN32
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the program as "Exit" does, so that what it started (the demo's server,
+// the agent's threads) is stopped rather than left behind.
+void quitOnTerminationSignals(QObject* parent, std::function<void()> quit)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [notifier, quit] {
+        char byte;
+        [[maybe_unused]] auto got = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+#else
+void quitOnTerminationSignals(QObject*, std::function<void()>) {}
+#endif
+
+}  // namespace
 
 struct MonitorApp::Impl {
     Impl(int& argc, char** argv) : app(argc, argv)
@@ -94,6 +138,7 @@ int MonitorApp::run()
     dialog.addExitStep([&agent] { agent.stop(); });
 
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
+    quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
     dialog.show();
     dialog.start();
     return app.exec();
