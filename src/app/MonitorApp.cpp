@@ -4,12 +4,14 @@
 #include "app/Desktop.h"
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
+#include "app/SambaDemo.h"
 #include "net/ConsoleAgent.h"
 #include "net/SendMail.h"
 #include "net/SessionMonitorAgentHost.h"
 #include "net/TestMail.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
+#include "platform/PlatformNetManagement.h"
 #include "ui/IconTheme.h"
 
 #include <QApplication>
@@ -101,19 +103,31 @@ int MonitorApp::run()
     ensureDirectory(dataDir);
 
     QtMessageBoxes boxes;
+    // Declared before the window: they outlive it, and the demo's server stops after it.
+    std::unique_ptr<SambaDemo> sambaDemo;
     std::unique_ptr<FakeDemo> fakeDemo;
+    std::unique_ptr<NetManagement> platformNet;
     NetManagement* net = nullptr;
     const FileInspector* inspector = nullptr;
     QString titleSuffix;
 
     if (cmd.options.demo) {
-        fakeDemo = startFakeDemo();
-        net = &fakeDemo->net;
-        inspector = &fakeDemo->files;
         titleSuffix = QStringLiteral(" (demo)");
+        std::string why;
+        sambaDemo = startSambaDemo(why);
+        if (sambaDemo) {
+            platformNet = createPlatformNetManagement({sambaDemo->configFile()});
+            net = platformNet.get();
+        } else {
+            std::cerr << "vantor: the demo's Samba server cannot run here (" << why
+                      << "); the demo plays on an in-memory service instead\n";
+            fakeDemo = startFakeDemo();
+            net = &fakeDemo->net;
+            inspector = &fakeDemo->files;
+        }
     } else {
-        std::cerr << "vantor: this build has no Samba backend yet; try --demo\n";
-        return 1;
+        platformNet = createPlatformNetManagement({cmd.options.sambaConfig});
+        net = platformNet.get();
     }
 
     MonitorDialog::Options options;
