@@ -5,6 +5,9 @@
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/SambaDemo.h"
+#include "history/HistoryLog.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryReport.h"
 #include "net/ConsoleAgent.h"
 #include "net/SendMail.h"
 #include "net/SessionMonitorAgentHost.h"
@@ -139,6 +142,9 @@ int MonitorApp::run()
     SmtpMailSender mail;
     monitor.setMailSender(&mail);
     OptionsDeps optionsDeps;
+    optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
+        trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
+    };
     optionsDeps.sendTestMail = [](const std::string& server, const std::string& address, MessageBoxes& b,
                                   void* owner) { SendTestMail(server, address, b, owner); };
     dialog.setOptionsDeps(optionsDeps);
@@ -147,9 +153,20 @@ int MonitorApp::run()
     SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
         QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
     });
+    agentHost.setReportGenerator([dataDir, &monitor]() -> std::filesystem::path {
+        const std::string reportPath = monitor.settings.reportPath.get();
+        if (!loadAndGenerateReport(dataDir, reportPath, SystemClock::instance().now()))
+            return {};
+        return reportFilePath(dataDir, reportPath);
+    });
+    agentHost.setLogDeleter([dataDir] { deleteLogs(dataDir); });
     ConsoleAgent agent(agentHost);
     agent.start();
     dialog.addExitStep([&agent] { agent.stop(); });
+
+    HistoryRecorder recorder(*net, monitor.settings, dataDir);
+    monitor.addPollObserver(&recorder);
+    dialog.addExitStep([&recorder] { recorder.finish(SystemClock::instance().now()); });
 
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
     quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });

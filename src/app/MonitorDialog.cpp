@@ -3,6 +3,8 @@
 #include "app/Desktop.h"
 #include "app/ServerInputDialog.h"
 #include "app/TableModels.h"
+#include "history/HistoryDialog.h"
+#include "history/HistoryLog.h"
 #include "ui/ActivityIndicator.h"
 #include "ui/SplitterBar.h"
 
@@ -556,28 +558,21 @@ void MonitorDialog::exitProgram()
     emit exitRequested();
 }
 
-// The history window plugs in here.
-
 void MonitorDialog::showHistory(const std::string& reportPath)
 {
-    (void)reportPath;
-    notAvailableYet("The sessions history");
+    HistoryDialog history({m_monitor->dataDir(), m_monitor->boxes(), m_monitor->clock(), &m_monitor->settings}, this);
+    history.reportPathName = reportPath;
+    history.exec();
 }
 
 void MonitorDialog::clearHistory()
 {
-    notAvailableYet("Clearing the history");
+    vantor::clearHistory(m_monitor->dataDir(), m_monitor->boxes());
 }
 
 void MonitorDialog::showOptions()
 {
     runOptionsCommand(*m_monitor, this, m_optionsDeps);
-}
-
-void MonitorDialog::notAvailableYet(const char* what)
-{
-    m_monitor->boxes().show({"Vantor", std::string(what) + " is not available yet in this version.",
-                             BoxIcon::Information, BoxButtons::Ok, nullptr});
 }
 
 }  // namespace vantor

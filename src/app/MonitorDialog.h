@@ -145,11 +145,9 @@ private:
     bool openUrl(const QUrl& url);
     void showAbout();
     void exitProgram();
-    // Places for the history and Options windows.
     void showHistory(const std::string& reportPath);
     void clearHistory();
     void showOptions();
-    void notAvailableYet(const char* what);
 
     Options m_options;
     std::unique_ptr<SessionMonitor> m_monitor;

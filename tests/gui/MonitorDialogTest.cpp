@@ -6,6 +6,7 @@
 #include "app/QtMessageBoxes.h"
 #include "app/ServerInputDialog.h"
 #include "app/TableModels.h"
+#include "history/HistoryDialog.h"
 #include "ui/IconTheme.h"
 #include "ui/SplitterBar.h"
 
@@ -805,16 +806,42 @@ private slots:
         QCOMPARE(h.opened[1], h.opened[0]);
     }
 
-    void placesForTheHistorySayItIsNotThereYet()
+    void theHistoryWindowGetsTheReportPathOnlyFromTheButton()
     {
         Harness h;
         QVERIFY(h.start());
-        for (int c : {MonitorDialog::ShowHistoryCommand, MonitorDialog::ClearHistoryCommand,
-                      MonitorDialog::AboutCommand})
-            h.dialog->runCommand(c);
+        h.dialog->monitor().settings.reportPath = std::string("weekly.html");
+        std::vector<std::string> handed;
+        auto answerHistory = [&] {
+            answerNextModal([&](QWidget* w) {
+                auto* history = qobject_cast<HistoryDialog*>(w);
+                if (!history)
+                    return false;
+                handed.push_back(history->reportPathName);
+                history->reject();
+                return true;
+            });
+        };
+        answerHistory();
+        h.dialog->runCommand(MonitorDialog::ShowHistoryCommand);
+        answerHistory();
         QTest::mouseClick(h.dialog->historyButton(), Qt::LeftButton);
-        QCOMPARE(h.boxes.shown.size(), 4u);
-        QCOMPARE(h.boxes.shown[2].caption, std::string("About Vantor"));
+        QCOMPARE(handed, (std::vector<std::string>{"", "weekly.html"}));
+    }
+
+    void clearHistoryDeletesTheLogsAndAboutSaysWhoWeAre()
+    {
+        Harness h;
+        QVERIFY(h.start());
+        std::ofstream(h.dir.path() / "users.log") << "x";
+        std::ofstream(h.dir.path() / "files.log") << "y";
+        h.dialog->runCommand(MonitorDialog::ClearHistoryCommand);
+        QVERIFY(!std::filesystem::exists(h.dir.path() / "users.log"));
+        QVERIFY(!std::filesystem::exists(h.dir.path() / "files.log"));
+        h.boxes.shown.clear();
+        h.dialog->runCommand(MonitorDialog::AboutCommand);
+        QCOMPARE(h.boxes.shown.size(), 1u);
+        QCOMPARE(h.boxes.shown[0].caption, std::string("About Vantor"));
     }
 
     void optionsOpensTheOptionsWindowAndCancelChangesNothing()
