@@ -42,10 +42,23 @@ void onTerminationSignal(int)
 }
 
 // SIGINT and SIGTERM end the program as "Exit" does, so that what it started (the demo's server,
-// the agent's threads) is stopped rather than left behind.
-void quitOnTerminationSignals(QObject* parent, std::function<void()> quit)
+// the agent's threads) is stopped rather than left behind. They are caught from the start: one
+// that comes while the demo's server starts waits in the pipe until the window can act on it.
+void catchTerminationSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    struct sigaction sa {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+void quitOnTerminationSignals(QObject* parent, std::function<void()> quit)
+{
+    if (signalPipe[0] < 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [notifier, quit] {
@@ -54,14 +67,9 @@ void quitOnTerminationSignals(QObject* parent, std::function<void()> quit)
         notifier->setEnabled(false);
         quit();
     });
-    struct sigaction sa {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
 }
 #else
+void catchTerminationSignals() {}
 void quitOnTerminationSignals(QObject*, std::function<void()>) {}
 #endif
 
@@ -93,6 +101,7 @@ int MonitorApp::run()
         return 0;
     }
 
+    catchTerminationSignals();
     QApplication& app = m_impl->app;
     QApplication::setApplicationName(QStringLiteral("Vantor"));
     QApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
