@@ -27,6 +27,12 @@ std::filesystem::path executableDirectory()
         return std::filesystem::current_path(ec);
     return exe.parent_path();
 }
+
+std::string executablePathText()
+{
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+}
 #endif
 
 bool ensureDirectory(const std::filesystem::path& dir)
