@@ -1,0 +1,105 @@
+#pragma once
+// The console agent: lets a monitoring console elsewhere on the network find this monitor and work
+// it remotely. Two worker threads:
+//  - DiscoveryThread answers "list" datagrams on the discovery port by connecting back to the
+//    sender on the console's reply port and sending the identity reply;
+//  - CommandThread serves one command per connection on the command port.
+//
+// The command port is unauthenticated: anyone who can reach it can read the sessions, delete the
+// history and close sessions. The protocol is kept as consoles expect it; protect the ports with
+// a firewall.
+
+#include "net/NetSocket.h"
+#include "platform/MessageBoxes.h"
+#include "monitor/SessionTypes.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace vantor {
+
+// What the agent reads and does through the rest of the program. Every call comes on an agent
+// thread; implementations are thread-safe and post anything that touches the screen to the GUI
+// thread.
+class ConsoleAgentHost {
+public:
+    virtual ~ConsoleAgentHost() = default;
+    // The sessions table as last published; null reads as an empty table with zero counts.
+    virtual SessionsSnapshotPtr snapshot() = 0;
+    // The status of the closing is of no interest to the console.
+    virtual void closeSessionByName(const std::string& user, const std::string& computer) = 0;
+    virtual void closeAllSessions() = 0;
+    // Loads the history, writes the web-based report and returns the report file's path.
+    virtual std::filesystem::path generateReport() = 0;
+    // Deletes both history logs, silently.
+    virtual void deleteLogs() = 0;
+    // This computer's name as the system gives it; empty when it cannot be read.
+    virtual std::string hostName() = 0;
+    // A box that the user should see (a port that cannot be opened); shown on the GUI thread.
+    virtual void showBox(const BoxRequest& request) = 0;
+};
+
+// This computer's host name, or the system's node name when that fails; empty when neither can be
+// read.
+std::string localHostName();
+
+class ConsoleAgent {
+public:
+    struct Config {
+        uint16_t discoveryPort = 36869;
+        uint16_t consoleReplyPort = 36870;
+        // 0 lets the system choose (see commandPort()); tests use it.
+        uint16_t commandPort = 36872;
+        // Empty: all local addresses, as the program runs. Tests give 127.0.0.1.
+        std::string bindAddress;
+        // Every wait for a datagram, a connection, a request or the console's answer.
+        uint32_t waitSeconds = 3;
+        // A console that stops reading frees the command thread after this long without progress.
+        uint32_t sendTimeoutSeconds = 10;
+    };
+
+    explicit ConsoleAgent(ConsoleAgentHost& host);
+    ConsoleAgent(ConsoleAgentHost& host, Config config);
+    ~ConsoleAgent();
+    ConsoleAgent(const ConsoleAgent&) = delete;
+    ConsoleAgent& operator=(const ConsoleAgent&) = delete;
+
+    // Opens both ports and starts both threads. A port that cannot be opened is told through the
+    // host's showBox ("Can't create socket!" for the discovery port, the system's text for the
+    // command port) and only its thread stays down. Starting a running agent does nothing.
+    void start();
+    // Clears agentRunning and joins both threads; each notices within one wait.
+    void stop();
+
+    bool discoveryActive() const { return m_discoveryThread.joinable(); }
+    bool commandActive() const { return m_commandThread.joinable(); }
+    // The port the command thread listens on (useful when the configured one was 0).
+    uint16_t commandPort() const { return m_boundCommandPort; }
+
+    std::atomic<bool> agentRunning{false};
+
+private:
+    void DiscoveryThread(std::unique_ptr<NetDatagramSocket> socket);
+    void CommandThread(std::unique_ptr<NetSocket> listener);
+
+    void sendIdentityTo(const std::string& host);
+    void serveConnection(NetSocket& connection);
+    void sendSessions(NetSocket& connection);
+    void sendReport(NetSocket& connection);
+    std::string identity();
+
+    ConsoleAgentHost& m_host;
+    Config m_config;
+    uint16_t m_boundCommandPort = 0;
+    std::thread m_discoveryThread;
+    std::thread m_commandThread;
+    // One request buffer for the command thread, cleared before every receive so that a short
+    // request never compares with the rest of an earlier one. One byte more than a receive takes,
+    // so the text is always terminated.
+    char m_commandBuffer[1025] = {};
+};
+
+}  // namespace vantor

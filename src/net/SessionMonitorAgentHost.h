@@ -1,0 +1,40 @@
+#pragma once
+// The console agent's view of the running monitor: the sessions from SessionMonitor's published
+// snapshot, the closings through its thread-safe actions, boxes posted to the GUI thread. The
+// history operations are given as functions (set them before the agent starts); without them the
+// report is missing (size 0) and deleting the logs does nothing.
+
+#include "net/ConsoleAgent.h"
+
+#include <functional>
+
+namespace vantor {
+
+class SessionMonitor;
+
+class SessionMonitorAgentHost final : public ConsoleAgentHost {
+public:
+    using GuiPoster = std::function<void(std::function<void()>)>;
+
+    // `postToGui` runs a function on the GUI thread; empty runs it at once (headless use).
+    SessionMonitorAgentHost(SessionMonitor& monitor, GuiPoster postToGui);
+
+    void setReportGenerator(std::function<std::filesystem::path()> generate) { m_generateReport = std::move(generate); }
+    void setLogDeleter(std::function<void()> remove) { m_deleteLogs = std::move(remove); }
+
+    SessionsSnapshotPtr snapshot() override;
+    void closeSessionByName(const std::string& user, const std::string& computer) override;
+    void closeAllSessions() override;
+    std::filesystem::path generateReport() override;
+    void deleteLogs() override;
+    std::string hostName() override;
+    void showBox(const BoxRequest& request) override;
+
+private:
+    SessionMonitor& m_monitor;
+    GuiPoster m_postToGui;
+    std::function<std::filesystem::path()> m_generateReport;
+    std::function<void()> m_deleteLogs;
+};
+
+}  // namespace vantor

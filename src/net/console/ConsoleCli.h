@@ -1,0 +1,22 @@
+#pragma once
+// vantor-console: a command-line console for Vantor's console agent, for administrators and for
+// end-to-end tests. runConsole is the whole program, minus main.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vantor::console {
+
+enum ExitCode : int {
+    exitOk = 0,
+    exitFailed = 1,  // the host did not answer, refused, or answered outside the protocol
+    exitUsage = 2,
+};
+
+// `args` are the arguments after the program name.
+int runConsole(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+std::string consoleUsage();
+
+}  // namespace vantor::console

@@ -1,0 +1,13 @@
+#include "net/NetSocket.h"
+#include "net/console/ConsoleCli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    if (!vantor::initializeSockets()) {
+        std::cerr << "vantor-console: the socket library cannot be initialised\n";
+        return vantor::console::exitFailed;
+    }
+    return vantor::console::runConsole(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}

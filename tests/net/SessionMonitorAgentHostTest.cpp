@@ -1,0 +1,118 @@
+// The agent over the real monitor core: what a console reads and does goes through the published
+// snapshot and the thread-safe session actions.
+#include "FreePort.h"
+#include "MonitorFixture.h"
+#include "net/ConsoleClient.h"
+#include "net/SessionMonitorAgentHost.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace vantor;
+using namespace vantor::test;
+
+namespace {
+
+struct Posted {
+    std::mutex mutex;
+    std::vector<std::function<void()>> queue;
+    void post(std::function<void()> fn)
+    {
+        std::lock_guard lock(mutex);
+        queue.push_back(std::move(fn));
+    }
+    void runAll()
+    {
+        std::vector<std::function<void()>> q;
+        {
+            std::lock_guard lock(mutex);
+            q.swap(queue);
+        }
+        for (auto& fn : q)
+            fn();
+    }
+};
+
+}  // namespace
+
+TEST(SessionMonitorAgentHost, ConsoleSeesTheTableAndActsOnTheMonitor)
+{
+    MonitorHarness h;
+    h.net.addSession("alice", "pc1", {"/srv/a", "/srv/b"});
+    h.net.addSession("bob", "pc2", {"/srv/x"});
+    h.monitor.pollSessions();
+
+    Posted gui;
+    SessionMonitorAgentHost host(h.monitor, [&](std::function<void()> fn) { gui.post(std::move(fn)); });
+    int reports = 0, deletions = 0;
+    h.dir.write("report.html", "<html>history</html>");
+    host.setReportGenerator([&] {
+        ++reports;
+        return h.dir / "report.html";
+    });
+    host.setLogDeleter([&] { ++deletions; });
+    EXPECT_EQ(host.hostName(), localHostName());
+
+    ConsoleAgent::Config config;
+    config.bindAddress = "127.0.0.1";
+    config.commandPort = 0;
+    config.discoveryPort = 0;
+    config.waitSeconds = 1;
+    ConsoleAgent agent(host, config);
+    agent.start();
+    ASSERT_TRUE(agent.commandActive());
+
+    console::ConsoleClient::Config clientConfig;
+    clientConfig.commandPort = agent.commandPort();
+    clientConfig.timeoutSeconds = 3;
+    console::ConsoleClient client(clientConfig);
+
+    const auto id = client.identity("127.0.0.1");
+    ASSERT_TRUE(id) << id.error;
+    EXPECT_EQ(id.value->sessions, 2);
+    EXPECT_EQ(id.value->openFiles, 3);
+
+    const auto rows = client.sessions("127.0.0.1");
+    ASSERT_TRUE(rows) << rows.error;
+    EXPECT_EQ(*rows.value, h.monitor.sessionRows());  // top row first
+
+    std::ostringstream report;
+    EXPECT_TRUE(client.report("127.0.0.1", report));
+    EXPECT_EQ(report.str(), "<html>history</html>");
+    EXPECT_TRUE(client.deleteLogs("127.0.0.1"));
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(deletions, 1);
+
+    EXPECT_TRUE(client.closeSession("127.0.0.1", "alice", "pc1"));
+    auto calls = h.net.deleteCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].user, "alice");
+    EXPECT_EQ(calls[0].computer, "pc1");
+
+    EXPECT_TRUE(client.closeAll("127.0.0.1"));
+    EXPECT_EQ(h.net.deleteCalls().size(), 3u);
+    gui.runAll();  // the open-files table is emptied on the GUI thread
+    agent.stop();
+}
+
+TEST(SessionMonitorAgentHost, WithoutHistoryTheReportIsMissingAndBoxesAreShownOnTheGuiThread)
+{
+    MonitorHarness h;
+    Posted gui;
+    SessionMonitorAgentHost host(h.monitor, [&](std::function<void()> fn) { gui.post(std::move(fn)); });
+    EXPECT_EQ(host.generateReport(), std::filesystem::path{});
+    host.deleteLogs();
+    EXPECT_EQ(host.snapshot(), h.monitor.snapshot());
+
+    host.showBox({"Error", "Can't create socket!", BoxIcon::Error, BoxButtons::Ok});
+    EXPECT_TRUE(h.boxes.shown.empty());
+    gui.runAll();
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].text, "Can't create socket!");
+
+    SessionMonitorAgentHost direct(h.monitor, {});
+    direct.showBox({"Error", "x", BoxIcon::Information, BoxButtons::Ok});
+    EXPECT_EQ(h.boxes.shown.size(), 2u);
+}
