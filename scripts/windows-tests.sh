@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${VANTOR_WINDOWS_BUILD_DIR:-build-windows}
+linux_build_dir=${VANTOR_BUILD_DIR:-build}
 
 for tool in x86_64-w64-mingw32-g++-posix wine wineserver wineboot; do
   if ! command -v "$tool" >/dev/null; then
@@ -13,10 +14,19 @@ for tool in x86_64-w64-mingw32-g++-posix wine wineserver wineboot; do
   fi
 done
 
+# The console of the Linux build talks to the agent running under Wine (test console_interop).
+host_console=
+if [ -f "$linux_build_dir/CMakeCache.txt" ]; then
+  cmake --build "$linux_build_dir" --target vantor-console -j"$(nproc)"
+  host_console=$(cd "$linux_build_dir" && pwd)/bin/vantor-console
+else
+  echo "windows-tests.sh: no Linux build in $linux_build_dir; the console test across platforms is left out" >&2
+fi
+
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-x86_64.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v wine)" \
-  -DVANTOR_BUILD_GUI=OFF -DVANTOR_BUILD_BENCH=OFF
+  -DVANTOR_BUILD_GUI=OFF -DVANTOR_BUILD_BENCH=OFF -DVANTOR_HOST_CONSOLE="$host_console"
 cmake --build "$build_dir" -j"$(nproc)"
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vantor-wine.XXXXXX")
