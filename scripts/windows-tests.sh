@@ -23,7 +23,7 @@ else
   echo "windows-tests.sh: no Linux build in $linux_build_dir; the console test across platforms is left out" >&2
 fi
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-x86_64.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v wine)" \
   -DVANTOR_BUILD_GUI=OFF -DVANTOR_BUILD_BENCH=OFF -DVANTOR_HOST_CONSOLE="$host_console"
