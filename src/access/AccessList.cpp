@@ -3,6 +3,7 @@
 #include "platform/NetManagement.h"
 
 #include <fstream>
+#include <system_error>
 
 namespace vantor {
 
@@ -14,44 +15,99 @@ std::string upperAscii(std::string text)
     return text;
 }
 
-std::optional<AccessEntry> parseAccessLine(std::string_view line)
+namespace {
+
+bool isBlank(char c)
 {
-    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-    std::string tokens[2];
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Up to two blank-separated tokens of a line, each cut at 255 bytes.
+std::vector<std::string> firstTwoTokens(std::string_view line)
+{
+    std::vector<std::string> tokens;
     std::size_t pos = 0;
-    for (auto& token : tokens) {
+    while (tokens.size() < 2) {
         while (pos < line.size() && isBlank(line[pos]))
             ++pos;
         std::size_t start = pos;
         while (pos < line.size() && !isBlank(line[pos]))
             ++pos;
         if (start == pos)
-            return std::nullopt;
-        token = cutUtf8(std::string(line.substr(start, pos - start)));
+            break;
+        tokens.push_back(cutUtf8(std::string(line.substr(start, pos - start))));
     }
+    return tokens;
+}
+
+// Emulates reading with a 1,024-byte buffer: a piece ends at a newline or after 1,023 bytes.
+template<typename OnLine>
+void readListPieces(std::istream& in, OnLine onLine)
+{
+    constexpr std::size_t maxRead = 1023;
+    std::string line;
+    char c;
+    while (in.get(c)) {
+        line.push_back(c);
+        if (c == '\n' || line.size() == maxRead) {
+            onLine(line);
+            line.clear();
+        }
+    }
+    if (!line.empty())
+        onLine(line);
+}
+
+}  // namespace
+
+std::optional<AccessEntry> parseAccessLine(std::string_view line)
+{
+    auto tokens = firstTwoTokens(line);
+    if (tokens.size() < 2)
+        return std::nullopt;
     return AccessEntry{upperAscii(std::move(tokens[0])), upperAscii(std::move(tokens[1]))};
+}
+
+std::optional<AccessRow> parseAccessRow(std::string_view line)
+{
+    auto tokens = firstTwoTokens(line);
+    if (tokens.empty())
+        return std::nullopt;
+    if (tokens.size() == 2)
+        return AccessRow{std::move(tokens[0]), std::move(tokens[1])};
+    // Our own writer puts "user computer" with one blank between, so a lone token after a leading
+    // blank was written with an empty user; keep it in its column rather than moving it.
+    if (line.front() == ' ' || line.front() == '\t')
+        return AccessRow{std::string(), std::move(tokens[0])};
+    return AccessRow{std::move(tokens[0]), std::string()};
 }
 
 AccessList readAccessList(std::istream& in)
 {
     AccessList list;
-    constexpr std::size_t maxRead = 1023;
-    std::string line;
-    char c;
-    // Emulates reading with a 1,024-byte buffer: a chunk ends at a newline or after 1,023 bytes.
-    auto flush = [&] {
+    readListPieces(in, [&](const std::string& line) {
         if (auto e = parseAccessLine(line))
             list.push_back(std::move(*e));
-        line.clear();
-    };
-    while (in.get(c)) {
-        line.push_back(c);
-        if (c == '\n' || line.size() == maxRead)
-            flush();
-    }
-    if (!line.empty())
-        flush();
+    });
     return list;
+}
+
+std::vector<AccessRow> readAccessRows(std::istream& in)
+{
+    std::vector<AccessRow> rows;
+    readListPieces(in, [&](const std::string& line) {
+        if (auto r = parseAccessRow(line))
+            rows.push_back(std::move(*r));
+    });
+    return rows;
+}
+
+std::vector<AccessRow> loadAccessRowsFile(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return {};
+    return readAccessRows(in);
 }
 
 AccessList loadAccessListFile(const std::filesystem::path& file)
@@ -76,13 +132,30 @@ bool appendAccessListLine(const std::filesystem::path& file, const std::string& 
 bool writeAccessListFile(const std::filesystem::path& file,
                          const std::vector<std::pair<std::string, std::string>>& pairs)
 {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out)
+    // Written beside the list and moved over it, so that a failed write (a full disk) leaves the
+    // old list rather than a cut one: a cut white list would close sessions nobody meant to close.
+    std::filesystem::path temp = file;
+    temp += ".new";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        for (const auto& [user, computer] : pairs)
+            out << user << ' ' << computer << '\n';
+        out.close();
+        if (out.fail()) {
+            std::error_code ec;
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, file, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
         return false;
-    for (const auto& [user, computer] : pairs)
-        out << user << ' ' << computer << '\n';
-    out.close();
-    return !out.fail();
+    }
+    return true;
 }
 
 bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser,

@@ -30,6 +30,22 @@ std::string upperAscii(std::string text);
 // (left by an empty name) is not an entry. Tokens are cut at 255 bytes.
 std::optional<AccessEntry> parseAccessLine(std::string_view line);
 
+// A pair as written in a list file, case kept: what the Options window's list pages show.
+struct AccessRow {
+    std::string user;
+    std::string computer;
+    bool operator==(const AccessRow&) const = default;
+};
+
+// One line of a list file as a list page reads it: the first two blank-separated tokens, case kept.
+// A line with a single token keeps it (the other name was empty when the line was written): after
+// a leading blank it is the computer, otherwise the user. A blank line is no row.
+std::optional<AccessRow> parseAccessRow(std::string_view line);
+
+// The rows of a whole list file in file order, read in the same 1,023-byte pieces as the lists.
+std::vector<AccessRow> readAccessRows(std::istream& in);
+std::vector<AccessRow> loadAccessRowsFile(const std::filesystem::path& file);
+
 // Reads a whole list (entries upper-cased, in file order). Lines are read 1,023 bytes at a time,
 // as the list files have always been read, so an over-long line continues as further lines.
 AccessList readAccessList(std::istream& in);

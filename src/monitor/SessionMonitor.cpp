@@ -1,5 +1,7 @@
 #include "monitor/SessionMonitor.h"
 
+#include "net/SmtpProtocol.h"
+
 #include <algorithm>
 
 namespace vantor {
@@ -313,12 +315,13 @@ std::string SessionMonitor::newUserSubject(const std::string& user)
 std::string SessionMonitor::newUserBody(const std::string& user, const std::string& computer,
                                         const std::vector<std::string>& files)
 {
-    std::string body = "New user has logon to your PC!\r\n\r\n Username: " + user + "\r\n Computer: "
-                       + computer + "\r\n\r\n Opened files:\r\n";
+    // Names and paths come from the network: each must stay on its own line of the mail.
+    std::string body = "New user has logon to your PC!\r\n\r\n Username: " + cleanMailText(user)
+                       + "\r\n Computer: " + cleanMailText(computer) + "\r\n\r\n Opened files:\r\n";
     if (files.empty())
         body += "<No opened files>";
     for (const auto& f : files)
-        body += f + "\r\n";
+        body += cleanMailText(f) + "\r\n";
     return body;
 }
 
@@ -333,10 +336,13 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
             continue;
         if (!mainVisible && m_view)
             m_view->startFlash();
-        std::vector<std::string> files = listOpenFiles(e.user);
-        if (settings.mailOnNewUser == 1 && m_mail)
-            m_mail->sendMail(settings.smtpServer, settings.mailAddress, settings.mailAddress,
-                             newUserSubject(e.user), newUserBody(e.user, e.computer, files));
+        // The open files are only for the mail; fetching them costs a service call per new user,
+        // which a first poll of a busy server would otherwise pay for every session.
+        if (settings.mailOnNewUser != 1 || !m_mail)
+            continue;
+        const std::vector<std::string> files = listOpenFiles(e.user);
+        m_mail->sendMail(settings.smtpServer, settings.mailAddress, settings.mailAddress,
+                         newUserSubject(e.user), newUserBody(e.user, e.computer, files));
     }
 }
 

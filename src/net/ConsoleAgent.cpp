@@ -120,10 +120,17 @@ void ConsoleAgent::sendIdentityTo(const std::string& host)
 
 void ConsoleAgent::CommandThread(std::unique_ptr<NetSocket> listener)
 {
+    using std::chrono::steady_clock;
     while (agentRunning) {
+        const auto waitStart = steady_clock::now();
         const SocketHandle accepted = listener->Accept(m_config.waitSeconds);
-        if (accepted == invalidSocket)
+        if (accepted == invalidSocket) {
+            // An accept that fails at once (out of descriptors, say) would fail again at once: give
+            // the system a moment instead of spinning on it.
+            if (m_config.waitSeconds > 0 && steady_clock::now() - waitStart < std::chrono::milliseconds(100))
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
+        }
         NetSocket connection(accepted);
         connection.SetSendTimeout(m_config.sendTimeoutSeconds);
         serveConnection(connection);

@@ -19,6 +19,13 @@ std::filesystem::path defaultDataDirectory()
 }
 
 #ifndef _WIN32
+std::filesystem::path executablePath()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe;
+}
+
 std::filesystem::path executableDirectory()
 {
     std::error_code ec;
@@ -26,12 +33,6 @@ std::filesystem::path executableDirectory()
     if (ec)
         return std::filesystem::current_path(ec);
     return exe.parent_path();
-}
-
-std::string executablePathText()
-{
-    std::error_code ec;
-    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
 }
 #endif
 

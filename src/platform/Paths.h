@@ -11,9 +11,8 @@ namespace vantor {
 // The folder of the running executable.
 std::filesystem::path executableDirectory();
 
-// The full path of the running executable as the program's text (UTF-8 on Linux, the ANSI code
-// page on Windows): what the autostart entry stores.
-std::string executablePathText();
+// The full path of the running executable (empty when the platform cannot tell).
+std::filesystem::path executablePath();
 
 // The platform's default data directory (not created).
 std::filesystem::path defaultDataDirectory();

@@ -105,3 +105,30 @@ TEST(NewUserEvent, NameComparisonIsCaseSensitive)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NewUserEvent, OpenFilesAreFetchedOnlyForTheMail)
+{
+    MonitorHarness h;
+    h.net.addSession("alice", "pc1", {"/a"});
+    h.net.addSession("bob", "pc2");
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 0);
+
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("carol", "pc3");
+    h.monitor.pollSessions();
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 1);
+    ASSERT_EQ(h.mail.mails.size(), 1u);
+    EXPECT_EQ(h.mail.mails[0].subject, "Vantor: new user - carol");
+}
+
+TEST(NewUserEvent, NamesAndPathsStayOnTheirOwnLinesOfTheBody)
+{
+    EXPECT_EQ(SessionMonitor::newUserBody("eve\r\n.\r\nx", "pc\n1", {"/srv/a\n.\nb", "/srv/c"}),
+              "New user has logon to your PC!\r\n\r\n Username: eve??.??x\r\n Computer: pc?1\r\n\r\n"
+              " Opened files:\r\n/srv/a?.?b\r\n/srv/c\r\n");
+}
+
+}  // namespace

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <atomic>
 #include <sstream>
 
 using namespace vantor;
@@ -46,7 +46,7 @@ TEST(SessionMonitorAgentHost, ConsoleSeesTheTableAndActsOnTheMonitor)
 
     Posted gui;
     SessionMonitorAgentHost host(h.monitor, [&](std::function<void()> fn) { gui.post(std::move(fn)); });
-    int reports = 0, deletions = 0;
+    std::atomic<int> reports = 0, deletions = 0;
     h.dir.write("report.html", "<html>history</html>");
     host.setReportGenerator([&] {
         ++reports;

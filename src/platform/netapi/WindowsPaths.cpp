@@ -1,7 +1,5 @@
 #include "platform/Paths.h"
 
-#include "platform/netapi/AnsiText.h"
-
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -44,10 +42,9 @@ std::filesystem::path executableDirectory()
     return std::filesystem::path(path).parent_path();
 }
 
-std::string executablePathText()
+std::filesystem::path executablePath()
 {
-    // No 255-byte cut: this is a path, and MAX_PATH-long install folders exist.
-    return windows::wideToAnsi(modulePath(), std::string::npos);
+    return std::filesystem::path(modulePath());
 }
 
 }  // namespace vantor

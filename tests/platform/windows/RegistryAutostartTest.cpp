@@ -119,7 +119,7 @@ TEST(RegistryAutostartMachine, TheRunValueOfTheLocalMachine)
     auto autostart = createPlatformAutostart();
     ASSERT_TRUE(autostart->disable().ok());
     EXPECT_FALSE(autostart->isEnabled());
-    const std::string exe = executablePathText();
+    const std::string exe = executablePath().string();
     ASSERT_TRUE(autostart->enable(exe).ok());
     EXPECT_TRUE(autostart->isEnabled());
     const auto stored = readValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run");

@@ -17,7 +17,7 @@ namespace {
 TEST(WindowsPaths, FilesLieBesideTheExecutable)
 {
     const std::filesystem::path dir = executableDirectory();
-    const std::filesystem::path exe = executablePathText();
+    const std::filesystem::path exe = executablePath();
     EXPECT_TRUE(exe.is_absolute());
     EXPECT_EQ(exe.extension(), ".exe");
     EXPECT_EQ(exe.parent_path(), dir);

@@ -1,0 +1,89 @@
+#pragma once
+// What the Options window edits and decides, without the window: its copy of the settings, the
+// report-limit choices, and what OK does after the controls have been read (the list files, the
+// empty-white-list warning, the blocking checks in their order, the autostart entry).
+
+#include "access/AccessListRows.h"
+#include "monitor/MonitorSettings.h"
+#include "platform/Autostart.h"
+#include "platform/MessageBoxes.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vantor {
+
+class SessionMonitor;
+
+// The Options window's copy of the sixteen options (serverName is not shown there).
+struct OptionsValues {
+    int32_t beepOnNewUser = 0;
+    int32_t hideLocalUsers = 0;
+    int32_t popupOnNewUser = 0;
+    int32_t noHistory = 0;
+    int32_t hideSystemRequests = 0;
+    int32_t mailOnNewUser = 0;
+    int32_t dailyReport = 0;
+    int32_t reportAutoUpdate = 0;
+    int32_t reportLimit = 0;
+    int32_t logOpenedFiles = 1;
+    int32_t useBlackList = 1;
+    std::string mailAddress;
+    std::string smtpServer;
+    std::string dailyReportTime;
+    std::string reportPath;
+    int32_t reportLimitIndex = 0;  // 0 to 9, or -1 when the choice list has no selection
+
+    bool operator==(const OptionsValues&) const = default;
+};
+
+OptionsValues optionsFromSettings(const MonitorSettings& settings);
+
+// The report-limit choice list; the two rows of dashes are separators, not choices.
+inline constexpr std::array<const char*, 10> reportLimitChoices = {
+    "1 Hour", "2 Hours", "3 Hours", "-------------", "1 Day",
+    "2 Days", "3 Days",  "-------------", "1 Week", "1 Month"};
+bool isReportLimitSeparator(int32_t index);
+// A choice that carries a limit (not a separator, not "no selection").
+bool isReportLimitChoice(int32_t index);
+
+namespace optionsText {
+inline constexpr const char* whiteListEmpty = "White list is empty! All users will be blocked!";
+inline constexpr const char* wrongReportLimit = "Wrong entry for the report limit!";
+inline constexpr const char* noReportName = "Input a filename for the web-based report!";
+inline constexpr const char* reportNotHtml =
+    "Input a filename for the web-based report! The file must have *.htm or *.html extension!";
+inline constexpr const char* wrongTime = "Wrong time format! Use hh:mm format, e.g. 08:30, 15:00";
+}  // namespace optionsText
+
+// The first check that keeps the Options window open, as the text of its error box; none when
+// every check passes.
+std::optional<std::string> firstFailingCheck(const OptionsValues& values);
+
+// The E-mail page's "Send test mail": sends the test mail to `mailAddress` through `smtpServer`
+// and shows its outcome itself through `boxes`, owned by `owner` (the E-mail page). The mail code
+// shows its box between its own steps (after a refused mail, before QUIT), so it is handed the
+// boxes rather than asked for an outcome.
+using SendTestMailFn = std::function<void(const std::string& smtpServer, const std::string& mailAddress,
+                                          MessageBoxes& boxes, void* owner)>;
+
+// Everything OK needs besides the values read from the controls.
+struct OptionsAcceptContext {
+    SessionMonitor& monitor;      // boxes, list file paths, showSystemError
+    const AccessListRows& whiteRows;
+    const AccessListRows& blackRows;
+    Autostart& autostart;
+    std::string executablePath;   // what the autostart entry starts
+    void* owner = nullptr;        // the Options window, owner of every box shown here
+};
+
+// OK after the controls have been read into `values`: writes wlist.dat then blist.dat, warns of an
+// empty white list, runs the blocking checks (false at the first failure, after its box), then
+// writes or removes the autostart entry. True when the window closes with OK, also after the
+// autostart entry could not be written.
+bool acceptOptions(const OptionsValues& values, bool launchOnStartup, const OptionsAcceptContext& context);
+
+}  // namespace vantor

@@ -1,0 +1,146 @@
+// The parts of the SMTP client that need no connection.
+#include "TimeZone.h"
+#include "net/MailMessage.h"
+#include "net/SmtpProtocol.h"
+#include "net/SmtpSession.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using vantor::test::ScopedTimeZone;
+
+TEST(SmtpReply, ReadsTheCodeFromTheFirstThreeCharacters)
+{
+    auto scan = scanSmtpReply("250 OK\r\n");
+    EXPECT_TRUE(scan.complete);
+    EXPECT_EQ(scan.length, 8u);
+    EXPECT_EQ(scan.code, 250);
+
+    EXPECT_EQ(scanSmtpReply("250\r\n").code, 250);
+    EXPECT_EQ(scanSmtpReply("2500 odd\r\n").code, 250);
+    // Bare LF ends a line too: some servers send it.
+    EXPECT_TRUE(scanSmtpReply("221 bye\n").complete);
+
+    // No number: a complete reply without a code, which fails its step.
+    for (const char* text : {"hello\r\n", "25\r\n", " 250 OK\r\n", "-250\r\n", "2x0 no\r\n", "\r\n"}) {
+        scan = scanSmtpReply(text);
+        EXPECT_TRUE(scan.complete) << text;
+        EXPECT_FALSE(scan.code) << text;
+    }
+}
+
+TEST(SmtpReply, WaitsForTheLastLineOfAMultiLineReply)
+{
+    EXPECT_FALSE(scanSmtpReply("").complete);
+    EXPECT_FALSE(scanSmtpReply("220 no line end yet").complete);
+    EXPECT_FALSE(scanSmtpReply("220-first\r\n").complete);
+    EXPECT_FALSE(scanSmtpReply("220-first\r\n220 sec").complete);
+
+    const std::string whole = "220-first\r\n220-second\r\n220 last\r\n";
+    auto scan = scanSmtpReply(whole + "250 next reply\r\n");
+    EXPECT_TRUE(scan.complete);
+    EXPECT_EQ(scan.length, whole.size());
+    EXPECT_EQ(scan.code, 220);
+
+    // When the server has closed, what stands there is the whole reply.
+    scan = scanSmtpReply("554 no line end", true);
+    EXPECT_TRUE(scan.complete);
+    EXPECT_EQ(scan.length, 15u);
+    EXPECT_EQ(scan.code, 554);
+    EXPECT_FALSE(scanSmtpReply("", true).complete);
+}
+
+TEST(SmtpReply, ChecksAgainstTheRowOfTheStep)
+{
+    EXPECT_FALSE(checkSmtpReply(250, SmtpCheck::Ok));
+    EXPECT_FALSE(checkSmtpReply(220, SmtpCheck::Greeting));
+    EXPECT_FALSE(checkSmtpReply(354, SmtpCheck::Data));
+    EXPECT_FALSE(checkSmtpReply(221, SmtpCheck::Quit));
+
+    EXPECT_EQ(checkSmtpReply(550, SmtpCheck::Ok), "550:SMTP server error");
+    EXPECT_EQ(checkSmtpReply(554, SmtpCheck::Greeting), "554:SMTP server not available");
+    EXPECT_EQ(checkSmtpReply(250, SmtpCheck::Data), "250:SMTP server not ready for data");
+    EXPECT_EQ(checkSmtpReply(250, SmtpCheck::Quit), "250:SMTP server didn't terminate session");
+    EXPECT_EQ(checkSmtpReply(std::nullopt, SmtpCheck::Ok), "0:SMTP server error");
+}
+
+TEST(MailText, ControlCharactersCannotStartANewLine)
+{
+    EXPECT_EQ(cleanMailText("eve\r\nBcc: victim@example.com"), "eve??Bcc: victim@example.com");
+    EXPECT_EQ(cleanMailText(std::string("a\0b\tc\x7f", 6)), "a?b?c?");
+    // Non-ASCII names pass unchanged.
+    EXPECT_EQ(cleanMailText("J\xc3\xa9r\xc3\xb4me"), "J\xc3\xa9r\xc3\xb4me");
+}
+
+TEST(MailText, DateIsLocalTimeWithTwoDigitYearAndZoneName)
+{
+    {
+        ScopedTimeZone tz("UTC0");
+        EXPECT_EQ(formatMailDate(1700000000), "Tue, 14 Nov 23 22:13:20 UTC");
+        EXPECT_EQ(formatMailDate(1767604023), "Mon, 05 Jan 26 09:07:03 UTC");
+    }
+    {
+        // Three hours east: the next day, with the zone's own name.
+        ScopedTimeZone tz("XST-3");
+        EXPECT_EQ(formatMailDate(1700000000), "Wed, 15 Nov 23 01:13:20 XST");
+    }
+}
+
+TEST(MailText, ToLineListsNameAndAddressWithoutBlanks)
+{
+    EXPECT_EQ(mailToLine({}), "");
+    // An address as the name must be quoted, or a server checking header syntax refuses the mail.
+    EXPECT_EQ(mailToLine({{"a@x", "a@x"}}), "\"a@x\"<a@x>");
+    EXPECT_EQ(mailToLine({{"address1", "name1"}, {"address2", "name2"}}), "name1<address1>,name2<address2>");
+}
+
+TEST(MailText, DisplayNamesAreQuotedOnlyWhenThePhraseNeedsIt)
+{
+    for (const char* plain : {"", "name1", "John Smith", "O'Brien", "J\xc3\xa9r\xc3\xb4me", "a+b=c"})
+        EXPECT_EQ(mailDisplayName(plain), plain);
+    EXPECT_EQ(mailDisplayName("admin@example.com"), "\"admin@example.com\"");
+    EXPECT_EQ(mailDisplayName("Smith, John"), "\"Smith, John\"");
+    EXPECT_EQ(mailDisplayName(" padded"), "\" padded\"");
+    EXPECT_EQ(mailDisplayName("say \"hi\" \\o/"), "\"say \\\"hi\\\" \\\\o/\"");
+}
+
+TEST(MailText, StuffingDoublesOnlyLoneDotLines)
+{
+    EXPECT_EQ(stuffMailBody("Hello\r\n"), "Hello\r\n");
+    EXPECT_EQ(stuffMailBody(".\r\nnext\r\n"), "..\r\nnext\r\n");
+    EXPECT_EQ(stuffMailBody("a\r\n.\r\nb\r\n"), "a\r\n..\r\nb\r\n");
+    EXPECT_EQ(stuffMailBody(".x\r\n..\r\na.\r\n"), ".x\r\n..\r\na.\r\n");
+    // A run of lone dots, from the very first line on.
+    EXPECT_EQ(stuffMailBody(".\r\n.\r\n.\r\n"), "..\r\n..\r\n..\r\n");
+    EXPECT_EQ(stuffMailBody("a\r\n.\r\n.\r\n.\r\nb\r\n"), "a\r\n..\r\n..\r\n..\r\nb\r\n");
+    // A dot without its line end is not a line yet (the session adds the CR LF first).
+    EXPECT_EQ(stuffMailBody("a\r\n."), "a\r\n.");
+}
+
+TEST(MailMessage, RecipientsByIndex)
+{
+    MailMessage m;
+    EXPECT_EQ(m.RecipientCount(), 0);
+    EXPECT_TRUE(m.AddRecipient("a@x", "A"));
+    EXPECT_TRUE(m.AddRecipient("b@x", "B"));
+    EXPECT_EQ(m.RecipientCount(), 2);
+    std::string address = "untouched", name = "untouched";
+    EXPECT_TRUE(m.GetRecipient(1, address, name));
+    EXPECT_EQ(address, "b@x");
+    EXPECT_EQ(name, "B");
+    address = name = "untouched";
+    EXPECT_FALSE(m.GetRecipient(2, address, name));
+    EXPECT_FALSE(m.GetRecipient(-1, address, name));
+    EXPECT_EQ(address, "untouched");
+    EXPECT_EQ(name, "untouched");
+}
+
+TEST(HeloName, FallsBackToTheComputerName)
+{
+    EXPECT_EQ(chooseHeloName("host1", "PC1"), "host1");
+    EXPECT_EQ(chooseHeloName(std::nullopt, "PC1"), "PC1");
+    EXPECT_EQ(chooseHeloName("", "PC1"), "PC1");
+    EXPECT_EQ(chooseHeloName(std::nullopt, ""), "localhost");
+    EXPECT_EQ(chooseHeloName("evil\r\nMAIL", "PC1"), "evil??MAIL");
+    EXPECT_FALSE(localHeloName().empty());
+}

@@ -1,0 +1,61 @@
+#pragma once
+// What the SMTP tests share: fast, deterministic session options and the expected header.
+
+#include "net/SmtpSession.h"
+#include "platform/Clock.h"
+
+#include <atomic>
+#include <memory>
+
+namespace vantor::test {
+
+inline constexpr int64_t mailTestTime = 1700000000;  // Tue, 14 Nov 23 22:13:20 UTC
+inline constexpr const char* mailTestDate = "Tue, 14 Nov 23 22:13:20 UTC";
+
+inline const ManualClock& mailTestClock()
+{
+    static const ManualClock clock(mailTestTime);
+    return clock;
+}
+
+// One-second waits, a fixed HELO name and the fixed clock (run under ScopedTimeZone("UTC0")).
+inline SmtpOptions fastSmtpOptions()
+{
+    SmtpOptions options;
+    options.waitLimit = std::chrono::seconds(1);
+    options.heloName = "testhost";
+    options.clock = &mailTestClock();
+    return options;
+}
+
+// The TCP transport, counting the receives that ran out of time.
+class CountingTransport final : public SmtpTransport {
+public:
+    explicit CountingTransport(std::shared_ptr<std::atomic<int>> timeouts)
+        : m_inner(makeTcpSmtpTransport()), m_timeouts(std::move(timeouts))
+    {
+    }
+    bool Create() override { return m_inner->Create(); }
+    bool Connect(const std::string& host, int port, std::chrono::milliseconds limit) override
+    {
+        return m_inner->Connect(host, port, limit);
+    }
+    bool SendAll(std::string_view bytes, std::chrono::milliseconds limit) override
+    {
+        return m_inner->SendAll(bytes, limit);
+    }
+    int Receive(char* buffer, int length, std::chrono::milliseconds limit) override
+    {
+        const int n = m_inner->Receive(buffer, length, limit);
+        if (n == receiveTimedOut)
+            ++*m_timeouts;
+        return n;
+    }
+    void Close() override { m_inner->Close(); }
+
+private:
+    std::unique_ptr<SmtpTransport> m_inner;
+    std::shared_ptr<std::atomic<int>> m_timeouts;
+};
+
+}  // namespace vantor::test

@@ -1,0 +1,44 @@
+#pragma once
+// Sets the process's time zone for one test and puts the old one back.
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace vantor::test {
+
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        set(zone);
+    }
+    ~ScopedTimeZone()
+    {
+        set(m_old ? m_old->c_str() : nullptr);
+    }
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+private:
+    static void set(const char* zone)
+    {
+#ifdef _WIN32
+        _putenv_s("TZ", zone ? zone : "");
+        _tzset();
+#else
+        if (zone)
+            ::setenv("TZ", zone, 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+#endif
+    }
+
+    std::optional<std::string> m_old;
+};
+
+}  // namespace vantor::test
