@@ -278,8 +278,12 @@ TEST_F(NetApiManagementTest, AccountsAndClosingAFile)
 TEST(NetApiManagementReal, AnswersForThisComputer)
 {
     NetApiManagement net;
+    const bool wine = vantor::test::runningUnderWine();
     std::vector<NetSessionInfo> sessions;
-    EXPECT_TRUE(net.enumSessions({}, sessions).ok());
+    const NetStatus sessionsStatus = net.enumSessions({}, sessions);
+    // On Windows, listing sessions at level 1 takes an administrator.
+    EXPECT_TRUE(sessionsStatus.ok() || (!wine && sessionsStatus.code == netcode::AccessDenied))
+        << sessionsStatus.text;
     std::vector<std::string> users;
     const NetStatus usersStatus = net.enumUsers(users);
     EXPECT_TRUE(usersStatus.ok()) << usersStatus.text;
@@ -287,7 +291,7 @@ TEST(NetApiManagementReal, AnswersForThisComputer)
 
     std::vector<NetFileInfo> files;
     const NetStatus filesStatus = net.enumFiles({}, "nobody-vantor-test", files);
-    if (vantor::test::runningUnderWine()) {
+    if (wine) {
         EXPECT_EQ(filesStatus.code, netcode::NotSupported);
         EXPECT_FALSE(filesStatus.text.empty());
     }
