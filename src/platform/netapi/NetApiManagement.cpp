@@ -1,5 +1,6 @@
 #include "platform/netapi/NetApiManagement.h"
 
+#include "platform/PlatformNetManagement.h"
 #include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"
 
@@ -175,3 +176,12 @@ NetStatus NetApiManagement::closeFile(const ServerName& server, uint32_t fileId)
 }
 
 }  // namespace vantor::windows
+
+namespace vantor {
+
+std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions&)
+{
+    return std::make_unique<windows::NetApiManagement>();
+}
+
+}  // namespace vantor

@@ -1,0 +1,211 @@
+// Times the monitor's work on `smbstatus --json` documents: parsing, the backend's answers, a
+// whole poll through SessionMonitor, and the sessions table's rebuild. Prints its figures.
+//
+//   vantor-bench-smbstatus [RECORDED.json]
+//
+// The 200-session document (600 opens) and the 10,000-session one are generated in exactly the
+// shape of RECORDED, a document recorded from a private smbd (tests/data/samba/smbstatus-small.json).
+// As root with Samba installed it also times real smbstatus runs against a private server.
+
+#include "SmbStatusDocument.h"
+#include "monitor/SessionMonitor.h"
+#include "platform/Clock.h"
+#include "platform/Process.h"
+#include "platform/samba/PrivateSambaServer.h"
+#include "platform/samba/SambaNetManagement.h"
+#include "platform/samba/SmbClientHolder.h"
+#include "platform/samba/SmbStatusParser.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <time.h>
+#include <unistd.h>
+
+using namespace vantor;
+using Ms = std::chrono::duration<double, std::milli>;
+
+namespace {
+
+struct Figures {
+    double median = 0, best = 0, cpuMedian = 0;
+};
+
+double threadCpuMs()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Wall time, and this thread's CPU time: on a shared, loaded machine the CPU time is the steadier
+// figure of the work itself.
+Figures timeIt(int runs, const std::function<void()>& fn)
+{
+    std::vector<double> ms, cpu;
+    fn(); // warm-up
+    for (int i = 0; i < runs; ++i) {
+        const double c0 = threadCpuMs();
+        auto t0 = std::chrono::steady_clock::now();
+        fn();
+        ms.push_back(Ms(std::chrono::steady_clock::now() - t0).count());
+        cpu.push_back(threadCpuMs() - c0);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::sort(cpu.begin(), cpu.end());
+    return { ms[ms.size() / 2], ms.front(), cpu[cpu.size() / 2] };
+}
+
+void print(const char* what, const Figures& f)
+{
+    std::printf("  %-56s wall median %9.3f ms, best %9.3f ms; cpu median %9.3f ms\n", what, f.median, f.best,
+        f.cpuMedian);
+}
+
+class NullFiles final : public FileInspector {
+public:
+    bool isDirectoryOrUnreadable(const std::string&) const override { return false; }
+};
+
+void benchDocument(const std::string& label, const std::string& doc, int runs)
+{
+    auto parsed = samba::parseSmbStatusJson(doc);
+    if (!parsed.ok()) {
+        std::printf("%s: parse failed: %s\n", label.c_str(), parsed.error.c_str());
+        return;
+    }
+    std::printf("\n%s: %zu sessions, %zu opens, %.0f KB\n", label.c_str(), parsed.value.sessions.size(),
+        parsed.value.opens.size(), static_cast<double>(doc.size()) / 1024.0);
+
+    print("parse (parseSmbStatusJson)", timeIt(runs, [&] {
+        auto r = samba::parseSmbStatusJson(doc);
+        if (!r.ok())
+            std::abort();
+    }));
+    print("parse + index + session list (enumSessions after the run)", timeIt(runs, [&] {
+        samba::SmbStatusIndex index(samba::parseSmbStatusJson(doc).value);
+        if (index.sessions().empty())
+            std::abort();
+    }));
+
+    // The backend with the tool's run replaced by the document: everything but the process.
+    auto now = std::chrono::steady_clock::now();
+    SambaOptions o;
+    o.run = [&](const std::vector<std::string>&, const ProcessOptions&) {
+        ProcessResult r;
+        r.outcome = ProcessResult::Outcome::Exited;
+        r.exitCode = 0;
+        r.out = doc;
+        return r;
+    };
+    o.now = [&] { return now; };
+    SambaNetManagement net(o);
+    RecordingMessageBoxes boxes;
+    ManualClock clock;
+    NullFiles files;
+    const auto dataDir = std::filesystem::temp_directory_path();
+
+    // The first poll: every session is a newcomer, whose open files the new-user event reads.
+    print("first poll (SessionMonitor, every user new)", timeIt(std::max(3, runs / 10), [&] {
+        SessionMonitor monitor({ net, boxes, clock, dataDir, &files });
+        now += std::chrono::seconds(5);
+        monitor.pollSessions();
+        if (monitor.sessionRows().empty() || !boxes.shown.empty())
+            std::abort();
+    }));
+
+    SessionMonitor monitor({ net, boxes, clock, dataDir, &files });
+    monitor.pollSessions();
+    monitor.clickSessionRow(0);
+    print("steady poll: parse + poll + table rebuild + open files", timeIt(runs, [&] {
+        now += std::chrono::seconds(5);
+        monitor.pollSessions();
+    }));
+
+    SessionsFetch fetch = monitor.fetchSessions("");
+    print("table rebuild only (applySessions of a fetched poll)",
+        timeIt(runs, [&] { monitor.applySessions(fetch); }));
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void benchRealSmbstatus(const std::string& doc200)
+{
+    if (::geteuid() != 0 || findProgram("smbd").find('/') == std::string::npos) {
+        std::printf("\nreal smbstatus: skipped (needs root and Samba)\n");
+        return;
+    }
+    samba::PrivateSambaServer::Options so;
+    samba::PrivateSambaServer server(so);
+    std::string error;
+    if (!server.start(error)) {
+        std::printf("\nreal smbstatus: private server failed: %s\n", error.c_str());
+        return;
+    }
+    const std::string user = server.addUser("bench", "pw", error);
+    std::ofstream(server.sharePath("share") / "a.txt") << "x";
+    std::vector<std::unique_ptr<samba::SmbClientHolder>> clients;
+    for (int i = 0; i < 5 && !user.empty(); ++i) {
+        samba::SmbClientHolder::Options co;
+        co.port = server.port();
+        co.user = user;
+        co.password = "pw";
+        clients.push_back(std::make_unique<samba::SmbClientHolder>(co));
+        if (clients.back()->connect(error))
+            clients.back()->open("a.txt");
+    }
+    const std::vector<std::string> argv { findProgram("smbstatus"), "-s", server.configFile().string(),
+        "--json" };
+    std::printf("\nreal smbstatus --json against a private smbd with %zu sessions:\n", clients.size());
+    print("one smbstatus --json run (process + Samba's work)", timeIt(10, [&] { runProcess(argv); }));
+
+    // The cost of a process that does nothing but hand over 750 KB, for comparison.
+    const auto file = server.root() / "doc200.json";
+    std::ofstream(file, std::ios::binary) << doc200;
+    print("`cat` of the 200-session document (process cost alone)", timeIt(10, [&] {
+        runProcess({ "cat", file.string() });
+    }));
+
+    SambaOptions o;
+    o.configFile = server.configFile().string();
+    o.reuseWindow = std::chrono::milliseconds(0);
+    SambaNetManagement net(o);
+    std::vector<NetSessionInfo> sessions;
+    print("SambaNetManagement::enumSessions on it", timeIt(10, [&] { net.enumSessions({}, sessions); }));
+    clients.clear();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string recordedPath = argc > 1 ? argv[1] : VANTOR_RECORDED_SMBSTATUS;
+    const std::string recorded = readFile(recordedPath);
+    if (recorded.empty()) {
+        std::fprintf(stderr, "cannot read %s\n", recordedPath.c_str());
+        return 1;
+    }
+    std::string error;
+    const std::string doc200 = bench::generateSmbStatusDocument(recorded, 200, 3, error);
+    const std::string doc10k = bench::generateSmbStatusDocument(recorded, 10'000, 3, error);
+    if (doc200.empty() || doc10k.empty()) {
+        std::fprintf(stderr, "cannot generate documents: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("Documents generated in the shape of %s\n", recordedPath.c_str());
+    benchDocument("recorded", recorded, 200);
+    benchDocument("200 sessions", doc200, 50);
+    benchDocument("10,000 sessions", doc10k, 3);
+    benchRealSmbstatus(doc200);
+    return 0;
+}

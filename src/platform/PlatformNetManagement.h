@@ -1,0 +1,20 @@
+#pragma once
+// The network-management service of the platform the program was built for: Samba's tools on
+// Linux, NetApi32 on Windows. The program asks for it here and never names the backend.
+
+#include "platform/NetManagement.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vantor {
+
+struct PlatformNetOptions {
+    // Linux: the Samba configuration to monitor (--samba-config); ignored on Windows.
+    std::optional<std::string> sambaConfig;
+};
+
+std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions& options = {});
+
+} // namespace vantor

@@ -1,0 +1,77 @@
+#pragma once
+// A private smbd on 127.0.0.1 for the tests and the demo: its own directory tree, configuration,
+// port and accounts, so that it never touches the computer's own Samba server. Needs root (the
+// accounts are real Linux accounts, made with useradd, as Samba requires).
+//
+// Everything it started stops in bounded time when it is stopped or destroyed: smbd, the
+// samba-dcerpcd/rpcd_* helpers smbd may start on the first RPC call, the accounts and the tree.
+
+#include "platform/Process.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vantor::samba {
+
+class PrivateSambaServer {
+public:
+    struct Options {
+        std::vector<std::string> shares { "share" };
+        std::string smbd = "smbd";
+        std::chrono::milliseconds startTimeout { 15'000 };
+        // Account names start with this; each gets the process id and a counter so that servers
+        // of parallel runs never share an account.
+        std::string accountPrefix = "vt";
+    };
+
+    PrivateSambaServer();
+    explicit PrivateSambaServer(Options options);
+    ~PrivateSambaServer();
+    PrivateSambaServer(const PrivateSambaServer&) = delete;
+    PrivateSambaServer& operator=(const PrivateSambaServer&) = delete;
+
+    // Makes the tree and configuration and starts smbd; returns once it accepts connections.
+    bool start(std::string& error);
+
+    // A Linux account without a home and its Samba password; returns the account's unique name
+    // (built from `hint`), or an empty text with `error` set.
+    std::string addUser(const std::string& hint, const std::string& password, std::string& error);
+
+    // Stops smbd and its helpers but keeps the tree and the accounts: the server then looks like a
+    // stopped Samba (its configuration still names it).
+    void stopSmbd();
+    // Stops everything and removes the accounts and the tree. Safe to call more than once.
+    void stop();
+
+    bool smbdRunning();
+    uint16_t port() const { return m_port; }
+    const std::filesystem::path& root() const { return m_root; }
+    std::filesystem::path configFile() const { return m_root / "smb.conf"; }
+    std::filesystem::path sharePath(const std::string& share) const { return m_root / "shares" / share; }
+    const std::vector<std::string>& users() const { return m_users; }
+
+private:
+    bool writeConfig(std::string& error) const;
+    void stopHelpers();
+    std::string smbdLogTail() const;
+
+    Options m_options;
+    std::filesystem::path m_root;
+    uint16_t m_port = 0;
+    ChildProcess m_smbd;
+    std::vector<std::string> m_users;
+};
+
+// A free TCP port on 127.0.0.1 (bound and released: the caller should retry if it is taken in between).
+uint16_t freeLoopbackPort();
+
+// Whether something accepts TCP connections on address:port.
+bool acceptsConnections(const std::string& address, uint16_t port);
+
+// The pids of processes whose command line contains `text` (not this process).
+std::vector<int> processesWithArgument(const std::string& text);
+
+} // namespace vantor::samba

@@ -1,0 +1,436 @@
+#include "platform/samba/SmbStatusParser.h"
+
+#include "platform/NetManagement.h"
+
+#include <charconv>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <unordered_map>
+
+namespace vantor::samba {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// One scalar value of the document, as the SAX parser hands it over.
+struct Scalar {
+    enum class Kind { Text, Signed, Unsigned, Float, Bool, Null } kind = Kind::Null;
+    std::string text;
+    int64_t i = 0;
+    uint64_t u = 0;
+};
+
+// Samba writes ids as decimal texts ("7479"); a number is taken as well. Empty: `error` is set.
+std::optional<uint64_t> unsignedValue(
+    const Scalar& v, uint64_t max, const std::string& what, std::string& error)
+{
+    uint64_t n = 0;
+    switch (v.kind) {
+    case Scalar::Kind::Unsigned:
+        n = v.u;
+        break;
+    case Scalar::Kind::Signed:
+        if (v.i < 0) {
+            error = what + " is out of range";
+            return std::nullopt;
+        }
+        n = static_cast<uint64_t>(v.i);
+        break;
+    case Scalar::Kind::Text: {
+        auto [end, ec] = std::from_chars(v.text.data(), v.text.data() + v.text.size(), n);
+        if (v.text.empty() || end != v.text.data() + v.text.size()) {
+            error = what + " is not a number";
+            return std::nullopt;
+        }
+        if (ec != std::errc()) {
+            error = what + " is out of range";
+            return std::nullopt;
+        }
+        break;
+    }
+    default:
+        error = what + " is neither a number nor a text";
+        return std::nullopt;
+    }
+    if (n > max) {
+        error = what + " is out of range";
+        return std::nullopt;
+    }
+    return n;
+}
+
+// Reads the document as a stream of events, in its order, keeping only what the monitor uses.
+// No tree of the whole document is built: a large server's 750 KB document is read in a few
+// milliseconds, and the order of its objects is the order of the events.
+class SmbStatusReader final : public nlohmann::json_sax<Json> {
+public:
+    SmbStatusData data;
+    std::string error;
+
+    bool finish()
+    {
+        if (error.empty() && !m_sawSessions)
+            error = "the document has no \"sessions\"";
+        return error.empty();
+    }
+
+    bool null() override { return scalar(Scalar {}); }
+    bool boolean(bool) override { return scalar(Scalar { Scalar::Kind::Bool, {}, 0, 0 }); }
+    bool number_integer(number_integer_t v) override
+    {
+        return scalar(Scalar { Scalar::Kind::Signed, {}, v, 0 });
+    }
+    bool number_unsigned(number_unsigned_t v) override
+    {
+        return scalar(Scalar { Scalar::Kind::Unsigned, {}, 0, v });
+    }
+    bool number_float(number_float_t, const string_t&) override
+    {
+        return scalar(Scalar { Scalar::Kind::Float, {}, 0, 0 });
+    }
+    bool string(string_t& v) override
+    {
+        if (m_ignoreDepth > 0)
+            return true;
+        Scalar s { Scalar::Kind::Text, {}, 0, 0 };
+        s.text = std::move(v);
+        return scalar(s);
+    }
+    bool binary(binary_t&) override { return fail("the document holds binary data"); }
+
+    bool start_object(std::size_t) override { return startContainer(true); }
+    bool start_array(std::size_t) override { return startContainer(false); }
+    bool end_object() override { return endContainer(); }
+    bool end_array() override { return endContainer(); }
+
+    bool key(string_t& k) override
+    {
+        if (m_ignoreDepth == 0)
+            m_key = std::move(k);
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override
+    {
+        if (error.empty())
+            error = std::string("not valid JSON (") + e.what() + ")";
+        return false;
+    }
+
+private:
+    enum class Role { Root, Sessions, Session, SessionServerId, Files, File, Opens, Open, OpenServerId };
+
+    bool fail(std::string text)
+    {
+        if (error.empty())
+            error = std::move(text);
+        return false;
+    }
+
+    std::string sessionName() const { return "session " + cutUtf8(m_sessionKey, 40); }
+    std::string fileName() const { return "open file " + cutUtf8(m_path, 80); }
+    std::string openName() const { return "open " + cutUtf8(m_openKey, 40) + " of " + cutUtf8(m_path, 80); }
+
+    // What a container that starts now is; one the monitor does not read is skipped whole.
+    bool startContainer(bool isObject)
+    {
+        if (m_ignoreDepth > 0) {
+            ++m_ignoreDepth;
+            return true;
+        }
+        if (m_roles.empty()) {
+            if (!isObject)
+                return fail("the document is not a JSON object");
+            m_roles.push_back(Role::Root);
+            return true;
+        }
+        std::optional<Role> role;
+        std::string where;
+        switch (m_roles.back()) {
+        case Role::Root:
+            if (m_key == "sessions") {
+                role = Role::Sessions;
+                where = "\"sessions\" of the document";
+                m_sawSessions = true;
+            } else if (m_key == "open_files") {
+                role = Role::Files;
+                where = "\"open_files\" of the document";
+            }
+            break;
+        case Role::Sessions:
+            m_sessionKey = m_key;
+            role = Role::Session;
+            where = sessionName();
+            break;
+        case Role::Session:
+            if (m_key == "server_id") {
+                role = Role::SessionServerId;
+                where = "\"server_id\" of " + sessionName();
+                m_hasServerId = true;
+            } else if (m_key == "username" || m_key == "remote_machine") {
+                return fail("\"" + m_key + "\" of " + sessionName() + " is not a text");
+            } else if (m_key == "uid") {
+                return fail("the uid of " + sessionName() + " is neither a number nor a text");
+            }
+            break;
+        case Role::SessionServerId:
+            if (m_key == "pid")
+                return fail("the pid of " + sessionName() + " is neither a number nor a text");
+            break;
+        case Role::Files:
+            m_path = m_key;
+            role = Role::File;
+            where = fileName();
+            break;
+        case Role::File:
+            if (m_key == "opens") {
+                role = Role::Opens;
+                where = "\"opens\" of " + fileName();
+            }
+            break;
+        case Role::Opens:
+            m_openKey = m_key;
+            role = Role::Open;
+            where = openName();
+            break;
+        case Role::Open:
+            if (m_key == "server_id") {
+                role = Role::OpenServerId;
+                where = "\"server_id\" of " + openName();
+                m_hasServerId = true;
+            } else if (m_key == "share_file_id" || m_key == "uid") {
+                return fail("the " + m_key + " of " + openName() + " is neither a number nor a text");
+            }
+            break;
+        case Role::OpenServerId:
+            if (m_key == "pid")
+                return fail("the pid of " + openName() + " is neither a number nor a text");
+            break;
+        }
+        if (!role) {
+            m_ignoreDepth = 1;
+            return true;
+        }
+        if (!isObject)
+            return fail(where + " is not an object");
+        if (*role == Role::Session) {
+            m_session = {};
+            m_hasUser = m_hasMachine = m_hasServerId = m_hasPid = false;
+        } else if (*role == Role::Open) {
+            m_open = {};
+            m_open.path = cutUtf8(m_path);
+            m_hasServerId = m_hasPid = m_hasShareFileId = false;
+        }
+        m_roles.push_back(*role);
+        return true;
+    }
+
+    bool endContainer()
+    {
+        if (m_ignoreDepth > 0) {
+            --m_ignoreDepth;
+            return true;
+        }
+        const Role role = m_roles.back();
+        m_roles.pop_back();
+        if (role == Role::Session) {
+            for (auto [has, name] : { std::pair { m_hasUser, "username" }, { m_hasMachine, "remote_machine" },
+                     { m_hasServerId, "server_id" } })
+                if (!has)
+                    return fail(sessionName() + " has no \"" + name + "\"");
+            if (!m_hasPid)
+                return fail(sessionName() + "'s server_id has no \"pid\"");
+            data.sessions.push_back(std::move(m_session));
+        } else if (role == Role::Open) {
+            if (!m_hasServerId)
+                return fail(openName() + " has no \"server_id\"");
+            if (!m_hasPid)
+                return fail(openName() + "'s server_id has no \"pid\"");
+            if (!m_hasShareFileId)
+                return fail(openName() + " has no \"share_file_id\"");
+            data.opens.push_back(std::move(m_open));
+        }
+        return true;
+    }
+
+    bool pidValue(const Scalar& v, const std::string& where, int32_t& into)
+    {
+        auto pid = unsignedValue(
+            v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, error);
+        if (!pid)
+            return false;
+        if (*pid == 0)
+            return fail("the pid of " + where + " is 0");
+        into = static_cast<int32_t>(*pid);
+        m_hasPid = true;
+        return true;
+    }
+
+    bool uidValue(const Scalar& v, const std::string& where, std::optional<int64_t>& into)
+    {
+        if (v.kind == Scalar::Kind::Null)
+            return true;
+        if (v.kind == Scalar::Kind::Signed) {
+            into = v.i;
+            return true;
+        }
+        auto uid = unsignedValue(v, std::numeric_limits<uint32_t>::max(), "the uid of " + where, error);
+        if (!uid)
+            return false;
+        into = static_cast<int64_t>(*uid);
+        return true;
+    }
+
+    bool scalar(const Scalar& v)
+    {
+        if (m_ignoreDepth > 0)
+            return true;
+        if (m_roles.empty())
+            return fail("the document is not a JSON object");
+        switch (m_roles.back()) {
+        case Role::Root:
+            if (m_key == "sessions")
+                return fail("\"sessions\" of the document is not an object");
+            if (m_key == "open_files" && v.kind != Scalar::Kind::Null)
+                return fail("\"open_files\" of the document is not an object");
+            return true;
+        case Role::Sessions:
+            m_sessionKey = m_key;
+            return fail(sessionName() + " is not an object");
+        case Role::Session:
+            if (m_key == "username" || m_key == "remote_machine") {
+                if (v.kind != Scalar::Kind::Text)
+                    return fail("\"" + m_key + "\" of " + sessionName() + " is not a text");
+                (m_key == "username" ? m_session.user : m_session.remoteMachine) = cutUtf8(v.text);
+                (m_key == "username" ? m_hasUser : m_hasMachine) = true;
+            } else if (m_key == "uid") {
+                return uidValue(v, sessionName(), m_session.uid);
+            } else if (m_key == "server_id") {
+                return fail("\"server_id\" of " + sessionName() + " is not an object");
+            }
+            return true;
+        case Role::SessionServerId:
+            return m_key == "pid" ? pidValue(v, sessionName(), m_session.pid) : true;
+        case Role::Files:
+            m_path = m_key;
+            return fail(fileName() + " is not an object");
+        case Role::File:
+            if (m_key == "opens" && v.kind != Scalar::Kind::Null)
+                return fail("\"opens\" of " + fileName() + " is not an object");
+            return true;
+        case Role::Opens:
+            m_openKey = m_key;
+            return fail(openName() + " is not an object");
+        case Role::Open:
+            if (m_key == "share_file_id") {
+                auto id = unsignedValue(
+                    v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), error);
+                if (!id)
+                    return false;
+                m_open.shareFileId = static_cast<uint32_t>(*id);
+                m_hasShareFileId = true;
+            } else if (m_key == "uid") {
+                return uidValue(v, openName(), m_open.uid);
+            } else if (m_key == "server_id") {
+                return fail("\"server_id\" of " + openName() + " is not an object");
+            }
+            return true;
+        case Role::OpenServerId:
+            return m_key == "pid" ? pidValue(v, openName(), m_open.pid) : true;
+        }
+        return true;
+    }
+
+    std::vector<Role> m_roles;
+    int m_ignoreDepth = 0;
+    std::string m_key;
+    bool m_sawSessions = false;
+
+    std::string m_sessionKey;
+    SmbSession m_session;
+    bool m_hasUser = false, m_hasMachine = false, m_hasServerId = false, m_hasPid = false;
+
+    std::string m_path;
+    std::string m_openKey;
+    SmbOpen m_open;
+    bool m_hasShareFileId = false;
+};
+
+} // namespace
+
+ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
+{
+    ParseResult<SmbStatusData> r;
+    try {
+        SmbStatusReader reader;
+        // Samba writes texts in UTF-8; a document that is not is refused by the parser rather than
+        // passed on as broken names.
+        const bool parsed = Json::sax_parse(json.begin(), json.end(), &reader);
+        if (parsed && reader.finish())
+            r.value = std::move(reader.data);
+        else
+            r.error = reader.error.empty() ? std::string("not valid JSON") : reader.error;
+    } catch (const std::bad_alloc&) {
+        r.error = "not enough memory to read it";
+    } catch (const std::exception& e) {
+        r.error = std::string("not valid JSON (") + e.what() + ")";
+    }
+    return r;
+}
+
+ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text)
+{
+    ParseResult<std::vector<std::string>> r;
+    std::size_t pos = 0;
+    int lineNo = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        std::string_view line
+            = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        pos = end == std::string_view::npos ? text.size() : end + 1;
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            continue;
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            r.error = "line " + std::to_string(lineNo) + " is not \"name:uid:full name\"";
+            r.value.clear();
+            return r;
+        }
+        r.value.push_back(cutUtf8(std::string(line.substr(0, colon))));
+    }
+    return r;
+}
+
+std::vector<int> sessionOfOpens(const SmbStatusData& data)
+{
+    std::unordered_map<int32_t, std::vector<int>> byPid;
+    byPid.reserve(data.sessions.size());
+    for (std::size_t i = 0; i < data.sessions.size(); ++i)
+        byPid[data.sessions[i].pid].push_back(static_cast<int>(i));
+
+    std::vector<int> owner(data.opens.size(), -1);
+    for (std::size_t k = 0; k < data.opens.size(); ++k) {
+        const SmbOpen& open = data.opens[k];
+        auto it = byPid.find(open.pid);
+        if (it == byPid.end())
+            continue;
+        const std::vector<int>& candidates = it->second;
+        int chosen = candidates.front();
+        if (candidates.size() > 1 && open.uid) {
+            for (int c : candidates) {
+                if (data.sessions[static_cast<std::size_t>(c)].uid == open.uid) {
+                    chosen = c;
+                    break;
+                }
+            }
+        }
+        owner[k] = chosen;
+    }
+    return owner;
+}
+
+} // namespace vantor::samba

@@ -1,0 +1,281 @@
+// The monitor against a real private smbd on 127.0.0.1: what a poll shows must be what Samba
+// really reports, a black-listed session must really end, and a stopped server must say so.
+
+#include "TempDir.h"
+#include "monitor/SessionMonitor.h"
+#include "platform/Process.h"
+#include "platform/samba/PrivateSambaServer.h"
+#include "platform/samba/SambaNetManagement.h"
+#include "platform/samba/SmbClientHolder.h"
+#include "platform/samba/TcpForwarder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantor;
+using namespace vantor::samba;
+
+namespace {
+
+struct AllFolders final : FileInspector {
+    bool isDirectoryOrUnreadable(const std::string& path) const override
+    {
+        return std::filesystem::is_directory(path);
+    }
+};
+
+std::vector<SessionEntry> sorted(std::vector<SessionEntry> v)
+{
+    std::sort(v.begin(), v.end(), [](const SessionEntry& a, const SessionEntry& b) {
+        return std::tie(a.user, a.computer) < std::tie(b.user, b.computer);
+    });
+    return v;
+}
+
+class SambaMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and smbstatus only "
+                            "works as root";
+        if (findProgram("smbd").find('/') == std::string::npos
+            || findProgram("smbclient").find('/') == std::string::npos)
+            GTEST_SKIP() << "needs Samba's smbd and smbclient (scripts/install-deps.sh installs them)";
+
+        PrivateSambaServer::Options options;
+        options.shares = { "docs" };
+        server = std::make_unique<PrivateSambaServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        alice = server->addUser("alice", "pw-alice", error);
+        ASSERT_FALSE(alice.empty()) << error;
+        bob = server->addUser("bob", "pw-bob", error);
+        ASSERT_FALSE(bob.empty()) << error;
+
+        const auto docs = server->sharePath("docs");
+        std::filesystem::create_directories(docs / "sub");
+        for (const char* name : { "report.txt", "notes \xc3\xa9t\xc3\xa9.txt", "b.txt" })
+            std::ofstream(docs / name) << "content\n";
+        std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
+
+        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
+        ASSERT_TRUE(forwarder->start(error)) << error;
+
+        SambaOptions sambaOptions;
+        sambaOptions.configFile = server->configFile().string();
+        net = std::make_unique<SambaNetManagement>(sambaOptions);
+        monitor = std::make_unique<SessionMonitor>(
+            SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
+    }
+
+    void TearDown() override
+    {
+        // Clients first: their sessions end before their server.
+        clients.clear();
+        forwarder.reset();
+        if (server)
+            server->stop();
+    }
+
+    SmbClientHolder& connect(const std::string& user, const std::string& password, bool fromSecondAddress)
+    {
+        SmbClientHolder::Options o;
+        o.port = fromSecondAddress ? forwarder->port() : server->port();
+        o.share = "docs";
+        o.user = user;
+        o.password = password;
+        o.logFile = dataDir / ("client-" + std::to_string(clients.size()) + ".log");
+        clients.push_back(std::make_unique<SmbClientHolder>(o));
+        std::string error;
+        EXPECT_TRUE(clients.back()->connect(error)) << error;
+        return *clients.back();
+    }
+
+    // Sessions as Samba itself reports them right now, without the monitor.
+    std::vector<NetSessionInfo> sambaSessions()
+    {
+        SambaOptions o;
+        o.configFile = server->configFile().string();
+        o.reuseWindow = std::chrono::milliseconds(0);
+        SambaNetManagement fresh(o);
+        std::vector<NetSessionInfo> out;
+        EXPECT_TRUE(fresh.enumSessions({}, out).ok());
+        return out;
+    }
+
+    test::TempDir dataDir;
+    RecordingMessageBoxes boxes;
+    ManualClock clock;
+    AllFolders inspector;
+    std::unique_ptr<PrivateSambaServer> server;
+    std::unique_ptr<TcpForwarder> forwarder;
+    std::vector<std::unique_ptr<SmbClientHolder>> clients;
+    std::unique_ptr<SambaNetManagement> net;
+    std::unique_ptr<SessionMonitor> monitor;
+    std::string alice, bob;
+};
+
+TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    ASSERT_TRUE(a.open("notes \xc3\xa9t\xc3\xa9.txt"));
+    ASSERT_TRUE(a.open("sub"));
+    auto& b = connect(bob, "pw-bob", true);
+    ASSERT_TRUE(b.open("b.txt"));
+    EXPECT_FALSE(b.open("no-such-folder/x.txt"));
+
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({ { alice, "127.0.0.1", 3 }, { bob, "127.0.0.2", 1 } }));
+    EXPECT_EQ(monitor->openFilesTotal(), 4u);
+
+    const auto rows = monitor->sessionRows();
+    const int aliceRow = rows[0].user == alice ? 0 : 1;
+    monitor->clickSessionRow(aliceRow);
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    std::vector<std::string> paths;
+    for (const auto& f : monitor->openFileRows()) {
+        paths.push_back(f.path);
+        EXPECT_EQ(f.icon == FileIconKind::Folder, f.path.ends_with("/sub")) << f.path;
+    }
+    std::sort(paths.begin(), paths.end());
+    const std::string docs = server->sharePath("docs").string();
+    EXPECT_EQ(paths,
+        (std::vector<std::string> {
+            docs + "/notes \xc3\xa9t\xc3\xa9.txt", docs + "/report.txt", docs + "/sub" }));
+
+    // Users compare as Windows compares them; each file names the client computer holding it.
+    std::vector<NetFileInfo> files;
+    std::string upper = bob;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    ASSERT_TRUE(net->enumFiles({}, upper, files).ok());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].path, docs + "/b.txt");
+    EXPECT_EQ(files[0].computer, "127.0.0.2");
+
+    std::vector<std::string> users;
+    ASSERT_TRUE(net->enumUsers(users).ok());
+    EXPECT_NE(std::find(users.begin(), users.end(), alice), users.end());
+    EXPECT_NE(std::find(users.begin(), users.end(), bob), users.end());
+
+    EXPECT_EQ(net->closeFile({}, files[0].id).code, netcode::NotSupported);
+    std::vector<NetSessionInfo> sessions;
+    EXPECT_EQ(net->enumSessions(ServerName { "fileserver" }, sessions).code, netcode::NotSupported);
+
+    // A closed file is gone at the next poll.
+    ASSERT_TRUE(a.close("report.txt"));
+    EXPECT_FALSE(a.close("report.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
+    monitor->pollSessions();
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
+
+    // A client that leaves is gone at the next poll.
+    b.disconnect();
+    bool gone = false;
+    for (int i = 0; i < 50 && !gone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        gone = sambaSessions().size() == 1;
+    }
+    EXPECT_TRUE(gone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
+    monitor->pollSessions();
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+}
+
+TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    auto& b = connect(bob, "pw-bob", true);
+    ASSERT_TRUE(b.open("b.txt"));
+    ASSERT_EQ(sambaSessions().size(), 2u);
+
+    monitor->addToBlackList(bob, "127.0.0.2");
+    boxes.shown.clear();
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+
+    // smbcontrol's shutdown is a message: the process ends a moment later.
+    std::vector<NetSessionInfo> left;
+    for (int i = 0; i < 50; ++i) {
+        left = sambaSessions();
+        if (left.size() == 1)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].user, alice);
+
+    // No session of that pair is left to close.
+    EXPECT_EQ(net->deleteSession({}, "127.0.0.2", bob).code, netcode::ClientNameNotFound);
+}
+
+TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    monitor->pollSessions();
+    ASSERT_EQ(monitor->sessionRows().size(), 1u);
+
+    // The first RPC call makes smbd start samba-dcerpcd and its rpcd_* workers, which outlive it
+    // unless the server stops them as well.
+    const std::string rpcclient = findProgram("rpcclient");
+    if (rpcclient.find('/') != std::string::npos) {
+        ProcessResult rpc = runProcess({ rpcclient, "-p", std::to_string(server->port()), "127.0.0.1", "-U",
+            alice + "%pw-alice", "-c", "srvinfo" });
+        EXPECT_EQ(rpc.outcome, ProcessResult::Outcome::Exited) << rpc.err;
+        std::vector<int> helpers;
+        for (int pid : processesWithArgument(server->configFile().string())) {
+            std::ifstream cmd("/proc/" + std::to_string(pid) + "/cmdline");
+            std::string text((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+            if (text.find("samba-dcerpcd") != std::string::npos)
+                helpers.push_back(pid);
+        }
+        EXPECT_FALSE(helpers.empty()) << "no samba-dcerpcd was started";
+    }
+
+    server->stopSmbd();
+    net->invalidate();
+    monitor->pollSessions();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].caption, "Error");
+    EXPECT_NE(boxes.shown[0].text.find("The Samba server (smbd) is not running"), std::string::npos)
+        << boxes.shown[0].text;
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_TRUE(processesWithArgument(server->configFile().string()).empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    const std::vector<std::string> argv { VANTOR_POLL_PROGRAM, "--samba-config",
+        server->configFile().string(), "--data-dir", dataDir.path().string() };
+    ProcessResult r = runProcess(argv);
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    EXPECT_NE(r.out.find(alice + "  127.0.0.1  1"), std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
+        std::string::npos)
+        << r.out;
+
+    server->stopSmbd();
+    r = runProcess(argv);
+    EXPECT_TRUE(r.exitedWith(1));
+    EXPECT_NE(r.err.find("The Samba server (smbd) is not running"), std::string::npos) << r.err;
+}
+
+} // namespace

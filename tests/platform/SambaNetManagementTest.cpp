@@ -1,0 +1,247 @@
+// The Samba backend against stand-in tools: small scripts that print recorded or edited output,
+// fail as Samba's tools fail, or hang.
+
+#include "platform/samba/SambaNetManagement.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace vantor;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string root = "/tmp/vantor-smbd-FJKbOc/shares/docs/";
+const std::string ann = "vtann_17372_0";
+const std::string ben = "vtben_17372_1";
+
+class SambaBackend : public ::testing::Test {
+protected:
+    // A stand-in tool: logs its arguments, one run per line, then runs `body`.
+    std::string tool(const std::string& name, const std::string& body)
+    {
+        const auto path = dir / name;
+        std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> " << (dir / (name + ".log")).string() << "\n"
+                            << body << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms(0755));
+        return path.string();
+    }
+    std::vector<std::string> runs(const std::string& name)
+    {
+        std::ifstream in(dir / (name + ".log"));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    void fixture(const std::string& name, const std::string& content) { dir.write(name, content); }
+
+    SambaOptions options(const std::string& smbstatusBody, const std::string& smbcontrolBody = "exit 0")
+    {
+        SambaOptions o;
+        o.configFile = "/etc/vantor-test/smb.conf";
+        o.smbstatus = tool("smbstatus", smbstatusBody);
+        o.smbcontrol = tool("smbcontrol", smbcontrolBody);
+        o.pdbedit = tool("pdbedit", "printf 'root:0:\\nann:1001:Ann\\n'");
+        o.timeLimit = 5s;
+        o.now = [this] { return now; };
+        return o;
+    }
+    std::string catRecorded() const { return "cat " VANTOR_TEST_DATA "/samba/smbstatus-small.json"; }
+
+    test::TempDir dir;
+    std::chrono::steady_clock::time_point now {};
+};
+
+TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
+{
+    SambaNetManagement net(options(catRecorded()));
+    std::vector<NetSessionInfo> sessions;
+    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+    ASSERT_EQ(sessions.size(), 3u);
+    EXPECT_EQ(sessions[0].user, ann);
+    EXPECT_EQ(sessions[0].computer, "127.0.0.2");
+    EXPECT_EQ(sessions[0].openFiles, 1u);
+    EXPECT_EQ(sessions[1].computer, "127.0.0.1");
+    EXPECT_EQ(sessions[1].openFiles, 3u);
+    EXPECT_EQ(sessions[2].user, ben);
+    EXPECT_EQ(sessions[2].openFiles, 2u);
+    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json" });
+
+    // Every session of the user, whatever its computer, in the document's order; names compare
+    // without regard to case.
+    std::vector<NetFileInfo> files;
+    ASSERT_TRUE(net.enumFiles({}, "VTANN_17372_0", files).ok());
+    std::vector<std::tuple<uint32_t, std::string, std::string>> got;
+    for (const auto& f : files)
+        got.emplace_back(f.id, f.path, f.computer);
+    EXPECT_EQ(got,
+        (std::vector<std::tuple<uint32_t, std::string, std::string>> {
+            { 3, root + "projects/plan.txt", "127.0.0.2" }, { 11, root + "projects", "127.0.0.1" },
+            { 5, root + "budget.xlsx", "127.0.0.1" }, { 9, root + "caf\xc3\xa9.txt", "127.0.0.1" } }));
+    ASSERT_TRUE(net.enumFiles({}, "nobody", files).ok());
+    EXPECT_TRUE(files.empty());
+}
+
+TEST_F(SambaBackend, OneRunServesTheCallsOfOnePoll)
+{
+    SambaNetManagement net(options(catRecorded()));
+    std::vector<NetSessionInfo> sessions;
+    std::vector<NetFileInfo> files;
+    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+    now += 900ms;
+    ASSERT_TRUE(net.enumFiles({}, ann, files).ok());
+    EXPECT_EQ(runs("smbstatus").size(), 1u);
+    now += 200ms;
+    ASSERT_TRUE(net.enumFiles({}, ann, files).ok());
+    EXPECT_EQ(runs("smbstatus").size(), 2u);
+
+    // Closing a session changes what smbstatus says: the next call must ask again.
+    ASSERT_TRUE(net.deleteSession({}, "127.0.0.1", ann).ok());
+    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+    EXPECT_EQ(runs("smbstatus").size(), 3u);
+
+    auto o = options(catRecorded());
+    o.reuseWindow = 0ms;
+    SambaNetManagement always(o);
+    ASSERT_TRUE(always.enumSessions({}, sessions).ok());
+    ASSERT_TRUE(always.enumFiles({}, ann, files).ok());
+    EXPECT_EQ(runs("smbstatus").size(), 5u);
+}
+
+TEST_F(SambaBackend, DeleteSessionShutsDownEveryMatchingProcess)
+{
+    fixture("two.json", R"({"sessions":{
+        "1":{"username":"Ann","remote_machine":"10.0.0.9","server_id":{"pid":"300"}},
+        "2":{"username":"ann","remote_machine":"10.0.0.9","server_id":{"pid":"301"}},
+        "3":{"username":"ann","remote_machine":"10.0.0.8","server_id":{"pid":"302"}},
+        "4":{"username":"ben","remote_machine":"10.0.0.9","server_id":{"pid":"303"}}}})");
+    SambaNetManagement net(options("cat " + (dir / "two.json").string()));
+    ASSERT_TRUE(net.deleteSession({}, "\\\\10.0.0.9", "ANN").ok());
+    EXPECT_EQ(runs("smbcontrol"),
+        (std::vector<std::string> {
+            "-s /etc/vantor-test/smb.conf 300 shutdown", "-s /etc/vantor-test/smb.conf 301 shutdown" }));
+
+    NetStatus none = net.deleteSession({}, "10.0.0.7", "ann");
+    EXPECT_EQ(none.code, netcode::ClientNameNotFound);
+    EXPECT_NE(none.text.find("10.0.0.7"), std::string::npos);
+    EXPECT_EQ(runs("smbcontrol").size(), 2u);
+
+    // Success only when every process was told.
+    SambaNetManagement failing(options("cat " + (dir / "two.json").string(),
+        "[ \"$3\" = 301 ] && { echo 'Error: no such process' >&2; exit 1; }; exit 0"));
+    NetStatus st = failing.deleteSession({}, "10.0.0.9", "ann");
+    EXPECT_FALSE(st.ok());
+    EXPECT_NE(st.text.find("no such process"), std::string::npos) << st.text;
+    EXPECT_EQ(runs("smbcontrol").size(), 4u);
+}
+
+TEST_F(SambaBackend, AnEmptyListFromAStoppedServerIsAnError)
+{
+    const std::string empty = R"(echo '{"sessions":{},"tcons":{},"open_files":{}}')";
+    SambaNetManagement stopped(options(empty, "echo \"Can't find pid for destination 'smbd'\" >&2; exit 1"));
+    std::vector<NetSessionInfo> sessions { { "stale", "x", 1 } };
+    NetStatus st = stopped.enumSessions({}, sessions);
+    EXPECT_EQ(st.code, netcode::ServiceNotRunning);
+    EXPECT_NE(st.text.find("The Samba server (smbd) is not running"), std::string::npos);
+    EXPECT_NE(st.text.find("systemctl start smbd"), std::string::npos);
+    EXPECT_TRUE(sessions.empty());
+    EXPECT_EQ(runs("smbcontrol"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf smbd ping" });
+
+    SambaNetManagement idle(options(empty, "echo 'PONG from pid 1'"));
+    EXPECT_TRUE(idle.enumSessions({}, sessions).ok());
+    EXPECT_TRUE(sessions.empty());
+}
+
+TEST_F(SambaBackend, ToolFailuresBecomeTextsAPersonCanActOn)
+{
+    std::vector<NetSessionInfo> sessions;
+    struct Case {
+        std::string smbstatus;
+        uint32_t code;
+        std::string mention;
+    } cases[] = {
+        { "echo '{\"timestamp\":\"t\"}'; echo 'smbstatus only works as root!' >&2; exit 1",
+            netcode::AccessDenied, "sudo vantor" },
+        { "echo 'oops' >&2; exit 3", netcode::ToolFailed, "exit code 3: oops" },
+        { "echo '{\"sessions\":{\"1\":{\"username\":\"a\",\"remote'", netcode::BadToolOutput,
+            "could not be read" },
+        { "echo '<html>'", netcode::BadToolOutput, "could not be read" },
+        { "echo '{\"sessions\":{}}'; echo \"Can't load /etc/vantor-test/smb.conf - run testparm to debug "
+          "it\" >&2",
+            netcode::ToolFailed, "testparm /etc/vantor-test/smb.conf" },
+        { "kill -9 $$", netcode::ToolFailed, "signal 9" },
+    };
+    for (const auto& c : cases) {
+        SambaNetManagement net(options(c.smbstatus));
+        NetStatus st = net.enumSessions({}, sessions);
+        EXPECT_EQ(st.code, c.code) << c.smbstatus << " -> " << st.text;
+        EXPECT_NE(st.text.find(c.mention), std::string::npos) << st.text;
+        EXPECT_TRUE(sessions.empty());
+    }
+
+    auto o = options("sleep 10");
+    o.timeLimit = 200ms;
+    SambaNetManagement slow(o);
+    const auto start = std::chrono::steady_clock::now();
+    NetStatus st = slow.enumSessions({}, sessions);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(st.code, netcode::ToolTimedOut);
+    EXPECT_NE(st.text.find("200 ms"), std::string::npos) << st.text;
+
+    o = options("");
+    o.smbstatus = (dir / "not-installed" / "smbstatus").string();
+    SambaNetManagement missing(o);
+    st = missing.enumSessions({}, sessions);
+    EXPECT_EQ(st.code, netcode::ToolFailed);
+    EXPECT_NE(st.text.find("was not found"), std::string::npos) << st.text;
+}
+
+TEST_F(SambaBackend, AccountsRemoteServersAndSingleFiles)
+{
+    SambaNetManagement net(options(catRecorded()));
+    std::vector<std::string> users;
+    ASSERT_TRUE(net.enumUsers(users).ok());
+    EXPECT_EQ(users, (std::vector<std::string> { "root", "ann" }));
+    EXPECT_EQ(runs("pdbedit"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf -L" });
+
+    // A remote server is refused with a reason, never answered with an empty list.
+    std::vector<NetSessionInfo> sessions;
+    std::vector<NetFileInfo> files;
+    const ServerName remote { "fileserver" };
+    EXPECT_EQ(net.enumSessions(remote, sessions).code, netcode::NotSupported);
+    EXPECT_NE(net.enumSessions(remote, sessions).text.find("fileserver"), std::string::npos);
+    EXPECT_EQ(net.enumFiles(remote, ann, files).code, netcode::NotSupported);
+    EXPECT_EQ(net.deleteSession(remote, "127.0.0.1", ann).code, netcode::NotSupported);
+    EXPECT_TRUE(runs("smbstatus").empty());
+
+    NetStatus close = net.closeFile({}, 5);
+    EXPECT_EQ(close.code, netcode::NotSupported);
+    EXPECT_FALSE(close.text.empty());
+}
+
+TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
+{
+    SambaNetManagement net(options(catRecorded()));
+    std::atomic<int> wrong { 0 };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                std::vector<NetSessionInfo> sessions;
+                if (!net.enumSessions({}, sessions).ok() || sessions.size() != 3)
+                    ++wrong;
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(runs("smbstatus").size(), 1u);
+}
+
+} // namespace

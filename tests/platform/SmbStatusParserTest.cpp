@@ -1,0 +1,176 @@
+#include "platform/samba/SmbStatusParser.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+using namespace vantor::samba;
+
+namespace {
+
+// Recorded from a private smbd: two users, three connections (one from 127.0.0.2), five paths.
+std::string recorded()
+{
+    std::ifstream in(VANTOR_TEST_DATA "/samba/smbstatus-small.json", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+const std::string root = "/tmp/vantor-smbd-FJKbOc/shares/docs/";
+
+TEST(SmbStatusParser, ReadsARecordedDocumentInItsOrder)
+{
+    const std::string doc = recorded();
+    ASSERT_FALSE(doc.empty());
+    auto r = parseSmbStatusJson(doc);
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.sessions.size(), 3u);
+    EXPECT_EQ(r.value.sessions[0].user, "vtann_17372_0");
+    EXPECT_EQ(r.value.sessions[0].remoteMachine, "127.0.0.2");
+    EXPECT_EQ(r.value.sessions[0].pid, 17402);
+    EXPECT_EQ(r.value.sessions[0].uid, 1001);
+    EXPECT_EQ(r.value.sessions[1].remoteMachine, "127.0.0.1");
+    EXPECT_EQ(r.value.sessions[2].user, "vtben_17372_1");
+    EXPECT_EQ(r.value.sessions[2].pid, 17400);
+
+    // The key of "open_files" is the full path; a path opened twice gives two opens.
+    std::vector<std::tuple<std::string, int32_t, uint32_t>> opens;
+    for (const auto& o : r.value.opens)
+        opens.emplace_back(o.path, o.pid, o.shareFileId);
+    EXPECT_EQ(opens,
+        (std::vector<std::tuple<std::string, int32_t, uint32_t>> { { root + "projects/plan.txt", 17402, 3 },
+            { root + "projects", 17398, 11 }, { root + "minutes 2024.docx", 17400, 5 },
+            { root + "budget.xlsx", 17400, 9 }, { root + "budget.xlsx", 17398, 5 },
+            { root + "caf\xc3\xa9.txt", 17398, 9 } }));
+    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int> { 0, 1, 2, 2, 1, 1 }));
+}
+
+TEST(SmbStatusParser, EveryTruncationIsAnErrorNotACrash)
+{
+    const std::string doc = recorded();
+    for (std::size_t n = 0; n < doc.size(); ++n) {
+        auto r = parseSmbStatusJson(std::string_view(doc).substr(0, n));
+        // Only the final newline may go.
+        if (n + 1 < doc.size()) {
+            ASSERT_FALSE(r.ok()) << "accepted the first " << n << " bytes";
+        }
+        if (!r.ok()) {
+            ASSERT_TRUE(r.value.sessions.empty() && r.value.opens.empty());
+        }
+    }
+}
+
+TEST(SmbStatusParser, MissingOpenFilesMeansNoOpens)
+{
+    // What a lock directory no client ever used gives.
+    auto r = parseSmbStatusJson(R"({"timestamp":"t","sessions":{},"tcons":{}})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.value.opens.empty());
+    r = parseSmbStatusJson(R"({"sessions":{},"open_files":null})");
+    EXPECT_TRUE(r.ok()) << r.error;
+    r = parseSmbStatusJson(R"({"sessions":{},"open_files":{"/a":{"service_path":"/"}}})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.value.opens.empty());
+}
+
+TEST(SmbStatusParser, WrongShapesAreErrorsThatSayWhat)
+{
+    const std::string session = R"("username":"u","remote_machine":"1.2.3.4")";
+    struct Case {
+        std::string doc;
+        std::string mention;
+    } cases[] = {
+        { "[]", "not a JSON object" },
+        { "", "not valid JSON" },
+        { "{\"sessions\":{}} trailing", "not valid JSON" },
+        { R"({"timestamp":"t"})", "no \"sessions\"" },
+        { R"({"sessions":[]})", "\"sessions\" of the document is not an object" },
+        { R"({"sessions":{"1":"x"}})", "session 1 is not an object" },
+        { R"({"sessions":{"1":{"remote_machine":"m","server_id":{"pid":"5"}}}})", "no \"username\"" },
+        { R"({"sessions":{"1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}}}})",
+            "\"username\" of session 1 is not a text" },
+        { R"({"sessions":{"1":{)" + session + R"(}}})", "no \"server_id\"" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":true}}}})",
+            "neither a number nor a text" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"12x"}}}})", "not a number" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"-3"}}}})", "not a number" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"99999999999"}}}})", "out of range" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":0}}}})", "is 0" },
+        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":5},"uid":"x"}}})", "uid" },
+        { R"({"sessions":{},"open_files":[]})", "\"open_files\" of the document is not an object" },
+        { R"({"sessions":{},"open_files":{"/a":{"opens":[]}}})", "\"opens\" of open file /a" },
+        { R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}}}})",
+            "no \"share_file_id\"" },
+        { R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}}}})",
+            "out of range" },
+        // Samba writes UTF-8; anything else is refused, not passed on as broken names.
+        { "{\"sessions\":{\"1\":{\"username\":\"\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}}}",
+            "not valid JSON" },
+        { R"({"sessions":{"1":{"username":"\ud800","remote_machine":"m","server_id":{"pid":5}}}})",
+            "not valid JSON" },
+    };
+    for (const auto& c : cases) {
+        auto r = parseSmbStatusJson(c.doc);
+        ASSERT_FALSE(r.ok()) << c.doc;
+        EXPECT_NE(r.error.find(c.mention), std::string::npos) << c.doc << " -> " << r.error;
+    }
+}
+
+TEST(SmbStatusParser, NumbersAndTextsBothServeAsIdsAndNamesAreCut)
+{
+    std::string user;
+    for (int i = 0; i < 150; ++i)
+        user += "\xc3\xa9"; // 300 bytes of two-byte letters
+    nlohmann::json doc = { { "sessions",
+                               { { "7",
+                                   { { "username", user }, { "remote_machine", "::1" },
+                                       { "server_id", { { "pid", 42 } } }, { "uid", 1000 } } } } },
+        { "open_files",
+            { { "/srv/" + std::string(300, 'p'),
+                { { "opens",
+                    { { "42/1",
+                        { { "server_id", { { "pid", "42" } } },
+                            { "share_file_id", 4294967295u } } } } } } } } } };
+    auto r = parseSmbStatusJson(doc.dump());
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.sessions[0].user.size(), 254u);
+    EXPECT_EQ(r.value.sessions[0].pid, 42);
+    EXPECT_EQ(r.value.opens[0].path.size(), 255u);
+    EXPECT_EQ(r.value.opens[0].shareFileId, 4294967295u);
+    EXPECT_FALSE(r.value.opens[0].uid.has_value());
+}
+
+TEST(SmbStatusParser, OneProcessServingSeveralSessionsSplitsItsOpensByUid)
+{
+    auto r = parseSmbStatusJson(R"({"sessions":{
+        "1":{"username":"ann","remote_machine":"10.0.0.1","server_id":{"pid":"100"},"uid":1001},
+        "2":{"username":"ben","remote_machine":"10.0.0.1","server_id":{"pid":"100"},"uid":1002},
+        "3":{"username":"cat","remote_machine":"10.0.0.2","server_id":{"pid":"200"},"uid":1003}},
+      "open_files":{
+        "/s/a":{"opens":{"100/1":{"server_id":{"pid":"100"},"uid":1002,"share_file_id":"1"},
+                         "100/2":{"server_id":{"pid":"100"},"uid":1001,"share_file_id":"2"}}},
+        "/s/b":{"opens":{"100/3":{"server_id":{"pid":"100"},"share_file_id":"3"},
+                         "300/1":{"server_id":{"pid":"300"},"uid":1003,"share_file_id":"1"},
+                         "200/1":{"server_id":{"pid":"200"},"uid":9,"share_file_id":"1"}}}}})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    // uid decides; without one the first session of the process; an unknown process: no session.
+    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int> { 1, 0, 0, -1, 2 }));
+}
+
+TEST(PdbeditList, ReadsNamesAndRefusesOtherText)
+{
+    auto r = parsePdbeditList("root:0:\nann:1001:Ann Example\r\n\nben:1002:Ben: the second\n");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value, (std::vector<std::string> { "root", "ann", "ben" }));
+    EXPECT_TRUE(parsePdbeditList("").ok());
+    auto bad = parsePdbeditList("ann:1001:\nsomething went wrong\n");
+    EXPECT_FALSE(bad.ok());
+    EXPECT_NE(bad.error.find("line 2"), std::string::npos);
+    EXPECT_TRUE(bad.value.empty());
+    EXPECT_FALSE(parsePdbeditList(":1001:\n").ok());
+}
+
+} // namespace
