@@ -59,7 +59,7 @@ int main(int argc, char** argv)
         return usage("--data-dir and --stop-file are needed");
 
     if (!initializeSockets()) {
-        std::cerr << "Windows sockets initialization failed.\n";
+        std::cerr << socketsInitializationFailedText << '\n';
         return 1;
     }
 
