@@ -1,0 +1,691 @@
+#include "history/HistoryReport.h"
+
+#include "history/TimeText.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace vantor {
+
+namespace {
+
+// Length of the UTF-8 sequence at s[i], or 0 when the bytes there are not one.
+std::size_t utf8Length(std::string_view s, std::size_t i)
+{
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E && c <= 0xF4 ? 4 : 0;
+    if (len == 0 || i + len > s.size())
+        return 0;
+    for (std::size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
+    return len;
+}
+
+// Bytes that go into a JSON string as they are: printable ASCII other than the quote, the backslash
+// and the three that could start markup.
+constexpr auto plainJsonBytes = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c)
+        plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\' && c != '<' && c != '>' && c != '&';
+    return plain;
+}();
+bool plainJsonByte(unsigned char c) { return plainJsonBytes[c]; }
+
+void appendJsonString(std::string& out, std::string_view text)
+{
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t run = i;
+        while (run < text.size() && plainJsonByte(static_cast<unsigned char>(text[run])))
+            ++run;
+        out.append(text.data() + i, run - i);
+        i = run;
+        if (i == text.size())
+            break;
+        const std::size_t len = utf8Length(text, i);
+        if (len == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (len == 1) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            // Kept out of the page's markup: nothing in the data can close its <script> element.
+            case '<': out += "\\u003c"; break;
+            case '>': out += "\\u003e"; break;
+            case '&': out += "\\u0026"; break;
+            default: {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            }
+            }
+        } else if (text.substr(i, len) == "\xE2\x80\xA8") {
+            out += "\\u2028";
+        } else if (text.substr(i, len) == "\xE2\x80\xA9") {
+            out += "\\u2029";
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
+    }
+    out += '"';
+}
+
+// Gathers the page in memory and hands it to the stream in large pieces.
+class PageWriter {
+public:
+    explicit PageWriter(std::ostream& out) : m_out(out) { m_buf.reserve(chunk + 4096); }
+    ~PageWriter() { flush(); }
+    PageWriter(const PageWriter&) = delete;
+    PageWriter& operator=(const PageWriter&) = delete;
+
+    PageWriter& operator<<(std::string_view s)
+    {
+        m_buf.append(s);
+        if (m_buf.size() >= chunk)
+            flush();
+        return *this;
+    }
+    PageWriter& operator<<(char c)
+    {
+        m_buf.push_back(c);
+        return *this;
+    }
+    PageWriter& num(int64_t v)
+    {
+        char tmp[24];
+        auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        return *this << std::string_view(tmp, static_cast<std::size_t>(r.ptr - tmp));
+    }
+    PageWriter& html(std::string_view s) { return *this << htmlEscape(s); }
+    PageWriter& json(std::string_view s)
+    {
+        appendJsonString(m_buf, s);
+        if (m_buf.size() >= chunk)
+            flush();
+        return *this;
+    }
+    void flush()
+    {
+        if (!m_buf.empty())
+            m_out.write(m_buf.data(), static_cast<std::streamsize>(m_buf.size()));
+        m_buf.clear();
+    }
+
+private:
+    static constexpr std::size_t chunk = std::size_t{1} << 20;
+    std::ostream& m_out;
+    std::string m_buf;
+};
+
+constexpr std::string_view replacementChar = "\xEF\xBF\xBD";
+
+std::string withThousands(int64_t v)
+{
+    std::string digits = std::to_string(v < 0 ? -v : v);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return v < 0 ? "-" + out : out;
+}
+
+std::string longDuration(int64_t seconds)
+{
+    const int64_t days = seconds / 86400;
+    const std::string clock = formatDuration(static_cast<uint32_t>(seconds % 86400));
+    return days > 0 ? std::to_string(days) + (days == 1 ? " day " : " days ") + clock : clock;
+}
+
+struct UserTotal {
+    int64_t sessions = 0;
+    int64_t seconds = 0;
+    int64_t files = 0;
+    int64_t lastEnd = INT64_MIN;
+    std::set<std::string> computers;
+};
+
+struct Summary {
+    int64_t first = INT64_MAX;  // the earliest and latest valid moment of any record
+    int64_t last = INT64_MIN;
+    std::size_t users = 0;
+    std::size_t computers = 0;
+    std::size_t filesInSessions = 0;
+};
+
+Summary summarise(const HistoryData& data)
+{
+    Summary s;
+    std::set<std::string_view> users, computers;
+    auto see = [&](int64_t t) {
+        if (t >= 0) {
+            s.first = std::min(s.first, t);
+            s.last = std::max(s.last, t);
+        }
+    };
+    for (const auto& r : data.sessions()) {
+        users.insert(r.user);
+        computers.insert(r.computer);
+        see(r.start);
+        if (r.start >= 0)
+            see(r.end());
+    }
+    for (const auto& f : data.files())
+        see(f.time);
+    s.users = users.size();
+    s.computers = computers.size();
+    // A file line lies in some session when its time falls in the union of its pair's windows.
+    for (uint32_t p = 0; p < data.pairs().size(); ++p) {
+        std::size_t covered = 0;  // files of the pair already counted: the union's runs ascend
+        for (const auto& [start, end] : data.pairStarts(p)) {
+            auto [lo, hi] = data.fileRun(p, start, end);
+            lo = std::max(lo, covered);
+            if (hi > lo) {
+                s.filesInSessions += hi - lo;
+                covered = hi;
+            }
+        }
+    }
+    return s;
+}
+
+// Sessions active and files opened over time, as two bar charts in one picture.
+void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
+{
+    std::vector<std::pair<int64_t, int64_t>> windows;  // local seconds
+    std::vector<int64_t> fileTimes;
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    for (const auto& r : data.sessions()) {
+        auto a = local.localSeconds(r.start);
+        auto b = local.localSeconds(r.end());
+        if (!a || !b)
+            continue;
+        windows.emplace_back(*a, std::max(*a, *b));
+        lo = std::min(lo, *a);
+        hi = std::max(hi, std::max(*a, *b));
+    }
+    for (const auto& f : data.files())
+        if (auto t = local.localSeconds(f.time)) {
+            fileTimes.push_back(*t);
+            lo = std::min(lo, *t);
+            hi = std::max(hi, *t);
+        }
+    if (lo > hi) {
+        w << "<p class=\"empty\">No activity recorded.</p>\n";
+        return;
+    }
+
+    constexpr int64_t maxBars = 96;
+    int64_t size = 0;
+    for (int64_t candidate : {int64_t{3600}, int64_t{3 * 3600}, int64_t{6 * 3600}, int64_t{12 * 3600},
+                              int64_t{86400}, int64_t{7 * 86400}, int64_t{30 * 86400}}) {
+        if ((hi - (lo - lo % candidate)) / candidate + 1 <= maxBars) {
+            size = candidate;
+            break;
+        }
+    }
+    if (size == 0)
+        size = (hi - lo) / (maxBars - 1) + 1;
+    const int64_t origin = lo - ((lo % size) + size) % size;
+    const auto bars = static_cast<std::size_t>((hi - origin) / size + 1);
+    auto bucket = [&](int64_t t) { return static_cast<std::size_t>((t - origin) / size); };
+
+    std::vector<int64_t> active(bars + 1, 0), opened(bars, 0);
+    for (const auto& [a, b] : windows) {
+        ++active[bucket(a)];
+        --active[bucket(b) + 1];
+    }
+    for (std::size_t i = 1; i < bars; ++i)
+        active[i] += active[i - 1];
+    for (int64_t t : fileTimes)
+        ++opened[bucket(t)];
+    const int64_t maxActive = std::max<int64_t>(1, *std::max_element(active.begin(), active.begin() + static_cast<std::ptrdiff_t>(bars)));
+    const int64_t maxOpened = std::max<int64_t>(1, *std::max_element(opened.begin(), opened.end()));
+
+    auto label = [&](int64_t t) {
+        const CivilTime c = civilFromSeconds(t);
+        char buf[40];
+        if (size < 86400)
+            std::snprintf(buf, sizeof buf, "%lld-%02d-%02d %02d:%02d", static_cast<long long>(c.year), c.month, c.day,
+                          c.hour, c.minute);
+        else
+            std::snprintf(buf, sizeof buf, "%lld-%02d-%02d", static_cast<long long>(c.year), c.month, c.day);
+        return std::string(buf);
+    };
+
+    constexpr int width = 960, left = 56, right = 12, panel = 100, gap = 46, top = 24;
+    const double barWidth = static_cast<double>(width - left - right) / static_cast<double>(bars);
+    const int height = top + 2 * panel + gap + 40;
+    w << "<svg class=\"activity\" viewBox=\"0 0 " << std::to_string(width) << ' ' << std::to_string(height)
+      << "\" role=\"img\" aria-label=\"Sessions active and files opened over time\">\n";
+    auto drawPanel = [&](int y0, const std::vector<int64_t>& values, int64_t maxValue, const char* cls,
+                         const char* title, const char* unit) {
+        w << "<text class=\"panel-title\" x=\"" << std::to_string(left) << "\" y=\"" << std::to_string(y0 - 8) << "\">"
+          << title << "</text>\n";
+        w << "<line class=\"axis\" x1=\"" << std::to_string(left) << "\" y1=\"" << std::to_string(y0 + panel)
+          << "\" x2=\"" << std::to_string(width - right) << "\" y2=\"" << std::to_string(y0 + panel) << "\"/>\n";
+        w << "<text class=\"tick\" x=\"" << std::to_string(left - 6) << "\" y=\"" << std::to_string(y0 + 10)
+          << "\" text-anchor=\"end\">" << withThousands(maxValue) << "</text>\n";
+        w << "<text class=\"tick\" x=\"" << std::to_string(left - 6) << "\" y=\"" << std::to_string(y0 + panel)
+          << "\" text-anchor=\"end\">0</text>\n";
+        for (std::size_t i = 0; i < bars; ++i) {
+            if (values[i] == 0)
+                continue;
+            const double h = std::max(1.0, static_cast<double>(values[i]) * panel / static_cast<double>(maxValue));
+            char geom[160];
+            std::snprintf(geom, sizeof geom, "x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"",
+                          left + barWidth * static_cast<double>(i) + 0.5, y0 + panel - h, std::max(1.0, barWidth - 1.0), h);
+            w << "<rect class=\"" << cls << "\" " << geom << "><title>"
+              << label(origin + static_cast<int64_t>(i) * size) << ": " << withThousands(values[i]) << ' ' << unit
+              << "</title></rect>\n";
+        }
+    };
+    drawPanel(top, active, maxActive, "bar-sessions", "Sessions active", "sessions active");
+    drawPanel(top + panel + gap, opened, maxOpened, "bar-files", "Files opened", "files opened");
+    const std::size_t ticks = std::min<std::size_t>(bars, 6);
+    for (std::size_t k = 0; k < ticks; ++k) {
+        const std::size_t i = ticks == 1 ? 0 : k * (bars - 1) / (ticks - 1);
+        const double x = ticks > 1 && k == 0 ? left : ticks > 1 && k + 1 == ticks ? width - right
+                                                                                     : left + barWidth * (static_cast<double>(i) + 0.5);
+        char pos[64];
+        std::snprintf(pos, sizeof pos, "x=\"%.1f\" y=\"%d\"", x, top + 2 * panel + gap + 18);
+        // The outer labels lean inwards so that they stay inside the picture.
+        const char* anchor = ticks > 1 && k == 0 ? "start" : ticks > 1 && k + 1 == ticks ? "end" : "middle";
+        w << "<text class=\"tick\" " << pos << " text-anchor=\"" << anchor << "\">"
+          << label(origin + static_cast<int64_t>(i) * size) << "</text>\n";
+    }
+    w << "</svg>\n";
+}
+
+void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
+{
+    std::map<std::string_view, UserTotal> totals;
+    for (const auto& r : data.sessions()) {
+        UserTotal& t = totals[r.user];
+        ++t.sessions;
+        t.seconds += r.duration;
+        t.files += r.fileCount;
+        t.lastEnd = std::max(t.lastEnd, r.end());
+        t.computers.insert(r.computer);
+    }
+    std::vector<std::pair<std::string_view, const UserTotal*>> rows;
+    for (const auto& [user, t] : totals)
+        rows.emplace_back(user, &t);
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second->seconds > b.second->seconds; });
+
+    w << "<details class=\"users\"" << (rows.size() <= 200 ? " open" : "") << "><summary>"
+      << withThousands(static_cast<int64_t>(rows.size())) << (rows.size() == 1 ? " user" : " users")
+      << ", longest total time first</summary>\n";
+    w << "<table><thead><tr><th>User</th><th class=\"num\">Sessions</th><th class=\"num\">Computers</th>"
+         "<th class=\"num\">Total time</th><th class=\"num\">Files opened</th><th>Last seen</th></tr></thead><tbody>\n";
+    for (const auto& [user, t] : rows) {
+        w << "<tr><td>" << htmlEscape(user) << "</td><td class=\"num\">" << withThousands(t->sessions)
+          << "</td><td class=\"num\">" << withThousands(static_cast<int64_t>(t->computers.size()))
+          << "</td><td class=\"num\">" << longDuration(t->seconds) << "</td><td class=\"num\">"
+          << withThousands(t->files) << "</td><td>" << local.format(t->lastEnd) << "</td></tr>\n";
+    }
+    w << "</tbody></table></details>\n";
+}
+
+// The sessions and their files as data for the page's script. Files are listed in the order of the
+// log (the writer reads them straight through); each pair lists its files' positions sorted by
+// time, so a session's files are the run [first, first + count) of its pair's list.
+void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
+{
+    auto localOrNull = [&](PageWriter& out, int64_t t) -> PageWriter& {
+        if (auto l = local.localSeconds(t))
+            return out.num(*l);
+        return out << "null";
+    };
+    w << "{\"files\":[";
+    for (std::size_t i = 0; i < data.files().size(); ++i) {
+        const FileRecord& f = data.files()[i];
+        w << (i ? ",[" : "\n[");
+        localOrNull(w, f.time) << ',';
+        w.json(f.path) << ']';
+    }
+    w << "],\n\"pairs\":[";
+    for (std::size_t p = 0; p < data.pairs().size(); ++p) {
+        const auto& pair = data.pairs()[p];
+        w << (p ? ",\n[" : "\n[");
+        w.json(pair.user) << ',';
+        w.json(pair.computer) << ",[";
+        const auto files = data.pairFiles(static_cast<uint32_t>(p));
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (i)
+                w << ',';
+            w.num(files[i]);
+        }
+        w << "]]";
+    }
+    w << "],\n\"sessions\":[";
+    for (std::size_t s = 0; s < data.sessions().size(); ++s) {
+        const SessionRecord& r = data.sessions()[s];
+        const uint32_t pair = data.sessionPair(s);
+        const auto run = data.fileRun(pair, r.start, r.end());
+        w << (s ? ",\n[" : "\n[");
+        w.num(pair) << ',';
+        localOrNull(w, r.start) << ',';
+        w.num(r.duration) << ',';
+        w.num(r.fileCount) << ',';
+        w.num(static_cast<int64_t>(run.first)) << ']';
+    }
+    w << "]}";
+}
+
+constexpr std::string_view pageStyle = R"(
+:root { --ink:#1d2733; --muted:#5b6b7c; --line:#d5dde6; --band:#cfe7ff; --accent:#2f6fb3; --warm:#d9822b; }
+* { box-sizing: border-box; }
+body { margin: 0; font: 14px/1.45 system-ui, "Segoe UI", Roboto, "DejaVu Sans", sans-serif; color: var(--ink); background: #f6f8fa; }
+header { background: var(--accent); color: #fff; padding: 18px 28px; }
+header h1 { margin: 0; font-size: 22px; font-weight: 600; }
+header p { margin: 4px 0 0; opacity: .85; }
+main { padding: 8px 28px 40px; max-width: 1200px; }
+h2 { font-size: 17px; margin: 26px 0 10px; }
+.cards { display: flex; flex-wrap: wrap; gap: 12px; margin-top: 18px; }
+.card { background: #fff; border: 1px solid var(--line); border-radius: 6px; padding: 10px 16px; min-width: 150px; }
+.card .label { color: var(--muted); font-size: 12px; text-transform: uppercase; letter-spacing: .04em; }
+.card .value { font-size: 20px; font-weight: 600; }
+.card .note { color: var(--muted); font-size: 12px; }
+.card.period .value { font-size: 15px; }
+svg.activity { width: 100%; max-width: 960px; background: #fff; border: 1px solid var(--line); border-radius: 6px; }
+svg .bar-sessions { fill: var(--accent); } svg .bar-files { fill: var(--warm); }
+svg .axis { stroke: #9aa8b6; } svg .tick { font-size: 11px; fill: var(--muted); } svg .panel-title { font-size: 12px; font-weight: 600; fill: var(--ink); }
+table { border-collapse: collapse; background: #fff; width: 100%; }
+th, td { border-bottom: 1px solid var(--line); padding: 4px 10px; text-align: left; white-space: nowrap; }
+th { background: var(--band); font-weight: 600; position: sticky; top: 0; }
+td.num, th.num { text-align: right; }
+details.users > summary { cursor: pointer; margin-bottom: 6px; color: var(--muted); }
+.controls { display: flex; flex-wrap: wrap; gap: 10px; align-items: center; margin-bottom: 8px; }
+.controls input { padding: 4px 8px; width: 260px; }
+.controls button { padding: 3px 10px; }
+#sessions th { cursor: pointer; user-select: none; }
+#sessions th.sorted-desc::after { content: " \25BE"; } #sessions th.sorted-asc::after { content: " \25B4"; }
+#sessions tr.has-files { cursor: pointer; } #sessions tr.has-files:hover { background: #eef5fc; }
+#sessions tr.open { background: #e4f0fc; }
+#sessions td.files { padding: 4px 10px 10px 34px; background: #fafcfe; white-space: normal; }
+#sessions td.files table { width: auto; background: transparent; }
+#sessions td.files table td { border: none; padding: 1px 10px 1px 0; white-space: normal; word-break: break-all; }
+.empty { color: var(--muted); }
+)";
+
+constexpr std::string_view pageScript = R"(
+(function () {
+  "use strict";
+  var data = JSON.parse(document.getElementById("history-data").textContent);
+  var sessions = data.sessions, pairs = data.pairs;
+  var body = document.querySelector("#sessions tbody");
+  var info = document.getElementById("page-info");
+  var filterBox = document.getElementById("filter");
+  var sizeBox = document.getElementById("page-size");
+  var heads = document.querySelectorAll("#sessions th");
+  var FILES_SHOWN = 500;
+
+  function pad(n) { return (n < 10 ? "0" : "") + n; }
+  function stamp(t) {
+    if (t === null) return "0000-00-00 00:00:00";
+    var d = new Date(t * 1000);
+    return d.getUTCFullYear() + "-" + pad(d.getUTCMonth() + 1) + "-" + pad(d.getUTCDate()) + " " +
+      pad(d.getUTCHours()) + ":" + pad(d.getUTCMinutes()) + ":" + pad(d.getUTCSeconds());
+  }
+  function duration(s) { return pad(Math.floor(s / 3600)) + ":" + pad(Math.floor(s % 3600 / 60)) + ":" + pad(s % 60); }
+  function cell(tr, text, cls) { var td = document.createElement("td"); td.textContent = text; if (cls) td.className = cls; tr.appendChild(td); return td; }
+  function key(i, col) {
+    var s = sessions[i];
+    switch (col) {
+      case 0: return pairs[s[0]][0];
+      case 1: return pairs[s[0]][1];
+      case 2: return s[1] === null ? -Infinity : s[1];
+      case 3: return s[2];
+      default: return s[3];
+    }
+  }
+
+  var all = [];
+  for (var i = sessions.length - 1; i >= 0; i--) all.push(i);  // the latest line of the log first
+  var rows = all, page = 0, sortCol = -1, sortDir = -1, opened = {}, showAll = {};
+
+  function applyFilter() {
+    var q = filterBox.value.toLowerCase();
+    rows = !q ? all.slice() : all.filter(function (i) {
+      var p = pairs[sessions[i][0]];
+      return p[0].toLowerCase().indexOf(q) >= 0 || p[1].toLowerCase().indexOf(q) >= 0;
+    });
+    if (sortCol >= 0) sortRows();
+    page = 0;
+  }
+  function sortRows() {
+    rows.sort(function (a, b) {
+      var x = key(a, sortCol), y = key(b, sortCol);
+      if (x < y) return -sortDir;
+      if (x > y) return sortDir;
+      return b - a;
+    });
+  }
+  function fileTable(i) {
+    var s = sessions[i], list = pairs[s[0]][2], count = s[3], first = s[4], files = data.files;
+    var shown = showAll[i] ? count : Math.min(count, FILES_SHOWN);
+    var t = document.createElement("table"), tb = document.createElement("tbody");
+    for (var k = 0; k < shown; k++) {
+      var tr = document.createElement("tr"), f = files[list[first + k]];
+      cell(tr, stamp(f[0])); cell(tr, f[1]);
+      tb.appendChild(tr);
+    }
+    t.appendChild(tb);
+    var box = document.createElement("div");
+    box.appendChild(t);
+    if (shown < count) {
+      var more = document.createElement("button");
+      more.textContent = "Show all " + count.toLocaleString() + " files";
+      more.addEventListener("click", function (e) { e.stopPropagation(); showAll[i] = true; render(); });
+      box.appendChild(more);
+    }
+    return box;
+  }
+  function render() {
+    var size = parseInt(sizeBox.value, 10), pages = Math.max(1, Math.ceil(rows.length / size));
+    if (page >= pages) page = pages - 1;
+    var from = page * size, to = Math.min(rows.length, from + size);
+    var frag = document.createDocumentFragment();
+    for (var r = from; r < to; r++) {
+      var i = rows[r], s = sessions[i], p = pairs[s[0]], tr = document.createElement("tr");
+      cell(tr, p[0]); cell(tr, p[1]); cell(tr, stamp(s[1])); cell(tr, duration(s[2]), "num"); cell(tr, s[3].toLocaleString(), "num");
+      if (s[3] > 0) {
+        tr.className = opened[i] ? "has-files open" : "has-files";
+        tr.addEventListener("click", (function (n) { return function () { opened[n] = !opened[n]; render(); }; })(i));
+      }
+      frag.appendChild(tr);
+      if (opened[i] && s[3] > 0) {
+        var ftr = document.createElement("tr"), td = document.createElement("td");
+        td.colSpan = 5; td.className = "files"; td.appendChild(fileTable(i));
+        ftr.appendChild(td); frag.appendChild(ftr);
+      }
+    }
+    body.textContent = "";
+    body.appendChild(frag);
+    info.textContent = rows.length ? "Sessions " + (from + 1).toLocaleString() + "\u2013" + to.toLocaleString() +
+      " of " + rows.length.toLocaleString() + " \u00b7 page " + (page + 1) + " of " + pages : "No sessions match.";
+    for (var h = 0; h < heads.length; h++)
+      heads[h].className = (heads[h].className.indexOf("num") >= 0 ? "num " : "") +
+        (h === sortCol ? (sortDir < 0 ? "sorted-desc" : "sorted-asc") : "");
+  }
+  function go(p) { page = p; render(); }
+  document.getElementById("first").addEventListener("click", function () { go(0); });
+  document.getElementById("prev").addEventListener("click", function () { go(Math.max(0, page - 1)); });
+  document.getElementById("next").addEventListener("click", function () { go(page + 1); });
+  document.getElementById("last").addEventListener("click", function () { go(Infinity); });
+  filterBox.addEventListener("input", function () { applyFilter(); render(); });
+  sizeBox.addEventListener("change", function () { page = 0; render(); });
+  Array.prototype.forEach.call(heads, function (th, col) {
+    th.addEventListener("click", function () {
+      if (sortCol === col) sortDir = -sortDir; else { sortCol = col; sortDir = col >= 2 ? -1 : 1; }
+      sortRows(); page = 0; render();
+    });
+  });
+  applyFilter();
+  render();
+})();
+)";
+
+}  // namespace
+
+std::string htmlEscape(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = utf8Length(text, i);
+        if (len == 0) {
+            out += replacementChar;
+            ++i;
+            continue;
+        }
+        if (len == 1) {
+            switch (text[i]) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default:
+                if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F)
+                    out += replacementChar;
+                else
+                    out += text[i];
+            }
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    appendJsonString(out, text);
+    return out;
+}
+
+std::filesystem::path reportFilePath(const std::filesystem::path& dataDir, const std::string& reportPath)
+{
+    return resolveInDataDir(dataDir, reportPath);
+}
+
+void writeReport(std::ostream& out, const HistoryData& data, int64_t generatedAt)
+{
+    LocalTimeCache local;
+    PageWriter w(out);
+    const Summary sum = summarise(data);
+    const auto sessionCount = static_cast<int64_t>(data.sessions().size());
+    const auto fileCount = static_cast<int64_t>(data.files().size());
+
+    w << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<meta name=\"generator\" content=\"Vantor\">\n<title>Vantor \xE2\x80\x94 sessions history</title>\n<style>"
+      << pageStyle << "</style>\n</head>\n<body>\n";
+    w << "<header><h1>Sessions history</h1><p>Vantor report generated " << local.format(generatedAt)
+      << "</p></header>\n<main>\n";
+
+    w << "<section class=\"cards\" id=\"summary\">\n";
+    w << "<div class=\"card period\"><div class=\"label\">Period covered</div><div class=\"value\">";
+    if (sum.first <= sum.last)
+        w << local.format(sum.first) << " \xE2\x80\x93 " << local.format(sum.last);
+    else
+        w << "no records";
+    w << "</div></div>\n";
+    auto card = [&](const char* label, int64_t value, const std::string& note) {
+        w << "<div class=\"card\"><div class=\"label\">" << label << "</div><div class=\"value\">" << withThousands(value)
+          << "</div>";
+        if (!note.empty())
+            w << "<div class=\"note\">" << note << "</div>";
+        w << "</div>\n";
+    };
+    card("Sessions", sessionCount, "");
+    card("Users", static_cast<int64_t>(sum.users), "");
+    card("Computers", static_cast<int64_t>(sum.computers), "");
+    const auto outside = fileCount - static_cast<int64_t>(sum.filesInSessions);
+    card("Files opened", fileCount, outside > 0 ? withThousands(outside) + " outside any logged session" : "");
+    w << "</section>\n";
+
+    w << "<h2>Activity</h2>\n";
+    writeActivity(w, data, local);
+
+    w << "<h2>Users</h2>\n";
+    if (data.sessions().empty())
+        w << "<p class=\"empty\">No sessions recorded.</p>\n";
+    else
+        writeUsers(w, data, local);
+
+    w << "<h2>Sessions</h2>\n"
+         "<noscript><p class=\"empty\">The list of sessions is drawn by the page's script; allow scripts to see "
+         "it.</p></noscript>\n"
+         "<div class=\"controls\"><input id=\"filter\" type=\"search\" placeholder=\"Filter by user or computer\">"
+         "<label>Rows <select id=\"page-size\"><option>50</option><option selected>100</option><option>500</option>"
+         "<option>1000</option></select></label>"
+         "<button id=\"first\">\xC2\xAB</button><button id=\"prev\">\xE2\x80\xB9</button><span id=\"page-info\"></span>"
+         "<button id=\"next\">\xE2\x80\xBA</button><button id=\"last\">\xC2\xBB</button></div>\n"
+         "<table id=\"sessions\"><thead><tr><th>User</th><th>Computer</th><th>Start</th><th class=\"num\">Duration</th>"
+         "<th class=\"num\">Files</th></tr></thead><tbody></tbody></table>\n"
+         "<p class=\"empty\">Click a session to see its files.</p>\n";
+    w << "</main>\n<script id=\"history-data\" type=\"application/json\">";
+    writeData(w, data, local);
+    w << "</script>\n<script>" << pageScript << "</script>\n</body>\n</html>\n";
+}
+
+bool generateReport(const HistoryData& data, const std::filesystem::path& dataDir, const std::string& reportPathName,
+                    int64_t generatedAt)
+{
+    const auto target = reportFilePath(dataDir, reportPathName);
+    if (target.has_parent_path() && target.parent_path() == dataDir)
+        ensureDirectory(dataDir);
+    auto temp = target;
+    temp += ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        writeReport(out, data, generatedAt);
+        out.flush();
+        if (!out) {
+            out.close();
+            std::error_code ec;
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, target, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+bool loadAndGenerateReport(const std::filesystem::path& dataDir, const std::string& reportPathName,
+                           int64_t generatedAt)
+{
+    return HistoryStore::instance().withLoaded(dataDir, [&](const HistoryPtr& data) {
+        return generateReport(*data, dataDir, reportPathName, generatedAt);
+    });
+}
+
+}  // namespace vantor

@@ -1,0 +1,194 @@
+#include "MonitorFixture.h"
+#include "history/HistoryReader.h"
+#include "history/HistoryRecorder.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using vantor::test::MonitorHarness;
+
+namespace {
+
+// The NetApi32 shape: files come without the computer that holds them (or, given a name, with a
+// computer named otherwise than the sessions name it).
+class NoComputerNet final : public NetManagement {
+public:
+    explicit NoComputerNet(NetManagement& inner, std::string computer = {}) : m_inner(inner), m_computer(std::move(computer)) {}
+    NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override { return m_inner.enumSessions(s, out); }
+    NetStatus enumFiles(const ServerName& s, const std::string& user, std::vector<NetFileInfo>& out) override
+    {
+        auto status = m_inner.enumFiles(s, user, out);
+        for (auto& f : out)
+            f.computer = m_computer;
+        return status;
+    }
+    NetStatus deleteSession(const ServerName& s, const std::string& c, const std::string& u) override { return m_inner.deleteSession(s, c, u); }
+    NetStatus enumUsers(std::vector<std::string>& out) override { return m_inner.enumUsers(out); }
+    NetStatus closeFile(const ServerName& s, uint32_t id) override { return m_inner.closeFile(s, id); }
+
+private:
+    NetManagement& m_inner;
+    std::string m_computer;
+};
+
+FakeSession session(const std::string& user, const std::string& computer, std::vector<std::string> paths = {})
+{
+    FakeSession s{user, computer, {}, std::nullopt};
+    uint32_t id = 100;
+    for (auto& p : paths)
+        s.files.push_back({id++, std::move(p), computer});
+    return s;
+}
+
+class RecorderTest : public ::testing::Test {
+protected:
+    RecorderTest() { h.monitor.addPollObserver(&recorder); }
+
+    void pollAt(int64_t t, std::vector<FakeSession> sessions)
+    {
+        h.clock.set(t);
+        h.net.setSessions(std::move(sessions));
+        h.monitor.pollSessions();
+    }
+    std::string usersLog() const { return h.dir.read("users.log"); }
+    std::string filesLog() const { return h.dir.read("files.log"); }
+    std::string at(int64_t t) const { return std::to_string(t); }
+
+    MonitorHarness h;
+    HistoryRecorder recorder{h.net, h.monitor.settings, h.dir.path()};
+    const int64_t t0 = 1'700'000'000;
+};
+
+}  // namespace
+
+TEST_F(RecorderTest, ASessionIsWrittenWhenItIsGoneWithTheFilesItWasSeenHolding)
+{
+    pollAt(t0, {session("alice", "10.0.0.5", {"/srv/a"})});
+    EXPECT_EQ(usersLog(), "");
+    EXPECT_EQ(filesLog(), at(t0) + " alice 10.0.0.5 /srv/a\n");
+
+    pollAt(t0 + 3, {session("alice", "10.0.0.5", {"/srv/a"})});
+    pollAt(t0 + 6, {session("alice", "10.0.0.5", {"/srv/b", "/srv/a"})});
+    pollAt(t0 + 9, {session("alice", "10.0.0.5")});  // closed both; reopening a later would not log again
+    pollAt(t0 + 12, {session("alice", "10.0.0.5", {"/srv/a"})});
+    EXPECT_EQ(filesLog(), at(t0) + " alice 10.0.0.5 /srv/a\n" + at(t0 + 6) + " alice 10.0.0.5 /srv/b\n");
+    EXPECT_EQ(usersLog(), "");
+
+    pollAt(t0 + 15, {});
+    EXPECT_EQ(usersLog(), at(t0) + " alice 10.0.0.5 12\n");
+
+    const auto history = HistoryData::load(h.dir.path());
+    ASSERT_EQ(history.sessions().size(), 1u);
+    EXPECT_EQ(history.sessions()[0].fileCount, 2u);
+}
+
+TEST_F(RecorderTest, TwoSessionsOfOnePairAreTwoSessions)
+{
+    pollAt(t0, {session("bob", "pc"), session("bob", "pc")});
+    pollAt(t0 + 3, {session("bob", "pc")});
+    EXPECT_EQ(usersLog(), at(t0) + " bob pc 0\n");
+    pollAt(t0 + 6, {session("bob", "pc"), session("bob", "pc")});
+    pollAt(t0 + 9, {session("carol", "pc")});
+    EXPECT_EQ(usersLog(), at(t0) + " bob pc 0\n" + at(t0) + " bob pc 6\n" + at(t0 + 6) + " bob pc 0\n");
+    ASSERT_EQ(recorder.openSessions().size(), 1u);
+    EXPECT_EQ(recorder.openSessions()[0].user, "carol");
+}
+
+TEST_F(RecorderTest, ExitWritesTheSessionsStillOpen)
+{
+    pollAt(t0, {session("dave", "pc1", {"/x"}), session("erin", "pc2")});
+    pollAt(t0 + 3, {session("dave", "pc1", {"/x"}), session("erin", "pc2")});
+    recorder.finish(t0 + 5);
+    EXPECT_EQ(usersLog(), at(t0) + " dave pc1 5\n" + at(t0) + " erin pc2 5\n");
+    EXPECT_TRUE(recorder.openSessions().empty());
+    recorder.finish(t0 + 9);  // nothing twice
+    EXPECT_EQ(HistoryData::load(h.dir.path()).sessions().size(), 2u);
+}
+
+TEST_F(RecorderTest, SettingsStopLinesButNotTheFollowingOfSessions)
+{
+    h.monitor.settings.logOpenedFiles = 0;
+    pollAt(t0, {session("frank", "pc", {"/a"})});
+    const int calls = h.net.callCount(FakeNetManagement::Op::EnumFiles);  // the new-user event's
+    pollAt(t0 + 1, {session("frank", "pc", {"/a"})});
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), calls);
+    h.monitor.settings.noHistory = 1;
+    pollAt(t0 + 3, {session("gina", "pc")});  // frank ends while history is off: not written
+    EXPECT_EQ(usersLog(), "");
+    h.monitor.settings.noHistory = 0;
+    h.monitor.settings.logOpenedFiles = 1;
+    pollAt(t0 + 6, {session("gina", "pc", {"/g"})});
+    pollAt(t0 + 9, {});
+    EXPECT_EQ(usersLog(), at(t0 + 3) + " gina pc 3\n");  // began while history was off
+    EXPECT_EQ(filesLog(), at(t0 + 6) + " gina pc /g\n");
+}
+
+TEST_F(RecorderTest, AFailedFileEnumerationIsMadeUpAtTheNextPoll)
+{
+    h.net.setSessions({session("hal", "pc", {"/h"})});
+    const std::vector<SessionEntry> kept = {{"hal", "pc", 1}};
+    h.net.failNext(FakeNetManagement::Op::EnumFiles, {netcode::AccessDenied, "denied"});
+    recorder.sessionsPolled(t0, std::nullopt, kept);
+    EXPECT_EQ(filesLog(), "");
+    recorder.sessionsPolled(t0 + 3, std::nullopt, kept);
+    EXPECT_EQ(filesLog(), at(t0 + 3) + " hal pc /h\n");
+}
+
+TEST_F(RecorderTest, NamesThatTheFormatCannotHoldStillTieFilesToTheirSession)
+{
+    pollAt(t0, {session("Jo_Ann Smith", "my pc?", {"/srv/with blank/and?mark.txt"}), session("", "10.1.1.1", {"/ipc"})});
+    pollAt(t0 + 4, {});
+    EXPECT_EQ(usersLog(), at(t0) + " Jo_Ann_Smith my_pc_ 0\n" + at(t0) + " _ 10.1.1.1 0\n");
+    const auto history = HistoryData::load(h.dir.path());
+    ASSERT_EQ(history.sessions().size(), 2u);
+    EXPECT_EQ(history.sessions()[0].user, "Jo Ann Smith");
+    EXPECT_EQ(history.sessions()[0].fileCount, 1u);
+    EXPECT_EQ(history.sessions()[1].user, " ");
+    EXPECT_EQ(history.sessions()[1].fileCount, 1u);
+}
+
+TEST_F(RecorderTest, FilesWithoutAComputerGoToTheSessionsThatHoldFiles)
+{
+    NoComputerNet net(h.net);
+    HistoryRecorder blind(net, h.monitor.settings, h.dir.path() / "blind");
+    h.net.setSessions({session("kim", "pcA", {"/k1"}), session("kim", "pcB")});
+    std::vector<SessionEntry> kept = {{"kim", "pcA", 1}, {"kim", "pcB", 0}};
+    blind.sessionsPolled(t0, std::nullopt, kept);
+    EXPECT_EQ(h.dir.read("blind/files.log"), at(t0) + " kim pcA /k1\n");
+
+    h.net.setSessions({session("kim", "pcA", {"/k1"}), session("kim", "pcB", {"/k2"})});
+    kept = {{"kim", "pcA", 1}, {"kim", "pcB", 1}};
+    blind.sessionsPolled(t0 + 3, std::nullopt, kept);
+    // Which session holds which file cannot be told now: each gets what it has not logged yet.
+    EXPECT_EQ(h.dir.read("blind/files.log"), at(t0) + " kim pcA /k1\n" + at(t0 + 3) + " kim pcB /k1\n" + at(t0 + 3)
+                                                  + " kim pcA /k2\n" + at(t0 + 3) + " kim pcB /k2\n");
+}
+
+TEST_F(RecorderTest, FilesAtAComputerNoSessionShowsAreNotLost)
+{
+    NoComputerNet net(h.net, "KIMS-LAPTOP");
+    HistoryRecorder renamed(net, h.monitor.settings, h.dir.path() / "renamed");
+    h.net.setSessions({session("kim", "10.0.0.7", {"/k1"}), session("lee", "10.0.0.8", {"/l"})});
+    renamed.sessionsPolled(t0, std::nullopt, {{"kim", "10.0.0.7", 1}, {"lee", "10.0.0.8", 1}});
+    EXPECT_EQ(h.dir.read("renamed/files.log"), at(t0) + " kim 10.0.0.7 /k1\n" + at(t0) + " lee 10.0.0.8 /l\n");
+
+    // The service finds "Kim"'s file for "kim" too; the computer tells whose it is.
+    h.net.setSessions({session("kim", "10.0.0.7", {"/k1"}), session("Kim", "10.0.0.8", {"/K"})});
+    recorder.sessionsPolled(t0, std::nullopt, {{"kim", "10.0.0.7", 1}, {"Kim", "10.0.0.8", 1}});
+    EXPECT_EQ(filesLog(), at(t0) + " kim 10.0.0.7 /k1\n" + at(t0) + " Kim 10.0.0.8 /K\n");
+}
+
+TEST_F(RecorderTest, SessionsOfAServerNoLongerWatchedEndWhereTheyWereLastSeen)
+{
+    std::vector<SessionEntry> kept = {{"lou", "pc", 0}};
+    recorder.sessionsPolled(t0, ServerName{"far"}, kept);
+    recorder.sessionsPolled(t0 + 3, ServerName{"far"}, kept);
+    recorder.sessionsPolled(t0 + 60, std::nullopt, kept);
+    EXPECT_EQ(usersLog(), at(t0) + " lou pc 3\n");
+    ASSERT_EQ(recorder.openSessions().size(), 1u);
+    EXPECT_EQ(recorder.openSessions()[0].start, t0 + 60);
+    // A clock set back does not give a session a window that misses its own files.
+    recorder.sessionsPolled(t0 + 30, std::nullopt, kept);
+    recorder.finish(t0 + 20);
+    EXPECT_EQ(usersLog(), at(t0) + " lou pc 3\n" + at(t0 + 60) + " lou pc 0\n");
+}

@@ -1,0 +1,160 @@
+#include "ScopedTimeZone.h"
+#include "TempDir.h"
+#include "history/HistoryReport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+using namespace vantor;
+using vantor::test::ScopedTimeZone;
+using vantor::test::TempDir;
+
+namespace {
+
+std::string render(const HistoryData& data, int64_t at = 1110300000)
+{
+    std::ostringstream out;
+    writeReport(out, data, at);
+    return out.str();
+}
+
+nlohmann::json embeddedData(const std::string& page)
+{
+    const std::string open = "<script id=\"history-data\" type=\"application/json\">";
+    const auto begin = page.find(open);
+    EXPECT_NE(begin, std::string::npos);
+    const auto end = page.find("</script>", begin);
+    return nlohmann::json::parse(page.substr(begin + open.size(), end - begin - open.size()));
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(Report, EveryTextFromTheLogsIsEscaped)
+{
+    ScopedTimeZone tz("UTC0");
+    const std::string user = "<b>Tom&\"Jerry'</b>";
+    const std::string computer = "pc<script>alert(1)</script>";
+    const std::string path = "/srv/a&b/\"quoted\"/<i>.txt";
+    std::ostringstream users, files;
+    writeSessionLine(users, 1110204309, user, computer, 3725);
+    writeFileLine(files, 1110204400, user, computer, path);
+    const auto data = HistoryData::fromText(files.str(), users.str());
+    ASSERT_EQ(data.sessions().size(), 1u);
+    const std::string page = render(data);
+
+    for (const auto& raw : {user, computer, path, std::string("<script>alert"), std::string("<b>"), std::string("<i>")})
+        EXPECT_EQ(page.find(raw), std::string::npos) << raw;
+    EXPECT_NE(page.find("&lt;b&gt;Tom&amp;&quot;Jerry&#39;&lt;/b&gt;"), std::string::npos);  // the users table
+    EXPECT_EQ(occurrences(page, "</script>"), 2u);  // the data and the script, nothing closed early
+
+    const auto json = embeddedData(page);
+    ASSERT_EQ(json["pairs"].size(), 1u);
+    EXPECT_EQ(json["pairs"][0][0], user);
+    EXPECT_EQ(json["pairs"][0][1], computer);
+    EXPECT_EQ(json["files"][0][1], path);
+}
+
+TEST(Report, HoldsEverySessionWithItsFiles)
+{
+    ScopedTimeZone tz("UTC0");
+    const std::string filesLog =
+        "1110204400 ann pc1 /a\n"
+        "1110204300 ann pc1 /before_any_session\n"
+        "1110204350 ann pc1 /b\n"
+        "1110300000 bob pc2 /c\n"
+        "1110204360 ann pc1 /in_both\n";
+    const std::string usersLog =
+        "1110204309 ann pc1 3725\n"
+        "1110204355 ann pc1 10\n"
+        "1110299990 bob pc2 20\n"
+        "1110400000 bob pc1 0\n"
+        "4294967295 damaged line 5\n";
+    const auto data = HistoryData::fromText(filesLog, usersLog);
+    const std::string page = render(data);
+    const auto json = embeddedData(page);
+
+    const auto& sessions = json["sessions"];
+    ASSERT_EQ(sessions.size(), data.sessions().size());
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        const auto& r = data.sessions()[i];
+        const auto& s = sessions[i];
+        const auto& pair = json["pairs"][s[0].get<std::size_t>()];
+        EXPECT_EQ(pair[0], r.user);
+        EXPECT_EQ(pair[1], r.computer);
+        if (r.start >= 0)
+            EXPECT_EQ(s[1], r.start);  // local time is UTC here
+        else
+            EXPECT_TRUE(s[1].is_null());
+        EXPECT_EQ(s[2], r.duration);
+        EXPECT_EQ(s[3], r.fileCount);
+        std::vector<std::string> shown, expected;
+        for (std::size_t k = 0; k < r.fileCount; ++k)
+            shown.push_back(json["files"][pair[2][s[4].get<std::size_t>() + k].get<std::size_t>()][1]);
+        for (auto f : data.filesInWindow(r.user, r.computer, r.start, r.end()))
+            expected.push_back(data.files()[f].path);
+        std::sort(shown.begin(), shown.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(shown, expected) << i;
+    }
+    EXPECT_EQ(data.sessions()[0].fileCount, 3u);
+    EXPECT_EQ(data.sessions()[1].fileCount, 1u);
+
+    // The summary: 5 sessions of 3 users on 3 computers; of 5 files, one lies in no session.
+    EXPECT_NE(page.find("<div class=\"label\">Sessions</div><div class=\"value\">5</div>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"label\">Users</div><div class=\"value\">3</div>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"label\">Computers</div><div class=\"value\">3</div>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"value\">5</div><div class=\"note\">1 outside any logged session</div>"),
+              std::string::npos);
+    EXPECT_NE(page.find("2005-03-07 14:05:00 \xE2\x80\x93 2005-03-09 20:26:40"), std::string::npos);  // period
+    EXPECT_NE(page.find("<svg class=\"activity\""), std::string::npos);
+}
+
+TEST(Report, AnEmptyHistoryIsAReportToo)
+{
+    const std::string page = render(HistoryData::fromText("", ""));
+    EXPECT_NE(page.find("No activity recorded."), std::string::npos);
+    EXPECT_NE(page.find("No sessions recorded."), std::string::npos);
+    const auto json = embeddedData(page);
+    EXPECT_TRUE(json["sessions"].empty());
+    EXPECT_TRUE(json["pairs"].empty());
+    EXPECT_TRUE(json["files"].empty());
+}
+
+TEST(Report, TextsThatAreNotUtf8AreReplacedNotPassedOn)
+{
+    EXPECT_EQ(htmlEscape("a\xFF" "b\x01"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(jsonString("a\xC3" "b"), "\"a\\ufffdb\"");
+    EXPECT_EQ(jsonString("\xC3\xA9\n\\"), "\"\xC3\xA9\\u000a\\\\\"");
+    EXPECT_EQ(nlohmann::json::parse(jsonString("\xE2\x80\xA8</script>")).get<std::string>(), "\xE2\x80\xA8</script>");
+}
+
+TEST(Report, FilesAreWrittenWhereThePathSaysAndWhole)
+{
+    TempDir dir;
+    EXPECT_EQ(reportFilePath(dir.path(), "report.html"), dir.path() / "report.html");
+    EXPECT_EQ(reportFilePath(dir.path(), "/var/www/hist.htm"), std::filesystem::path("/var/www/hist.htm"));
+
+    dir.write("users.log", "1110204309 a b 10\n");
+    ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
+    EXPECT_EQ(embeddedData(dir.read("report.html"))["sessions"].size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "report.html.part"));
+
+    ASSERT_TRUE(loadAndGenerateReport(dir.path(), (dir.path() / "sub.htm").string(), 1110300000));
+    EXPECT_TRUE(std::filesystem::exists(dir / "sub.htm"));
+    EXPECT_FALSE(loadAndGenerateReport(dir.path(), (dir.path() / "no" / "such" / "dir.html").string(), 0));
+
+    // Right after the logs are deleted, the console gets a report of an empty history.
+    deleteLogs(dir.path());
+    ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
+    EXPECT_TRUE(embeddedData(dir.read("report.html"))["sessions"].empty());
+}
