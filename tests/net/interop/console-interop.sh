@@ -29,13 +29,16 @@ fail() {
 }
 
 # Ports the system has just handed out on 127.0.0.1 (UDP for discovery, TCP for the replies).
-read -r discovery_port reply_port < <(python3 - <<'PY'
+# Another process may take one before the agent binds it (tests running in parallel send
+# datagrams from ports the system picks), so a start that cannot open its ports is tried again.
+free_ports() {
+  python3 - <<'PY'
 import socket
 u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("127.0.0.1", 0))
 t = socket.socket(); t.bind(("127.0.0.1", 0))
 print(u.getsockname()[1], t.getsockname()[1])
 PY
-)
+}
 
 mkdir -p "$work/data"
 data_dir=$work/data
@@ -45,17 +48,27 @@ if [ -n "$emulator" ] && command -v winepath >/dev/null; then
   stop_file=$(winepath -w "$stop_file" 2>/dev/null)
 fi
 
-$emulator "$agent" --discovery-port "$discovery_port" --reply-port "$reply_port" \
-  --data-dir "$data_dir" --stop-file "$stop_file" --seconds 120 \
-  >"$work/agent.out" 2>"$work/agent.err" </dev/null &
-agent_pid=$!
-
 command_port=
-for _ in $(seq 1 300); do
-  command_port=$(sed -n 's/^ready \([0-9]*\).*/\1/p' "$work/agent.out" | tr -d '\r')
+for attempt in 1 2 3; do
+  read -r discovery_port reply_port < <(free_ports)
+  $emulator "$agent" --discovery-port "$discovery_port" --reply-port "$reply_port" \
+    --data-dir "$data_dir" --stop-file "$stop_file" --seconds 120 \
+    >"$work/agent.out" 2>"$work/agent.err" </dev/null &
+  agent_pid=$!
+  for _ in $(seq 1 300); do
+    command_port=$(sed -n 's/^ready \([0-9]*\).*/\1/p' "$work/agent.out" | tr -d '\r')
+    [ -n "$command_port" ] && break
+    kill -0 "$agent_pid" 2>/dev/null || break
+    sleep 0.2
+  done
   [ -n "$command_port" ] && break
-  kill -0 "$agent_pid" 2>/dev/null || fail "the agent ended before it was ready"
-  sleep 0.2
+  if kill -0 "$agent_pid" 2>/dev/null; then
+    fail "the agent was not ready within 60 s"
+  fi
+  wait "$agent_pid" 2>/dev/null || true
+  agent_pid=
+  grep -q "cannot be opened" "$work/agent.err" || fail "the agent ended before it was ready"
+  echo "console-interop: attempt $attempt: the agent's ports were taken; trying others" >&2
 done
 [ -n "$command_port" ] || fail "the agent was not ready within 60 s"
 
