@@ -21,6 +21,8 @@ packages=(
   adwaita-icon-theme hicolor-icon-theme xdg-utils
   # the platform: Samba and its tools, and its client side for remote servers
   samba samba-common-bin smbclient python3-samba
+  # the Windows build: mingw-w64 cross compiler (posix threads), and Wine to run its tests
+  g++-mingw-w64-x86-64-posix wine wine64
   # looking at the windows as a person would, and the tests' helpers
   xvfb trayer x11-utils xdotool imagemagick procps passwd
 )

@@ -25,6 +25,9 @@ inline constexpr uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
 // Always true on POSIX.
 bool initializeSockets();
 
+// What the program shows when initializeSockets fails, before it ends without starting.
+inline constexpr const char* socketsInitializationFailedText = "Windows sockets initialization failed.";
+
 // The platform's own text for a socket error code.
 std::string socketErrorText(int32_t code);
 

@@ -1,4 +1,5 @@
 #include "MonitorFixture.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,21 @@ using namespace vantor::test;
 
 namespace {
 
+// A path written with '/' in the platform's own separator (the folder is cut at the last one).
+std::string native(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = pathSeparator;
+    return path;
+}
+
 class SessionActions : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        h.net.addSession("alice", "pc1", {"/srv/data/report.doc"});
-        h.net.addSession("bob", "pc2", {"/srv/x"});
+        h.net.addSession("alice", "pc1", {native("/srv/data/report.doc")});
+        h.net.addSession("bob", "pc2", {native("/srv/x")});
         h.monitor.pollSessions();  // rows: bob, alice
     }
     MonitorHarness h;
@@ -112,9 +122,9 @@ TEST_F(SessionActions, TargetsForTheDesktop)
     m.selectFileRow(0);
     auto folder = m.openFolderTarget();
     ASSERT_TRUE(folder);
-    EXPECT_EQ(folder->location, "/srv/data");
+    EXPECT_EQ(folder->location, native("/srv/data"));
 
-    h.net.setSessions({{"alice", "pc1", {{1, "nofolder"}}, std::nullopt}, {"x", "y", {{2, "/top"}}, std::nullopt}});
+    h.net.setSessions({{"alice", "pc1", {{1, "nofolder"}}, std::nullopt}, {"x", "y", {{2, native("/top")}}, std::nullopt}});
     m.pollSessions();
     m.clickSessionRow(1);
     m.selectFileRow(0);

@@ -146,9 +146,9 @@ TEST_F(TrimTest, KeepsTheLimitInclusiveAndAnEmptyLineAfterEachRecord)
     const auto before = HistoryData::load(dir.path());
 
     ASSERT_TRUE(trimLogs(dir.path(), 0, now));  // "1 Hour"
-    EXPECT_EQ(dir.read("users.log"),
+    EXPECT_EQ(dir.readText("users.log"),
               std::to_string(now - 3600) + " kept pc 10\n\n" + std::to_string(now) + " also_kept pc 1\n\n");
-    EXPECT_EQ(dir.read("files.log"), std::to_string(now - 10) + " new pc /b?c\n\n");
+    EXPECT_EQ(dir.readText("files.log"), std::to_string(now - 10) + " new pc /b?c\n\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "users.log2"));
     EXPECT_FALSE(std::filesystem::exists(dir / "files.log2"));
 
@@ -159,7 +159,7 @@ TEST_F(TrimTest, KeepsTheLimitInclusiveAndAnEmptyLineAfterEachRecord)
     EXPECT_EQ(after.sessions()[0], before.sessions()[0]);
     EXPECT_EQ(after.sessions()[1].user, "also kept");
     EXPECT_EQ(after.files(), std::vector<FileRecord>{before.files()[1]});
-    EXPECT_EQ(dir.read("files.log"), std::to_string(now - 10) + " new pc /b?c\n\n");
+    EXPECT_EQ(dir.readText("files.log"), std::to_string(now - 10) + " new pc /b?c\n\n");
 }
 
 TEST_F(TrimTest, EachChoiceHasItsLimitAndSeparatorsTrimNothing)
@@ -169,13 +169,13 @@ TEST_F(TrimTest, EachChoiceHasItsLimitAndSeparatorsTrimNothing)
         if (limits[index] == 0) {
             dir.write("users.log", "1 a b 2 and more\n");
             EXPECT_FALSE(trimLogs(dir.path(), index, now));
-            EXPECT_EQ(dir.read("users.log"), "1 a b 2 and more\n");
+            EXPECT_EQ(dir.readText("users.log"), "1 a b 2 and more\n");
             continue;
         }
         dir.write("users.log", std::to_string(now - limits[index]) + " in pc 1\n" + std::to_string(now - limits[index] - 1)
                                    + " out pc 1\n");
         ASSERT_TRUE(trimLogs(dir.path(), index, now));
-        EXPECT_EQ(dir.read("users.log"), std::to_string(now - limits[index]) + " in pc 1\n\n") << index;
+        EXPECT_EQ(dir.readText("users.log"), std::to_string(now - limits[index]) + " in pc 1\n\n") << index;
     }
     EXPECT_FALSE(trimLogs(dir.path(), -1, now));
     EXPECT_FALSE(trimLogs(dir.path(), 10, now));
@@ -185,8 +185,8 @@ TEST_F(TrimTest, MissingLogsBecomeEmptyOnes)
 {
     ASSERT_TRUE(trimLogs(dir.path(), 0, now));
     EXPECT_TRUE(std::filesystem::exists(dir / "users.log"));
-    EXPECT_EQ(dir.read("users.log"), "");
-    EXPECT_EQ(dir.read("files.log"), "");
+    EXPECT_EQ(dir.readText("users.log"), "");
+    EXPECT_EQ(dir.readText("files.log"), "");
 }
 
 TEST_F(TrimTest, ALogThatCannotBeRewrittenStaysAsItWas)
@@ -195,7 +195,7 @@ TEST_F(TrimTest, ALogThatCannotBeRewrittenStaysAsItWas)
     // A directory where the temporary file must go: it cannot be created.
     std::filesystem::create_directory(dir / "users.log2");
     EXPECT_FALSE(trimLogs(dir.path(), 0, now));
-    EXPECT_EQ(dir.read("users.log"), "1 old pc 2 that would be dropped\n");
+    EXPECT_EQ(dir.readText("users.log"), "1 old pc 2 that would be dropped\n");
 }
 
 TEST(DeleteLogs, TheConsoleTriesBoth)

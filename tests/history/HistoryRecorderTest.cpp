@@ -50,8 +50,8 @@ protected:
         h.net.setSessions(std::move(sessions));
         h.monitor.pollSessions();
     }
-    std::string usersLog() const { return h.dir.read("users.log"); }
-    std::string filesLog() const { return h.dir.read("files.log"); }
+    std::string usersLog() const { return h.dir.readText("users.log"); }
+    std::string filesLog() const { return h.dir.readText("files.log"); }
     std::string at(int64_t t) const { return std::to_string(t); }
 
     MonitorHarness h;
@@ -154,13 +154,13 @@ TEST_F(RecorderTest, FilesWithoutAComputerGoToTheSessionsThatHoldFiles)
     h.net.setSessions({session("kim", "pcA", {"/k1"}), session("kim", "pcB")});
     std::vector<SessionEntry> kept = {{"kim", "pcA", 1}, {"kim", "pcB", 0}};
     blind.sessionsPolled(t0, std::nullopt, kept);
-    EXPECT_EQ(h.dir.read("blind/files.log"), at(t0) + " kim pcA /k1\n");
+    EXPECT_EQ(h.dir.readText("blind/files.log"), at(t0) + " kim pcA /k1\n");
 
     h.net.setSessions({session("kim", "pcA", {"/k1"}), session("kim", "pcB", {"/k2"})});
     kept = {{"kim", "pcA", 1}, {"kim", "pcB", 1}};
     blind.sessionsPolled(t0 + 3, std::nullopt, kept);
     // Which session holds which file cannot be told now: each gets what it has not logged yet.
-    EXPECT_EQ(h.dir.read("blind/files.log"), at(t0) + " kim pcA /k1\n" + at(t0 + 3) + " kim pcB /k1\n" + at(t0 + 3)
+    EXPECT_EQ(h.dir.readText("blind/files.log"), at(t0) + " kim pcA /k1\n" + at(t0 + 3) + " kim pcB /k1\n" + at(t0 + 3)
                                                   + " kim pcA /k2\n" + at(t0 + 3) + " kim pcB /k2\n");
 }
 
@@ -170,7 +170,7 @@ TEST_F(RecorderTest, FilesAtAComputerNoSessionShowsAreNotLost)
     HistoryRecorder renamed(net, h.monitor.settings, h.dir.path() / "renamed");
     h.net.setSessions({session("kim", "10.0.0.7", {"/k1"}), session("lee", "10.0.0.8", {"/l"})});
     renamed.sessionsPolled(t0, std::nullopt, {{"kim", "10.0.0.7", 1}, {"lee", "10.0.0.8", 1}});
-    EXPECT_EQ(h.dir.read("renamed/files.log"), at(t0) + " kim 10.0.0.7 /k1\n" + at(t0) + " lee 10.0.0.8 /l\n");
+    EXPECT_EQ(h.dir.readText("renamed/files.log"), at(t0) + " kim 10.0.0.7 /k1\n" + at(t0) + " lee 10.0.0.8 /l\n");
 
     // The service finds "Kim"'s file for "kim" too; the computer tells whose it is.
     h.net.setSessions({session("kim", "10.0.0.7", {"/k1"}), session("Kim", "10.0.0.8", {"/K"})});

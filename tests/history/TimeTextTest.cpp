@@ -44,6 +44,9 @@ TEST(TimeText, Durations)
 // session again, which is why the history window keeps each session's start with its row.
 TEST(TimeText, TheRepeatedHourReadsTwice)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows C runtime takes no daylight-saving rules from TZ (it applies US rules)";
+#endif
     ScopedTimeZone tz(vantor::test::berlinRules);
     const int64_t summer = 1130634000 - 3600;  // 2005-10-30 00:00 UTC, 02:00 summer time
     const int64_t winter = 1130634000;         // 01:00 UTC, 02:00 winter time

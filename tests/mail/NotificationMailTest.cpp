@@ -20,7 +20,7 @@ std::string notification(const std::string& subject, const std::string& dataAfte
                        "RCPT TO: <admin@test.local>\r\n"
                        "DATA\r\n"
                        "Date: ")
-           + mailTestDate
+           + mailTestDate()
            + "\r\nFrom: admin@test.local\r\nTo: \"admin@test.local\"<admin@test.local>\r\nSubject: " + subject
            + "\r\nX-Mailer: <QK Mail>\r\n\r\n" + dataAfterHeader + "\r\n.\r\nQUIT\r\n";
 }

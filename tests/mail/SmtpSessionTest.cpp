@@ -31,7 +31,7 @@ protected:
     static std::string header(const std::string& to = "\"to@test.local\"<to@test.local>",
                               const std::string& subject = "Hi")
     {
-        return std::string("Date: ") + mailTestDate + "\r\nFrom: from@test.local\r\nTo: " + to
+        return std::string("Date: ") + mailTestDate() + "\r\nFrom: from@test.local\r\nTo: " + to
                + "\r\nSubject: " + subject + "\r\nX-Mailer: <QK Mail>\r\n\r\n";
     }
 

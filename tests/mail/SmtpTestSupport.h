@@ -3,14 +3,20 @@
 
 #include "net/SmtpSession.h"
 #include "platform/Clock.h"
+#include "TimeZone.h"
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 namespace vantor::test {
 
 inline constexpr int64_t mailTestTime = 1700000000;  // Tue, 14 Nov 23 22:13:20 UTC
-inline constexpr const char* mailTestDate = "Tue, 14 Nov 23 22:13:20 UTC";
+// Under ScopedTimeZone("UTC0"): "Tue, 14 Nov 23 22:13:20 UTC".
+inline std::string mailTestDate()
+{
+    return "Tue, 14 Nov 23 22:13:20 " + ScopedTimeZone::runtimeName();
+}
 
 inline const ManualClock& mailTestClock()
 {

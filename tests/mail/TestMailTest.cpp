@@ -60,7 +60,7 @@ TEST(TestMail, AcceptedMailIsToldAfterQuit)
                                                 "RCPT TO: <me@test.local>\r\n"
                                                 "DATA\r\n"
                                                 "Date: ")
-                                        + mailTestDate
+                                        + mailTestDate()
                                         + "\r\nFrom: me@test.local\r\nTo: \"me@test.local\"<me@test.local>\r\n"
                                           "Subject: Vantor. Test mail.\r\nX-Mailer: <QK Mail>\r\n\r\n"
                                           "Hello from Vantor!\r\n\r\n.\r\nQUIT\r\n");

@@ -21,6 +21,17 @@ public:
         set(m_old ? m_old->c_str() : nullptr);
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
+
+    // The standard-time name the C runtime took from the zone, which "%Z" prints. It is the TZ
+    // text's name everywhere but under Wine, whose C runtime keeps only two characters of it.
+    static std::string runtimeName()
+    {
+#ifdef _WIN32
+        return _tzname[0];
+#else
+        return tzname[0];
+#endif
+    }
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:

@@ -1,8 +1,7 @@
 // The agent's commands and replies byte for byte, over real sockets on 127.0.0.1.
 #include "AgentFixture.h"
+#include "SocketCodes.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 
 using namespace vantor;
@@ -279,7 +278,7 @@ TEST(ConsoleAgent, PortsThatCannotBeOpenedAreToldAndTheOtherThreadRuns)
         EXPECT_FALSE(agent.commandActive());
         ASSERT_EQ(host.boxes.size(), 1u);
         EXPECT_EQ(host.boxes[0].caption, "Error");
-        EXPECT_EQ(host.boxes[0].text, std::strerror(EADDRINUSE));
+        EXPECT_EQ(host.boxes[0].text, socketErrorText(test::addressInUseCode));
         EXPECT_EQ(host.boxes[0].icon, BoxIcon::Information);
     }
     host.boxes.clear();

@@ -1,5 +1,6 @@
 // vantor-console against a running agent on 127.0.0.1, and against peers that fail it.
 #include "AgentFixture.h"
+#include "SocketCodes.h"
 #include "net/console/ConsoleCli.h"
 
 #include <sstream>
@@ -137,7 +138,8 @@ TEST(ConsoleCli, AHostThatDoesNotAnswerGivesAClearErrorAndExitCode)
         args.insert(args.end(), cmd.begin(), cmd.end());
         const CliRun r = runConsole(args);
         EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(r.err, "vantor-console: cannot connect to 127.0.0.1 port " + port + ": Connection refused\n");
+        EXPECT_EQ(r.err, "vantor-console: cannot connect to 127.0.0.1 port " + port + ": " +
+                             socketErrorText(test::connectionRefusedCode) + "\n");
     }
 
     // A peer that accepts and says nothing.

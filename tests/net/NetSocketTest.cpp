@@ -1,10 +1,10 @@
 // The socket classes on 127.0.0.1 only; every wait is bounded.
 #include "FreePort.h"
+#include "SocketCodes.h"
 #include "net/NetSocket.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -109,28 +109,28 @@ TEST(NetSocket, FailuresLeaveNoHandleAndKeepTheErrorCode)
 
     NetSocket second;
     EXPECT_FALSE(second.Listen(holder.LocalPort(), "127.0.0.1"));
-    EXPECT_EQ(second.lastError(), EADDRINUSE);
+    EXPECT_EQ(second.lastError(), test::addressInUseCode);
     EXPECT_FALSE(second.isValid());
     EXPECT_EQ(second.handle(), invalidSocket);
 
     NetSocket badAddress;
     EXPECT_FALSE(badAddress.Listen(0, "not-an-address"));
     EXPECT_FALSE(badAddress.isValid());
-    EXPECT_EQ(badAddress.lastError(), EINVAL);
+    EXPECT_EQ(badAddress.lastError(), test::invalidArgumentCode);
 
     // Nothing listens on a port that was just released: the connect is refused, with its code.
     const uint16_t closedPort = test::freeTcpPort();
     NetSocket client;
     ASSERT_TRUE(client.Create());
     EXPECT_FALSE(client.Connect(closedPort, "127.0.0.1"));
-    EXPECT_EQ(client.lastError(), ECONNREFUSED);
+    EXPECT_EQ(client.lastError(), test::connectionRefusedCode);
     EXPECT_TRUE(client.isValid());  // the owner destroys it
     EXPECT_FALSE(socketErrorText(client.lastError()).empty());
 
     NetSocket bounded;
     ASSERT_TRUE(bounded.Create());
     EXPECT_FALSE(bounded.Connect(closedPort, "127.0.0.1", 2));
-    EXPECT_EQ(bounded.lastError(), ECONNREFUSED);
+    EXPECT_EQ(bounded.lastError(), test::connectionRefusedCode);
 
     NetSocket unresolvable;
     ASSERT_TRUE(unresolvable.Create());
@@ -238,7 +238,7 @@ TEST(NetDatagramSocket, FailedBindLeavesNoHandle)
     ASSERT_TRUE(first.Create("127.0.0.1", port));
     NetDatagramSocket second;
     EXPECT_FALSE(second.Create("127.0.0.1", port));
-    EXPECT_EQ(second.lastError(), EADDRINUSE);
+    EXPECT_EQ(second.lastError(), test::addressInUseCode);
     EXPECT_FALSE(second.isValid());
 
     NetDatagramSocket bad;

@@ -40,4 +40,12 @@ std::string TempDir::read(const std::string& name) const
     return ss.str();
 }
 
+std::string TempDir::readText(const std::string& name) const
+{
+    std::ifstream in(m_path / name);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
 }  // namespace vantor::test

@@ -17,6 +17,8 @@ public:
 
     void write(const std::string& name, const std::string& content) const;
     std::string read(const std::string& name) const;
+    // Read in text mode, as the program's text files are written: on Windows "\r\n" reads "\n".
+    std::string readText(const std::string& name) const;
 
 private:
     std::filesystem::path m_path;

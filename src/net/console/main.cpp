@@ -6,7 +6,7 @@
 int main(int argc, char** argv)
 {
     if (!vantor::initializeSockets()) {
-        std::cerr << "vantor-console: the socket library cannot be initialised\n";
+        std::cerr << "vantor-console: " << vantor::socketsInitializationFailedText << '\n';
         return vantor::console::exitFailed;
     }
     return vantor::console::runConsole(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);

@@ -1,0 +1,10 @@
+#include "platform/DesktopShell.h"
+
+namespace vantor {
+
+std::string computerPath(const std::string& computer)
+{
+    return "\\\\" + computer;
+}
+
+}  // namespace vantor

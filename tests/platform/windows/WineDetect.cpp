@@ -1,0 +1,14 @@
+#include "WineDetect.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace vantor::test {
+
+bool runningUnderWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace vantor::test
