@@ -9,6 +9,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryReport.h"
 #include "net/ConsoleAgent.h"
+#include "net/NetSocket.h"
 #include "net/SendMail.h"
 #include "net/SessionMonitorAgentHost.h"
 #include "net/TestMail.h"
@@ -115,6 +116,11 @@ int MonitorApp::run()
     ensureDirectory(dataDir);
 
     QtMessageBoxes boxes;
+    // The socket layer comes first: without it there is no console agent and no mail.
+    if (!initializeSockets()) {
+        boxes.show({"Vantor", socketsInitializationFailedText, BoxIcon::None, BoxButtons::Ok, nullptr});
+        return 1;
+    }
     // Declared before the window: they outlive it, and the demo's server stops after it.
     std::unique_ptr<SambaDemo> sambaDemo;
     std::unique_ptr<FakeDemo> fakeDemo;
