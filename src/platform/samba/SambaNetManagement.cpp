@@ -198,12 +198,12 @@ NetStatus srvsvcFailure(const samba::SrvsvcError& e, const std::string& server, 
     const std::string detail = e.name.empty() ? e.message : e.name;
     if (e.kind == "unreachable")
         return { netcode::BadNetPath,
-            what + " failed: " + shown + " cannot be reached (" + e.message
+            what + " failed: " + shown + " cannot be reached (" + cutUtf8(e.message, 200)
                 + "). Check its name, and that it runs and shares files over SMB." };
     if (e.kind == "credentials") {
         const std::string problem = e.message == "no Kerberos ticket and no authentication file"
             ? "Vantor has no account to log on to " + shown + " with."
-            : "Vantor cannot use its authentication file (" + e.message + ").";
+            : "Vantor cannot use its authentication file (" + cutUtf8(e.message, 200) + ").";
         const std::string root = server.empty()
             ? " Even as root, closing one open file goes through Samba's RPC service, which needs an account "
               "of the Samba server in its Administrators group."
@@ -220,16 +220,15 @@ NetStatus srvsvcFailure(const samba::SrvsvcError& e, const std::string& server, 
     if (e.kind == "werror" && e.code == netcode::AccessDenied) {
         std::string needs;
         if (what.starts_with("Closing the session"))
-            needs = "ending sessions needs a member of the server's Domain Admins group (or root); it is "
-                    "also the "
-                    "answer when no such session is left";
+            needs = "ending sessions needs a member of the server's Domain Admins group (or root); Samba "
+                    "also answers so when no such session is left";
         else if (what.starts_with("Closing"))
             needs = "closing open files needs a member of the server's Administrators group";
         else
             needs = "listing sessions and open files needs a member of the server's Administrators group";
         return { netcode::AccessDenied,
             what + " failed: access was denied to the account" + account + " on " + shown + ": " + needs
-                + ". Give Vantor such an account (" + credentialsHelp(credentialsFile) + ")" };
+                + ". Give Vantor such an account: " + credentialsHelp(credentialsFile) };
     }
     if (e.kind == "werror" && e.name == "WERR_FILE_NOT_FOUND")
         return { netcode::FileIdNotFound,
