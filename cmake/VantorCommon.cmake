@@ -5,8 +5,10 @@ if(MSVC)
   target_compile_options(vantor_common INTERFACE /W4 /permissive-)
 else()
   target_compile_options(vantor_common INTERFACE
-    -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wshadow=local
-    -Wno-missing-field-initializers)
+    -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wno-missing-field-initializers)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(vantor_common INTERFACE -Wshadow=local)
+  endif()
 endif()
 target_compile_definitions(vantor_common INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_URL_CAST_FROM_STRING QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)

@@ -22,7 +22,7 @@ packages=(
   # the platform: Samba and its tools, and its client side for remote servers
   samba samba-common-bin smbclient python3-samba
   # looking at the windows as a person would, and the tests' helpers
-  xvfb trayer x11-utils imagemagick procps passwd
+  xvfb trayer x11-utils xdotool imagemagick procps passwd
 )
 
 apt-get -o DPkg::Lock::Timeout=600 update -qq

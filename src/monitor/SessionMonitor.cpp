@@ -3,6 +3,7 @@
 #include "net/SmtpProtocol.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace vantor {
 
@@ -20,6 +21,13 @@ public:
 private:
     int& m_depth;
 };
+
+// A (user, computer) pair as one key; the user's length keeps ("ab", "c") apart from ("a", "bc")
+// whatever bytes the names hold.
+std::string pairKey(const std::string& user, const std::string& computer)
+{
+    return std::to_string(user.size()) + ':' + user + computer;
+}
 
 bool validUtf8(const std::string& s)
 {
@@ -137,8 +145,12 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         o->sessionsPolled(m_ctx.clock.now(), fetch.server, m_current);
 
     // The selection follows the index, not the session.
-    if (m_selectedRow)
-        refreshOpenFiles();
+    if (m_selectedRow) {
+        if (m_filesRefresher)
+            m_filesRefresher();
+        else
+            refreshOpenFiles();
+    }
 }
 
 void SessionMonitor::rebuildSessionsTable()
@@ -210,19 +222,21 @@ std::string SessionMonitor::captionText() const
     return std::string("Current sessions: (server:") + server + ")";
 }
 
-void SessionMonitor::setRemoteServer(const std::string& text)
+bool SessionMonitor::setRemoteServer(const std::string& text, bool pollNow)
 {
     if (!serverArgument(text)) {
         m_ctx.boxes.show({"Error",
                           "\"" + cutUtf8(text, 64) + (text.size() > 64 ? "..." : "")
                               + "\" cannot be a server name: a server name is text of at most 253 bytes.",
                           BoxIcon::Error, BoxButtons::Ok, nullptr});
-        return;
+        return false;
     }
     settings.serverName = text;
     if (m_view)
         m_view->captionChanged();
-    pollSessions();
+    if (pollNow)
+        pollSessions();
+    return true;
 }
 
 // --- the open-files table ------------------------------------------------------------------------
@@ -327,8 +341,15 @@ std::string SessionMonitor::newUserBody(const std::string& user, const std::stri
 
 void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
 {
+    // sessionShown for every kept session, without walking every row for each of them: with
+    // thousands of sessions that walk alone held the GUI thread for most of a second per poll.
+    // The rows do not change while the event runs.
+    std::unordered_set<std::string> shown;
+    shown.reserve(m_rows.size());
+    for (const auto& r : m_rows)
+        shown.insert(pairKey(r.user, r.computer));
     for (const auto& e : kept) {
-        if (sessionShown(e.user, e.computer))
+        if (shown.count(pairKey(e.user, e.computer)))
             continue;
         if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
             continue;

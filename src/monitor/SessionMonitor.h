@@ -116,8 +116,9 @@ public:
 
     // --- the remote-server command ----------------------------------------------------------
     // The text of the "Input" dialog accepted with OK: becomes serverName, the caption follows,
-    // and a poll runs at once. A name that cannot be a server name is refused with a box.
-    void setRemoteServer(const std::string& text);
+    // and a poll runs at once (unless the caller runs it: `pollNow` false). A name that cannot be a
+    // server name is refused with a box; returns whether the name was taken.
+    bool setRemoteServer(const std::string& text, bool pollNow = true);
     static inline const char* remoteServerDefault = "127.0.0.1";
 
     // --- the open-files table ----------------------------------------------------------------
@@ -165,6 +166,9 @@ public:
     void addPollObserver(PollObserver* observer) { m_observers.push_back(observer); }
     // How work of another thread reaches the GUI thread (default: run at once).
     void setGuiPoster(std::function<void(std::function<void()>)> poster) { m_postToGui = std::move(poster); }
+    // Replaces the open-files refresh that a poll runs for the selected row, so the window can
+    // fetch the files off the GUI thread and apply them with applyOpenFiles (default: at once).
+    void setOpenFilesRefresher(std::function<void()> refresher) { m_filesRefresher = std::move(refresher); }
 
     NetManagement& net() { return m_ctx.net; }
     MessageBoxes& boxes() { return m_ctx.boxes; }
@@ -186,6 +190,7 @@ private:
     MailSender* m_mail = nullptr;
     std::vector<PollObserver*> m_observers;
     std::function<void(std::function<void()>)> m_postToGui;
+    std::function<void()> m_filesRefresher;
 
     std::vector<SessionEntry> m_current;
     uint32_t m_openFilesTotal = 0;

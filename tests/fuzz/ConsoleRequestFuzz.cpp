@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     if (const auto id = parseIdentityReply(bytes))
         check(id->computerName.find('\0') == std::string::npos);
-    if (const auto size = parseReportSizeReply(bytes))
-        check(parseReportSizeReply(reportSizeMessage(*size)) == size);
+    if (const auto reportSize = parseReportSizeReply(bytes))
+        check(parseReportSizeReply(reportSizeMessage(*reportSize)) == reportSize);
 
     // The same bytes as a sessions reply, whole and in two pieces split where the first byte says.
     SessionsReplyReader whole;

@@ -131,4 +131,18 @@ TEST(NewUserEvent, NamesAndPathsStayOnTheirOwnLinesOfTheBody)
               " Opened files:\r\n/srv/a?.?b\r\n/srv/c\r\n");
 }
 
+TEST(NewUserEvent, APairIsShownOnlyByThatUserAndComputer)
+{
+    MonitorHarness h;
+    h.net.addSession("ab", "c");
+    h.net.addSession(std::string("x\0y", 3), "z");
+    h.monitor.pollSessions();
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("a", "bc");
+    h.net.addSession("x", std::string("\0yz", 3));
+    h.monitor.pollSessions();
+    ASSERT_EQ(h.mail.mails.size(), 2u);
+    EXPECT_EQ(h.mail.mails[0].subject, "Vantor: new user - a");
+}
+
 }  // namespace

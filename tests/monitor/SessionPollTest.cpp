@@ -246,3 +246,20 @@ TEST_F(SessionPoll, NamesAreCutAt255BytesWithoutSplittingACharacter)
 }
 
 }  // namespace
+
+// The window fetches the files off the GUI thread: the poll must then leave the refresh to it,
+// after the rows are rebuilt, and only while a row is selected.
+TEST_F(SessionPoll, ARefresherTakesOverTheFilesRefreshOfThePoll)
+{
+    h.net.addSession("alice", "pc1", {"/alice-file"});
+    h.net.addSession("bob", "pc2", {"/bob-file"});
+    std::vector<std::string> asked;
+    m.setOpenFilesRefresher([&] { asked.push_back(m.sessionRows()[static_cast<std::size_t>(*m.selectedSessionRow())].user); });
+    m.pollSessions();
+    EXPECT_TRUE(asked.empty());
+    m.selectSessionRow(1);
+    m.pollSessions();
+    EXPECT_EQ(asked, (Users{"alice"}));
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 0);
+    EXPECT_TRUE(m.openFileRows().empty());
+}

@@ -75,7 +75,7 @@ TEST_F(ConsoleAgentTest, CommandWordsAreRecognisedByTheirFirstFourBytesOnly)
     // "reports" is "report"; "sessions" is "sess"; "identity" is not "id" (its third byte is no NUL).
     EXPECT_EQ(askAgent(commandPort, "reports").received, "\x04" "0\0"s);
     EXPECT_EQ(askAgent(commandPort, "sessions").received, "\x02" "alice PC7 2\0" "\x03"s);
-    for (const std::string ignored : {"repair"s, "list\0"s, "rep\0"s, "no_rep\0"s, "identity"s, "ses"s, "x"s,
+    for (const std::string& ignored : {"repair"s, "list\0"s, "rep\0"s, "no_rep\0"s, "identity"s, "ses"s, "x"s,
                                       "\0sess"s, "\x03"s, "\x01PC07 1 2\0"s, std::string(1024, 'z')}) {
         const RawExchange r = askAgent(commandPort, ignored);
         EXPECT_EQ(r.received, "") << "request " << ignored;
@@ -137,7 +137,7 @@ TEST_F(ConsoleAgentTest, ReportExchangeSendsTheFileOnlyAfterRep)
 
     // "no_rep", or anything else than "rep" and its NUL: closed after the size reply. ("rep" sent
     // without its NUL is "rep": missing bytes count as NUL.)
-    for (const std::string answer : {"no_rep\0"s, "repo\0"s, "re"s, "rep "s}) {
+    for (const std::string& answer : {"no_rep\0"s, "repo\0"s, "re"s, "rep "s}) {
         NetSocket s = connectTo(commandPort);
         ASSERT_EQ(s.SendAll("report\0", 7), 7);
         char buffer[32] = {};
@@ -178,7 +178,7 @@ TEST_F(ConsoleAgentTest, CommandsWithoutReplyReachTheHost)
     EXPECT_EQ(askAgent(commandPort, "\x06whatever"s).received, "");
 
     // Fewer than two words, or a word longer than a name can be: nothing is closed.
-    for (const std::string bad : {"\x05"s, "\x05 alice\0"s, "\x05\0alice PC7"s, "\x05 alice\0PC7"s,
+    for (const std::string& bad : {"\x05"s, "\x05 alice\0"s, "\x05\0alice PC7"s, "\x05 alice\0PC7"s,
                                   "\x05" + std::string(256, 'u') + " PC7", "\x05" "alice " + std::string(900, 'c')})
         EXPECT_EQ(askAgent(commandPort, bad).received, "");
 

@@ -131,7 +131,7 @@ TEST_F(ConsoleCliTest, DiscoverPrintsEveryAgentThatAnswers)
 TEST(ConsoleCli, AHostThatDoesNotAnswerGivesAClearErrorAndExitCode)
 {
     const std::string port = std::to_string(freeTcpPort());
-    for (const std::vector<std::string> cmd : {std::vector<std::string>{"id", "127.0.0.1"}, {"sessions", "127.0.0.1"},
+    for (const std::vector<std::string>& cmd : {std::vector<std::string>{"id", "127.0.0.1"}, {"sessions", "127.0.0.1"},
                                                {"report", "127.0.0.1", "-o", "-"}, {"close-all", "127.0.0.1"}}) {
         std::vector<std::string> args{"--command-port", port, "--timeout", "1"};
         args.insert(args.end(), cmd.begin(), cmd.end());
@@ -175,7 +175,7 @@ TEST(ConsoleCli, UsageErrorsExitWithTwo)
 {
     EXPECT_EQ(runConsole({"--help"}).code, 0);
     EXPECT_NE(runConsole({"--help"}).out.find("close HOST USER COMPUTER"), std::string::npos);
-    for (const std::vector<std::string> bad :
+    for (const std::vector<std::string>& bad :
          {std::vector<std::string>{}, {"fly", "127.0.0.1"}, {"id"}, {"id", "a", "b"}, {"close", "h", "alice"},
           {"--timeout", "0", "id", "h"}, {"--command-port", "70000", "id", "h"}, {"--timeout"}, {"--bogus", "id", "h"}}) {
         const CliRun r = runConsole(bad);

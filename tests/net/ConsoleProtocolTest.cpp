@@ -18,7 +18,7 @@ TEST(ConsoleProtocol, RequestsAreDispatchedInOrderOnTheirFirstBytes)
     EXPECT_EQ(parseCommandRequest("del_logs\0"s).kind, Kind::DeleteLogs);
     EXPECT_EQ(parseCommandRequest("del_"s).kind, Kind::DeleteLogs);
     EXPECT_EQ(parseCommandRequest("\x06"s).kind, Kind::CloseAll);
-    for (const std::string ignored : {""s, "\0"s, "list"s, "rep\0"s, "no_rep\0"s, "repair"s, "ID\0"s, "sesS"s,
+    for (const std::string& ignored : {""s, "\0"s, "list"s, "rep\0"s, "no_rep\0"s, "repair"s, "ID\0"s, "sesS"s,
                                       "id\0x"s, "\x07"s, "\x01"s, " sess"s})
         EXPECT_EQ(parseCommandRequest(ignored).kind, Kind::Ignored) << ignored;
 }
@@ -42,7 +42,7 @@ TEST(ConsoleProtocol, CloseSessionTakesTwoBoundedWords)
     EXPECT_EQ(close.computer, "\x01\x7f");
 
     EXPECT_EQ(parseCommandRequest("\x05" + std::string(255, 'a') + " " + std::string(255, 'b')).kind, Kind::CloseSession);
-    for (const std::string bad : {"\x05"s, "\x05   "s, "\x05 alice"s, "\x05 alice \0 PC7"s,
+    for (const std::string& bad : {"\x05"s, "\x05   "s, "\x05 alice"s, "\x05 alice \0 PC7"s,
                                   "\x05" + std::string(256, 'a') + " b", "\x05 a " + std::string(256, 'b')}) {
         const auto r = parseCommandRequest(bad);
         EXPECT_EQ(r.kind, Kind::Ignored);
@@ -87,11 +87,11 @@ TEST(ConsoleProtocol, TheConsoleReadsWhatTheAgentBuilds)
         EXPECT_EQ(id->sessions, signedByte(sessions));
         EXPECT_EQ(id->openFiles, signedByte(files));
     }
-    for (const std::string bad : {""s, "\x01"s, "\x01PC07\0"s, "\x01PC07 3\0"s, "\x01PC07 x 5\0"s, "\x02PC07 3 5\0"s})
+    for (const std::string& bad : {""s, "\x01"s, "\x01PC07\0"s, "\x01PC07 3\0"s, "\x01PC07 x 5\0"s, "\x02PC07 3 5\0"s})
         EXPECT_FALSE(parseIdentityReply(bad)) << bad;
 
     EXPECT_EQ(parseReportSizeReply(reportSizeMessage(1234567)), 1234567u);
-    for (const std::string bad : {"\x04\0"s, "\x04" "12"s, "\x04-1\0"s, "\x04" "4294967296\0"s, "\x05" "12\0"s, "\x04 1\0"s})
+    for (const std::string& bad : {"\x04\0"s, "\x04" "12"s, "\x04-1\0"s, "\x04" "4294967296\0"s, "\x05" "12\0"s, "\x04 1\0"s})
         EXPECT_FALSE(parseReportSizeReply(bad)) << bad;
 }
 
@@ -117,7 +117,7 @@ TEST(ConsoleProtocol, SessionsReplyIsReadFromPiecesOfAnySize)
     EXPECT_EQ(empty.feed("\x03"), SessionsReplyReader::State::Done);
     EXPECT_TRUE(empty.rows().empty());
 
-    for (const std::string bad : {"\x01PC07 1 1\0"s, "\x02" "alice PC7\0"s, "\x02" "alice PC7 x\0"s,
+    for (const std::string& bad : {"\x01PC07 1 1\0"s, "\x02" "alice PC7\0"s, "\x02" "alice PC7 x\0"s,
                                   "\x02" + std::string(5000, 'a')}) {
         SessionsReplyReader reader;
         EXPECT_EQ(reader.feed(bad), SessionsReplyReader::State::Malformed) << bad.substr(0, 20);

@@ -1,5 +1,5 @@
 #pragma once
-// Answers a modal dialog that is about to run: a single-shot timer waits (boundedly) for the
+// Answers a modal dialog that is about to run: a single-shot timer waits (at most about 15 s, for a loaded machine) for the
 // dialog to become the active modal widget and then acts on it. A dialog of another kind, or one
 // that never turns up, is rejected so that the test ends instead of hanging, and the failure is
 // recorded in `*failed`.
@@ -13,7 +13,7 @@
 namespace vantor::test {
 
 template<typename Dialog>
-void whenModal(std::function<void(Dialog*)> act, bool* failed = nullptr, int triesLeft = 300)
+void whenModal(std::function<void(Dialog*)> act, bool* failed = nullptr, int triesLeft = 1500)
 {
     QTimer::singleShot(10, [act = std::move(act), failed, triesLeft]() mutable {
         QWidget* modal = QApplication::activeModalWidget();

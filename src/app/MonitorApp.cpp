@@ -1,0 +1,187 @@
+#include "app/MonitorApp.h"
+
+#include "app/DemoService.h"
+#include "app/Desktop.h"
+#include "app/MonitorDialog.h"
+#include "app/QtMessageBoxes.h"
+#include "app/SambaDemo.h"
+#include "history/HistoryLog.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryReport.h"
+#include "net/ConsoleAgent.h"
+#include "net/SendMail.h"
+#include "net/SessionMonitorAgentHost.h"
+#include "net/TestMail.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/PlatformNetManagement.h"
+#include "ui/IconTheme.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <iostream>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace vantor {
+
+namespace {
+
+#ifndef _WIN32
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the program as "Exit" does, so that what it started (the demo's server,
+// the agent's threads) is stopped rather than left behind. They are caught from the start: one
+// that comes while the demo's server starts waits in the pipe until the window can act on it.
+void catchTerminationSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    struct sigaction sa {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+void quitOnTerminationSignals(QObject* parent, std::function<void()> quit)
+{
+    if (signalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [notifier, quit] {
+        char byte;
+        [[maybe_unused]] auto got = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        quit();
+    });
+}
+#else
+void catchTerminationSignals() {}
+void quitOnTerminationSignals(QObject*, std::function<void()>) {}
+#endif
+
+}  // namespace
+
+struct MonitorApp::Impl {
+    Impl(int& argc, char** argv) : app(argc, argv)
+    {
+        for (int i = 1; i < argc; ++i)
+            args.emplace_back(argv[i]);
+    }
+    QApplication app;
+    std::vector<std::string> args;
+};
+
+MonitorApp::MonitorApp(int& argc, char** argv) : m_impl(std::make_unique<Impl>(argc, argv)) {}
+
+MonitorApp::~MonitorApp() = default;
+
+int MonitorApp::run()
+{
+    const CommandLineResult cmd = parseCommandLine(m_impl->args);
+    if (!cmd.error.empty()) {
+        std::cerr << cmd.error << "\n" << commandLineUsage("vantor");
+        return 2;
+    }
+    if (cmd.options.help) {
+        std::cout << commandLineUsage("vantor");
+        return 0;
+    }
+
+    catchTerminationSignals();
+    QApplication& app = m_impl->app;
+    QApplication::setApplicationName(QStringLiteral("Vantor"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+    initResources();
+    QApplication::setWindowIcon(programIcon(QStringLiteral("vantor")));
+    ensureIconTheme();
+
+    const std::filesystem::path dataDir =
+        cmd.options.dataDir ? std::filesystem::path(*cmd.options.dataDir) : defaultDataDirectory();
+    ensureDirectory(dataDir);
+
+    QtMessageBoxes boxes;
+    // Declared before the window: they outlive it, and the demo's server stops after it.
+    std::unique_ptr<SambaDemo> sambaDemo;
+    std::unique_ptr<FakeDemo> fakeDemo;
+    std::unique_ptr<NetManagement> platformNet;
+    NetManagement* net = nullptr;
+    const FileInspector* inspector = nullptr;
+    QString titleSuffix;
+
+    if (cmd.options.demo) {
+        titleSuffix = QStringLiteral(" (demo)");
+        std::string why;
+        sambaDemo = startSambaDemo(why);
+        if (sambaDemo) {
+            platformNet = createPlatformNetManagement({sambaDemo->configFile()});
+            net = platformNet.get();
+        } else {
+            std::cerr << "vantor: the demo's Samba server cannot run here (" << why
+                      << "); the demo plays on an in-memory service instead\n";
+            fakeDemo = startFakeDemo();
+            net = &fakeDemo->net;
+            inspector = &fakeDemo->files;
+        }
+    } else {
+        platformNet = createPlatformNetManagement({cmd.options.sambaConfig});
+        net = platformNet.get();
+    }
+
+    MonitorDialog::Options options;
+    options.titleSuffix = titleSuffix;
+    MonitorDialog dialog({*net, boxes, SystemClock::instance(), dataDir, inspector}, options);
+    boxes.setParentWindow(&dialog);
+    SessionMonitor& monitor = dialog.monitor();
+
+    SmtpMailSender mail;
+    monitor.setMailSender(&mail);
+    OptionsDeps optionsDeps;
+    optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
+        trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
+    };
+    optionsDeps.sendTestMail = [](const std::string& server, const std::string& address, MessageBoxes& b,
+                                  void* owner) { SendTestMail(server, address, b, owner); };
+    dialog.setOptionsDeps(optionsDeps);
+
+    // The console agent starts after the settings have their defaults and before the lists load.
+    SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
+        QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
+    });
+    agentHost.setReportGenerator([dataDir, &monitor]() -> std::filesystem::path {
+        const std::string reportPath = monitor.settings.reportPath.get();
+        if (!loadAndGenerateReport(dataDir, reportPath, SystemClock::instance().now()))
+            return {};
+        return reportFilePath(dataDir, reportPath);
+    });
+    agentHost.setLogDeleter([dataDir] { deleteLogs(dataDir); });
+    ConsoleAgent agent(agentHost);
+    agent.start();
+    dialog.addExitStep([&agent] { agent.stop(); });
+
+    HistoryRecorder recorder(*net, monitor.settings, dataDir);
+    monitor.addPollObserver(&recorder);
+    dialog.addExitStep([&recorder] { recorder.finish(SystemClock::instance().now()); });
+
+    QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
+    quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
+    dialog.show();
+    dialog.start();
+    return app.exec();
+}
+
+}  // namespace vantor

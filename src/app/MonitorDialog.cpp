@@ -1,0 +1,578 @@
+#include "app/MonitorDialog.h"
+
+#include "app/Desktop.h"
+#include "app/ServerInputDialog.h"
+#include "app/TableModels.h"
+#include "history/HistoryDialog.h"
+#include "history/HistoryLog.h"
+#include "ui/ActivityIndicator.h"
+#include "ui/SplitterBar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QWindow>
+
+namespace vantor {
+
+namespace {
+
+const QColor tableColour(207, 231, 255);
+const QColor noUsersColour(50, 0, 225);
+
+// The window keeps the proportions of its first design: a fixed, compact monitor.
+constexpr int windowWidth = 480;
+constexpr int windowHeight = 392;
+constexpr int dragEdge = 30;
+constexpr int slideStepPx = 30;
+constexpr int slideStepMs = 15;
+constexpr int splitterMaxUp = 100;
+constexpr int splitterMaxDown = 50;
+
+const QRect sessionsRect(10, 40, 460, 140);
+const QRect splitterRect(10, 180, 460, 6);
+const QRect filesRect(10, 186, 460, 164);
+
+QTableView* makeTable(QWidget* parent, const QString& tooltip)
+{
+    auto* view = new QTableView(parent);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->setTextElideMode(Qt::ElideMiddle);
+    view->setIconSize(QSize(16, 16));
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(20);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setSectionsClickable(false);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->setToolTip(tooltip);
+    QPalette pal = view->palette();
+    pal.setColor(QPalette::Base, tableColour);
+    pal.setColor(QPalette::AlternateBase, tableColour);
+    view->setPalette(pal);
+    return view;
+}
+
+QPushButton* makeIconButton(QWidget* parent, const QString& icon, const QString& tooltip, const QRect& rect)
+{
+    auto* b = new QPushButton(parent);
+    b->setIcon(programIcon(icon));
+    b->setIconSize(QSize(16, 16));
+    b->setToolTip(tooltip);
+    b->setAutoDefault(false);
+    b->setFlat(true);
+    b->setGeometry(rect);
+    return b;
+}
+
+// The menus open with their right edge at the pointer, as they always have.
+void popupAt(QMenu* menu, const QPoint& global)
+{
+    menu->popup(global - QPoint(menu->sizeHint().width(), 0));
+}
+
+QAction* addCommand(QMenu* menu, const QString& text, int command, const QString& icon = {})
+{
+    QAction* a = menu->addAction(text);
+    a->setData(command);
+    if (!icon.isEmpty())
+        a->setIcon(programIcon(icon));
+    return a;
+}
+
+}  // namespace
+
+MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent)
+    : QDialog(parent), m_options(std::move(options))
+{
+    initResources();
+    if (!m_options.openUrl)
+        m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!m_options.trayAvailable)
+        m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Vantor") + m_options.titleSuffix);
+    setWindowIcon(programIcon(QStringLiteral("vantor")));
+
+    // The settings get their defaults with the monitor.
+    m_monitor = std::make_unique<SessionMonitor>(std::move(context));
+    m_monitor->setView(this);
+    m_monitor->setGuiPoster([this](std::function<void()> fn) {
+        if (QThread::currentThread() == thread())
+            fn();
+        else
+            QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    });
+    m_runner = new PollRunner(*m_monitor, m_options.pollMode, this);
+    connect(m_runner, &PollRunner::pollFinished, this, [this] {
+        // The tick's label update belongs after its poll, which ends here when it ran elsewhere.
+        if (m_tickPoll)
+            updateNoUsersLabel();
+        m_tickPoll = false;
+    });
+
+    buildWindow();
+    buildMenus();
+    buildTray();
+
+    m_pollTimer.setInterval(m_options.pollIntervalMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &MonitorDialog::pollTick);
+    m_flashTimer.setInterval(m_options.flashIntervalMs);
+    connect(&m_flashTimer, &QTimer::timeout, this, &MonitorDialog::flashTick);
+    m_slideTimer.setInterval(slideStepMs);
+    connect(&m_slideTimer, &QTimer::timeout, this, &MonitorDialog::slideStep);
+}
+
+MonitorDialog::~MonitorDialog()
+{
+    m_pollTimer.stop();
+    m_runner->waitForWorker();
+    m_monitor->setView(nullptr);
+    m_monitor->setGuiPoster({});
+}
+
+void MonitorDialog::buildWindow()
+{
+    setFixedSize(windowWidth, windowHeight);
+
+    m_activity = new ActivityIndicator(this);
+    m_activity->setGeometry(180, 14, 16, 16);
+    m_caption = new QLabel(QString::fromStdString(m_monitor->captionText()), this);
+    m_caption->setGeometry(201, 12, 236, 20);
+    m_helpButton = makeIconButton(this, QStringLiteral("help"), QStringLiteral("Help"), QRect(444, 8, 26, 26));
+    connect(m_helpButton, &QPushButton::clicked, this, &MonitorDialog::openHelp);
+
+    m_sessionsView = makeTable(this, QStringLiteral("Current sessions. Right click mouse to open context menu"));
+    m_sessionsView->setGeometry(sessionsRect);
+    m_sessionsModel = new SessionsTableModel(this);
+    m_sessionsModel->setIcons(programIcon(QStringLiteral("user")), programIcon(QStringLiteral("header-user")),
+                              programIcon(QStringLiteral("header-computer")));
+    m_sessionsView->setModel(m_sessionsModel);
+    m_sessionsView->setColumnWidth(SessionsTableModel::UserColumn, 150);
+    m_sessionsView->setColumnWidth(SessionsTableModel::ComputerColumn, 150);
+    m_sessionsView->setColumnWidth(SessionsTableModel::OpenFilesColumn, 100);
+
+    m_noUsers = new QLabel(QString::fromLatin1(noActiveUsersText), this);
+    m_noUsers->setAlignment(Qt::AlignCenter);
+    m_noUsers->setGeometry(sessionsRect.x() + 120, sessionsRect.y() + 34, 220, 18);
+    QPalette pal = m_noUsers->palette();
+    pal.setColor(QPalette::WindowText, noUsersColour);
+    pal.setColor(QPalette::Window, tableColour);
+    m_noUsers->setPalette(pal);
+    m_noUsers->setAutoFillBackground(true);
+    m_noUsers->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_noUsers->hide();
+
+    m_splitter = new SplitterBar(splitterMaxUp, splitterMaxDown, this);
+    m_splitter->setHome(splitterRect);
+    connect(m_splitter, &SplitterBar::moved, this, &MonitorDialog::splitterMoved);
+
+    m_filesView = makeTable(this, QStringLiteral("Opened files list. Right click mouse to open context menu"));
+    m_filesView->setGeometry(filesRect);
+    m_filesModel = new OpenFilesTableModel(&fileRowIcon, this);
+    m_filesModel->setHeaderIcon(programIcon(QStringLiteral("header-files")));
+    m_filesView->setModel(m_filesModel);
+    m_filesView->setColumnWidth(0, 450);
+
+    m_hideButton = new QPushButton(programIcon(QStringLiteral("hide")), QStringLiteral("Hide"), this);
+    m_hideButton->setToolTip(QStringLiteral("Hide the dialog"));
+    m_hideButton->setGeometry(205, 357, 70, 26);
+    m_hideButton->setDefault(true);
+    connect(m_hideButton, &QPushButton::clicked, this, &MonitorDialog::startHide);
+    m_remoteButton = makeIconButton(this, QStringLiteral("remote"), QStringLiteral("Connect to a remote server..."),
+                                    QRect(414, 357, 26, 26));
+    connect(m_remoteButton, &QPushButton::clicked, this, &MonitorDialog::remoteServerCommand);
+    m_historyButton = makeIconButton(this, QStringLiteral("history"), QStringLiteral("Show sessions history"),
+                                     QRect(444, 357, 26, 26));
+    connect(m_historyButton, &QPushButton::clicked, this,
+            [this] { showHistory(m_monitor->settings.reportPath.get()); });
+
+    // The keyboard moves the selection without asking the service; a click asks at once.
+    connect(m_sessionsView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_syncingSelection)
+            return;
+        const QModelIndexList rows = m_sessionsView->selectionModel()->selectedRows();
+        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+    });
+    connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_runner->refreshOpenFiles(); });
+    connect(m_filesView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_syncingSelection)
+            return;
+        const QModelIndexList rows = m_filesView->selectionModel()->selectedRows();
+        m_monitor->selectFileRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+    });
+
+    m_hideButton->setFocus();
+}
+
+void MonitorDialog::buildMenus()
+{
+    m_sessionsMenu = new QMenu(this);
+    addCommand(m_sessionsMenu, QStringLiteral("Close session"), CloseSessionCommand, QStringLiteral("close-session"));
+    addCommand(m_sessionsMenu, QStringLiteral("Close all sessions"), CloseAllSessionsCommand, QStringLiteral("close-all"));
+    m_sessionsMenu->addSeparator();
+    addCommand(m_sessionsMenu, QStringLiteral("Connect to user"), ConnectToUserCommand, QStringLiteral("connect"));
+    m_sessionsMenu->addSeparator();
+    QMenu* black = m_sessionsMenu->addMenu(programIcon(QStringLiteral("blacklist")), QStringLiteral("Add to the Black list"));
+    addCommand(black, QStringLiteral("User"), AddBlackUserCommand);
+    addCommand(black, QStringLiteral("Computer"), AddBlackComputerCommand);
+    addCommand(black, QStringLiteral("Combination of user and computer"), AddBlackBothCommand);
+    QMenu* white = m_sessionsMenu->addMenu(programIcon(QStringLiteral("whitelist")), QStringLiteral("Add to the White list"));
+    addCommand(white, QStringLiteral("User"), AddWhiteUserCommand);
+    addCommand(white, QStringLiteral("Computer"), AddWhiteComputerCommand);
+    addCommand(white, QStringLiteral("Combination of user and computer"), AddWhiteBothCommand);
+
+    m_filesMenu = new QMenu(this);
+    addCommand(m_filesMenu, QStringLiteral("Close resource"), CloseResourceCommand, QStringLiteral("close-resource"));
+    m_filesMenu->addSeparator();
+    addCommand(m_filesMenu, QStringLiteral("Open folder"), OpenFolderCommand, QStringLiteral("open-folder"));
+
+    m_trayMenu = new QMenu(this);
+    QAction* main = addCommand(m_trayMenu, QStringLiteral("Main dialog"), MainDialogCommand);
+    QFont bold = main->font();
+    bold.setBold(true);
+    main->setFont(bold);
+    m_trayMenu->setDefaultAction(main);
+    addCommand(m_trayMenu, QStringLiteral("Show history"), ShowHistoryCommand, QStringLiteral("show-history"));
+    addCommand(m_trayMenu, QStringLiteral("Clear history"), ClearHistoryCommand, QStringLiteral("clear-history"));
+    addCommand(m_trayMenu, QStringLiteral("Options..."), OptionsCommand, QStringLiteral("options"));
+    m_trayMenu->addSeparator();
+    addCommand(m_trayMenu, QStringLiteral("About..."), AboutCommand);
+    addCommand(m_trayMenu, QStringLiteral("Exit"), ExitCommand);
+
+    for (QMenu* menu : {m_sessionsMenu, m_filesMenu, m_trayMenu})
+        connect(menu, &QMenu::triggered, this, [this](QAction* a) {
+            if (a->data().isValid())
+                runCommand(a->data().toInt());
+        });
+
+    connect(m_sessionsView, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { popupAt(m_sessionsMenu, m_sessionsView->viewport()->mapToGlobal(pos)); });
+    connect(m_filesView, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { popupAt(m_filesMenu, m_filesView->viewport()->mapToGlobal(pos)); });
+}
+
+void MonitorDialog::buildTray()
+{
+    m_trayNormal = programIcon(QStringLiteral("tray"));
+    m_trayUser = programIcon(QStringLiteral("tray-user"));
+    m_tray = new QSystemTrayIcon(m_trayNormal, this);
+    m_tray->setToolTip(QStringLiteral("Vantor"));
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            showFromTray();
+    });
+}
+
+void MonitorDialog::start()
+{
+    m_monitor->loadAccessLists();
+    m_monitor->mainVisible = true;
+    m_tray->show();
+    m_runner->poll();
+    m_pollTimer.start();
+    m_activity->setRunning(m_options.animations);
+    m_hideButton->setFocus();
+}
+
+// --- the monitor's view --------------------------------------------------------------------------
+
+void MonitorDialog::sessionsTableChanged()
+{
+    m_syncingSelection = true;
+    m_sessionsModel->setRows(m_monitor->sessionRows());
+    if (auto row = m_monitor->selectedSessionRow())
+        m_sessionsView->selectRow(*row);
+    m_syncingSelection = false;
+}
+
+void MonitorDialog::openFilesTableChanged()
+{
+    m_syncingSelection = true;
+    m_filesModel->setRows(m_monitor->openFileRows());
+    if (auto row = m_monitor->selectedFileRow())
+        m_filesView->selectRow(*row);
+    m_syncingSelection = false;
+    m_filesView->viewport()->update();
+}
+
+void MonitorDialog::captionChanged()
+{
+    const QString text = QString::fromStdString(m_monitor->captionText());
+    m_caption->setText(m_caption->fontMetrics().elidedText(text, Qt::ElideMiddle, m_caption->width()));
+    m_caption->setToolTip(text);
+}
+
+void MonitorDialog::startFlash()
+{
+    // QTimer::start on a running timer restarts its period, as a repeated start should.
+    if (!m_monitor->mainVisible)
+        m_flashTimer.start();
+}
+
+// --- timers --------------------------------------------------------------------------------------
+
+void MonitorDialog::pollTick()
+{
+    // Dropped while a poll is under way, its error box included: polls never nest.
+    if (m_runner->poll())
+        m_tickPoll = true;
+    updateNoUsersLabel();
+}
+
+void MonitorDialog::flashTick()
+{
+    m_trayShowsUser = m_flashPhase;
+    m_tray->setIcon(m_flashPhase ? m_trayUser : m_trayNormal);
+    m_flashPhase = !m_flashPhase;
+    updateNoUsersLabel();
+}
+
+void MonitorDialog::updateNoUsersLabel()
+{
+    if (m_sessionsModel->rowCount() == 0) {
+        m_noUsers->show();
+        m_noUsers->raise();
+        m_noUsers->update();
+    } else {
+        m_noUsers->hide();
+    }
+}
+
+// --- showing and hiding --------------------------------------------------------------------------
+
+void MonitorDialog::showFromTray()
+{
+    m_flashTimer.stop();
+    m_tray->setIcon(m_trayNormal);
+    m_trayShowsUser = false;
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+    m_monitor->mainVisible = true;
+}
+
+void MonitorDialog::startHide()
+{
+    if (m_slideTimer.isActive())
+        return;
+    if (!m_options.animations || !m_options.trayAvailable()) {
+        hideToTray();
+        return;
+    }
+    m_slideHome = geometry();
+    m_slideY = m_slideHome.top();
+    slideStep();
+    m_slideTimer.start();
+}
+
+void MonitorDialog::slideStep()
+{
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const int screenHeight = s ? s->geometry().bottom() + 1 : 0;
+    if (m_slideY >= screenHeight) {
+        m_slideTimer.stop();
+        hideToTray();
+        setGeometry(m_slideHome);
+        return;
+    }
+    move(m_slideHome.left() - (geometry().left() - pos().x()), m_slideY - (geometry().top() - pos().y()));
+    m_slideY += slideStepPx;
+}
+
+void MonitorDialog::hideToTray()
+{
+    if (!m_options.trayAvailable()) {
+        showMinimized();
+        return;
+    }
+    hide();
+    m_monitor->mainVisible = false;
+}
+
+void MonitorDialog::closeEvent(QCloseEvent* event)
+{
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    m_slideTimer.stop();
+    hideToTray();
+}
+
+void MonitorDialog::reject()
+{
+    // Escape must not close or hide the monitor.
+}
+
+bool MonitorDialog::event(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::HelpContents)) {
+            openHelp();
+            return true;
+        }
+    }
+    return QDialog::event(event);
+}
+
+void MonitorDialog::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Outside the tables the files menu serves, as it always has.
+    popupAt(m_filesMenu, event->globalPos());
+}
+
+void MonitorDialog::mousePressEvent(QMouseEvent* event)
+{
+    const int y = event->position().toPoint().y();
+    if (event->button() == Qt::LeftButton && (y < dragEdge || y > height() - dragEdge)) {
+        if (windowHandle() && windowHandle()->startSystemMove())
+            return;
+        // No window manager move (or a platform without one): move the window ourselves.
+        m_dragging = true;
+        m_dragOffset = event->globalPosition().toPoint() - pos();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void MonitorDialog::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragging) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        return;
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void MonitorDialog::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragging = false;
+    QDialog::mouseReleaseEvent(event);
+}
+
+void MonitorDialog::splitterMoved(int delta)
+{
+    QRect s = m_sessionsView->geometry();
+    s.setBottom(s.bottom() + delta);
+    m_sessionsView->setGeometry(s);
+    QRect f = m_filesView->geometry();
+    f.setTop(f.top() + delta);
+    m_filesView->setGeometry(f);
+    m_filesView->viewport()->update();
+}
+
+// --- commands ------------------------------------------------------------------------------------
+
+void MonitorDialog::runCommand(int command)
+{
+    SessionMonitor& m = *m_monitor;
+    switch (command) {
+    case CloseSessionCommand: m.closeSelectedSession(); break;
+    case CloseAllSessionsCommand: m.closeAllSessions(); break;
+    case ConnectToUserCommand:
+        if (auto target = m.connectToUserTarget())
+            openUrl(computerUrl(target->location));
+        break;
+    case CloseResourceCommand: m.closeSelectedResource(); break;
+    case OpenFolderCommand:
+        if (auto target = m.openFolderTarget())
+            openUrl(folderUrl(target->location));
+        break;
+    case AddBlackUserCommand: m.addSelectedToList(ListKind::Black, ListTarget::User); break;
+    case AddBlackComputerCommand: m.addSelectedToList(ListKind::Black, ListTarget::Computer); break;
+    case AddBlackBothCommand: m.addSelectedToList(ListKind::Black, ListTarget::Both); break;
+    case AddWhiteUserCommand: m.addSelectedToList(ListKind::White, ListTarget::User); break;
+    case AddWhiteComputerCommand: m.addSelectedToList(ListKind::White, ListTarget::Computer); break;
+    case AddWhiteBothCommand: m.addSelectedToList(ListKind::White, ListTarget::Both); break;
+    case MainDialogCommand: showFromTray(); break;
+    case ShowHistoryCommand: showHistory({}); break;
+    case ClearHistoryCommand: clearHistory(); break;
+    case OptionsCommand: showOptions(); break;
+    case AboutCommand: showAbout(); break;
+    case ExitCommand: exitProgram(); break;
+    default: break;
+    }
+}
+
+void MonitorDialog::remoteServerCommand()
+{
+    ServerInputDialog input(QString::fromLatin1(SessionMonitor::remoteServerDefault), this);
+    if (input.exec() != QDialog::Accepted)
+        return;
+    if (m_monitor->setRemoteServer(input.text().toStdString(), false))
+        m_runner->poll();
+}
+
+bool MonitorDialog::openUrl(const QUrl& url)
+{
+    // A desktop that cannot open it shows nothing: there is nothing the user could do here.
+    return m_options.openUrl(url);
+}
+
+void MonitorDialog::openHelp()
+{
+    const QString page = helpPagePath(m_monitor->dataDir());
+    if (!page.isEmpty())
+        openUrl(QUrl::fromLocalFile(page));
+}
+
+void MonitorDialog::showAbout()
+{
+    m_monitor->boxes().show({"About Vantor",
+                             "Vantor " + std::string(QCoreApplication::applicationVersion().toStdString())
+                                 + "\n\nShows who is connected to this computer's shares, and which files they hold open.",
+                             BoxIcon::Information, BoxButtons::Ok, nullptr});
+}
+
+void MonitorDialog::exitProgram()
+{
+    m_pollTimer.stop();
+    m_tray->hide();
+    for (auto& step : m_exitSteps)
+        step();
+    m_exiting = true;
+    m_slideTimer.stop();
+    m_runner->waitForWorker();
+    hide();
+    emit exitRequested();
+}
+
+void MonitorDialog::showHistory(const std::string& reportPath)
+{
+    HistoryDialog history({m_monitor->dataDir(), m_monitor->boxes(), m_monitor->clock(), &m_monitor->settings}, this);
+    history.reportPathName = reportPath;
+    history.exec();
+}
+
+void MonitorDialog::clearHistory()
+{
+    vantor::clearHistory(m_monitor->dataDir(), m_monitor->boxes());
+}
+
+void MonitorDialog::showOptions()
+{
+    runOptionsCommand(*m_monitor, this, m_optionsDeps);
+}
+
+}  // namespace vantor

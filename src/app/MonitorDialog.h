@@ -1,0 +1,193 @@
+#pragma once
+// The main window: the sessions table, the open-files table, the tray icon and its menu, the poll
+// and flash timers. It shows the monitor's state and turns clicks into monitor calls.
+
+#include "access/OptionsSheet.h"
+#include "app/PollRunner.h"
+#include "monitor/SessionMonitor.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTableView;
+
+namespace vantor {
+
+class ActivityIndicator;
+class OpenFilesTableModel;
+class SessionsTableModel;
+class SplitterBar;
+
+class MonitorDialog final : public QDialog, private MonitorView {
+    Q_OBJECT
+public:
+    // Command ids of the menus.
+    enum Command {
+        CloseSessionCommand = 32771,
+        CloseResourceCommand = 32777,
+        ConnectToUserCommand = 32780,
+        OpenFolderCommand = 32783,
+        AddBlackUserCommand = 32784,
+        AddBlackComputerCommand = 32785,
+        AddBlackBothCommand = 32786,
+        AddWhiteUserCommand = 32787,
+        AddWhiteComputerCommand = 32788,
+        AddWhiteBothCommand = 32789,
+        CloseAllSessionsCommand = 32791,
+        MainDialogCommand = 32773,
+        ExitCommand = 32774,
+        ShowHistoryCommand = 32775,
+        ClearHistoryCommand = 32776,
+        OptionsCommand = 32778,
+        AboutCommand = 32779,
+    };
+
+    struct Options {
+        PollRunner::Mode pollMode = PollRunner::Mode::Background;
+        int pollIntervalMs = 3000;
+        int flashIntervalMs = 500;
+        // The slide-away of "Hide" and the busy indicator; tests switch them off.
+        bool animations = true;
+        // Added to the title, e.g. " (demo)".
+        QString titleSuffix;
+        // How "Connect to user", "Open folder" and help reach the desktop (default QDesktopServices).
+        std::function<bool(const QUrl&)> openUrl;
+        // Whether a tray can show the icon (default: ask the desktop). Without one, hiding would
+        // leave a running program that nobody can reach, so the window is minimised instead.
+        std::function<bool()> trayAvailable;
+    };
+
+    MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent = nullptr);
+    ~MonitorDialog() override;
+
+    SessionMonitor& monitor() { return *m_monitor; }
+    PollRunner& pollRunner() { return *m_runner; }
+
+    // Run on "Exit", in the order added, after the poll timer is stopped and the tray icon removed
+    // (the console agent's threads are stopped here).
+    void addExitStep(std::function<void()> step) { m_exitSteps.push_back(std::move(step)); }
+
+    // What the Options window needs from the history and the mail.
+    void setOptionsDeps(OptionsDeps deps) { m_optionsDeps = std::move(deps); }
+
+    // Loads the access lists, shows the tray icon, polls once and starts the poll timer.
+    void start();
+
+    // Carries out a menu command, as choosing it does.
+    void runCommand(int command);
+
+    // --- for tests and the bench -------------------------------------------------------------
+    QTableView* sessionsView() const { return m_sessionsView; }
+    QTableView* filesView() const { return m_filesView; }
+    SessionsTableModel* sessionsModel() const { return m_sessionsModel; }
+    OpenFilesTableModel* filesModel() const { return m_filesModel; }
+    QLabel* captionLabel() const { return m_caption; }
+    QLabel* noUsersLabel() const { return m_noUsers; }
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* sessionsMenu() const { return m_sessionsMenu; }
+    QMenu* filesMenu() const { return m_filesMenu; }
+    QMenu* trayMenu() const { return m_trayMenu; }
+    QPushButton* hideButton() const { return m_hideButton; }
+    QPushButton* helpButton() const { return m_helpButton; }
+    QPushButton* remoteButton() const { return m_remoteButton; }
+    QPushButton* historyButton() const { return m_historyButton; }
+    SplitterBar* splitter() const { return m_splitter; }
+    const QTimer& pollTimer() const { return m_pollTimer; }
+    const QTimer& flashTimer() const { return m_flashTimer; }
+    bool trayShowsUserFigure() const { return m_trayShowsUser; }
+    bool sliding() const { return m_slideTimer.isActive(); }
+
+    // The left button on the tray icon.
+    void showFromTray();
+    // What the poll timer and the flash timer run at each tick.
+    void pollTick();
+    void flashTick();
+
+signals:
+    // "Exit" was chosen: the program ends.
+    void exitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    // MonitorView
+    void sessionsTableChanged() override;
+    void openFilesTableChanged() override;
+    void captionChanged() override;
+    void startFlash() override;
+
+    void buildWindow();
+    void buildMenus();
+    void buildTray();
+    void updateNoUsersLabel();
+    void startHide();
+    void slideStep();
+    void hideToTray();
+    void splitterMoved(int delta);
+    void remoteServerCommand();
+    void openHelp();
+    bool openUrl(const QUrl& url);
+    void showAbout();
+    void exitProgram();
+    void showHistory(const std::string& reportPath);
+    void clearHistory();
+    void showOptions();
+
+    Options m_options;
+    std::unique_ptr<SessionMonitor> m_monitor;
+    PollRunner* m_runner = nullptr;
+
+    QTableView* m_sessionsView = nullptr;
+    QTableView* m_filesView = nullptr;
+    SessionsTableModel* m_sessionsModel = nullptr;
+    OpenFilesTableModel* m_filesModel = nullptr;
+    QLabel* m_caption = nullptr;
+    QLabel* m_noUsers = nullptr;
+    ActivityIndicator* m_activity = nullptr;
+    SplitterBar* m_splitter = nullptr;
+    QPushButton* m_hideButton = nullptr;
+    QPushButton* m_helpButton = nullptr;
+    QPushButton* m_remoteButton = nullptr;
+    QPushButton* m_historyButton = nullptr;
+
+    QMenu* m_sessionsMenu = nullptr;
+    QMenu* m_filesMenu = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    QIcon m_trayNormal;
+    QIcon m_trayUser;
+    bool m_flashPhase = false;
+    bool m_trayShowsUser = false;
+
+    QTimer m_pollTimer;
+    QTimer m_flashTimer;
+    QTimer m_slideTimer;
+    bool m_tickPoll = false;   // the running poll came from the poll timer
+    QRect m_slideHome;
+    int m_slideY = 0;
+
+    bool m_syncingSelection = false;
+    bool m_exiting = false;
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+    std::vector<std::function<void()>> m_exitSteps;
+    OptionsDeps m_optionsDeps;
+};
+
+}  // namespace vantor

@@ -1,0 +1,207 @@
+#include "app/SambaDemo.h"
+
+#include "platform/fake/FakeNetManagement.h"
+#include "platform/samba/PrivateSambaServer.h"
+#include "platform/samba/SmbClientHolder.h"
+#include "platform/samba/TcpForwarder.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace vantor {
+
+namespace {
+
+constexpr const char* scenarioShareRoot = "/srv/share/";
+
+// The scenario's paths name places on the demo share; smbclient wants them relative to it.
+std::string sharePath(const std::string& path)
+{
+    const std::string root = scenarioShareRoot;
+    return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+}
+
+samba::PrivateSambaServer::Options serverOptions()
+{
+    samba::PrivateSambaServer::Options o;
+    // The accounts show in the table: let them read like people.
+    o.accountPrefix = "";
+    return o;
+}
+
+}  // namespace
+
+class SambaDemoPlayer final : public SambaDemo {
+public:
+    SambaDemoPlayer();
+    ~SambaDemoPlayer() override;
+    SambaDemoPlayer(const SambaDemoPlayer&) = delete;
+    SambaDemoPlayer& operator=(const SambaDemoPlayer&) = delete;
+
+    std::string configFile() const override { return m_server.configFile().string(); }
+    bool prepare(std::string& error);
+    void startPlaying();
+
+private:
+    struct Client {
+        std::string account;
+        std::unique_ptr<samba::TcpForwarder> forwarder;  // null: straight from 127.0.0.1
+        std::unique_ptr<samba::SmbClientHolder> holder;
+    };
+
+    void play();
+    void apply(const ScenarioEvent& event);
+    // Waits `seconds` unless stopped; false when stopped.
+    bool waitFor(double seconds);
+
+    samba::PrivateSambaServer m_server;
+    std::vector<ScenarioEvent> m_scenario;
+    std::map<std::string, Client> m_clients;  // by the scenario's user
+    std::string m_password = "Demo-pass-1";
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+SambaDemoPlayer::SambaDemoPlayer() : m_server(serverOptions()), m_scenario(demoScenario()) {}
+
+std::unique_ptr<SambaDemo> startSambaDemo(std::string& error)
+{
+    if (::geteuid() != 0) {
+        error = "the Samba demo needs root (its clients are real accounts)";
+        return nullptr;
+    }
+    auto demo = std::make_unique<SambaDemoPlayer>();
+    if (!demo->prepare(error))
+        return nullptr;
+    demo->startPlaying();
+    return demo;
+}
+
+void SambaDemoPlayer::startPlaying()
+{
+    m_thread = std::thread([this] { play(); });
+}
+
+SambaDemoPlayer::~SambaDemoPlayer()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    for (auto& [user, client] : m_clients) {
+        if (client.holder)
+            client.holder->disconnect();
+        if (client.forwarder)
+            client.forwarder->stop();
+    }
+    m_server.stop();
+}
+
+bool SambaDemoPlayer::prepare(std::string& error)
+{
+    if (!m_server.start(error))
+        return false;
+    // The files and folders the clients open.
+    const auto share = m_server.sharePath("share");
+    for (const auto& e : m_scenario) {
+        if (e.kind != ScenarioEvent::Kind::Open)
+            continue;
+        const auto target = share / sharePath(e.path);
+        std::error_code ec;
+        if (target.has_extension()) {
+            std::filesystem::create_directories(target.parent_path(), ec);
+            std::ofstream(target) << "Vantor demo file\n";
+        } else {
+            std::filesystem::create_directories(target, ec);
+        }
+    }
+    // One account per scenario user; every client but the first comes from an address of its own.
+    int address = 1;
+    for (const auto& e : m_scenario) {
+        if (e.kind != ScenarioEvent::Kind::Connect || m_clients.count(e.user))
+            continue;
+        Client c;
+        c.account = m_server.addUser(e.user, m_password, error);
+        if (c.account.empty())
+            return false;
+        if (address > 1) {
+            c.forwarder = std::make_unique<samba::TcpForwarder>("127.0.0." + std::to_string(address), m_server.port());
+            if (!c.forwarder->start(error))
+                return false;
+        }
+        ++address;
+        m_clients.emplace(e.user, std::move(c));
+    }
+    return true;
+}
+
+bool SambaDemoPlayer::waitFor(double seconds)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_wake.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return m_stop; });
+}
+
+void SambaDemoPlayer::play()
+{
+    for (;;) {
+        int64_t now = 0;
+        for (const auto& e : m_scenario) {
+            if (!waitFor(static_cast<double>(e.at - now)))
+                return;
+            now = e.at;
+            apply(e);
+        }
+        if (!waitFor(10))
+            return;
+        for (auto& [user, client] : m_clients)
+            if (client.holder)
+                client.holder.reset();
+    }
+}
+
+void SambaDemoPlayer::apply(const ScenarioEvent& e)
+{
+    auto it = m_clients.find(e.user);
+    if (it == m_clients.end())
+        return;
+    Client& c = it->second;
+    switch (e.kind) {
+    case ScenarioEvent::Kind::Connect: {
+        samba::SmbClientHolder::Options o;
+        o.port = c.forwarder ? c.forwarder->port() : m_server.port();
+        o.user = c.account;
+        o.password = m_password;
+        c.holder = std::make_unique<samba::SmbClientHolder>(o);
+        std::string error;
+        if (!c.holder->connect(error))
+            c.holder.reset();
+        break;
+    }
+    case ScenarioEvent::Kind::Disconnect:
+        c.holder.reset();
+        break;
+    case ScenarioEvent::Kind::Open:
+        if (c.holder)
+            c.holder->open(sharePath(e.path));
+        break;
+    case ScenarioEvent::Kind::Close:
+        if (c.holder)
+            c.holder->close(sharePath(e.path));
+        break;
+    }
+}
+
+}  // namespace vantor
