@@ -111,8 +111,10 @@ def credential_sets(args, lp, credentials):
             c.set_conf(lp)
             try:
                 c.set_named_ccache(cache, credentials.SPECIFIED, lp)
-                c.set_kerberos_state(credentials.MUST_USE_KERBEROS)
-                sets.append(("kerberos", c))
+                # A missing or empty cache is accepted without complaint; only a ticket names someone.
+                if c.get_principal() or c.get_username():
+                    c.set_kerberos_state(credentials.MUST_USE_KERBEROS)
+                    sets.append(("kerberos", c))
             except Exception:
                 pass
     if args.credentials and os.path.isfile(args.credentials):
