@@ -134,7 +134,7 @@ int MonitorApp::run()
         std::string why;
         sambaDemo = startSambaDemo(why);
         if (sambaDemo) {
-            platformNet = createPlatformNetManagement({sambaDemo->configFile()});
+            platformNet = createPlatformNetManagement({sambaDemo->configFile(), dataDir});
             net = platformNet.get();
         } else {
             std::cerr << "vantor: the demo's Samba server cannot run here (" << why
@@ -144,7 +144,7 @@ int MonitorApp::run()
             inspector = &fakeDemo->files;
         }
     } else {
-        platformNet = createPlatformNetManagement({cmd.options.sambaConfig});
+        platformNet = createPlatformNetManagement({cmd.options.sambaConfig, dataDir});
         net = platformNet.get();
     }
 

@@ -44,12 +44,13 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    PlatformNetOptions netOptions;
-    netOptions.sambaConfig = cl.options.sambaConfig;
-    auto net = createPlatformNetManagement(netOptions);
-    RecordingMessageBoxes boxes;
     const std::filesystem::path dataDir
         = cl.options.dataDir ? std::filesystem::path(*cl.options.dataDir) : defaultDataDirectory();
+    PlatformNetOptions netOptions;
+    netOptions.sambaConfig = cl.options.sambaConfig;
+    netOptions.dataDir = dataDir;
+    auto net = createPlatformNetManagement(netOptions);
+    RecordingMessageBoxes boxes;
     SessionMonitor monitor({ *net, boxes, SystemClock::instance(), dataDir, nullptr });
 
     monitor.pollSessions();

@@ -27,6 +27,7 @@ inline constexpr uint32_t NotEnoughMemory = 8;         // ERROR_NOT_ENOUGH_MEMOR
 inline constexpr uint32_t NotSupported = 50;           // ERROR_NOT_SUPPORTED
 inline constexpr uint32_t InvalidParameter = 87;       // ERROR_INVALID_PARAMETER
 inline constexpr uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH (server unreachable)
+inline constexpr uint32_t LogonFailure = 1326;         // ERROR_LOGON_FAILURE (no or wrong credentials)
 inline constexpr uint32_t ServiceNotRunning = 2114;    // NERR_ServerNotStarted
 inline constexpr uint32_t ClientNameNotFound = 2312;   // NERR_ClientNameNotFound
 inline constexpr uint32_t FileIdNotFound = 2314;       // NERR_FileIdNotFound

@@ -4,6 +4,7 @@
 
 #include "platform/NetManagement.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@ namespace vantor {
 struct PlatformNetOptions {
     // Linux: the Samba configuration to monitor (--samba-config); ignored on Windows.
     std::optional<std::string> sambaConfig;
+    // The program's data directory: on Linux the Samba authentication file "credentials" for
+    // remote servers and for closing single files lies there.
+    std::optional<std::filesystem::path> dataDir;
 };
 
 std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions& options = {});

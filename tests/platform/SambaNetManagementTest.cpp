@@ -74,7 +74,7 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json" });
 
     // Every session of the user, whatever its computer, in the document's order; names compare
-    // without regard to case.
+    // without regard to case. Each carries the identifier Samba's srvsvc service closes it by.
     std::vector<NetFileInfo> files;
     ASSERT_TRUE(net.enumFiles({}, "VTANN_17372_0", files).ok());
     std::vector<std::tuple<uint32_t, std::string, std::string>> got;
@@ -82,8 +82,13 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
         got.emplace_back(f.id, f.path, f.computer);
     EXPECT_EQ(got,
         (std::vector<std::tuple<uint32_t, std::string, std::string>> {
-            { 3, root + "projects/plan.txt", "127.0.0.2" }, { 11, root + "projects", "127.0.0.1" },
-            { 5, root + "budget.xlsx", "127.0.0.1" }, { 9, root + "caf\xc3\xa9.txt", "127.0.0.1" } }));
+            { samba::srvsvcFileId(17402, 3), root + "projects/plan.txt", "127.0.0.2" },
+            { samba::srvsvcFileId(17398, 11), root + "projects", "127.0.0.1" },
+            { samba::srvsvcFileId(17398, 5), root + "budget.xlsx", "127.0.0.1" },
+            { samba::srvsvcFileId(17398, 9), root + "caf\xc3\xa9.txt", "127.0.0.1" } }));
+    // As Samba 4.17's NetFileEnum numbered share_file_id 5 of smbd 25535, and pids past 16 bits.
+    EXPECT_EQ(samba::srvsvcFileId(25535, 5), 1673461765u);
+    EXPECT_EQ(samba::srvsvcFileId(0x12345, 7), 0x23450007u);
     ASSERT_TRUE(net.enumFiles({}, "nobody", files).ok());
     EXPECT_TRUE(files.empty());
 }
@@ -202,27 +207,13 @@ TEST_F(SambaBackend, ToolFailuresBecomeTextsAPersonCanActOn)
     EXPECT_NE(st.text.find("was not found"), std::string::npos) << st.text;
 }
 
-TEST_F(SambaBackend, AccountsRemoteServersAndSingleFiles)
+TEST_F(SambaBackend, AccountsComeFromPdbedit)
 {
     SambaNetManagement net(options(catRecorded()));
     std::vector<std::string> users;
     ASSERT_TRUE(net.enumUsers(users).ok());
     EXPECT_EQ(users, (std::vector<std::string> { "root", "ann" }));
     EXPECT_EQ(runs("pdbedit"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf -L" });
-
-    // A remote server is refused with a reason, never answered with an empty list.
-    std::vector<NetSessionInfo> sessions;
-    std::vector<NetFileInfo> files;
-    const ServerName remote { "fileserver" };
-    EXPECT_EQ(net.enumSessions(remote, sessions).code, netcode::NotSupported);
-    EXPECT_NE(net.enumSessions(remote, sessions).text.find("fileserver"), std::string::npos);
-    EXPECT_EQ(net.enumFiles(remote, ann, files).code, netcode::NotSupported);
-    EXPECT_EQ(net.deleteSession(remote, "127.0.0.1", ann).code, netcode::NotSupported);
-    EXPECT_TRUE(runs("smbstatus").empty());
-
-    NetStatus close = net.closeFile({}, 5);
-    EXPECT_EQ(close.code, netcode::NotSupported);
-    EXPECT_FALSE(close.text.empty());
 }
 
 TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
@@ -242,6 +233,114 @@ TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
         th.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(runs("smbstatus").size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// The srvsvc helper stood in for by a script in the place of Python: it logs its arguments and
+// answers what the helper would.
+class SrvsvcBackend : public SambaBackend {
+protected:
+    SambaNetManagement make(const std::string& answer)
+    {
+        SambaOptions o = options(catRecorded());
+        o.srvsvcHelper = (dir / "vantor-srvsvc.py").string();
+        std::ofstream(o.srvsvcHelper) << "# stand-in\n";
+        o.python = tool("python", answer);
+        o.credentialsFile = "/data/vantor/credentials";
+        o.useKerberos = false;
+        o.timeLimit = 2s;
+        return SambaNetManagement(o);
+    }
+    std::string call(const std::string& rest) const
+    {
+        return (dir / "vantor-srvsvc.py").string()
+            + " --config /etc/vantor-test/smb.conf --credentials /data/vantor/credentials --no-kerberos -- "
+            + rest;
+    }
+};
+
+TEST_F(SrvsvcBackend, NamedServerCallsGoThroughTheHelper)
+{
+    auto net
+        = make("printf '%s' '{\"ok\":true,\"sessions\":[{\"user\":\"ann\",\"computer\":\"PC1\",\"opens\":2}],"
+               "\"files\":[{\"id\":4294967295,\"path\":\"C:\\\\data\\\\a.txt\",\"user\":\"ann\"}]}'");
+    std::vector<NetSessionInfo> sessions;
+    ASSERT_TRUE(net.enumSessions(ServerName { "\\\\fileserver" }, sessions).ok());
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].user, "ann");
+    EXPECT_EQ(sessions[0].computer, "PC1");
+    EXPECT_EQ(sessions[0].openFiles, 2u);
+    std::vector<NetFileInfo> files;
+    ASSERT_TRUE(net.enumFiles(ServerName { "fileserver" }, "-ann", files).ok());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].id, 4294967295u);
+    EXPECT_EQ(files[0].path, "C:\\data\\a.txt");
+    EXPECT_TRUE(net.deleteSession(ServerName { "fileserver" }, "\\\\PC1", "ann").ok());
+    EXPECT_TRUE(net.closeFile(ServerName { "fileserver" }, 77).ok());
+    // This computer's single file goes to its own smbd over loopback.
+    EXPECT_TRUE(net.closeFile({}, 1673461765).ok());
+    EXPECT_EQ(runs("python"),
+        (std::vector<std::string> { call("fileserver sessions"), call("fileserver files -ann"),
+            call("fileserver close-session PC1 ann"), call("fileserver close-file 77"),
+            call("127.0.0.1 close-file 1673461765") }));
+    EXPECT_TRUE(runs("smbstatus").empty());
+
+    // Names that would change the RPC binding or read as an option never reach the helper.
+    for (const char* bad : { "a[b", "host,sign", "-x", "a b", "x@y", "\\\\" }) {
+        NetStatus st = net.enumSessions(ServerName { bad }, sessions);
+        EXPECT_EQ(st.code, netcode::BadNetPath) << bad;
+    }
+    EXPECT_EQ(runs("python").size(), 5u);
+}
+
+TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)
+{
+    std::vector<NetSessionInfo> sessions;
+    auto answer = [&](const std::string& body) {
+        auto net = make(body);
+        return net.enumSessions(ServerName { "fs1" }, sessions);
+    };
+    auto error
+        = [](const std::string& fields) { return "printf '%s' '{\"ok\":false,\"error\":{" + fields + "}}'"; };
+    NetStatus st
+        = answer(error("\"kind\":\"werror\",\"code\":5,\"name\":\"WERR_ACCESS_DENIED\",\"account\":\"ann\""));
+    EXPECT_EQ(st.code, netcode::AccessDenied);
+    EXPECT_NE(st.text.find("access was denied to the account \"ann\" on server \"fs1\""), std::string::npos)
+        << st.text;
+
+    st = answer(
+        error("\"kind\":\"credentials\",\"message\":\"no Kerberos ticket and no authentication file\""));
+    EXPECT_EQ(st.code, netcode::LogonFailure);
+    EXPECT_NE(st.text.find("/data/vantor/credentials"), std::string::npos) << st.text;
+    EXPECT_NE(st.text.find("kinit"), std::string::npos) << st.text;
+
+    st = answer(error("\"kind\":\"unreachable\",\"message\":\"10.0.0.9, port 445: Connection refused\""));
+    EXPECT_EQ(st.code, netcode::BadNetPath);
+    EXPECT_NE(st.text.find("Connection refused"), std::string::npos) << st.text;
+
+    st = answer(error("\"kind\":\"ntstatus\",\"code\":3221225581,\"name\":\"NT_STATUS_LOGON_FAILURE\""));
+    EXPECT_EQ(st.code, netcode::LogonFailure);
+
+    st = answer(error("\"kind\":\"bindings\",\"message\":\"No module named samba\""));
+    EXPECT_NE(st.text.find("python3-samba"), std::string::npos) << st.text;
+
+    st = answer("echo 'Traceback (most recent call last):' >&2; exit 1");
+    EXPECT_EQ(st.code, netcode::BadToolOutput);
+    EXPECT_NE(st.text.find("Traceback"), std::string::npos) << st.text;
+
+    st = answer("exec sleep 10");
+    EXPECT_EQ(st.code, netcode::ToolTimedOut);
+    EXPECT_NE(st.text.find("server \"fs1\" did not answer within 2 seconds"), std::string::npos) << st.text;
+
+    SambaOptions o = options(catRecorded());
+    o.srvsvcHelper = (dir / "missing.py").string();
+    SambaNetManagement missing(o);
+    st = missing.enumSessions(ServerName { "fs1" }, sessions);
+    EXPECT_EQ(st.code, netcode::ToolFailed);
+    EXPECT_NE(st.text.find("missing.py"), std::string::npos) << st.text;
 }
 
 } // namespace

@@ -279,6 +279,70 @@ std::string PrivateSambaServer::addUser(
     return name;
 }
 
+std::string PrivateSambaServer::mappedGroup(
+    const std::string& hint, const std::vector<std::string>& mapping, std::string& error)
+{
+    std::string name;
+    ProcessResult r;
+    constexpr int nameInUse = 9;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        name = m_options.accountPrefix + hint + "_" + std::to_string(::getpid() % 100000) + "_"
+            + std::to_string(accountCounter++);
+        r = runAccountTool({ findProgram("groupadd"), name });
+        if (!r.exitedWith(nameInUse))
+            break;
+    }
+    if (!r.succeeded()) {
+        error = "groupadd " + name + ": " + describe(r);
+        return {};
+    }
+    m_groups.push_back(name);
+    std::vector<std::string> argv { findProgram("net"), "-s", configFile().string(), "groupmap", "add" };
+    argv.insert(argv.end(), mapping.begin(), mapping.end());
+    argv.push_back("unixgroup=" + name);
+    r = runAccountTool(argv);
+    if (!r.succeeded()) {
+        error = "net groupmap add: " + describe(r);
+        return {};
+    }
+    return name;
+}
+
+bool PrivateSambaServer::makeAdministrator(const std::string& user, bool domainAdmin, std::string& error)
+{
+    if (m_root.empty()) {
+        error = "start the server first";
+        return false;
+    }
+    // The mappings live in this server's own state directory, so they go with its tree.
+    if (m_adminGroup.empty()) {
+        m_adminGroup = mappedGroup("adm", { "sid=S-1-5-32-544", "type=builtin" }, error);
+        if (m_adminGroup.empty())
+            return false;
+    }
+    ProcessResult r = runAccountTool({ findProgram("net"), "-s", configFile().string(), "sam", "addmem",
+        "BUILTIN\\Administrators", user });
+    if (!r.succeeded()) {
+        error = "net sam addmem BUILTIN\\Administrators " + user + ": " + describe(r);
+        return false;
+    }
+    if (!domainAdmin)
+        return true;
+    if (m_domainAdminGroup.empty()) {
+        m_domainAdminGroup
+            = mappedGroup("dadm", { "rid=512", "type=domain", "ntgroup=Domain Admins" }, error);
+        if (m_domainAdminGroup.empty())
+            return false;
+    }
+    // A domain group's members are the members of its Linux group.
+    r = runAccountTool({ findProgram("usermod"), "-a", "-G", m_domainAdminGroup, user });
+    if (!r.succeeded()) {
+        error = "usermod -a -G " + m_domainAdminGroup + " " + user + ": " + describe(r);
+        return false;
+    }
+    return true;
+}
+
 bool PrivateSambaServer::smbdRunning()
 {
     return m_smbd.running();
@@ -315,6 +379,11 @@ void PrivateSambaServer::stop()
     for (const auto& user : m_users)
         runAccountTool({ findProgram("userdel"), user });
     m_users.clear();
+    for (const auto& group : m_groups)
+        runAccountTool({ findProgram("groupdel"), group });
+    m_groups.clear();
+    m_adminGroup.clear();
+    m_domainAdminGroup.clear();
     if (!m_root.empty()) {
         std::error_code ec;
         fs::remove_all(m_root, ec);

@@ -40,6 +40,11 @@ public:
     // (built from `hint`), or an empty text with `error` set.
     std::string addUser(const std::string& hint, const std::string& password, std::string& error);
 
+    // Makes an account of addUser an administrator of this server: a member of BUILTIN\Administrators
+    // (listing sessions and open files, closing files) and, with `domainAdmin`, of Domain Admins
+    // (closing sessions). Call it before the account logs on: Samba builds a logon's rights once.
+    bool makeAdministrator(const std::string& user, bool domainAdmin, std::string& error);
+
     // Stops smbd and its helpers but keeps the tree and the accounts: the server then looks like a
     // stopped Samba (its configuration still names it).
     void stopSmbd();
@@ -55,6 +60,9 @@ public:
 
 private:
     bool writeConfig(std::string& error) const;
+    // A new Linux group mapped by "net groupmap add" with `mapping`; its name, or empty with `error`.
+    std::string mappedGroup(
+        const std::string& hint, const std::vector<std::string>& mapping, std::string& error);
     void stopHelpers();
     std::string smbdLogTail() const;
 
@@ -63,6 +71,8 @@ private:
     uint16_t m_port = 0;
     ChildProcess m_smbd;
     std::vector<std::string> m_users;
+    std::vector<std::string> m_groups; // Linux groups mapped to Samba's administrative groups
+    std::string m_adminGroup, m_domainAdminGroup;
 };
 
 // A free TCP port on 127.0.0.1 (bound and released: the caller should retry if it is taken in between).

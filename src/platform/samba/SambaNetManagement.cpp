@@ -4,8 +4,12 @@
 #include "platform/Process.h"
 #include "platform/SystemError.h"
 
+#include "platform/Paths.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <unistd.h>
 
 namespace vantor {
@@ -44,11 +48,43 @@ std::string seconds(std::chrono::milliseconds d)
     return std::to_string(ms) + " ms";
 }
 
-NetStatus remoteServerStatus(const std::string& server)
+// The name the user typed, without the backslashes of a UNC name.
+std::string bareServer(const std::string& server)
 {
-    return { netcode::NotSupported,
-        "Monitoring a remote server (" + server
-            + ") is not available yet on Linux: Vantor can only monitor this computer's Samba server." };
+    std::size_t start = server.find_first_not_of('\\');
+    return start == std::string::npos ? std::string() : server.substr(start);
+}
+
+// The name goes into a DCE/RPC binding, where brackets, commas, colons and '@' mean something, and
+// onto the helper's command line, where a leading '-' would read as an option.
+bool usableServerName(const std::string& name)
+{
+    if (name.empty() || name.size() > 253 || name.front() == '-')
+        return false;
+    for (unsigned char c : name)
+        if (!(std::isalnum(c) && c < 0x80) && c != '.' && c != '-' && c != '_' && c < 0x80)
+            return false;
+    return true;
+}
+
+NetStatus badServerName(const std::string& server)
+{
+    return { netcode::BadNetPath,
+        "\"" + cutUtf8(server, 100)
+            + "\" is not a server name Vantor can connect to: give its DNS or NetBIOS name, or its IPv4 "
+              "address." };
+}
+
+std::string credentialsHelp(const std::optional<std::string>& file)
+{
+    const std::string path
+        = file ? *file : std::string("the file \"credentials\" in Vantor's data directory");
+    return "Vantor logs on with your Kerberos ticket when there is one (kinit), otherwise with a Samba "
+           "authentication file at "
+        + path
+        + ": the lines \"username = NAME\" and \"password = PASSWORD\" (and \"domain = DOMAIN\" where "
+          "needed), readable only by you (chmod 600"
+        + (file ? " " + *file : std::string()) + ").";
 }
 
 // What went wrong with one run of a tool, or success. `what` names the work for the texts
@@ -108,6 +144,11 @@ NetStatus toolStatus(const ProcessResult& r, const std::string& tool, const std:
 
 namespace samba {
 
+uint32_t srvsvcFileId(int32_t pid, uint32_t shareFileId)
+{
+    return (static_cast<uint32_t>(pid) << 16) | shareFileId;
+}
+
 SmbStatusIndex::SmbStatusIndex(SmbStatusData data)
     : m_data(std::move(data))
 {
@@ -141,7 +182,7 @@ std::vector<NetFileInfo> SmbStatusIndex::filesOf(const std::string& user) const
     out.reserve(it->second.size());
     for (std::size_t k : it->second) {
         const SmbOpen& open = m_data.opens[k];
-        out.push_back({ open.shareFileId, open.path,
+        out.push_back({ srvsvcFileId(open.pid, open.shareFileId), open.path,
             m_data.sessions[static_cast<std::size_t>(m_owner[k])].remoteMachine });
     }
     return out;
@@ -149,12 +190,152 @@ std::vector<NetFileInfo> SmbStatusIndex::filesOf(const std::string& user) const
 
 } // namespace samba
 
+NetStatus srvsvcFailure(const samba::SrvsvcError& e, const std::string& server, const std::string& what,
+    const std::optional<std::string>& credentialsFile)
+{
+    const std::string shown = server.empty() ? std::string("this computer") : "server \"" + server + "\"";
+    const std::string account = e.account.empty() ? std::string() : " \"" + e.account + "\"";
+    const std::string detail = e.name.empty() ? e.message : e.name;
+    if (e.kind == "unreachable")
+        return { netcode::BadNetPath,
+            what + " failed: " + shown + " cannot be reached (" + cutUtf8(e.message, 200)
+                + "). Check its name, and that it runs and shares files over SMB." };
+    if (e.kind == "credentials") {
+        const std::string problem = e.message == "no Kerberos ticket and no authentication file"
+            ? "Vantor has no account to log on to " + shown + " with."
+            : "Vantor cannot use its authentication file (" + cutUtf8(e.message, 200) + ").";
+        const std::string root = server.empty()
+            ? " Even as root, closing one open file goes through Samba's RPC service, which needs an account "
+              "of the Samba server in its Administrators group."
+            : std::string();
+        return { netcode::LogonFailure,
+            what + " failed: " + problem + root + " " + credentialsHelp(credentialsFile) };
+    }
+    if (e.kind == "bindings")
+        return { netcode::ToolFailed,
+            what + " failed: Samba's Python bindings are missing (" + e.message
+                + "). Install them (apt install python3-samba) and try again." };
+    if (e.kind == "usage" && e.name == "bad-server")
+        return badServerName(server);
+    if (e.kind == "werror" && e.code == netcode::AccessDenied) {
+        std::string needs;
+        if (what.starts_with("Closing the session"))
+            needs = "ending sessions needs a member of the server's Domain Admins group (or root); Samba "
+                    "also answers so when no such session is left";
+        else if (what.starts_with("Closing"))
+            needs = "closing open files needs a member of the server's Administrators group";
+        else
+            needs = "listing sessions and open files needs a member of the server's Administrators group";
+        return { netcode::AccessDenied,
+            what + " failed: access was denied to the account" + account + " on " + shown + ": " + needs
+                + ". Give Vantor such an account: " + credentialsHelp(credentialsFile) };
+    }
+    if (e.kind == "werror" && e.name == "WERR_FILE_NOT_FOUND")
+        return { netcode::FileIdNotFound,
+            what + " failed: the file is no longer open (it may have been closed already)." };
+    if (e.kind == "ntstatus"
+        && (e.name == "NT_STATUS_LOGON_FAILURE" || e.name == "NT_STATUS_WRONG_PASSWORD"
+            || e.name == "NT_STATUS_NO_SUCH_USER" || e.name.starts_with("NT_STATUS_ACCOUNT_")
+            || e.name == "NT_STATUS_PASSWORD_EXPIRED"))
+        return { netcode::LogonFailure,
+            what + " failed: logging on to " + shown + " as" + account + " was refused (" + e.name + "). "
+                + credentialsHelp(credentialsFile) };
+    if (e.kind == "werror" || e.kind == "ntstatus") {
+        // Windows' own number where the server gave one, so that both backends read alike.
+        const uint32_t code = e.kind == "werror" && e.code > 0 && e.code < netcode::ToolFailed
+            ? static_cast<uint32_t>(e.code)
+            : netcode::ToolFailed;
+        return { code,
+            what + " failed: " + shown + " answered " + cutUtf8(detail, 200)
+                + (e.message.empty() || e.message == detail ? std::string()
+                                                            : " (" + cutUtf8(e.message, 200) + ")")
+                + "." };
+    }
+    return { netcode::ToolFailed, what + " failed: " + cutUtf8(e.kind + ": " + e.message, 300) };
+}
+
+namespace {
+
+std::string defaultSrvsvcHelper()
+{
+    const std::filesystem::path dir = executableDirectory();
+    for (const auto& candidate :
+        { dir / "vantor-srvsvc.py", dir / ".." / "share" / "vantor" / "vantor-srvsvc.py" }) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(candidate, ec))
+            return candidate.lexically_normal().string();
+    }
+    return (dir / "vantor-srvsvc.py").string();
+}
+
+std::string defaultPython()
+{
+    std::error_code ec;
+    return std::filesystem::exists("/usr/bin/python3", ec) ? std::string("/usr/bin/python3")
+                                                           : findProgram("python3");
+}
+
+} // namespace
+
 SambaNetManagement::SambaNetManagement(SambaOptions options)
     : m_options(std::move(options))
 {
     m_options.smbstatus = findProgram(m_options.smbstatus);
     m_options.smbcontrol = findProgram(m_options.smbcontrol);
     m_options.pdbedit = findProgram(m_options.pdbedit);
+    if (m_options.srvsvcHelper.empty())
+        m_options.srvsvcHelper = defaultSrvsvcHelper();
+    m_options.python = m_options.python.empty() ? defaultPython() : findProgram(m_options.python);
+}
+
+NetStatus SambaNetManagement::callSrvsvc(const std::string& server, const std::string& shownServer,
+    const std::vector<std::string>& command, const std::string& what, samba::SrvsvcReply& reply) const
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(m_options.srvsvcHelper, ec))
+        return { netcode::ToolFailed,
+            what + " failed: Vantor's helper for the srvsvc service (" + m_options.srvsvcHelper
+                + ") is missing. Reinstall Vantor." };
+    std::vector<std::string> argv { m_options.python, m_options.srvsvcHelper };
+    if (m_options.configFile) {
+        argv.push_back("--config");
+        argv.push_back(*m_options.configFile);
+    }
+    if (m_options.credentialsFile) {
+        argv.push_back("--credentials");
+        argv.push_back(*m_options.credentialsFile);
+    }
+    if (!m_options.useKerberos)
+        argv.push_back("--no-kerberos");
+    argv.push_back("--");
+    argv.push_back(server);
+    argv.insert(argv.end(), command.begin(), command.end());
+
+    ProcessResult r = run(argv);
+    using O = ProcessResult::Outcome;
+    if (r.outcome == O::StartFailed && r.startError == ENOENT)
+        return { netcode::ToolFailed,
+            what + " failed: Python 3 (" + m_options.python
+                + ") was not found. Install it with Samba's bindings (apt install python3-samba)." };
+    if (r.outcome == O::TimedOut)
+        return { netcode::ToolTimedOut,
+            what + " failed: "
+                + (shownServer.empty() ? std::string("this computer") : "server \"" + shownServer + "\"")
+                + " did not answer within " + seconds(m_options.timeLimit) + "." };
+    if (r.outcome != O::Exited)
+        return toolStatus(r, m_options.python, what, m_options.timeLimit, std::nullopt);
+    auto parsed = samba::parseSrvsvcReply(r.out);
+    if (!parsed.ok()) {
+        const std::string detail = firstLine(r.err);
+        return { netcode::BadToolOutput,
+            what + " failed: the answer of Vantor's srvsvc helper could not be read ("
+                + cutUtf8(parsed.error, 200) + (detail.empty() ? std::string() : "; it said: " + detail)
+                + ")." };
+    }
+    if (!parsed.value.ok)
+        return srvsvcFailure(parsed.value.error, shownServer, what, m_options.credentialsFile);
+    reply = std::move(parsed.value);
+    return NetStatus::success();
 }
 
 std::chrono::steady_clock::time_point SambaNetManagement::now() const
@@ -249,8 +430,17 @@ NetStatus SambaNetManagement::checkServerRunning() const
 NetStatus SambaNetManagement::enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out)
 {
     out.clear();
-    if (server && !server->empty())
-        return remoteServerStatus(*server);
+    if (server && !server->empty()) {
+        const std::string name = bareServer(*server);
+        if (!usableServerName(name))
+            return badServerName(*server);
+        samba::SrvsvcReply reply;
+        NetStatus st = callSrvsvc(
+            name, name, { "sessions" }, "Listing the sessions of server \"" + name + "\"", reply);
+        if (st.ok())
+            out = std::move(reply.sessions);
+        return st;
+    }
     Status s = status();
     if (!s.status.ok())
         return s.status;
@@ -268,8 +458,17 @@ NetStatus SambaNetManagement::enumFiles(
     const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out)
 {
     out.clear();
-    if (server && !server->empty())
-        return remoteServerStatus(*server);
+    if (server && !server->empty()) {
+        const std::string name = bareServer(*server);
+        if (!usableServerName(name))
+            return badServerName(*server);
+        samba::SrvsvcReply reply;
+        NetStatus st = callSrvsvc(name, name, { "files", user },
+            "Listing the open files of " + user + " on server \"" + name + "\"", reply);
+        if (st.ok())
+            out = std::move(reply.files);
+        return st;
+    }
     Status s = status();
     if (!s.status.ok())
         return s.status;
@@ -280,12 +479,16 @@ NetStatus SambaNetManagement::enumFiles(
 NetStatus SambaNetManagement::deleteSession(
     const ServerName& server, const std::string& computer, const std::string& user)
 {
-    if (server && !server->empty())
-        return remoteServerStatus(*server);
     // The service takes the computer as "\\name" as well.
-    std::string client = computer;
-    while (!client.empty() && client.front() == '\\')
-        client.erase(client.begin());
+    const std::string client = bareServer(computer);
+    if (server && !server->empty()) {
+        const std::string name = bareServer(*server);
+        if (!usableServerName(name))
+            return badServerName(*server);
+        samba::SrvsvcReply reply;
+        return callSrvsvc(name, name, { "close-session", client, user },
+            "Closing the session of " + user + " on server \"" + name + "\"", reply);
+    }
 
     Status s = status();
     if (!s.status.ok())
@@ -336,19 +539,30 @@ NetStatus SambaNetManagement::enumUsers(std::vector<std::string>& out)
     return NetStatus::success();
 }
 
-NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t)
+NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t fileId)
 {
-    if (server && !server->empty())
-        return remoteServerStatus(*server);
-    return { netcode::NotSupported,
-        "Closing a single open file is not available yet with Samba: its tools can only end the whole "
-        "session. Use \"Close session\" to release the file." };
+    samba::SrvsvcReply reply;
+    if (server && !server->empty()) {
+        const std::string name = bareServer(*server);
+        if (!usableServerName(name))
+            return badServerName(*server);
+        return callSrvsvc(name, name, { "close-file", std::to_string(fileId) },
+            "Closing the open file on server \"" + name + "\"", reply);
+    }
+    // smbcontrol has no message that closes one file; the srvsvc service of this computer's smbd
+    // does, reached over loopback on the configuration's "smb ports".
+    NetStatus st = callSrvsvc(
+        "127.0.0.1", "", { "close-file", std::to_string(fileId) }, "Closing the open file", reply);
+    invalidate();
+    return st;
 }
 
 std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions& options)
 {
     SambaOptions samba;
     samba.configFile = options.sambaConfig;
+    if (options.dataDir)
+        samba.credentialsFile = (*options.dataDir / "credentials").string();
     return std::make_unique<SambaNetManagement>(std::move(samba));
 }
 

@@ -1,10 +1,14 @@
 #pragma once
-// The network-management service of Linux: Samba's tools. `smbstatus --json` lists the sessions and
-// open files, `smbcontrol <pid> shutdown` ends a session, `pdbedit -L` lists the accounts.
+// The network-management service of Linux: Samba's tools. On this computer `smbstatus --json` lists
+// the sessions and open files, `smbcontrol <pid> shutdown` ends a session, `pdbedit -L` lists the
+// accounts. A named server, and closing one open file anywhere, go through the server's srvsvc
+// service (the calls NetApi32 makes on Windows), spoken by vantor-srvsvc.py over Samba's Python
+// bindings.
 
 #include "platform/NetManagement.h"
 #include "platform/Process.h"
 #include "platform/samba/SmbStatusParser.h"
+#include "platform/samba/SrvsvcReply.h"
 
 #include <chrono>
 #include <functional>
@@ -36,7 +40,16 @@ private:
     std::vector<int> m_owner;
 };
 
+// The identifier Samba's srvsvc service gives an open (and takes back to close it): the smbd
+// process id above the open's share_file_id, cut to 32 bits as Samba cuts it.
+uint32_t srvsvcFileId(int32_t pid, uint32_t shareFileId);
+
 } // namespace samba
+
+// The status a caller shows for a failed srvsvc call. `server` is the name the user gave ("" for
+// this computer), `what` names the work ("Listing the sessions of server X").
+NetStatus srvsvcFailure(const samba::SrvsvcError& error, const std::string& server, const std::string& what,
+    const std::optional<std::string>& credentialsFile);
 
 struct SambaOptions {
     // Passed to every tool as "-s FILE"; none: Samba's default configuration.
@@ -45,6 +58,14 @@ struct SambaOptions {
     std::string smbstatus = "smbstatus";
     std::string smbcontrol = "smbcontrol";
     std::string pdbedit = "pdbedit";
+    // The srvsvc helper and the Python with Samba's bindings that runs it. Empty helper: the
+    // vantor-srvsvc.py installed beside the program. Empty python: Debian's /usr/bin/python3 (an
+    // interpreter of pyenv or a venv first on PATH has no python3-samba).
+    std::string srvsvcHelper;
+    std::string python;
+    // The Samba authentication file (the format of -A) used when there is no Kerberos ticket.
+    std::optional<std::string> credentialsFile;
+    bool useKerberos = true;
     std::chrono::milliseconds timeLimit { 10'000 };
     // One poll enumerates the sessions and, right after, the open files of the selected row and of
     // every newcomer: within this window they all read one smbstatus run. Zero: every call runs it.
@@ -83,6 +104,10 @@ private:
     NetStatus checkServerRunning() const;
     std::vector<std::string> toolArgs(const std::string& tool) const;
     ProcessResult run(const std::vector<std::string>& argv) const;
+    // One srvsvc call on `server` (a name, or 127.0.0.1 for this computer): its reply, or the
+    // status a person can act on.
+    NetStatus callSrvsvc(const std::string& server, const std::string& shownServer,
+        const std::vector<std::string>& command, const std::string& what, samba::SrvsvcReply& reply) const;
     std::chrono::steady_clock::time_point now() const;
 
     SambaOptions m_options;

@@ -1,0 +1,313 @@
+// The monitor watching a private smbd as a remote server by name (127.0.0.1, its port from the
+// configuration), through the srvsvc helper: what it shows must be what Samba itself reports, and
+// its closes must really close. Also closing one open file of this computer, which goes the same way.
+
+#include "TempDir.h"
+#include "monitor/SessionMonitor.h"
+#include "platform/Process.h"
+#include "platform/samba/PrivateSambaServer.h"
+#include "platform/samba/SambaNetManagement.h"
+#include "platform/samba/SmbClientHolder.h"
+#include "platform/samba/TcpForwarder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantor;
+using namespace vantor::samba;
+
+namespace {
+
+struct NoFolders final : FileInspector {
+    bool isDirectoryOrUnreadable(const std::string&) const override { return false; }
+};
+
+std::vector<SessionEntry> sorted(std::vector<SessionEntry> v)
+{
+    std::sort(v.begin(), v.end(), [](const SessionEntry& a, const SessionEntry& b) {
+        return std::tie(a.user, a.computer, a.openFiles) < std::tie(b.user, b.computer, b.openFiles);
+    });
+    return v;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class RemoteServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and groups";
+        if (findProgram("smbd").find('/') == std::string::npos
+            || findProgram("smbclient").find('/') == std::string::npos
+            || findProgram("net").find('/') == std::string::npos)
+            GTEST_SKIP() << "needs Samba's smbd, smbclient and net (scripts/install-deps.sh installs them)";
+        ProcessResult bindings = runProcess({ "/usr/bin/python3", "-c", "import samba.dcerpc.srvsvc" });
+        if (!bindings.succeeded())
+            GTEST_SKIP() << "needs Samba's Python bindings in /usr/bin/python3 (apt install python3-samba): "
+                         << bindings.err;
+
+        PrivateSambaServer::Options options;
+        options.shares = { "docs" };
+        server = std::make_unique<PrivateSambaServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        admin = server->addUser("admin", "pw-admin", error);
+        ASSERT_FALSE(admin.empty()) << error;
+        ASSERT_TRUE(server->makeAdministrator(admin, true, error)) << error;
+        alice = server->addUser("alice", "pw-alice", error);
+        ASSERT_FALSE(alice.empty()) << error;
+        bob = server->addUser("bob", "pw-bob", error);
+        ASSERT_FALSE(bob.empty()) << error;
+
+        const auto docs = server->sharePath("docs");
+        std::filesystem::create_directories(docs / "sub");
+        std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
+        for (const char* name : { "report.txt", "b.txt" })
+            std::ofstream(docs / name) << "content\n";
+
+        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
+        ASSERT_TRUE(forwarder->start(error)) << error;
+
+        SambaOptions o;
+        o.configFile = server->configFile().string();
+        o.credentialsFile = (dataDir / "credentials").string();
+        o.useKerberos = false;
+        o.srvsvcHelper = VANTOR_SRVSVC_HELPER;
+        o.reuseWindow = std::chrono::milliseconds(0);
+        net = std::make_unique<SambaNetManagement>(o);
+        monitor = std::make_unique<SessionMonitor>(
+            SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
+    }
+
+    void TearDown() override
+    {
+        clients.clear();
+        forwarder.reset();
+        if (server)
+            server->stop();
+    }
+
+    void logOnAs(const std::string& user, const std::string& password)
+    {
+        std::ofstream(dataDir / "credentials")
+            << "username = " << user << "\npassword = " << password << "\n";
+        std::filesystem::permissions(dataDir / "credentials", std::filesystem::perms(0600));
+    }
+
+    SmbClientHolder& connect(const std::string& user, const std::string& password, bool fromSecondAddress)
+    {
+        SmbClientHolder::Options o;
+        o.port = fromSecondAddress ? forwarder->port() : server->port();
+        o.share = "docs";
+        o.user = user;
+        o.password = password;
+        o.logFile = dataDir / ("client-" + std::to_string(clients.size()) + ".log");
+        clients.push_back(std::make_unique<SmbClientHolder>(o));
+        std::string error;
+        EXPECT_TRUE(clients.back()->connect(error)) << error;
+        return *clients.back();
+    }
+
+    // What smbstatus says right now, without the monitor.
+    std::vector<NetSessionInfo> localSessions()
+    {
+        SambaOptions o;
+        o.configFile = server->configFile().string();
+        o.reuseWindow = std::chrono::milliseconds(0);
+        SambaNetManagement fresh(o);
+        std::vector<NetSessionInfo> out;
+        EXPECT_TRUE(fresh.enumSessions({}, out).ok());
+        return out;
+    }
+    std::vector<SessionEntry> localEntries(const std::string& except = {})
+    {
+        std::vector<SessionEntry> out;
+        for (const auto& s : localSessions())
+            if (s.user != except)
+                out.push_back({ s.user, s.computer, s.openFiles });
+        return sorted(out);
+    }
+    // Waits (bounded) until smbstatus agrees with `done`.
+    template <typename F> bool eventually(F done)
+    {
+        for (int i = 0; i < 50; ++i) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    std::string firstBox() const { return boxes.shown.empty() ? std::string() : boxes.shown.front().text; }
+
+    test::TempDir dataDir;
+    RecordingMessageBoxes boxes;
+    ManualClock clock;
+    NoFolders inspector;
+    std::unique_ptr<PrivateSambaServer> server;
+    std::unique_ptr<TcpForwarder> forwarder;
+    std::vector<std::unique_ptr<SmbClientHolder>> clients;
+    std::unique_ptr<SambaNetManagement> net;
+    std::unique_ptr<SessionMonitor> monitor;
+    std::string admin, alice, bob;
+};
+
+TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessions)
+{
+    logOnAs(admin, "pw-admin");
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    ASSERT_TRUE(a.open("sub"));
+    auto& b = connect(bob, "pw-bob", true);
+    ASSERT_TRUE(b.open("b.txt"));
+
+    monitor->setRemoteServer("127.0.0.1");
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    EXPECT_EQ(monitor->captionText(), "Current sessions: (server:127.0.0.1)");
+    // The service also lists the helper's own logon while it asks: the administrator, no files.
+    std::vector<SessionEntry> others;
+    int adminRows = 0;
+    for (const auto& row : monitor->sessionRows()) {
+        if (row.user == admin) {
+            ++adminRows;
+            EXPECT_EQ(row.openFiles, 0u);
+        } else {
+            others.push_back(row);
+        }
+    }
+    EXPECT_LE(adminRows, 1);
+    EXPECT_EQ(sorted(others), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
+    EXPECT_EQ(sorted(others), localEntries(admin));
+    EXPECT_EQ(monitor->openFilesTotal(), 3u);
+
+    // The open files of the selected user, as the server names them.
+    const auto rows = monitor->sessionRows();
+    const auto aliceRow
+        = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.user == alice; });
+    ASSERT_NE(aliceRow, rows.end());
+    monitor->clickSessionRow(static_cast<int>(aliceRow - rows.begin()));
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    std::vector<std::string> paths;
+    for (const auto& f : monitor->openFileRows())
+        paths.push_back(f.path);
+    ASSERT_EQ(paths.size(), 2u);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_TRUE(paths[0].ends_with("\\docs\\report.txt")) << paths[0];
+    EXPECT_TRUE(paths[1].ends_with("\\docs\\sub")) << paths[1];
+
+    // "Close resource" closes that one file and nothing else.
+    const auto& fileRows = monitor->openFileRows();
+    const auto report = std::find_if(
+        fileRows.begin(), fileRows.end(), [](const auto& f) { return f.path.ends_with("report.txt"); });
+    const uint32_t reportId = report->id;
+    monitor->selectFileRow(static_cast<int>(report - fileRows.begin()));
+    monitor->closeSelectedResource();
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    ASSERT_EQ(monitor->openFileRows().size(), 1u);
+    EXPECT_TRUE(monitor->openFileRows()[0].path.ends_with("\\docs\\sub"));
+    EXPECT_TRUE(eventually([&] {
+        auto local = localEntries(admin);
+        return local == sorted({ { alice, "127.0.0.1", 1 }, { bob, "127.0.0.2", 1 } });
+    }));
+    // Closed already: the server's own answer, as a text.
+    NetStatus again = net->closeFile(ServerName { "127.0.0.1" }, reportId);
+    EXPECT_EQ(again.code, netcode::FileIdNotFound) << again.text;
+
+    // Closing bob's session ends it on the server.
+    monitor->pollSessions();
+    const auto now = monitor->sessionRows();
+    const auto bobRow = std::find_if(now.begin(), now.end(), [&](const auto& r) { return r.user == bob; });
+    ASSERT_NE(bobRow, now.end());
+    monitor->selectSessionRow(static_cast<int>(bobRow - now.begin()));
+    monitor->closeSelectedSession();
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    EXPECT_TRUE(eventually([&] { return localEntries(admin) == sorted({ { alice, "127.0.0.1", 1 } }); }));
+    monitor->pollSessions();
+    for (const auto& row : monitor->sessionRows())
+        EXPECT_NE(row.user, bob);
+    EXPECT_EQ(monitor->captionText(), "Current sessions: (server:127.0.0.1)");
+}
+
+TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    ASSERT_TRUE(a.open("b.txt"));
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    ASSERT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    monitor->clickSessionRow(0);
+    ASSERT_EQ(monitor->openFileRows().size(), 2u);
+    const auto& rows = monitor->openFileRows();
+    const int reportRow = rows[0].path.ends_with("/report.txt") ? 0 : 1;
+    monitor->selectFileRow(reportRow);
+
+    // Even root needs an account of the server for its RPC service, and is told where to put it.
+    monitor->closeSelectedResource();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].caption, "Error");
+    EXPECT_TRUE(contains(boxes.shown[0].text, "Even as root")) << boxes.shown[0].text;
+    EXPECT_TRUE(contains(boxes.shown[0].text, (dataDir / "credentials").string())) << boxes.shown[0].text;
+    EXPECT_EQ(localEntries(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+
+    logOnAs(admin, "pw-admin");
+    boxes.shown.clear();
+    monitor->closeSelectedResource();
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    ASSERT_EQ(monitor->openFileRows().size(), 1u);
+    EXPECT_TRUE(monitor->openFileRows()[0].path.ends_with("/b.txt"));
+    EXPECT_TRUE(eventually([&] {
+        auto local = localEntries(admin);
+        return local == std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } };
+    }));
+}
+
+TEST_F(RemoteServerTest, UnreachableServerAndMissingRightsAreClearErrors)
+{
+    logOnAs(alice, "pw-alice");
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << firstBox();
+    const std::vector<SessionEntry> local { { alice, "127.0.0.1", 1 } };
+    ASSERT_EQ(monitor->sessionRows(), local);
+
+    // Nothing listens on 127.0.0.3: one box, back to this computer, the rows kept.
+    monitor->setRemoteServer("127.0.0.3");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].caption, "Error");
+    EXPECT_TRUE(contains(boxes.shown[0].text, "server \"127.0.0.3\" cannot be reached"))
+        << boxes.shown[0].text;
+    EXPECT_EQ(monitor->captionText(), "Current sessions:");
+    EXPECT_EQ(monitor->sessionRows(), local);
+    a.open("b.txt");
+    monitor->pollSessions();
+    EXPECT_EQ(boxes.shown.size(), 1u) << boxes.shown.back().text;
+    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+
+    // An ordinary account may not list sessions: the server's refusal, said plainly.
+    boxes.shown.clear();
+    monitor->setRemoteServer("127.0.0.1");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(contains(boxes.shown[0].text, "access was denied to the account \"" + alice + "\""))
+        << boxes.shown[0].text;
+    EXPECT_TRUE(contains(boxes.shown[0].text, "Administrators group")) << boxes.shown[0].text;
+    EXPECT_EQ(monitor->captionText(), "Current sessions:");
+
+    // A wrong password is a logon failure that names the file to mend.
+    logOnAs(alice, "not-her-password");
+    std::vector<NetSessionInfo> sessions;
+    NetStatus st = net->enumSessions(ServerName { "127.0.0.1" }, sessions);
+    EXPECT_EQ(st.code, netcode::LogonFailure) << st.text;
+    EXPECT_TRUE(contains(st.text, (dataDir / "credentials").string())) << st.text;
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+// The reader of the srvsvc helper's answers: what the backend takes from it, and what it refuses.
+
+#include "platform/samba/SrvsvcReply.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using namespace vantor::samba;
+
+namespace {
+
+TEST(SrvsvcReply, ReadsSessionsFilesAndFailures)
+{
+    auto r = parseSrvsvcReply(R"({"ok": true, "sessions": [{"user": "ann", "computer": "PC1", "opens": 3},
+        {"user": "", "computer": "10.0.0.2", "opens": 0}]})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.sessions.size(), 2u);
+    EXPECT_EQ(r.value.sessions[0].user, "ann");
+    EXPECT_EQ(r.value.sessions[0].openFiles, 3u);
+    EXPECT_EQ(r.value.sessions[1].user, "");
+
+    r = parseSrvsvcReply(
+        R"({"ok": true, "files": [{"id": 4294967295, "path": "C:\\d\\caf\u00e9.txt", "user": "x"}]})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.files.size(), 1u);
+    EXPECT_EQ(r.value.files[0].id, 4294967295u);
+    EXPECT_EQ(r.value.files[0].path, "C:\\d\\caf\xc3\xa9.txt");
+
+    // Long names are cut as every name of the service is, never inside a character.
+    const std::string longName(300, 'n');
+    r = parseSrvsvcReply(
+        R"({"ok":true,"sessions":[{"user":")" + longName + R"(","computer":"c","opens":1}]})");
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value.sessions[0].user.size(), 255u);
+
+    r = parseSrvsvcReply(R"({"ok": false, "error": {"kind": "werror", "code": 5, "name": "WERR_ACCESS_DENIED",
+        "message": "WERR_ACCESS_DENIED", "account": "ann"}})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_FALSE(r.value.ok);
+    EXPECT_EQ(r.value.error.kind, "werror");
+    EXPECT_EQ(r.value.error.code, 5u);
+    EXPECT_EQ(r.value.error.account, "ann");
+}
+
+TEST(SrvsvcReply, RefusesWhatIsNotAnAnswer)
+{
+    for (const char* bad : { "", "  \n", "Traceback (most recent call last):", "[]", "{}", R"({"ok": "yes"})",
+             R"({"ok": false})", R"({"ok": false, "error": {"code": 5}})",
+             R"({"ok": false, "error": {"kind": ""}})", R"({"ok": true, "sessions": {}})",
+             R"({"ok": true, "sessions": [1]})",
+             R"({"ok": true, "sessions": [{"user": "a", "computer": "b"}]})",
+             R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": -1}]})",
+             R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 4294967296}]})",
+             R"({"ok": true, "sessions": [{"user": 7, "computer": "b", "opens": 1}]})",
+             R"({"ok": true, "files": [{"id": 1.5, "path": "p"}]})", R"({"ok": true, "files": [{"id": 1}]})",
+             R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 1}]} trailing)" }) {
+        auto r = parseSrvsvcReply(bad);
+        EXPECT_FALSE(r.ok()) << bad;
+        EXPECT_FALSE(r.error.empty()) << bad;
+        EXPECT_TRUE(r.value.sessions.empty() && r.value.files.empty()) << bad;
+    }
+}
+
+} // namespace
