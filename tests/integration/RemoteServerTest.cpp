@@ -2,7 +2,7 @@
 // configuration), through the srvsvc helper: what it shows must be what Samba itself reports, and
 // its closes must really close. Also closing one open file of this computer, which goes the same way.
 
-#include "TempDir.h"
+#include "SambaFixture.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
 #include "platform/samba/PrivateSambaServer.h"
@@ -20,6 +20,7 @@
 
 using namespace vantor;
 using namespace vantor::samba;
+using vantor::test::sorted;
 
 namespace {
 
@@ -27,20 +28,12 @@ struct NoFolders final : FileInspector {
     bool isDirectoryOrUnreadable(const std::string&) const override { return false; }
 };
 
-std::vector<SessionEntry> sorted(std::vector<SessionEntry> v)
-{
-    std::sort(v.begin(), v.end(), [](const SessionEntry& a, const SessionEntry& b) {
-        return std::tie(a.user, a.computer, a.openFiles) < std::tie(b.user, b.computer, b.openFiles);
-    });
-    return v;
-}
-
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
 }
 
-class RemoteServerTest : public ::testing::Test {
+class RemoteServerTest : public test::SambaFixture {
 protected:
     void SetUp() override
     {
@@ -88,14 +81,6 @@ protected:
             SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
     }
 
-    void TearDown() override
-    {
-        clients.clear();
-        forwarder.reset();
-        if (server)
-            server->stop();
-    }
-
     void logOnAs(const std::string& user, const std::string& password)
     {
         std::ofstream(dataDir / "credentials")
@@ -103,35 +88,10 @@ protected:
         std::filesystem::permissions(dataDir / "credentials", std::filesystem::perms(0600));
     }
 
-    SmbClientHolder& connect(const std::string& user, const std::string& password, bool fromSecondAddress)
-    {
-        SmbClientHolder::Options o;
-        o.port = fromSecondAddress ? forwarder->port() : server->port();
-        o.share = "docs";
-        o.user = user;
-        o.password = password;
-        o.logFile = dataDir / ("client-" + std::to_string(clients.size()) + ".log");
-        clients.push_back(std::make_unique<SmbClientHolder>(o));
-        std::string error;
-        EXPECT_TRUE(clients.back()->connect(error)) << error;
-        return *clients.back();
-    }
-
-    // What smbstatus says right now, without the monitor.
-    std::vector<NetSessionInfo> localSessions()
-    {
-        SambaOptions o;
-        o.configFile = server->configFile().string();
-        o.reuseWindow = std::chrono::milliseconds(0);
-        SambaNetManagement fresh(o);
-        std::vector<NetSessionInfo> out;
-        EXPECT_TRUE(fresh.enumSessions({}, out).ok());
-        return out;
-    }
     std::vector<SessionEntry> localEntries(const std::string& except = {})
     {
         std::vector<SessionEntry> out;
-        for (const auto& s : localSessions())
+        for (const auto& s : sambaSessions())
             if (s.user != except)
                 out.push_back({ s.user, s.computer, s.openFiles });
         return sorted(out);
@@ -148,13 +108,9 @@ protected:
     }
     std::string firstBox() const { return boxes.shown.empty() ? std::string() : boxes.shown.front().text; }
 
-    test::TempDir dataDir;
     RecordingMessageBoxes boxes;
     ManualClock clock;
     NoFolders inspector;
-    std::unique_ptr<PrivateSambaServer> server;
-    std::unique_ptr<TcpForwarder> forwarder;
-    std::vector<std::unique_ptr<SmbClientHolder>> clients;
     std::unique_ptr<SambaNetManagement> net;
     std::unique_ptr<SessionMonitor> monitor;
     std::string admin, alice, bob;

@@ -1,7 +1,7 @@
 // The monitor against a real private smbd on 127.0.0.1: what a poll shows must be what Samba
 // really reports, a black-listed session must really end, and a stopped server must say so.
 
-#include "TempDir.h"
+#include "SambaFixture.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
 #include "platform/samba/PrivateSambaServer.h"
@@ -19,6 +19,7 @@
 
 using namespace vantor;
 using namespace vantor::samba;
+using vantor::test::sorted;
 
 namespace {
 
@@ -29,15 +30,7 @@ struct AllFolders final : FileInspector {
     }
 };
 
-std::vector<SessionEntry> sorted(std::vector<SessionEntry> v)
-{
-    std::sort(v.begin(), v.end(), [](const SessionEntry& a, const SessionEntry& b) {
-        return std::tie(a.user, a.computer) < std::tie(b.user, b.computer);
-    });
-    return v;
-}
-
-class SambaMonitorTest : public ::testing::Test {
+class SambaMonitorTest : public test::SambaFixture {
 protected:
     void SetUp() override
     {
@@ -74,48 +67,10 @@ protected:
             SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
     }
 
-    void TearDown() override
-    {
-        // Clients first: their sessions end before their server.
-        clients.clear();
-        forwarder.reset();
-        if (server)
-            server->stop();
-    }
 
-    SmbClientHolder& connect(const std::string& user, const std::string& password, bool fromSecondAddress)
-    {
-        SmbClientHolder::Options o;
-        o.port = fromSecondAddress ? forwarder->port() : server->port();
-        o.share = "docs";
-        o.user = user;
-        o.password = password;
-        o.logFile = dataDir / ("client-" + std::to_string(clients.size()) + ".log");
-        clients.push_back(std::make_unique<SmbClientHolder>(o));
-        std::string error;
-        EXPECT_TRUE(clients.back()->connect(error)) << error;
-        return *clients.back();
-    }
-
-    // Sessions as Samba itself reports them right now, without the monitor.
-    std::vector<NetSessionInfo> sambaSessions()
-    {
-        SambaOptions o;
-        o.configFile = server->configFile().string();
-        o.reuseWindow = std::chrono::milliseconds(0);
-        SambaNetManagement fresh(o);
-        std::vector<NetSessionInfo> out;
-        EXPECT_TRUE(fresh.enumSessions({}, out).ok());
-        return out;
-    }
-
-    test::TempDir dataDir;
     RecordingMessageBoxes boxes;
     ManualClock clock;
     AllFolders inspector;
-    std::unique_ptr<PrivateSambaServer> server;
-    std::unique_ptr<TcpForwarder> forwarder;
-    std::vector<std::unique_ptr<SmbClientHolder>> clients;
     std::unique_ptr<SambaNetManagement> net;
     std::unique_ptr<SessionMonitor> monitor;
     std::string alice, bob;
