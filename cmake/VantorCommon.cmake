@@ -12,6 +12,10 @@ else()
 endif()
 target_compile_definitions(vantor_common INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_URL_CAST_FROM_STRING QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+if(WIN32)
+  # Every Windows source wants the lean headers without the min/max macros.
+  target_compile_definitions(vantor_common INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()
 if(VANTOR_SANITIZE)
   target_compile_options(vantor_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
   target_link_options(vantor_common INTERFACE -fsanitize=address,undefined)

@@ -1,6 +1,5 @@
 #include "WineDetect.h"
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace vantor::test {
