@@ -1,11 +1,61 @@
 #!/usr/bin/env bash
-# Builds Vantor and runs every test (unit, window, and against a private Samba server), then
-# cross-builds the Windows side and runs the core's tests under Wine (VANTOR_SKIP_WINDOWS=1 skips).
+# Builds Vantor and runs every test, in three parts:
+#   1. the ordinary build: unit, window (offscreen) and integration tests (a private smbd, as root);
+#   2. the same suites again in a build with AddressSanitizer and UBSan (build-asan/): any report of
+#      either fails the run;
+#   3. the Windows side: cross-built with mingw-w64, its tests run under Wine.
+# Options: --fast runs only the unit and window tests of part 1 (the quick loop while working);
+# VANTOR_SKIP_SANITIZE=1 or VANTOR_SKIP_WINDOWS=1 leave out part 2 or 3. Extra arguments go to
+# every ctest run (for example -R history).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
+
+fast=0
+if [ "${1:-}" = --fast ]; then
+  fast=1
+  shift
+fi
+
 build_dir=${VANTOR_BUILD_DIR:-build}
-(cd "$build_dir" && ctest --output-on-failure --timeout 600 -j2)
+asan_dir=${VANTOR_ASAN_BUILD_DIR:-build-asan}
+jobs=$(nproc)
+
+part() {
+  echo
+  echo "=== run-tests.sh: $1"
+}
+
+elapsed() {
+  echo "run-tests.sh: $1 took $(( $(date +%s) - $2 )) s"
+}
+
+start=$(date +%s)
+part "ordinary build"
+scripts/build.sh
+if [ "$fast" = 1 ]; then
+  (cd "$build_dir" && ctest --output-on-failure --timeout 600 -j"$jobs" -LE 'integration|interop|package' "$@")
+  elapsed "the fast part" "$start"
+  exit 0
+fi
+(cd "$build_dir" && ctest --output-on-failure --timeout 600 -j"$jobs" "$@")
+elapsed "build and tests" "$start"
+
+if [ "${VANTOR_SKIP_SANITIZE:-0}" != 1 ]; then
+  start=$(date +%s)
+  part "AddressSanitizer and UBSan build"
+  VANTOR_BUILD_DIR=$asan_dir scripts/build.sh -DVANTOR_SANITIZE=ON -DVANTOR_BUILD_BENCH=OFF
+  # Every finding ends the test program with an error; leaks count as findings. The suppressions
+  # cover only libraries outside Vantor.
+  export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=0:strict_string_checks=1"
+  export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+  export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"
+  (cd "$asan_dir" && ctest --output-on-failure --timeout 900 -j"$jobs" -LE 'package' "$@")
+  elapsed "sanitizer build and tests" "$start"
+fi
+
 if [ "${VANTOR_SKIP_WINDOWS:-0}" != 1 ]; then
-  scripts/windows-tests.sh
+  start=$(date +%s)
+  part "Windows build under Wine"
+  scripts/windows-tests.sh "$@"
+  elapsed "Windows build and tests" "$start"
 fi
