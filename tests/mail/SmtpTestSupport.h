@@ -1,6 +1,7 @@
 #pragma once
 // What the SMTP tests share: fast, deterministic session options and the expected header.
 
+#include "net/MailRelay.h"
 #include "net/SmtpSession.h"
 #include "platform/Clock.h"
 #include "TimeZone.h"
@@ -32,6 +33,16 @@ inline SmtpOptions fastSmtpOptions()
     options.heloName = "testhost";
     options.clock = &mailTestClock();
     return options;
+}
+
+// A relay on 127.0.0.1 at `port`, spoken to the way `security` says.
+inline MailRelay loopbackRelay(int port, SmtpSecurity security = SmtpSecurity::None)
+{
+    MailRelay relay;
+    relay.server = "127.0.0.1";
+    relay.port = port;
+    relay.security = security;
+    return relay;
 }
 
 // The TCP transport, counting the receives that ran out of time.
