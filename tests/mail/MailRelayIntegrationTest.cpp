@@ -56,25 +56,6 @@ private:
     std::optional<std::string> m_old;
 };
 
-// The TCP transport, keeping every byte the client sends.
-class RecordingTransport final : public SmtpTransport {
-public:
-    explicit RecordingTransport(std::shared_ptr<std::string> sent) : m_inner(makeTcpSmtpTransport()), m_sent(std::move(sent)) {}
-    bool Create() override { return m_inner->Create(); }
-    bool Connect(const std::string& host, int port, milliseconds limit) override { return m_inner->Connect(host, port, limit); }
-    bool SendAll(std::string_view bytes, milliseconds limit) override
-    {
-        m_sent->append(bytes);
-        return m_inner->SendAll(bytes, limit);
-    }
-    int Receive(char* buffer, int length, milliseconds limit) override { return m_inner->Receive(buffer, length, limit); }
-    void Close() override { m_inner->Close(); }
-
-private:
-    std::unique_ptr<SmtpTransport> m_inner;
-    std::shared_ptr<std::string> m_sent;
-};
-
 class EximRelay {
 public:
     EximRelay()
@@ -141,32 +122,23 @@ public:
         return why;
     }
 
-    // Every message in the spool: its header file and its data file, joined.
-    std::vector<std::string> spooled() const
-    {
-        std::vector<std::string> out;
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(dir / "spool" / "input", ec)) {
-            const std::string name = entry.path().filename().string();
-            if (!name.ends_with("-H"))
-                continue;
-            out.push_back(readFile(entry.path()) + readFile(entry.path().parent_path() / (name.substr(0, name.size() - 2) + "-D")));
-        }
-        return out;
-    }
-
-    // The one spooled message from or to `address` (each test uses an address once); empty when
-    // there is none or more than one.
+    // The one spooled message (its header file and data file, joined) from or to `address`, an
+    // address each test uses once; empty when there is none or more than one.
     std::string spooledWith(const std::string& address) const
     {
-        const std::string needle = "<" + address + ">";
         std::string found;
         int count = 0;
-        for (const auto& m : spooled())
-            if (m.find(needle) != std::string::npos) {
-                found = m;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "spool" / "input", ec)) {
+            const std::string name = entry.path().string();
+            if (!name.ends_with("-H"))
+                continue;
+            const std::string message = readFile(name) + readFile(name.substr(0, name.size() - 1) + "D");
+            if (message.find("<" + address + ">") != std::string::npos) {
+                found = message;
                 ++count;
             }
+        }
         return count == 1 ? found : std::string();
     }
 
@@ -319,9 +291,9 @@ TEST_F(MailRelayTest, TheTestMailAndANewUserMailArriveInEveryMode)
     for (SmtpSecurity security : {SmtpSecurity::None, SmtpSecurity::StartTls, SmtpSecurity::Tls}) {
         const std::string mode = smtpSecurityName(security);
         SCOPED_TRACE(mode);
-        auto sent = std::make_shared<std::string>();
-        SmtpOptions options = fastSmtpOptions();
-        options.makeTransport = [sent] { return std::make_unique<RecordingTransport>(sent); };
+        auto log = std::make_shared<TransportLog>();
+        const SmtpOptions options = watchedSmtpOptions(log);
+        const std::string& sent = log->sent;
 
         const std::string testAddress = mode + "-test@relay.test";
         EXPECT_EQ(testMail(relayFor(security), testAddress, options), "The mail has been sent!") << relay->log();
@@ -331,7 +303,7 @@ TEST_F(MailRelayTest, TheTestMailAndANewUserMailArriveInEveryMode)
 
         if (security == SmtpSecurity::None) {
             // The classic dialogue, byte for byte, and the relay took it as such.
-            EXPECT_EQ(*sent, "HELO testhost\r\nMAIL From: <" + testAddress + ">\r\nRCPT TO: <" + testAddress
+            EXPECT_EQ(sent, "HELO testhost\r\nMAIL From: <" + testAddress + ">\r\nRCPT TO: <" + testAddress
                                  + ">\r\nDATA\r\nDate: " + mailTestDate() + "\r\nFrom: " + testAddress + "\r\nTo: \""
                                  + testAddress + "\"<" + testAddress
                                  + ">\r\nSubject: Vantor. Test mail.\r\nX-Mailer: <QK Mail>\r\n\r\n"
@@ -341,7 +313,7 @@ TEST_F(MailRelayTest, TheTestMailAndANewUserMailArriveInEveryMode)
             // Encrypted and logged on: exim's own record of the message says so.
             EXPECT_NE(test.find(" with esmtpsa "), std::string::npos) << test;
             EXPECT_NE(test.find("-auth_id mailer"), std::string::npos) << test;
-            EXPECT_EQ(sent->find("mailer"), std::string::npos);  // nothing readable on the wire
+            EXPECT_EQ(sent.find("mailer"), std::string::npos);  // nothing readable on the wire
         }
 
         MonitorHarness h;
