@@ -3,7 +3,7 @@
 // begins with these defaults. Flags are 32-bit integers holding 0 or 1.
 
 #include "monitor/SharedText.h"
-#include "net/MailRelay.h"
+#include "monitor/MailRelay.h"
 
 #include <cstdint>
 

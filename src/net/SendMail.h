@@ -3,7 +3,7 @@
 // notification uses it, and a failure there must not disturb the poll.
 
 #include "monitor/SessionMonitor.h"
-#include "net/MailRelay.h"
+#include "monitor/MailRelay.h"
 #include "net/SmtpSession.h"
 
 #include <string>

@@ -7,7 +7,7 @@
 // TLS handshake included, not the platform's own connection time-outs.
 
 #include "net/MailMessage.h"
-#include "net/MailRelay.h"
+#include "monitor/MailRelay.h"
 #include "net/SmtpProtocol.h"
 #include "net/SmtpTransport.h"
 #include "platform/Clock.h"

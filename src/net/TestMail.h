@@ -2,7 +2,7 @@
 // "Send test mail" on the E-mail page: a fixed short mail to the address and through the relay
 // as typed on the page, and one box that tells the user how it went.
 
-#include "net/MailRelay.h"
+#include "monitor/MailRelay.h"
 #include "net/SmtpSession.h"
 #include "platform/MessageBoxes.h"
 

@@ -262,6 +262,10 @@ private slots:
         const QString target = QString::fromStdString((s.h.dir / "weekly").string());
         whenModal<QFileDialog>(
             [&](QFileDialog* d) {
+                // selectFile leaves the name field alone while it has the focus, which it gets
+                // whenever the dialog is activated before this runs.
+                if (QWidget* focused = d->focusWidget())
+                    focused->clearFocus();
                 d->selectFile(target);
                 static_cast<QDialog*>(d)->accept();
             },

@@ -182,8 +182,11 @@ TEST(CertFingerprint, AcceptsTheUsualWritingsAndNothingElse)
 {
     const std::string hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
     std::string colons;
-    for (std::size_t i = 0; i < hex.size(); i += 2)
-        colons += (i ? ":" : "") + hex.substr(i, 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        if (i > 0)
+            colons += ':';
+        colons += hex.substr(i, 2);
+    }
     std::string upper = colons;
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -1,7 +1,7 @@
 #pragma once
 // What the SMTP tests share: fast, deterministic session options and the expected header.
 
-#include "net/MailRelay.h"
+#include "monitor/MailRelay.h"
 #include "net/SmtpSession.h"
 #include "platform/Clock.h"
 #include "TimeZone.h"

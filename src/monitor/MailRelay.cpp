@@ -1,4 +1,4 @@
-#include "net/MailRelay.h"
+#include "monitor/MailRelay.h"
 
 namespace vantor {
 
