@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 using namespace vantor;
 using vantor::test::ScopedTimeZone;
 
@@ -181,18 +179,11 @@ TEST(Base64, Rfc4648VectorsAndBinaryBytes)
 TEST(CertFingerprint, AcceptsTheUsualWritingsAndNothingElse)
 {
     const std::string hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
-    std::string colons;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        if (i > 0)
-            colons += ':';
-        colons += hex.substr(i, 2);
-    }
-    std::string upper = colons;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // openssl x509 -fingerprint writes upper case with colons.
+    EXPECT_EQ(parseCertFingerprint(" 01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:"
+                                   "89:AB:CD:EF"),
+              hex);
     EXPECT_EQ(parseCertFingerprint(hex), hex);
-    EXPECT_EQ(parseCertFingerprint(upper), hex);
-    EXPECT_EQ(parseCertFingerprint(" " + colons), hex);
     for (const std::string& bad : {std::string(), hex.substr(2), hex + "00", hex.substr(1) + "g", "sha256:" + hex})
         EXPECT_FALSE(parseCertFingerprint(bad)) << bad;
 }
