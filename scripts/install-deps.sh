@@ -16,6 +16,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # core libraries and tests
   nlohmann-json3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # TLS for the mail (OpenSSL), and a real mail relay and certificates for the mail tests
+  libssl-dev openssl exim4-daemon-heavy
   # windows
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libqt6svg6 qt6-qpa-plugins libgl-dev
   adwaita-icon-theme hicolor-icon-theme xdg-utils
@@ -27,8 +29,26 @@ packages=(
   xvfb trayer x11-utils xdotool imagemagick procps passwd
 )
 
+# A package's own service is not started during the install (exim4 above all: a system mail
+# server on port 25 is not wanted here), unless the machine already has a policy of its own.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' > "$policy"
+  chmod 755 "$policy"
+  trap 'rm -f "$policy"' EXIT
+fi
+
 apt-get -o DPkg::Lock::Timeout=600 update -qq
 "${APT[@]}" install "${packages[@]}"
+
+# Nor left running from an earlier install, nor started at the next boot. The mail tests run a
+# private exim of their own.
+if [ -d /run/systemd/system ]; then
+  systemctl disable --now exim4.service >/dev/null 2>&1 || true
+elif [ -x /etc/init.d/exim4 ]; then
+  /etc/init.d/exim4 stop >/dev/null 2>&1 || true
+fi
+update-rc.d exim4 disable >/dev/null 2>&1 || true
 
 # Debian starts the distribution's own smbd and nmbd when it can; Vantor's tests run private
 # servers of their own and do not need them.

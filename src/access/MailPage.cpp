@@ -2,12 +2,22 @@
 
 #include "access/OptionsWidgets.h"
 
+#include <QComboBox>
+#include <algorithm>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace vantor {
+
+namespace {
+
+// In the order of SmtpSecurity.
+constexpr const char* securityChoices[] = {"None", "STARTTLS", "TLS"};
+
+}  // namespace
 
 MailPage::MailPage(SendTestMailFn sendTestMail, MessageBoxes& boxes, QWidget* parent)
     : QFrame(parent)
@@ -15,11 +25,24 @@ MailPage::MailPage(SendTestMailFn sendTestMail, MessageBoxes& boxes, QWidget* pa
     , m_boxes(boxes)
     , m_address(lineEdit(this, "mailAddress"))
     , m_server(lineEdit(this, "smtpServer"))
+    , m_port(new QSpinBox(this))
+    , m_security(new QComboBox(this))
+    , m_user(lineEdit(this, "smtpUser"))
+    , m_passwordFile(lineEdit(this, "smtpPasswordFile"))
+    , m_certFingerprint(lineEdit(this, "smtpCertFingerprint"))
     , m_testButton(new QPushButton(QStringLiteral("Send test mail"), this))
     , m_dailyReport(checkBox(this, "dailyReport", "Send daily report at (hh:mm) : "))
     , m_dailyReportTime(lineEdit(this, "dailyReportTime"))
 {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_port->setObjectName(QStringLiteral("smtpPort"));
+    m_port->setRange(1, 65535);
+    m_security->setObjectName(QStringLiteral("smtpSecurity"));
+    for (const char* choice : securityChoices)
+        m_security->addItem(QString::fromLatin1(choice));
+    m_user->setPlaceholderText(QStringLiteral("none: no logon"));
+    m_passwordFile->setPlaceholderText(QStringLiteral("a file only its owner can read"));
+    m_certFingerprint->setPlaceholderText(QStringLiteral("SHA-256 of a self-signed certificate"));
     m_testButton->setObjectName(QStringLiteral("sendTestMail"));
     m_testButton->setAutoDefault(false);
     m_testButton->setEnabled(static_cast<bool>(m_sendTestMail));
@@ -27,10 +50,23 @@ MailPage::MailPage(SendTestMailFn sendTestMail, MessageBoxes& boxes, QWidget* pa
     m_dailyReportTime->setFixedWidth(m_dailyReportTime->fontMetrics().horizontalAdvance(QStringLiteral("000:000")) + 12);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("E-mail address: "), this), 0, 0);
-    grid->addWidget(m_address, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("SMTP server: "), this), 1, 0);
-    grid->addWidget(m_server, 1, 1);
+    int row = 0;
+    auto addRow = [&](const char* label, QWidget* field) {
+        grid->addWidget(new QLabel(QString::fromLatin1(label), this), row, 0);
+        grid->addWidget(field, row++, 1);
+    };
+    addRow("E-mail address: ", m_address);
+    addRow("SMTP server: ", m_server);
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(m_port);
+    portRow->addWidget(new QLabel(QStringLiteral("Security: "), this));
+    portRow->addWidget(m_security);
+    portRow->addStretch();
+    grid->addWidget(new QLabel(QStringLiteral("Port: "), this), row, 0);
+    grid->addLayout(portRow, row++, 1);
+    addRow("User name: ", m_user);
+    addRow("Password file: ", m_passwordFile);
+    addRow("Certificate SHA-256: ", m_certFingerprint);
 
     auto* testRow = new QHBoxLayout;
     testRow->addStretch();
@@ -54,6 +90,11 @@ void MailPage::load(const OptionsValues& v)
     m_dailyReport->setChecked(v.dailyReport != 0);
     m_address->setText(QString::fromStdString(v.mailAddress));
     m_server->setText(QString::fromStdString(v.smtpServer));
+    m_port->setValue(v.smtpPort);
+    m_security->setCurrentIndex(static_cast<int>(v.smtpSecurity));
+    m_user->setText(QString::fromStdString(v.smtpUser));
+    m_passwordFile->setText(QString::fromStdString(v.smtpPasswordFile));
+    m_certFingerprint->setText(QString::fromStdString(v.smtpCertFingerprint));
     m_dailyReportTime->setText(QString::fromStdString(v.dailyReportTime));
 }
 
@@ -62,6 +103,12 @@ void MailPage::store(OptionsValues& v) const
     v.dailyReport = flag(m_dailyReport);
     v.mailAddress = m_address->text().toStdString();
     v.smtpServer = m_server->text().toStdString();
+    v.smtpPort = m_port->value();
+    v.smtpSecurity = static_cast<SmtpSecurity>(std::max(0, m_security->currentIndex()));
+    // Blanks around a name or path are typing slips, never meant.
+    v.smtpUser = m_user->text().trimmed().toStdString();
+    v.smtpPasswordFile = m_passwordFile->text().trimmed().toStdString();
+    v.smtpCertFingerprint = m_certFingerprint->text().trimmed().toStdString();
     v.dailyReportTime = m_dailyReportTime->text().toStdString();
 }
 
@@ -69,8 +116,9 @@ void MailPage::sendTestMail()
 {
     if (!m_sendTestMail)
         return;
-    m_sendTestMail(m_server->text().toStdString(), m_address->text().toStdString(), m_boxes,
-                   static_cast<QWidget*>(this));
+    OptionsValues typed;
+    store(typed);
+    m_sendTestMail(mailRelay(typed), typed.mailAddress, m_boxes, static_cast<QWidget*>(this));
 }
 
 }  // namespace vantor

@@ -1,14 +1,16 @@
 #pragma once
-// The "E-mail" page: where notification mails go and through which server, the test mail, and the
-// daily report settings.
+// The "E-mail" page: where notification mails go, through which server and how it is reached
+// (port, encryption, logon), the test mail, and the daily report settings.
 
 #include "access/OptionsModel.h"
 
 #include <QFrame>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace vantor {
 
@@ -31,6 +33,11 @@ private:
     MessageBoxes& m_boxes;
     QLineEdit* m_address;
     QLineEdit* m_server;
+    QSpinBox* m_port;
+    QComboBox* m_security;
+    QLineEdit* m_user;
+    QLineEdit* m_passwordFile;
+    QLineEdit* m_certFingerprint;
     QPushButton* m_testButton;
     QCheckBox* m_dailyReport;
     QLineEdit* m_dailyReportTime;

@@ -34,6 +34,11 @@ void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValues& v, const
     s.mailAddress = v.mailAddress;
     s.smtpServer = v.smtpServer;
     s.dailyReportTime = v.dailyReportTime;
+    s.smtpPort = v.smtpPort;
+    s.smtpSecurity = v.smtpSecurity;
+    s.smtpUser = v.smtpUser;
+    s.smtpPasswordFile = v.smtpPasswordFile;
+    s.smtpCertFingerprint = v.smtpCertFingerprint;
 }
 
 bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs)

@@ -23,7 +23,17 @@ OptionsValues optionsFromSettings(const MonitorSettings& s)
     v.smtpServer = s.smtpServer;
     v.dailyReportTime = s.dailyReportTime;
     v.reportPath = s.reportPath.get();
+    v.smtpPort = s.smtpPort;
+    v.smtpSecurity = s.smtpSecurity;
+    v.smtpUser = s.smtpUser;
+    v.smtpPasswordFile = s.smtpPasswordFile;
+    v.smtpCertFingerprint = s.smtpCertFingerprint;
     return v;
+}
+
+MailRelay mailRelay(const OptionsValues& v)
+{
+    return {v.smtpServer, v.smtpPort, v.smtpSecurity, v.smtpUser, v.smtpPasswordFile, v.smtpCertFingerprint};
 }
 
 bool isReportLimitSeparator(int32_t index)

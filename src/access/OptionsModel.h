@@ -36,6 +36,12 @@ struct OptionsValues {
     std::string dailyReportTime;
     std::string reportPath;
     int32_t reportLimitIndex = 0;  // 0 to 9, or -1 when the choice list has no selection
+    // How smtpServer is reached (the E-mail page).
+    int32_t smtpPort = 25;
+    SmtpSecurity smtpSecurity = SmtpSecurity::None;
+    std::string smtpUser;
+    std::string smtpPasswordFile;
+    std::string smtpCertFingerprint;
 
     bool operator==(const OptionsValues&) const = default;
 };
@@ -63,11 +69,14 @@ inline constexpr const char* wrongTime = "Wrong time format! Use hh:mm format, e
 // every check passes.
 std::optional<std::string> firstFailingCheck(const OptionsValues& values);
 
-// The E-mail page's "Send test mail": sends the test mail to `mailAddress` through `smtpServer`
-// and shows its outcome itself through `boxes`, owned by `owner` (the E-mail page). The mail code
+// The relay the values name (smtpServer and how it is reached).
+MailRelay mailRelay(const OptionsValues& values);
+
+// The E-mail page's "Send test mail": sends the test mail to `mailAddress` through the relay and
+// shows its outcome itself through `boxes`, owned by `owner` (the E-mail page). The mail code
 // shows its box between its own steps (after a refused mail, before QUIT), so it is handed the
 // boxes rather than asked for an outcome.
-using SendTestMailFn = std::function<void(const std::string& smtpServer, const std::string& mailAddress,
+using SendTestMailFn = std::function<void(const MailRelay& relay, const std::string& mailAddress,
                                           MessageBoxes& boxes, void* owner)>;
 
 // Everything OK needs besides the values read from the controls.

@@ -160,8 +160,8 @@ int MonitorApp::run()
     optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
         trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
     };
-    optionsDeps.sendTestMail = [](const std::string& server, const std::string& address, MessageBoxes& b,
-                                  void* owner) { SendTestMail(server, address, b, owner); };
+    optionsDeps.sendTestMail = [](const MailRelay& relay, const std::string& address, MessageBoxes& b,
+                                  void* owner) { SendTestMail(relay, address, b, owner); };
     dialog.setOptionsDeps(optionsDeps);
 
     // The console agent starts after the settings have their defaults and before the lists load.

@@ -3,6 +3,7 @@
 // begins with these defaults. Flags are 32-bit integers holding 0 or 1.
 
 #include "monitor/SharedText.h"
+#include "monitor/MailRelay.h"
 
 #include <cstdint>
 
@@ -26,6 +27,17 @@ struct MonitorSettings {
     std::string smtpServer = "mail.example.com";
     std::string dailyReportTime = "23:59";
     SharedText reportPath = "report.html";
+    // How smtpServer is reached; the defaults give the classic plain dialogue to port 25.
+    int32_t smtpPort = 25;
+    SmtpSecurity smtpSecurity = SmtpSecurity::None;
+    std::string smtpUser;             // empty: no logon
+    std::string smtpPasswordFile;     // the password itself is never held in the settings
+    std::string smtpCertFingerprint;  // SHA-256 of a self-signed certificate to accept
 };
+
+inline MailRelay mailRelay(const MonitorSettings& s)
+{
+    return {s.smtpServer, s.smtpPort, s.smtpSecurity, s.smtpUser, s.smtpPasswordFile, s.smtpCertFingerprint};
+}
 
 }  // namespace vantor

@@ -362,7 +362,7 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
         if (settings.mailOnNewUser != 1 || !m_mail)
             continue;
         const std::vector<std::string> files = listOpenFiles(e.user);
-        m_mail->sendMail(settings.smtpServer, settings.mailAddress, settings.mailAddress,
+        m_mail->sendMail(mailRelay(settings), settings.mailAddress, settings.mailAddress,
                          newUserSubject(e.user), newUserBody(e.user, e.computer, files));
     }
 }

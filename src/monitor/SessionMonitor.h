@@ -25,7 +25,7 @@ namespace vantor {
 class MailSender {
 public:
     virtual ~MailSender() = default;
-    virtual void sendMail(const std::string& server, const std::string& to, const std::string& from,
+    virtual void sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
                           const std::string& subject, const std::string& body) = 0;
 };
 

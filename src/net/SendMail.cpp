@@ -1,26 +1,65 @@
 #include "net/SendMail.h"
 
+#include "platform/SecretFile.h"
+
 namespace vantor {
 
-void SendMail(const std::string& server, const std::string& to, const std::string& from,
-              const std::string& subject, const std::string& body, int port, const SmtpOptions& options)
+bool relaySmtpOptions(const MailRelay& relay, const SmtpOptions& base, SmtpOptions& out, std::string& reason)
 {
+    out = base;
+    out.security = relay.security;
+    out.user = relay.user;
+    out.certFingerprint = relay.certFingerprint;
+    out.password.clear();
+    if (relay.user.empty())
+        return true;
+    if (relay.passwordFile.empty()) {
+        reason = "No password file is set for the user name.";
+        return false;
+    }
+    std::string content;
+    switch (readSecretFile(relay.passwordFile, content)) {
+    case SecretFileStatus::Unreadable:
+        reason = "The password file cannot be read: " + relay.passwordFile;
+        return false;
+    case SecretFileStatus::OpenToOthers:
+        reason = "Others than its owner may use the password file " + relay.passwordFile
+                 + ". Make it readable only by its owner (chmod 600).";
+        return false;
+    case SecretFileStatus::Read:
+        break;
+    }
+    // The first line is the password: editors end a file with a line end that is no part of it.
+    out.password = content.substr(0, content.find('\n'));
+    if (out.password.ends_with('\r'))
+        out.password.pop_back();
+    return true;
+}
+
+void SendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
+              const std::string& body, const SmtpOptions& options)
+{
+    SmtpOptions sessionOptions;
+    std::string reason;
+    if (!relaySmtpOptions(relay, options, sessionOptions, reason))
+        return;
+
     MailMessage message;
     message.from = from;
     message.subject = subject;
     message.body = body;
     message.AddRecipient(to, to);
 
-    SmtpSession session(server, port, options);
+    SmtpSession session(relay.server, relay.port, sessionOptions);
     if (session.Connect())
         session.Send(message);
     session.Disconnect();
 }
 
-void SmtpMailSender::sendMail(const std::string& server, const std::string& to, const std::string& from,
+void SmtpMailSender::sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
                               const std::string& subject, const std::string& body)
 {
-    SendMail(server, to, from, subject, body, m_port, m_options);
+    SendMail(relay, to, from, subject, body, m_options);
 }
 
 }  // namespace vantor

@@ -3,28 +3,28 @@
 // notification uses it, and a failure there must not disturb the poll.
 
 #include "monitor/SessionMonitor.h"
+#include "monitor/MailRelay.h"
 #include "net/SmtpSession.h"
 
 #include <string>
 
 namespace vantor {
 
-void SendMail(const std::string& server, const std::string& to, const std::string& from,
-              const std::string& subject, const std::string& body, int port = smtpPort,
-              const SmtpOptions& options = {});
+// `base` with the relay's encryption, user and password (read from its file). False, with words
+// for the user in `reason`, when the password cannot be had; the password never appears there.
+bool relaySmtpOptions(const MailRelay& relay, const SmtpOptions& base, SmtpOptions& out, std::string& reason);
+
+void SendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
+              const std::string& body, const SmtpOptions& options = {});
 
 // The monitor's MailSender: every notification through SendMail.
 class SmtpMailSender final : public MailSender {
 public:
-    explicit SmtpMailSender(int port = smtpPort, SmtpOptions options = {})
-        : m_port(port), m_options(std::move(options))
-    {
-    }
-    void sendMail(const std::string& server, const std::string& to, const std::string& from,
+    explicit SmtpMailSender(SmtpOptions options = {}) : m_options(std::move(options)) {}
+    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
                   const std::string& subject, const std::string& body) override;
 
 private:
-    int m_port;
     SmtpOptions m_options;
 };
 

@@ -60,6 +60,98 @@ std::optional<std::string> checkSmtpReply(std::optional<int> code, int check)
     return std::to_string(code.value_or(0)) + ":" + row.errorText;
 }
 
+SmtpExtensions parseEhloReply(std::string_view reply)
+{
+    auto upper = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return out;
+    };
+    SmtpExtensions ext;
+    bool first = true;
+    while (!reply.empty()) {
+        const std::size_t end = reply.find('\n');
+        std::string_view line = reply.substr(0, end);
+        reply = end == std::string_view::npos ? std::string_view() : reply.substr(end + 1);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        // The first line greets with the server's name, which is no keyword even when it reads
+        // like one.
+        const bool greeting = first;
+        first = false;
+        if (greeting || line.size() < 4 || !isDigit(line[0]) || !isDigit(line[1]) || !isDigit(line[2]))
+            continue;
+        const std::string text = upper(line.substr(4));
+        std::vector<std::string> words;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const std::size_t stop = text.find_first_of(" =", start);
+            if (stop != start)
+                words.push_back(text.substr(start, stop == std::string::npos ? std::string::npos : stop - start));
+            if (stop == std::string::npos)
+                break;
+            start = stop + 1;
+        }
+        if (words.empty())
+            continue;
+        if (words[0] == "STARTTLS")
+            ext.startTls = true;
+        if (words[0] == "AUTH") {
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                ext.authPlain = ext.authPlain || words[i] == "PLAIN";
+                ext.authLogin = ext.authLogin || words[i] == "LOGIN";
+            }
+        }
+    }
+    return ext;
+}
+
+std::string base64Encode(std::string_view bytes)
+{
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8)
+                           | static_cast<uint8_t>(bytes[i + 2]);
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += alphabet[(v >> 6) & 63];
+        out += alphabet[v & 63];
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        uint32_t v = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << 16;
+        if (rest == 2)
+            v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8;
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += rest == 2 ? alphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<std::string> parseCertFingerprint(std::string_view text)
+{
+    std::string hex;
+    for (char c : text) {
+        if (c == ':' || c == ' ')
+            continue;
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (!isDigit(c) && !(c >= 'a' && c <= 'f'))
+            return std::nullopt;
+        hex += c;
+    }
+    if (hex.size() != 64)
+        return std::nullopt;
+    return hex;
+}
+
 std::string cleanMailText(std::string_view text)
 {
     std::string out(text);

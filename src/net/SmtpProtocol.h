@@ -21,11 +21,13 @@ struct SmtpReplyCheck {
 };
 
 // Indexed by the step's check number (SmtpCheck).
-inline constexpr std::array<SmtpReplyCheck, 4> smtpReplyChecks{{
+inline constexpr std::array<SmtpReplyCheck, 6> smtpReplyChecks{{
     {250, "SMTP server error"},
     {220, "SMTP server not available"},
     {354, "SMTP server not ready for data"},
     {221, "SMTP server didn't terminate session"},
+    {235, "SMTP server refused the logon"},
+    {334, "SMTP server did not continue the logon"},
 }};
 
 namespace SmtpCheck {
@@ -33,6 +35,8 @@ inline constexpr int Ok = 0;        // HELO, MAIL From, each RCPT TO, end of dat
 inline constexpr int Greeting = 1;  // the connection's greeting
 inline constexpr int Data = 2;      // DATA
 inline constexpr int Quit = 3;      // QUIT
+inline constexpr int LoggedOn = 4;  // the end of AUTH
+inline constexpr int GoOn = 5;      // each step of AUTH LOGIN
 }  // namespace SmtpCheck
 
 // A reply is read until its last line has come: a server may send a multi-line reply in several
@@ -49,6 +53,22 @@ SmtpReplyScan scanSmtpReply(std::string_view bytes, bool peerClosed = false);
 // The reply's code checked against row `check` of smtpReplyChecks: empty when it is the expected
 // code, otherwise the "%d:%s" error text. A reply without a code fails the step as code 0.
 std::optional<std::string> checkSmtpReply(std::optional<int> code, int check);
+
+// What an EHLO reply offers that this client uses (RFC 3207 STARTTLS, RFC 4954 AUTH; the old
+// "AUTH=" form too). Keywords are matched without regard to case.
+struct SmtpExtensions {
+    bool startTls = false;
+    bool authPlain = false;
+    bool authLogin = false;
+};
+SmtpExtensions parseEhloReply(std::string_view reply);
+
+// RFC 4648 base64, with padding, on one line (as AUTH wants it).
+std::string base64Encode(std::string_view bytes);
+
+// A user's certificate fingerprint (SHA-256: 64 hex digits, in either case, colons and blanks
+// between them allowed) as 64 lower-case hex digits; empty when the text is not one.
+std::optional<std::string> parseCertFingerprint(std::string_view text);
 
 // Replaces CR, LF and every other control character with '?', so that a text from the network
 // (a user or computer name) stays on its own line and cannot add header lines or SMTP commands.

@@ -1,6 +1,7 @@
 #include "net/SmtpSession.h"
 
 #include "net/SmtpProtocol.h"
+#include "net/SmtpTls.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -56,6 +57,7 @@ bool SmtpSession::Connect()
         return true;
     m_broken = false;
     m_replyBuffer.clear();
+    lastReason.clear();
     m_socket = m_options.makeTransport ? m_options.makeTransport() : makeTcpSmtpTransport();
     if (!m_socket || !m_socket->Create()) {
         m_socket.reset();
@@ -64,6 +66,11 @@ bool SmtpSession::Connect()
     }
     if (!m_socket->Connect(m_server, m_port, m_options.waitLimit)) {
         lastError = "Unable to connect to server";
+        lastReason = smtpReason::cannotConnect;
+        closeSocket();
+        return false;
+    }
+    if (m_options.security == SmtpSecurity::Tls && !encrypt()) {
         closeSocket();
         return false;
     }
@@ -72,13 +79,112 @@ bool SmtpSession::Connect()
         closeSocket();
         return false;
     }
-    const std::string helo = m_options.heloName.empty() ? localHeloName() : cleanMailText(m_options.heloName);
-    if (!sendText("HELO " + helo + "\r\n") || !ReadReply(SmtpCheck::Ok)) {
+    const bool basic = m_options.security == SmtpSecurity::None && m_options.user.empty();
+    if (basic) {
+        if (!sendText("HELO " + greetingName() + "\r\n") || !ReadReply(SmtpCheck::Ok)) {
+            closeSocket();
+            return false;
+        }
+        m_connected = true;
+        return true;
+    }
+
+    SmtpExtensions extensions;
+    bool ok = greetExtended(extensions);
+    if (ok && m_options.security == SmtpSecurity::StartTls) {
+        // Going on in plain text when STARTTLS is missing would hand the password and the mail to
+        // whoever removed it from the reply.
+        if (!extensions.startTls) {
+            lastError = "STARTTLS not offered";
+            lastReason = smtpReason::noStartTls;
+            ok = false;
+        } else {
+            // RFC 3207 4.2: what the server said before the handshake is forgotten; it says it
+            // again to the second EHLO.
+            ok = sendText("STARTTLS\r\n") && ReadReply(SmtpCheck::Greeting) && encrypt()
+                 && greetExtended(extensions);
+        }
+    }
+    if (ok && !m_options.user.empty())
+        ok = logOn(extensions);
+    if (!ok) {
         closeSocket();
         return false;
     }
     m_connected = true;
     return true;
+}
+
+std::string SmtpSession::greetingName() const
+{
+    return m_options.heloName.empty() ? localHeloName() : cleanMailText(m_options.heloName);
+}
+
+bool SmtpSession::greetExtended(SmtpExtensions& extensions)
+{
+    if (!sendText("EHLO " + greetingName() + "\r\n") || !ReadReply(SmtpCheck::Ok))
+        return false;
+    extensions = parseEhloReply(m_lastReply);
+    return true;
+}
+
+bool SmtpSession::encrypt()
+{
+    // Bytes that came with or after the go-ahead were sent before the encryption and may have
+    // been put there by someone in between; they must not read as encrypted replies.
+    m_replyBuffer.clear();
+    TlsStart tls = startTls(std::move(m_socket), {m_server, m_options.certFingerprint}, m_options.waitLimit);
+    if (tls.transport) {
+        m_socket = std::move(tls.transport);
+        return true;
+    }
+    m_broken = true;
+    switch (tls.failure) {
+    case TlsFailure::Untrusted:
+        lastError = "Untrusted certificate";
+        lastReason = smtpReason::untrusted;
+        break;
+    case TlsFailure::TimedOut:
+        lastError = "No reply from server in time";
+        lastReason = smtpReason::noAnswer;
+        break;
+    case TlsFailure::Unavailable:
+        lastError = "No TLS";
+        lastReason = smtpReason::noTls;
+        break;
+    case TlsFailure::None:
+    case TlsFailure::HandshakeFailed:
+        lastError = "TLS handshake failed";
+        lastReason = smtpReason::handshake;
+        break;
+    }
+    return false;
+}
+
+bool SmtpSession::authStep(const std::string& text, int check)
+{
+    if (!sendText(text))
+        return false;
+    if (ReadReply(check))
+        return true;
+    if (!m_broken)
+        lastReason = smtpReason::badLogon;
+    return false;
+}
+
+bool SmtpSession::logOn(const SmtpExtensions& extensions)
+{
+    if (extensions.authPlain)
+        return authStep("AUTH PLAIN " + base64Encode(std::string(1, '\0') + m_options.user + '\0' + m_options.password)
+                            + "\r\n",
+                        SmtpCheck::LoggedOn);
+    if (extensions.authLogin)
+        return authStep("AUTH LOGIN\r\n", SmtpCheck::GoOn)
+               && authStep(base64Encode(m_options.user) + "\r\n", SmtpCheck::GoOn)
+               && authStep(base64Encode(m_options.password) + "\r\n", SmtpCheck::LoggedOn);
+    lastError = "AUTH not offered";
+    lastReason = smtpReason::noAuth;
+    return false;
 }
 
 bool SmtpSession::Disconnect()
@@ -102,6 +208,7 @@ bool SmtpSession::Send(MailMessage& message)
         lastError = "Must be connected";
         return false;
     }
+    lastReason.clear();
     if (!PrepareMessage(message))
         return false;
     return Transmit(message);
@@ -176,6 +283,7 @@ bool SmtpSession::ReadReply(int check)
     for (;;) {
         const SmtpReplyScan scan = scanSmtpReply(m_replyBuffer, peerClosed);
         if (scan.complete) {
+            m_lastReply = m_replyBuffer.substr(0, scan.length);
             m_replyBuffer.erase(0, scan.length);
             if (auto error = checkSmtpReply(scan.code, check)) {
                 lastError = *error;
@@ -185,6 +293,7 @@ bool SmtpSession::ReadReply(int check)
         }
         if (peerClosed) {
             lastError = "Connection closed by server";
+            lastReason = smtpReason::closed;
             m_broken = true;
             return false;
         }
@@ -196,6 +305,7 @@ bool SmtpSession::ReadReply(int check)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         if (left.count() <= 0) {
             lastError = "No reply from server in time";
+            lastReason = smtpReason::noAnswer;
             m_broken = true;
             return false;
         }
@@ -207,6 +317,7 @@ bool SmtpSession::ReadReply(int check)
             peerClosed = true;
         } else if (n == SmtpTransport::receiveTimedOut) {
             lastError = "No reply from server in time";
+            lastReason = smtpReason::noAnswer;
             m_broken = true;
             return false;
         } else {

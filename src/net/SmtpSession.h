@@ -1,10 +1,14 @@
 #pragma once
-// A small client for the basic SMTP dialogue (greeting, HELO, MAIL, RCPT, DATA, QUIT) over one
-// connection: no extended greeting, no authentication, no encryption, no retry. It runs on the
-// calling thread, so every wait is bounded: a server that stops answering costs at most one wait
-// limit per step, not the platform's own connection time-outs.
+// A small client for the SMTP dialogue over one connection, with no retry. By default it speaks the
+// basic dialogue (greeting, HELO, MAIL, RCPT, DATA, QUIT) in plain text; asked for encryption or a
+// logon, it greets with EHLO, encrypts (TLS from the start, or STARTTLS), greets again and logs on
+// with AUTH PLAIN or LOGIN before the same mail transaction. It runs on the calling thread, so
+// every wait is bounded: a server that stops answering costs at most one wait limit per step, the
+// TLS handshake included, not the platform's own connection time-outs.
 
 #include "net/MailMessage.h"
+#include "monitor/MailRelay.h"
+#include "net/SmtpProtocol.h"
 #include "net/SmtpTransport.h"
 #include "platform/Clock.h"
 
@@ -28,6 +32,11 @@ struct SmtpOptions {
     const Clock* clock = nullptr;
     // The connection; null: TCP.
     std::function<std::unique_ptr<SmtpTransport>()> makeTransport;
+    // Encryption and logon; the defaults keep the basic dialogue.
+    SmtpSecurity security = SmtpSecurity::None;
+    std::string user;  // empty: no AUTH
+    std::string password;
+    std::string certFingerprint;  // see MailRelay
 };
 
 class SmtpSession {
@@ -37,7 +46,8 @@ public:
     SmtpSession(const SmtpSession&) = delete;
     SmtpSession& operator=(const SmtpSession&) = delete;
 
-    // Connection, greeting and HELO; connected only when all three succeed.
+    // Connection, greeting and HELO (or EHLO, encryption and logon); connected only when every
+    // step succeeds.
     bool Connect();
     // QUIT and close; true when not connected (nothing is sent then) or when QUIT got 221.
     bool Disconnect();
@@ -57,11 +67,19 @@ public:
     int port() const { return m_port; }
 
     std::string lastError = "OK";
+    // Why the last step failed, in words for the user (a second line under the program's own
+    // box text); empty when there is nothing to add. Never holds the password.
+    std::string lastReason;
     std::string mailer = "QK Mail";
 
 private:
     bool sendText(const std::string& text);
     void closeSocket();
+    std::string greetingName() const;
+    bool greetExtended(SmtpExtensions& extensions);
+    bool encrypt();
+    bool logOn(const SmtpExtensions& extensions);
+    bool authStep(const std::string& text, int check);
 
     std::string m_server;
     int m_port;
@@ -72,7 +90,20 @@ private:
     bool m_broken = false;
     std::unique_ptr<SmtpTransport> m_socket;
     std::string m_replyBuffer;  // bytes received and not yet taken as a reply
+    std::string m_lastReply;    // the last whole reply, for the EHLO keywords
 };
+
+namespace smtpReason {
+inline constexpr const char* untrusted = "The server's certificate is not trusted.";
+inline constexpr const char* badLogon = "The server refused the user name or password.";
+inline constexpr const char* noStartTls = "The server does not offer STARTTLS.";
+inline constexpr const char* noAuth = "The server does not offer a logon that Vantor knows (AUTH PLAIN or LOGIN).";
+inline constexpr const char* handshake = "The encrypted connection to the server could not be set up.";
+inline constexpr const char* noTls = "This build of Vantor cannot encrypt mail.";
+inline constexpr const char* cannotConnect = "Nothing answers at that server and port.";
+inline constexpr const char* noAnswer = "The server did not answer in time.";
+inline constexpr const char* closed = "The server closed the connection.";
+}  // namespace smtpReason
 
 // The name this computer gives in HELO: the host name, or when that cannot be read, the
 // computer name; cleaned of control characters.

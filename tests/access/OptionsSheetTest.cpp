@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QToolButton>
@@ -72,6 +73,8 @@ private slots:
         QCOMPARE(child<QLineEdit>(sheet, "reportPath")->text(), QStringLiteral("report.html"));
         QCOMPARE(child<QLineEdit>(sheet, "mailAddress")->text().toStdString(), MonitorSettings{}.mailAddress);
         QCOMPARE(child<QLineEdit>(sheet, "smtpServer")->text().toStdString(), MonitorSettings{}.smtpServer);
+        QCOMPARE(child<QSpinBox>(sheet, "smtpPort")->value(), 25);
+        QCOMPARE(child<QComboBox>(sheet, "smtpSecurity")->currentText(), QStringLiteral("None"));
 
         auto* combo = child<QComboBox>(sheet, "reportLimitIndex");
         QCOMPARE(combo->count(), 10);
@@ -278,11 +281,11 @@ private slots:
     void sendTestMailUsesTheValuesTypedNow()
     {
         Setup s;
-        std::vector<std::pair<std::string, std::string>> sent;
+        std::vector<std::pair<MailRelay, std::string>> sent;
         void* owner = nullptr;
-        s.deps.sendTestMail = [&](const std::string& server, const std::string& address, MessageBoxes& boxes,
+        s.deps.sendTestMail = [&](const MailRelay& relay, const std::string& address, MessageBoxes& boxes,
                                   void* boxOwner) {
-            sent.emplace_back(server, address);
+            sent.emplace_back(relay, address);
             owner = boxOwner;
             boxes.show({"Vantor", "The mail has been sent!", BoxIcon::Information, BoxButtons::Ok, boxOwner});
         };
@@ -294,6 +297,11 @@ private slots:
                 mailPage = static_cast<QWidget*>(child<QWidget>(*sheet, "mailPage"));
                 child<QLineEdit>(*sheet, "smtpServer")->setText(QStringLiteral("smtp.test.lan"));
                 child<QLineEdit>(*sheet, "mailAddress")->setText(QStringLiteral("me@test.lan"));
+                child<QSpinBox>(*sheet, "smtpPort")->setValue(587);
+                child<QComboBox>(*sheet, "smtpSecurity")->setCurrentIndex(1);
+                child<QLineEdit>(*sheet, "smtpUser")->setText(QStringLiteral(" mailer "));
+                child<QLineEdit>(*sheet, "smtpPasswordFile")->setText(QStringLiteral("/root/pw"));
+                child<QLineEdit>(*sheet, "smtpCertFingerprint")->setText(QStringLiteral("AB:CD"));
                 child<QPushButton>(*sheet, "sendTestMail")->click();
                 child<QPushButton>(*sheet, "cancel")->click();
             },
@@ -302,13 +310,20 @@ private slots:
         QVERIFY(!failed);
         QVERIFY(!accepted);
         QCOMPARE(sent.size(), std::size_t(1));
-        QCOMPARE(sent[0].first, std::string("smtp.test.lan"));
+        const MailRelay& relay = sent[0].first;
+        QCOMPARE(relay.server, std::string("smtp.test.lan"));
+        QCOMPARE(relay.port, 587);
+        QCOMPARE(relay.security, SmtpSecurity::StartTls);
+        QCOMPARE(relay.user, std::string("mailer"));
+        QCOMPARE(relay.passwordFile, std::string("/root/pw"));
+        QCOMPARE(relay.certFingerprint, std::string("AB:CD"));
         QCOMPARE(sent[0].second, std::string("me@test.lan"));
         QVERIFY(owner != nullptr);
         QCOMPARE(owner, mailPage);  // the box belongs to the E-mail page
         QCOMPARE(s.h.boxes.shown.size(), std::size_t(1));
         // Tried, then cancelled: the settings keep their values.
         QCOMPARE(s.h.monitor.settings.smtpServer, MonitorSettings{}.smtpServer);
+        QCOMPARE(s.h.monitor.settings.smtpPort, 25);
 
         Setup without;
         OptionsSheet sheet(without.h.monitor, without.defaults(), without.deps);

@@ -235,6 +235,11 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
             v.useBlackList = 0;
             v.mailAddress = "ops@example.org";
             v.dailyReportTime = "07:00";
+            v.smtpPort = 465;
+            v.smtpSecurity = SmtpSecurity::Tls;
+            v.smtpUser = "ops";
+            v.smtpPasswordFile = "/root/smtp-password";
+            v.smtpCertFingerprint = "00:11";
             edited = v;
             return true;
         },

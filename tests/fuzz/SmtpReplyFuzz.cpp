@@ -1,5 +1,6 @@
-// libFuzzer entry point for what the SMTP client reads from the network: the reply scanner, and a
-// whole session whose server replies are the fuzzer's bytes. Also built into a replay test that
+// libFuzzer entry point for what the SMTP client reads from the network: the reply scanner, the
+// EHLO keywords, and whole sessions (the basic one and one that logs on) whose server replies are
+// the fuzzer's bytes. Also built into a replay test that
 // runs the corpus in the ordinary test run.
 #include "net/SmtpProtocol.h"
 #include "net/SmtpSession.h"
@@ -60,9 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     for (char c : vantor::cleanMailText(bytes))
         require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
 
-    if (size > 0) {
+    const vantor::SmtpExtensions ext = vantor::parseEhloReply(bytes);
+    require(!(ext.authPlain || ext.authLogin) || bytes.size() >= 9);
+    if (const auto pin = vantor::parseCertFingerprint(bytes))
+        require(pin->size() == 64);
+
+    for (const char* user : {"", "user"}) {
+        if (size == 0)
+            break;
         const std::size_t piece = 1 + data[0] % 64;
         vantor::SmtpOptions options;
+        options.user = user;
+        options.password = "secret";
         options.heloName = "fuzz";
         options.makeTransport = [&] { return std::make_unique<ReplayTransport>(bytes.substr(1), piece); };
         vantor::MailMessage message;

@@ -29,12 +29,13 @@ TEST(NotificationMail, OneMailPerNewSessionWithTheExactSubjectAndBody)
 {
     ScopedTimeZone utc("UTC0");
     ScriptedSmtpServer server;
-    SmtpMailSender sender(server.port(), fastSmtpOptions());
+    SmtpMailSender sender(fastSmtpOptions());
     MonitorHarness h;
     h.monitor.setMailSender(&sender);
     h.monitor.settings.mailOnNewUser = 1;
     h.monitor.settings.mailAddress = "admin@test.local";
     h.monitor.settings.smtpServer = "127.0.0.1";
+    h.monitor.settings.smtpPort = server.port();
     h.net.addSession("alice", "pc1", {"/srv/share/a.txt", "/srv/share/docs"});
     h.net.addSession("bob", "10.0.0.7");
     h.monitor.pollSessions();
@@ -56,10 +57,11 @@ TEST(NotificationMail, OneMailPerNewSessionWithTheExactSubjectAndBody)
 TEST(NotificationMail, AFailedMailIsSilentAndThePollGoesOn)
 {
     MonitorHarness h;
-    SmtpMailSender sender(freeTcpPort(), fastSmtpOptions());
+    SmtpMailSender sender(fastSmtpOptions());
     h.monitor.setMailSender(&sender);
     h.monitor.settings.mailOnNewUser = 1;
     h.monitor.settings.smtpServer = "127.0.0.1";
+    h.monitor.settings.smtpPort = freeTcpPort();
     h.net.addSession("alice", "pc1");
     h.net.addSession("bob", "pc2");
     h.monitor.pollSessions();

@@ -116,6 +116,8 @@ void ScriptedSmtpServer::serve(NetSocket& connection, std::size_t index)
 {
     std::string buffer;
     std::size_t rcptCount = 0;
+    std::size_t authCount = 0;
+    bool inAuth = false;
     // After a Silent step the server only listens (and records) until the client goes away.
     auto listenToTheEnd = [&] { readUntil(connection, index, buffer, {}); };
 
@@ -133,7 +135,15 @@ void ScriptedSmtpServer::serve(NetSocket& connection, std::size_t index)
         const std::string cmd = commandOf(line);
 
         SmtpReplyStep step = "500 unknown command\r\n";
-        if (cmd == "HELO")
+        if (inAuth || cmd == "AUTH") {
+            step = m_script.auth.empty() ? SmtpReplyStep("235 Authentication succeeded\r\n")
+                                         : m_script.auth[std::min(authCount++, m_script.auth.size() - 1)];
+            inAuth = !step.pieces.empty() && step.pieces[0].starts_with("334");
+        } else if (cmd == "EHLO")
+            step = m_script.ehlo;
+        else if (cmd == "STAR")
+            step = m_script.starttls;
+        else if (cmd == "HELO")
             step = m_script.helo;
         else if (cmd == "MAIL")
             step = m_script.mail;
@@ -148,6 +158,10 @@ void ScriptedSmtpServer::serve(NetSocket& connection, std::size_t index)
         if (!reply(connection, step)) {
             if (step.kind == SmtpReplyStep::Kind::Silent)
                 listenToTheEnd();
+            return;
+        }
+        if (cmd == "STAR" && !inAuth && !step.pieces.empty() && step.pieces[0].starts_with("2")) {
+            listenToTheEnd();
             return;
         }
         const bool dataAccepted = cmd == "DATA" && !step.pieces.empty() && step.pieces[0].starts_with("3");

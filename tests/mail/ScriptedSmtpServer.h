@@ -49,6 +49,12 @@ private:
 struct SmtpScript {
     SmtpReplyStep greeting = "220 test.local ESMTP ready\r\n";
     SmtpReplyStep helo = "250 test.local\r\n";
+    SmtpReplyStep ehlo = "250-test.local\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n";
+    // After a 220 here the server speaks no more: it records what comes (a TLS client hello) until
+    // the client gives up, as a server that stops in the middle of the handshake does.
+    SmtpReplyStep starttls = "220 go ahead\r\n";
+    // One per line from the AUTH command on, as long as the replies are 334; the default accepts.
+    std::vector<SmtpReplyStep> auth;
     SmtpReplyStep mail = "250 OK\r\n";
     // One per RCPT in order; RCPTs beyond the list get the last one (or "250 OK").
     std::vector<SmtpReplyStep> rcpt;

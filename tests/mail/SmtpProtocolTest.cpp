@@ -146,3 +146,44 @@ TEST(HeloName, FallsBackToTheComputerName)
     EXPECT_EQ(chooseHeloName("evil\r\nMAIL", "PC1"), "evil??MAIL");
     EXPECT_FALSE(localHeloName().empty());
 }
+
+TEST(EhloReply, FindsStartTlsAndTheLogonsInEitherForm)
+{
+    const auto ext = parseEhloReply("250-relay.example Hello\r\n250-SIZE 52428800\r\n250-starttls\r\n"
+                                    "250-AUTH=LOGIN\r\n250 Auth cram-md5 plain\r\n");
+    EXPECT_TRUE(ext.startTls);
+    EXPECT_TRUE(ext.authPlain);
+    EXPECT_TRUE(ext.authLogin);
+
+    // The greeting line is the server's name, not a keyword; look-alike words are not keywords.
+    const auto none = parseEhloReply("250-STARTTLS\r\n250-XSTARTTLS\r\n250-AUTHX PLAIN\r\n250 AUTH CRAM-MD5 XPLAIN\n");
+    EXPECT_FALSE(none.startTls);
+    EXPECT_FALSE(none.authPlain);
+    EXPECT_FALSE(none.authLogin);
+    // A one-line reply offers nothing.
+    EXPECT_FALSE(parseEhloReply("250 STARTTLS\r\n").startTls);
+}
+
+TEST(Base64, Rfc4648VectorsAndBinaryBytes)
+{
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [in, out] : vectors)
+        EXPECT_EQ(base64Encode(in), out) << in;
+    // AUTH PLAIN's NULs and bytes above 0x7F.
+    EXPECT_EQ(base64Encode(std::string("\0u\0p\xff", 5)), "AHUAcP8=");
+}
+
+TEST(CertFingerprint, AcceptsTheUsualWritingsAndNothingElse)
+{
+    const std::string hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    // openssl x509 -fingerprint writes upper case with colons.
+    EXPECT_EQ(parseCertFingerprint(" 01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:"
+                                   "89:AB:CD:EF"),
+              hex);
+    EXPECT_EQ(parseCertFingerprint(hex), hex);
+    for (const std::string& bad : {std::string(), hex.substr(2), hex + "00", hex.substr(1) + "g", "sha256:" + hex})
+        EXPECT_FALSE(parseCertFingerprint(bad)) << bad;
+}

@@ -1,11 +1,11 @@
 #pragma once
 // What the SMTP tests share: fast, deterministic session options and the expected header.
 
+#include "monitor/MailRelay.h"
 #include "net/SmtpSession.h"
 #include "platform/Clock.h"
 #include "TimeZone.h"
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -34,11 +34,27 @@ inline SmtpOptions fastSmtpOptions()
     return options;
 }
 
-// The TCP transport, counting the receives that ran out of time.
-class CountingTransport final : public SmtpTransport {
+// A relay on 127.0.0.1 at `port`, spoken to the way `security` says.
+inline MailRelay loopbackRelay(int port, SmtpSecurity security = SmtpSecurity::None)
+{
+    MailRelay relay;
+    relay.server = "127.0.0.1";
+    relay.port = port;
+    relay.security = security;
+    return relay;
+}
+
+// What a WatchingTransport saw: the receives that ran out of time, and every byte sent.
+struct TransportLog {
+    int timeouts = 0;
+    std::string sent;
+};
+
+// The TCP transport, telling its log what happens on it (one session at a time).
+class WatchingTransport final : public SmtpTransport {
 public:
-    explicit CountingTransport(std::shared_ptr<std::atomic<int>> timeouts)
-        : m_inner(makeTcpSmtpTransport()), m_timeouts(std::move(timeouts))
+    explicit WatchingTransport(std::shared_ptr<TransportLog> log)
+        : m_inner(makeTcpSmtpTransport()), m_log(std::move(log))
     {
     }
     bool Create() override { return m_inner->Create(); }
@@ -48,20 +64,29 @@ public:
     }
     bool SendAll(std::string_view bytes, std::chrono::milliseconds limit) override
     {
+        m_log->sent.append(bytes);
         return m_inner->SendAll(bytes, limit);
     }
     int Receive(char* buffer, int length, std::chrono::milliseconds limit) override
     {
         const int n = m_inner->Receive(buffer, length, limit);
         if (n == receiveTimedOut)
-            ++*m_timeouts;
+            ++m_log->timeouts;
         return n;
     }
     void Close() override { m_inner->Close(); }
 
 private:
     std::unique_ptr<SmtpTransport> m_inner;
-    std::shared_ptr<std::atomic<int>> m_timeouts;
+    std::shared_ptr<TransportLog> m_log;
 };
+
+// Options whose connections tell `log` what happens on them.
+inline SmtpOptions watchedSmtpOptions(const std::shared_ptr<TransportLog>& log)
+{
+    SmtpOptions options = fastSmtpOptions();
+    options.makeTransport = [log] { return std::make_unique<WatchingTransport>(log); };
+    return options;
+}
 
 }  // namespace vantor::test

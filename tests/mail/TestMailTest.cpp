@@ -50,7 +50,7 @@ TEST(TestMail, AcceptedMailIsToldAfterQuit)
     // A refused recipient and a QUIT that is not answered 221 still count as sent.
     ScriptedSmtpServer server({.rcpt = {"550 No such user\r\n"}, .quit = "500 eh?\r\n"});
     WatchingBoxes boxes(&server);
-    EXPECT_EQ(SendTestMail("127.0.0.1", "me@test.local", boxes, &owner, server.port(), fastSmtpOptions()),
+    EXPECT_EQ(SendTestMail(loopbackRelay(server.port()), "me@test.local", boxes, &owner, fastSmtpOptions()),
               TestMailOutcome::Sent);
     expectBox(boxes, "Vantor", "The mail has been sent!", BoxIcon::Information);
     EXPECT_TRUE(boxes.quitBeforeBox);
@@ -70,7 +70,7 @@ TEST(TestMail, RefusedMailIsToldBeforeQuit)
 {
     ScriptedSmtpServer server({.mail = "550 Sender refused\r\n"});
     WatchingBoxes boxes(&server);
-    EXPECT_EQ(SendTestMail("127.0.0.1", "me@test.local", boxes, &owner, server.port(), fastSmtpOptions()),
+    EXPECT_EQ(SendTestMail(loopbackRelay(server.port()), "me@test.local", boxes, &owner, fastSmtpOptions()),
               TestMailOutcome::CannotSend);
     expectBox(boxes, "Error", "Can't send the e-mail!", BoxIcon::Error);
     EXPECT_FALSE(boxes.quitBeforeBox);
@@ -83,7 +83,7 @@ TEST(TestMail, NoConnectionIsToldAsSuch)
     {
         ScriptedSmtpServer server({.greeting = "421 Busy\r\n"});
         WatchingBoxes boxes(&server);
-        EXPECT_EQ(SendTestMail("127.0.0.1", "me@test.local", boxes, &owner, server.port(), fastSmtpOptions()),
+        EXPECT_EQ(SendTestMail(loopbackRelay(server.port()), "me@test.local", boxes, &owner, fastSmtpOptions()),
                   TestMailOutcome::CannotConnect);
         expectBox(boxes, "Error", "Can't connect to the SMTP server!", BoxIcon::Error);
         ASSERT_TRUE(server.waitForClosedConnections(1));
@@ -91,9 +91,12 @@ TEST(TestMail, NoConnectionIsToldAsSuch)
     }
     for (const std::string& host : {std::string(), std::string("127.0.0.1")}) {
         WatchingBoxes boxes(nullptr);
-        EXPECT_EQ(SendTestMail(host, "me@test.local", boxes, &owner, freeTcpPort(), fastSmtpOptions()),
+        MailRelay relay = loopbackRelay(freeTcpPort());
+        relay.server = host;
+        EXPECT_EQ(SendTestMail(relay, "me@test.local", boxes, &owner, fastSmtpOptions()),
                   TestMailOutcome::CannotConnect);
-        expectBox(boxes, "Error", "Can't connect to the SMTP server!", BoxIcon::Error);
+        expectBox(boxes, "Error", "Can't connect to the SMTP server!\nNothing answers at that server and port.",
+                  BoxIcon::Error);
     }
 }
 

@@ -22,6 +22,11 @@ TEST(NewUserEvent, MailsOnePerNewSessionInEnumerationOrder)
     h.monitor.settings.mailOnNewUser = 1;
     h.monitor.settings.mailAddress = "root@localhost";
     h.monitor.settings.smtpServer = "smtp.local";
+    h.monitor.settings.smtpPort = 587;
+    h.monitor.settings.smtpSecurity = SmtpSecurity::StartTls;
+    h.monitor.settings.smtpUser = "mailer";
+    h.monitor.settings.smtpPasswordFile = "/etc/vantor/smtp-password";
+    h.monitor.settings.smtpCertFingerprint = "ab:cd";
     h.net.addSession("alice", "pc1", {"/a", "/b"});
     h.net.addSession("bob", "pc2");
     h.net.addSession("bob", "pc2");  // the same new pair twice: two events
@@ -30,6 +35,12 @@ TEST(NewUserEvent, MailsOnePerNewSessionInEnumerationOrder)
     ASSERT_EQ(h.mail.mails.size(), 3u);
     const auto& first = h.mail.mails[0];
     EXPECT_EQ(first.server, "smtp.local");
+    // The mail goes the way the settings say, all of it.
+    EXPECT_EQ(first.relay.port, 587);
+    EXPECT_EQ(first.relay.security, SmtpSecurity::StartTls);
+    EXPECT_EQ(first.relay.user, "mailer");
+    EXPECT_EQ(first.relay.passwordFile, "/etc/vantor/smtp-password");
+    EXPECT_EQ(first.relay.certFingerprint, "ab:cd");
     EXPECT_EQ(first.to, "root@localhost");
     EXPECT_EQ(first.from, "root@localhost");
     EXPECT_EQ(first.subject, "Vantor: new user - alice");
