@@ -43,10 +43,51 @@ trap finish EXIT
 
 # The server and the prefix's own processes (services, explorer) outlive wineboot and keep any
 # pipe they were given open: with ctest's or CI's output on them, ctest would wait for ever.
+# wineboot returns before the prefix's first start has settled (its services keep installing
+# for a moment); wait for the server of that first start to end, then keep one running for the
+# tests, so that no test starts into a prefix that is still being made.
 start=$(date +%s)
-wineserver -p >/dev/null 2>&1 </dev/null
 wineboot -u >/dev/null 2>&1 </dev/null
+timeout 120 wineserver -w >/dev/null 2>&1 </dev/null || true
+wineserver -p >/dev/null 2>&1 </dev/null
 echo "windows-tests.sh: Wine prefix ready in $(( $(date +%s) - start )) s"
 
 cd "$build_dir"
-ctest --output-on-failure --timeout 300 -j2 "$@"
+junit=$PWD/windows-tests.xml
+rm -f "$junit"
+status=0
+ctest --output-on-failure --timeout 300 -j2 --output-junit "$junit" "$@" || status=$?
+[ "$status" = 0 ] && exit 0
+
+# A test program that failed without printing a single byte never reached its main(): Wine did not
+# start it. Only such a test is run once more, alone and with Wine's error channel on so that the
+# cause shows; any test that printed something and failed fails the run as it stands.
+mapfile -t failed < <(python3 - "$junit" <<'PY'
+import sys, xml.etree.ElementTree as ET
+for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
+    if case.get("status") == "run":
+        continue
+    out = "".join((e.text or "") for e in case.iter() if e.tag in ("system-out", "system-err"))
+    print(("silent " if not out.strip() else "loud ") + case.get("name"))
+PY
+)
+silent=()
+loud=0
+for line in "${failed[@]}"; do
+  case $line in
+    "silent "*) silent+=("${line#silent }") ;;
+    *) loud=$((loud + 1)) ;;
+  esac
+done
+if [ "${#silent[@]}" = 0 ]; then
+  exit "$status"
+fi
+echo "windows-tests.sh: ${#silent[@]} test(s) failed without any output (Wine did not start them): ${silent[*]}; running them again, alone"
+again=0
+for name in "${silent[@]}"; do
+  WINEDEBUG=err+all ctest --output-on-failure --timeout 300 -R "^${name}\$" || again=1
+done
+echo "windows-tests.sh: ${#silent[@]} silent failure(s) run again; $loud other failure(s)"
+if [ "$again" != 0 ] || [ "$loud" != 0 ]; then
+  exit 1
+fi
