@@ -157,8 +157,10 @@ int MonitorApp::run()
     SmtpMailSender mail;
     monitor.setMailSender(&mail);
     OptionsDeps optionsDeps;
-    optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
-        trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
+    optionsDeps.trimLogs = [dataDir, &boxes, &dialog](int32_t reportLimitIndex) {
+        std::string why;
+        if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
+            boxes.show({"Error", "The history could not be trimmed.\n" + why, BoxIcon::Error, BoxButtons::Ok, &dialog});
     };
     optionsDeps.sendTestMail = [](const std::string& server, const std::string& address, MessageBoxes& b,
                                   void* owner) { SendTestMail(server, address, b, owner); };
@@ -168,12 +170,7 @@ int MonitorApp::run()
     SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
         QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
     });
-    agentHost.setReportGenerator([dataDir, &monitor]() -> std::filesystem::path {
-        const std::string reportPath = monitor.settings.reportPath.get();
-        if (!loadAndGenerateReport(dataDir, reportPath, SystemClock::instance().now()))
-            return {};
-        return reportFilePath(dataDir, reportPath);
-    });
+    agentHost.useHistoryReport(dataDir, SystemClock::instance());
     agentHost.setLogDeleter([dataDir] { deleteLogs(dataDir); });
     ConsoleAgent agent(agentHost);
     agent.start();

@@ -255,4 +255,17 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     return file.commit();
 }
 
+std::optional<std::string> appendToFile(const std::filesystem::path& path, std::string_view content)
+{
+    atomicfile::OsFile file;
+    int code = atomicfile::openForAppend(path, file);
+    if (code == 0) {
+        code = atomicfile::writeAll(file, content.data(), content.size());
+        atomicfile::closeQuietly(file);
+    }
+    if (code)
+        return "cannot write " + path.string() + ": " + systemErrorText(code);
+    return std::nullopt;
+}
+
 }  // namespace vantor

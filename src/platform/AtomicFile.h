@@ -50,6 +50,10 @@ private:
 // names the file.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path, std::string_view content);
 
+// Appends `content` to `path` (created when missing) in one write, never through a symbolic link
+// planted at the name. nullopt when done, else the error text naming the file.
+std::optional<std::string> appendToFile(const std::filesystem::path& path, std::string_view content);
+
 // True when `name` is the name the temporary files of `target` take (tests and the clean-up use it).
 bool isAtomicTemporaryName(const std::filesystem::path& target, const std::string& name);
 

@@ -17,6 +17,9 @@ struct OsFile {
 // link included, already stands at that name.
 int createExclusive(const std::filesystem::path& path, OsFile& file);
 bool isExistsError(int code);
+// Opens `path` for appending, creating it when missing; a symbolic link at the name is not
+// followed (the open fails).
+int openForAppend(const std::filesystem::path& path, OsFile& file);
 int writeAll(OsFile file, const char* data, std::size_t size);
 // Puts the bytes on disk and closes the file (closed even when the sync fails).
 int syncAndClose(OsFile& file);

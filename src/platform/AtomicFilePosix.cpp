@@ -16,6 +16,15 @@ int createExclusive(const std::filesystem::path& path, OsFile& file)
     return 0;
 }
 
+int openForAppend(const std::filesystem::path& path, OsFile& file)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno;
+    file.handle = fd;
+    return 0;
+}
+
 bool isExistsError(int code)
 {
     return code == EEXIST;

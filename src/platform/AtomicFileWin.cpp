@@ -22,6 +22,16 @@ int createExclusive(const std::filesystem::path& path, OsFile& file)
     return 0;
 }
 
+int openForAppend(const std::filesystem::path& path, OsFile& file)
+{
+    const HANDLE h = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return static_cast<int>(::GetLastError());
+    file.handle = reinterpret_cast<std::intptr_t>(h);
+    return 0;
+}
+
 bool isExistsError(int code)
 {
     return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;

@@ -53,6 +53,17 @@ TEST(AccessListFile, AppendWritesTheCaseGivenAndMissingFilesAreEmpty)
     ASSERT_TRUE(appendAccessListLine(dir / "b.dat", "Alice", "<Any>"));
     EXPECT_EQ(dir.read("b.dat"), "Alice <Any>\nAlice <Any>\n");
     EXPECT_FALSE(appendAccessListLine(dir / "no-such-dir" / "b.dat", "a", "b"));
+
+    // Links planted in the data folder are never written through, neither by a rewrite nor by an
+    // append.
+    vantor::test::TempDir other;
+    other.write("passwd", "root:x:0:0");
+    std::filesystem::create_symlink(other / "passwd", dir / "w.dat");
+    std::filesystem::create_symlink(other / "passwd", dir / "w.dat.new");
+    EXPECT_FALSE(appendAccessListLine(dir / "w.dat", "evil", "pc"));
+    ASSERT_TRUE(writeAccessListFile(dir / "w.dat", {{"Bob", "PC2"}}));
+    EXPECT_EQ(dir.read("w.dat"), "Bob PC2\n");
+    EXPECT_EQ(other.read("passwd"), "root:x:0:0");
 }
 
 TEST(MustCloseSession, BlackListMode)
