@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/ThreadGuard.h"
+
 #include <fstream>
 #include <unistd.h>
 
@@ -89,7 +91,7 @@ std::unique_ptr<SambaDemo> startSambaDemo(std::string& error)
 
 void SambaDemoPlayer::startPlaying()
 {
-    m_thread = std::thread([this] { play(); });
+    m_thread = std::thread([this] { runGuarded("the demo's clients", [this] { play(); }); });
 }
 
 SambaDemoPlayer::~SambaDemoPlayer()
