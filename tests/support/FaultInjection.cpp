@@ -62,6 +62,11 @@ void arm(Fault& fault, std::string path, std::size_t budget)
 
 }  // namespace
 
+bool faultsCanBeInjected()
+{
+    return true;
+}
+
 ReadFault::ReadFault(const std::filesystem::path& file, std::size_t goodBytes)
 {
     arm(readFault, std::filesystem::weakly_canonical(file).string(), goodBytes);

@@ -9,6 +9,10 @@
 
 namespace vantor::test {
 
+// False where faults cannot be injected (and symbolic links not planted by a plain user): the
+// tests that need them skip themselves there (Windows, where they run under Wine).
+bool faultsCanBeInjected();
+
 // While alive, reads of `file` deliver `goodBytes` in all and then fail with EIO.
 class ReadFault {
 public:
