@@ -15,7 +15,7 @@ constexpr DWORD lockOffset = 0x40000000;
 
 std::string utf8(const std::filesystem::path& path)
 {
-    const auto text = utf8(path);
+    const auto text = path.u8string();
     return std::string(text.begin(), text.end());
 }
 }  // namespace
