@@ -286,6 +286,8 @@ bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, in
             failed("cannot read " + log.string() + ": it stays as it was");
             continue;
         }
+        // Windows does not replace a file that is still open.
+        in.close();
         if (auto error = out.commit())
             failed(*error);
     }
