@@ -1,5 +1,7 @@
 #include "access/AccessList.h"
 
+#include "platform/AtomicFile.h"
+
 #include "platform/NetManagement.h"
 
 #include <fstream>
@@ -121,12 +123,7 @@ AccessList loadAccessListFile(const std::filesystem::path& file)
 bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
                           const std::string& computer)
 {
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (!out)
-        return false;
-    out << user << ' ' << computer << '\n';
-    out.close();
-    return !out.fail();
+    return !appendToFile(file, user + ' ' + computer + '\n');
 }
 
 bool writeAccessListFile(const std::filesystem::path& file,
@@ -134,28 +131,10 @@ bool writeAccessListFile(const std::filesystem::path& file,
 {
     // Written beside the list and moved over it, so that a failed write (a full disk) leaves the
     // old list rather than a cut one: a cut white list would close sessions nobody meant to close.
-    std::filesystem::path temp = file;
-    temp += ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        for (const auto& [user, computer] : pairs)
-            out << user << ' ' << computer << '\n';
-        out.close();
-        if (out.fail()) {
-            std::error_code ec;
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, file, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+    std::string content;
+    for (const auto& [user, computer] : pairs)
+        content += user + ' ' + computer + '\n';
+    return !writeFileAtomically(file, content);
 }
 
 bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser,

@@ -12,6 +12,7 @@ struct CommandLine {
     std::optional<std::string> dataDir;      // --data-dir DIR
     bool demo = false;                       // --demo
     bool help = false;                       // --help
+    bool version = false;                    // --version
 };
 
 struct CommandLineResult {

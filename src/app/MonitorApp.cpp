@@ -14,6 +14,7 @@
 #include "net/SessionMonitorAgentHost.h"
 #include "net/TestMail.h"
 #include "platform/Clock.h"
+#include "platform/InstanceLock.h"
 #include "platform/Paths.h"
 #include "platform/PlatformNetManagement.h"
 #include "ui/IconTheme.h"
@@ -32,6 +33,8 @@
 namespace vantor {
 
 namespace {
+
+constexpr const char* demoDataPrefix = "vantor-demo-data";
 
 #ifndef _WIN32
 int signalPipe[2] = {-1, -1};
@@ -77,13 +80,17 @@ void quitOnTerminationSignals(QObject*, std::function<void()>) {}
 }  // namespace
 
 struct MonitorApp::Impl {
-    Impl(int& argc, char** argv) : app(argc, argv)
+    Impl(int& argcRef, char** argvRef) : argc(argcRef), argv(argvRef)
     {
         for (int i = 1; i < argc; ++i)
             args.emplace_back(argv[i]);
     }
-    QApplication app;
+    int& argc;
+    char** argv;
     std::vector<std::string> args;
+    // Made only once the command line is read and the data folder is ours: --help, --version and
+    // a second start need no display.
+    std::unique_ptr<QApplication> app;
 };
 
 MonitorApp::MonitorApp(int& argc, char** argv) : m_impl(std::make_unique<Impl>(argc, argv)) {}
@@ -101,19 +108,55 @@ int MonitorApp::run()
         std::cout << commandLineUsage("vantor");
         return 0;
     }
+    if (cmd.options.version) {
+        std::cout << "vantor " << VANTOR_VERSION << "\n";
+        return 0;
+    }
+
+    // The demo keeps its history and lists in a throw-away folder, never in the real one: its
+    // clients are made up. A demo that was killed left its folder; the next one removes it.
+    LockedTempFolder demoData;
+    struct RemoveFolder {
+        std::filesystem::path path;
+        ~RemoveFolder()
+        {
+            std::error_code ec;
+            if (!path.empty())
+                std::filesystem::remove_all(path, ec);
+        }
+    } removeDemoData;
+    if (cmd.options.demo && !cmd.options.dataDir) {
+        removeAbandonedTempFolders(demoDataPrefix);
+        std::string why;
+        demoData = makeLockedTempFolder(demoDataPrefix, why);
+        if (demoData.path.empty()) {
+            std::cerr << "vantor: the demo cannot make its data folder: " << why << "\n";
+            return 1;
+        }
+        removeDemoData.path = demoData.path;
+    }
+    const std::filesystem::path dataDir = !demoData.path.empty() ? demoData.path
+        : cmd.options.dataDir                                     ? std::filesystem::path(*cmd.options.dataDir)
+                                                                  : defaultDataDirectory();
+    ensureDirectory(dataDir);
+    const InstanceLock::Attempt lock =
+        demoData.lock ? InstanceLock::Attempt{std::move(demoData.lock), {}, {}} : InstanceLock::acquire(dataDir);
+    if (lock.holder) {
+        std::cerr << alreadyRunningText(*lock.holder) << "\n";
+        return 1;
+    }
+    if (!lock.lock)
+        std::cerr << "vantor: " << lock.error << "; nothing keeps a second Vantor from using this folder\n";
 
     catchTerminationSignals();
-    QApplication& app = m_impl->app;
+    m_impl->app = std::make_unique<QApplication>(m_impl->argc, m_impl->argv);
+    QApplication& app = *m_impl->app;
     QApplication::setApplicationName(QStringLiteral("Vantor"));
     QApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
     initResources();
     QApplication::setWindowIcon(programIcon(QStringLiteral("vantor")));
     ensureIconTheme();
-
-    const std::filesystem::path dataDir =
-        cmd.options.dataDir ? std::filesystem::path(*cmd.options.dataDir) : defaultDataDirectory();
-    ensureDirectory(dataDir);
 
     QtMessageBoxes boxes;
     // The socket layer comes first: without it there is no console agent and no mail.
@@ -157,8 +200,10 @@ int MonitorApp::run()
     SmtpMailSender mail;
     monitor.setMailSender(&mail);
     OptionsDeps optionsDeps;
-    optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
-        trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
+    optionsDeps.trimLogs = [dataDir, &boxes, &dialog](int32_t reportLimitIndex) {
+        std::string why;
+        if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
+            boxes.show({"Error", "The history could not be trimmed.\n" + why, BoxIcon::Error, BoxButtons::Ok, &dialog});
     };
     optionsDeps.sendTestMail = [](const MailRelay& relay, const std::string& address, MessageBoxes& b,
                                   void* owner) { SendTestMail(relay, address, b, owner); };
@@ -168,12 +213,7 @@ int MonitorApp::run()
     SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
         QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
     });
-    agentHost.setReportGenerator([dataDir, &monitor]() -> std::filesystem::path {
-        const std::string reportPath = monitor.settings.reportPath.get();
-        if (!loadAndGenerateReport(dataDir, reportPath, SystemClock::instance().now()))
-            return {};
-        return reportFilePath(dataDir, reportPath);
-    });
+    agentHost.useHistoryReport(dataDir, SystemClock::instance());
     agentHost.setLogDeleter([dataDir] { deleteLogs(dataDir); });
     ConsoleAgent agent(agentHost);
     agent.start();

@@ -1,5 +1,7 @@
 #include "app/PollRunner.h"
 
+#include "platform/ThreadGuard.h"
+
 #include <QMetaObject>
 
 namespace vantor {
@@ -57,7 +59,10 @@ bool PollRunner::poll()
     }
     const std::string server = m_monitor.settings.serverName.get();
     m_worker.start([this, server] {
-        SessionsFetch fetch = m_monitor.fetchSessions(server);
+        SessionsFetch fetch;
+        // A fetch that throws ends this poll without touching the table; the next one tries again.
+        if (!runGuarded("a poll of the sessions", [&] { fetch = m_monitor.fetchSessions(server); }))
+            fetch = SessionsFetch{false, {}, {}, {}};
         QMetaObject::invokeMethod(
             this, [this, fetch = std::move(fetch)] { applySessionsFetch(fetch); }, Qt::QueuedConnection);
     });
@@ -110,7 +115,9 @@ void PollRunner::startFilesFetch(bool forPoll)
         m_filesPending = true;
     const std::string server = m_monitor.settings.serverName.get();
     m_worker.start([this, server, user, forPoll] {
-        FilesFetch fetch = m_monitor.fetchOpenFiles(server, user);
+        FilesFetch fetch;
+        if (!runGuarded("a poll of the open files", [&] { fetch = m_monitor.fetchOpenFiles(server, user); }))
+            fetch = FilesFetch{};
         QMetaObject::invokeMethod(
             this, [this, fetch = std::move(fetch), forPoll] { applyFilesFetch(fetch, forPoll); },
             Qt::QueuedConnection);

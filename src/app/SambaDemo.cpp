@@ -11,7 +11,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <iostream>
 #include <thread>
+
+#include "platform/ThreadGuard.h"
 
 #include <fstream>
 #include <unistd.h>
@@ -29,11 +32,15 @@ std::string sharePath(const std::string& path)
     return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
 }
 
+constexpr const char* demoServerPrefix = "vantor-demo-smbd";
+
 samba::PrivateSambaServer::Options serverOptions()
 {
     samba::PrivateSambaServer::Options o;
     // The accounts show in the table: let them read like people.
     o.accountPrefix = "";
+    o.rootPrefix = demoServerPrefix;
+    o.traceable = true;
     return o;
 }
 
@@ -80,6 +87,9 @@ std::unique_ptr<SambaDemo> startSambaDemo(std::string& error)
         error = "the Samba demo needs root (its clients are real accounts)";
         return nullptr;
     }
+    // A demo that was killed could not stop its server or remove its accounts: this start does.
+    for (const auto& folder : samba::PrivateSambaServer::removeAbandoned(demoServerPrefix))
+        std::cerr << "vantor: removed what a demo that was killed left behind (" << folder.string() << ")\n";
     auto demo = std::make_unique<SambaDemoPlayer>();
     if (!demo->prepare(error))
         return nullptr;
@@ -89,7 +99,7 @@ std::unique_ptr<SambaDemo> startSambaDemo(std::string& error)
 
 void SambaDemoPlayer::startPlaying()
 {
-    m_thread = std::thread([this] { play(); });
+    m_thread = std::thread([this] { runGuarded("the demo's clients", [this] { play(); }); });
 }
 
 SambaDemoPlayer::~SambaDemoPlayer()
@@ -184,6 +194,8 @@ void SambaDemoPlayer::apply(const ScenarioEvent& e)
         o.port = c.forwarder ? c.forwarder->port() : m_server.port();
         o.user = c.account;
         o.password = m_password;
+        // In the server's folder, so that nothing of the client outlives the demo.
+        o.logFile = m_server.root() / "log" / (c.account + ".client");
         c.holder = std::make_unique<samba::SmbClientHolder>(o);
         std::string error;
         if (!c.holder->connect(error))

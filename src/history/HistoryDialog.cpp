@@ -142,14 +142,15 @@ bool HistoryDialog::generateReport()
     if (path.empty())
         path = m_ctx.settings ? m_ctx.settings->reportPath.get() : std::string("report.html");
     const HistoryPtr history = m_sessionsModel->history();
+    std::string why;
     const bool written = HistoryStore::instance().serialised(
-        [&] { return vantor::generateReport(*history, m_ctx.dataDir, path, m_ctx.clock.now()); });
+        [&] { return vantor::generateReport(*history, m_ctx.dataDir, path, m_ctx.clock.now(), &why); });
     const std::string where = reportFilePath(m_ctx.dataDir, path).string();
     if (written)
         m_ctx.boxes.show({"Vantor", "The web-based report has been written to " + where + ".", BoxIcon::Information,
                           BoxButtons::Ok, this});
     else
-        m_ctx.boxes.show({"Error", "The web-based report could not be written to " + where + ".", BoxIcon::Error,
+        m_ctx.boxes.show({"Error", "The web-based report could not be written to " + where + ".\n" + why, BoxIcon::Error,
                           BoxButtons::Ok, this});
     return written;
 }

@@ -1,5 +1,6 @@
 #include "history/HistoryLog.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/NetManagement.h"
 #include "platform/Paths.h"
 
@@ -136,6 +137,11 @@ bool forEachLogLine(const std::filesystem::path& file,
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return false;
+    return forEachLogLine(in, fn);
+}
+
+bool forEachLogLine(std::istream& in, const std::function<void(std::string_view line, bool tooLong)>& fn)
+{
     auto tooLong = [](std::string_view line) { return splitLineEnd(line).length > maxLogLine; };
     std::vector<char> buf(std::size_t{1} << 20);
     // The start of a line that runs over a block's end; never kept beyond what tells it is too long.
@@ -173,6 +179,9 @@ bool forEachLogLine(const std::filesystem::path& file,
             pos = end;
         }
     }
+    // A read error is not the end of the file: what follows it was never seen.
+    if (in.bad())
+        return false;
     if (!carry.empty() || carryTooLong)
         fn(carry, carryTooLong || tooLong(carry));
     return true;
@@ -219,10 +228,7 @@ bool appendToLog(const std::filesystem::path& dataDir, const std::string& name, 
     std::lock_guard lock(logFilesMutex());
     if (!ensureDirectory(dataDir))
         return false;
-    std::ofstream out(logFilePath(dataDir, name), std::ios::app);
-    out << lines;
-    out.flush();
-    return static_cast<bool>(out);
+    return !appendToFile(logFilePath(dataDir, name), lines);
 }
 
 std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex)
@@ -232,53 +238,62 @@ std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex)
     return reportLimitSeconds[static_cast<std::size_t>(reportLimitIndex)];
 }
 
-bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now)
+bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now, std::string* why)
 {
     const auto limit = reportLimitFor(reportLimitIndex);
     if (!limit)
         return false;
     std::lock_guard lock(logFilesMutex());
-    bool ok = true;
+    std::string errors;
+    auto failed = [&](const std::string& error) {
+        errors += (errors.empty() ? "" : "\n") + error;
+    };
     for (const bool users : {true, false}) {
         const auto log = logFilePath(dataDir, users ? usersLogName : filesLogName);
-        auto temp = log;
-        temp += "2";
-        {
-            std::ofstream out(temp, std::ios::trunc);
-            if (!out) {
-                ok = false;
-                continue;
-            }
-            forEachLogLine(log, [&](std::string_view line, bool tooLong) {
-                if (tooLong)
-                    return;
-                std::optional<int32_t> t;
-                if (users) {
-                    if (auto r = parseSessionLine(line))
-                        t = r->start;
-                } else if (auto r = parseFileLine(line)) {
-                    t = r->time;
-                }
-                if (t && int64_t{*t} + *limit >= now)
-                    out << splitLineEnd(line).content << "\n\n";
-            });
-            out.flush();
-            if (!out) {
-                out.close();
-                std::error_code ec;
-                std::filesystem::remove(temp, ec);
-                ok = false;
-                continue;
-            }
-        }
+        // Earlier versions wrote through this fixed name; whatever stands there now is unlinked,
+        // never opened.
+        auto oldTemporary = log;
+        oldTemporary += "2";
         std::error_code ec;
-        std::filesystem::rename(temp, log, ec);
-        if (ec) {
-            std::filesystem::remove(temp, ec);
-            ok = false;
+        std::filesystem::remove(oldTemporary, ec);
+
+        AtomicFile out(log);
+        if (!out.isOpen()) {
+            failed(out.error());
+            continue;
         }
+        std::ifstream in(log, std::ios::binary);
+        // A log that is not there trims to an empty one; one that is there but cannot be read
+        // must not be replaced by what little could be.
+        if (!in && std::filesystem::exists(std::filesystem::symlink_status(log, ec))) {
+            failed("cannot read " + log.string());
+            continue;
+        }
+        const bool readWhole = !in || forEachLogLine(in, [&](std::string_view line, bool tooLong) {
+            if (tooLong)
+                return;
+            std::optional<int32_t> t;
+            if (users) {
+                if (auto r = parseSessionLine(line))
+                    t = r->start;
+            } else if (auto r = parseFileLine(line)) {
+                t = r->time;
+            }
+            if (t && int64_t{*t} + *limit >= now)
+                out.stream() << splitLineEnd(line).content << "\n\n";
+        });
+        if (!readWhole) {
+            failed("cannot read " + log.string() + ": it stays as it was");
+            continue;
+        }
+        // Windows does not replace a file that is still open.
+        in.close();
+        if (auto error = out.commit())
+            failed(*error);
     }
-    return ok;
+    if (why)
+        *why = errors;
+    return errors.empty();
 }
 
 void deleteLogs(const std::filesystem::path& dataDir)

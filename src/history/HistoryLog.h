@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -64,9 +65,11 @@ std::optional<SessionRecord> parseSessionLine(std::string_view line);
 std::optional<FileRecord> parseFileLine(std::string_view line);
 
 // Calls `fn` with every line of the file, its line end included; a line over 1023 characters comes
-// whole with `tooLong` set. False when the file cannot be opened.
+// whole with `tooLong` set. False when the file cannot be opened or a read fails (the lines after
+// the failure are never seen).
 bool forEachLogLine(const std::filesystem::path& file,
                     const std::function<void(std::string_view line, bool tooLong)>& fn);
+bool forEachLogLine(std::istream& in, const std::function<void(std::string_view line, bool tooLong)>& fn);
 
 // --- writing -----------------------------------------------------------------------------------------
 // A name as a log field. The reader ties a file line to its session by the decoded names, and the two
@@ -94,8 +97,11 @@ inline constexpr std::array<std::optional<int32_t>, 10> reportLimitSeconds = {
 std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex);
 
 // Keeps in both logs the records whose first field t satisfies t + limit >= now, each followed by an
-// empty line, through "<log>2" moved onto the log. An index without a limit trims nothing (false).
-bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now);
+// empty line, through a fresh temporary file moved onto the log (see AtomicFile). An index without
+// a limit trims nothing (false). A log that cannot be read whole or written stays as it was; then
+// the result is false and `why` (when given) names the file and the reason, one line per log.
+bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now,
+              std::string* why = nullptr);
 
 // The console's deletion: both logs, each tried whatever became of the other; nothing reported.
 void deleteLogs(const std::filesystem::path& dataDir);

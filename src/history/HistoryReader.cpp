@@ -22,11 +22,8 @@ void forEachTextLine(std::string_view text, const std::function<void(std::string
 HistoryData HistoryData::load(const std::filesystem::path& dataDir)
 {
     HistoryData data;
-    // A file line is some 50 to 100 characters; enough room up front spares moving a million records.
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(logFilePath(dataDir, filesLogName), ec);
-    if (!ec)
-        data.m_files.reserve(static_cast<std::size_t>(std::min<uintmax_t>(size / 48, 8'000'000)));
+    // No room is set aside from the file's size: a big file need not hold many records, and the
+    // vector's own growth costs little next to parsing.
     forEachLogLine(logFilePath(dataDir, filesLogName), [&](std::string_view line, bool tooLong) {
         if (!tooLong)
             if (auto f = parseFileLine(line))

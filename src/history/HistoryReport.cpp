@@ -1,5 +1,7 @@
 #include "history/HistoryReport.h"
 
+#include "platform/AtomicFile.h"
+
 #include "history/TimeText.h"
 #include "platform/Paths.h"
 
@@ -651,40 +653,36 @@ void writeReport(std::ostream& out, const HistoryData& data, int64_t generatedAt
 }
 
 bool generateReport(const HistoryData& data, const std::filesystem::path& dataDir, const std::string& reportPathName,
-                    int64_t generatedAt)
+                    int64_t generatedAt, std::string* why)
 {
     const auto target = reportFilePath(dataDir, reportPathName);
     if (target.has_parent_path() && target.parent_path() == dataDir)
         ensureDirectory(dataDir);
-    auto temp = target;
-    temp += ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        writeReport(out, data, generatedAt);
-        out.flush();
-        if (!out) {
-            out.close();
-            std::error_code ec;
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
+    // Earlier versions wrote through this fixed name: whatever stands there now (a crash's
+    // leftover, or a link someone planted) is unlinked, never opened.
+    auto oldTemporary = target;
+    oldTemporary += ".part";
     std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        return false;
+    std::filesystem::remove(oldTemporary, ec);
+
+    AtomicFile file(target);
+    std::optional<std::string> error;
+    if (file.isOpen()) {
+        writeReport(file.stream(), data, generatedAt);
+        error = file.commit();
+    } else {
+        error = file.error();
     }
-    return true;
+    if (why)
+        *why = error.value_or(std::string());
+    return !error;
 }
 
 bool loadAndGenerateReport(const std::filesystem::path& dataDir, const std::string& reportPathName,
-                           int64_t generatedAt)
+                           int64_t generatedAt, std::string* why)
 {
     return HistoryStore::instance().withLoaded(dataDir, [&](const HistoryPtr& data) {
-        return generateReport(*data, dataDir, reportPathName, generatedAt);
+        return generateReport(*data, dataDir, reportPathName, generatedAt, why);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "net/ConsoleProtocol.h"
 #include "net/SocketPlatform.h"
+#include "platform/ThreadGuard.h"
 
 #include <chrono>
 #include <cstring>
@@ -54,7 +55,9 @@ void ConsoleAgent::start()
 
     auto datagrams = std::make_unique<NetDatagramSocket>();
     if (datagrams->Create(m_config.bindAddress, m_config.discoveryPort))
-        m_discoveryThread = std::thread(&ConsoleAgent::DiscoveryThread, this, std::move(datagrams));
+        m_discoveryThread = std::thread([this, socket = std::move(datagrams)]() mutable {
+            runGuarded("the console agent's discovery thread", [&] { DiscoveryThread(std::move(socket)); });
+        });
     else
         m_host.showBox({errorCaption, cantCreateSocketText, BoxIcon::Error, BoxButtons::Ok});
 
@@ -64,7 +67,9 @@ void ConsoleAgent::start()
         : listener->Listen(m_config.commandPort, m_config.bindAddress);
     if (listening) {
         m_boundCommandPort = listener->LocalPort();
-        m_commandThread = std::thread(&ConsoleAgent::CommandThread, this, std::move(listener));
+        m_commandThread = std::thread([this, socket = std::move(listener)]() mutable {
+            runGuarded("the console agent's command thread", [&] { CommandThread(std::move(socket)); });
+        });
     } else {
         m_host.showBox({errorCaption, socketErrorText(listener->lastError()), BoxIcon::Information, BoxButtons::Ok});
     }

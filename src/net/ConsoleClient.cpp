@@ -13,6 +13,53 @@ using Clock = std::chrono::steady_clock;
 // An identity or report-size reply is a few dozen bytes; a peer that sends more without a NUL is
 // not an agent.
 constexpr std::size_t longestShortReply = 1024;
+// A long reply (the sessions, the report, what comes before the agent closes a command's
+// connection) must keep coming: at least this many bytes in every time-out, or be complete.
+constexpr uint64_t leastProgress = 1024;
+// Bytes an agent may send on a command connection before closing it; it sends none.
+constexpr uint64_t mostBytesBeforeClose = 64 * 1024;
+
+// The time an exchange has left. A short reply gets one time-out in all, however its bytes are
+// spread; a long one a fresh time-out whenever `leastProgress` more bytes have arrived. So a peer
+// that trickles a byte a second is given up on within the time-out, not after an hour.
+class Pace {
+public:
+    Pace(uint32_t seconds, uint64_t progress)
+        : m_seconds(seconds)
+        , m_progress(progress)
+        , m_end(Clock::now() + std::chrono::seconds(seconds))
+    {
+    }
+
+    // How long the next receive may wait (whole seconds, the socket layer's unit); 0 when the
+    // exchange has run out of time.
+    uint32_t nextWait(uint64_t received)
+    {
+        const auto now = Clock::now();
+        if (received - m_mark >= m_progress) {
+            m_mark = received;
+            m_end = now + std::chrono::seconds(m_seconds);
+        }
+        if (now >= m_end)
+            return 0;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_end - now).count();
+        return static_cast<uint32_t>((left + 999) / 1000);
+    }
+
+    std::string slowText() const
+    {
+        if (m_progress == UINT64_MAX)
+            return "no complete answer within " + std::to_string(m_seconds) + " s";
+        return "the agent sends too slowly (less than " + std::to_string(m_progress) + " bytes in "
+               + std::to_string(m_seconds) + " s)";
+    }
+
+private:
+    uint32_t m_seconds;
+    uint64_t m_progress;
+    uint64_t m_mark = 0;
+    Clock::time_point m_end;
+};
 
 std::string where(const std::string& host, uint16_t port)
 {
@@ -54,11 +101,13 @@ std::string receiveFailure(const NetSocket& socket, uint32_t seconds)
     }
 }
 
-// Reads one NUL-terminated message. Bytes that came behind the NUL are kept in `rest`.
+// Reads one NUL-terminated message, all of it within `seconds`. Bytes that came behind the NUL are
+// kept in `rest`.
 std::optional<std::string> readMessage(NetSocket& socket, uint32_t seconds, std::string& rest, std::string& error)
 {
     std::string bytes;
     char buffer[1024];
+    Pace pace(seconds, UINT64_MAX);
     for (;;) {
         const auto nul = bytes.find('\0');
         if (nul != std::string::npos) {
@@ -70,7 +119,12 @@ std::optional<std::string> readMessage(NetSocket& socket, uint32_t seconds, std:
             error = "the reply is not of this protocol";
             return std::nullopt;
         }
-        const int32_t n = socket.Receive(buffer, sizeof buffer, seconds);
+        const uint32_t wait = pace.nextWait(bytes.size());
+        if (wait == 0) {
+            error = pace.slowText();
+            return std::nullopt;
+        }
+        const int32_t n = socket.Receive(buffer, sizeof buffer, wait);
         if (n <= 0) {
             error = receiveFailure(socket, seconds);
             return std::nullopt;
@@ -82,8 +136,19 @@ std::optional<std::string> readMessage(NetSocket& socket, uint32_t seconds, std:
 // The agent closes the connection when it has carried a command out.
 Outcome<Done> awaitClose(NetSocket& socket, uint32_t seconds)
 {
-    char buffer[256];
-    while (socket.Receive(buffer, sizeof buffer, seconds) > 0) {
+    char buffer[4096];
+    uint64_t received = 0;
+    Pace pace(seconds, UINT64_MAX);
+    for (;;) {
+        const uint32_t wait = pace.nextWait(received);
+        if (wait == 0)
+            return {std::nullopt, "the command was sent, but the agent did not finish it: " + pace.slowText()};
+        const int32_t n = socket.Receive(buffer, sizeof buffer, wait);
+        if (n <= 0)
+            break;
+        received += static_cast<uint64_t>(n);
+        if (received > mostBytesBeforeClose)
+            return {std::nullopt, "the command was sent, but the agent answered with data it should not send"};
     }
     if (socket.lastReceive() == NetSocket::ReceiveStatus::Closed)
         return {Done{}, {}};
@@ -166,11 +231,18 @@ Outcome<std::vector<SessionEntry>> ConsoleClient::sessions(const std::string& ho
         return {std::nullopt, "cannot send to " + where(host, m_config.commandPort)};
     SessionsReplyReader reader;
     char buffer[16 * 1024];
+    uint64_t received = 0;
+    Pace pace(m_config.timeoutSeconds, leastProgress);
     while (reader.state() == SessionsReplyReader::State::Reading) {
-        const int32_t n = c.socket.Receive(buffer, sizeof buffer, m_config.timeoutSeconds);
+        const uint32_t wait = pace.nextWait(received);
+        if (wait == 0)
+            return {std::nullopt, where(host, m_config.commandPort) + ": the sessions list is incomplete ("
+                                      + pace.slowText() + ")"};
+        const int32_t n = c.socket.Receive(buffer, sizeof buffer, wait);
         if (n <= 0)
             return {std::nullopt, where(host, m_config.commandPort) + ": the sessions list is incomplete ("
                                       + receiveFailure(c.socket, m_config.timeoutSeconds) + ")"};
+        received += static_cast<uint64_t>(n);
         reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
     if (reader.state() == SessionsReplyReader::State::Malformed)
@@ -204,7 +276,13 @@ Outcome<uint32_t> ConsoleClient::report(const std::string& host, std::ostream& o
         return {std::nullopt, "cannot send to " + where(host, m_config.commandPort)};
 
     uint64_t received = 0;
+    bool tooMuch = false;
+    // Never more than was announced goes to `out`: a peer cannot fill the disk behind the size.
     auto take = [&](const char* data, std::size_t n) {
+        if (received + n > *size) {
+            tooMuch = true;
+            n = static_cast<std::size_t>(*size - received);
+        }
         out.write(data, static_cast<std::streamsize>(n));
         received += n;
         if (onProgress)
@@ -213,15 +291,25 @@ Outcome<uint32_t> ConsoleClient::report(const std::string& host, std::ostream& o
     if (!rest.empty())
         take(rest.data(), rest.size());
     char buffer[64 * 1024];
-    for (;;) {
-        const int32_t n = c.socket.Receive(buffer, sizeof buffer, m_config.timeoutSeconds);
+    Pace pace(m_config.timeoutSeconds, leastProgress);
+    std::string stalled;
+    while (!tooMuch) {
+        const uint32_t wait = pace.nextWait(received);
+        if (wait == 0) {
+            stalled = pace.slowText();
+            break;
+        }
+        const int32_t n = c.socket.Receive(buffer, sizeof buffer, wait);
         if (n <= 0)
             break;
         take(buffer, static_cast<std::size_t>(n));
     }
-    if (c.socket.lastReceive() != NetSocket::ReceiveStatus::Closed)
+    if (tooMuch)
+        return {std::nullopt, "the agent sent more than the " + std::to_string(*size) + " bytes it announced"};
+    if (!stalled.empty() || c.socket.lastReceive() != NetSocket::ReceiveStatus::Closed)
         return {std::nullopt, "the report stopped arriving after " + std::to_string(received) + " of "
-                                  + std::to_string(*size) + " bytes (" + receiveFailure(c.socket, m_config.timeoutSeconds) + ")"};
+                                  + std::to_string(*size) + " bytes ("
+                                  + (stalled.empty() ? receiveFailure(c.socket, m_config.timeoutSeconds) : stalled) + ")"};
     if (received != *size)
         return {std::nullopt, "the report has " + std::to_string(received) + " bytes, but the agent announced "
                                   + std::to_string(*size)};

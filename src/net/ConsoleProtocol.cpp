@@ -233,6 +233,10 @@ SessionsReplyReader::State SessionsReplyReader::feed(std::string_view bytes)
             m_state = State::Malformed;
             break;
         }
+        if (m_rows.size() == maxSessionRows) {
+            m_state = State::Malformed;
+            break;
+        }
         m_rows.push_back(std::move(*row));
         pos = nul + 1;
     }

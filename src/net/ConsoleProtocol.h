@@ -103,7 +103,11 @@ std::optional<Identity> parseIdentityReply(std::string_view message);
 // The user is taken up to the first blank and the count after the last one.
 std::optional<SessionEntry> parseSessionRowText(std::string_view text);
 
-// Collects the reply to "sess" as its bytes arrive in any pieces.
+// The most rows a sessions reply may carry before the console takes it for something else: some
+// fifty times the largest server seen, and a bound on what a peer can make the console hold.
+inline constexpr std::size_t maxSessionRows = 500'000;
+
+// Collects the reply to "sess" as its bytes arrive in any pieces; Malformed past maxSessionRows.
 class SessionsReplyReader {
 public:
     enum class State { Reading, Done, Malformed };

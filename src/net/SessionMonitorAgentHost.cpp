@@ -1,5 +1,6 @@
 #include "net/SessionMonitorAgentHost.h"
 
+#include "history/HistoryReport.h"
 #include "monitor/SessionMonitor.h"
 
 namespace vantor {
@@ -25,9 +26,28 @@ void SessionMonitorAgentHost::closeAllSessions()
     m_monitor.closeAllSessions();
 }
 
+void SessionMonitorAgentHost::useHistoryReport(std::filesystem::path dataDir, const Clock& clock)
+{
+    m_historyDir = std::move(dataDir);
+    m_clock = &clock;
+}
+
 std::filesystem::path SessionMonitorAgentHost::generateReport()
 {
-    return m_generateReport ? m_generateReport() : std::filesystem::path{};
+    if (m_generateReport)
+        return m_generateReport();
+    if (!m_clock)
+        return {};
+    const std::string reportPath = m_monitor.settings.reportPath.get();
+    std::string why;
+    if (loadAndGenerateReport(m_historyDir, reportPath, m_clock->now(), &why)) {
+        m_lastReportError.clear();
+    } else if (why != m_lastReportError) {
+        m_lastReportError = why;
+        showBox({"Error", "The web-based report asked for by a console could not be written. " + why, BoxIcon::Error,
+                 BoxButtons::Ok});
+    }
+    return reportFilePath(m_historyDir, reportPath);
 }
 
 void SessionMonitorAgentHost::deleteLogs()

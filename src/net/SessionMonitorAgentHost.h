@@ -5,6 +5,7 @@
 // report is missing (size 0) and deleting the logs does nothing.
 
 #include "net/ConsoleAgent.h"
+#include "platform/Clock.h"
 
 #include <functional>
 
@@ -20,6 +21,11 @@ public:
     SessionMonitorAgentHost(SessionMonitor& monitor, GuiPoster postToGui);
 
     void setReportGenerator(std::function<std::filesystem::path()> generate) { m_generateReport = std::move(generate); }
+    // The report made from the history logs in `dataDir`, at the settings' reportPath. When it
+    // cannot be written the previous report stands and is what the console gets (size 0 when there
+    // is none, which consoles take as "no report"); the user is told why in a box, once for each
+    // new reason rather than once for every console's request.
+    void useHistoryReport(std::filesystem::path dataDir, const Clock& clock);
     void setLogDeleter(std::function<void()> remove) { m_deleteLogs = std::move(remove); }
 
     SessionsSnapshotPtr snapshot() override;
@@ -35,6 +41,9 @@ private:
     GuiPoster m_postToGui;
     std::function<std::filesystem::path()> m_generateReport;
     std::function<void()> m_deleteLogs;
+    std::filesystem::path m_historyDir;
+    const Clock* m_clock = nullptr;
+    std::string m_lastReportError;  // only the agent's command thread makes reports
 };
 
 }  // namespace vantor

@@ -9,10 +9,13 @@ std::string cutUtf8(std::string text, std::size_t maxBytes)
     std::size_t end = maxBytes;
     // Step back over continuation bytes (10xxxxxx) to the lead byte of the cut sequence, then drop
     // that sequence when it would not fit whole.
+    // A sequence is at most four bytes: more continuation bytes than three in a row are no UTF-8,
+    // and stepping back over all of them would cut a name down to nothing.
     std::size_t lead = end;
-    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
+    while (lead > 0 && end - lead < 3 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
         --lead;
-    end = lead;
+    if ((static_cast<unsigned char>(text[lead]) & 0xC0) != 0x80)
+        end = lead;
     text.resize(end);
     return text;
 }

@@ -1,3 +1,4 @@
+#include "FaultInjection.h"
 #include "TempDir.h"
 #include "access/AccessList.h"
 
@@ -53,6 +54,20 @@ TEST(AccessListFile, AppendWritesTheCaseGivenAndMissingFilesAreEmpty)
     ASSERT_TRUE(appendAccessListLine(dir / "b.dat", "Alice", "<Any>"));
     EXPECT_EQ(dir.read("b.dat"), "Alice <Any>\nAlice <Any>\n");
     EXPECT_FALSE(appendAccessListLine(dir / "no-such-dir" / "b.dat", "a", "b"));
+}
+
+TEST(AccessListFile, LinksPlantedInTheDataFolderAreNeverWrittenThrough)
+{
+    if (!vantor::test::faultsCanBeInjected())
+        GTEST_SKIP() << "no symbolic links here";
+    vantor::test::TempDir dir, other;
+    other.write("passwd", "root:x:0:0");
+    std::filesystem::create_symlink(other / "passwd", dir / "w.dat");
+    std::filesystem::create_symlink(other / "passwd", dir / "w.dat.new");
+    EXPECT_FALSE(appendAccessListLine(dir / "w.dat", "evil", "pc"));
+    ASSERT_TRUE(writeAccessListFile(dir / "w.dat", {{"Bob", "PC2"}}));
+    EXPECT_EQ(dir.read("w.dat"), "Bob PC2\n");
+    EXPECT_EQ(other.read("passwd"), "root:x:0:0");
 }
 
 TEST(MustCloseSession, BlackListMode)

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 using namespace vantor;
@@ -57,6 +58,8 @@ public:
     NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+        if (throwOnPoll)
+            throw std::runtime_error("the service's answer cannot be read");
         return m_inner.enumSessions(s, out);
     }
     NetStatus enumFiles(const ServerName& s, const std::string& u, std::vector<NetFileInfo>& out) override
@@ -71,6 +74,7 @@ public:
     NetStatus enumUsers(std::vector<std::string>& out) override { return m_inner.enumUsers(out); }
     NetStatus closeFile(const ServerName& s, uint32_t id) override { return m_inner.closeFile(s, id); }
     std::atomic<int> delayMs{0};
+    std::atomic<bool> throwOnPoll{false};
 
 private:
     FakeNetManagement& m_inner;
@@ -739,6 +743,18 @@ private slots:
         QVERIFY(h.tick());
         QCOMPARE(h.column(0), users);
         QCOMPARE(static_cast<int>(h.boxes.shown.size()), errorBoxes);
+    }
+
+    void aPollThatThrowsOnTheWorkerEndsThatPollOnly()
+    {
+        Harness h;
+        h.net.addSession("alice", "pc1");
+        QVERIFY(h.start());
+        h.slow.throwOnPoll = true;
+        QVERIFY(h.tick());  // the poll ends instead of the program
+        h.slow.throwOnPoll = false;
+        QVERIFY(h.tick());
+        QCOMPARE(h.column(0), L({"alice"}));
     }
 
     void anAnswerForTheOldServerIsNotShown()

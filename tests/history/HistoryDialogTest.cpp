@@ -215,6 +215,7 @@ private slots:
         d->reportPathName = (dir.path() / "missing" / "r.html").string();
         QVERIFY(!d->generateReport());
         QCOMPARE(boxes.shown.back().icon, BoxIcon::Error);
+        QVERIFY2(boxes.shown.back().text.find("No such file") != std::string::npos, boxes.shown.back().text.c_str());
     }
 };
 

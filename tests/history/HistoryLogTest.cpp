@@ -1,4 +1,5 @@
 #include "ScopedTimeZone.h"
+#include "FaultInjection.h"
 #include "TempDir.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReader.h"
@@ -8,6 +9,8 @@
 #include <sstream>
 
 using namespace vantor;
+using vantor::test::DiskFull;
+using vantor::test::ReadFault;
 using vantor::test::TempDir;
 
 TEST(LogLines, SessionAndFileLinesDecodeTheirOwnSubstitutes)
@@ -189,13 +192,48 @@ TEST_F(TrimTest, MissingLogsBecomeEmptyOnes)
     EXPECT_EQ(dir.readText("files.log"), "");
 }
 
-TEST_F(TrimTest, ALogThatCannotBeRewrittenStaysAsItWas)
+TEST_F(TrimTest, AReadOrWriteErrorLeavesTheLogAsItWasAndNamesIt)
 {
-    dir.write("users.log", "1 old pc 2 that would be dropped\n");
-    // A directory where the temporary file must go: it cannot be created.
-    std::filesystem::create_directory(dir / "users.log2");
-    EXPECT_FALSE(trimLogs(dir.path(), 0, now));
-    EXPECT_EQ(dir.readText("users.log"), "1 old pc 2 that would be dropped\n");
+    if (!vantor::test::faultsCanBeInjected())
+        GTEST_SKIP() << "no fault injection here";
+    // Big enough that the reader needs more than one read, and every record would be dropped.
+    std::string log;
+    for (int i = 0; log.size() < 3'000'000; ++i)
+        log += std::to_string(1000 + i) + " user" + std::to_string(i) + " pc 10\n";
+    dir.write("users.log", log);
+    dir.write("files.log", std::to_string(now) + " kept pc /a\n");
+    std::string why;
+    {
+        ReadFault badSector(dir / "users.log", 1'500'000);
+        EXPECT_FALSE(trimLogs(dir.path(), 0, now, &why));
+    }
+    EXPECT_EQ(dir.read("users.log"), log);
+    EXPECT_NE(why.find((dir / "users.log").string()), std::string::npos) << why;
+    EXPECT_EQ(dir.readText("files.log"), std::to_string(now) + " kept pc /a\n\n") << "the other log is trimmed";
+
+    const std::string kept = std::to_string(now) + " kept pc 10\n";
+    dir.write("users.log", kept + log);
+    {
+        DiskFull full(dir.path());
+        EXPECT_FALSE(trimLogs(dir.path(), 0, now, &why));
+    }
+    EXPECT_EQ(dir.read("users.log"), kept + log);
+    EXPECT_NE(why.find("users.log"), std::string::npos) << why;
+    EXPECT_NE(why.find("files.log"), std::string::npos) << why;
+
+    // A leftover link at the name earlier versions wrote through is removed, not written through.
+    TempDir elsewhere;
+    elsewhere.write("shadow", "precious");
+    std::filesystem::create_symlink(elsewhere / "shadow", dir / "users.log2");
+    ASSERT_TRUE(trimLogs(dir.path(), 0, now));
+    EXPECT_EQ(dir.readText("users.log"), kept + "\n");
+    EXPECT_EQ(elsewhere.read("shadow"), "precious");
+    // Nor is a log that was replaced by a link appended to.
+    std::filesystem::remove(dir / "files.log");
+    std::filesystem::create_symlink(elsewhere / "shadow", dir / "files.log");
+    EXPECT_FALSE(appendToLog(dir.path(), filesLogName, "1 a b /c\n"));
+    EXPECT_EQ(elsewhere.read("shadow"), "precious");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "users.log2")));
 }
 
 TEST(DeleteLogs, TheConsoleTriesBoth)

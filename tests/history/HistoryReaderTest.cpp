@@ -81,6 +81,18 @@ TEST(HistoryReader, MissingLogsAndReloading)
 
 // Random histories, with the shapes that make an index go wrong: files out of time order, equal
 // times, several pairs, sessions sharing a start, windows at the 32-bit edges.
+TEST(HistoryReader, TakesMemoryForTheRecordsItFindsNotForTheFileSize)
+{
+    TempDir dir;
+    dir.write("files.log", "1110204309 a b /x\n");
+    // A 48 MB log of which only the first line is a record (the rest could be a damaged disk's
+    // zeros): the reader must not set aside room for a million records.
+    std::filesystem::resize_file(dir / "files.log", 48'000'000);
+    const auto data = HistoryData::load(dir.path());
+    EXPECT_EQ(data.files().size(), 1u);
+    EXPECT_LT(data.files().capacity(), 1024u);
+}
+
 TEST(HistoryReader, AgreesWithTheLiteralAlgorithm)
 {
     std::mt19937 rng(7);

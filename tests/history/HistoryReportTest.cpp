@@ -1,4 +1,5 @@
 #include "ScopedTimeZone.h"
+#include "FaultInjection.h"
 #include "TempDir.h"
 #include "history/HistoryReport.h"
 #include "platform/Paths.h"
@@ -10,6 +11,7 @@
 
 using namespace vantor;
 using vantor::test::ScopedTimeZone;
+using vantor::test::DiskFull;
 using vantor::test::TempDir;
 
 namespace {
@@ -149,7 +151,6 @@ TEST(Report, FilesAreWrittenWhereThePathSaysAndWhole)
     dir.write("users.log", "1110204309 a b 10\n");
     ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
     EXPECT_EQ(embeddedData(dir.read("report.html"))["sessions"].size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(dir / "report.html.part"));
 
     ASSERT_TRUE(loadAndGenerateReport(dir.path(), (dir.path() / "sub.htm").string(), 1110300000));
     EXPECT_TRUE(std::filesystem::exists(dir / "sub.htm"));
@@ -159,4 +160,32 @@ TEST(Report, FilesAreWrittenWhereThePathSaysAndWhole)
     deleteLogs(dir.path());
     ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
     EXPECT_TRUE(embeddedData(dir.read("report.html"))["sessions"].empty());
+}
+
+TEST(Report, NeitherAPlantedLinkNorAFullDiskCostsAnythingButTheNewReport)
+{
+    if (!vantor::test::faultsCanBeInjected())
+        GTEST_SKIP() << "no fault injection here";
+    TempDir dir;
+    dir.write("users.log", "1110204309 a b 10\n");
+    // Whoever can write to the data folder plants a link where the report used to be written.
+    TempDir other;
+    other.write("shadow", "root's file");
+    std::filesystem::create_symlink(other / "shadow", dir / "report.html.part");
+    ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
+    EXPECT_EQ(other.read("shadow"), "root's file");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "report.html.part")));
+    const std::string previous = dir.read("report.html");
+
+    dir.write("users.log", "1110204309 a b 10\n1110204400 c d 10\n");
+    std::string why;
+    {
+        DiskFull full(dir.path(), 1000);
+        EXPECT_FALSE(loadAndGenerateReport(dir.path(), "report.html", 1110300000, &why));
+    }
+    EXPECT_EQ(dir.read("report.html"), previous) << "neither cut nor emptied";
+    EXPECT_NE(why.find((dir / "report.html").string()), std::string::npos) << why;
+    EXPECT_NE(why.find("space"), std::string::npos) << why;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_TRUE(entry.path().filename() == "report.html" || entry.path().extension() == ".log") << entry.path();
 }

@@ -173,6 +173,139 @@ TEST(ConsoleCli, AReportShorterThanAnnouncedIsAnError)
     EXPECT_FALSE(std::filesystem::exists(dir / "r.html"));
 }
 
+namespace {
+
+// A peer on 127.0.0.1 that takes one connection, reads the request and then follows its script.
+// Every script ends by itself, and sooner once the console has given up and hung up.
+class ScriptedPeer {
+public:
+    explicit ScriptedPeer(std::function<void(NetSocket&)> script)
+    {
+        m_listener.Listen(0, "127.0.0.1");
+        m_thread = std::thread([this, script = std::move(script)] {
+            NetSocket c(m_listener.Accept(10));
+            char request[1024];
+            if (c.Receive(request, sizeof request, 5) > 0)
+                script(c);
+        });
+    }
+    ~ScriptedPeer() { m_thread.join(); }
+    std::string port() const { return std::to_string(m_listener.LocalPort()); }
+
+private:
+    NetSocket m_listener;
+    std::thread m_thread;
+};
+
+bool sendBytes(NetSocket& c, const std::string& bytes)
+{
+    return c.SendAll(bytes.data(), static_cast<int32_t>(bytes.size())) == static_cast<int32_t>(bytes.size());
+}
+
+// One byte every 300 ms, at most `count` of them.
+void trickle(NetSocket& c, const std::string& head, int count)
+{
+    if (!sendBytes(c, head))
+        return;
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (!sendBytes(c, "7"))
+            return;
+    }
+}
+
+void flood(NetSocket& c, const std::string& head)
+{
+    if (!sendBytes(c, head))
+        return;
+    const std::string piece(16 * 1024, 'x');
+    for (int i = 0; i < 256 && sendBytes(c, piece); ++i) {
+    }
+}
+
+// The report exchange up to the console's "rep".
+bool announce(NetSocket& c, const std::string& size)
+{
+    char answer[64];
+    return sendBytes(c, "\x04" + size + std::string(1, '\0')) && c.Receive(answer, sizeof answer, 5) > 0;
+}
+
+}  // namespace
+
+TEST(ConsoleCli, AHostileAgentGetsAnErrorNotAHangOrAFloodedFile)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> command;
+        std::function<void(NetSocket&)> script;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {"identity trickled a byte at a time", {"id", "127.0.0.1"},
+         [](NetSocket& c) { trickle(c, "\x01PC 1 ", 40); }, "no complete answer within 2 s"},
+        {"identity without its NUL", {"id", "127.0.0.1"}, [](NetSocket& c) { flood(c, "\x01"); },
+         "not of this protocol"},
+        {"a size past 32 bits", {"report", "127.0.0.1", "-o", "-"},
+         [](NetSocket& c) { sendBytes(c, "\x04" "9223372036854775808" + std::string(1, '\0')); }, "malformed"},
+        {"a report longer than announced", {"report", "127.0.0.1", "-o", "-"},
+         [](NetSocket& c) {
+             if (announce(c, "10"))
+                 flood(c, "");
+         },
+         "sent more than the 10 bytes it announced"},
+        {"a report trickled a byte at a time", {"report", "127.0.0.1", "-o", "-"},
+         [](NetSocket& c) {
+             if (announce(c, "100"))
+                 trickle(c, "", 40);
+         },
+         "too slowly"},
+        {"a sessions list trickled", {"sessions", "127.0.0.1"},
+         [](NetSocket& c) { trickle(c, "\x02" "alice pc ", 40); }, "too slowly"},
+        {"data after a command that has no reply", {"close-all", "127.0.0.1"}, [](NetSocket& c) { flood(c, ""); },
+         "should not send"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        CliRun r;
+        {
+            ScriptedPeer peer(k.script);
+            std::vector<std::string> args{"--command-port", peer.port(), "--timeout", "2"};
+            args.insert(args.end(), k.command.begin(), k.command.end());
+            r = runConsole(args);
+        }
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(k.error), std::string::npos) << r.err;
+        EXPECT_LE(r.out.size(), 200u) << "nothing beyond what was announced reaches the output";
+    }
+}
+
+TEST(ConsoleCli, TextFromThePeerCannotDriveTheTerminal)
+{
+    EXPECT_EQ(console::printableText("plain Zo\xc3\xab \xe6\x97\xa5"), "plain Zo\xc3\xab \xe6\x97\xa5");
+    EXPECT_EQ(console::printableText("\x1b[2Jx\x07\x7f\r\n"), "\\x1b[2Jx\\x07\\x7f\\x0d\\x0a");
+    // C1 controls, bytes that are no UTF-8, an overlong form, a surrogate, a cut sequence.
+    EXPECT_EQ(console::printableText("\xc2\x9b" "1m"), "\\xc2\\x9b1m");
+    EXPECT_EQ(console::printableText("\x9b\xff\xc0\xaf\xed\xa0\x80\xe6\x97"),
+              "\\x9b\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe6\\x97");
+
+    CliRun id, rows;
+    {
+        ScriptedPeer peer([](NetSocket& c) { sendBytes(c, "\x01\x1b]0;owned\x07PC 1 2" + std::string(1, '\0')); });
+        id = runConsole({"--command-port", peer.port(), "--timeout", "3", "id", "127.0.0.1"});
+    }
+    EXPECT_EQ(id.code, 0) << id.err;
+    EXPECT_EQ(id.out, "computer \\x1b]0;owned\\x07PC, 1 session, 2 open files\n");
+    {
+        ScriptedPeer peer([](NetSocket& c) {
+            sendBytes(c, "\x02\x1b[31mbob\x1b[0m pc 3" + std::string(1, '\0') + "\x03");
+        });
+        rows = runConsole({"--command-port", peer.port(), "--timeout", "3", "sessions", "127.0.0.1"});
+    }
+    EXPECT_EQ(rows.code, 0) << rows.err;
+    EXPECT_EQ(rows.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(rows.out.find("\\x1b[31mbob\\x1b[0m  pc"), std::string::npos) << rows.out;
+}
+
 TEST(ConsoleCli, UsageErrorsExitWithTwo)
 {
     EXPECT_EQ(runConsole({"--help"}).code, 0);

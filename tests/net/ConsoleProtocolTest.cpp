@@ -122,4 +122,15 @@ TEST(ConsoleProtocol, SessionsReplyIsReadFromPiecesOfAnySize)
         SessionsReplyReader reader;
         EXPECT_EQ(reader.feed(bad), SessionsReplyReader::State::Malformed) << bad.substr(0, 20);
     }
+
+    // A peer cannot make the console hold rows without end.
+    const std::string row = sessionRowMessage({"u", "c", 1});
+    std::string many;
+    for (std::size_t i = 0; i < 1000; ++i)
+        many += row;
+    SessionsReplyReader endless;
+    for (std::size_t fed = 0; fed < maxSessionRows && endless.state() == SessionsReplyReader::State::Reading; fed += 1000)
+        endless.feed(many);
+    EXPECT_EQ(endless.rows().size(), maxSessionRows);
+    EXPECT_EQ(endless.feed(row), SessionsReplyReader::State::Malformed);
 }

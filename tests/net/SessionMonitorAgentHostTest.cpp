@@ -1,5 +1,6 @@
 // The agent over the real monitor core: what a console reads and does goes through the published
 // snapshot and the thread-safe session actions.
+#include "FaultInjection.h"
 #include "FreePort.h"
 #include "MonitorFixture.h"
 #include "net/ConsoleClient.h"
@@ -12,6 +13,7 @@
 
 using namespace vantor;
 using namespace vantor::test;
+using vantor::test::DiskFull;
 
 namespace {
 
@@ -115,4 +117,59 @@ TEST(SessionMonitorAgentHost, WithoutHistoryTheReportIsMissingAndBoxesAreShownOn
     SessionMonitorAgentHost direct(h.monitor, {});
     direct.showBox({"Error", "x", BoxIcon::Information, BoxButtons::Ok});
     EXPECT_EQ(h.boxes.shown.size(), 2u);
+}
+
+TEST(SessionMonitorAgentHost, AReportThatCannotBeWrittenIsNeitherEmptyNorSilent)
+{
+    if (!faultsCanBeInjected())
+        GTEST_SKIP() << "no fault injection here";
+    MonitorHarness h;
+    Posted gui;
+    SessionMonitorAgentHost host(h.monitor, [&](std::function<void()> fn) { gui.post(std::move(fn)); });
+    host.useHistoryReport(h.dir.path(), h.clock);
+    h.dir.write("users.log", "1110204309 alice pc1 10\n");
+
+    ConsoleAgent::Config config;
+    config.bindAddress = "127.0.0.1";
+    config.commandPort = 0;
+    config.discoveryPort = 0;
+    config.waitSeconds = 1;
+    ConsoleAgent agent(host, config);
+    agent.start();
+    ASSERT_TRUE(agent.commandActive());
+    console::ConsoleClient::Config clientConfig;
+    clientConfig.commandPort = agent.commandPort();
+    clientConfig.timeoutSeconds = 3;
+    console::ConsoleClient client(clientConfig);
+
+    {
+        // No report yet and none can be made: the console hears "no report", not an empty page.
+        DiskFull full(h.dir.path());
+        std::ostringstream page;
+        const auto none = client.report("127.0.0.1", page);
+        EXPECT_FALSE(none);
+        EXPECT_TRUE(page.str().empty());
+    }
+    std::ostringstream first;
+    ASSERT_TRUE(client.report("127.0.0.1", first)) << "a report once the disk has room";
+    EXPECT_NE(first.str().find("alice"), std::string::npos);
+
+    h.dir.write("users.log", "1110204309 alice pc1 10\n1110204400 bob pc2 10\n");
+    {
+        // The previous report stands whole and is what the console gets.
+        DiskFull full(h.dir.path(), 512);
+        for (int i = 0; i < 2; ++i) {
+            std::ostringstream page;
+            ASSERT_TRUE(client.report("127.0.0.1", page));
+            EXPECT_EQ(page.str(), first.str());
+        }
+    }
+    agent.stop();
+    gui.runAll();
+    // The user learns why, once for the same reason however many consoles ask.
+    ASSERT_EQ(h.boxes.shown.size(), 2u);
+    for (const auto& box : h.boxes.shown) {
+        EXPECT_EQ(box.icon, BoxIcon::Error);
+        EXPECT_NE(box.text.find("report.html"), std::string::npos) << box.text;
+    }
 }

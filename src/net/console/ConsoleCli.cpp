@@ -112,8 +112,13 @@ std::optional<Invocation> parseArguments(const std::vector<std::string>& args, s
     return inv;
 }
 
-void printSessions(std::ostream& out, const std::vector<SessionEntry>& rows)
+void printSessions(std::ostream& out, const std::vector<SessionEntry>& peerRows)
 {
+    std::vector<SessionEntry> rows = peerRows;
+    for (auto& r : rows) {
+        r.user = printableText(r.user);
+        r.computer = printableText(r.computer);
+    }
     const std::string userTitle = "User", computerTitle = "Computer", filesTitle = "# Open files";
     std::size_t userWidth = userTitle.size(), computerWidth = computerTitle.size();
     for (const auto& r : rows) {
@@ -138,7 +143,7 @@ void printIdentity(std::ostream& out, const std::string& address, const Identity
 {
     if (!address.empty())
         out << address << "  ";
-    out << "computer " << id.computerName << ", " << counted(id.sessions, "session") << ", "
+    out << "computer " << printableText(id.computerName) << ", " << counted(id.sessions, "session") << ", "
         << counted(id.openFiles, "open file") << '\n';
 }
 
@@ -195,7 +200,73 @@ int failed(const Outcome<T>& outcome, std::ostream& err)
     return exitFailed;
 }
 
+// The length of the UTF-8 sequence that starts `text` when it is a well-formed one (no overlong
+// form, no surrogate, nothing past U+10FFFF), else 0.
+std::size_t utf8SequenceLength(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
 }  // namespace
+
+std::string printableText(std::string_view text)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char c) {
+        out += "\\x";
+        out += digits[c >> 4];
+        out += digits[c & 0xF];
+    };
+    while (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text[0]);
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F)
+                escape(c);
+            else
+                out += static_cast<char>(c);
+            text.remove_prefix(1);
+            continue;
+        }
+        const std::size_t length = utf8SequenceLength(text);
+        // U+0080 to U+009F (C2 80 to C2 9F) are the C1 controls: CSI among them starts escapes
+        // on many terminals.
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[1]) <= 0x9F;
+        if (length == 0 || c1) {
+            const std::size_t count = c1 ? 2 : 1;
+            for (std::size_t i = 0; i < count; ++i)
+                escape(static_cast<unsigned char>(text[i]));
+            text.remove_prefix(count);
+            continue;
+        }
+        out.append(text.substr(0, length));
+        text.remove_prefix(length);
+    }
+    return out;
+}
 
 std::string consoleUsage()
 {

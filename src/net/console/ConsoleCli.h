@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantor::console {
@@ -18,5 +19,10 @@ enum ExitCode : int {
 int runConsole(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 std::string consoleUsage();
+
+// Text from a peer as it may be printed on a terminal: control characters (C0, DEL, C1) and bytes
+// that are not UTF-8 become "\x1b"-style escapes, so a peer can neither drive the terminal nor
+// hide what it sent.
+std::string printableText(std::string_view text);
 
 }  // namespace vantor::console

@@ -180,13 +180,14 @@ bool PrivateSambaServer::start(std::string& error)
     if (m_root.empty()) {
         // The accounts must be able to walk down to the shares: /tmp is open to all, a TMPDIR
         // under a home folder often is not.
-        const fs::path base = fs::is_directory("/tmp", ec) ? fs::path("/tmp") : fs::temp_directory_path(ec);
-        std::string tmpl = (base / "vantor-smbd-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) {
-            error = std::string("cannot make a temporary directory: ") + std::strerror(errno);
+        LockedTempFolder folder = makeLockedTempFolder(m_options.rootPrefix, error);
+        if (folder.path.empty())
             return false;
-        }
-        m_root = tmpl;
+        m_root = folder.path;
+        // Only a traceable server keeps its lock: an untraceable one has nothing to undo after
+        // a crash, so the next removeAbandoned may as well take its folder.
+        if (m_options.traceable)
+            m_rootLock = std::move(folder.lock);
         // smbd serves the shares as the accounts' own uids: they must be able to walk down to them.
         fs::permissions(m_root, fs::perms(0755), ec);
         for (const char* d : { "lock", "state", "cache", "pid", "private", "ncalrpc", "log", "shares" })
@@ -270,6 +271,7 @@ std::string PrivateSambaServer::addUser(
         return {};
     }
     m_users.push_back(name);
+    record("user", name);
     r = runAccountTool({ findProgram("smbpasswd"), "-c", configFile().string(), "-s", "-a", name },
         password + "\n" + password + "\n");
     if (!r.succeeded()) {
@@ -297,6 +299,7 @@ std::string PrivateSambaServer::mappedGroup(
         return {};
     }
     m_groups.push_back(name);
+    record("group", name);
     std::vector<std::string> argv { findProgram("net"), "-s", configFile().string(), "groupmap", "add" };
     argv.insert(argv.end(), mapping.begin(), mapping.end());
     argv.push_back("unixgroup=" + name);
@@ -389,6 +392,51 @@ void PrivateSambaServer::stop()
         fs::remove_all(m_root, ec);
         m_root.clear();
     }
+    m_rootLock.reset();
+}
+
+namespace {
+constexpr const char* madeFile = "made";
+}
+
+void PrivateSambaServer::record(const char* kind, const std::string& name) const
+{
+    if (!m_options.traceable)
+        return;
+    // Written before anything can use the account: a kill right after still finds it here.
+    std::ofstream out(m_root / madeFile, std::ios::app);
+    out << kind << ' ' << name << '\n';
+    out.flush();
+}
+
+std::vector<fs::path> PrivateSambaServer::removeAbandoned(const std::string& rootPrefix)
+{
+    return removeAbandonedTempFolders(rootPrefix, [](const fs::path& root) {
+        std::vector<std::string> users, groups;
+        std::ifstream in(root / madeFile);
+        std::string kind, name;
+        while (in >> kind >> name) {
+            // Names as addUser and mappedGroup make them; anything else was not written by us.
+            if (name.empty() || name.size() > 32 || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+                continue;
+            (kind == "user" ? users : groups).push_back(name);
+        }
+        // Its smbd and helpers name the configuration; its clients log on as its accounts.
+        std::vector<std::string> markers{(root / "smb.conf").string()};
+        for (const auto& user : users)
+            markers.push_back(user + "%");
+        for (const auto& marker : markers)
+            for (int pid : processesWithArgument(marker))
+                ::kill(pid, SIGKILL);
+        const auto deadline = SteadyClock::now() + std::chrono::seconds(3);
+        for (const auto& marker : markers)
+            while (!processesWithArgument(marker).empty() && SteadyClock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const auto& user : users)
+            runAccountTool({ findProgram("userdel"), user });
+        for (const auto& group : groups)
+            runAccountTool({ findProgram("groupdel"), group });
+    });
 }
 
 } // namespace vantor::samba

@@ -6,11 +6,13 @@
 // Everything it started stops in bounded time when it is stopped or destroyed: smbd, the
 // samba-dcerpcd/rpcd_* helpers smbd may start on the first RPC call, the accounts and the tree.
 
+#include "platform/InstanceLock.h"
 #include "platform/Process.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,11 @@ public:
         // Account names start with this; each gets the process id and a counter so that servers
         // of parallel runs never share an account.
         std::string accountPrefix = "vt";
+        // The server's folder is "/tmp/<rootPrefix>-XXXXXX".
+        std::string rootPrefix = "vantor-smbd";
+        // Lock the folder while the server lives and write down in it every account and group
+        // made, so that removeAbandoned can undo all of it after the process was killed.
+        bool traceable = false;
     };
 
     PrivateSambaServer();
@@ -52,6 +59,12 @@ public:
     void stop();
 
     bool smbdRunning();
+
+    // Undoes what traceable servers of `rootPrefix` left when their process was killed: stops
+    // their smbd, its helpers and the clients logged on with their accounts, deletes the accounts
+    // and groups, removes the folders. Servers still running (their folder locked) are left alone.
+    // Returns the folders it cleared.
+    static std::vector<std::filesystem::path> removeAbandoned(const std::string& rootPrefix);
     uint16_t port() const { return m_port; }
     const std::filesystem::path& root() const { return m_root; }
     std::filesystem::path configFile() const { return m_root / "smb.conf"; }
@@ -66,8 +79,11 @@ private:
     void stopHelpers();
     std::string smbdLogTail() const;
 
+    void record(const char* kind, const std::string& name) const;
+
     Options m_options;
     std::filesystem::path m_root;
+    std::unique_ptr<InstanceLock> m_rootLock;
     uint16_t m_port = 0;
     ChildProcess m_smbd;
     std::vector<std::string> m_users;

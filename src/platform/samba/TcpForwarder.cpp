@@ -1,5 +1,7 @@
 #include "platform/samba/TcpForwarder.h"
 
+#include "platform/ThreadGuard.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -79,7 +81,7 @@ bool TcpForwarder::start(std::string& error)
     setNonBlocking(m_listen);
     m_port = ntohs(a.sin_port);
     m_stop = false;
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] { runGuarded("a demo client's forwarder", [this] { run(); }); });
     return true;
 }
 
