@@ -2,7 +2,7 @@
 // The main window: the sessions table, the open-files table, the tray icon and its menu, the poll
 // and flash timers. It shows the monitor's state and turns clicks into monitor calls.
 
-#include "access/OptionsSheet.h"
+#include "options/OptionsSheet.h"
 #include "app/PollRunner.h"
 #include "monitor/SessionMonitor.h"
 

@@ -1,6 +1,6 @@
 #include "monitor/SessionMonitor.h"
 
-#include "net/SmtpProtocol.h"
+#include "base/MailText.h"
 
 #include <algorithm>
 #include <unordered_set>

@@ -5,7 +5,7 @@
 //
 // Everything here runs on the GUI thread unless a member says it is thread-safe.
 
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 #include "monitor/FileInspector.h"
 #include "monitor/MonitorSettings.h"
 #include "monitor/SessionTypes.h"

@@ -1,6 +1,6 @@
-#include "access/UsersPage.h"
+#include "options/UsersPage.h"
 
-#include "access/OptionsWidgets.h"
+#include "options/OptionsWidgets.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 // The "Users" page: what a new user sets off.
 
-#include "access/OptionsModel.h"
+#include "options/OptionsModel.h"
 
 #include <QFrame>
 

@@ -1,6 +1,6 @@
-#include "access/GeneralPage.h"
+#include "options/GeneralPage.h"
 
-#include "access/OptionsWidgets.h"
+#include "options/OptionsWidgets.h"
 
 #include <QCheckBox>
 #include <QRadioButton>

@@ -3,7 +3,7 @@
 #include "MonitorFixture.h"
 #include "access/AccessListModel.h"
 #include "access/AccessListPage.h"
-#include "access/OptionsSheet.h"
+#include "options/OptionsSheet.h"
 #include "platform/AutostartXdg.h"
 #include "platform/SystemError.h"
 

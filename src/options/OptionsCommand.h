@@ -3,7 +3,7 @@
 // the edited copy comes back in a fixed order, with the access lists reloaded and the logs trimmed
 // in between. The window itself is passed in as a runner, so this runs without a screen.
 
-#include "access/OptionsModel.h"
+#include "options/OptionsModel.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,8 +3,8 @@
 // settings, the two list files and the autostart entry; the Options command puts the accepted
 // copy into force.
 
-#include "access/OptionsCommand.h"
-#include "access/OptionsModel.h"
+#include "options/OptionsCommand.h"
+#include "options/OptionsModel.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
-#include "access/ReportPage.h"
+#include "options/ReportPage.h"
 
-#include "access/OptionsWidgets.h"
+#include "options/OptionsWidgets.h"
 
 #include <QComboBox>
 #include <QFileDialog>

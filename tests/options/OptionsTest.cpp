@@ -1,6 +1,6 @@
 #include "FakeAutostart.h"
 #include "MonitorFixture.h"
-#include "access/OptionsCommand.h"
+#include "options/OptionsCommand.h"
 
 #include <gtest/gtest.h>
 

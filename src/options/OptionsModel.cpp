@@ -1,4 +1,4 @@
-#include "access/OptionsModel.h"
+#include "options/OptionsModel.h"
 
 #include "monitor/SessionMonitor.h"
 

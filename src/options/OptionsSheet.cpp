@@ -1,11 +1,11 @@
-#include "access/OptionsSheet.h"
+#include "options/OptionsSheet.h"
 
 #include "access/AccessListModel.h"
 #include "access/AccessListPage.h"
-#include "access/GeneralPage.h"
-#include "access/MailPage.h"
-#include "access/ReportPage.h"
-#include "access/UsersPage.h"
+#include "options/GeneralPage.h"
+#include "options/MailPage.h"
+#include "options/ReportPage.h"
+#include "options/UsersPage.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Paths.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The "Report" page: the web-based report's file and how far back the history goes.
 
-#include "access/OptionsModel.h"
+#include "options/OptionsModel.h"
 
 #include <QFrame>
 

@@ -1,4 +1,4 @@
-#include "access/OptionsCommand.h"
+#include "options/OptionsCommand.h"
 
 #include "monitor/SessionMonitor.h"
 

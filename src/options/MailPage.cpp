@@ -1,6 +1,6 @@
-#include "access/MailPage.h"
+#include "options/MailPage.h"
 
-#include "access/OptionsWidgets.h"
+#include "options/OptionsWidgets.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -2,7 +2,7 @@
 // The "E-mail" page: where notification mails go and through which server, the test mail, and the
 // daily report settings.
 
-#include "access/OptionsModel.h"
+#include "options/OptionsModel.h"
 
 #include <QFrame>
 

@@ -1,4 +1,4 @@
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 
 #include "platform/NetManagement.h"
 

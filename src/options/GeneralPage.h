@@ -2,7 +2,7 @@
 // The "General" page: what the sessions table hides, what the history keeps, autostart, and which
 // access list is in force.
 
-#include "access/OptionsModel.h"
+#include "options/OptionsModel.h"
 
 #include <QFrame>
 
