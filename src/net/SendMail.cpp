@@ -2,8 +2,9 @@
 
 namespace vantor {
 
-void SendMail(const std::string& server, const std::string& to, const std::string& from,
-              const std::string& subject, const std::string& body, int port, const SmtpOptions& options)
+std::optional<std::string> SendMail(const std::string& server, const std::string& to, const std::string& from,
+                                    const std::string& subject, const std::string& body, int port,
+                                    const SmtpOptions& options)
 {
     MailMessage message;
     message.from = from;
@@ -12,15 +13,19 @@ void SendMail(const std::string& server, const std::string& to, const std::strin
     message.AddRecipient(to, to);
 
     SmtpSession session(server, port, options);
-    if (session.Connect())
-        session.Send(message);
+    std::optional<std::string> failure;
+    if (!session.Connect() || !session.Send(message))
+        failure = session.lastError.empty() || session.lastError == "OK" ? std::string("the SMTP dialogue failed") : session.lastError;
     session.Disconnect();
+    return failure;
 }
 
 void SmtpMailSender::sendMail(const std::string& server, const std::string& to, const std::string& from,
                               const std::string& subject, const std::string& body)
 {
-    SendMail(server, to, from, subject, body, m_port, m_options);
+    auto failure = SendMail(server, to, from, subject, body, m_port, m_options);
+    if (failure && m_onFailure)
+        m_onFailure(to, server, *failure);
 }
 
 }  // namespace vantor

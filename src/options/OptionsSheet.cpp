@@ -163,7 +163,7 @@ void OptionsSheet::accept()
 
 bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDeps& deps)
 {
-    return runOptionsCommand(
+    const bool accepted = runOptionsCommand(
         monitor,
         [&](OptionsValues& values) {
             OptionsSheet sheet(monitor, values, deps, parent);
@@ -173,6 +173,9 @@ bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDe
             return true;
         },
         deps.trimLogs);
+    if (accepted && deps.saveSettings)
+        deps.saveSettings();
+    return accepted;
 }
 
 }  // namespace vantor

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 
 class QStackedWidget;
@@ -29,6 +30,8 @@ struct OptionsDeps {
     SendTestMailFn sendTestMail;  // the mail's test mail; empty: its button is disabled
     Autostart* autostart = nullptr;  // null: the platform's machine-wide entry
     std::string executablePath;      // what autostart starts; empty: this running program
+    // Keeps the accepted settings for the next start, after every step of OK; empty: not kept.
+    std::function<void()> saveSettings;
 };
 
 class OptionsSheet final : public QDialog {
