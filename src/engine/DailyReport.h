@@ -23,8 +23,8 @@ std::optional<DailyTime> parseDailyTime(std::string_view text);
 // that minute has come, yesterday's otherwise. The report of that date is the one due.
 std::string dueReportDate(int64_t now, DailyTime at);
 
-// Whether the report of `dueDate` still has to go, given the date of the last one sent (empty:
-// none ever). One a day at most; a report missed while the program was not running goes once, late.
+// Whether the report of `dueDate` still has to go, given the date of the last one sent. One a day
+// at most; a report missed while the program was not running goes once, late.
 bool dailyReportDue(const std::string& dueDate, const std::string& lastSentDate);
 
 std::string dailyReportSubject(const std::string& date);

@@ -353,7 +353,15 @@ void Engine::sendDailyReport(int64_t now)
         return;
     const std::string due = dueReportDate(now, *at);
     const std::filesystem::path stamp = dailyReportStampPath();
-    if (!dailyReportDue(due, readSmallFile(stamp)))
+    const std::string lastSent = readSmallFile(stamp);
+    if (lastSent.empty()) {
+        // The first time the report is asked for: the reports of the days before were never
+        // wanted, so the first one goes at the next time of day, not at once.
+        if (auto error = writeFileAtomically(stamp, due + "\n"))
+            log(LogLevel::Error, *error);
+        return;
+    }
+    if (!dailyReportDue(due, lastSent))
         return;
     m_dailyReportSending = true;
     const std::string server = s.smtpServer;

@@ -96,7 +96,7 @@ public:
     std::function<void()> onTick;           // replaces what a timer tick does (default: poll())
 
     // The date of the last daily report sent, kept in the data folder so a restart never sends a
-    // day's report twice.
+    // day's report twice. Written without a mail the first time the report is switched on.
     std::filesystem::path dailyReportStampPath() const;
 
 private:

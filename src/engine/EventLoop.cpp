@@ -117,6 +117,14 @@ void EventLoop::runPending()
 
 void EventLoop::run()
 {
+    struct QuitReset {
+        EventLoop& loop;
+        ~QuitReset()
+        {
+            std::lock_guard lock(loop.m_mutex);
+            loop.m_quit = false;
+        }
+    } reset{*this};
     while (!quitRequested()) {
         runPending();
         std::unique_lock lock(m_mutex);

@@ -33,7 +33,8 @@ public:
     void stopTimer(TimerId id);
     bool timerActive(TimerId id) const;
 
-    // Runs until quit(); quit() is thread-safe and may come before run().
+    // Runs until quit(); quit() is thread-safe and may come before run(). What is left posted stays
+    // for a later run() or runPending().
     void run();
     void quit();
     bool quitRequested() const;

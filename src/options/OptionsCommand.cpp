@@ -36,12 +36,15 @@ void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValues& v, const
     s.dailyReportTime = v.dailyReportTime;
 }
 
-bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs)
+bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs,
+                       const SaveSettingsFn& saveSettings)
 {
     OptionsValues values = optionsFromSettings(monitor.settings);
     if (!runWindow(values))
         return false;
     applyAcceptedOptions(monitor, values, trimLogs);
+    if (saveSettings)
+        saveSettings();
     return true;
 }
 

@@ -23,7 +23,12 @@ using OptionsRunner = std::function<bool(OptionsValues& values)>;
 // logs at their places in the order. Nothing else happens: no poll, no refiltering.
 void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValues& values, const TrimLogsFn& trimLogs);
 
-// The whole command. Returns true when the window was accepted.
-bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs);
+// Keeps the settings in force for the next start.
+using SaveSettingsFn = std::function<void()>;
+
+// The whole command: on OK, the settings are applied and then saved. Returns true when the window
+// was accepted.
+bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs,
+                       const SaveSettingsFn& saveSettings = {});
 
 }  // namespace vantor

@@ -163,7 +163,7 @@ void OptionsSheet::accept()
 
 bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDeps& deps)
 {
-    const bool accepted = runOptionsCommand(
+    return runOptionsCommand(
         monitor,
         [&](OptionsValues& values) {
             OptionsSheet sheet(monitor, values, deps, parent);
@@ -172,10 +172,7 @@ bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDe
             values = sheet.values();
             return true;
         },
-        deps.trimLogs);
-    if (accepted && deps.saveSettings)
-        deps.saveSettings();
-    return accepted;
+        deps.trimLogs, deps.saveSettings);
 }
 
 }  // namespace vantor

@@ -198,6 +198,7 @@ TEST(OptionsCommand, CancelChangesNothingAndDoesNotReload)
     MonitorHarness h;
     h.dir.write("blist.dat", "bob pc2\n");
     int trims = 0;
+    int saves = 0;
     bool accepted = runOptionsCommand(
         h.monitor,
         [](OptionsValues& v) {
@@ -206,8 +207,9 @@ TEST(OptionsCommand, CancelChangesNothingAndDoesNotReload)
             v.reportPath = "other.html";
             return false;
         },
-        [&](int32_t) { ++trims; });
+        [&](int32_t) { ++trims; }, [&] { ++saves; });
     EXPECT_FALSE(accepted);
+    EXPECT_EQ(saves, 0);
     EXPECT_EQ(optionsFromSettings(h.monitor.settings), defaults());
     EXPECT_TRUE(h.monitor.blackList().empty());
     EXPECT_EQ(trims, 0);
@@ -221,6 +223,7 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
     bool listsReloadedBeforeTrim = false;
     std::vector<int32_t> trims;
     OptionsValues edited;
+    std::optional<OptionsValues> saved;
 
     bool accepted = runOptionsCommand(
         h.monitor,
@@ -242,7 +245,8 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
             trims.push_back(index);
             seen = optionsFromSettings(h.monitor.settings);
             listsReloadedBeforeTrim = h.monitor.whiteList().size() == 1;
-        });
+        },
+        [&] { saved = optionsFromSettings(h.monitor.settings); });
 
     ASSERT_TRUE(accepted);
     EXPECT_EQ(trims, std::vector<int32_t>{8});
@@ -255,6 +259,8 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
     EXPECT_EQ(seen.mailAddress, defaults().mailAddress);
     EXPECT_TRUE(listsReloadedBeforeTrim);
     EXPECT_EQ(optionsFromSettings(h.monitor.settings), edited);
+    // Saved last, with every step done: what the next start loads is what is in force.
+    EXPECT_EQ(saved, edited);
 }
 
 TEST(OptionsCommand, TrimsOnlyWithTheLimitOnAndAChoiceMade)
