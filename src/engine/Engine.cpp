@@ -133,11 +133,15 @@ bool Engine::pollTimerActive() const
     return m_pollTimer.has_value();
 }
 
-void Engine::stop()
+void Engine::stop(bool joinAgent)
 {
     stopPolling();
-    if (m_agent)
-        m_agent->stop();
+    if (m_agent) {
+        if (joinAgent)
+            m_agent->stop();
+        else
+            m_agent->agentRunning = false;
+    }
     m_worker->waitIdle();
     if (m_recorder && m_started)
         m_recorder->finish(m_monitor.clock().now());

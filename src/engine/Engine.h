@@ -65,8 +65,10 @@ public:
     void startPolling();
     void stopPolling();
     bool pollTimerActive() const;
-    // Ends the engine's work: timer, agent, the history's open sessions, the worker's tasks.
-    void stop();
+    // Ends the engine's work: timer, agent, the worker's tasks, the history's open sessions.
+    // `joinAgent` false only tells the agent's threads to end (each notices within one of its
+    // waits, up to 3 s): for a process that exits right after and must do so at once.
+    void stop(bool joinAgent = true);
 
     // A poll (a timer tick or a command): false when it was dropped because one is under way.
     bool poll();
