@@ -3,6 +3,7 @@
 #include "engine/DailyReport.h"
 #include "engine/Engine.h"
 
+#include "../history/ScopedTimeZone.h"
 #include "MonitorFixture.h"
 #include "history/HistoryReport.h"
 #include "options/SettingsFile.h"
@@ -19,26 +20,8 @@ using namespace vantor::test;
 namespace {
 
 // The engine's dates are local: the tests pin the zone.
-class UtcZone {
-public:
-    UtcZone()
-    {
-        if (const char* tz = std::getenv("TZ"))
-            m_old = tz;
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    ~UtcZone()
-    {
-        if (m_old.empty())
-            unsetenv("TZ");
-        else
-            setenv("TZ", m_old.c_str(), 1);
-        tzset();
-    }
-
-private:
-    std::string m_old;
+struct UtcZone : ScopedTimeZone {
+    UtcZone() : ScopedTimeZone("UTC0") {}
 };
 
 // 2023-11-14 00:00:00 UTC.
@@ -180,6 +163,12 @@ TEST(DailyReport, ScheduleFollowsTheLocalCalendar)
     EXPECT_EQ(dueReportDate(day0 - 1, {0, 0}), "2023-11-13");
     // New year: the day before the first of January is in the previous year.
     EXPECT_EQ(dueReportDate(1'704'067'200 + hour, {23, 59}), "2023-12-31");
+    {
+        // Just after midnight on the night the clocks go back, yesterday is still the 28th.
+        ScopedTimeZone berlin(berlinRules);
+        EXPECT_EQ(dueReportDate(1'698'535'800, {23, 59}), "2023-10-28");
+        EXPECT_EQ(dueReportDate(1'698'535'800, {1, 0}), "2023-10-29");
+    }
     EXPECT_TRUE(dailyReportDue("2023-11-14", ""));
     EXPECT_TRUE(dailyReportDue("2023-11-14", "2023-11-13"));
     EXPECT_FALSE(dailyReportDue("2023-11-14", "2023-11-14"));
