@@ -198,7 +198,7 @@ bool Engine::poll()
         {
             LoopTime t(m_loopMs);
             const SessionsFetch fetch = m_monitor.fetchSessions(m_monitor.settings.serverName.get());
-            m_lastPollOk = !fetch.serverConvertible || fetch.status.ok();
+            notePollOutcome(fetch);
             m_monitor.applySessions(fetch);
         }
         finishPoll();
@@ -222,6 +222,19 @@ void Engine::applySessionsFetch(const SessionsFetch& fetch)
         poll();
         return;
     }
+    notePollOutcome(fetch);
+    m_filesPending = false;
+    {
+        LoopTime t(m_loopMs);
+        // May call startFilesFetch through the refresher when a row is selected.
+        m_monitor.applySessions(fetch);
+    }
+    if (!m_filesPending)
+        finishPoll();
+}
+
+void Engine::notePollOutcome(const SessionsFetch& fetch)
+{
     const bool ok = !fetch.serverConvertible || fetch.status.ok();
     if (ok != m_lastPollOk) {
         // Once when polling starts to fail and once when it works again, not at every tick.
@@ -231,14 +244,6 @@ void Engine::applySessionsFetch(const SessionsFetch& fetch)
             log(LogLevel::Notice, "the poll works again");
     }
     m_lastPollOk = ok;
-    m_filesPending = false;
-    {
-        LoopTime t(m_loopMs);
-        // May call startFilesFetch through the refresher when a row is selected.
-        m_monitor.applySessions(fetch);
-    }
-    if (!m_filesPending)
-        finishPoll();
 }
 
 void Engine::refreshOpenFiles()

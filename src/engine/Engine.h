@@ -110,6 +110,7 @@ private:
     void log(LogLevel level, const std::string& text) const;
     void loadSettings();
     void applySessionsFetch(const SessionsFetch& fetch);
+    void notePollOutcome(const SessionsFetch& fetch);
     void startFilesFetch(bool forPoll);
     void applyFilesFetch(const FilesFetch& fetch, bool forPoll);
     void finishPoll();

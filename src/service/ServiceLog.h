@@ -28,7 +28,7 @@ private:
 };
 
 // The service has nobody to show a box to: a box becomes a log line. A poll's error box is left
-// out (`quiet` says when one is under way): the engine logs the failure once when it starts and
+// out (`quiet` says when a poll is being applied): the engine logs the failure once when it starts and
 // once when it ends, where a box would come at every poll.
 class LogBoxes final : public MessageBoxes {
 public:

@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     });
 
     Engine* enginePtr = nullptr;
-    LogBoxes boxes(log, [&enginePtr] { return enginePtr && enginePtr->pollBusy(); });
+    LogBoxes boxes(log, [&enginePtr] { return enginePtr && enginePtr->monitor().pollInProgress(); });
     EngineOptions options;
     options.settingsFile = cmd.options.config;
     options.consoleAgent = true;

@@ -311,3 +311,28 @@ TEST(EventLoop, RunsPostsFromOtherThreadsInOrderAndTimersUntilQuit)
         EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
     EXPECT_GE(ticks, 3);
 }
+
+TEST(EngineLog, OneLinePerEventAndAFailingPollOnlyWhenItStartsAndEnds)
+{
+    EngineHarness h;
+    h.dir.write("blist.dat", "MALLORY <Any>\n");
+    h.engine->reload();
+    h.logged.clear();
+    h.net.addSession("alice", "pc1");
+    h.net.addSession("mallory", "pc6");
+    h.engine->poll();
+    h.engine->poll();  // nothing new: nothing more to say
+    EXPECT_EQ(h.logged, (std::vector<std::string>{"closed the session of mallory from pc6: on the black list",
+                                                  "new user alice from pc1"}));
+
+    h.logged.clear();
+    h.net.setSessions({});
+    h.net.setStatus(FakeNetManagement::Op::EnumSessions, {netcode::AccessDenied, "smbstatus only works as root!"});
+    for (int i = 0; i < 3; ++i)
+        h.engine->poll();
+    h.net.setStatus(FakeNetManagement::Op::EnumSessions, NetStatus::success());
+    h.engine->poll();
+    h.engine->poll();
+    EXPECT_EQ(h.logged, (std::vector<std::string>{"the poll failed: smbstatus only works as root!",
+                                                  "the poll works again"}));
+}
