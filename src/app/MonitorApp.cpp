@@ -181,6 +181,16 @@ int MonitorApp::run()
     quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
     dialog.show();
     dialog.start();
+    if (!engine.settingsProblems().empty()) {
+        std::string text = "Some settings could not be read and keep their defaults:";
+        for (const auto& problem : engine.settingsProblems())
+            text += "\n" + problem;
+        // From inside the event loop: a box opened before it runs would keep "Exit" (or SIGTERM)
+        // from ending the program, its quit coming before the loop it should end.
+        QMetaObject::invokeMethod(
+            &dialog, [&boxes, text] { boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr}); },
+            Qt::QueuedConnection);
+    }
     return app.exec();
 }
 

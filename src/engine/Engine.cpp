@@ -154,8 +154,11 @@ void Engine::loadSettings()
         return;
     MonitorSettings fresh;
     const SettingsLoad load = loadSettingsFile(*m_options.settingsFile, fresh);
-    if (load.error)
+    m_settingsProblems = load.messages;
+    if (load.error) {
         log(LogLevel::Error, *load.error);
+        m_settingsProblems.push_back(*load.error);
+    }
     for (const auto& message : load.messages)
         log(LogLevel::Warning, message);
     if (!load.found)

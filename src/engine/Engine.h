@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantor {
 
@@ -83,6 +84,9 @@ public:
     // The settings file and the access lists read again (the service's SIGHUP). Settings the file
     // does not name go back to their defaults, as at a start.
     void reload();
+    // What the last read of the settings file found wrong, one "FILE:LINE: ..." text each (also
+    // logged); a window shows them, where nobody reads a log.
+    const std::vector<std::string>& settingsProblems() const { return m_settingsProblems; }
     // Writes the settings file; a box tells when that failed. True when saved (or no file is kept).
     bool saveSettings();
 
@@ -125,6 +129,7 @@ private:
     std::unique_ptr<SessionMonitorAgentHost> m_agentHost;
     std::unique_ptr<ConsoleAgent> m_agent;
     std::optional<EventLoop::TimerId> m_pollTimer;
+    std::vector<std::string> m_settingsProblems;
     bool m_started = false;
     bool m_busy = false;
     bool m_filesPending = false;

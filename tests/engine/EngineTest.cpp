@@ -260,6 +260,7 @@ TEST(EngineSettings, LoadedAtStartAndReadAgainWithTheLists)
     EXPECT_EQ(h.settings().reportLimitIndex, 0);
     ASSERT_EQ(h.logged.size(), 1u);
     EXPECT_NE(h.logged[0].find("vantor.conf:2: "), std::string::npos) << h.logged[0];
+    EXPECT_EQ(h.engine->settingsProblems(), h.logged);
 
     // The white list is in force from the file: a session not on it is closed at the first poll.
     h.dir.write("wlist.dat", "ALICE PC1\n");
