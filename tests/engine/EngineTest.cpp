@@ -163,12 +163,14 @@ TEST(DailyReport, ScheduleFollowsTheLocalCalendar)
     EXPECT_EQ(dueReportDate(day0 - 1, {0, 0}), "2023-11-13");
     // New year: the day before the first of January is in the previous year.
     EXPECT_EQ(dueReportDate(1'704'067'200 + hour, {23, 59}), "2023-12-31");
+#ifndef _WIN32  // the Windows C runtime takes no daylight-saving rules from TZ (it applies US rules)
     {
         // Just after midnight on the night the clocks go back, yesterday is still the 28th.
         ScopedTimeZone berlin(berlinRules);
         EXPECT_EQ(dueReportDate(1'698'535'800, {23, 59}), "2023-10-28");
         EXPECT_EQ(dueReportDate(1'698'535'800, {1, 0}), "2023-10-29");
     }
+#endif
     EXPECT_TRUE(dailyReportDue("2023-11-14", ""));
     EXPECT_TRUE(dailyReportDue("2023-11-14", "2023-11-13"));
     EXPECT_FALSE(dailyReportDue("2023-11-14", "2023-11-14"));
