@@ -81,27 +81,29 @@ SettingKey sharedTextKey(const char* name, SharedText MonitorSettings::*field,
             [field](const MonitorSettings& s) { return (s.*field).get(); }};
 }
 
+// A whole number, checked by `check` (the problem, or nothing when it is acceptable).
+SettingKey intKey(const char* name, int32_t MonitorSettings::*field,
+                  std::function<std::optional<std::string>(int32_t)> check)
+{
+    return {name,
+            [name, field, check](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
+                const auto n = parseInt(v);
+                if (!n)
+                    return std::string(name) + " must be a number, not " + quoted(v);
+                if (auto problem = check(*n))
+                    return problem;
+                s.*field = *n;
+                return std::nullopt;
+            },
+            [field](const MonitorSettings& s) { return std::to_string(s.*field); }};
+}
+
 // The file takes what the Options window accepts, and no more: a file it wrote always loads back.
 std::optional<std::string> checkReportLimitIndex(int32_t index)
 {
     if (index == -1 || isReportLimitChoice(index))
         return std::nullopt;
     return std::string("reportLimitIndex must be -1 or a choice from 0 to 9 other than 3 and 7");
-}
-
-SettingKey reportLimitIndexKey()
-{
-    return {"reportLimitIndex",
-            [](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
-                const auto n = parseInt(v);
-                if (!n)
-                    return "reportLimitIndex must be a number, not " + quoted(v);
-                if (auto problem = checkReportLimitIndex(*n))
-                    return problem;
-                s.reportLimitIndex = *n;
-                return std::nullopt;
-            },
-            [](const MonitorSettings& s) { return std::to_string(s.reportLimitIndex); }};
 }
 
 std::optional<std::string> checkTime(std::string_view v)
@@ -135,7 +137,7 @@ const std::vector<SettingKey>& settingKeys()
         flagKey("reportLimit", &MonitorSettings::reportLimit),
         flagKey("logOpenedFiles", &MonitorSettings::logOpenedFiles),
         flagKey("useBlackList", &MonitorSettings::useBlackList),
-        reportLimitIndexKey(),
+        intKey("reportLimitIndex", &MonitorSettings::reportLimitIndex, checkReportLimitIndex),
         textKey("mailAddress", &MonitorSettings::mailAddress),
         textKey("smtpServer", &MonitorSettings::smtpServer),
         textKey("dailyReportTime", &MonitorSettings::dailyReportTime, checkTime),
