@@ -56,8 +56,8 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     m_monitor.setEvents(this);
     if (m_options.mail)
         m_monitor.setMailSender(m_options.mail);
-    // Work of the agent's threads reaches the monitor on the loop's thread; on that thread it runs
-    // at once, as a command's own work does.
+    // Work of the agent's threads reaches the monitor through the loop. A window puts its own in
+    // place, which runs work of the GUI thread at once, as a command's own work.
     m_monitor.setGuiPoster([this](std::function<void()> fn) { m_loop.post(std::move(fn)); });
     if (m_options.pollMode == EngineOptions::PollMode::Background)
         m_monitor.setOpenFilesRefresher([this] { startFilesFetch(true); });
@@ -387,7 +387,8 @@ void Engine::sendDailyReport(int64_t now)
         // refuses it would otherwise get it again after every poll.
         if (auto error = writeFileAtomically(stamp, due + "\n"))
             log(LogLevel::Error, *error);
-        log(LogLevel::Info, "daily report of " + due + " sent to " + address);
+        // A failure has its own line, from the mail sender.
+        log(LogLevel::Info, "daily report of " + due + " for " + address);
         m_dailyReportSending = false;
     });
 }

@@ -42,9 +42,10 @@ struct EngineOptions {
     // The console agent; tests give their own ports.
     bool consoleAgent = false;
     ConsoleAgent::Config agentConfig;
-    // Notifications and the daily report; null: no mail.
+    // Notifications (on the loop's thread) and the daily report (on the worker): thread-safe.
+    // Null: no mail.
     MailSender* mail = nullptr;
-    // Messages of what happened; empty: none.
+    // Messages of what happened, from the loop's thread and the worker; empty: none.
     LogFn log;
 };
 
