@@ -259,7 +259,14 @@ private slots:
         const QString target = QString::fromStdString((s.h.dir / "weekly").string());
         whenModal<QFileDialog>(
             [&](QFileDialog* d) {
-                d->selectFile(target);
+                // Typed into the name field, as a person does: selectFile() leaves that field alone
+                // while it has the focus, which depends on when the window manager activates the dialog.
+                auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                if (!name) {
+                    d->reject();
+                    return;
+                }
+                name->setText(target);
                 static_cast<QDialog*>(d)->accept();
             },
             &failed);
