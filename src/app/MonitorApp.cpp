@@ -5,14 +5,12 @@
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/SambaDemo.h"
+#include "engine/Engine.h"
 #include "history/HistoryLog.h"
-#include "history/HistoryRecorder.h"
-#include "history/HistoryReport.h"
-#include "net/ConsoleAgent.h"
 #include "net/NetSocket.h"
 #include "net/SendMail.h"
-#include "net/SessionMonitorAgentHost.h"
 #include "net/TestMail.h"
+#include "options/SettingsFile.h"
 #include "platform/Clock.h"
 #include "platform/InstanceLock.h"
 #include "platform/Paths.h"
@@ -191,14 +189,26 @@ int MonitorApp::run()
         net = platformNet.get();
     }
 
+    SmtpMailSender mail;
+    EngineOptions engineOptions;
+    // The demo shows the program at work on its own scripted server: the user's own settings (a
+    // white list, say) would only get in its way, and it must not change them.
+    if (!cmd.options.demo)
+        engineOptions.settingsFile = defaultSettingsFile();
+    engineOptions.consoleAgent = true;
+    engineOptions.mail = &mail;
+    engineOptions.log = [](LogLevel level, const std::string& text) {
+        // The window shows what the user must act on; the rest is for a terminal, if there is one.
+        if (level == LogLevel::Error || level == LogLevel::Warning)
+            std::cerr << "vantor: " << text << "\n";
+    };
+    Engine engine({*net, boxes, SystemClock::instance(), dataDir, inspector}, engineOptions);
+
     MonitorDialog::Options options;
     options.titleSuffix = titleSuffix;
-    MonitorDialog dialog({*net, boxes, SystemClock::instance(), dataDir, inspector}, options);
+    MonitorDialog dialog(engine, options);
     boxes.setParentWindow(&dialog);
-    SessionMonitor& monitor = dialog.monitor();
 
-    SmtpMailSender mail;
-    monitor.setMailSender(&mail);
     OptionsDeps optionsDeps;
     optionsDeps.trimLogs = [dataDir, &boxes, &dialog](int32_t reportLimitIndex) {
         std::string why;
@@ -207,26 +217,25 @@ int MonitorApp::run()
     };
     optionsDeps.sendTestMail = [](const MailRelay& relay, const std::string& address, MessageBoxes& b,
                                   void* owner) { SendTestMail(relay, address, b, owner); };
+    optionsDeps.saveSettings = [&engine] { engine.saveSettings(); };
     dialog.setOptionsDeps(optionsDeps);
-
-    // The console agent starts after the settings have their defaults and before the lists load.
-    SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
-        QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
-    });
-    agentHost.useHistoryReport(dataDir, SystemClock::instance());
-    agentHost.setLogDeleter([dataDir] { deleteLogs(dataDir); });
-    ConsoleAgent agent(agentHost);
-    agent.start();
-    dialog.addExitStep([&agent] { agent.stop(); });
-
-    HistoryRecorder recorder(*net, monitor.settings, dataDir);
-    monitor.addPollObserver(&recorder);
-    dialog.addExitStep([&recorder] { recorder.finish(SystemClock::instance().now()); });
+    // The agent's threads stop and the sessions still open are written to the history.
+    dialog.addExitStep([&engine] { engine.stop(); });
 
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
     quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
     dialog.show();
     dialog.start();
+    if (!engine.settingsProblems().empty()) {
+        std::string text = "Some settings could not be read and keep their defaults:";
+        for (const auto& problem : engine.settingsProblems())
+            text += "\n" + problem;
+        // From inside the event loop: a box opened before it runs would keep "Exit" (or SIGTERM)
+        // from ending the program, its quit coming before the loop it should end.
+        QMetaObject::invokeMethod(
+            &dialog, [&boxes, text] { boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr}); },
+            Qt::QueuedConnection);
+    }
     return app.exec();
 }
 

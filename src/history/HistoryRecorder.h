@@ -47,6 +47,10 @@ public:
         int64_t lastSeen = 0;
         std::set<std::string> loggedPaths;
     };
+    // Grows each time lines are added to the logs: whoever keeps a copy of the history (the report)
+    // compares it to know whether that copy is out of date.
+    uint64_t writes() const { return m_writes; }
+
     // In the order they began.
     const std::vector<OpenSession>& openSessions() const { return m_open; }
 
@@ -62,6 +66,7 @@ private:
     std::vector<OpenSession> m_open;
     std::optional<ServerName> m_server;  // the server of the last poll
     int64_t m_lastNow = 0;               // time never runs backwards within the history
+    mutable uint64_t m_writes = 0;
 };
 
 }  // namespace vantor

@@ -1,6 +1,6 @@
 #include "monitor/SessionMonitor.h"
 
-#include "net/SmtpProtocol.h"
+#include "base/MailText.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -131,7 +131,9 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         std::string user = cutUtf8(s.user);
         std::string computer = cutUtf8(s.computer);
         if (mustCloseSession(user, computer)) {
-            closeSessionByName(user, computer);
+            const NetStatus closed = closeSessionByName(user, computer);
+            if (m_events)
+                m_events->sessionRejected(user, computer, settings.useBlackList != 0, closed);
             continue;
         }
         m_openFilesTotal += s.openFiles;
@@ -357,6 +359,8 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
             continue;
         if (!mainVisible && m_view)
             m_view->startFlash();
+        if (m_events)
+            m_events->newUser(e);
         // The open files are only for the mail; fetching them costs a service call per new user,
         // which a first poll of a busy server would otherwise pay for every session.
         if (settings.mailOnNewUser != 1 || !m_mail)

@@ -36,13 +36,13 @@ bool relaySmtpOptions(const MailRelay& relay, const SmtpOptions& base, SmtpOptio
     return true;
 }
 
-void SendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
-              const std::string& body, const SmtpOptions& options)
+std::optional<std::string> SendMail(const MailRelay& relay, const std::string& to, const std::string& from,
+                                    const std::string& subject, const std::string& body, const SmtpOptions& options)
 {
     SmtpOptions sessionOptions;
     std::string reason;
     if (!relaySmtpOptions(relay, options, sessionOptions, reason))
-        return;
+        return reason;
 
     MailMessage message;
     message.from = from;
@@ -51,15 +51,23 @@ void SendMail(const MailRelay& relay, const std::string& to, const std::string& 
     message.AddRecipient(to, to);
 
     SmtpSession session(relay.server, relay.port, sessionOptions);
-    if (session.Connect())
-        session.Send(message);
+    std::optional<std::string> failure;
+    if (!session.Connect() || !session.Send(message)) {
+        failure = session.lastError.empty() || session.lastError == "OK" ? std::string("the SMTP dialogue failed")
+                                                                          : session.lastError;
+        if (!session.lastReason.empty())
+            *failure += " " + session.lastReason;
+    }
     session.Disconnect();
+    return failure;
 }
 
 void SmtpMailSender::sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
                               const std::string& subject, const std::string& body)
 {
-    SendMail(relay, to, from, subject, body, m_options);
+    auto failure = SendMail(relay, to, from, subject, body, m_options);
+    if (failure && m_onFailure)
+        m_onFailure(to, relay.server, *failure);
 }
 
 }  // namespace vantor

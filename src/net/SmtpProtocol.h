@@ -3,6 +3,7 @@
 // code, cleaning texts for header lines, the Date text and dot-stuffing. Free functions, so tests
 // and the fuzzer call them directly.
 
+#include "base/MailText.h"
 #include "net/MailMessage.h"
 
 #include <array>
@@ -69,10 +70,6 @@ std::string base64Encode(std::string_view bytes);
 // A user's certificate fingerprint (SHA-256: 64 hex digits, in either case, colons and blanks
 // between them allowed) as 64 lower-case hex digits; empty when the text is not one.
 std::optional<std::string> parseCertFingerprint(std::string_view text);
-
-// Replaces CR, LF and every other control character with '?', so that a text from the network
-// (a user or computer name) stays on its own line and cannot add header lines or SMTP commands.
-std::string cleanMailText(std::string_view text);
 
 // "%a, %d %b %y %H:%M:%S %Z" in local time. Names of days and months are English whatever the
 // process's locale, as mail dates must be.

@@ -1,6 +1,6 @@
 #include "FaultInjection.h"
 #include "TempDir.h"
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Fuzz target for the black and white list files: anyone who can write to the data folder writes
 // them. Besides "no crash": every entry is two non-empty upper-cased words within the bounds.
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 
 #include <cstdint>
 #include <cstdlib>
