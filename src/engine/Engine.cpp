@@ -377,13 +377,13 @@ void Engine::sendDailyReport(int64_t now)
     if (!dailyReportDue(due, lastSent))
         return;
     m_dailyReportSending = true;
-    const std::string server = s.smtpServer;
+    const MailRelay relay = mailRelay(s);
     const std::string address = s.mailAddress;
     const std::filesystem::path dataDir = m_monitor.dataDir();
-    runSlow([this, now, due, stamp, server, address, dataDir] {
+    runSlow([this, now, due, stamp, relay, address, dataDir] {
         const std::string body = HistoryStore::instance().withLoaded(
             dataDir, [&](const HistoryPtr& h) { return dailyReportBody(*h, now - dailyReportPeriod, now); });
-        m_options.mail->sendMail(server, address, address, dailyReportSubject(due), body);
+        m_options.mail->sendMail(relay, address, address, dailyReportSubject(due), body);
         // Marked as sent also when the mail failed: the failure is logged, and a server that
         // refuses it would otherwise get it again after every poll.
         if (auto error = writeFileAtomically(stamp, due + "\n"))
