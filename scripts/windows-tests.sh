@@ -42,14 +42,14 @@ finish() {
 trap finish EXIT
 
 # The server and the prefix's own processes (services, explorer) outlive wineboot and keep any
-# pipe they were given open: with ctest's or CI's output on them, ctest would wait for ever.
-# wineboot returns before the prefix's first start has settled (its services keep installing
-# for a moment); wait for the server of that first start to end, then keep one running for the
-# tests, so that no test starts into a prefix that is still being made.
+# pipe they were given open: with ctest's or CI's output on them, ctest would wait for ever. So
+# they are started here, on a persistent server, with no pipe of ours; a test that started them
+# itself would hold its ctest pipe open past its end and time out. One program is run to its end
+# before the tests start side by side, so that no test is the prefix's first.
 start=$(date +%s)
-wineboot -u >/dev/null 2>&1 </dev/null
-timeout 120 wineserver -w >/dev/null 2>&1 </dev/null || true
 wineserver -p >/dev/null 2>&1 </dev/null
+wineboot -u >/dev/null 2>&1 </dev/null
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 echo "windows-tests.sh: Wine prefix ready in $(( $(date +%s) - start )) s"
 
 cd "$build_dir"
