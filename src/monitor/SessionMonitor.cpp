@@ -159,7 +159,7 @@ void SessionMonitor::rebuildSessionsTable()
     m_rows.clear();
     m_rows.reserve(m_current.size());
     for (const auto& e : m_current) {
-        if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
+        if (settings.hideLocalUsers == 1 && isLocalComputer(e.computer))
             continue;
         if (settings.hideSystemRequests == 1 && e.user.empty())
             continue;
@@ -351,7 +351,7 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
     for (const auto& e : kept) {
         if (shown.count(pairKey(e.user, e.computer)))
             continue;
-        if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
+        if (settings.hideLocalUsers == 1 && isLocalComputer(e.computer))
             continue;
         if (settings.hideSystemRequests == 1 && e.user.empty())
             continue;

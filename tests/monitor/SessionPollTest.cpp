@@ -42,19 +42,21 @@ TEST_F(SessionPoll, DisplayFiltersHideRowsButKeepTheSessions)
     h.net.addSession("", "pc9", {"/x", "/y"});
     h.net.addSession("dave", "pc4");
     h.net.addSession("dave", "pc4");  // the same pair twice: two rows
+    h.net.addSession("erin", "::1");  // this computer over IPv6
+    h.net.addSession("fred", "::10");
     m.settings.hideLocalUsers = 1;
     m.settings.hideSystemRequests = 1;
     m.pollSessions();
 
-    EXPECT_EQ(h.rowUsers(), (Users{"dave", "dave", "bob"}));
-    EXPECT_EQ(m.currentSessions().size(), 5u);
+    EXPECT_EQ(h.rowUsers(), (Users{"fred", "dave", "dave", "bob"}));
+    EXPECT_EQ(m.currentSessions().size(), 7u);
     EXPECT_EQ(m.openFilesTotal(), 3u);
-    EXPECT_EQ(m.snapshot()->currentSessionsCount, 5u);
+    EXPECT_EQ(m.snapshot()->currentSessionsCount, 7u);
 
     m.settings.hideLocalUsers = 0;
     m.settings.hideSystemRequests = 0;
     m.pollSessions();
-    EXPECT_EQ(m.sessionRows().size(), 5u);
+    EXPECT_EQ(m.sessionRows().size(), 7u);
 }
 
 TEST_F(SessionPoll, BlackListedSessionsAreClosedAndLeftOut)
