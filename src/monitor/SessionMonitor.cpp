@@ -127,15 +127,24 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         return;
     }
 
+    std::vector<SessionKey> rejected;
     for (const auto& s : fetch.sessions) {
         std::string user = cutUtf8(s.user);
         std::string computer = cutUtf8(s.computer);
         if (mustCloseSession(user, computer)) {
-            closeSessionByName(user, computer);
+            rejected.push_back({std::move(computer), std::move(user)});
             continue;
         }
         m_openFilesTotal += s.openFiles;
         m_current.push_back({std::move(user), std::move(computer), s.openFiles});
+    }
+    // The closes wait on the service: they go together, out of the apply step. A close that fails
+    // is tried again by the next poll that still sees the session.
+    if (!rejected.empty()) {
+        if (auto server = serverArgument(settings.serverName.get()))
+            background([this, server = *server, rejected = std::move(rejected)] {
+                m_ctx.net.deleteSessions(server, rejected);
+            });
     }
 
     raiseNewUserEvents(m_current);
@@ -361,10 +370,25 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
         // which a first poll of a busy server would otherwise pay for every session.
         if (settings.mailOnNewUser != 1 || !m_mail)
             continue;
-        const std::vector<std::string> files = listOpenFiles(e.user);
-        m_mail->sendMail(settings.smtpServer, settings.mailAddress, settings.mailAddress,
-                         newUserSubject(e.user), newUserBody(e.user, e.computer, files));
+        // Listing the files waits on the service and sending waits on the mail server: neither
+        // happens in the poll. The mails keep the order of the events.
+        background([this, user = e.user, computer = e.computer, server = settings.smtpServer,
+                    address = settings.mailAddress] {
+            const std::vector<std::string> files = listOpenFiles(user);
+            m_mail->sendMail(server, address, address, newUserSubject(user), newUserBody(user, computer, files));
+        });
     }
+}
+
+void SessionMonitor::background(std::function<void()> work, std::function<void()> then)
+{
+    if (m_background) {
+        m_background(std::move(work), std::move(then));
+        return;
+    }
+    work();
+    if (then)
+        then();
 }
 
 void SessionMonitor::postToGui(std::function<void()> fn)
