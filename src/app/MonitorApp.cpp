@@ -148,20 +148,35 @@ int MonitorApp::run()
         net = platformNet.get();
     }
 
+    // Mail waits on a mail server for up to half a minute: it goes to a worker of its own, and its
+    // outcomes come back to the GUI thread in order. Declared before the window, whose poll worker
+    // hands it the new-user mails; at "Exit" a mail under way is left to end by itself.
+    AsyncMailSender mail(smtpPort, {}, [](std::function<void()> fn) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+    });
+
     MonitorDialog::Options options;
     options.titleSuffix = titleSuffix;
     MonitorDialog dialog({*net, boxes, SystemClock::instance(), dataDir, inspector}, options);
     boxes.setParentWindow(&dialog);
     SessionMonitor& monitor = dialog.monitor();
 
-    SmtpMailSender mail;
     monitor.setMailSender(&mail);
     OptionsDeps optionsDeps;
     optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
         trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
     };
-    optionsDeps.sendTestMail = [](const std::string& server, const std::string& address, MessageBoxes& b,
-                                  void* owner) { SendTestMail(server, address, b, owner); };
+    optionsDeps.sendTestMail = [&mail, &boxes](const std::string& server, const std::string& address, MessageBoxes&,
+                                               void*) {
+        // The box comes when the mail server has answered; the Options window may be gone by then.
+        auto outcome = std::make_shared<TestMailOutcome>(TestMailOutcome::CannotConnect);
+        mail.post(
+            [outcome, server, address] {
+                RecordingMessageBoxes quiet;
+                *outcome = SendTestMail(server, address, quiet);
+            },
+            [outcome, &boxes] { boxes.show(testMailBox(*outcome, nullptr)); });
+    };
     dialog.setOptionsDeps(optionsDeps);
 
     // The console agent starts after the settings have their defaults and before the lists load.
@@ -179,9 +194,12 @@ int MonitorApp::run()
     agent.start();
     dialog.addExitStep([&agent] { agent.stop(); });
 
+    // The recorder lists open files and writes the logs: it works on a worker of its own, poll
+    // after poll in order, with the options as they stood at each poll.
     HistoryRecorder recorder(*net, monitor.settings, dataDir);
-    monitor.addPollObserver(&recorder);
-    dialog.addExitStep([&recorder] { recorder.finish(SystemClock::instance().now()); });
+    RecorderFeed feed(recorder, monitor.settings);
+    monitor.addPollObserver(&feed);
+    dialog.addExitStep([&feed] { feed.finish(SystemClock::instance().now()); });
 
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
     quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });

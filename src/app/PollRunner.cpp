@@ -26,18 +26,37 @@ PollRunner::PollRunner(SessionMonitor& monitor, Mode mode, QObject* parent)
 {
     // One worker: fetches run and come back in the order they were asked for.
     m_worker.setMaxThreadCount(1);
-    if (m_mode == Mode::Background)
+    if (m_mode == Mode::Background) {
         m_monitor.setOpenFilesRefresher([this] { startFilesFetch(true); });
+        // The closes and the mails' file lists of a poll go to the same worker, so they run in
+        // order with the fetches: a session closed by one poll is gone before the next one asks.
+        m_monitor.setBackgroundRunner([this](std::function<void()> work, std::function<void()> then) {
+            m_worker.start([this, work = std::move(work), then = std::move(then)] {
+                work();
+                if (then)
+                    QMetaObject::invokeMethod(this, then, Qt::QueuedConnection);
+            });
+        });
+    }
 }
 
 PollRunner::~PollRunner()
 {
     m_monitor.setOpenFilesRefresher({});
+    m_monitor.setBackgroundRunner({});
     waitForWorker();
 }
 
 void PollRunner::waitForWorker()
 {
+    m_worker.waitForDone();
+}
+
+void PollRunner::stopWorker()
+{
+    // What has not started is dropped (a close is tried again by the next run's poll); what runs
+    // is bounded by the service's time limit.
+    m_worker.clear();
     m_worker.waitForDone();
 }
 

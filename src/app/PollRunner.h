@@ -2,7 +2,8 @@
 // Runs the monitor's polls for the window. The service is asked on a worker thread (on Samba one
 // smbstatus run takes ~150 ms for 200 sessions) and its answer is applied on the GUI thread, so the
 // order of one poll holds: enumeration, closes, new-user event, rebuild, open files of the selected
-// row. A poll counts as under way from the tick until its files are applied or its box is closed;
+// row. The closes and the file lists of the new-user mails run on the same worker, queued by the
+// apply step, and whatever they answer comes back to the GUI thread in that order. A poll counts as under way from the tick until its files are applied or its box is closed;
 // a tick in that time is dropped, so polls never overlap and error boxes never pile up.
 
 #include "monitor/SessionMonitor.h"
@@ -33,6 +34,8 @@ public:
     void refreshOpenFiles();
     // Waits for the worker to finish what it runs (the window is going away).
     void waitForWorker();
+    // "Exit": drops the work not started and waits only for what runs.
+    void stopWorker();
 
     // Milliseconds the GUI thread spent on the last finished poll.
     double lastPollGuiMs() const { return m_lastGuiMs; }

@@ -1,0 +1,408 @@
+// vantor-bench-scenario: the window program's own pieces (main window, poll, recorder, mail, console
+// agent) against a private smbd reached as a remote server through srvsvc, for a minute of a busy
+// day: users holding files open, clients that a white list throws out at every poll and that come
+// straight back, history and file logging on, and new-user mail to a mail server that accepts the
+// connection and never answers. Prints each figure with its goal and "met" or "not met".
+//
+// Needs root (the private server's accounts are Linux accounts) and Samba's Python bindings.
+// Everything it starts (smbd, clients, accounts, folders) is removed again at its end.
+
+#include "app/MonitorDialog.h"
+#include "app/TableModels.h"
+#include "history/HistoryRecorder.h"
+#include "net/ConsoleAgent.h"
+#include "net/NetSocket.h"
+#include "net/SendMail.h"
+#include "net/SessionMonitorAgentHost.h"
+#include "platform/Clock.h"
+#include "platform/Process.h"
+#include "platform/samba/PrivateSambaServer.h"
+#include "platform/samba/SambaNetManagement.h"
+#include "platform/samba/SmbClientHolder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantor;
+using namespace vantor::samba;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+double msSince(Steady::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+}
+
+void figure(const char* what, double value, const char* unit, double goal)
+{
+    std::printf("%-52s %9.1f %s  (goal %g %s)  %s\n", what, value, unit, goal, unit,
+                value <= goal ? "met" : "not met");
+}
+
+struct NoFolders final : FileInspector {
+    bool isDirectoryOrUnreadable(const std::string&) const override { return true; }
+};
+
+// A mail server that takes every connection and never says a word.
+class SilentSmtpServer {
+public:
+    SilentSmtpServer()
+    {
+        m_listener.Listen(0, "127.0.0.1");
+        m_thread = std::thread([this] {
+            while (m_running) {
+                const SocketHandle h = m_listener.Accept(WaitLimit{std::chrono::milliseconds(200), &m_running});
+                if (h != invalidSocket) {
+                    std::lock_guard lock(m_mutex);
+                    m_held.emplace_back(std::make_unique<NetSocket>(h));
+                }
+            }
+        });
+    }
+    ~SilentSmtpServer()
+    {
+        m_running = false;
+        m_thread.join();
+    }
+    uint16_t port() const { return m_listener.LocalPort(); }
+    std::size_t connections()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_held.size();
+    }
+
+private:
+    NetSocket m_listener;
+    std::atomic<bool> m_running{true};
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<NetSocket>> m_held;
+    std::thread m_thread;
+};
+
+// Connects many clients at once (each smbclient takes a moment to log on).
+bool connectAll(std::vector<SmbClientHolder*> holders, std::string& error)
+{
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> next{0};
+    for (int t = 0; t < 16; ++t)
+        threads.emplace_back([&] {
+            for (std::size_t i = next++; i < holders.size(); i = next++) {
+                std::string why;
+                if (!holders[i]->connect(why, std::chrono::seconds(30))) {
+                    std::lock_guard lock(mutex);
+                    error = why;
+                }
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    return error.empty();
+}
+
+struct Account {
+    std::string name;
+    std::string password;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int seconds = 60;
+    std::size_t keptCount = 50, returningCount = 50, bigCount = 200;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--seconds")
+            seconds = std::atoi(argv[i + 1]);
+        else if (a == "--users")
+            keptCount = returningCount = static_cast<std::size_t>(std::atoi(argv[i + 1]));
+    }
+    if (::geteuid() != 0) {
+        std::cerr << "vantor-bench-scenario needs root: its private Samba server makes Linux accounts\n";
+        return 2;
+    }
+    if (!runProcess({"/usr/bin/python3", "-c", "import samba.dcerpc.srvsvc"}).succeeded()) {
+        std::cerr << "vantor-bench-scenario needs Samba's Python bindings (apt install python3-samba)\n";
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    char tmpl[] = "/tmp/vantor-bench-scenario-XXXXXX";
+    if (!::mkdtemp(tmpl)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path work = tmpl;
+    const std::filesystem::path dataDir = work / "data";
+    std::filesystem::create_directories(dataDir);
+
+    PrivateSambaServer::Options serverOptions;
+    serverOptions.shares = {"docs"};
+    serverOptions.accountPrefix = "vb";
+    PrivateSambaServer server(serverOptions);
+    std::string error;
+    int status = 0;
+    {
+        std::vector<std::unique_ptr<SmbClientHolder>> kept, returning, extra;
+        std::atomic<bool> returnersRun{true};
+        std::thread returner;
+        auto cleanUp = [&] {
+            returnersRun = false;
+            if (returner.joinable())
+                returner.join();
+            kept.clear();
+            returning.clear();
+            extra.clear();
+            server.stop();
+        };
+        auto fail = [&](const std::string& what) {
+            std::cerr << "vantor-bench-scenario: " << what << "\n";
+            cleanUp();
+            std::filesystem::remove_all(work);
+            return 1;
+        };
+
+        std::cerr << "starting a private Samba server and " << keptCount + returningCount + 1 << " accounts...\n";
+        if (!server.start(error))
+            return fail(error);
+        const std::string admin = server.addUser("admin", "pw-admin", error);
+        if (admin.empty() || !server.makeAdministrator(admin, true, error))
+            return fail(error);
+        std::vector<Account> keptUsers, returningUsers;
+        for (std::size_t i = 0; i < keptCount; ++i) {
+            const std::string name = server.addUser("keep" + std::to_string(i), "pw-k", error);
+            if (name.empty())
+                return fail(error);
+            keptUsers.push_back({name, "pw-k"});
+            std::ofstream(server.sharePath("docs") / ("f" + std::to_string(i) + ".txt")) << "bench\n";
+            std::ofstream(server.sharePath("docs") / ("g" + std::to_string(i) + ".txt")) << "bench\n";
+        }
+        for (std::size_t i = 0; i < returningCount; ++i) {
+            const std::string name = server.addUser("out" + std::to_string(i), "pw-o", error);
+            if (name.empty())
+                return fail(error);
+            returningUsers.push_back({name, "pw-o"});
+        }
+        auto holder = [&](const Account& a) {
+            SmbClientHolder::Options o;
+            o.port = server.port();
+            o.share = "docs";
+            o.user = a.name;
+            o.password = a.password;
+            return std::make_unique<SmbClientHolder>(o);
+        };
+        for (const auto& a : keptUsers)
+            kept.push_back(holder(a));
+        for (const auto& a : returningUsers)
+            returning.push_back(holder(a));
+
+        std::cerr << "connecting " << kept.size() + returning.size() << " clients...\n";
+        std::vector<SmbClientHolder*> all;
+        for (auto& h : kept)
+            all.push_back(h.get());
+        for (auto& h : returning)
+            all.push_back(h.get());
+        if (!connectAll(all, error))
+            return fail("a client could not log on: " + error);
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            if (!kept[i]->open("f" + std::to_string(i) + ".txt") || !kept[i]->open("g" + std::to_string(i) + ".txt"))
+                return fail("a client could not open its files");
+
+        // The white list: the kept users and the account Vantor logs on with (its own session).
+        {
+            std::ofstream wlist(dataDir / "wlist.dat");
+            wlist << admin << " 127.0.0.1\n";
+            for (const auto& a : keptUsers)
+                wlist << a.name << " 127.0.0.1\n";
+            std::ofstream(dataDir / "credentials") << "username = " << admin << "\npassword = pw-admin\n";
+            std::filesystem::permissions(dataDir / "credentials", std::filesystem::perms(0600));
+        }
+
+        // The clients the white list throws out come straight back: Samba's own view says whose
+        // session is gone, and those log on again at once.
+        returner = std::thread([&] {
+            SambaOptions local;
+            local.configFile = server.configFile().string();
+            local.reuseWindow = std::chrono::milliseconds(0);
+            SambaNetManagement samba(local);
+            while (returnersRun) {
+                std::vector<NetSessionInfo> sessions;
+                if (samba.enumSessions({}, sessions).ok()) {
+                    std::set<std::string> present;
+                    for (const auto& s : sessions)
+                        present.insert(s.user);
+                    std::vector<std::thread> again;
+                    for (std::size_t i = 0; i < returning.size(); ++i)
+                        if (!present.count(returningUsers[i].name))
+                            again.emplace_back([&, i] {
+                                returning[i]->disconnect();
+                                std::string why;
+                                returning[i]->connect(why, std::chrono::seconds(20));
+                            });
+                    for (auto& t : again)
+                        t.join();
+                }
+                for (int k = 0; k < 5 && returnersRun; ++k)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+
+        SilentSmtpServer smtp;
+        SambaOptions o;
+        o.configFile = server.configFile().string();
+        o.credentialsFile = (dataDir / "credentials").string();
+        o.useKerberos = false;
+        o.srvsvcHelper = VANTOR_SRVSVC_HELPER;
+        SambaNetManagement net(o);
+        RecordingMessageBoxes boxes;
+        NoFolders inspector;
+
+        // As the program wires them (MonitorApp).
+        auto mail = std::make_unique<AsyncMailSender>(smtp.port(), SmtpOptions{}, [](std::function<void()> fn) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+        });
+        MonitorDialog::Options options;
+        options.animations = false;
+        options.trayAvailable = [] { return true; };
+        options.openUrl = [](const QUrl&) { return true; };
+        auto dialog = std::make_unique<MonitorDialog>(
+            SessionMonitor::Context{net, boxes, SystemClock::instance(), dataDir, &inspector}, options);
+        SessionMonitor& monitor = dialog->monitor();
+        monitor.setMailSender(mail.get());
+        monitor.settings.useBlackList = 0;
+        monitor.settings.mailOnNewUser = 1;
+        monitor.settings.smtpServer = "127.0.0.1";
+        monitor.settings.mailAddress = "bench@vantor.invalid";
+        monitor.settings.noHistory = 0;
+        monitor.settings.logOpenedFiles = 1;
+        SessionMonitorAgentHost agentHost(monitor, [&](std::function<void()> fn) {
+            QMetaObject::invokeMethod(dialog.get(), std::move(fn), Qt::QueuedConnection);
+        });
+        ConsoleAgent::Config agentConfig;
+        agentConfig.bindAddress = "127.0.0.1";
+        agentConfig.commandPort = 0;
+        agentConfig.discoveryPort = freeLoopbackPort();
+        agentConfig.consoleReplyPort = freeLoopbackPort();
+        ConsoleAgent agent(agentHost, agentConfig);
+        agent.start();
+        dialog->addExitStep([&agent] { agent.stop(); });
+        HistoryRecorder recorder(net, monitor.settings, dataDir);
+        RecorderFeed feed(recorder, monitor.settings);
+        monitor.addPollObserver(&feed);
+        dialog->addExitStep([&feed] { feed.finish(SystemClock::instance().now()); });
+        monitor.setRemoteServer("127.0.0.1", false);
+
+        // The GUI thread's heartbeat: any stretch it is held shows as a late beat.
+        constexpr int beatMs = 5;
+        double worstBlock = 0;
+        QElapsedTimer sinceBeat;
+        QTimer heartbeat;
+        heartbeat.setInterval(beatMs);
+        heartbeat.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            worstBlock = std::max(worstBlock, static_cast<double>(sinceBeat.nsecsElapsed()) / 1e6 - beatMs);
+            sinceBeat.start();
+        });
+        std::vector<Steady::time_point> pollsDone;
+        QObject::connect(&dialog->pollRunner(), &PollRunner::pollFinished, [&] { pollsDone.push_back(Steady::now()); });
+
+        std::cerr << "running the scenario for " << seconds << " s...\n";
+        dialog->show();
+        dialog->start();
+        sinceBeat.start();
+        heartbeat.start();
+        QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
+        app.exec();
+        heartbeat.stop();
+        const std::size_t rowsAtEnd = dialog->sessionsModel()->rowCount();
+
+        double worstLate = 0;
+        for (std::size_t i = 1; i < pollsDone.size(); ++i)
+            worstLate = std::max(worstLate, std::chrono::duration<double, std::milli>(pollsDone[i] - pollsDone[i - 1]).count() - 3000);
+
+        // A remote poll of many sessions once the helper runs: the returning clients leave, and
+        // more clients of the kept users log on.
+        returnersRun = false;
+        returner.join();
+        returning.clear();
+        std::size_t wanted = bigCount > kept.size() + 1 ? bigCount - kept.size() - 1 : 0;
+        std::cerr << "connecting " << wanted << " more clients...\n";
+        for (std::size_t i = 0; i < wanted; ++i)
+            extra.push_back(holder(keptUsers[i % keptUsers.size()]));
+        std::vector<SmbClientHolder*> more;
+        for (auto& h : extra)
+            more.push_back(h.get());
+        if (!connectAll(more, error))
+            std::cerr << "a client could not log on: " << error << "\n";
+        dialog->pollRunner().waitForWorker();
+        std::size_t bigSessions = 0;
+        double bigPoll = 0;
+        for (int round = 0; round < 6; ++round) {
+            const auto start = Steady::now();
+            const SessionsFetch fetch = monitor.fetchSessions("127.0.0.1");
+            monitor.applySessions(fetch);
+            const double ms = msSince(start);
+            bigSessions = fetch.sessions.size();
+            if (round > 0)
+                bigPoll = std::max(bigPoll, ms);
+            if (!fetch.status.ok())
+                std::cerr << "the poll failed: " << fetch.status.text << "\n";
+        }
+
+        // "Exit", with a console that connected and says nothing.
+        NetSocket silentConsole;
+        silentConsole.Create();
+        silentConsole.Connect(agent.commandPort(), "127.0.0.1", 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto exitStart = Steady::now();
+        dialog->runCommand(MonitorDialog::ExitCommand);
+        mail.reset();
+        const double exitMs = msSince(exitStart);
+
+        const auto lines = [&](const char* log) {
+            std::ifstream in(dataDir / log);
+            return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+        };
+        std::printf("vantor-bench-scenario: %d s against a private smbd as remote server 127.0.0.1 (srvsvc)\n", seconds);
+        std::printf("  %zu users holding 2 files each, %zu clients the white list closes at every poll,\n",
+                    keptCount, returningCount);
+        std::printf("  history and file logging on, new-user mail to a server that never answers\n");
+        std::printf("  polls finished: %zu, rows at the end: %zu, mail connections held: %zu, error boxes: %zu\n",
+                    pollsDone.size(), rowsAtEnd, smtp.connections(), boxes.shown.size());
+        std::printf("  users.log lines: %ld, files.log lines: %ld\n", static_cast<long>(lines("users.log")),
+                    static_cast<long>(lines("files.log")));
+        for (const auto& b : boxes.shown)
+            std::printf("  box: %s\n", b.text.c_str());
+        figure("worst GUI-thread block", worstBlock, "ms", 50);
+        figure("worst lateness of a poll against its 3 s period", worstLate, "ms", 200);
+        char what[80];
+        std::snprintf(what, sizeof what, "remote poll of %zu sessions after the first", bigSessions);
+        figure(what, bigPoll, "ms", 30);
+        figure("Exit", exitMs / 1000.0, "s", 0.5);
+        if (bigSessions < bigCount)
+            std::printf("  (only %zu of the %zu sessions wanted were made)\n", bigSessions, bigCount);
+
+        dialog.reset();
+        cleanUp();
+    }
+    std::filesystem::remove_all(work);
+    return status;
+}
