@@ -81,7 +81,18 @@ NetStatus SessionMonitor::closeSessionByName(const std::string& user, const std:
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return {netcode::NotEnoughMemory, "The server name cannot be converted."};
+    if (user.empty())
+        return noUserToClose(computer);
     return m_ctx.net.deleteSession(*server, computer, user);
+}
+
+NetStatus SessionMonitor::noUserToClose(const std::string& computer)
+{
+    // The service takes an empty user name as "every user": the close would end every session of
+    // that computer, those of people on the white list and Vantor's own logon among them.
+    return {netcode::InvalidParameter,
+            "A session without a user name cannot be closed by itself: closing it would end every session of "
+            "computer " + computer + "."};
 }
 
 void SessionMonitor::closeAllSessions()
@@ -93,7 +104,10 @@ void SessionMonitor::closeAllSessions()
     std::vector<SessionKey> keys;
     keys.reserve(snap->rows.size());
     for (const auto& row : snap->rows)
-        keys.push_back({row.computer, row.user});
+        if (!row.user.empty())  // the other rows' computers are closed whole through their users
+            keys.push_back({row.computer, row.user});
+    if (keys.empty())
+        return;
     // Together, so that the service's work is shared between them (one smbstatus run on Samba).
     const std::vector<NetStatus> statuses = m_ctx.net.deleteSessions(*server, keys);
     if (std::any_of(statuses.begin(), statuses.end(), [](const NetStatus& st) { return st.ok(); }))
@@ -163,6 +177,10 @@ void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return;
+    if (row->user.empty()) {
+        showSystemError(noUserToClose(row->computer));
+        return;
+    }
     // The close waits on the service; its answer comes back to the GUI thread.
     auto status = std::make_shared<NetStatus>();
     background([this, status, server = *server, row = *row] { *status = m_ctx.net.deleteSession(server, row.computer, row.user); },

@@ -132,7 +132,10 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         std::string user = cutUtf8(s.user);
         std::string computer = cutUtf8(s.computer);
         if (mustCloseSession(user, computer)) {
-            rejected.push_back({std::move(computer), std::move(user)});
+            // Not kept, but not closed either when it has no user name (a logon still under way,
+            // an anonymous request): the service would end every session of its computer.
+            if (!user.empty())
+                rejected.push_back({std::move(computer), std::move(user)});
             continue;
         }
         m_openFilesTotal += s.openFiles;

@@ -158,7 +158,8 @@ public:
     std::filesystem::path listFilePath(ListKind list) const;
 
     // --- session actions --------------------------------------------------------------------
-    // Thread-safe; shows nothing.
+    // Thread-safe; shows nothing. A session without a user name is never closed by name: the
+    // service would take the empty name as every user of that computer.
     NetStatus closeSessionByName(const std::string& user, const std::string& computer);
     // Thread-safe: works on the published rows; empties the open files on the GUI thread.
     void closeAllSessions();
@@ -206,6 +207,7 @@ private:
     std::optional<OpenFileRow> commandFile(const MenuTarget* menu, bool& gone) const;
     void postToGui(std::function<void()> fn);
     void background(std::function<void()> work, std::function<void()> then = {});
+    static NetStatus noUserToClose(const std::string& computer);
     const FileInspector& inspector() const;
 
     Context m_ctx;

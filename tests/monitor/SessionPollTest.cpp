@@ -165,6 +165,35 @@ TEST_F(SessionPoll, ClosesAndMailsRunAfterThePollInOrder)
     EXPECT_EQ(h.boxes.shown[0].text, "Access is denied.");
 }
 
+// The service takes an empty user name as every user: closing such a session by name would end
+// every session of its computer, white-listed ones included.
+TEST_F(SessionPoll, ASessionWithoutAUserIsNeverClosedByName)
+{
+    m.settings.useBlackList = 0;
+    h.dir.write("wlist.dat", "alice pc1\n");
+    m.loadAccessLists();
+    h.net.addSession("alice", "pc1");
+    h.net.addSession("", "pc1");
+    h.net.addSession("mallory", "pc1");
+    m.pollSessions();
+    ASSERT_EQ(h.net.deleteCalls().size(), 1u);
+    EXPECT_EQ(h.net.deleteCalls()[0].user, "mallory");
+    EXPECT_EQ(h.rowUsers(), (Users{"alice"}));
+    EXPECT_EQ(m.closeSessionByName("", "pc1").code, netcode::InvalidParameter);
+
+    m.settings.useBlackList = 1;
+    m.pollSessions();
+    ASSERT_EQ(h.rowUsers(), (Users{"", "alice"}));
+    m.closeAllSessions();
+    ASSERT_EQ(h.net.deleteCalls().size(), 2u);
+    EXPECT_EQ(h.net.deleteCalls()[1].user, "alice");
+    m.selectSessionRow(0);
+    m.closeSelectedSession();
+    EXPECT_EQ(h.net.deleteCalls().size(), 2u);
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_NE(h.boxes.shown[0].text.find("every session of computer pc1"), std::string::npos);
+}
+
 TEST_F(SessionPoll, SelectionFollowsTheIndexNotTheSession)
 {
     h.net.addSession("alice", "pc1", {"/alice-file"});
