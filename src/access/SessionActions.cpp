@@ -104,7 +104,7 @@ void SessionMonitor::closeAllSessions()
     std::vector<SessionKey> keys;
     keys.reserve(snap->rows.size());
     for (const auto& row : snap->rows)
-        if (!row.user.empty())  // the other rows' computers are closed whole through their users
+        if (!row.user.empty())  // see noUserToClose
             keys.push_back({row.computer, row.user});
     if (keys.empty())
         return;

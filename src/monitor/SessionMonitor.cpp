@@ -141,14 +141,12 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         m_openFilesTotal += s.openFiles;
         m_current.push_back({std::move(user), std::move(computer), s.openFiles});
     }
-    // The closes wait on the service: they go together, out of the apply step. A close that fails
-    // is tried again by the next poll that still sees the session.
-    if (!rejected.empty()) {
-        if (auto server = serverArgument(settings.serverName.get()))
-            background([this, server = *server, rejected = std::move(rejected)] {
-                m_ctx.net.deleteSessions(server, rejected);
-            });
-    }
+    // The closes wait on the service: they go together, out of the apply step, to the server that
+    // listed them. A close that fails is tried again by the next poll that still sees the session.
+    if (!rejected.empty())
+        background([this, server = fetch.server, rejected = std::move(rejected)] {
+            m_ctx.net.deleteSessions(server, rejected);
+        });
 
     raiseNewUserEvents(m_current);
     rebuildSessionsTable();

@@ -584,6 +584,9 @@ LineHelper::Reply LineHelper::exchange(const std::string& request, std::chrono::
 
 void LineHelper::stop(std::chrono::milliseconds grace)
 {
+    // What it said before it went is kept for the caller's error text.
+    if (m_errFd >= 0)
+        drainError();
     closeFd(m_in);
     if (m_pid > 0) {
         // Its input closed, it ends by itself; within the grace it may finish what it was doing.
