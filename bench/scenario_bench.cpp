@@ -8,12 +8,12 @@
 // Everything it starts (smbd, clients, accounts, folders) is removed again at its end.
 
 #include "app/MonitorDialog.h"
+#include "engine/Engine.h"
 #include "app/TableModels.h"
 #include "history/HistoryRecorder.h"
 #include "net/ConsoleAgent.h"
 #include "net/NetSocket.h"
 #include "net/SendMail.h"
-#include "net/SessionMonitorAgentHost.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
 #include "platform/samba/PrivateSambaServer.h"
@@ -382,39 +382,32 @@ int main(int argc, char** argv)
         RecordingMessageBoxes boxes;
         NoFolders inspector;
 
-        // As the program wires them (MonitorApp).
+        // As the program wires them (MonitorApp): the engine with its recorder and console agent,
+        // mail on a worker of its own, the window on top.
         auto mail = std::make_unique<AsyncMailSender>(smtp.port(), SmtpOptions{}, [](std::function<void()> fn) {
             QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
         });
+        EngineOptions engineOptions;
+        engineOptions.consoleAgent = true;
+        engineOptions.agentConfig.bindAddress = "127.0.0.1";
+        engineOptions.agentConfig.commandPort = freeLoopbackPort();
+        engineOptions.agentConfig.discoveryPort = freeLoopbackPort();
+        engineOptions.agentConfig.consoleReplyPort = freeLoopbackPort();
+        engineOptions.mail = mail.get();
+        Engine engine(SessionMonitor::Context{net, boxes, SystemClock::instance(), dataDir, &inspector}, engineOptions);
         MonitorDialog::Options options;
         options.animations = false;
         options.trayAvailable = [] { return true; };
         options.openUrl = [](const QUrl&) { return true; };
-        auto dialog = std::make_unique<MonitorDialog>(
-            SessionMonitor::Context{net, boxes, SystemClock::instance(), dataDir, &inspector}, options);
+        auto dialog = std::make_unique<MonitorDialog>(engine, options);
+        dialog->addExitStep([&engine] { engine.stop(); });
         SessionMonitor& monitor = dialog->monitor();
-        monitor.setMailSender(mail.get());
         monitor.settings.useBlackList = 0;
         monitor.settings.mailOnNewUser = 1;
         monitor.settings.smtpServer = "127.0.0.1";
         monitor.settings.mailAddress = "bench@vantor.invalid";
         monitor.settings.noHistory = 0;
         monitor.settings.logOpenedFiles = 1;
-        SessionMonitorAgentHost agentHost(monitor, [&](std::function<void()> fn) {
-            QMetaObject::invokeMethod(dialog.get(), std::move(fn), Qt::QueuedConnection);
-        });
-        ConsoleAgent::Config agentConfig;
-        agentConfig.bindAddress = "127.0.0.1";
-        agentConfig.commandPort = 0;
-        agentConfig.discoveryPort = freeLoopbackPort();
-        agentConfig.consoleReplyPort = freeLoopbackPort();
-        ConsoleAgent agent(agentHost, agentConfig);
-        agent.start();
-        dialog->addExitStep([&agent] { agent.stop(); });
-        HistoryRecorder recorder(net, monitor.settings, dataDir);
-        RecorderFeed feed(recorder, monitor.settings);
-        monitor.addPollObserver(&feed);
-        dialog->addExitStep([&feed] { feed.finish(SystemClock::instance().now()); });
         monitor.setRemoteServer("127.0.0.1", false);
 
         // The GUI thread's heartbeat: any stretch it is held shows as a late beat.
@@ -482,7 +475,7 @@ int main(int argc, char** argv)
         // "Exit", with a console that connected and says nothing.
         NetSocket silentConsole;
         silentConsole.Create();
-        silentConsole.Connect(agent.commandPort(), "127.0.0.1", 2);
+        silentConsole.Connect(engineOptions.agentConfig.commandPort, "127.0.0.1", 2);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const auto exitStart = Steady::now();
         dialog->runCommand(MonitorDialog::ExitCommand);

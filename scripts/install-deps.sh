@@ -25,6 +25,8 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   # looking at the windows as a person would, and the tests' helpers
   xvfb trayer x11-utils xdotool imagemagick procps passwd
+  # the package and its checks: the .deb, its unit, launcher and metadata
+  dpkg-dev file lintian desktop-file-utils appstream systemd
 )
 
 apt-get -o DPkg::Lock::Timeout=600 update -qq

@@ -3,7 +3,7 @@
 // written (no change of case). The table shows the newest entry at the top: reading puts every
 // line at the top, adding puts the new pair at the top, and saving writes from the top down.
 
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "access/AddUserDialog.h"
 
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 #include "platform/NetManagement.h"
 
 #include <QComboBox>

@@ -5,14 +5,12 @@
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/SambaDemo.h"
+#include "engine/Engine.h"
 #include "history/HistoryLog.h"
-#include "history/HistoryRecorder.h"
-#include "history/HistoryReport.h"
-#include "net/ConsoleAgent.h"
 #include "net/NetSocket.h"
 #include "net/SendMail.h"
-#include "net/SessionMonitorAgentHost.h"
 #include "net/TestMail.h"
+#include "options/SettingsFile.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/PlatformNetManagement.h"
@@ -149,19 +147,30 @@ int MonitorApp::run()
     }
 
     // Mail waits on a mail server for up to half a minute: it goes to a worker of its own, and its
-    // outcomes come back to the GUI thread in order. Declared before the window, whose poll worker
-    // hands it the new-user mails; at "Exit" a mail under way is left to end by itself.
+    // outcomes come back to the GUI thread in order. Declared before the engine, whose worker hands
+    // it the new-user mails; at "Exit" a mail under way is left to end by itself.
     AsyncMailSender mail(smtpPort, {}, [](std::function<void()> fn) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
     });
+    EngineOptions engineOptions;
+    // The demo shows the program at work on its own scripted server: the user's own settings (a
+    // white list, say) would only get in its way, and it must not change them.
+    if (!cmd.options.demo)
+        engineOptions.settingsFile = defaultSettingsFile();
+    engineOptions.consoleAgent = true;
+    engineOptions.mail = &mail;
+    engineOptions.log = [](LogLevel level, const std::string& text) {
+        // The window shows what the user must act on; the rest is for a terminal, if there is one.
+        if (level == LogLevel::Error || level == LogLevel::Warning)
+            std::cerr << "vantor: " << text << "\n";
+    };
+    Engine engine({*net, boxes, SystemClock::instance(), dataDir, inspector}, engineOptions);
 
     MonitorDialog::Options options;
     options.titleSuffix = titleSuffix;
-    MonitorDialog dialog({*net, boxes, SystemClock::instance(), dataDir, inspector}, options);
+    MonitorDialog dialog(engine, options);
     boxes.setParentWindow(&dialog);
-    SessionMonitor& monitor = dialog.monitor();
 
-    monitor.setMailSender(&mail);
     OptionsDeps optionsDeps;
     optionsDeps.trimLogs = [dataDir](int32_t reportLimitIndex) {
         trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now());
@@ -177,29 +186,10 @@ int MonitorApp::run()
             },
             [outcome, &boxes] { boxes.show(testMailBox(*outcome, nullptr)); });
     };
+    optionsDeps.saveSettings = [&engine] { engine.saveSettings(); };
     dialog.setOptionsDeps(optionsDeps);
-
-    // The console agent starts after the settings have their defaults and before the lists load.
-    SessionMonitorAgentHost agentHost(monitor, [&dialog](std::function<void()> fn) {
-        QMetaObject::invokeMethod(&dialog, std::move(fn), Qt::QueuedConnection);
-    });
-    agentHost.setReportGenerator([dataDir, &monitor]() -> std::filesystem::path {
-        const std::string reportPath = monitor.settings.reportPath.get();
-        if (!loadAndGenerateReport(dataDir, reportPath, SystemClock::instance().now()))
-            return {};
-        return reportFilePath(dataDir, reportPath);
-    });
-    agentHost.setLogDeleter([dataDir] { deleteLogs(dataDir); });
-    ConsoleAgent agent(agentHost);
-    agent.start();
-    dialog.addExitStep([&agent] { agent.stop(); });
-
-    // The recorder lists open files and writes the logs: it works on a worker of its own, poll
-    // after poll in order, with the options as they stood at each poll.
-    HistoryRecorder recorder(*net, monitor.settings, dataDir);
-    RecorderFeed feed(recorder, monitor.settings);
-    monitor.addPollObserver(&feed);
-    dialog.addExitStep([&feed] { feed.finish(SystemClock::instance().now()); });
+    // The agent's threads stop and the sessions still open are written to the history.
+    dialog.addExitStep([&engine] { engine.stop(); });
 
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
     quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });

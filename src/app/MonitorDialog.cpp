@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <QThread>
 #include <QWindow>
 
 namespace vantor {
@@ -94,9 +95,34 @@ QAction* addCommand(QMenu* menu, const QString& text, int command, const QString
 
 }  // namespace
 
-MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent)
-    : QDialog(parent), m_options(std::move(options))
+namespace {
+
+EngineOptions ownEngineOptions(const MonitorDialog::Options& options)
 {
+    EngineOptions e;
+    e.pollInterval = std::chrono::milliseconds(options.pollIntervalMs);
+    e.pollMode = PollRunner::engineMode(options.pollMode);
+    e.history = false;
+    return e;
+}
+
+}  // namespace
+
+MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent)
+    : MonitorDialog(std::make_unique<Engine>(std::move(context), ownEngineOptions(options)), options, parent)
+{
+}
+
+MonitorDialog::MonitorDialog(Engine& engine, Options options, QWidget* parent)
+    : MonitorDialog(std::unique_ptr<Engine>(), std::move(options), parent, &engine)
+{
+}
+
+MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine)
+    : QDialog(parent), m_options(std::move(options)), m_ownEngine(std::move(own))
+{
+    m_engine = engine ? engine : m_ownEngine.get();
+    m_monitor = &m_engine->monitor();
     initResources();
     if (!m_options.openUrl)
         m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -108,8 +134,7 @@ MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, Q
     setWindowTitle(QStringLiteral("Vantor") + m_options.titleSuffix);
     setWindowIcon(programIcon(QStringLiteral("vantor")));
 
-    // The settings get their defaults with the monitor.
-    m_monitor = std::make_unique<SessionMonitor>(std::move(context));
+    m_driver = new EngineDriver(m_engine->loop(), this);
     m_monitor->setView(this);
     m_monitor->setGuiPoster([this](std::function<void()> fn) {
         if (QThread::currentThread() == thread())
@@ -117,7 +142,8 @@ MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, Q
         else
             QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
     });
-    m_runner = new PollRunner(*m_monitor, m_options.pollMode, this);
+    m_runner = new PollRunner(*m_engine, this);
+    m_engine->onTick = [this] { pollTick(); };
     connect(m_runner, &PollRunner::pollFinished, this, [this] {
         // The tick's label update belongs after its poll, which ends here when it ran elsewhere.
         if (m_tickPoll)
@@ -129,8 +155,6 @@ MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, Q
     buildMenus();
     buildTray();
 
-    m_pollTimer.setInterval(m_options.pollIntervalMs);
-    connect(&m_pollTimer, &QTimer::timeout, this, &MonitorDialog::pollTick);
     m_flashTimer.setInterval(m_options.flashIntervalMs);
     connect(&m_flashTimer, &QTimer::timeout, this, &MonitorDialog::flashTick);
     m_slideTimer.setInterval(slideStepMs);
@@ -139,10 +163,16 @@ MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, Q
 
 MonitorDialog::~MonitorDialog()
 {
-    m_pollTimer.stop();
+    m_engine->stopPolling();
+    m_engine->onTick = {};
     m_runner->waitForWorker();
+    // Before the engine they hang on, which an own engine is, goes with the members.
+    delete m_runner;
+    m_runner = nullptr;
+    delete m_driver;
+    m_driver = nullptr;
     m_monitor->setView(nullptr);
-    m_monitor->setGuiPoster({});
+    m_monitor->setGuiPoster([loop = &m_engine->loop()](std::function<void()> fn) { loop->post(std::move(fn)); });
 }
 
 void MonitorDialog::buildWindow()
@@ -301,11 +331,10 @@ void MonitorDialog::buildTray()
 
 void MonitorDialog::start()
 {
-    m_monitor->loadAccessLists();
+    m_engine->start();
     m_monitor->mainVisible = true;
     m_tray->show();
-    m_runner->poll();
-    m_pollTimer.start();
+    m_engine->startPolling();
     m_activity->setRunning(m_options.animations);
     m_hideButton->setFocus();
 }
@@ -567,13 +596,13 @@ void MonitorDialog::showAbout()
 
 void MonitorDialog::exitProgram()
 {
-    m_pollTimer.stop();
+    m_engine->stopPolling();
     m_tray->hide();
     for (auto& step : m_exitSteps)
         step();
     m_exiting = true;
     m_slideTimer.stop();
-    m_runner->stopWorker();
+    m_runner->waitForWorker();
     hide();
     emit exitRequested();
 }

@@ -1,9 +1,11 @@
 #pragma once
-// The main window: the sessions table, the open-files table, the tray icon and its menu, the poll
-// and flash timers. It shows the monitor's state and turns clicks into monitor calls.
+// The main window: the sessions table, the open-files table, the tray icon and its menu, the flash
+// timer. It shows the state of the engine's monitor and turns clicks into monitor calls; the
+// engine polls.
 
-#include "access/OptionsSheet.h"
+#include "options/OptionsSheet.h"
 #include "app/PollRunner.h"
+#include "engine/Engine.h"
 #include "monitor/SessionMonitor.h"
 
 #include <QDialog>
@@ -66,10 +68,15 @@ public:
         std::function<bool()> trayAvailable;
     };
 
+    // The window of `engine`, which outlives it. `options.pollMode` and `pollIntervalMs` are the
+    // engine's own then.
+    MonitorDialog(Engine& engine, Options options, QWidget* parent = nullptr);
+    // The window with an engine of its own, without history, agent or settings file (tests, bench).
     MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent = nullptr);
     ~MonitorDialog() override;
 
     SessionMonitor& monitor() { return *m_monitor; }
+    Engine& engine() { return *m_engine; }
     PollRunner& pollRunner() { return *m_runner; }
 
     // Run on "Exit", in the order added, after the poll timer is stopped and the tray icon removed
@@ -79,7 +86,8 @@ public:
     // What the Options window needs from the history and the mail.
     void setOptionsDeps(OptionsDeps deps) { m_optionsDeps = std::move(deps); }
 
-    // Loads the access lists, shows the tray icon, polls once and starts the poll timer.
+    // Starts the engine (settings, agent, lists), shows the tray icon, polls once and starts the
+    // poll timer.
     void start();
 
     // Carries out a command on the selected rows; from a context menu, on the session or file the
@@ -104,7 +112,7 @@ public:
     QPushButton* remoteButton() const { return m_remoteButton; }
     QPushButton* historyButton() const { return m_historyButton; }
     SplitterBar* splitter() const { return m_splitter; }
-    const QTimer& pollTimer() const { return m_pollTimer; }
+    bool pollTimerActive() const { return m_engine->pollTimerActive(); }
     const QTimer& flashTimer() const { return m_flashTimer; }
     bool trayShowsUserFigure() const { return m_trayShowsUser; }
     bool sliding() const { return m_slideTimer.isActive(); }
@@ -129,6 +137,8 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine = nullptr);
+
     // MonitorView
     void sessionsTableChanged() override;
     void openFilesTableChanged() override;
@@ -155,7 +165,10 @@ private:
     void showOptions();
 
     Options m_options;
-    std::unique_ptr<SessionMonitor> m_monitor;
+    std::unique_ptr<Engine> m_ownEngine;
+    Engine* m_engine = nullptr;
+    SessionMonitor* m_monitor = nullptr;
+    EngineDriver* m_driver = nullptr;
     PollRunner* m_runner = nullptr;
 
     QTableView* m_sessionsView = nullptr;
@@ -180,7 +193,6 @@ private:
     bool m_flashPhase = false;
     bool m_trayShowsUser = false;
 
-    QTimer m_pollTimer;
     QTimer m_flashTimer;
     QTimer m_slideTimer;
     bool m_tickPoll = false;   // the running poll came from the poll timer

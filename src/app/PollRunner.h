@@ -1,44 +1,52 @@
 #pragma once
-// Runs the monitor's polls for the window. The service is asked on a worker thread (on Samba one
-// smbstatus run takes ~150 ms for 200 sessions) and its answer is applied on the GUI thread, so the
-// order of one poll holds: enumeration, closes, new-user event, rebuild, open files of the selected
-// row. The closes and the file lists of the new-user mails run on the same worker, queued by the
-// apply step, and whatever they answer comes back to the GUI thread in that order. A poll counts as under way from the tick until its files are applied or its box is closed;
-// a tick in that time is dropped, so polls never overlap and error boxes never pile up.
+// The window's side of the engine's poll: starts polls and clicks' refreshes, and tells the window
+// (as signals) when their answers are on the tables. The engine does the work; its loop runs on
+// the GUI thread, driven by Qt's (see EngineDriver).
 
-#include "monitor/SessionMonitor.h"
+#include "engine/Engine.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QThreadPool>
+#include <QTimer>
 
 namespace vantor {
+
+// Lets Qt's event loop drive the engine's: whatever the engine posts (from its worker too) and its
+// timers run on the GUI thread.
+class EngineDriver final : public QObject {
+    Q_OBJECT
+public:
+    explicit EngineDriver(EventLoop& loop, QObject* parent = nullptr);
+    ~EngineDriver() override;
+
+private:
+    void runPending();
+    void arm();
+
+    EventLoop& m_loop;
+    QTimer m_timer;
+};
 
 class PollRunner final : public QObject {
     Q_OBJECT
 public:
     enum class Mode {
-        Background,  // the enumerations on a worker thread
+        Background,  // the enumerations on the engine's worker
         GuiThread,   // everything inside the tick, as the monitor's own pollSessions does it
     };
+    static EngineOptions::PollMode engineMode(Mode mode);
 
-    PollRunner(SessionMonitor& monitor, Mode mode, QObject* parent = nullptr);
+    PollRunner(Engine& engine, QObject* parent = nullptr);
     ~PollRunner() override;
 
-    Mode mode() const { return m_mode; }
-    bool busy() const { return m_busy || m_monitor.pollInProgress(); }
-
+    bool busy() const { return m_engine.pollBusy(); }
     // A tick or a command: starts one poll; false when it was dropped because one is under way.
-    bool poll();
+    bool poll() { return m_engine.poll(); }
     // A left click in the sessions table: the selected row's files, unless a box of the monitor is open.
-    void refreshOpenFiles();
+    void refreshOpenFiles() { m_engine.refreshOpenFiles(); }
     // Waits for the worker to finish what it runs (the window is going away).
-    void waitForWorker();
-    // "Exit": drops the work not started and waits only for what runs.
-    void stopWorker();
-
+    void waitForWorker() { m_engine.waitForWorker(); }
     // Milliseconds the GUI thread spent on the last finished poll.
-    double lastPollGuiMs() const { return m_lastGuiMs; }
+    double lastPollGuiMs() const { return m_engine.lastPollLoopMs(); }
 
 signals:
     // The poll's sessions and, when a row was selected, its files are on the tables.
@@ -47,18 +55,7 @@ signals:
     void filesRefreshed();
 
 private:
-    void applySessionsFetch(const SessionsFetch& fetch);
-    void startFilesFetch(bool forPoll);
-    void applyFilesFetch(const FilesFetch& fetch, bool forPoll);
-    void finishPoll();
-
-    SessionMonitor& m_monitor;
-    const Mode m_mode;
-    QThreadPool m_worker;
-    bool m_busy = false;
-    bool m_filesPending = false;
-    double m_guiMs = 0;
-    double m_lastGuiMs = 0;
+    Engine& m_engine;
 };
 
 }  // namespace vantor

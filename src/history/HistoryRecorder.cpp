@@ -203,6 +203,8 @@ void HistoryRecorder::write(const std::string& usersLines, const std::string& fi
         appendToLog(m_dataDir, filesLogName, filesLines);
     if (!usersLines.empty())
         appendToLog(m_dataDir, usersLogName, usersLines);
+    if (!filesLines.empty() || !usersLines.empty())
+        ++m_writes;
 }
 
 }  // namespace vantor

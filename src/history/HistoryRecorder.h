@@ -30,6 +30,7 @@
 #include "platform/NetManagement.h"
 #include "platform/OrderedWorker.h"
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -63,6 +64,11 @@ public:
         int64_t lastSeen = 0;
         std::set<std::string> loggedPaths;
     };
+    // Grows each time lines are added to the logs: whoever keeps a copy of the history (the report)
+    // compares it to know whether that copy is out of date.
+    // Read on the loop's thread while the recorder may work on its own.
+    uint64_t writes() const { return m_writes.load(); }
+
     // In the order they began.
     const std::vector<OpenSession>& openSessions() const { return m_open; }
 
@@ -82,6 +88,7 @@ private:
     std::vector<OpenSession> m_open;
     std::optional<ServerName> m_server;  // the server of the last poll
     int64_t m_lastNow = 0;               // time never runs backwards within the history
+    mutable std::atomic<uint64_t> m_writes{0};
 };
 
 // The recorder as the program runs it: each poll is handed to a worker of its own with the options

@@ -1,6 +1,6 @@
 #pragma once
-// The monitor's options. They hold for the run of the program and are never saved: every start
-// begins with these defaults. Flags are 32-bit integers holding 0 or 1.
+// The monitor's options, with their defaults. The settings file (options/SettingsFile.h) keeps them
+// from one start to the next. Flags are 32-bit integers holding 0 or 1.
 
 #include "monitor/SharedText.h"
 

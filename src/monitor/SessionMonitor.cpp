@@ -1,8 +1,9 @@
 #include "monitor/SessionMonitor.h"
 
-#include "net/SmtpProtocol.h"
+#include "base/MailText.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_set>
 
 namespace vantor {
@@ -136,6 +137,8 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
             // an anonymous request): the service would end every session of its computer.
             if (!user.empty())
                 rejected.push_back({std::move(computer), std::move(user)});
+            else if (m_events)
+                m_events->sessionRejected(user, computer, settings.useBlackList != 0, noUserToClose(computer));
             continue;
         }
         m_openFilesTotal += s.openFiles;
@@ -143,10 +146,18 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     }
     // The closes wait on the service: they go together, out of the apply step, to the server that
     // listed them. A close that fails is tried again by the next poll that still sees the session.
-    if (!rejected.empty())
-        background([this, server = fetch.server, rejected = std::move(rejected)] {
-            m_ctx.net.deleteSessions(server, rejected);
-        });
+    if (!rejected.empty()) {
+        auto statuses = std::make_shared<std::vector<NetStatus>>();
+        background([this, server = fetch.server, rejected, statuses] {
+                       *statuses = m_ctx.net.deleteSessions(server, rejected);
+                   },
+                   [this, rejected, statuses, blackList = settings.useBlackList != 0] {
+                       if (!m_events)
+                           return;
+                       for (std::size_t i = 0; i < rejected.size() && i < statuses->size(); ++i)
+                           m_events->sessionRejected(rejected[i].user, rejected[i].computer, blackList, (*statuses)[i]);
+                   });
+    }
 
     raiseNewUserEvents(m_current);
     rebuildSessionsTable();
@@ -367,6 +378,8 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
             continue;
         if (!mainVisible && m_view)
             m_view->startFlash();
+        if (m_events)
+            m_events->newUser(e);
         // The open files are only for the mail; fetching them costs a service call per new user,
         // which a first poll of a busy server would otherwise pay for every session.
         if (settings.mailOnNewUser != 1 || !m_mail)

@@ -5,7 +5,7 @@
 //
 // Everything here runs on the GUI thread unless a member says it is thread-safe.
 
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 #include "monitor/FileInspector.h"
 #include "monitor/MonitorSettings.h"
 #include "monitor/SessionTypes.h"
@@ -46,6 +46,16 @@ public:
     virtual void captionChanged() {}
     // The new-user event wants the tray icon flashing (only asked while mainVisible is 0).
     virtual void startFlash() {}
+};
+
+// What happened, for a log: the service writes one line per event to the journal.
+class MonitorEvents {
+public:
+    virtual ~MonitorEvents() = default;
+    virtual void newUser(const SessionEntry& /*session*/) {}
+    // A session the lists condemned; `status` tells whether the close worked.
+    virtual void sessionRejected(const std::string& /*user*/, const std::string& /*computer*/,
+                                 bool /*blackListInForce*/, const NetStatus& /*status*/) {}
 };
 
 // The result of a session enumeration, made on any thread and applied on the GUI thread.
@@ -179,6 +189,7 @@ public:
     // --- wiring -----------------------------------------------------------------------------
     void setView(MonitorView* view) { m_view = view; }
     void setMailSender(MailSender* mail) { m_mail = mail; }
+    void setEvents(MonitorEvents* events) { m_events = events; }
     void addPollObserver(PollObserver* observer) { m_observers.push_back(observer); }
     // How work of another thread reaches the GUI thread (default: run at once).
     void setGuiPoster(std::function<void(std::function<void()>)> poster) { m_postToGui = std::move(poster); }
@@ -214,6 +225,7 @@ private:
     LocalFileInspector m_localInspector;
     MonitorView* m_view = nullptr;
     MailSender* m_mail = nullptr;
+    MonitorEvents* m_events = nullptr;
     std::vector<PollObserver*> m_observers;
     std::function<void(std::function<void()>)> m_postToGui;
     std::function<void()> m_filesRefresher;

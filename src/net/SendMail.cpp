@@ -2,14 +2,9 @@
 
 namespace vantor {
 
-void SendMail(const std::string& server, const std::string& to, const std::string& from,
-              const std::string& subject, const std::string& body, int port, const SmtpOptions& options)
-{
-    SendMailTold(server, to, from, subject, body, port, options);
-}
-
-bool SendMailTold(const std::string& server, const std::string& to, const std::string& from,
-                  const std::string& subject, const std::string& body, int port, const SmtpOptions& options)
+std::optional<std::string> SendMail(const std::string& server, const std::string& to, const std::string& from,
+                                    const std::string& subject, const std::string& body, int port,
+                                    const SmtpOptions& options)
 {
     MailMessage message;
     message.from = from;
@@ -18,17 +13,19 @@ bool SendMailTold(const std::string& server, const std::string& to, const std::s
     message.AddRecipient(to, to);
 
     SmtpSession session(server, port, options);
-    bool sent = false;
-    if (session.Connect())
-        sent = session.Send(message);
+    std::optional<std::string> failure;
+    if (!session.Connect() || !session.Send(message))
+        failure = session.lastError.empty() || session.lastError == "OK" ? std::string("the SMTP dialogue failed") : session.lastError;
     session.Disconnect();
-    return sent;
+    return failure;
 }
 
 void SmtpMailSender::sendMail(const std::string& server, const std::string& to, const std::string& from,
                               const std::string& subject, const std::string& body)
 {
-    SendMail(server, to, from, subject, body, m_port, m_options);
+    auto failure = SendMail(server, to, from, subject, body, m_port, m_options);
+    if (failure && m_onFailure)
+        m_onFailure(to, server, *failure);
 }
 
 AsyncMailSender::AsyncMailSender(int port, SmtpOptions options, OrderedWorker::Poster postBack)
@@ -48,7 +45,7 @@ void AsyncMailSender::sendMail(const std::string& server, const std::string& to,
     auto sent = std::make_shared<bool>(false);
     m_worker.post(
         [sent, server, to, from, subject, body, port = m_port, options = m_options] {
-            *sent = SendMailTold(server, to, from, subject, body, port, options);
+            *sent = !SendMail(server, to, from, subject, body, port, options).has_value();
         },
         m_outcome ? std::function<void()>([sent, subject, outcome = m_outcome] { outcome(subject, *sent); })
                   : std::function<void()>());

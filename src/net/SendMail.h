@@ -6,17 +6,16 @@
 #include "net/SmtpSession.h"
 #include "platform/OrderedWorker.h"
 
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace vantor {
 
-void SendMail(const std::string& server, const std::string& to, const std::string& from,
-              const std::string& subject, const std::string& body, int port = smtpPort,
-              const SmtpOptions& options = {});
-// The same, telling whether the server took the mail (for a log; the spec's callers show nothing).
-bool SendMailTold(const std::string& server, const std::string& to, const std::string& from,
-                  const std::string& subject, const std::string& body, int port = smtpPort,
-                  const SmtpOptions& options = {});
+// Returns the failure's text (for a log; the monitor shows nothing), nothing when the mail went.
+std::optional<std::string> SendMail(const std::string& server, const std::string& to, const std::string& from,
+                                    const std::string& subject, const std::string& body, int port = smtpPort,
+                                    const SmtpOptions& options = {});
 
 // The monitor's MailSender: every notification through SendMail.
 class SmtpMailSender final : public MailSender {
@@ -28,7 +27,13 @@ public:
     void sendMail(const std::string& server, const std::string& to, const std::string& from,
                   const std::string& subject, const std::string& body) override;
 
+    // Told of every mail that did not go (the service logs it); empty: failures stay silent.
+    using FailureHandler = std::function<void(const std::string& to, const std::string& server,
+                                              const std::string& error)>;
+    void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
+
 private:
+    FailureHandler m_onFailure;
     int m_port;
     SmtpOptions m_options;
 };

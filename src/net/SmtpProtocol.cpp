@@ -60,17 +60,6 @@ std::optional<std::string> checkSmtpReply(std::optional<int> code, int check)
     return std::to_string(code.value_or(0)) + ":" + row.errorText;
 }
 
-std::string cleanMailText(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '?';
-    }
-    return out;
-}
-
 std::string formatMailDate(int64_t time)
 {
     static constexpr const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};

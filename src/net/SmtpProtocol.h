@@ -3,6 +3,7 @@
 // code, cleaning texts for header lines, the Date text and dot-stuffing. Free functions, so tests
 // and the fuzzer call them directly.
 
+#include "base/MailText.h"
 #include "net/MailMessage.h"
 
 #include <array>
@@ -49,10 +50,6 @@ SmtpReplyScan scanSmtpReply(std::string_view bytes, bool peerClosed = false);
 // The reply's code checked against row `check` of smtpReplyChecks: empty when it is the expected
 // code, otherwise the "%d:%s" error text. A reply without a code fails the step as code 0.
 std::optional<std::string> checkSmtpReply(std::optional<int> code, int check);
-
-// Replaces CR, LF and every other control character with '?', so that a text from the network
-// (a user or computer name) stays on its own line and cannot add header lines or SMTP commands.
-std::string cleanMailText(std::string_view text);
 
 // "%a, %d %b %y %H:%M:%S %Z" in local time. Names of days and months are English whatever the
 // process's locale, as mail dates must be.

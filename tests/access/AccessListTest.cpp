@@ -1,5 +1,5 @@
 #include "TempDir.h"
-#include "access/AccessList.h"
+#include "base/AccessList.h"
 
 #include <gtest/gtest.h>
 

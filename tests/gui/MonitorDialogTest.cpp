@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(h.dialog->captionLabel()->text(), QStringLiteral("Current sessions:"));
         QVERIFY(h.dialog->trayIcon()->isVisible());
         QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor"));
-        QVERIFY(h.dialog->pollTimer().isActive());
+        QVERIFY(h.dialog->pollTimerActive());
         QVERIFY(h.dialog->hideButton()->hasFocus());
         QVERIFY(h.dialog->monitor().mainVisible);
         // Only the first poll has run: no tick yet, so no label either way.
@@ -667,7 +667,7 @@ private slots:
         QVERIFY(h.start());
         std::vector<std::string> order;
         h.dialog->addExitStep([&] {
-            order.push_back(h.dialog->pollTimer().isActive() ? "timer running" : "timer stopped");
+            order.push_back(h.dialog->pollTimerActive() ? "timer running" : "timer stopped");
             order.push_back(h.dialog->trayIcon()->isVisible() ? "tray shown" : "tray removed");
         });
         QSignalSpy exits(h.dialog.get(), &MonitorDialog::exitRequested);

@@ -1,0 +1,178 @@
+#include "options/OptionsSheet.h"
+
+#include "access/AccessListModel.h"
+#include "access/AccessListPage.h"
+#include "options/GeneralPage.h"
+#include "options/MailPage.h"
+#include "options/ReportPage.h"
+#include "options/UsersPage.h"
+#include "monitor/SessionMonitor.h"
+#include "platform/Paths.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace vantor {
+
+namespace {
+
+struct TabInfo {
+    const char* text;
+    const char* tip;
+};
+constexpr TabInfo tabInfo[OptionsSheet::TabCount] = {
+    {"General", "General settings"},         {"Users", "On new user event"},
+    {"E-mail", "E-mail settings"},           {"Report", "Web-based report settings"},
+    {"Black list", "Black list settings"},   {"White list", "White list settings"},
+};
+
+Autostart& resolveAutostart(const OptionsDeps& deps, std::unique_ptr<Autostart>& own)
+{
+    if (deps.autostart)
+        return *deps.autostart;
+    own = createPlatformAutostart();
+    return *own;
+}
+
+}  // namespace
+
+OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValues& values, const OptionsDeps& deps,
+                           QWidget* parent)
+    : QDialog(parent)
+    , m_monitor(monitor)
+    , m_values(values)
+    , m_autostart(resolveAutostart(deps, m_ownAutostart))
+    , m_executablePath(deps.executablePath.empty() ? executablePath().string() : deps.executablePath)
+    , m_pages(new QStackedWidget(this))
+    , m_tabs(new QTabBar(this))
+{
+    setWindowTitle(QStringLiteral("Options"));
+    setObjectName(QStringLiteral("OptionsSheet"));
+
+    m_general = new GeneralPage(m_pages);
+    m_users = new UsersPage(m_pages);
+    m_mail = new MailPage(deps.sendTestMail, monitor.boxes(), m_pages);
+    m_report = new ReportPage(monitor.dataDir(), m_pages);
+    m_blackList = new AccessListPage(monitor.listFilePath(ListKind::Black), monitor.net(), m_pages);
+    m_whiteList = new AccessListPage(monitor.listFilePath(ListKind::White), monitor.net(), m_pages);
+    const char* pageNames[] = {"generalPage", "usersPage", "mailPage", "reportPage", "blackListPage", "whiteListPage"};
+    QWidget* pages[] = {m_general, m_users, m_mail, m_report, m_blackList, m_whiteList};
+    for (int i = 0; i < TabCount; ++i) {
+        pages[i]->setObjectName(QString::fromLatin1(pageNames[i]));
+        m_pages->addWidget(pages[i]);
+        m_tabs->addTab(QString::fromLatin1(tabInfo[i].text));
+        m_tabs->setTabToolTip(i, QString::fromLatin1(tabInfo[i].tip));
+    }
+
+    m_general->load(m_values, m_autostart.isEnabled());
+    m_users->load(m_values);
+    m_mail->load(m_values);
+    m_report->load(m_values);
+
+    // The tab strip lies below the pages, with buttons to step through the tabs.
+    m_tabs->setObjectName(QStringLiteral("tabStrip"));
+    m_tabs->setShape(QTabBar::RoundedSouth);
+    m_tabs->setDrawBase(false);
+    m_tabs->setExpanding(false);
+    m_tabs->setUsesScrollButtons(false);
+    m_tabs->setFocusPolicy(Qt::TabFocus);
+    connect(m_tabs, &QTabBar::currentChanged, m_pages, &QStackedWidget::setCurrentIndex);
+
+    auto* first = navigationButton("first", "First", QStyle::SP_MediaSkipBackward);
+    auto* prev = navigationButton("prev", "Prev", QStyle::SP_MediaSeekBackward);
+    auto* next = navigationButton("next", "Next", QStyle::SP_MediaSeekForward);
+    auto* last = navigationButton("last", "Last", QStyle::SP_MediaSkipForward);
+    connect(first, &QToolButton::clicked, this, [this] { showTab(0); });
+    connect(prev, &QToolButton::clicked, this, [this] { showTab(m_tabs->currentIndex() - 1); });
+    connect(next, &QToolButton::clicked, this, [this] { showTab(m_tabs->currentIndex() + 1); });
+    connect(last, &QToolButton::clicked, this, [this] { showTab(TabCount - 1); });
+
+    auto* strip = new QHBoxLayout;
+    strip->setSpacing(0);
+    strip->addWidget(m_tabs, 0, Qt::AlignTop);
+    strip->addStretch();
+    for (QToolButton* b : {first, prev, next, last})
+        strip->addWidget(b, 0, Qt::AlignTop);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    ok->setObjectName(QStringLiteral("ok"));
+    cancel->setObjectName(QStringLiteral("cancel"));
+    ok->setDefault(true);
+    cancel->setAutoDefault(false);
+    connect(ok, &QPushButton::clicked, this, &OptionsSheet::accept);
+    connect(cancel, &QPushButton::clicked, this, &OptionsSheet::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(ok);
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages, 1);
+    layout->addLayout(strip);
+    layout->addLayout(buttons);
+
+    showTab(General);
+}
+
+OptionsSheet::~OptionsSheet() = default;
+
+QToolButton* OptionsSheet::navigationButton(const char* name, const char* tip, int icon)
+{
+    auto* button = new QToolButton(this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(QString::fromLatin1(tip));
+    button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(icon)));
+    button->setAutoRaise(true);
+    return button;
+}
+
+AccessListPage* OptionsSheet::listPage(Tab tab) const
+{
+    return tab == BlackList ? m_blackList : tab == WhiteList ? m_whiteList : nullptr;
+}
+
+void OptionsSheet::showTab(int index)
+{
+    if (index < 0 || index >= TabCount)
+        return;
+    m_tabs->setCurrentIndex(index);
+    m_pages->setCurrentIndex(index);
+}
+
+void OptionsSheet::accept()
+{
+    OptionsValues edited = m_values;
+    m_general->store(edited);
+    m_users->store(edited);
+    m_mail->store(edited);
+    m_report->store(edited);
+
+    if (!acceptOptions(edited, m_general->launchOnStartup(),
+                       {m_monitor, m_whiteList->model()->rows(), m_blackList->model()->rows(), m_autostart,
+                        m_executablePath, static_cast<QWidget*>(this)}))
+        return;
+    m_values = edited;
+    QDialog::accept();
+}
+
+bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDeps& deps)
+{
+    return runOptionsCommand(
+        monitor,
+        [&](OptionsValues& values) {
+            OptionsSheet sheet(monitor, values, deps, parent);
+            if (sheet.exec() != QDialog::Accepted)
+                return false;
+            values = sheet.values();
+            return true;
+        },
+        deps.trimLogs, deps.saveSettings);
+}
+
+}  // namespace vantor

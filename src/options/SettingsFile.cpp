@@ -1,0 +1,246 @@
+#include "options/SettingsFile.h"
+
+#include "base/MailText.h"
+#include "options/OptionsModel.h"
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace vantor {
+
+namespace {
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::optional<int32_t> parseInt(std::string_view s)
+{
+    int32_t v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty())
+        return std::nullopt;
+    return v;
+}
+
+std::string quoted(std::string_view s)
+{
+    return "\"" + cleanMailText(s) + "\"";
+}
+
+// A flag holds 0 or 1 and nothing else: "yes" or "2" is a mistake to report, not a truth value to guess.
+SettingKey flagKey(const char* name, int32_t MonitorSettings::*field)
+{
+    return {name,
+            [name, field](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
+                const auto n = parseInt(v);
+                if (!n || (*n != 0 && *n != 1))
+                    return std::string(name) + " must be 0 or 1, not " + quoted(v);
+                s.*field = *n;
+                return std::nullopt;
+            },
+            [field](const MonitorSettings& s) { return std::to_string(s.*field); }};
+}
+
+// `check` returns the problem with a value, or nothing when it is acceptable.
+SettingKey textKey(const char* name, std::string MonitorSettings::*field,
+                   std::function<std::optional<std::string>(std::string_view)> check = {})
+{
+    return {name,
+            [field, check](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
+                if (check)
+                    if (auto problem = check(v))
+                        return problem;
+                s.*field = std::string(v);
+                return std::nullopt;
+            },
+            [field](const MonitorSettings& s) { return s.*field; }};
+}
+
+SettingKey sharedTextKey(const char* name, SharedText MonitorSettings::*field,
+                         std::function<std::optional<std::string>(std::string_view)> check = {})
+{
+    return {name,
+            [field, check](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
+                if (check)
+                    if (auto problem = check(v))
+                        return problem;
+                s.*field = std::string(v);
+                return std::nullopt;
+            },
+            [field](const MonitorSettings& s) { return (s.*field).get(); }};
+}
+
+// The file takes what the Options window accepts, and no more: a file it wrote always loads back.
+std::optional<std::string> checkReportLimitIndex(int32_t index)
+{
+    if (index == -1 || isReportLimitChoice(index))
+        return std::nullopt;
+    return std::string("reportLimitIndex must be -1 or a choice from 0 to 9 other than 3 and 7");
+}
+
+SettingKey reportLimitIndexKey()
+{
+    return {"reportLimitIndex",
+            [](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
+                const auto n = parseInt(v);
+                if (!n)
+                    return "reportLimitIndex must be a number, not " + quoted(v);
+                if (auto problem = checkReportLimitIndex(*n))
+                    return problem;
+                s.reportLimitIndex = *n;
+                return std::nullopt;
+            },
+            [](const MonitorSettings& s) { return std::to_string(s.reportLimitIndex); }};
+}
+
+std::optional<std::string> checkTime(std::string_view v)
+{
+    if (v.size() < 3 || v[2] != ':')
+        return "dailyReportTime must be hh:mm, not " + quoted(v);
+    return std::nullopt;
+}
+
+std::optional<std::string> checkReportPath(std::string_view v)
+{
+    if (v.empty() || v.find(".htm") == std::string_view::npos)
+        return "reportPath must name an .htm or .html file, not " + quoted(v);
+    return std::nullopt;
+}
+
+}  // namespace
+
+const std::vector<SettingKey>& settingKeys()
+{
+    static const std::vector<SettingKey> keys = {
+        sharedTextKey("serverName", &MonitorSettings::serverName),
+        flagKey("hideLocalUsers", &MonitorSettings::hideLocalUsers),
+        flagKey("hideSystemRequests", &MonitorSettings::hideSystemRequests),
+        flagKey("popupOnNewUser", &MonitorSettings::popupOnNewUser),
+        flagKey("beepOnNewUser", &MonitorSettings::beepOnNewUser),
+        flagKey("noHistory", &MonitorSettings::noHistory),
+        flagKey("mailOnNewUser", &MonitorSettings::mailOnNewUser),
+        flagKey("dailyReport", &MonitorSettings::dailyReport),
+        flagKey("reportAutoUpdate", &MonitorSettings::reportAutoUpdate),
+        flagKey("reportLimit", &MonitorSettings::reportLimit),
+        flagKey("logOpenedFiles", &MonitorSettings::logOpenedFiles),
+        flagKey("useBlackList", &MonitorSettings::useBlackList),
+        reportLimitIndexKey(),
+        textKey("mailAddress", &MonitorSettings::mailAddress),
+        textKey("smtpServer", &MonitorSettings::smtpServer),
+        textKey("dailyReportTime", &MonitorSettings::dailyReportTime, checkTime),
+        sharedTextKey("reportPath", &MonitorSettings::reportPath, checkReportPath),
+    };
+    return keys;
+}
+
+std::vector<SettingsProblem> parseSettings(std::string_view text, MonitorSettings& settings)
+{
+    std::vector<SettingsProblem> problems;
+    std::set<std::string, std::less<>> seen;
+    int lineNo = 0;
+    while (!text.empty()) {
+        ++lineNo;
+        const std::size_t nl = text.find('\n');
+        const std::string_view raw = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+
+        const std::string_view line = trim(raw);
+        if (line.empty() || line.front() == '#')
+            continue;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            problems.push_back({lineNo, "expected \"key = value\", found " + quoted(line)});
+            continue;
+        }
+        const std::string_view key = trim(line.substr(0, eq));
+        const std::string_view value = trim(line.substr(eq + 1));
+        const SettingKey* entry = nullptr;
+        for (const auto& k : settingKeys())
+            if (key == k.name)
+                entry = &k;
+        if (!entry) {
+            problems.push_back({lineNo, "unknown option " + quoted(key)});
+            continue;
+        }
+        if (seen.count(key)) {
+            problems.push_back({lineNo, std::string(entry->name) + " is set again; the first line holds"});
+            continue;
+        }
+        seen.emplace(key);
+        if (auto problem = entry->read(settings, value))
+            problems.push_back({lineNo, *problem + "; the default holds"});
+    }
+    return problems;
+}
+
+std::string formatSettings(const MonitorSettings& settings)
+{
+    std::string out = "# Vantor settings, written by Vantor when its Options are accepted.\n";
+    for (const auto& k : settingKeys()) {
+        // A line break inside a value would start a line of its own: a crafted server name could
+        // otherwise switch the list mode.
+        out += k.name;
+        out += " = ";
+        out += cleanMailText(k.write(settings));
+        out += '\n';
+    }
+    return out;
+}
+
+std::string describeProblem(const std::filesystem::path& file, const SettingsProblem& problem)
+{
+    return file.string() + ":" + std::to_string(problem.line) + ": " + problem.text;
+}
+
+SettingsLoad loadSettingsFile(const std::filesystem::path& file, MonitorSettings& settings)
+{
+    SettingsLoad result;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec))
+        return result;
+    result.found = true;
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
+        // An empty file reads nothing and is no error.
+        if (std::filesystem::file_size(file, ec) != 0 || ec) {
+            result.error = file.string() + ": cannot be read; the defaults hold";
+            return result;
+        }
+    }
+    for (const auto& p : parseSettings(text.str(), settings))
+        result.messages.push_back(describeProblem(file, p));
+    return result;
+}
+
+std::optional<std::string> saveSettingsFile(const std::filesystem::path& file, const MonitorSettings& settings)
+{
+    if (file.has_parent_path() && !ensureDirectory(file.parent_path()))
+        return file.parent_path().string() + ": the folder cannot be made";
+    return writeFileAtomically(file, formatSettings(settings));
+}
+
+std::filesystem::path defaultSettingsFile()
+{
+#ifdef _WIN32
+    return executableDirectory() / "vantor.conf";
+#else
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
+        return std::filesystem::path(xdg) / "vantor" / "vantor.conf";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : "/") / ".config" / "vantor" / "vantor.conf";
+#endif
+}
+
+}  // namespace vantor

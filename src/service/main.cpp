@@ -1,0 +1,120 @@
+// vantord: the engine as a system service. Settings from /etc/vantor/vantor.conf, data in
+// /var/lib/vantor, messages to standard error (the journal), no window and no display.
+#include "engine/Engine.h"
+#include "net/NetSocket.h"
+#include "net/SendMail.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/PlatformNetManagement.h"
+#include "service/ServiceCommandLine.h"
+#include "service/ServiceLog.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantor;
+
+namespace {
+
+// Signals are taken by one thread with sigwait and handed to the engine's loop as tasks, so what
+// they do runs where everything else of the engine runs. Every other thread blocks them; this is
+// set up before any thread starts, so they inherit the mask.
+sigset_t serviceSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR2);  // ends the signal thread itself
+    return set;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const ServiceCommandLineResult cmd = parseServiceCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!cmd.error.empty()) {
+        std::cerr << "vantord: " << cmd.error << "\n" << serviceUsage();
+        return 2;
+    }
+    if (cmd.options.help) {
+        std::cout << serviceUsage();
+        return 0;
+    }
+    if (cmd.options.version) {
+        std::cout << "vantord " << VANTOR_VERSION << "\n";
+        return 0;
+    }
+
+    const sigset_t signals = serviceSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    ServiceLog log(std::cerr, std::getenv("JOURNAL_STREAM") != nullptr);
+    if (!initializeSockets()) {
+        log.write(LogLevel::Error, socketsInitializationFailedText);
+        return 1;
+    }
+    const std::filesystem::path dataDir = cmd.options.dataDir;
+    if (!ensureDirectory(dataDir)) {
+        log.write(LogLevel::Error, dataDir.string() + ": the data folder cannot be made");
+        return 1;
+    }
+
+    std::unique_ptr<NetManagement> net = createPlatformNetManagement({cmd.options.sambaConfig, dataDir});
+    SmtpMailSender mail;
+    mail.setFailureHandler([&log](const std::string& to, const std::string& server, const std::string& error) {
+        log.write(LogLevel::Warning, "the mail to " + to + " through " + server + " failed: " + error);
+    });
+
+    Engine* enginePtr = nullptr;
+    LogBoxes boxes(log, [&enginePtr] { return enginePtr && enginePtr->monitor().pollInProgress(); });
+    EngineOptions options;
+    options.settingsFile = cmd.options.config;
+    options.consoleAgent = true;
+    if (cmd.options.commandPort)
+        options.agentConfig.commandPort = *cmd.options.commandPort;
+    if (cmd.options.discoveryPort)
+        options.agentConfig.discoveryPort = *cmd.options.discoveryPort;
+    if (cmd.options.listen)
+        options.agentConfig.bindAddress = *cmd.options.listen;
+    options.mail = &mail;
+    options.log = [&log](LogLevel level, const std::string& text) { log.write(level, text); };
+    Engine engine({*net, boxes, SystemClock::instance(), dataDir, nullptr}, options);
+    enginePtr = &engine;
+    // The window is never on screen: a new user is news for the log, not for a tray icon.
+    engine.monitor().mainVisible = false;
+
+    std::thread signalThread([&engine, signals] {
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&signals, &sig) != 0 || sig == SIGUSR2)
+                return;
+            if (sig == SIGHUP) {
+                engine.loop().post([&engine] { engine.reload(); });
+            } else {
+                engine.loop().quit();
+                return;
+            }
+        }
+    });
+
+    engine.start();
+    log.write(LogLevel::Notice, "started: settings " + cmd.options.config + ", data " + dataDir.string());
+    engine.startPolling();
+    engine.loop().run();
+
+    // The history's open sessions are written before the process goes; the agent's threads are
+    // told to stop but not waited for (a wait of theirs lasts up to 3 s), as the exit ends them.
+    engine.stop(false);
+    log.write(LogLevel::Notice, "stopped");
+    pthread_kill(signalThread.native_handle(), SIGUSR2);
+    signalThread.join();
+    std::cerr.flush();
+    std::_Exit(0);
+}

@@ -1,0 +1,313 @@
+#include "FakeAutostart.h"
+#include "MonitorFixture.h"
+#include "options/OptionsCommand.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using vantor::test::FakeAutostart;
+using vantor::test::MonitorHarness;
+
+namespace {
+
+OptionsValues defaults()
+{
+    return optionsFromSettings(MonitorSettings{});
+}
+
+TEST(AccessListRows, ShowsTheFileBottomUpAndSavesInTableOrder)
+{
+    MonitorHarness h;
+    h.dir.write("wlist.dat", "Alice pc1\nbob <Any>\n<any> Server3\n");
+    AccessListRows rows;
+    rows.readFile(h.dir / "wlist.dat");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows.rows()[0], (AccessRow{"<any>", "Server3"}));  // case as written
+    EXPECT_EQ(rows.rows()[2], (AccessRow{"Alice", "pc1"}));
+
+    rows.addAtTop("Carol", "pc9");
+    ASSERT_TRUE(rows.save(h.dir / "wlist.dat"));
+    EXPECT_EQ(h.dir.read("wlist.dat"), "Carol pc9\n<any> Server3\nbob <Any>\nAlice pc1\n");
+
+    // Reading the saved file again reverses it once more: every OK flips the file's order.
+    rows.readFile(h.dir / "wlist.dat");
+    EXPECT_EQ(rows.rows()[0], (AccessRow{"Alice", "pc1"}));
+    EXPECT_EQ(rows.rows()[3], (AccessRow{"Carol", "pc9"}));
+
+    rows.remove(7);
+    rows.remove(-1);
+    EXPECT_EQ(rows.size(), 4u);
+    rows.remove(0);
+    EXPECT_EQ(rows.rows()[0], (AccessRow{"bob", "<Any>"}));
+    rows.clear();
+    EXPECT_TRUE(rows.empty());
+
+    rows.readFile(h.dir / "missing.dat");
+    EXPECT_TRUE(rows.empty());
+}
+
+TEST(AccessListRows, AnEmptyNameSurvivesARoundTripInItsColumn)
+{
+    MonitorHarness h;
+    AccessListRows rows;
+    rows.addAtTop("", "PC7");
+    rows.addAtTop("guest", "");
+    rows.addAtTop("John Smith", "pc1");  // taken as typed; the blank splits it on reading
+    ASSERT_TRUE(rows.save(h.dir / "blist.dat"));
+    EXPECT_EQ(h.dir.read("blist.dat"), "John Smith pc1\nguest \n PC7\n");
+
+    AccessListRows again;
+    again.readFile(h.dir / "blist.dat");
+    ASSERT_EQ(again.size(), 3u);
+    EXPECT_EQ(again.rows()[0], (AccessRow{"", "PC7"}));
+    EXPECT_EQ(again.rows()[1], (AccessRow{"guest", ""}));
+    EXPECT_EQ(again.rows()[2], (AccessRow{"John", "Smith"}));
+
+    // The enforced list has no entry for a line with a single name.
+    h.monitor.loadAccessLists();
+    EXPECT_EQ(h.monitor.blackList().size(), 1u);
+}
+
+TEST(AccessListRows, ASaveThatCannotBeWrittenKeepsTheOldFile)
+{
+    MonitorHarness h;
+    AccessListRows rows;
+    rows.addAtTop("a", "b");
+    EXPECT_FALSE(rows.save(h.dir / "no-such-dir" / "blist.dat"));
+    // Something in the way of the new file beside the list: the list keeps its old contents.
+    h.dir.write("blist.dat", "old pc\n");
+    std::filesystem::create_directory(h.dir / "blist.dat.new");
+    std::filesystem::create_directory(h.dir / "blist.dat.new" / "x");
+    EXPECT_FALSE(rows.save(h.dir / "blist.dat"));
+    EXPECT_EQ(h.dir.read("blist.dat"), "old pc\n");
+}
+
+TEST(OptionsChecks, FirstFailureInOrderWithItsText)
+{
+    EXPECT_EQ(firstFailingCheck(defaults()), std::nullopt);
+
+    struct Case {
+        const char* what;
+        int32_t index;
+        const char* path;
+        const char* time;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"separator 3", 3, "report.html", "23:59", optionsText::wrongReportLimit},
+        {"separator 7 wins over the path", 7, "", "8:30", optionsText::wrongReportLimit},
+        {"no selection passes", -1, "report.html", "23:59", std::nullopt},
+        {"empty path", 0, "", "8:30", optionsText::noReportName},
+        {"upper-case extension", 0, "/tmp/REPORT.HTML", "23:59", optionsText::reportNotHtml},
+        {".htm anywhere", 0, "report.htm.bak", "23:59", std::nullopt},
+        {"colon second", 0, "report.html", "8:30", optionsText::wrongTime},
+        {"nothing else of the time", 0, "report.html", "99:99", std::nullopt},
+        {"too short", 0, "report.html", "08", optionsText::wrongTime},
+        {"empty time", 0, "report.html", "", optionsText::wrongTime},
+    };
+    for (const auto& c : cases) {
+        OptionsValues v = defaults();
+        v.reportLimitIndex = c.index;
+        v.reportPath = c.path;
+        v.dailyReportTime = c.time;
+        v.reportLimit = 0;  // the limit is checked even when it is not switched on
+        v.dailyReport = 0;  // the time too
+        EXPECT_EQ(firstFailingCheck(v), c.expected) << c.what;
+    }
+}
+
+struct AcceptFixture : ::testing::Test {
+    MonitorHarness h;
+    FakeAutostart autostart;
+    AccessListRows white, black;
+    int owner = 0;
+
+    bool accept(const OptionsValues& v, bool launch)
+    {
+        return acceptOptions(v, launch, {h.monitor, white, black, autostart, "/opt/vantor/bin/vantor", &owner});
+    }
+};
+
+TEST_F(AcceptFixture, ListFilesAreWrittenEvenWhenACheckKeepsTheWindowOpen)
+{
+    h.dir.write("wlist.dat", "old old\n");
+    h.dir.write("blist.dat", "old old\n");
+    white.addAtTop("alice", "<Any>");
+    black.addAtTop("<Any>", "PC7");
+    OptionsValues v = defaults();
+    v.dailyReportTime = "8:30";
+
+    EXPECT_FALSE(accept(v, true));
+    EXPECT_EQ(h.dir.read("wlist.dat"), "alice <Any>\n");
+    EXPECT_EQ(h.dir.read("blist.dat"), "<Any> PC7\n");
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].caption, "Error");
+    EXPECT_EQ(h.boxes.shown[0].text, optionsText::wrongTime);
+    EXPECT_EQ(h.boxes.shown[0].icon, BoxIcon::Error);
+    EXPECT_EQ(h.boxes.shown[0].owner, &owner);
+    EXPECT_TRUE(autostart.calls.empty());  // a stopped OK touches no autostart entry
+    // The enforced lists are the caller's to reload; OK alone leaves them alone.
+    EXPECT_TRUE(h.monitor.blackList().empty());
+}
+
+TEST_F(AcceptFixture, EmptyWhiteListWarnsThenGoesOn)
+{
+    OptionsValues v = defaults();
+    v.useBlackList = 0;
+    EXPECT_TRUE(accept(v, false));
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].caption, "Warning");
+    EXPECT_EQ(h.boxes.shown[0].text, optionsText::whiteListEmpty);
+    EXPECT_EQ(h.boxes.shown[0].icon, BoxIcon::Warning);
+    EXPECT_EQ(autostart.calls, std::vector<std::string>{"disable"});
+
+    // The warning comes before a blocking check, and neither is shown for the black list.
+    h.boxes.shown.clear();
+    v.reportPath = "report.txt";
+    EXPECT_FALSE(accept(v, false));
+    ASSERT_EQ(h.boxes.shown.size(), 2u);
+    EXPECT_EQ(h.boxes.shown[1].text, optionsText::reportNotHtml);
+
+    h.boxes.shown.clear();
+    white.addAtTop("a", "b");
+    v.reportPath = "report.html";
+    EXPECT_TRUE(accept(v, false));
+    EXPECT_TRUE(h.boxes.shown.empty());
+}
+
+TEST_F(AcceptFixture, AutostartIsWrittenOrRemovedAndAFailureStillCloses)
+{
+    EXPECT_TRUE(accept(defaults(), true));
+    EXPECT_TRUE(autostart.enabled);
+    EXPECT_EQ(autostart.calls.back(), "enable /opt/vantor/bin/vantor");
+    EXPECT_TRUE(h.boxes.shown.empty());
+
+    EXPECT_TRUE(accept(defaults(), false));
+    EXPECT_FALSE(autostart.enabled);
+
+    autostart.enableStatus = {13, "Permission denied"};
+    EXPECT_TRUE(accept(defaults(), true));
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].caption, "Error");
+    EXPECT_EQ(h.boxes.shown[0].text, "Permission denied");
+    EXPECT_EQ(h.boxes.shown[0].icon, BoxIcon::Information);
+    EXPECT_EQ(h.boxes.shown[0].owner, &owner);
+}
+
+TEST(OptionsCommand, CancelChangesNothingAndDoesNotReload)
+{
+    MonitorHarness h;
+    h.dir.write("blist.dat", "bob pc2\n");
+    int trims = 0;
+    int saves = 0;
+    bool accepted = runOptionsCommand(
+        h.monitor,
+        [](OptionsValues& v) {
+            v.hideLocalUsers = 1;
+            v.useBlackList = 0;
+            v.reportPath = "other.html";
+            return false;
+        },
+        [&](int32_t) { ++trims; }, [&] { ++saves; });
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(saves, 0);
+    EXPECT_EQ(optionsFromSettings(h.monitor.settings), defaults());
+    EXPECT_TRUE(h.monitor.blackList().empty());
+    EXPECT_EQ(trims, 0);
+}
+
+TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
+{
+    MonitorHarness h;
+    h.dir.write("wlist.dat", "alice <Any>\n");
+    OptionsValues seen;
+    bool listsReloadedBeforeTrim = false;
+    std::vector<int32_t> trims;
+    OptionsValues edited;
+    std::optional<OptionsValues> saved;
+
+    bool accepted = runOptionsCommand(
+        h.monitor,
+        [&](OptionsValues& v) {
+            EXPECT_EQ(v, defaults());  // the sixteen values came in
+            v.hideLocalUsers = 1;
+            v.beepOnNewUser = 1;
+            v.reportLimit = 1;
+            v.reportLimitIndex = 8;
+            v.reportPath = "/srv/week.html";
+            v.logOpenedFiles = 0;
+            v.useBlackList = 0;
+            v.mailAddress = "ops@example.org";
+            v.dailyReportTime = "07:00";
+            edited = v;
+            return true;
+        },
+        [&](int32_t index) {
+            trims.push_back(index);
+            seen = optionsFromSettings(h.monitor.settings);
+            listsReloadedBeforeTrim = h.monitor.whiteList().size() == 1;
+        },
+        [&] { saved = optionsFromSettings(h.monitor.settings); });
+
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(trims, std::vector<int32_t>{8});
+    // At the trim: the first group and the report group are back, the rest is not yet.
+    EXPECT_EQ(seen.hideLocalUsers, 1);
+    EXPECT_EQ(seen.beepOnNewUser, 1);
+    EXPECT_EQ(seen.reportPath, "/srv/week.html");
+    EXPECT_EQ(seen.logOpenedFiles, 1);
+    EXPECT_EQ(seen.useBlackList, 1);
+    EXPECT_EQ(seen.mailAddress, defaults().mailAddress);
+    EXPECT_TRUE(listsReloadedBeforeTrim);
+    EXPECT_EQ(optionsFromSettings(h.monitor.settings), edited);
+    // Saved last, with every step done: what the next start loads is what is in force.
+    EXPECT_EQ(saved, edited);
+}
+
+TEST(OptionsCommand, TrimsOnlyWithTheLimitOnAndAChoiceMade)
+{
+    for (auto [limit, index, expected] : {std::tuple{0, 4, 0}, std::tuple{1, -1, 0}, std::tuple{1, 0, 1}}) {
+        MonitorHarness h;
+        int trims = 0;
+        runOptionsCommand(
+            h.monitor,
+            [&](OptionsValues& v) {
+                v.reportLimit = limit;
+                v.reportLimitIndex = index;
+                return true;
+            },
+            [&](int32_t) { ++trims; });
+        EXPECT_EQ(trims, expected) << limit << " " << index;
+        EXPECT_EQ(h.monitor.settings.reportLimitIndex, index);
+    }
+}
+
+TEST(OptionsCommand, AcceptingTheWhiteListClosesEveryUnlistedSessionAtTheNextPoll)
+{
+    MonitorHarness h;
+    h.net.addSession("Alice", "PC1");
+    h.net.addSession("bob", "PC2");
+    h.monitor.loadAccessLists();
+    h.monitor.pollSessions();
+    ASSERT_EQ(h.monitor.sessionRows().size(), 2u);
+
+    FakeAutostart autostart;
+    runOptionsCommand(
+        h.monitor,
+        [&](OptionsValues& v) {
+            AccessListRows white, black;
+            white.addAtTop("alice", "<Any>");
+            v.useBlackList = 0;
+            return acceptOptions(v, false, {h.monitor, white, black, autostart, "/x", nullptr});
+        },
+        {});
+    // Nothing happens until the next poll.
+    EXPECT_EQ(h.monitor.sessionRows().size(), 2u);
+    EXPECT_TRUE(h.net.deleteCalls().empty());
+
+    h.monitor.pollSessions();
+    ASSERT_EQ(h.net.deleteCalls().size(), 1u);
+    EXPECT_EQ(h.net.deleteCalls()[0].user, "bob");
+    EXPECT_EQ(h.rowUsers(), std::vector<std::string>{"Alice"});
+}
+
+}  // namespace
