@@ -42,13 +42,20 @@ void AsyncMailSender::sendMail(const std::string& server, const std::string& to,
                                const std::string& subject, const std::string& body)
 {
     // The job holds its own copies: it may outlive this sender.
-    auto sent = std::make_shared<bool>(false);
+    auto failure = std::make_shared<std::optional<std::string>>();
+    std::function<void()> then;
+    if (m_outcome || m_onFailure)
+        then = [failure, subject, to, server, outcome = m_outcome, onFailure = m_onFailure] {
+            if (*failure && onFailure)
+                onFailure(to, server, **failure);
+            if (outcome)
+                outcome(subject, !failure->has_value());
+        };
     m_worker.post(
-        [sent, server, to, from, subject, body, port = m_port, options = m_options] {
-            *sent = !SendMail(server, to, from, subject, body, port, options).has_value();
+        [failure, server, to, from, subject, body, port = m_port, options = m_options] {
+            *failure = SendMail(server, to, from, subject, body, port, options);
         },
-        m_outcome ? std::function<void()>([sent, subject, outcome = m_outcome] { outcome(subject, *sent); })
-                  : std::function<void()>());
+        std::move(then));
 }
 
 void AsyncMailSender::post(std::function<void()> job, std::function<void()> then)

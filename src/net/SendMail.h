@@ -56,6 +56,8 @@ public:
     // and `then` through the poster afterwards.
     void post(std::function<void()> job, std::function<void()> then = {});
     void setOutcome(Outcome outcome) { m_outcome = std::move(outcome); }
+    // A mail that did not go, with the reason (for a log), after the mails before it.
+    void setFailureHandler(SmtpMailSender::FailureHandler handler) { m_onFailure = std::move(handler); }
     // Waits until the mails queued so far are done.
     void waitIdle() { m_worker.waitIdle(); }
 
@@ -63,6 +65,7 @@ private:
     int m_port;
     SmtpOptions m_options;
     Outcome m_outcome;
+    SmtpMailSender::FailureHandler m_onFailure;
     OrderedWorker m_worker;
 };
 
