@@ -3,6 +3,9 @@
 #include "monitor/SessionMonitor.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
+#include <memory>
+
 namespace vantor {
 
 // --- access lists --------------------------------------------------------------------------------
@@ -49,15 +52,16 @@ void SessionMonitor::addToWhiteList(const std::string& user, const std::string& 
     addToList(*this, ListKind::White, user, computer);
 }
 
-void SessionMonitor::addSelectedToList(ListKind list, ListTarget target)
+void SessionMonitor::addSelectedToList(ListKind list, ListTarget target, const MenuTarget* menu)
 {
-    if (!m_selectedRow) {
+    bool gone = false;
+    const std::optional<SessionEntry> row = commandSession(menu, gone);
+    if (!row) {
         m_ctx.boxes.show({"Error", "Select a user!", BoxIcon::Error, BoxButtons::Ok, nullptr});
         return;
     }
-    const SessionEntry row = m_rows[static_cast<std::size_t>(*m_selectedRow)];
-    const std::string user = target == ListTarget::Computer ? anyName : row.user;
-    const std::string computer = target == ListTarget::User ? anyName : row.computer;
+    const std::string user = target == ListTarget::Computer ? anyName : row->user;
+    const std::string computer = target == ListTarget::User ? anyName : row->computer;
     if (list == ListKind::Black)
         addToBlackList(user, computer);
     else
@@ -77,73 +81,155 @@ NetStatus SessionMonitor::closeSessionByName(const std::string& user, const std:
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return {netcode::NotEnoughMemory, "The server name cannot be converted."};
+    if (user.empty())
+        return noUserToClose(computer);
     return m_ctx.net.deleteSession(*server, computer, user);
+}
+
+NetStatus SessionMonitor::noUserToClose(const std::string& computer)
+{
+    // The service takes an empty user name as "every user": the close would end every session of
+    // that computer, those of people on the white list and Vantor's own logon among them.
+    return {netcode::InvalidParameter,
+            "A session without a user name cannot be closed by itself: closing it would end every session of "
+            "computer " + computer + "."};
 }
 
 void SessionMonitor::closeAllSessions()
 {
     const SessionsSnapshotPtr snap = snapshot();
-    bool closedAny = false;
-    for (const auto& row : snap->rows) {
-        auto server = serverArgument(settings.serverName.get());
-        if (!server)
-            break;
-        if (m_ctx.net.deleteSession(*server, row.computer, row.user).ok())
-            closedAny = true;
-    }
-    if (closedAny)
+    auto server = serverArgument(settings.serverName.get());
+    if (!server || snap->rows.empty())
+        return;
+    std::vector<SessionKey> keys;
+    keys.reserve(snap->rows.size());
+    for (const auto& row : snap->rows)
+        if (!row.user.empty())  // see noUserToClose
+            keys.push_back({row.computer, row.user});
+    if (keys.empty())
+        return;
+    // Together, so that the service's work is shared between them (one smbstatus run on Samba).
+    const std::vector<NetStatus> statuses = m_ctx.net.deleteSessions(*server, keys);
+    if (std::any_of(statuses.begin(), statuses.end(), [](const NetStatus& st) { return st.ok(); }))
         postToGui([this] { clearOpenFiles(); });
 }
 
-void SessionMonitor::closeSelectedSession()
+void SessionMonitor::closeAllSessionsCommand()
 {
-    if (!m_selectedRow)
+    // The command of the window: the closes wait on the service, so they run beside the GUI.
+    background([this] { closeAllSessions(); });
+}
+
+MenuTarget SessionMonitor::menuTarget() const
+{
+    MenuTarget target;
+    if (m_selectedRow)
+        target.session = m_rows[static_cast<std::size_t>(*m_selectedRow)];
+    if (m_selectedFileRow)
+        target.file = m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)];
+    return target;
+}
+
+std::optional<SessionEntry> SessionMonitor::commandSession(const MenuTarget* menu, bool& gone) const
+{
+    gone = false;
+    if (!menu)
+        return m_selectedRow ? std::optional<SessionEntry>(m_rows[static_cast<std::size_t>(*m_selectedRow)])
+                             : std::nullopt;
+    if (!menu->session)
+        return std::nullopt;
+    if (!sessionShown(menu->session->user, menu->session->computer)) {
+        gone = true;
+        return std::nullopt;
+    }
+    return menu->session;
+}
+
+std::optional<OpenFileRow> SessionMonitor::commandFile(const MenuTarget* menu, bool& gone) const
+{
+    gone = false;
+    if (!menu)
+        return m_selectedFileRow
+            ? std::optional<OpenFileRow>(m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)])
+            : std::nullopt;
+    if (!menu->file)
+        return std::nullopt;
+    const bool shown = std::any_of(m_fileRows.begin(), m_fileRows.end(), [&](const OpenFileRow& r) {
+        return r.path == menu->file->path && r.id == menu->file->id;
+    });
+    if (!shown) {
+        gone = true;
+        return std::nullopt;
+    }
+    return menu->file;
+}
+
+void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
+{
+    bool gone = false;
+    const std::optional<SessionEntry> row = commandSession(menu, gone);
+    if (!row) {
+        // No selection says nothing; a session that has gone since the menu opened is said so.
+        if (gone)
+            m_ctx.boxes.show({"Error", "Select a user!", BoxIcon::Error, BoxButtons::Ok, nullptr});
         return;
-    const SessionEntry row = m_rows[static_cast<std::size_t>(*m_selectedRow)];
+    }
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return;
-    NetStatus status = m_ctx.net.deleteSession(*server, row.computer, row.user);
-    if (!status.ok()) {
-        showSystemError(status);
+    if (row->user.empty()) {
+        showSystemError(noUserToClose(row->computer));
         return;
     }
-    clearOpenFiles();
+    // The close waits on the service; its answer comes back to the GUI thread.
+    auto status = std::make_shared<NetStatus>();
+    background([this, status, server = *server, row = *row] { *status = m_ctx.net.deleteSession(server, row.computer, row.user); },
+               [this, status] {
+                   if (!status->ok())
+                       showSystemError(*status);
+                   else
+                       clearOpenFiles();
+               });
 }
 
-std::optional<OpenTarget> SessionMonitor::connectToUserTarget()
+std::optional<OpenTarget> SessionMonitor::connectToUserTarget(const MenuTarget* menu)
 {
-    if (!m_selectedRow) {
+    bool gone = false;
+    const std::optional<SessionEntry> row = commandSession(menu, gone);
+    if (!row) {
         m_ctx.boxes.show({"Error", "Select a user!", BoxIcon::Error, BoxButtons::Ok, nullptr});
         return std::nullopt;
     }
-    return OpenTarget{OpenTarget::Kind::Computer, m_rows[static_cast<std::size_t>(*m_selectedRow)].computer};
+    return OpenTarget{OpenTarget::Kind::Computer, row->computer};
 }
 
-std::optional<OpenTarget> SessionMonitor::openFolderTarget()
+std::optional<OpenTarget> SessionMonitor::openFolderTarget(const MenuTarget* menu)
 {
-    if (!m_selectedFileRow) {
+    bool gone = false;
+    const std::optional<OpenFileRow> file = commandFile(menu, gone);
+    if (!file) {
         m_ctx.boxes.show({"Error", "Select a file!", BoxIcon::Error, BoxButtons::Ok, nullptr});
         return std::nullopt;
     }
-    const std::string& path = m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)].path;
+    const std::string& path = file->path;
     const auto sep = path.rfind(pathSeparator);
     if (sep == std::string::npos || sep == 0)
         return std::nullopt;
     return OpenTarget{OpenTarget::Kind::Folder, cutUtf8(path.substr(0, sep))};
 }
 
-void SessionMonitor::closeSelectedResource()
+void SessionMonitor::closeSelectedResource(const MenuTarget* menu)
 {
-    if (!m_selectedFileRow) {
+    bool gone = false;
+    const std::optional<OpenFileRow> file = commandFile(menu, gone);
+    if (!file) {
         m_ctx.boxes.show({"Error", "Select a file!", BoxIcon::Error, BoxButtons::Ok, nullptr});
         return;
     }
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return;
-    const uint32_t id = m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)].id;
-    NetStatus status = m_ctx.net.closeFile(*server, id);
+    NetStatus status = m_ctx.net.closeFile(*server, file->id);
     if (!status.ok()) {
         showSystemError(status);
         return;

@@ -189,7 +189,12 @@ int MonitorApp::run()
         net = platformNet.get();
     }
 
-    SmtpMailSender mail;
+    // Mail waits on a mail server for up to half a minute: it goes to a worker of its own, and its
+    // outcomes come back to the GUI thread in order. Declared before the engine, whose worker hands
+    // it the new-user mails; at "Exit" a mail under way is left to end by itself.
+    AsyncMailSender mail({}, [](std::function<void()> fn) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+    });
     EngineOptions engineOptions;
     // The demo shows the program at work on its own scripted server: the user's own settings (a
     // white list, say) would only get in its way, and it must not change them.
@@ -215,8 +220,18 @@ int MonitorApp::run()
         if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
             boxes.show({"Error", "The history could not be trimmed.\n" + why, BoxIcon::Error, BoxButtons::Ok, &dialog});
     };
-    optionsDeps.sendTestMail = [](const MailRelay& relay, const std::string& address, MessageBoxes& b,
-                                  void* owner) { SendTestMail(relay, address, b, owner); };
+    optionsDeps.sendTestMail = [&mail, &boxes](const MailRelay& relay, const std::string& address, MessageBoxes&,
+                                               void*) {
+        // The box comes when the mail server has answered; the Options window may be gone by then.
+        auto told = std::make_shared<RecordingMessageBoxes>();
+        mail.post([told, relay, address] { SendTestMail(relay, address, *told); },
+                  [told, &boxes] {
+                      for (BoxRequest box : told->shown) {
+                          box.owner = nullptr;
+                          boxes.show(box);
+                      }
+                  });
+    };
     optionsDeps.saveSettings = [&engine] { engine.saveSettings(); };
     dialog.setOptionsDeps(optionsDeps);
     // The agent's threads stop and the sessions still open are written to the history.

@@ -284,16 +284,36 @@ void MonitorDialog::buildMenus()
     addCommand(m_trayMenu, QStringLiteral("About..."), AboutCommand);
     addCommand(m_trayMenu, QStringLiteral("Exit"), ExitCommand);
 
-    for (QMenu* menu : {m_sessionsMenu, m_filesMenu, m_trayMenu})
+    // A poll may rebuild the tables while a context menu is open: its command acts on what the
+    // menu was opened on, not on whatever row the selection's index shows by then.
+    for (QMenu* menu : {m_sessionsMenu, m_filesMenu})
         connect(menu, &QMenu::triggered, this, [this](QAction* a) {
             if (a->data().isValid())
-                runCommand(a->data().toInt());
+                runCommand(a->data().toInt(), &m_menuTarget);
         });
+    connect(m_trayMenu, &QMenu::triggered, this, [this](QAction* a) {
+        if (a->data().isValid())
+            runCommand(a->data().toInt());
+    });
 
-    connect(m_sessionsView, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { popupAt(m_sessionsMenu, m_sessionsView->viewport()->mapToGlobal(pos)); });
-    connect(m_filesView, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { popupAt(m_filesMenu, m_filesView->viewport()->mapToGlobal(pos)); });
+    connect(m_sessionsView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        openContextMenu(m_sessionsMenu, m_sessionsView, pos, m_sessionsView->viewport()->mapToGlobal(pos));
+    });
+    connect(m_filesView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        openContextMenu(m_filesMenu, m_filesView, pos, m_filesView->viewport()->mapToGlobal(pos));
+    });
+}
+
+void MonitorDialog::openContextMenu(QMenu* menu, QTableView* table, const QPoint& pos, const QPoint& global)
+{
+    if (table) {
+        // A right click selects the row under it, in either table.
+        const QModelIndex under = table->indexAt(pos);
+        if (under.isValid())
+            table->selectRow(under.row());
+    }
+    m_menuTarget = m_monitor->menuTarget();
+    popupAt(menu, global);
 }
 
 void MonitorDialog::buildTray()
@@ -468,7 +488,7 @@ bool MonitorDialog::event(QEvent* event)
 void MonitorDialog::contextMenuEvent(QContextMenuEvent* event)
 {
     // Outside the tables the files menu serves, as it always has.
-    popupAt(m_filesMenu, event->globalPos());
+    openContextMenu(m_filesMenu, nullptr, {}, event->globalPos());
 }
 
 void MonitorDialog::mousePressEvent(QMouseEvent* event)
@@ -513,27 +533,27 @@ void MonitorDialog::splitterMoved(int delta)
 
 // --- commands ------------------------------------------------------------------------------------
 
-void MonitorDialog::runCommand(int command)
+void MonitorDialog::runCommand(int command, const MenuTarget* menu)
 {
     SessionMonitor& m = *m_monitor;
     switch (command) {
-    case CloseSessionCommand: m.closeSelectedSession(); break;
-    case CloseAllSessionsCommand: m.closeAllSessions(); break;
+    case CloseSessionCommand: m.closeSelectedSession(menu); break;
+    case CloseAllSessionsCommand: m.closeAllSessionsCommand(); break;
     case ConnectToUserCommand:
-        if (auto target = m.connectToUserTarget())
+        if (auto target = m.connectToUserTarget(menu))
             openUrl(computerUrl(target->location));
         break;
-    case CloseResourceCommand: m.closeSelectedResource(); break;
+    case CloseResourceCommand: m.closeSelectedResource(menu); break;
     case OpenFolderCommand:
-        if (auto target = m.openFolderTarget())
+        if (auto target = m.openFolderTarget(menu))
             openUrl(folderUrl(target->location));
         break;
-    case AddBlackUserCommand: m.addSelectedToList(ListKind::Black, ListTarget::User); break;
-    case AddBlackComputerCommand: m.addSelectedToList(ListKind::Black, ListTarget::Computer); break;
-    case AddBlackBothCommand: m.addSelectedToList(ListKind::Black, ListTarget::Both); break;
-    case AddWhiteUserCommand: m.addSelectedToList(ListKind::White, ListTarget::User); break;
-    case AddWhiteComputerCommand: m.addSelectedToList(ListKind::White, ListTarget::Computer); break;
-    case AddWhiteBothCommand: m.addSelectedToList(ListKind::White, ListTarget::Both); break;
+    case AddBlackUserCommand: m.addSelectedToList(ListKind::Black, ListTarget::User, menu); break;
+    case AddBlackComputerCommand: m.addSelectedToList(ListKind::Black, ListTarget::Computer, menu); break;
+    case AddBlackBothCommand: m.addSelectedToList(ListKind::Black, ListTarget::Both, menu); break;
+    case AddWhiteUserCommand: m.addSelectedToList(ListKind::White, ListTarget::User, menu); break;
+    case AddWhiteComputerCommand: m.addSelectedToList(ListKind::White, ListTarget::Computer, menu); break;
+    case AddWhiteBothCommand: m.addSelectedToList(ListKind::White, ListTarget::Both, menu); break;
     case MainDialogCommand: showFromTray(); break;
     case ShowHistoryCommand: showHistory({}); break;
     case ClearHistoryCommand: clearHistory(); break;

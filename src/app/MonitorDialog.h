@@ -90,8 +90,11 @@ public:
     // poll timer.
     void start();
 
-    // Carries out a menu command, as choosing it does.
-    void runCommand(int command);
+    // Carries out a command on the selected rows; from a context menu, on the session or file the
+    // menu was opened on (`menu`).
+    void runCommand(int command, const MenuTarget* menu = nullptr);
+    // What the last context menu was opened on.
+    const MenuTarget& menuTarget() const { return m_menuTarget; }
 
     // --- for tests and the bench -------------------------------------------------------------
     QTableView* sessionsView() const { return m_sessionsView; }
@@ -144,6 +147,8 @@ private:
 
     void buildWindow();
     void buildMenus();
+    // Notes what the menu is opened on (the row under the pointer is selected first) and opens it.
+    void openContextMenu(QMenu* menu, QTableView* table, const QPoint& pos, const QPoint& global);
     void buildTray();
     void updateNoUsersLabel();
     void startHide();
@@ -199,6 +204,7 @@ private:
     bool m_dragging = false;
     QPoint m_dragOffset;
     std::vector<std::function<void()>> m_exitSteps;
+    MenuTarget m_menuTarget;
     OptionsDeps m_optionsDeps;
 };
 

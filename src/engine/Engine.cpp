@@ -60,11 +60,30 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     // Work of the agent's threads reaches the monitor through the loop. A window puts its own in
     // place, which runs work of the GUI thread at once, as a command's own work.
     m_monitor.setGuiPoster([this](std::function<void()> fn) { m_loop.post(std::move(fn)); });
-    if (m_options.pollMode == EngineOptions::PollMode::Background)
+    const bool background = m_options.pollMode == EngineOptions::PollMode::Background;
+    if (background) {
         m_monitor.setOpenFilesRefresher([this] { startFilesFetch(true); });
+        // The closes of a poll and the file lists of its new-user mails go to the worker, in order
+        // with the enumerations (a session closed by one poll is gone before the next one asks);
+        // what they answer comes back to the loop in the same order.
+        m_monitor.setBackgroundRunner([this](std::function<void()> work, std::function<void()> then) {
+            m_worker->run([this, work = std::move(work), then = std::move(then)] {
+                work();
+                if (then)
+                    m_loop.post(then);
+            });
+        });
+    }
     if (m_options.history) {
         m_recorder = std::make_unique<HistoryRecorder>(m_monitor.net(), m_monitor.settings, m_monitor.dataDir());
-        m_monitor.addPollObserver(m_recorder.get());
+        // The recorder lists every user's files and writes the logs: with the enumerations beside
+        // the loop it works beside it too, poll after poll, with the options as they stood.
+        if (background) {
+            m_recorderFeed = std::make_unique<RecorderFeed>(*m_recorder, m_monitor.settings);
+            m_monitor.addPollObserver(m_recorderFeed.get());
+        } else {
+            m_monitor.addPollObserver(m_recorder.get());
+        }
     }
     if (m_options.consoleAgent) {
         m_agentHost = std::make_unique<SessionMonitorAgentHost>(
@@ -83,6 +102,8 @@ Engine::~Engine()
         m_agent->stop();
     // Joined before anything it uses goes; what it posted is dropped with the loop's queue.
     m_worker.reset();
+    m_recorderFeed.reset();
+    m_monitor.setBackgroundRunner({});
     m_loop.clear();
     m_monitor.setEvents(nullptr);
 }
@@ -139,7 +160,9 @@ void Engine::stop(bool joinAgent)
             m_agent->agentRunning = false;
     }
     m_worker->waitIdle();
-    if (m_recorder && m_started)
+    if (m_recorderFeed && m_started)
+        m_recorderFeed->finish(m_monitor.clock().now());
+    else if (m_recorder && m_started)
         m_recorder->finish(m_monitor.clock().now());
     m_started = false;
 }

@@ -127,6 +127,7 @@ private:
     EventLoop m_loop;
     SessionMonitor m_monitor;
     std::unique_ptr<HistoryRecorder> m_recorder;
+    std::unique_ptr<RecorderFeed> m_recorderFeed;  // the recorder on its own worker (Background)
     std::unique_ptr<SessionMonitorAgentHost> m_agentHost;
     std::unique_ptr<ConsoleAgent> m_agent;
     std::optional<EventLoop::TimerId> m_pollTimer;

@@ -2,11 +2,14 @@
 
 #include "history/HistoryReport.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -101,11 +104,33 @@ HistoryDialog::HistoryDialog(Context context, QWidget* parent) : QDialog(parent)
     connect(m_sessions->horizontalHeader(), &QHeaderView::sectionClicked, this, &HistoryDialog::sortByColumn);
     m_sessions->viewport()->installEventFilter(this);
 
-    m_sessionsModel->setHistory(loadHistory(m_ctx.dataDir));
     setWidths(m_sessions, HistorySessionsModel::columnWidths);
     setWidths(m_files, HistoryFilesModel::columnWidths);
-    m_filesModel->showSession(m_sessionsModel->history(), nullptr);
     m_ok->setFocus();
+
+    // The logs can be large: they are read beside the GUI thread, and the lists filled (and the
+    // report button let go) when they come. The thread pool is waited for when the program ends.
+    m_reportButton->setEnabled(false);
+    QPointer<HistoryDialog> self(this);
+    QThreadPool::globalInstance()->start([self, dataDir = m_ctx.dataDir] {
+        HistoryPtr history = loadHistory(dataDir);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, history] {
+                if (self)
+                    self->showLoaded(history);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void HistoryDialog::showLoaded(const HistoryPtr& history)
+{
+    m_sessionsModel->setHistory(history);
+    m_filesModel->showSession(m_sessionsModel->history(), nullptr);
+    m_reportButton->setEnabled(true);
+    m_loaded = true;
+    emit loaded();
 }
 
 void HistoryDialog::showSessionFiles()

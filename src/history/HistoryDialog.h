@@ -1,7 +1,7 @@
 #pragma once
 // "Sessions History": the sessions of the logs above, the files of the selected session below, and a
-// button that writes the web-based report. Each opening reads the logs afresh; the load stays with
-// the window until it closes, whatever the console does meanwhile.
+// button that writes the web-based report. Each opening reads the logs afresh, beside the GUI
+// thread; the load stays with the window until it closes, whatever the console does meanwhile.
 
 #include "history/HistoryModels.h"
 #include "monitor/MonitorSettings.h"
@@ -37,6 +37,8 @@ public:
 
     // Writes the report from the load this window shows. False when it could not be written.
     bool generateReport();
+    // The logs have been read and the lists show them.
+    bool isLoaded() const { return m_loaded; }
 
     QTableView* sessionsList() const { return m_sessions; }
     QTableView* fileList() const { return m_files; }
@@ -46,7 +48,11 @@ public:
 
     static inline const char* reportTooltip = "Generate web-based report";
 
+signals:
+    void loaded();
+
 private:
+    void showLoaded(const HistoryPtr& history);
     void showSessionFiles();
     void sortByColumn(int column);
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -58,6 +64,7 @@ private:
     QPushButton* m_ok = nullptr;
     HistorySessionsModel* m_sessionsModel = nullptr;
     HistoryFilesModel* m_filesModel = nullptr;
+    bool m_loaded = false;
 };
 
 // The column the sessions list was last sorted by; it outlives the window, as in the program's

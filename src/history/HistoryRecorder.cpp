@@ -12,6 +12,22 @@ namespace {
 
 using PairKey = std::pair<std::string, std::string>;
 
+bool equalNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 uint32_t durationBetween(int64_t start, int64_t end)
 {
     if (end <= start)
@@ -34,6 +50,11 @@ void HistoryRecorder::endSession(const OpenSession& s, int64_t end, std::string&
 }
 
 void HistoryRecorder::sessionsPolled(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept)
+{
+    record(now, server, kept, flagsOf(m_settings));
+}
+
+void HistoryRecorder::record(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept, Flags flags)
 {
     now = std::max(now, m_lastNow);
     m_lastNow = now;
@@ -77,9 +98,36 @@ void HistoryRecorder::sessionsPolled(int64_t now, const ServerName& server, cons
     }
     m_open = std::move(open);
 
-    if (m_settings.noHistory == 0 && m_settings.logOpenedFiles != 0)
+    if (flags.noHistory == 0 && flags.logOpenedFiles != 0)
         recordFiles(now, server, kept, filesLines);
-    write(usersLines, filesLines);
+    write(usersLines, filesLines, flags);
+}
+
+std::map<std::string, std::vector<NetFileInfo>> HistoryRecorder::filesOf(const ServerName& server,
+                                                                         const std::vector<std::string>& users)
+{
+    std::map<std::string, std::vector<NetFileInfo>> byUser;
+    std::vector<NetFileInfo> all;
+    const NetStatus st = m_net.enumAllFiles(server, all);
+    if (st.ok()) {
+        // The service matches a user name without regard to case: so does the grouping.
+        for (const auto& file : all) {
+            for (const auto& user : users)
+                if (equalNoCase(user, file.user))
+                    byUser[user].push_back(file);
+        }
+        for (const auto& user : users)
+            byUser.try_emplace(user);
+        return byUser;
+    }
+    if (st.code != netcode::NotSupported)
+        return byUser;  // seen again at the next poll
+    for (const auto& user : users) {
+        std::vector<NetFileInfo> files;
+        if (m_net.enumFiles(server, user, files).ok())
+            byUser.emplace(user, std::move(files));
+    }
+    return byUser;
 }
 
 void HistoryRecorder::recordFiles(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept,
@@ -90,10 +138,12 @@ void HistoryRecorder::recordFiles(int64_t now, const ServerName& server, const s
         if (e.openFiles > 0 && std::find(users.begin(), users.end(), e.user) == users.end())
             users.push_back(e.user);
 
+    const auto byUser = filesOf(server, users);
     for (const auto& user : users) {
-        std::vector<NetFileInfo> files;
-        if (!m_net.enumFiles(server, user, files).ok())
+        const auto listed = byUser.find(user);
+        if (listed == byUser.end())
             continue;  // seen again at the next poll
+        const std::vector<NetFileInfo>& files = listed->second;
 
         // The user's computers: those whose sessions report open files, and all of them.
         std::vector<std::string> holding, any;
@@ -142,12 +192,12 @@ void HistoryRecorder::finish(int64_t now)
     for (const auto& s : m_open)
         endSession(s, std::max(now, s.lastSeen), usersLines);
     m_open.clear();
-    write(usersLines, {});
+    write(usersLines, {}, flagsOf(m_settings));
 }
 
-void HistoryRecorder::write(const std::string& usersLines, const std::string& filesLines) const
+void HistoryRecorder::write(const std::string& usersLines, const std::string& filesLines, const Flags& flags) const
 {
-    if (m_settings.noHistory != 0)
+    if (flags.noHistory != 0)
         return;
     if (!filesLines.empty())
         appendToLog(m_dataDir, filesLogName, filesLines);

@@ -18,13 +18,21 @@
 //
 // `noHistory` stops every line and `logOpenedFiles` 0 stops file lines (the files are then not
 // enumerated at all); the sessions are followed all the same, so a session that began while history
-// was off and ends after it is turned on is written with its real start. GUI thread only.
+// was off and ends after it is turned on is written with its real start.
+//
+// The open files of every user come from one enumeration per poll, grouped by user here (one call
+// per user only where the service cannot list them all at once). That enumeration waits on the
+// service and the lines on the disk, so the program calls record() on a worker of its own, in the
+// order of the polls, with the options as they stood at the poll; one thread at a time.
 
 #include "monitor/MonitorSettings.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/NetManagement.h"
+#include "platform/OrderedWorker.h"
 
+#include <atomic>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,7 +43,16 @@ class HistoryRecorder final : public PollObserver {
 public:
     HistoryRecorder(NetManagement& net, const MonitorSettings& settings, std::filesystem::path dataDir);
 
+    // The options that decide what is written, as they stood at one poll.
+    struct Flags {
+        int32_t noHistory = 0;
+        int32_t logOpenedFiles = 1;
+    };
+    static Flags flagsOf(const MonitorSettings& settings) { return {settings.noHistory, settings.logOpenedFiles}; }
+
+    // One poll, with the options as they are now.
     void sessionsPolled(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept) override;
+    void record(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept, Flags flags);
 
     // Writes every session still open as ending at `now` and forgets them (at "Exit").
     void finish(int64_t now);
@@ -49,7 +66,8 @@ public:
     };
     // Grows each time lines are added to the logs: whoever keeps a copy of the history (the report)
     // compares it to know whether that copy is out of date.
-    uint64_t writes() const { return m_writes; }
+    // Read on the loop's thread while the recorder may work on its own.
+    uint64_t writes() const { return m_writes.load(); }
 
     // In the order they began.
     const std::vector<OpenSession>& openSessions() const { return m_open; }
@@ -58,7 +76,11 @@ private:
     void endSession(const OpenSession& s, int64_t end, std::string& usersLines) const;
     void recordFiles(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept,
                      std::string& filesLines);
-    void write(const std::string& usersLines, const std::string& filesLines) const;
+    void write(const std::string& usersLines, const std::string& filesLines, const Flags& flags) const;
+    // The open files of each of `users`, as their own enumerations would give them; a user whose
+    // files could not be listed is left out (seen again at the next poll).
+    std::map<std::string, std::vector<NetFileInfo>> filesOf(const ServerName& server,
+                                                           const std::vector<std::string>& users);
 
     NetManagement& m_net;
     const MonitorSettings& m_settings;
@@ -66,7 +88,36 @@ private:
     std::vector<OpenSession> m_open;
     std::optional<ServerName> m_server;  // the server of the last poll
     int64_t m_lastNow = 0;               // time never runs backwards within the history
-    mutable uint64_t m_writes = 0;
+    mutable std::atomic<uint64_t> m_writes{0};
+};
+
+// The recorder as the program runs it: each poll is handed to a worker of its own with the options
+// as they stood at the poll, and recorded there, poll after poll, in order.
+class RecorderFeed final : public PollObserver {
+public:
+    RecorderFeed(HistoryRecorder& recorder, const MonitorSettings& settings)
+        : m_recorder(recorder), m_settings(settings)
+    {
+    }
+    void sessionsPolled(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept) override
+    {
+        m_worker.post([&recorder = m_recorder, now, server, kept, flags = HistoryRecorder::flagsOf(m_settings)] {
+            recorder.record(now, server, kept, flags);
+        });
+    }
+    // Waits for every poll handed over.
+    void waitIdle() { m_worker.waitIdle(); }
+    // At "Exit": the polls handed over are recorded, then the sessions still open are written.
+    void finish(int64_t now)
+    {
+        m_worker.waitIdle();
+        m_recorder.finish(now);
+    }
+
+private:
+    HistoryRecorder& m_recorder;
+    const MonitorSettings& m_settings;
+    OrderedWorker m_worker;
 };
 
 }  // namespace vantor

@@ -6,12 +6,13 @@
 #include "monitor/MailRelay.h"
 
 #include <cstdint>
+#include <string>
 
 namespace vantor {
 
 struct MonitorSettings {
     SharedText serverName;             // monitored server; empty = this computer
-    int32_t hideLocalUsers = 0;        // hide sessions whose computer is exactly "127.0.0.1"
+    int32_t hideLocalUsers = 0;        // hide sessions from this computer (isLocalComputer)
     int32_t hideSystemRequests = 0;    // hide sessions with an empty user name
     int32_t popupOnNewUser = 0;
     int32_t beepOnNewUser = 0;
@@ -38,6 +39,13 @@ struct MonitorSettings {
 inline MailRelay mailRelay(const MonitorSettings& s)
 {
     return {s.smtpServer, s.smtpPort, s.smtpSecurity, s.smtpUser, s.smtpPasswordFile, s.smtpCertFingerprint};
+}
+
+// A session from this computer: Samba names such a client "127.0.0.1" over IPv4 and "::1" over
+// IPv6. Exact texts only: a name that merely begins with them is another computer.
+inline bool isLocalComputer(const std::string& computer)
+{
+    return computer == "127.0.0.1" || computer == "::1";
 }
 
 }  // namespace vantor

@@ -3,6 +3,7 @@
 #include "base/MailText.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_set>
 
 namespace vantor {
@@ -127,17 +128,35 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         return;
     }
 
+    std::vector<SessionKey> rejected;
     for (const auto& s : fetch.sessions) {
         std::string user = cutUtf8(s.user);
         std::string computer = cutUtf8(s.computer);
         if (mustCloseSession(user, computer)) {
-            const NetStatus closed = closeSessionByName(user, computer);
-            if (m_events)
-                m_events->sessionRejected(user, computer, settings.useBlackList != 0, closed);
+            // Not kept, but not closed either when it has no user name (a logon still under way,
+            // an anonymous request): the service would end every session of its computer.
+            if (!user.empty())
+                rejected.push_back({std::move(computer), std::move(user)});
+            else if (m_events)
+                m_events->sessionRejected(user, computer, settings.useBlackList != 0, noUserToClose(computer));
             continue;
         }
         m_openFilesTotal += s.openFiles;
         m_current.push_back({std::move(user), std::move(computer), s.openFiles});
+    }
+    // The closes wait on the service: they go together, out of the apply step, to the server that
+    // listed them. A close that fails is tried again by the next poll that still sees the session.
+    if (!rejected.empty()) {
+        auto statuses = std::make_shared<std::vector<NetStatus>>();
+        background([this, server = fetch.server, rejected, statuses] {
+                       *statuses = m_ctx.net.deleteSessions(server, rejected);
+                   },
+                   [this, rejected, statuses, blackList = settings.useBlackList != 0] {
+                       if (!m_events)
+                           return;
+                       for (std::size_t i = 0; i < rejected.size() && i < statuses->size(); ++i)
+                           m_events->sessionRejected(rejected[i].user, rejected[i].computer, blackList, (*statuses)[i]);
+                   });
     }
 
     raiseNewUserEvents(m_current);
@@ -161,7 +180,7 @@ void SessionMonitor::rebuildSessionsTable()
     m_rows.clear();
     m_rows.reserve(m_current.size());
     for (const auto& e : m_current) {
-        if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
+        if (settings.hideLocalUsers == 1 && isLocalComputer(e.computer))
             continue;
         if (settings.hideSystemRequests == 1 && e.user.empty())
             continue;
@@ -353,7 +372,7 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
     for (const auto& e : kept) {
         if (shown.count(pairKey(e.user, e.computer)))
             continue;
-        if (settings.hideLocalUsers == 1 && e.computer == "127.0.0.1")
+        if (settings.hideLocalUsers == 1 && isLocalComputer(e.computer))
             continue;
         if (settings.hideSystemRequests == 1 && e.user.empty())
             continue;
@@ -365,10 +384,25 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
         // which a first poll of a busy server would otherwise pay for every session.
         if (settings.mailOnNewUser != 1 || !m_mail)
             continue;
-        const std::vector<std::string> files = listOpenFiles(e.user);
-        m_mail->sendMail(mailRelay(settings), settings.mailAddress, settings.mailAddress,
-                         newUserSubject(e.user), newUserBody(e.user, e.computer, files));
+        // Listing the files waits on the service and sending waits on the mail server: neither
+        // happens in the poll. The mails keep the order of the events.
+        background([this, user = e.user, computer = e.computer, relay = mailRelay(settings),
+                    address = settings.mailAddress] {
+            const std::vector<std::string> files = listOpenFiles(user);
+            m_mail->sendMail(relay, address, address, newUserSubject(user), newUserBody(user, computer, files));
+        });
     }
+}
+
+void SessionMonitor::background(std::function<void()> work, std::function<void()> then)
+{
+    if (m_background) {
+        m_background(std::move(work), std::move(then));
+        return;
+    }
+    work();
+    if (then)
+        then();
 }
 
 void SessionMonitor::postToGui(std::function<void()> fn)

@@ -79,6 +79,14 @@ struct OpenTarget {
     std::string location;  // the computer name, or the folder path
 };
 
+// What a context menu was opened on: the selected session and open file at that moment. The menu's
+// commands act on these, whatever a poll has done to the tables since (the selection follows the
+// row index, so by then it may point at another session).
+struct MenuTarget {
+    std::optional<SessionEntry> session;
+    std::optional<OpenFileRow> file;
+};
+
 enum class ListKind { Black, White };
 enum class ListTarget { User, Computer, Both };
 
@@ -155,19 +163,27 @@ public:
     const AccessList& whiteList() const { return m_whiteList; }
     void addToBlackList(const std::string& user, const std::string& computer);
     void addToWhiteList(const std::string& user, const std::string& computer);
-    // The six "Add to the ... list" commands on the selected row.
-    void addSelectedToList(ListKind list, ListTarget target);
+    // The six "Add to the ... list" commands on the selected row (or the menu's target).
+    void addSelectedToList(ListKind list, ListTarget target, const MenuTarget* menu = nullptr);
     std::filesystem::path listFilePath(ListKind list) const;
 
     // --- session actions --------------------------------------------------------------------
-    // Thread-safe; shows nothing.
+    // Thread-safe; shows nothing. A session without a user name is never closed by name: the
+    // service would take the empty name as every user of that computer.
     NetStatus closeSessionByName(const std::string& user, const std::string& computer);
     // Thread-safe: works on the published rows; empties the open files on the GUI thread.
     void closeAllSessions();
-    void closeSelectedSession();
-    std::optional<OpenTarget> connectToUserTarget();
-    std::optional<OpenTarget> openFolderTarget();
-    void closeSelectedResource();
+    // "Close all sessions" chosen in the window: the same, through the background runner.
+    void closeAllSessionsCommand();
+    // The commands of the two menus. Without a menu target they act on the selected rows; with
+    // one, on the session or file it names, and a target that no row shows any more is answered
+    // with "Select a user!" or "Select a file!".
+    void closeSelectedSession(const MenuTarget* menu = nullptr);
+    std::optional<OpenTarget> connectToUserTarget(const MenuTarget* menu = nullptr);
+    std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu = nullptr);
+    void closeSelectedResource(const MenuTarget* menu = nullptr);
+    // The selection as a menu opened now would take it.
+    MenuTarget menuTarget() const;
     void showSystemError(const NetStatus& status, void* owner = nullptr);
 
     // --- wiring -----------------------------------------------------------------------------
@@ -180,6 +196,11 @@ public:
     // Replaces the open-files refresh that a poll runs for the selected row, so the window can
     // fetch the files off the GUI thread and apply them with applyOpenFiles (default: at once).
     void setOpenFilesRefresher(std::function<void()> refresher) { m_filesRefresher = std::move(refresher); }
+    // Where the work that waits on the service or the network goes: the closes of a poll and of
+    // the commands, and the file lists of new-user mails. `work` runs there, in the order given,
+    // and `then` afterwards back on the GUI thread, in the same order. Default: both at once.
+    using BackgroundRunner = std::function<void(std::function<void()> work, std::function<void()> then)>;
+    void setBackgroundRunner(BackgroundRunner runner) { m_background = std::move(runner); }
 
     NetManagement& net() { return m_ctx.net; }
     MessageBoxes& boxes() { return m_ctx.boxes; }
@@ -192,7 +213,12 @@ public:
 private:
     void publishSnapshot();
     void rebuildSessionsTable();
+    // The row a command acts on, or none; `gone` when the menu's target is no longer shown.
+    std::optional<SessionEntry> commandSession(const MenuTarget* menu, bool& gone) const;
+    std::optional<OpenFileRow> commandFile(const MenuTarget* menu, bool& gone) const;
     void postToGui(std::function<void()> fn);
+    void background(std::function<void()> work, std::function<void()> then = {});
+    static NetStatus noUserToClose(const std::string& computer);
     const FileInspector& inspector() const;
 
     Context m_ctx;
@@ -203,6 +229,7 @@ private:
     std::vector<PollObserver*> m_observers;
     std::function<void(std::function<void()>)> m_postToGui;
     std::function<void()> m_filesRefresher;
+    BackgroundRunner m_background;
 
     std::vector<SessionEntry> m_current;
     uint32_t m_openFilesTotal = 0;

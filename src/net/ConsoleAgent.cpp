@@ -19,11 +19,6 @@ constexpr const char* errorCaption = "Error";
 // with far fewer system calls for a long table.
 constexpr std::size_t sendBatchBytes = 64 * 1024;
 
-bool sendText(NetSocket& connection, const std::string& bytes)
-{
-    return connection.SendAll(bytes.data(), static_cast<int32_t>(bytes.size())) == static_cast<int32_t>(bytes.size());
-}
-
 }  // namespace
 
 std::string localHostName()
@@ -70,6 +65,8 @@ void ConsoleAgent::start()
         m_commandThread = std::thread([this, socket = std::move(listener)]() mutable {
             runGuarded("the console agent's command thread", [&] { CommandThread(std::move(socket)); });
         });
+        for (std::size_t i = 0; i < std::max<std::size_t>(m_config.maxCommandsAtOnce, 1); ++i)
+            m_commandWorkers.emplace_back(&ConsoleAgent::CommandWorker, this);
     } else {
         m_host.showBox({errorCaption, socketErrorText(listener->lastError()), BoxIcon::Information, BoxButtons::Ok});
     }
@@ -78,10 +75,34 @@ void ConsoleAgent::start()
 void ConsoleAgent::stop()
 {
     agentRunning = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queueChanged.notify_all();
+    }
     if (m_discoveryThread.joinable())
         m_discoveryThread.join();
     if (m_commandThread.joinable())
         m_commandThread.join();
+    for (auto& worker : m_commandWorkers)
+        worker.join();
+    m_commandWorkers.clear();
+    // Connections accepted but never served end here, unanswered.
+    for (const Accepted& waiting : m_queue)
+        NetSocket closing(waiting.handle);
+    m_queue.clear();
+    m_busy = 0;
+}
+
+WaitLimit ConsoleAgent::consoleWait(Deadline deadline) const
+{
+    const auto spec = std::chrono::steady_clock::now() + std::chrono::seconds(m_config.waitSeconds);
+    return WaitLimit::until(std::min(spec, deadline), &agentRunning);
+}
+
+bool ConsoleAgent::sendText(NetSocket& connection, const std::string& bytes, Deadline deadline)
+{
+    const auto size = static_cast<int32_t>(bytes.size());
+    return connection.SendAll(bytes.data(), size, WaitLimit::until(deadline, &agentRunning)) == size;
 }
 
 std::string ConsoleAgent::identity()
@@ -98,7 +119,8 @@ void ConsoleAgent::DiscoveryThread(std::unique_ptr<NetDatagramSocket> socket)
     char buffer[console::discoveryBufferSize + 1];
     while (agentRunning) {
         std::memset(buffer, 0, sizeof buffer);
-        const int32_t n = socket->ReceiveFrom(buffer, console::discoveryBufferSize, m_config.waitSeconds);
+        const int32_t n = socket->ReceiveFrom(buffer, console::discoveryBufferSize,
+                                              WaitLimit{std::chrono::seconds(m_config.waitSeconds), &agentRunning});
         if (n > 0 && console::isDiscoveryRequest(std::string_view(buffer, static_cast<std::size_t>(n)))) {
             sendIdentityTo(socket->senderText());
         } else if (n < 0) {
@@ -115,10 +137,10 @@ void ConsoleAgent::sendIdentityTo(const std::string& host)
         return;
     // Bounded, so that a sender that is not there (or a forged sender address) cannot keep the
     // thread from the next datagram or from stopping.
-    if (!reply.Connect(m_config.consoleReplyPort, host, m_config.waitSeconds))
+    const Deadline deadline = std::chrono::steady_clock::now() + m_config.commandDeadline;
+    if (!reply.Connect(m_config.consoleReplyPort, host, consoleWait(deadline)))
         return;
-    reply.SetSendTimeout(m_config.sendTimeoutSeconds);
-    sendText(reply, identity());
+    sendText(reply, identity(), deadline);
 }
 
 // --- commands -------------------------------------------------------------------------------------
@@ -126,40 +148,76 @@ void ConsoleAgent::sendIdentityTo(const std::string& host)
 void ConsoleAgent::CommandThread(std::unique_ptr<NetSocket> listener)
 {
     using std::chrono::steady_clock;
+    const std::size_t slots = std::max<std::size_t>(m_config.maxCommandsAtOnce, 1);
     while (agentRunning) {
+        {
+            // Only as many connections as workers are taken from the backlog: the rest wait there.
+            std::unique_lock lock(m_queueMutex);
+            if (!m_queueChanged.wait_for(lock, stopCheckInterval, [&] { return m_busy < slots || !agentRunning; }))
+                continue;
+        }
+        if (!agentRunning)
+            break;
         const auto waitStart = steady_clock::now();
-        const SocketHandle accepted = listener->Accept(m_config.waitSeconds);
+        const SocketHandle accepted = listener->Accept(WaitLimit{std::chrono::seconds(m_config.waitSeconds), &agentRunning});
         if (accepted == invalidSocket) {
             // An accept that fails at once (out of descriptors, say) would fail again at once: give
             // the system a moment instead of spinning on it.
-            if (m_config.waitSeconds > 0 && steady_clock::now() - waitStart < std::chrono::milliseconds(100))
+            if (agentRunning && steady_clock::now() - waitStart < std::chrono::milliseconds(100)
+                && m_config.waitSeconds > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
-        NetSocket connection(accepted);
-        connection.SetSendTimeout(m_config.sendTimeoutSeconds);
-        serveConnection(connection);
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back({accepted, steady_clock::now() + m_config.commandDeadline});
+        ++m_busy;
+        m_queueChanged.notify_all();
     }
 }
 
-void ConsoleAgent::serveConnection(NetSocket& connection)
+void ConsoleAgent::CommandWorker()
+{
+    for (;;) {
+        Accepted next{};
+        {
+            std::unique_lock lock(m_queueMutex);
+            m_queueChanged.wait(lock, [&] { return !m_queue.empty() || !agentRunning; });
+            if (!agentRunning)
+                return;
+            next = m_queue.front();
+            m_queue.pop_front();
+        }
+        // A command that throws ends only itself: the worker and its place in the count go on.
+        runGuarded("a console command", [&] {
+            NetSocket connection(next.handle);
+            serveConnection(connection, next.deadline);
+        });
+        std::lock_guard lock(m_queueMutex);
+        --m_busy;
+        m_queueChanged.notify_all();
+    }
+}
+
+void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
 {
     using Kind = console::CommandRequest::Kind;
-    std::memset(m_commandBuffer, 0, sizeof m_commandBuffer);
-    const int32_t n = connection.Receive(m_commandBuffer, console::commandBufferSize, m_config.waitSeconds);
+    // One request buffer per command, cleared so that a short request never compares with anything
+    // but NULs. One byte more than a receive takes, so the text is always terminated.
+    char buffer[console::commandBufferSize + 1] = {};
+    const int32_t n = connection.Receive(buffer, console::commandBufferSize, consoleWait(deadline));
     if (n <= 0)
         return;
     const console::CommandRequest request =
-        console::parseCommandRequest(std::string_view(m_commandBuffer, static_cast<std::size_t>(n)));
+        console::parseCommandRequest(std::string_view(buffer, static_cast<std::size_t>(n)));
     switch (request.kind) {
     case Kind::Sessions:
-        sendSessions(connection);
+        sendSessions(connection, deadline);
         break;
     case Kind::Report:
-        sendReport(connection);
+        sendReport(connection, deadline, buffer);
         break;
     case Kind::Identity:
-        sendText(connection, identity());
+        sendText(connection, identity(), deadline);
         break;
     case Kind::DeleteLogs:
         m_host.deleteLogs();
@@ -175,27 +233,27 @@ void ConsoleAgent::serveConnection(NetSocket& connection)
     }
 }
 
-void ConsoleAgent::sendSessions(NetSocket& connection)
+void ConsoleAgent::sendSessions(NetSocket& connection, Deadline deadline)
 {
     const SessionsSnapshotPtr snap = m_host.snapshot();
     std::string batch;
     if (snap) {
         for (const SessionEntry& row : snap->rows) {
             batch += console::sessionRowMessage(row);
-            // Once a send has failed (the console has gone or stopped reading), the rest would
-            // only wait out the send time-out again, piece after piece: the command ends there.
+            // Once a send has failed (the console has gone, or its command ran out of time), the
+            // rest would fail too: the command ends there.
             if (batch.size() >= sendBatchBytes) {
-                if (!sendText(connection, batch))
+                if (!sendText(connection, batch, deadline))
                     return;
                 batch.clear();
             }
         }
     }
     batch += console::sessionsEndMessage();
-    sendText(connection, batch);
+    sendText(connection, batch, deadline);
 }
 
-void ConsoleAgent::sendReport(NetSocket& connection)
+void ConsoleAgent::sendReport(NetSocket& connection, Deadline deadline, char* buffer)
 {
     const std::filesystem::path path = m_host.generateReport();
 
@@ -213,12 +271,12 @@ void ConsoleAgent::sendReport(NetSocket& connection)
             size = static_cast<uint64_t>(end);
     }
     const auto announced = static_cast<uint32_t>(size & 0xFFFFFFFFu);
-    if (!sendText(connection, console::reportSizeMessage(announced)))
+    if (!sendText(connection, console::reportSizeMessage(announced), deadline))
         return;
 
-    std::memset(m_commandBuffer, 0, sizeof m_commandBuffer);
-    const int32_t n = connection.Receive(m_commandBuffer, console::commandBufferSize, m_config.waitSeconds);
-    if (n <= 0 || !console::isReportWanted(std::string_view(m_commandBuffer, static_cast<std::size_t>(n))))
+    std::memset(buffer, 0, console::commandBufferSize + 1);
+    const int32_t n = connection.Receive(buffer, console::commandBufferSize, consoleWait(deadline));
+    if (n <= 0 || !console::isReportWanted(std::string_view(buffer, static_cast<std::size_t>(n))))
         return;
     if (!file)
         return;
@@ -230,7 +288,7 @@ void ConsoleAgent::sendReport(NetSocket& connection)
         const auto got = file.gcount();
         if (got <= 0)
             break;
-        if (connection.SendAll(chunk, static_cast<int32_t>(got)) != got)
+        if (connection.SendAll(chunk, static_cast<int32_t>(got), WaitLimit::until(deadline, &agentRunning)) != got)
             break;
         left -= static_cast<uint64_t>(got);
     }

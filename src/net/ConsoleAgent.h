@@ -3,7 +3,10 @@
 // it remotely. Two worker threads:
 //  - DiscoveryThread answers "list" datagrams on the discovery port by connecting back to the
 //    sender on the console's reply port and sending the identity reply;
-//  - CommandThread serves one command per connection on the command port.
+//  - CommandThread accepts one command per connection on the command port and hands each to one
+//    of a few command workers, so that a slow console holds one worker, never the others.
+// Each command has a deadline as a whole (however slowly its console reads), and every wait looks
+// at agentRunning often, so stop() returns promptly whatever a console is doing.
 //
 // The command port is unauthenticated: anyone who can reach it can read the sessions, delete the
 // history and close sessions. The protocol is kept as consoles expect it; protect the ports with
@@ -14,10 +17,15 @@
 #include "monitor/SessionTypes.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vantor {
 
@@ -57,8 +65,11 @@ public:
         std::string bindAddress;
         // Every wait for a datagram, a connection, a request or the console's answer.
         uint32_t waitSeconds = 3;
-        // A console that stops reading frees the command thread after this long without progress.
-        uint32_t sendTimeoutSeconds = 10;
+        // A whole command, from its connection to its last byte sent, and a whole discovery reply:
+        // a console that reads slowly or not at all is dropped when it runs out.
+        std::chrono::milliseconds commandDeadline{15'000};
+        // Commands served at once; more consoles wait in the listen backlog.
+        std::size_t maxCommandsAtOnce = 4;
     };
 
     explicit ConsoleAgent(ConsoleAgentHost& host);
@@ -71,7 +82,8 @@ public:
     // host's showBox ("Can't create socket!" for the discovery port, the system's text for the
     // command port) and only its thread stays down. Starting a running agent does nothing.
     void start();
-    // Clears agentRunning and joins both threads; each notices within one wait.
+    // Clears agentRunning and joins every thread; each notices within stopCheckInterval, unless
+    // the host is busy with a call of one of them (writing a report, say).
     void stop();
 
     bool discoveryActive() const { return m_discoveryThread.joinable(); }
@@ -82,13 +94,23 @@ public:
     std::atomic<bool> agentRunning{false};
 
 private:
+    using Deadline = std::chrono::steady_clock::time_point;
+    struct Accepted {
+        SocketHandle handle;
+        Deadline deadline;
+    };
+
     void DiscoveryThread(std::unique_ptr<NetDatagramSocket> socket);
     void CommandThread(std::unique_ptr<NetSocket> listener);
+    void CommandWorker();
 
     void sendIdentityTo(const std::string& host);
-    void serveConnection(NetSocket& connection);
-    void sendSessions(NetSocket& connection);
-    void sendReport(NetSocket& connection);
+    void serveConnection(NetSocket& connection, Deadline deadline);
+    void sendSessions(NetSocket& connection, Deadline deadline);
+    void sendReport(NetSocket& connection, Deadline deadline, char* buffer);
+    bool sendText(NetSocket& connection, const std::string& bytes, Deadline deadline);
+    // The spec's wait for the console, cut short by the command's deadline and by stop().
+    WaitLimit consoleWait(Deadline deadline) const;
     std::string identity();
 
     ConsoleAgentHost& m_host;
@@ -96,10 +118,13 @@ private:
     uint16_t m_boundCommandPort = 0;
     std::thread m_discoveryThread;
     std::thread m_commandThread;
-    // One request buffer for the command thread, cleared before every receive so that a short
-    // request never compares with the rest of an earlier one. One byte more than a receive takes,
-    // so the text is always terminated.
-    char m_commandBuffer[1025] = {};
+    std::vector<std::thread> m_commandWorkers;
+
+    // Accepted connections on their way to a worker; `m_busy` counts those queued or served.
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueChanged;
+    std::deque<Accepted> m_queue;
+    std::size_t m_busy = 0;
 };
 
 }  // namespace vantor

@@ -2,6 +2,7 @@
 
 #include "net/SocketPlatform.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vantor {
@@ -24,6 +25,19 @@ std::string socketErrorText(int32_t code)
 std::string ipv4Text(uint32_t address)
 {
     return sockets::formatIpv4(address);
+}
+
+WaitLimit WaitLimit::seconds(uint32_t s)
+{
+    if (s == WAIT_FOREVER)
+        return {};
+    return {std::chrono::seconds(s), nullptr};
+}
+
+WaitLimit WaitLimit::until(std::chrono::steady_clock::time_point deadline, const std::atomic<bool>* keepWaiting)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return {std::max(left, std::chrono::milliseconds(0)), keepWaiting};
 }
 
 // --- NetSocket ------------------------------------------------------------------------------------
@@ -105,7 +119,12 @@ bool NetSocket::Listen(uint16_t port, const std::string& localAddress)
 
 SocketHandle NetSocket::Accept(uint32_t seconds)
 {
-    if (m_handle == invalidSocket || sockets::waitReadable(m_handle, seconds) <= 0)
+    return Accept(WaitLimit::seconds(seconds));
+}
+
+SocketHandle NetSocket::Accept(const WaitLimit& wait)
+{
+    if (m_handle == invalidSocket || sockets::waitReadable(m_handle, wait) <= 0)
         return invalidSocket;
     return sockets::accept(m_handle);
 }
@@ -122,6 +141,11 @@ bool NetSocket::Connect(uint16_t port, const std::string& host)
 
 bool NetSocket::Connect(uint16_t port, const std::string& host, uint32_t seconds)
 {
+    return Connect(port, host, WaitLimit::seconds(seconds));
+}
+
+bool NetSocket::Connect(uint16_t port, const std::string& host, const WaitLimit& wait)
+{
     if (m_handle == invalidSocket) {
         m_lastError = sockets::invalidArgumentError();
         return false;
@@ -131,7 +155,7 @@ bool NetSocket::Connect(uint16_t port, const std::string& host, uint32_t seconds
         m_lastError = sockets::invalidArgumentError();
         return false;
     }
-    if (!sockets::connect(m_handle, {address, port}, seconds)) {
+    if (!sockets::connect(m_handle, {address, port}, wait)) {
         m_lastError = sockets::lastError();
         return false;
     }
@@ -169,6 +193,34 @@ int32_t NetSocket::SendAll(const void* buffer, int32_t length)
     return length;
 }
 
+int32_t NetSocket::SendAll(const void* buffer, int32_t length, const WaitLimit& wait)
+{
+    if (m_handle == invalidSocket || length < 0)
+        return -1;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = wait.unlimited() ? Clock::time_point::max() : Clock::now() + wait.time;
+    const auto* bytes = static_cast<const char*>(buffer);
+    int32_t done = 0;
+    while (done < length) {
+        const WaitLimit left = wait.unlimited() ? WaitLimit{std::chrono::milliseconds(-1), wait.keepWaiting} : WaitLimit::until(deadline, wait.keepWaiting);
+        const int ready = sockets::waitWritable(m_handle, left);
+        if (ready <= 0) {
+            m_lastError = ready == 0 ? sockets::timedOutError() : sockets::lastError();
+            return -1;
+        }
+        const int64_t sent = sockets::sendReady(m_handle, bytes + done, static_cast<std::size_t>(length - done));
+        if (sent < 0) {
+            const int32_t code = sockets::lastError();
+            if (sockets::interrupted(code))
+                continue;
+            m_lastError = code;
+            return -1;
+        }
+        done += static_cast<int32_t>(sent);
+    }
+    return length;
+}
+
 bool NetSocket::SetSendTimeout(uint32_t seconds)
 {
     if (m_handle == invalidSocket || !sockets::setSendTimeout(m_handle, seconds)) {
@@ -180,11 +232,16 @@ bool NetSocket::SetSendTimeout(uint32_t seconds)
 
 int32_t NetSocket::Receive(void* buffer, int32_t length, uint32_t seconds)
 {
+    return Receive(buffer, length, WaitLimit::seconds(seconds));
+}
+
+int32_t NetSocket::Receive(void* buffer, int32_t length, const WaitLimit& wait)
+{
     if (m_handle == invalidSocket || length <= 0) {
         m_lastReceive = ReceiveStatus::Failed;
         return 0;
     }
-    const int ready = sockets::waitReadable(m_handle, seconds);
+    const int ready = sockets::waitReadable(m_handle, wait);
     if (ready <= 0) {
         m_lastReceive = ready == 0 ? ReceiveStatus::TimedOut : ReceiveStatus::Failed;
         if (ready < 0)
@@ -259,11 +316,16 @@ bool NetDatagramSocket::Create(const std::string& localAddress, uint16_t port)
 
 int32_t NetDatagramSocket::ReceiveFrom(void* buffer, int32_t length, uint32_t seconds)
 {
+    return ReceiveFrom(buffer, length, WaitLimit::seconds(seconds));
+}
+
+int32_t NetDatagramSocket::ReceiveFrom(void* buffer, int32_t length, const WaitLimit& wait)
+{
     if (m_handle == invalidSocket || length < 0) {
         m_lastError = sockets::invalidArgumentError();
         return -1;
     }
-    const int ready = sockets::waitReadable(m_handle, seconds);
+    const int ready = sockets::waitReadable(m_handle, wait);
     if (ready == 0)
         return 0;
     if (ready < 0) {

@@ -7,6 +7,8 @@
 // Failures are reported by the results and the last platform error code in lastError(); nothing
 // throws and nothing shows a message.
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +22,22 @@ inline constexpr SocketHandle invalidSocket = ~SocketHandle{0};
 // A time-out in seconds with all bits set means "no limit"; every other value, 0 included, is a
 // limit of that many seconds (0 polls and returns at once).
 inline constexpr uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
+
+// How long one wait may last, and what may end it sooner: a worker thread that must stop promptly
+// gives its run flag, and the wait ends (as a time-out) within stopCheckInterval of the flag
+// turning false.
+struct WaitLimit {
+    std::chrono::milliseconds time{-1};              // negative: no limit
+    const std::atomic<bool>* keepWaiting = nullptr;  // none: only the time ends it
+
+    bool unlimited() const { return time.count() < 0; }
+    // The whole-second limits of the classes' other calls; WAIT_FOREVER is no limit.
+    static WaitLimit seconds(uint32_t s);
+    // What is left until `deadline` (nothing once it has passed).
+    static WaitLimit until(std::chrono::steady_clock::time_point deadline,
+                           const std::atomic<bool>* keepWaiting = nullptr);
+};
+inline constexpr std::chrono::milliseconds stopCheckInterval{50};
 
 // Initialises the platform's socket library; once per process, before any socket is made.
 // Always true on POSIX.
@@ -65,6 +83,7 @@ public:
     // Waits at most `seconds` for a pending connection and accepts it. The returned handle belongs
     // to the caller (wrap it in a NetSocket); invalidSocket on time-out or failure.
     SocketHandle Accept(uint32_t seconds);
+    SocketHandle Accept(const WaitLimit& wait);
 
     // Creates a stream socket for an outgoing connection, bound to any local address and port.
     bool Create();
@@ -75,6 +94,7 @@ public:
     // The same, giving up after `seconds` (a host that does not answer cannot hold a client for
     // minutes). WAIT_FOREVER behaves like the two-argument form.
     bool Connect(uint16_t port, const std::string& host, uint32_t seconds);
+    bool Connect(uint16_t port, const std::string& host, const WaitLimit& wait);
 
     // One send call; returns the count of bytes the system took (which may be fewer than `length`),
     // or -1. Never raises SIGPIPE.
@@ -82,6 +102,9 @@ public:
     // Sends all `length` bytes, going on after partial sends; returns `length`, or -1 when a send
     // fails or the send time-out expires.
     int32_t SendAll(const void* buffer, int32_t length);
+    // The same within `wait` as a whole, however slowly the peer reads; the send time-out plays
+    // no part. A peer that has not taken everything by then fails the call with a time-out.
+    int32_t SendAll(const void* buffer, int32_t length, const WaitLimit& wait);
     // Bounds every later send: a peer that stops reading makes Send/SendAll fail after `seconds`
     // instead of blocking for ever. WAIT_FOREVER removes the bound.
     bool SetSendTimeout(uint32_t seconds);
@@ -90,6 +113,7 @@ public:
     // count when it is greater than 0; 0 on time-out, a failed wait, a closed peer or an error
     // (lastReceive() tells which). The bytes are not terminated.
     int32_t Receive(void* buffer, int32_t length, uint32_t seconds);
+    int32_t Receive(void* buffer, int32_t length, const WaitLimit& wait);
 
     enum class ReceiveStatus { Data, TimedOut, Closed, Failed };
     ReceiveStatus lastReceive() const { return m_lastReceive; }
@@ -136,6 +160,7 @@ public:
     // datagram), 0 on time-out, -1 when the wait or the receive fails. A datagram longer than
     // `length` is cut.
     int32_t ReceiveFrom(void* buffer, int32_t length, uint32_t seconds);
+    int32_t ReceiveFrom(void* buffer, int32_t length, const WaitLimit& wait);
 
     // Sends one datagram to `host` (host name or dotted-decimal) on `port`; returns the count of
     // bytes sent, or -1.

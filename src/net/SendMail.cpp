@@ -70,4 +70,39 @@ void SmtpMailSender::sendMail(const MailRelay& relay, const std::string& to, con
         m_onFailure(to, relay.server, *failure);
 }
 
+AsyncMailSender::AsyncMailSender(SmtpOptions options, OrderedWorker::Poster postBack)
+    : m_options(std::move(options)), m_worker(std::move(postBack))
+{
+}
+
+AsyncMailSender::~AsyncMailSender()
+{
+    m_worker.abandon();
+}
+
+void AsyncMailSender::sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
+                               const std::string& subject, const std::string& body)
+{
+    // The job holds its own copies: it may outlive this sender.
+    auto failure = std::make_shared<std::optional<std::string>>();
+    std::function<void()> then;
+    if (m_outcome || m_onFailure)
+        then = [failure, subject, to, server = relay.server, outcome = m_outcome, onFailure = m_onFailure] {
+            if (*failure && onFailure)
+                onFailure(to, server, **failure);
+            if (outcome)
+                outcome(subject, !failure->has_value());
+        };
+    m_worker.post(
+        [failure, relay, to, from, subject, body, options = m_options] {
+            *failure = SendMail(relay, to, from, subject, body, options);
+        },
+        std::move(then));
+}
+
+void AsyncMailSender::post(std::function<void()> job, std::function<void()> then)
+{
+    m_worker.post(std::move(job), std::move(then));
+}
+
 }  // namespace vantor

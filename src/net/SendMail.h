@@ -5,6 +5,7 @@
 #include "monitor/SessionMonitor.h"
 #include "monitor/MailRelay.h"
 #include "net/SmtpSession.h"
+#include "platform/OrderedWorker.h"
 
 #include <functional>
 #include <optional>
@@ -35,6 +36,36 @@ public:
 private:
     FailureHandler m_onFailure;
     SmtpOptions m_options;
+};
+
+// The new-user notifications off the caller's thread. Each mail goes to a worker of its own, in the
+// order given, so that a mail server that never answers holds neither the poll nor the window;
+// `sendMail` only queues it. Each outcome comes back through the poster in the same order. When
+// the sender goes away (at "Exit"), the mails not started are dropped and one still under way is
+// left to end by itself: it carries everything it needs, so "Exit" never waits for a mail server.
+class AsyncMailSender final : public MailSender {
+public:
+    using Outcome = std::function<void(const std::string& subject, bool sent)>;
+
+    explicit AsyncMailSender(SmtpOptions options = {}, OrderedWorker::Poster postBack = {});
+    ~AsyncMailSender() override;
+
+    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
+                  const std::string& subject, const std::string& body) override;
+    // Runs `job` on the mail worker after the mails queued before it (the test mail goes this way),
+    // and `then` through the poster afterwards.
+    void post(std::function<void()> job, std::function<void()> then = {});
+    void setOutcome(Outcome outcome) { m_outcome = std::move(outcome); }
+    // A mail that did not go, with the reason (for a log), after the mails before it.
+    void setFailureHandler(SmtpMailSender::FailureHandler handler) { m_onFailure = std::move(handler); }
+    // Waits until the mails queued so far are done.
+    void waitIdle() { m_worker.waitIdle(); }
+
+private:
+    SmtpOptions m_options;
+    Outcome m_outcome;
+    SmtpMailSender::FailureHandler m_onFailure;
+    OrderedWorker m_worker;
 };
 
 }  // namespace vantor

@@ -35,17 +35,20 @@ void enableBroadcast(SocketHandle handle);
 bool bind(SocketHandle handle, const Ipv4Endpoint& local);
 bool listen(SocketHandle handle, int backlog);
 SocketHandle accept(SocketHandle handle);
-// `seconds` == WAIT_FOREVER: the system's own blocking connect.
-bool connect(SocketHandle handle, const Ipv4Endpoint& remote, uint32_t seconds);
+// A wait without limit and without a flag: the system's own blocking connect.
+bool connect(SocketHandle handle, const Ipv4Endpoint& remote, const WaitLimit& wait);
 bool localEndpoint(SocketHandle handle, Ipv4Endpoint& local);
 bool peerEndpoint(SocketHandle handle, Ipv4Endpoint& peer);
 bool setSendTimeout(SocketHandle handle, uint32_t seconds);
 
-// > 0 readable, 0 time-out, -1 failed.
-int waitReadable(SocketHandle handle, uint32_t seconds);
+// > 0 ready, 0 time-out (or the wait's flag turned false), -1 failed.
+int waitReadable(SocketHandle handle, const WaitLimit& wait);
+int waitWritable(SocketHandle handle, const WaitLimit& wait);
 
 // One call each; -1 on failure. send never raises SIGPIPE.
 int64_t send(SocketHandle handle, const void* buffer, std::size_t length);
+// After waitWritable: takes what fits without waiting for the peer (possibly fewer bytes).
+int64_t sendReady(SocketHandle handle, const void* buffer, std::size_t length);
 int64_t recv(SocketHandle handle, void* buffer, std::size_t length);
 int64_t recvFrom(SocketHandle handle, void* buffer, std::size_t length, Ipv4Endpoint& sender);
 int64_t sendTo(SocketHandle handle, const void* buffer, std::size_t length, const Ipv4Endpoint& to);

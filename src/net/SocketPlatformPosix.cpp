@@ -42,21 +42,25 @@ Ipv4Endpoint fromSockaddr(const sockaddr_in& sa)
     return {sa.sin_addr.s_addr, ntohs(sa.sin_port)};
 }
 
-// poll takes milliseconds as an int; long waits go in pieces, and an interrupted wait goes on
-// with the time that is left.
-int waitFor(int descriptor, short events, uint32_t seconds)
+// poll takes milliseconds as an int; long waits go in pieces, an interrupted wait goes on with the
+// time that is left, and a wait with a flag looks at it between pieces.
+int waitFor(int descriptor, short events, const WaitLimit& wait)
 {
     using Clock = std::chrono::steady_clock;
-    const bool forever = seconds == WAIT_FOREVER;
-    const auto deadline = Clock::now() + std::chrono::seconds(forever ? 0 : seconds);
+    const bool forever = wait.unlimited();
+    const auto deadline = Clock::now() + (forever ? std::chrono::milliseconds(0) : wait.time);
     for (;;) {
-        int timeoutMs = -1;
+        if (wait.keepWaiting && !wait.keepWaiting->load())
+            return 0;
+        long long timeoutMs = -1;
         if (!forever) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            timeoutMs = left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+            timeoutMs = left <= 0 ? 0 : std::min<long long>(left, INT_MAX);
         }
+        if (wait.keepWaiting && (timeoutMs < 0 || timeoutMs > stopCheckInterval.count()))
+            timeoutMs = stopCheckInterval.count();
         pollfd p{descriptor, events, 0};
-        const int r = ::poll(&p, 1, timeoutMs);
+        const int r = ::poll(&p, 1, static_cast<int>(timeoutMs));
         if (r > 0)
             return r;
         if (r < 0 && errno != EINTR)
@@ -137,11 +141,11 @@ SocketHandle accept(SocketHandle handle)
     return toHandle(r);
 }
 
-bool connect(SocketHandle handle, const Ipv4Endpoint& remote, uint32_t seconds)
+bool connect(SocketHandle handle, const Ipv4Endpoint& remote, const WaitLimit& wait)
 {
     const sockaddr_in sa = toSockaddr(remote);
     const auto* addr = reinterpret_cast<const sockaddr*>(&sa);
-    if (seconds == WAIT_FOREVER)
+    if (wait.unlimited() && !wait.keepWaiting)
         return ::connect(fd(handle), addr, sizeof sa) == 0;
 
     const int flags = ::fcntl(fd(handle), F_GETFL);
@@ -150,7 +154,7 @@ bool connect(SocketHandle handle, const Ipv4Endpoint& remote, uint32_t seconds)
     bool connected = ::connect(fd(handle), addr, sizeof sa) == 0;
     int error = connected ? 0 : errno;
     if (!connected && (error == EINPROGRESS || error == EINTR)) {
-        const int w = waitFor(fd(handle), POLLOUT, seconds);
+        const int w = waitFor(fd(handle), POLLOUT, wait);
         if (w > 0) {
             socklen_t len = sizeof error;
             if (::getsockopt(fd(handle), SOL_SOCKET, SO_ERROR, &error, &len) < 0)
@@ -196,9 +200,20 @@ bool setSendTimeout(SocketHandle handle, uint32_t seconds)
     return ::setsockopt(fd(handle), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
-int waitReadable(SocketHandle handle, uint32_t seconds)
+int waitReadable(SocketHandle handle, const WaitLimit& wait)
 {
-    return waitFor(fd(handle), POLLIN, seconds);
+    return waitFor(fd(handle), POLLIN, wait);
+}
+
+int waitWritable(SocketHandle handle, const WaitLimit& wait)
+{
+    return waitFor(fd(handle), POLLOUT, wait);
+}
+
+int64_t sendReady(SocketHandle handle, const void* buffer, std::size_t length)
+{
+    const int64_t r = ::send(fd(handle), buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    return r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : r;
 }
 
 int64_t send(SocketHandle handle, const void* buffer, std::size_t length)

@@ -8,6 +8,7 @@
 #include "platform/netapi/WindowsError.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 namespace vantor::sockets {
@@ -58,27 +59,45 @@ bool started()
     return ok;
 }
 
-// select with a whole-second time-out; WAIT_FOREVER waits without one. Winsock's select has no
-// signals to be interrupted by, so one call is the whole wait.
-int waitFor(SocketHandle handle, bool forWrite, uint32_t seconds)
+// select with a time-out in pieces: a wait with a flag looks at it between pieces. Winsock's
+// select has no signals to be interrupted by.
+int waitFor(SocketHandle handle, bool forWrite, const WaitLimit& wait)
 {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(sock(handle), &set);
-    fd_set failed;
-    FD_ZERO(&failed);
-    FD_SET(sock(handle), &failed);
-    timeval tv{};
-    timeval* limit = nullptr;
-    if (seconds != WAIT_FOREVER) {
-        tv.tv_sec = static_cast<long>(std::min<uint32_t>(seconds, LONG_MAX));
-        limit = &tv;
+    using Clock = std::chrono::steady_clock;
+    const bool forever = wait.unlimited();
+    const auto deadline = Clock::now() + (forever ? std::chrono::milliseconds(0) : wait.time);
+    for (;;) {
+        if (wait.keepWaiting && !wait.keepWaiting->load())
+            return 0;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(sock(handle), &set);
+        fd_set failed;
+        FD_ZERO(&failed);
+        FD_SET(sock(handle), &failed);
+        long long timeoutMs = -1;
+        if (!forever) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            timeoutMs = left <= 0 ? 0 : std::min<long long>(left, LONG_MAX / 1000);
+        }
+        if (wait.keepWaiting && (timeoutMs < 0 || timeoutMs > stopCheckInterval.count()))
+            timeoutMs = stopCheckInterval.count();
+        timeval tv{};
+        timeval* limit = nullptr;
+        if (timeoutMs >= 0) {
+            tv.tv_sec = static_cast<long>(timeoutMs / 1000);
+            tv.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+            limit = &tv;
+        }
+        // A failed non-blocking connect shows in the exception set, not the write set.
+        const int r = forWrite ? ::select(0, nullptr, &set, &failed, limit) : ::select(0, &set, nullptr, nullptr, limit);
+        if (r == SOCKET_ERROR)
+            return -1;
+        if (r > 0)
+            return r;
+        if (!forever && Clock::now() >= deadline)
+            return 0;
     }
-    // A failed non-blocking connect shows in the exception set, not the write set.
-    const int r = forWrite ? ::select(0, nullptr, &set, &failed, limit) : ::select(0, &set, nullptr, nullptr, limit);
-    if (r == SOCKET_ERROR)
-        return -1;
-    return r;
 }
 
 }  // namespace
@@ -172,11 +191,11 @@ SocketHandle accept(SocketHandle handle)
     return static_cast<SocketHandle>(s);
 }
 
-bool connect(SocketHandle handle, const Ipv4Endpoint& remote, uint32_t seconds)
+bool connect(SocketHandle handle, const Ipv4Endpoint& remote, const WaitLimit& wait)
 {
     const sockaddr_in sa = toSockaddr(remote);
     const auto* addr = reinterpret_cast<const sockaddr*>(&sa);
-    if (seconds == WAIT_FOREVER)
+    if (wait.unlimited() && !wait.keepWaiting)
         return ::connect(sock(handle), addr, sizeof sa) == 0;
 
     u_long nonBlocking = 1;
@@ -185,7 +204,7 @@ bool connect(SocketHandle handle, const Ipv4Endpoint& remote, uint32_t seconds)
     bool connected = ::connect(sock(handle), addr, sizeof sa) == 0;
     int error = connected ? 0 : WSAGetLastError();
     if (!connected && error == WSAEWOULDBLOCK) {
-        const int w = waitFor(handle, true, seconds);
+        const int w = waitFor(handle, true, wait);
         if (w > 0) {
             int len = sizeof error;
             if (::getsockopt(sock(handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0)
@@ -232,9 +251,14 @@ bool setSendTimeout(SocketHandle handle, uint32_t seconds)
     return ::setsockopt(sock(handle), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0;
 }
 
-int waitReadable(SocketHandle handle, uint32_t seconds)
+int waitReadable(SocketHandle handle, const WaitLimit& wait)
 {
-    return waitFor(handle, false, seconds);
+    return waitFor(handle, false, wait);
+}
+
+int waitWritable(SocketHandle handle, const WaitLimit& wait)
+{
+    return waitFor(handle, true, wait);
 }
 
 int64_t send(SocketHandle handle, const void* buffer, std::size_t length)
@@ -245,6 +269,22 @@ int64_t send(SocketHandle handle, const void* buffer, std::size_t length)
     constexpr std::size_t chunk = 64 * 1024;
     const int r = ::send(sock(handle), static_cast<const char*>(buffer), clampLength(std::min(length, chunk)), 0);
     return r == SOCKET_ERROR ? -1 : r;
+}
+
+int64_t sendReady(SocketHandle handle, const void* buffer, std::size_t length)
+{
+    // Non-blocking for this one call: a blocking send would wait until all of it is taken.
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(sock(handle), FIONBIO, &nonBlocking) != 0)
+        return -1;
+    const int r = ::send(sock(handle), static_cast<const char*>(buffer), clampLength(length), 0);
+    const int error = r == SOCKET_ERROR ? WSAGetLastError() : 0;
+    u_long blocking = 0;
+    ::ioctlsocket(sock(handle), FIONBIO, &blocking);
+    if (r != SOCKET_ERROR)
+        return r;
+    WSASetLastError(error);
+    return error == WSAEWOULDBLOCK ? 0 : -1;
 }
 
 int64_t recv(SocketHandle handle, void* buffer, std::size_t length)

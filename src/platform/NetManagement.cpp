@@ -20,4 +20,19 @@ std::string cutUtf8(std::string text, std::size_t maxBytes)
     return text;
 }
 
+NetStatus NetManagement::enumAllFiles(const ServerName&, std::vector<NetFileInfo>& out)
+{
+    out.clear();
+    return {netcode::NotSupported, "The service cannot list the open files of every user at once."};
+}
+
+std::vector<NetStatus> NetManagement::deleteSessions(const ServerName& server, const std::vector<SessionKey>& sessions)
+{
+    std::vector<NetStatus> statuses;
+    statuses.reserve(sessions.size());
+    for (const auto& s : sessions)
+        statuses.push_back(deleteSession(server, s.computer, s.user));
+    return statuses;
+}
+
 }  // namespace vantor

@@ -50,6 +50,14 @@ struct NetFileInfo {
     // The client computer of the session that holds it, where the service can tell (Samba can,
     // NetApi32's level 3 cannot: empty there). The history uses it to tie a file to one session.
     std::string computer;
+    // The user holding it, where the service tells (an enumeration of every user's files does).
+    std::string user;
+};
+
+// A session as a close names it.
+struct SessionKey {
+    std::string computer;
+    std::string user;
 };
 
 // A server argument: empty means this computer, otherwise the server's name without backslashes.
@@ -75,6 +83,14 @@ public:
 
     // Closes one open resource by the identifier its enumeration gave.
     virtual NetStatus closeFile(const ServerName& server, uint32_t fileId) = 0;
+
+    // The open resources of every user, each with its user, in the service's order: one call where
+    // a poll would otherwise make one per user. NotSupported where the service cannot.
+    virtual NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out);
+
+    // Ends the sessions of several pairs at once (the closes of one poll); one status per pair, in
+    // order. A service that can share its work between them does; by default one deleteSession each.
+    virtual std::vector<NetStatus> deleteSessions(const ServerName& server, const std::vector<SessionKey>& sessions);
 };
 
 // Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a multi-byte sequence.

@@ -90,4 +90,51 @@ private:
     std::optional<int> m_status;
 };
 
+// A long-lived helper spoken to in lines: each request is one line on its standard input, each
+// reply one line on its standard output. It runs in its own process group; what it writes on its
+// standard error is kept (the last few KiB) for error texts. One caller at a time.
+class LineHelper {
+public:
+    LineHelper() = default;
+    ~LineHelper();
+    LineHelper(const LineHelper&) = delete;
+    LineHelper& operator=(const LineHelper&) = delete;
+
+    // Starts it; false with the errno in `startError` when it cannot run.
+    bool start(const std::vector<std::string>& argv, int& startError);
+    // Whether it has been started and has not ended (reaps it once it has).
+    bool running();
+    pid_t pid() const { return m_pid; }
+
+    struct Reply {
+        enum class Outcome {
+            Line, // `line` holds the reply, without its line end
+            Gone, // it ended (or closed its output) before a whole reply came
+            TimedOut, // no whole reply within the limit: it has been stopped
+            TooLong, // the reply grew beyond maxReply: it has been stopped
+        };
+        Outcome outcome = Outcome::Gone;
+        std::string line;
+    };
+    // Sends `request` (a line end is added) and waits at most `limit` for one reply line.
+    Reply exchange(const std::string& request, std::chrono::milliseconds limit,
+        std::size_t maxReply = 256u * 1024 * 1024);
+
+    // Its standard error lately.
+    const std::string& errorOutput() const { return m_err; }
+
+    // Closes its input (it ends by itself), waits up to `grace`, then kills its group; reaps it.
+    void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(500));
+
+private:
+    void drainError();
+
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+    int m_errFd = -1;
+    std::string m_pending; // bytes of the next reply already read
+    std::string m_err;
+};
+
 } // namespace vantor

@@ -67,7 +67,8 @@ int main(int argc, char** argv)
     }
 
     std::unique_ptr<NetManagement> net = createPlatformNetManagement({cmd.options.sambaConfig, dataDir});
-    SmtpMailSender mail;
+    // A mail server that never answers must not hold the engine's worker: mail has its own.
+    AsyncMailSender mail;
     mail.setFailureHandler([&log](const std::string& to, const std::string& server, const std::string& error) {
         log.write(LogLevel::Warning, "the mail to " + to + " through " + server + " failed: " + error);
     });

@@ -28,6 +28,8 @@ private:
                                      dialog.get());
         dialog->show();
         [&] { QVERIFY(QTest::qWaitForWindowExposed(dialog.get())); }();
+        // The logs are read beside the GUI thread.
+        [&] { QTRY_VERIFY(dialog->isLoaded()); }();
         return dialog;
     }
     static QStringList column(QTableView* view, int c)

@@ -104,7 +104,7 @@ TEST(HistoryReader, AgreesWithTheLiteralAlgorithm)
         const bool edge = round % 5 == 0;
         auto time = [&]() -> uint32_t {
             if (edge)
-                return static_cast<uint32_t>(INT32_MAX - 50 + pick(100));  // some read as negative
+                return static_cast<uint32_t>(INT32_MAX - 50) + static_cast<uint32_t>(pick(100));  // some read as negative
             return static_cast<uint32_t>(1000 + pick(300));
         };
         for (int i = 0, n = pick(60); i < n; ++i)

@@ -109,9 +109,10 @@ TEST_F(RecorderTest, SettingsStopLinesButNotTheFollowingOfSessions)
 {
     h.monitor.settings.logOpenedFiles = 0;
     pollAt(t0, {session("frank", "pc", {"/a"})});
-    const int calls = h.net.callCount(FakeNetManagement::Op::EnumFiles);  // the new-user event's
+    using Op = FakeNetManagement::Op;
+    const int calls = h.net.callCount(Op::EnumFiles) + h.net.callCount(Op::EnumAllFiles);
     pollAt(t0 + 1, {session("frank", "pc", {"/a"})});
-    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), calls);
+    EXPECT_EQ(h.net.callCount(Op::EnumFiles) + h.net.callCount(Op::EnumAllFiles), calls);
     h.monitor.settings.noHistory = 1;
     pollAt(t0 + 3, {session("gina", "pc")});  // frank ends while history is off: not written
     EXPECT_EQ(usersLog(), "");
@@ -127,7 +128,7 @@ TEST_F(RecorderTest, AFailedFileEnumerationIsMadeUpAtTheNextPoll)
 {
     h.net.setSessions({session("hal", "pc", {"/h"})});
     const std::vector<SessionEntry> kept = {{"hal", "pc", 1}};
-    h.net.failNext(FakeNetManagement::Op::EnumFiles, {netcode::AccessDenied, "denied"});
+    h.net.failNext(FakeNetManagement::Op::EnumAllFiles, {netcode::AccessDenied, "denied"});
     recorder.sessionsPolled(t0, std::nullopt, kept);
     EXPECT_EQ(filesLog(), "");
     recorder.sessionsPolled(t0 + 3, std::nullopt, kept);
@@ -191,4 +192,33 @@ TEST_F(RecorderTest, SessionsOfAServerNoLongerWatchedEndWhereTheyWereLastSeen)
     recorder.sessionsPolled(t0 + 30, std::nullopt, kept);
     recorder.finish(t0 + 20);
     EXPECT_EQ(usersLog(), at(t0) + " lou pc 3\n" + at(t0 + 60) + " lou pc 0\n");
+}
+
+TEST_F(RecorderTest, OneEnumerationPerPollServesEveryUser)
+{
+    using Op = FakeNetManagement::Op;
+    std::vector<FakeSession> many;
+    std::vector<SessionEntry> kept;
+    for (int i = 0; i < 15; ++i) {
+        const std::string user = "u" + std::to_string(i);
+        many.push_back(session(user, "pc" + std::to_string(i), {"/f" + std::to_string(i)}));
+        kept.push_back({user, "pc" + std::to_string(i), 1});
+    }
+    // A user whose name differs only in case shares the files the service gives for the name.
+    many.push_back(session("U0", "pcU", {"/upper"}));
+    kept.push_back({"U0", "pcU", 1});
+    h.net.setSessions(many);
+    recorder.sessionsPolled(t0, std::nullopt, kept);
+    EXPECT_EQ(h.net.callCount(Op::EnumAllFiles), 1);
+    EXPECT_EQ(h.net.callCount(Op::EnumFiles), 0);
+    std::string expected;
+    for (int i = 0; i < 15; ++i)
+        expected += at(t0) + " u" + std::to_string(i) + " pc" + std::to_string(i) + " /f" + std::to_string(i) + "\n";
+    expected += at(t0) + " U0 pcU /upper\n";
+    EXPECT_EQ(filesLog(), expected);
+
+    // With the options as they stood at the poll, whatever they are when the work is done.
+    h.monitor.settings.logOpenedFiles = 0;
+    recorder.record(t0 + 3, std::nullopt, {{"v", "pc", 1}}, {0, 1});
+    EXPECT_EQ(h.net.callCount(Op::EnumAllFiles), 2);
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -190,6 +191,51 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     for (const auto& row : monitor->sessionRows())
         EXPECT_NE(row.user, bob);
     EXPECT_EQ(monitor->captionText(), "Current sessions: (server:127.0.0.1)");
+}
+
+TEST_F(RemoteServerTest, OneHelperLogsOnOnceAndIsStartedAgainWhenItDies)
+{
+    logOnAs(admin, "pw-admin");
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    ASSERT_TRUE(a.open("sub"));
+    auto& b = connect(bob, "pw-bob", true);
+    ASSERT_TRUE(b.open("b.txt"));
+
+    const ServerName remote { "127.0.0.1" };
+    std::vector<NetSessionInfo> sessions;
+    ASSERT_TRUE(net->enumSessions(remote, sessions).ok());
+    const auto helper = net->srvsvcHelperPid();
+    ASSERT_TRUE(helper.has_value());
+    // Every user's files in one call, each with its user, as each user's own enumeration gives them.
+    std::vector<NetFileInfo> all;
+    NetStatus st = net->enumAllFiles(remote, all);
+    ASSERT_TRUE(st.ok()) << st.text;
+    const auto filesOf = [&](const std::string& user) {
+        return std::count_if(all.begin(), all.end(), [&](const NetFileInfo& f) { return f.user == user; });
+    };
+    EXPECT_EQ(filesOf(alice), 2);
+    EXPECT_EQ(filesOf(bob), 1);
+    std::vector<NetFileInfo> aliceOwn;
+    ASSERT_TRUE(net->enumFiles(remote, alice, aliceOwn).ok());
+    EXPECT_EQ(aliceOwn.size(), 2u);
+    EXPECT_EQ(net->srvsvcHelperPid(), helper);  // still the same helper, still logged on
+
+    ::kill(-*helper, SIGKILL);
+    EXPECT_TRUE(eventually([&] { return ::kill(*helper, 0) != 0 || !net->srvsvcHelperPid(); }));
+    st = net->enumSessions(remote, sessions);
+    ASSERT_TRUE(st.ok()) << st.text;
+    const auto again = net->srvsvcHelperPid();
+    ASSERT_TRUE(again.has_value());
+    EXPECT_NE(*again, *helper);
+    int others = 0;
+    for (const auto& s : sessions)
+        others += s.user == alice || s.user == bob;
+    EXPECT_EQ(others, 2);
+
+    // Back to this computer: the helper goes.
+    ASSERT_TRUE(net->enumSessions({}, sessions).ok());
+    EXPECT_FALSE(net->srvsvcHelperPid().has_value());
 }
 
 TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)

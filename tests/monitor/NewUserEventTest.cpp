@@ -96,12 +96,13 @@ TEST(NewUserEvent, HiddenSessionsNeverRaiseAndBecomeNewWhenShown)
     h.monitor.settings.hideSystemRequests = 1;
     h.net.addSession("alice", "127.0.0.1");
     h.net.addSession("", "pc2");
+    h.net.addSession("erin", "::1");
     h.monitor.pollSessions();
     EXPECT_TRUE(h.mail.mails.empty());
     h.monitor.settings.hideLocalUsers = 0;
     h.monitor.settings.hideSystemRequests = 0;
     h.monitor.pollSessions();
-    EXPECT_EQ(h.mail.mails.size(), 2u);
+    EXPECT_EQ(h.mail.mails.size(), 3u);
 }
 
 TEST(NewUserEvent, NameComparisonIsCaseSensitive)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace vantor;
 using namespace vantor::test;
 
@@ -42,19 +44,21 @@ TEST_F(SessionPoll, DisplayFiltersHideRowsButKeepTheSessions)
     h.net.addSession("", "pc9", {"/x", "/y"});
     h.net.addSession("dave", "pc4");
     h.net.addSession("dave", "pc4");  // the same pair twice: two rows
+    h.net.addSession("erin", "::1");  // this computer over IPv6
+    h.net.addSession("fred", "::10");
     m.settings.hideLocalUsers = 1;
     m.settings.hideSystemRequests = 1;
     m.pollSessions();
 
-    EXPECT_EQ(h.rowUsers(), (Users{"dave", "dave", "bob"}));
-    EXPECT_EQ(m.currentSessions().size(), 5u);
+    EXPECT_EQ(h.rowUsers(), (Users{"fred", "dave", "dave", "bob"}));
+    EXPECT_EQ(m.currentSessions().size(), 7u);
     EXPECT_EQ(m.openFilesTotal(), 3u);
-    EXPECT_EQ(m.snapshot()->currentSessionsCount, 5u);
+    EXPECT_EQ(m.snapshot()->currentSessionsCount, 7u);
 
     m.settings.hideLocalUsers = 0;
     m.settings.hideSystemRequests = 0;
     m.pollSessions();
-    EXPECT_EQ(m.sessionRows().size(), 5u);
+    EXPECT_EQ(m.sessionRows().size(), 7u);
 }
 
 TEST_F(SessionPoll, BlackListedSessionsAreClosedAndLeftOut)
@@ -103,6 +107,91 @@ TEST_F(SessionPoll, WhiteListModeClosesEveryUnlistedSession)
     m.loadAccessLists();
     m.pollSessions();
     EXPECT_EQ(h.rowUsers(), (Users{"alice"}));
+}
+
+// What waits on the service or a mail server leaves the poll: the poll is applied at once, and the
+// closes (all of one poll together) and the mails run afterwards, in the order they were raised.
+TEST_F(SessionPoll, ClosesAndMailsRunAfterThePollInOrder)
+{
+    std::vector<std::function<void()>> queued;
+    m.setBackgroundRunner([&](std::function<void()> work, std::function<void()> then) {
+        queued.push_back([work, then] {
+            work();
+            if (then)
+                then();
+        });
+    });
+    std::vector<std::string> sent;
+    struct Recording final : MailSender {
+        explicit Recording(std::vector<std::string>& to) : subjects(to) {}
+        void sendMail(const MailRelay&, const std::string&, const std::string&, const std::string& subject,
+                      const std::string&) override
+        {
+            subjects.push_back(subject);
+        }
+        std::vector<std::string>& subjects;
+    } mail(sent);
+    m.setMailSender(&mail);
+    m.settings.mailOnNewUser = 1;
+    h.dir.write("blist.dat", "<any> bad1\n<any> bad2\n");
+    m.loadAccessLists();
+    h.net.addSession("x", "bad1");
+    h.net.addSession("alice", "pc1", {"/a"});
+    h.net.addSession("y", "bad2");
+    h.net.addSession("bob", "pc2");
+    m.pollSessions();
+
+    EXPECT_EQ(h.rowUsers(), (Users{"bob", "alice"}));
+    EXPECT_TRUE(h.net.deleteCalls().empty());
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 0);
+    for (auto& job : queued)
+        job();
+    ASSERT_EQ(h.net.deleteCalls().size(), 2u);
+    EXPECT_EQ(h.net.deleteCalls()[0].user, "x");
+    EXPECT_EQ(h.net.deleteCalls()[1].user, "y");
+    EXPECT_EQ(sent, (std::vector<std::string>{"Vantor: new user - alice", "Vantor: new user - bob"}));
+
+    // "Close session" likewise: the box of a failed close comes after the close has been tried.
+    queued.clear();
+    h.boxes.shown.clear();
+    m.selectSessionRow(0);
+    h.net.setStatus(FakeNetManagement::Op::DeleteSession, {5, "Access is denied."});
+    m.closeSelectedSession();
+    EXPECT_TRUE(h.boxes.shown.empty());
+    ASSERT_EQ(queued.size(), 1u);
+    queued[0]();
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].text, "Access is denied.");
+}
+
+// The service takes an empty user name as every user: closing such a session by name would end
+// every session of its computer, white-listed ones included.
+TEST_F(SessionPoll, ASessionWithoutAUserIsNeverClosedByName)
+{
+    m.settings.useBlackList = 0;
+    h.dir.write("wlist.dat", "alice pc1\n");
+    m.loadAccessLists();
+    h.net.addSession("alice", "pc1");
+    h.net.addSession("", "pc1");
+    h.net.addSession("mallory", "pc1");
+    m.pollSessions();
+    ASSERT_EQ(h.net.deleteCalls().size(), 1u);
+    EXPECT_EQ(h.net.deleteCalls()[0].user, "mallory");
+    EXPECT_EQ(h.rowUsers(), (Users{"alice"}));
+    EXPECT_EQ(m.closeSessionByName("", "pc1").code, netcode::InvalidParameter);
+
+    m.settings.useBlackList = 1;
+    m.pollSessions();
+    ASSERT_EQ(h.rowUsers(), (Users{"", "alice"}));
+    m.closeAllSessions();
+    ASSERT_EQ(h.net.deleteCalls().size(), 2u);
+    EXPECT_EQ(h.net.deleteCalls()[1].user, "alice");
+    m.selectSessionRow(0);
+    m.closeSelectedSession();
+    EXPECT_EQ(h.net.deleteCalls().size(), 2u);
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_NE(h.boxes.shown[0].text.find("every session of computer pc1"), std::string::npos);
 }
 
 TEST_F(SessionPoll, SelectionFollowsTheIndexNotTheSession)

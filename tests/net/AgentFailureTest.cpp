@@ -53,11 +53,11 @@ TEST(ThreadGuard, AnAgentThreadThatThrowsStopsAloneAndTheProgramGoesOn)
     clientConfig.timeoutSeconds = 2;
     console::ConsoleClient client(clientConfig);
     testing::internal::CaptureStderr();
-    // The identity needs the snapshot, which throws on the command thread.
+    // The identity needs the snapshot, which throws in the worker serving the command.
     EXPECT_FALSE(client.identity("127.0.0.1"));
     agent.stop();
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("console agent's command thread failed: the table is gone"), std::string::npos) << log;
+    EXPECT_NE(log.find("a console command failed: the table is gone"), std::string::npos) << log;
 }
 
 }  // namespace

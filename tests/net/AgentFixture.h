@@ -130,7 +130,8 @@ inline RawExchange askAgent(uint16_t port, const std::string& request, uint32_t 
 
 struct AgentFixture : ::testing::Test {
     // Short waits keep the tests quick; the tests of the 3-second bound set it themselves.
-    void startAgent(uint32_t waitSeconds = 1, uint32_t sendTimeoutSeconds = 2)
+    void startAgent(uint32_t waitSeconds = 1, std::chrono::milliseconds commandDeadline = std::chrono::seconds(5),
+                    std::size_t maxCommandsAtOnce = 4)
     {
         ASSERT_TRUE(replyListener.Listen(0, "127.0.0.1"));
         // The discovery port is probed and bound again by the agent; another process may take it in
@@ -142,7 +143,8 @@ struct AgentFixture : ::testing::Test {
             config.discoveryPort = freeUdpPort();
             config.consoleReplyPort = replyListener.LocalPort();
             config.waitSeconds = waitSeconds;
-            config.sendTimeoutSeconds = sendTimeoutSeconds;
+            config.commandDeadline = commandDeadline;
+            config.maxCommandsAtOnce = maxCommandsAtOnce;
             agent = std::make_unique<ConsoleAgent>(host, config);
             agent->start();
             if (agent->discoveryActive() && agent->commandActive()) {

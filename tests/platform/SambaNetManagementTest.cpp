@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -239,20 +240,25 @@ TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
 
 namespace {
 
-// The srvsvc helper stood in for by a script in the place of Python: it logs its arguments and
-// answers what the helper would.
+// The srvsvc helper stood in for by a script in the place of Python: it logs its arguments once per
+// start and each request it reads, and answers every request with the same line.
 class SrvsvcBackend : public SambaBackend {
 protected:
-    SambaNetManagement make(const std::string& answer)
+    SambaNetManagement make(const std::string& body)
     {
         SambaOptions o = options(catRecorded());
         o.srvsvcHelper = (dir / "vantor-srvsvc.py").string();
         std::ofstream(o.srvsvcHelper) << "# stand-in\n";
-        o.python = tool("python", answer);
+        o.python = tool("python", body);
         o.credentialsFile = "/data/vantor/credentials";
         o.useKerberos = false;
         o.timeLimit = 2s;
         return SambaNetManagement(o);
+    }
+    std::string serving(const std::string& answer) const
+    {
+        return "while IFS= read -r line; do echo \"$line\" >> " + (dir / "requests.log").string()
+            + "; printf '%s\\n' '" + answer + "'; done";
     }
     std::string call(const std::string& rest) const
     {
@@ -262,11 +268,15 @@ protected:
     }
 };
 
-TEST_F(SrvsvcBackend, NamedServerCallsGoThroughTheHelper)
+bool gone(pid_t pid)
 {
-    auto net
-        = make("printf '%s' '{\"ok\":true,\"sessions\":[{\"user\":\"ann\",\"computer\":\"PC1\",\"opens\":2}],"
-               "\"files\":[{\"id\":4294967295,\"path\":\"C:\\\\data\\\\a.txt\",\"user\":\"ann\"}]}'");
+    return ::kill(pid, 0) != 0;
+}
+
+TEST_F(SrvsvcBackend, OneHelperServesEveryCallForItsServer)
+{
+    auto net = make(serving("{\"ok\":true,\"sessions\":[{\"user\":\"ann\",\"computer\":\"PC1\",\"opens\":2}],"
+                            "\"files\":[{\"id\":4294967295,\"path\":\"C:\\\\data\\\\a.txt\",\"user\":\"Ann\"}]}"));
     std::vector<NetSessionInfo> sessions;
     ASSERT_TRUE(net.enumSessions(ServerName { "\\\\fileserver" }, sessions).ok());
     ASSERT_EQ(sessions.size(), 1u);
@@ -278,14 +288,22 @@ TEST_F(SrvsvcBackend, NamedServerCallsGoThroughTheHelper)
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].id, 4294967295u);
     EXPECT_EQ(files[0].path, "C:\\data\\a.txt");
+    ASSERT_TRUE(net.enumAllFiles(ServerName { "fileserver" }, files).ok());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].user, "Ann");
     EXPECT_TRUE(net.deleteSession(ServerName { "fileserver" }, "\\\\PC1", "ann").ok());
     EXPECT_TRUE(net.closeFile(ServerName { "fileserver" }, 77).ok());
-    // This computer's single file goes to its own smbd over loopback.
+    const auto first = net.srvsvcHelperPid();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(net.srvsvcHelperServer(), "fileserver");
+    // This computer's single file goes to its own smbd over loopback, through a helper of its own.
     EXPECT_TRUE(net.closeFile({}, 1673461765).ok());
-    EXPECT_EQ(runs("python"),
-        (std::vector<std::string> { call("fileserver sessions"), call("fileserver files -ann"),
-            call("fileserver close-session PC1 ann"), call("fileserver close-file 77"),
-            call("127.0.0.1 close-file 1673461765") }));
+    EXPECT_TRUE(gone(*first));
+    EXPECT_EQ(runs("python"), (std::vector<std::string> { call("fileserver serve"), call("127.0.0.1 serve") }));
+    EXPECT_EQ(runs("requests"),
+        (std::vector<std::string> { R"({"command":"sessions"})", R"({"command":"files","user":"-ann"})",
+            R"({"command":"files"})", R"({"client":"PC1","command":"close-session","user":"ann"})",
+            R"({"command":"close-file","id":77})", R"({"command":"close-file","id":1673461765})" }));
     EXPECT_TRUE(runs("smbstatus").empty());
 
     // Names that would change the RPC binding or read as an option never reach the helper.
@@ -293,7 +311,32 @@ TEST_F(SrvsvcBackend, NamedServerCallsGoThroughTheHelper)
         NetStatus st = net.enumSessions(ServerName { bad }, sessions);
         EXPECT_EQ(st.code, netcode::BadNetPath) << bad;
     }
-    EXPECT_EQ(runs("python").size(), 5u);
+    EXPECT_EQ(runs("requests").size(), 6u);
+
+    // Monitoring this computer again: no helper is left running.
+    const auto loopback = net.srvsvcHelperPid();
+    ASSERT_TRUE(loopback.has_value());
+    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+    EXPECT_FALSE(net.srvsvcHelperPid().has_value());
+    EXPECT_TRUE(gone(*loopback));
+}
+
+TEST_F(SrvsvcBackend, AHelperThatDiedIsStartedAgain)
+{
+    auto net = make(serving("{\"ok\":true,\"sessions\":[]}"));
+    std::vector<NetSessionInfo> sessions;
+    ASSERT_TRUE(net.enumSessions(ServerName { "fs1" }, sessions).ok());
+    const auto first = net.srvsvcHelperPid();
+    ASSERT_TRUE(first.has_value());
+    ::kill(-*first, SIGKILL);
+    std::this_thread::sleep_for(100ms);
+    NetStatus st = net.enumSessions(ServerName { "fs1" }, sessions);
+    EXPECT_TRUE(st.ok()) << st.text;
+    const auto second = net.srvsvcHelperPid();
+    ASSERT_TRUE(second.has_value());
+    EXPECT_NE(*second, *first);
+    EXPECT_EQ(runs("python").size(), 2u);
+    EXPECT_EQ(runs("requests").size(), 2u);
 }
 
 TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)
@@ -303,8 +346,7 @@ TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)
         auto net = make(body);
         return net.enumSessions(ServerName { "fs1" }, sessions);
     };
-    auto error
-        = [](const std::string& fields) { return "printf '%s' '{\"ok\":false,\"error\":{" + fields + "}}'"; };
+    auto error = [&](const std::string& fields) { return serving("{\"ok\":false,\"error\":{" + fields + "}}"); };
     NetStatus st
         = answer(error("\"kind\":\"werror\",\"code\":5,\"name\":\"WERR_ACCESS_DENIED\",\"account\":\"ann\""));
     EXPECT_EQ(st.code, netcode::AccessDenied);

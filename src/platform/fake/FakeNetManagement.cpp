@@ -77,6 +77,22 @@ NetStatus FakeNetManagement::enumFiles(const ServerName& server, const std::stri
     return NetStatus::success();
 }
 
+NetStatus FakeNetManagement::enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out)
+{
+    std::lock_guard lock(m_mutex);
+    advanceScenario();
+    out.clear();
+    if (auto s = takeStatus(Op::EnumAllFiles))
+        return *s;
+    auto* list = sessionsFor(server);
+    if (!list)
+        return unreachable(*server);
+    for (const auto& s : *list)
+        for (const auto& f : s.files)
+            out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), cutUtf8(s.user)});
+    return NetStatus::success();
+}
+
 NetStatus FakeNetManagement::deleteSession(const ServerName& server, const std::string& computer,
                                            const std::string& user)
 {

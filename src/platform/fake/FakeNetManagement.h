@@ -37,7 +37,7 @@ struct ScenarioEvent {
 
 class FakeNetManagement final : public NetManagement {
 public:
-    enum class Op { EnumSessions, EnumFiles, DeleteSession, EnumUsers, CloseFile };
+    enum class Op { EnumSessions, EnumFiles, DeleteSession, EnumUsers, CloseFile, EnumAllFiles };
 
     NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) override;
     NetStatus enumFiles(const ServerName& server, const std::string& user,
@@ -46,6 +46,7 @@ public:
                             const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
+    NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
 
     // Scripting. All of these are thread-safe.
     void setSessions(std::vector<FakeSession> sessions);

@@ -6,8 +6,11 @@
 
 #include "platform/Paths.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <cerrno>
 #include <filesystem>
 #include <unistd.h>
@@ -188,6 +191,20 @@ std::vector<NetFileInfo> SmbStatusIndex::filesOf(const std::string& user) const
     return out;
 }
 
+std::vector<NetFileInfo> SmbStatusIndex::allFiles() const
+{
+    std::vector<NetFileInfo> out;
+    out.reserve(m_data.opens.size());
+    for (std::size_t k = 0; k < m_owner.size(); ++k) {
+        if (m_owner[k] < 0)
+            continue;
+        const SmbOpen& open = m_data.opens[k];
+        const SmbSession& session = m_data.sessions[static_cast<std::size_t>(m_owner[k])];
+        out.push_back({ srvsvcFileId(open.pid, open.shareFileId), open.path, session.remoteMachine, session.user });
+    }
+    return out;
+}
+
 } // namespace samba
 
 NetStatus srvsvcFailure(const samba::SrvsvcError& e, const std::string& server, const std::string& what,
@@ -275,6 +292,13 @@ std::string defaultPython()
                                                            : findProgram("python3");
 }
 
+// One request line for the helper.
+std::string srvsvcRequest(const std::string& command, nlohmann::json arguments = nlohmann::json::object())
+{
+    arguments["command"] = command;
+    return arguments.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
 } // namespace
 
 SambaNetManagement::SambaNetManagement(SambaOptions options)
@@ -289,53 +313,98 @@ SambaNetManagement::SambaNetManagement(SambaOptions options)
 }
 
 NetStatus SambaNetManagement::callSrvsvc(const std::string& server, const std::string& shownServer,
-    const std::vector<std::string>& command, const std::string& what, samba::SrvsvcReply& reply) const
+    const std::string& request, const std::string& what, samba::SrvsvcReply& reply)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(m_options.srvsvcHelper, ec))
         return { netcode::ToolFailed,
             what + " failed: Vantor's helper for the srvsvc service (" + m_options.srvsvcHelper
                 + ") is missing. Reinstall Vantor." };
-    std::vector<std::string> argv { m_options.python, m_options.srvsvcHelper };
-    if (m_options.configFile) {
-        argv.push_back("--config");
-        argv.push_back(*m_options.configFile);
-    }
-    if (m_options.credentialsFile) {
-        argv.push_back("--credentials");
-        argv.push_back(*m_options.credentialsFile);
-    }
-    if (!m_options.useKerberos)
-        argv.push_back("--no-kerberos");
-    argv.push_back("--");
-    argv.push_back(server);
-    argv.insert(argv.end(), command.begin(), command.end());
 
-    ProcessResult r = run(argv);
-    using O = ProcessResult::Outcome;
-    if (r.outcome == O::StartFailed && r.startError == ENOENT)
-        return { netcode::ToolFailed,
-            what + " failed: Python 3 (" + m_options.python
-                + ") was not found. Install it with Samba's bindings (apt install python3-samba)." };
+    std::lock_guard lock(m_helperMutex);
+    if (m_helper && m_helperServer != server) {
+        m_helper->stop();
+        m_helper.reset();
+    }
+    LineHelper::Reply r;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!m_helper || !m_helper->running()) {
+            std::vector<std::string> argv { m_options.python, m_options.srvsvcHelper };
+            if (m_options.configFile) {
+                argv.push_back("--config");
+                argv.push_back(*m_options.configFile);
+            }
+            if (m_options.credentialsFile) {
+                argv.push_back("--credentials");
+                argv.push_back(*m_options.credentialsFile);
+            }
+            if (!m_options.useKerberos)
+                argv.push_back("--no-kerberos");
+            argv.push_back("--");
+            argv.push_back(server);
+            argv.push_back("serve");
+            auto helper = std::make_unique<LineHelper>();
+            int startError = 0;
+            if (!helper->start(argv, startError)) {
+                if (startError == ENOENT)
+                    return { netcode::ToolFailed,
+                        what + " failed: Python 3 (" + m_options.python
+                            + ") was not found. Install it with Samba's bindings (apt install python3-samba)." };
+                return { netcode::ToolFailed,
+                    what + " failed: Vantor's srvsvc helper could not be started (" + systemErrorText(startError)
+                        + ")." };
+            }
+            m_helper = std::move(helper);
+            m_helperServer = server;
+        }
+        r = m_helper->exchange(request, m_options.timeLimit);
+        // A helper that died since its last answer (or was ended) is started again, once.
+        if (r.outcome != LineHelper::Reply::Outcome::Gone)
+            break;
+    }
+    using O = LineHelper::Reply::Outcome;
     if (r.outcome == O::TimedOut)
         return { netcode::ToolTimedOut,
             what + " failed: "
                 + (shownServer.empty() ? std::string("this computer") : "server \"" + shownServer + "\"")
                 + " did not answer within " + seconds(m_options.timeLimit) + "." };
-    if (r.outcome != O::Exited)
-        return toolStatus(r, m_options.python, what, m_options.timeLimit, std::nullopt);
-    auto parsed = samba::parseSrvsvcReply(r.out);
-    if (!parsed.ok()) {
-        const std::string detail = firstLine(r.err);
+    if (r.outcome == O::TooLong)
+        return { netcode::BadToolOutput,
+            what + " failed: Vantor's srvsvc helper wrote far more than expected and was stopped." };
+    const std::string said = m_helper ? firstLine(m_helper->errorOutput()) : std::string();
+    auto parsed = r.outcome == O::Line ? samba::parseSrvsvcReply(r.line) : samba::parseSrvsvcReply("");
+    if (!parsed.ok())
         return { netcode::BadToolOutput,
             what + " failed: the answer of Vantor's srvsvc helper could not be read ("
-                + cutUtf8(parsed.error, 200) + (detail.empty() ? std::string() : "; it said: " + detail)
-                + ")." };
-    }
+                + cutUtf8(parsed.error, 200) + (said.empty() ? std::string() : "; it said: " + said) + ")." };
     if (!parsed.value.ok)
         return srvsvcFailure(parsed.value.error, shownServer, what, m_options.credentialsFile);
     reply = std::move(parsed.value);
     return NetStatus::success();
+}
+
+void SambaNetManagement::stopRemoteHelper()
+{
+    std::lock_guard lock(m_helperMutex);
+    if (m_helper) {
+        m_helper->stop();
+        m_helper.reset();
+        m_helperServer.clear();
+    }
+}
+
+std::optional<pid_t> SambaNetManagement::srvsvcHelperPid()
+{
+    std::lock_guard lock(m_helperMutex);
+    if (m_helper && m_helper->running())
+        return m_helper->pid();
+    return std::nullopt;
+}
+
+std::string SambaNetManagement::srvsvcHelperServer()
+{
+    std::lock_guard lock(m_helperMutex);
+    return m_helper && m_helper->running() ? m_helperServer : std::string();
 }
 
 std::chrono::steady_clock::time_point SambaNetManagement::now() const
@@ -436,11 +505,13 @@ NetStatus SambaNetManagement::enumSessions(const ServerName& server, std::vector
             return badServerName(*server);
         samba::SrvsvcReply reply;
         NetStatus st = callSrvsvc(
-            name, name, { "sessions" }, "Listing the sessions of server \"" + name + "\"", reply);
+            name, name, srvsvcRequest("sessions"), "Listing the sessions of server \"" + name + "\"", reply);
         if (st.ok())
             out = std::move(reply.sessions);
         return st;
     }
+    // This computer is monitored now: the helper of a server monitored before has no more use.
+    stopRemoteHelper();
     Status s = status();
     if (!s.status.ok())
         return s.status;
@@ -463,7 +534,7 @@ NetStatus SambaNetManagement::enumFiles(
         if (!usableServerName(name))
             return badServerName(*server);
         samba::SrvsvcReply reply;
-        NetStatus st = callSrvsvc(name, name, { "files", user },
+        NetStatus st = callSrvsvc(name, name, srvsvcRequest("files", { { "user", user } }),
             "Listing the open files of " + user + " on server \"" + name + "\"", reply);
         if (st.ok())
             out = std::move(reply.files);
@@ -479,45 +550,93 @@ NetStatus SambaNetManagement::enumFiles(
 NetStatus SambaNetManagement::deleteSession(
     const ServerName& server, const std::string& computer, const std::string& user)
 {
-    // The service takes the computer as "\\name" as well.
-    const std::string client = bareServer(computer);
+    return deleteSessions(server, { { computer, user } }).front();
+}
+
+std::vector<NetStatus> SambaNetManagement::deleteSessions(
+    const ServerName& server, const std::vector<SessionKey>& sessions)
+{
+    std::vector<NetStatus> statuses;
+    statuses.reserve(sessions.size());
+    if (server && !server->empty()) {
+        const std::string name = bareServer(*server);
+        for (const auto& key : sessions) {
+            if (!usableServerName(name)) {
+                statuses.push_back(badServerName(*server));
+                continue;
+            }
+            // The service takes the computer as "\\name" as well.
+            samba::SrvsvcReply reply;
+            statuses.push_back(callSrvsvc(name, name,
+                srvsvcRequest("close-session", { { "client", bareServer(key.computer) }, { "user", key.user } }),
+                "Closing the session of " + key.user + " on server \"" + name + "\"", reply));
+        }
+        return statuses;
+    }
+    if (sessions.empty())
+        return statuses;
+
+    // One smbstatus run for every close: the poll's own when it is recent enough.
+    Status s = status();
+    if (!s.status.ok()) {
+        statuses.assign(sessions.size(), s.status);
+        return statuses;
+    }
+    std::set<int32_t> ended;
+    for (const auto& key : sessions) {
+        const std::string client = bareServer(key.computer);
+        std::vector<int32_t> pids;
+        for (const auto& session : s.index->data().sessions) {
+            if (!sameName(session.user, key.user) || !sameName(session.remoteMachine, client))
+                continue;
+            if (std::find(pids.begin(), pids.end(), session.pid) == pids.end())
+                pids.push_back(session.pid);
+        }
+        if (pids.empty()) {
+            statuses.push_back({ netcode::ClientNameNotFound,
+                "No session of user \"" + key.user + "\" from computer \"" + client
+                    + "\" was found: it may have ended already." });
+            continue;
+        }
+        NetStatus result = NetStatus::success();
+        for (int32_t pid : pids) {
+            // A process that served two of the pairs is ended once.
+            if (!ended.insert(pid).second)
+                continue;
+            auto args = toolArgs(m_options.smbcontrol);
+            args.push_back(std::to_string(pid));
+            args.push_back("shutdown");
+            NetStatus one = toolStatus(run(args), m_options.smbcontrol, "Closing the session of " + key.user,
+                m_options.timeLimit, m_options.configFile);
+            if (!one.ok() && result.ok())
+                result = one;
+        }
+        statuses.push_back(std::move(result));
+    }
+    // The sessions have changed: the next enumeration must see that.
+    invalidate();
+    return statuses;
+}
+
+NetStatus SambaNetManagement::enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out)
+{
+    out.clear();
     if (server && !server->empty()) {
         const std::string name = bareServer(*server);
         if (!usableServerName(name))
             return badServerName(*server);
         samba::SrvsvcReply reply;
-        return callSrvsvc(name, name, { "close-session", client, user },
-            "Closing the session of " + user + " on server \"" + name + "\"", reply);
+        NetStatus st = callSrvsvc(
+            name, name, srvsvcRequest("files"), "Listing the open files on server \"" + name + "\"", reply);
+        if (st.ok())
+            out = std::move(reply.files);
+        return st;
     }
-
     Status s = status();
     if (!s.status.ok())
         return s.status;
-    std::vector<int32_t> pids;
-    for (const auto& session : s.index->data().sessions) {
-        if (!sameName(session.user, user) || !sameName(session.remoteMachine, client))
-            continue;
-        if (std::find(pids.begin(), pids.end(), session.pid) == pids.end())
-            pids.push_back(session.pid);
-    }
-    if (pids.empty())
-        return { netcode::ClientNameNotFound,
-            "No session of user \"" + user + "\" from computer \"" + client
-                + "\" was found: it may have ended already." };
-
-    NetStatus result = NetStatus::success();
-    for (int32_t pid : pids) {
-        auto args = toolArgs(m_options.smbcontrol);
-        args.push_back(std::to_string(pid));
-        args.push_back("shutdown");
-        NetStatus one = toolStatus(run(args), m_options.smbcontrol, "Closing the session of " + user,
-            m_options.timeLimit, m_options.configFile);
-        if (!one.ok() && result.ok())
-            result = one;
-    }
-    // The sessions have changed: the next enumeration must see that.
-    invalidate();
-    return result;
+    out = s.index->allFiles();
+    return NetStatus::success();
 }
 
 NetStatus SambaNetManagement::enumUsers(std::vector<std::string>& out)
@@ -546,13 +665,13 @@ NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t fileI
         const std::string name = bareServer(*server);
         if (!usableServerName(name))
             return badServerName(*server);
-        return callSrvsvc(name, name, { "close-file", std::to_string(fileId) },
+        return callSrvsvc(name, name, srvsvcRequest("close-file", { { "id", fileId } }),
             "Closing the open file on server \"" + name + "\"", reply);
     }
     // smbcontrol has no message that closes one file; the srvsvc service of this computer's smbd
     // does, reached over loopback on the configuration's "smb ports".
     NetStatus st = callSrvsvc(
-        "127.0.0.1", "", { "close-file", std::to_string(fileId) }, "Closing the open file", reply);
+        "127.0.0.1", "", srvsvcRequest("close-file", { { "id", fileId } }), "Closing the open file", reply);
     invalidate();
     return st;
 }

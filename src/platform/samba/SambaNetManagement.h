@@ -3,7 +3,9 @@
 // the sessions and open files, `smbcontrol <pid> shutdown` ends a session, `pdbedit -L` lists the
 // accounts. A named server, and closing one open file anywhere, go through the server's srvsvc
 // service (the calls NetApi32 makes on Windows), spoken by vantor-srvsvc.py over Samba's Python
-// bindings.
+// bindings. The helper stays running for the server in use (a Python start and a logon cost more
+// than a poll may), takes one request at a time over its standard input, is started again when it
+// has died, and is stopped when another server is asked.
 
 #include "platform/NetManagement.h"
 #include "platform/Process.h"
@@ -32,6 +34,8 @@ public:
     std::vector<NetSessionInfo> sessions() const;
     // Every open of a session of `user` (any case), in the document's order.
     std::vector<NetFileInfo> filesOf(const std::string& user) const;
+    // Every open that belongs to a session, with its session's user, in the document's order.
+    std::vector<NetFileInfo> allFiles() const;
 
 private:
     SmbStatusData m_data;
@@ -87,9 +91,17 @@ public:
         const ServerName& server, const std::string& computer, const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
+    NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
+    // On this computer one smbstatus run (the poll's own, when it is recent) serves them all.
+    std::vector<NetStatus> deleteSessions(const ServerName& server, const std::vector<SessionKey>& sessions) override;
 
     // Forgets a kept smbstatus result (after anything that changes the sessions).
     void invalidate();
+
+    // The srvsvc helper's process, while one runs (tests end it to see it started again).
+    std::optional<pid_t> srvsvcHelperPid();
+    // The server the running helper talks to; empty when none runs.
+    std::string srvsvcHelperServer();
 
     const SambaOptions& options() const { return m_options; }
 
@@ -102,18 +114,26 @@ private:
     Status status();
     Status runSmbStatus() const;
     NetStatus checkServerRunning() const;
+    NetStatus closeLocalSessions(const samba::SmbStatusIndex& index, const std::string& computer,
+        const std::string& user);
+    void stopRemoteHelper();
     std::vector<std::string> toolArgs(const std::string& tool) const;
     ProcessResult run(const std::vector<std::string>& argv) const;
     // One srvsvc call on `server` (a name, or 127.0.0.1 for this computer): its reply, or the
     // status a person can act on.
     NetStatus callSrvsvc(const std::string& server, const std::string& shownServer,
-        const std::vector<std::string>& command, const std::string& what, samba::SrvsvcReply& reply) const;
+        const std::string& request, const std::string& what, samba::SrvsvcReply& reply);
     std::chrono::steady_clock::time_point now() const;
 
     SambaOptions m_options;
     std::mutex m_mutex;
     std::optional<std::chrono::steady_clock::time_point> m_keptAt;
     std::shared_ptr<const samba::SmbStatusIndex> m_kept;
+
+    // Held over a whole request: the helper answers one at a time.
+    std::mutex m_helperMutex;
+    std::unique_ptr<LineHelper> m_helper;
+    std::string m_helperServer;
 };
 
 } // namespace vantor

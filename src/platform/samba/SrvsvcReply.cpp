@@ -126,7 +126,8 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
             NetFileInfo info;
             uint64_t id = 0;
             if (!readUnsigned(f, "id", u32max, id, true, error)
-                || !readText(f, "path", info.path, true, error))
+                || !readText(f, "path", info.path, true, error)
+                || !readText(f, "user", info.user, false, error))
                 return result;
             info.id = static_cast<uint32_t>(id);
             reply.files.push_back(std::move(info));

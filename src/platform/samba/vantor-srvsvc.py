@@ -1,7 +1,15 @@
 #!/usr/bin/python3
 # Vantor's client of a server's srvsvc service (the calls Windows' NetApi32 makes), through Samba's
-# own Python bindings. Vantor runs it once per call with an argument vector and a time limit and
-# reads one JSON document from stdout:
+# own Python bindings. Run with a command, it makes that one call and writes one JSON document to
+# stdout. Run with "serve", it stays: it reads one JSON request a line from stdin, answers each with
+# one JSON document on one line of stdout, and keeps its logon to the server between requests
+# (logging on again when the authentication file or Kerberos ticket changes, or after the
+# connection failed). Vantor keeps one such helper per monitored server. Requests:
+#   {"command": "sessions"}
+#   {"command": "files", "user": U}         (no "user": the open files of every user)
+#   {"command": "close-session", "client": C, "user": U}
+#   {"command": "close-file", "id": N}
+# Answers:
 #   {"ok": true, "sessions": [{"user": U, "computer": C, "opens": N}, ...]}
 #   {"ok": true, "files": [{"id": N, "path": P, "user": U}, ...]}
 #   {"ok": true}
@@ -24,11 +32,16 @@ def emit(document):
     sys.stdout.flush()
 
 
+class Failure(Exception):
+    def __init__(self, document):
+        Exception.__init__(self)
+        self.document = document
+
+
 def fail(kind, message, code=0, name="", **extra):
     error = {"kind": kind, "code": code, "name": name, "message": message}
     error.update(extra)
-    emit({"ok": False, "error": error})
-    sys.exit(0)
+    raise Failure({"ok": False, "error": error})
 
 
 def text(value):
@@ -186,32 +199,70 @@ def files(conn, server, user, srvsvc):
     return {"ok": True, "files": out}
 
 
-def main():
-    parser = argparse.ArgumentParser(prog="vantor-srvsvc", add_help=True)
-    parser.add_argument("--config", help="smb.conf to read (client settings, smb ports)")
-    parser.add_argument("--credentials", help="Samba authentication file (the format of -A)")
-    parser.add_argument("--no-kerberos", action="store_true", help="do not use a Kerberos ticket")
-    parser.add_argument("server")
-    parser.add_argument("command", choices=["sessions", "files", "close-session", "close-file"])
-    parser.add_argument("arguments", nargs="*")
-    try:
-        args = parser.parse_args()
-    except SystemExit:
-        fail("usage", "bad arguments")
-
-    wanted = {"sessions": 0, "files": 1, "close-session": 2, "close-file": 1}[args.command]
-    if len(args.arguments) != wanted:
-        fail("usage", "%s takes %d arguments" % (args.command, wanted))
-    if not valid_host(args.server):
-        fail("usage", "not a server name", name="bad-server")
+def call(conn, server, account, command, arguments, srvsvc):
+    """One srvsvc call on an open connection: its answer, or a Failure."""
+    import samba
 
     try:
-        import samba
+        if command == "sessions":
+            return sessions(conn, server, srvsvc)
+        if command == "files":
+            return files(conn, server, arguments.get("user"), srvsvc)
+        if command == "close-session":
+            conn.NetSessDel(unc(server), unc(arguments["client"].lstrip("\\")), arguments["user"])
+            return {"ok": True}
+        fid = arguments["id"]
+        if not 0 <= fid <= 0xFFFFFFFF:
+            fail("usage", "the file id is out of range")
+        conn.NetFileClose(unc(server), fid)
+        return {"ok": True}
+    except samba.WERRORError as e:
+        fail("werror", text(e.args[1]) if len(e.args) > 1 else "", code=e.args[0] if e.args else 0,
+             name=text(e.args[1]) if len(e.args) > 1 else "", account=account or "")
+    except samba.NTSTATUSError as e:
+        code = e.args[0] if e.args else 0
+        fail("ntstatus", text(e.args[1]) if len(e.args) > 1 else "", code=code, name=status_name(code),
+             account=account or "", connection=True)
+
+
+def request_arguments(command, arguments):
+    """The arguments of a request as a dict, checked; a Failure when they do not fit the command."""
+    def texts(*names):
+        for n in names:
+            if not isinstance(arguments.get(n), str):
+                fail("usage", "%s needs the text \"%s\"" % (command, n))
+
+    if command == "files":
+        if "user" in arguments and arguments["user"] is not None:
+            texts("user")
+    elif command == "close-session":
+        texts("client", "user")
+    elif command == "close-file":
+        fid = arguments.get("id")
+        if isinstance(fid, str):
+            try:
+                fid = int(fid, 10)
+            except ValueError:
+                fail("usage", "the file id is not a number")
+        if not isinstance(fid, int) or isinstance(fid, bool):
+            fail("usage", "the file id is not a number")
+        arguments = dict(arguments, id=fid)
+    elif command != "sessions":
+        fail("usage", "unknown command")
+    return arguments
+
+
+def load_bindings():
+    try:
+        import samba  # noqa: F401
         from samba import credentials, param
         from samba.dcerpc import srvsvc
     except ImportError as e:
         fail("bindings", str(e))
+    return credentials, param, srvsvc
 
+
+def load_parm(args, param):
     lp = param.LoadParm()
     try:
         if args.config:
@@ -221,39 +272,96 @@ def main():
     except Exception as e:
         if args.config:
             fail("internal", "cannot load %s: %s" % (args.config, e))
+    return lp
 
-    conn, account = connect(args, lp, srvsvc, credentials)
-    try:
-        if args.command == "sessions":
-            emit(sessions(conn, args.server, srvsvc))
-        elif args.command == "files":
-            emit(files(conn, args.server, args.arguments[0], srvsvc))
-        elif args.command == "close-session":
-            client, user = args.arguments
-            conn.NetSessDel(unc(args.server), unc(client.lstrip("\\")), user)
-            emit({"ok": True})
-        else:
+
+def logon_state(args):
+    """What the logon was made with: a changed authentication file or Kerberos cache means logging
+    on again."""
+    state = []
+    cache = kerberos_cache() if not args.no_kerberos else None
+    for path in (args.credentials, cache[len("FILE:"):] if cache and cache.startswith("FILE:") else cache):
+        try:
+            st = os.stat(path) if path else None
+            state.append((path, st.st_mtime_ns, st.st_size, st.st_ino) if st else (path,))
+        except OSError:
+            state.append((path, None))
+    return tuple(state)
+
+
+def serve(args):
+    conn = None
+    account = None
+    made_with = None
+    for line in sys.stdin:
+        line = line.strip()
+        if not line:
+            continue
+        try:
             try:
-                fid = int(args.arguments[0], 10)
+                request = json.loads(line)
             except ValueError:
-                fail("usage", "the file id is not a number")
-            if not 0 <= fid <= 0xFFFFFFFF:
-                fail("usage", "the file id is out of range")
-            conn.NetFileClose(unc(args.server), fid)
-            emit({"ok": True})
-    except samba.WERRORError as e:
-        fail("werror", text(e.args[1]) if len(e.args) > 1 else "", code=e.args[0] if e.args else 0,
-             name=text(e.args[1]) if len(e.args) > 1 else "", account=account or "")
-    except samba.NTSTATUSError as e:
-        code = e.args[0] if e.args else 0
-        fail("ntstatus", text(e.args[1]) if len(e.args) > 1 else "", code=code, name=status_name(code),
-             account=account or "")
+                fail("usage", "the request is not a JSON document")
+            if not isinstance(request, dict) or not isinstance(request.get("command"), str):
+                fail("usage", "the request names no command")
+            command = request["command"]
+            arguments = request_arguments(command, request)
+            credentials, param, srvsvc = load_bindings()
+            state = logon_state(args)
+            if conn is None or state != made_with:
+                conn = None
+                lp = load_parm(args, param)
+                made_with = state
+                conn, account = connect(args, lp, srvsvc, credentials)
+            emit(call(conn, args.server, account, command, arguments, srvsvc))
+        except Failure as f:
+            # A connection that failed underneath is made again for the next request.
+            if f.document["error"].pop("connection", False):
+                conn = None
+            emit(f.document)
+        except Exception as e:  # keep one answer per request, whatever went wrong
+            conn = None
+            emit({"ok": False, "error": {"kind": "internal", "code": 0, "name": "",
+                                         "message": "%s: %s" % (type(e).__name__, e)}})
+
+
+def main():
+    parser = argparse.ArgumentParser(prog="vantor-srvsvc", add_help=True)
+    parser.add_argument("--config", help="smb.conf to read (client settings, smb ports)")
+    parser.add_argument("--credentials", help="Samba authentication file (the format of -A)")
+    parser.add_argument("--no-kerberos", action="store_true", help="do not use a Kerberos ticket")
+    parser.add_argument("server")
+    parser.add_argument("command", choices=["sessions", "files", "close-session", "close-file", "serve"])
+    parser.add_argument("arguments", nargs="*")
+    try:
+        args = parser.parse_args()
+    except SystemExit:
+        fail("usage", "bad arguments")
+
+    wanted = {"sessions": 0, "files": 1, "close-session": 2, "close-file": 1, "serve": 0}[args.command]
+    if len(args.arguments) != wanted:
+        fail("usage", "%s takes %d arguments" % (args.command, wanted))
+    if not valid_host(args.server):
+        fail("usage", "not a server name", name="bad-server")
+    if args.command == "serve":
+        serve(args)
+        return
+
+    named = {"sessions": [], "files": ["user"], "close-session": ["client", "user"], "close-file": ["id"]}
+    arguments = request_arguments(args.command, dict(zip(named[args.command], args.arguments)))
+    credentials, param, srvsvc = load_bindings()
+    lp = load_parm(args, param)
+    conn, account = connect(args, lp, srvsvc, credentials)
+    document = call(conn, args.server, account, args.command, arguments, srvsvc)
+    emit(document)
 
 
 if __name__ == "__main__":
     try:
         main()
-    except SystemExit:
-        raise
+    except Failure as f:
+        f.document["error"].pop("connection", None)
+        emit(f.document)
     except Exception as e:  # keep the answer one JSON document, whatever went wrong
-        fail("internal", "%s: %s" % (type(e).__name__, e))
+        emit({"ok": False, "error": {"kind": "internal", "code": 0, "name": "",
+                                     "message": "%s: %s" % (type(e).__name__, e)}})
