@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QThread>
@@ -33,8 +32,6 @@ const QColor noUsersColour(50, 0, 225);
 constexpr int windowWidth = 480;
 constexpr int windowHeight = 392;
 constexpr int dragEdge = 30;
-constexpr int slideStepPx = 30;
-constexpr int slideStepMs = 15;
 constexpr int splitterMaxUp = 100;
 constexpr int splitterMaxDown = 50;
 
@@ -155,10 +152,9 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
     buildMenus();
     buildTray();
 
+    m_slide = new SlideAway(this);
     m_flashTimer.setInterval(m_options.flashIntervalMs);
     connect(&m_flashTimer, &QTimer::timeout, this, &MonitorDialog::flashTick);
-    m_slideTimer.setInterval(slideStepMs);
-    connect(&m_slideTimer, &QTimer::timeout, this, &MonitorDialog::slideStep);
 }
 
 MonitorDialog::~MonitorDialog()
@@ -421,30 +417,13 @@ void MonitorDialog::showFromTray()
 
 void MonitorDialog::startHide()
 {
-    if (m_slideTimer.isActive())
+    if (m_slide->active())
         return;
     if (!m_options.animations || !m_options.trayAvailable()) {
         hideToTray();
         return;
     }
-    m_slideHome = geometry();
-    m_slideY = m_slideHome.top();
-    slideStep();
-    m_slideTimer.start();
-}
-
-void MonitorDialog::slideStep()
-{
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    const int screenHeight = s ? s->geometry().bottom() + 1 : 0;
-    if (m_slideY >= screenHeight) {
-        m_slideTimer.stop();
-        hideToTray();
-        setGeometry(m_slideHome);
-        return;
-    }
-    move(m_slideHome.left() - (geometry().left() - pos().x()), m_slideY - (geometry().top() - pos().y()));
-    m_slideY += slideStepPx;
+    m_slide->start([this] { hideToTray(); });
 }
 
 void MonitorDialog::hideToTray()
@@ -464,7 +443,7 @@ void MonitorDialog::closeEvent(QCloseEvent* event)
         return;
     }
     event->ignore();
-    m_slideTimer.stop();
+    m_slide->stop();
     hideToTray();
 }
 
@@ -601,7 +580,7 @@ void MonitorDialog::exitProgram()
     for (auto& step : m_exitSteps)
         step();
     m_exiting = true;
-    m_slideTimer.stop();
+    m_slide->stop();
     m_runner->waitForWorker();
     hide();
     emit exitRequested();

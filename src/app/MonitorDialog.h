@@ -7,6 +7,7 @@
 #include "app/PollRunner.h"
 #include "engine/Engine.h"
 #include "monitor/SessionMonitor.h"
+#include "ui/SlideAway.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -115,7 +116,7 @@ public:
     bool pollTimerActive() const { return m_engine->pollTimerActive(); }
     const QTimer& flashTimer() const { return m_flashTimer; }
     bool trayShowsUserFigure() const { return m_trayShowsUser; }
-    bool sliding() const { return m_slideTimer.isActive(); }
+    bool sliding() const { return m_slide->active(); }
 
     // The left button on the tray icon.
     void showFromTray();
@@ -152,7 +153,6 @@ private:
     void buildTray();
     void updateNoUsersLabel();
     void startHide();
-    void slideStep();
     void hideToTray();
     void splitterMoved(int delta);
     void remoteServerCommand();
@@ -194,10 +194,8 @@ private:
     bool m_trayShowsUser = false;
 
     QTimer m_flashTimer;
-    QTimer m_slideTimer;
+    SlideAway* m_slide = nullptr;
     bool m_tickPoll = false;   // the running poll came from the poll timer
-    QRect m_slideHome;
-    int m_slideY = 0;
 
     bool m_syncingSelection = false;
     bool m_exiting = false;
