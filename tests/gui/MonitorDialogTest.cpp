@@ -702,6 +702,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
         QString seen;
         int closes = 0;
+        int pollsWhileOpen = -1;
         answerNextModal([&](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (!box)
@@ -709,6 +710,8 @@ private slots:
             seen = box->text();
             // Keep it open for many ticks of the 20 ms timer.
             QTest::qWait(300);
+            // Counted before the box closes: a tick right after it may poll again, as it should.
+            pollsWhileOpen = h.net.callCount(Op::EnumSessions);
             ++closes;
             box->accept();
             return true;
@@ -717,7 +720,7 @@ private slots:
         QTRY_COMPARE(closes, 1);
         QCOMPARE(seen, QStringLiteral("smbstatus only works as root!"));
         // Only the poll that opened the box ran while it was open.
-        QCOMPARE(h.net.callCount(Op::EnumSessions), 1);
+        QCOMPARE(pollsWhileOpen, 1);
         // Once closed, the next tick polls again (and shows the box again).
         h.net.setStatus(Op::EnumSessions, NetStatus::success());
         QTRY_VERIFY(h.net.callCount(Op::EnumSessions) > 1);
