@@ -4,8 +4,8 @@
 #   2. the same suites again in a build with AddressSanitizer and UBSan (build-asan/): any report of
 #      either fails the run;
 #   3. the Windows side: cross-built with mingw-w64, its tests run under Wine.
-# Options: --fast runs only the unit and window tests of part 1 (the quick loop while working);
-# VANTOR_SKIP_SANITIZE=1 or VANTOR_SKIP_WINDOWS=1 leave out part 2 or 3. Extra arguments go to
+# Options: --fast runs only the unit and window tests of the ordinary build (the quick loop while working);
+# VANTOR_SKIP_SANITIZE=1 or VANTOR_SKIP_WINDOWS=1 leave out the sanitizer or Windows part. Extra arguments go to
 # every ctest run (for example -R history).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -31,7 +31,7 @@ struct MailRelay {
     // accepted in place of one the system's CA store vouches for: the way to trust a self-signed one.
     std::string certFingerprint;
 
-    // The spec's dialogue, byte for byte: HELO, no encryption, no logon.
+    // The classic dialogue, byte for byte: HELO, no encryption, no logon.
     bool plain() const { return security == SmtpSecurity::None && user.empty(); }
 };
 

@@ -95,8 +95,8 @@ void ConsoleAgent::stop()
 
 WaitLimit ConsoleAgent::consoleWait(Deadline deadline) const
 {
-    const auto spec = std::chrono::steady_clock::now() + std::chrono::seconds(m_config.waitSeconds);
-    return WaitLimit::until(std::min(spec, deadline), &agentRunning);
+    const auto perWait = std::chrono::steady_clock::now() + std::chrono::seconds(m_config.waitSeconds);
+    return WaitLimit::until(std::min(perWait, deadline), &agentRunning);
 }
 
 bool ConsoleAgent::sendText(NetSocket& connection, const std::string& bytes, Deadline deadline)

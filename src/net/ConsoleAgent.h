@@ -109,7 +109,7 @@ private:
     void sendSessions(NetSocket& connection, Deadline deadline);
     void sendReport(NetSocket& connection, Deadline deadline, char* buffer);
     bool sendText(NetSocket& connection, const std::string& bytes, Deadline deadline);
-    // The spec's wait for the console, cut short by the command's deadline and by stop().
+    // The protocol's fixed wait for the console, cut short by the command's deadline and by stop().
     WaitLimit consoleWait(Deadline deadline) const;
     std::string identity();
 

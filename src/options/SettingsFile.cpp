@@ -52,8 +52,20 @@ SettingKey flagKey(const char* name, int32_t MonitorSettings::*field)
             [field](const MonitorSettings& s) { return std::to_string(s.*field); }};
 }
 
-// `check` returns the problem with a value, or nothing when it is acceptable.
-SettingKey textKey(const char* name, std::string MonitorSettings::*field,
+std::string textOf(const std::string& value)
+{
+    return value;
+}
+
+std::string textOf(const SharedText& value)
+{
+    return value.get();
+}
+
+// A text option, plain or shared with the agent's threads. `check` returns the problem with a
+// value, or nothing when it is acceptable.
+template <class Text>
+SettingKey textKey(const char* name, Text MonitorSettings::*field,
                    std::function<std::optional<std::string>(std::string_view)> check = {})
 {
     return {name,
@@ -64,21 +76,7 @@ SettingKey textKey(const char* name, std::string MonitorSettings::*field,
                 s.*field = std::string(v);
                 return std::nullopt;
             },
-            [field](const MonitorSettings& s) { return s.*field; }};
-}
-
-SettingKey sharedTextKey(const char* name, SharedText MonitorSettings::*field,
-                         std::function<std::optional<std::string>(std::string_view)> check = {})
-{
-    return {name,
-            [field, check](MonitorSettings& s, std::string_view v) -> std::optional<std::string> {
-                if (check)
-                    if (auto problem = check(v))
-                        return problem;
-                s.*field = std::string(v);
-                return std::nullopt;
-            },
-            [field](const MonitorSettings& s) { return (s.*field).get(); }};
+            [field](const MonitorSettings& s) { return textOf(s.*field); }};
 }
 
 // A whole number, checked by `check` (the problem, or nothing when it is acceptable).
@@ -145,7 +143,7 @@ std::optional<std::string> checkReportPath(std::string_view v)
 const std::vector<SettingKey>& settingKeys()
 {
     static const std::vector<SettingKey> keys = {
-        sharedTextKey("serverName", &MonitorSettings::serverName),
+        textKey("serverName", &MonitorSettings::serverName),
         flagKey("hideLocalUsers", &MonitorSettings::hideLocalUsers),
         flagKey("hideSystemRequests", &MonitorSettings::hideSystemRequests),
         flagKey("popupOnNewUser", &MonitorSettings::popupOnNewUser),
@@ -166,7 +164,7 @@ const std::vector<SettingKey>& settingKeys()
         textKey("smtpPasswordFile", &MonitorSettings::smtpPasswordFile),
         textKey("smtpCertFingerprint", &MonitorSettings::smtpCertFingerprint),
         textKey("dailyReportTime", &MonitorSettings::dailyReportTime, checkTime),
-        sharedTextKey("reportPath", &MonitorSettings::reportPath, checkReportPath),
+        textKey("reportPath", &MonitorSettings::reportPath, checkReportPath),
     };
     return keys;
 }
