@@ -185,12 +185,9 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
             alice + "%pw-alice", "-c", "srvinfo" });
         EXPECT_EQ(rpc.outcome, ProcessResult::Outcome::Exited) << rpc.err;
         std::vector<int> helpers;
-        for (int pid : processesWithArgument(server->configFile().string())) {
-            std::ifstream cmd("/proc/" + std::to_string(pid) + "/cmdline");
-            std::string text((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
-            if (text.find("samba-dcerpcd") != std::string::npos)
+        for (int pid : processesWithArgument(server->configFile().string()))
+            if (commandLineOf(pid).find("samba-dcerpcd") != std::string::npos)
                 helpers.push_back(pid);
-        }
         EXPECT_FALSE(helpers.empty()) << "no samba-dcerpcd was started";
     }
 

@@ -76,23 +76,35 @@ protected:
         SambaFixture::TearDown();
     }
 
-    // Starts vantord and waits until its agent answers.
+    // Starts vantord and waits until its agent answers. The free port may be taken by another
+    // test's connection before vantord binds it; then it starts again on a fresh one.
     void startService()
     {
-        service = std::make_unique<ChildProcess>();
-        commandPort = test::freeTcpPort();
-        ChildProcess::Options o;
-        o.outputFile = (dataDir.path() / "vantord.log").string();
-        std::string error;
-        ASSERT_TRUE(service->start({VANTORD_PROGRAM, "--config", config.string(), "--data-dir", data.string(),
-                                    "--samba-config", server->configFile().string(), "--command-port",
-                                    std::to_string(commandPort), "--discovery-port",
-                                    std::to_string(test::freeUdpPort()), "--listen", "127.0.0.1"},
-                                   o, error))
-            << error;
-        ASSERT_TRUE(waitUntil([&] { return console("id").succeeded() || !service->running(); }))
-            << log();
+        const std::string bindFailed = "Address already in use";
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const std::size_t logBefore = log().size();
+            service = std::make_unique<ChildProcess>();
+            commandPort = test::freeTcpPort();
+            ChildProcess::Options o;
+            o.outputFile = (dataDir.path() / "vantord.log").string();
+            std::string error;
+            ASSERT_TRUE(service->start({VANTORD_PROGRAM, "--config", config.string(), "--data-dir", data.string(),
+                                        "--samba-config", server->configFile().string(), "--command-port",
+                                        std::to_string(commandPort), "--discovery-port",
+                                        std::to_string(test::freeUdpPort()), "--listen", "127.0.0.1"},
+                                       o, error))
+                << error;
+            bool portTaken = false;
+            ASSERT_TRUE(waitUntil([&] {
+                portTaken = log().find(bindFailed, logBefore) != std::string::npos;
+                return portTaken || console("id").succeeded() || !service->running();
+            })) << log();
+            if (!portTaken)
+                break;
+            service.reset();
+        }
         ASSERT_TRUE(service->running()) << log();
+        ASSERT_TRUE(console("id").succeeded()) << log();
     }
 
     ProcessResult console(const std::string& command)

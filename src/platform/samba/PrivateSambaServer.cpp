@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -97,6 +98,26 @@ bool acceptsConnections(const std::string& address, uint16_t port)
     return ok;
 }
 
+std::string commandLineOf(int pid)
+{
+    // Read with plain read(2): a process that ends while its file is open makes read fail with
+    // ESRCH, and a stream buffer would throw from inside an iterator for that.
+    std::string text;
+    const int fd = ::open(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    ::close(fd);
+    return text;
+}
+
 std::vector<int> processesWithArgument(const std::string& text)
 {
     std::vector<int> pids;
@@ -109,9 +130,7 @@ std::vector<int> processesWithArgument(const std::string& text)
         const int pid = std::atoi(name.c_str());
         if (pid == self)
             continue;
-        std::ifstream in(it->path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (cmdline.find(text) != std::string::npos)
+        if (commandLineOf(pid).find(text) != std::string::npos)
             pids.push_back(pid);
     }
     return pids;

@@ -97,6 +97,9 @@ uint16_t freeLoopbackPort();
 // Whether something accepts TCP connections on address:port.
 bool acceptsConnections(const std::string& address, uint16_t port);
 
+// The command line of process `pid`, its arguments separated by NULs; empty once it has ended.
+std::string commandLineOf(int pid);
+
 // The pids of processes whose command line contains `text` (not this process).
 std::vector<int> processesWithArgument(const std::string& text);
 
