@@ -1,6 +1,6 @@
 #pragma once
 // The network-management service on Windows: NetApi32. Every name crosses the UTF-16 boundary
-// here, into the ANSI code page and cut at 255 bytes; a server is passed in its UNC form "\\name".
+// here, into UTF-8 and cut at 255 bytes; a server is passed in its UNC form "\\name".
 
 #include "platform/NetManagement.h"
 

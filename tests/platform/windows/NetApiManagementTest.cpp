@@ -184,15 +184,30 @@ TEST_F(NetApiManagementTest, SessionsComeAtLevelOneWithTheServerInUncForm)
     EXPECT_EQ(recorder.frees.size(), 2u);
 }
 
-TEST_F(NetApiManagementTest, NamesAreCutAndConvertedToTheAnsiCodePage)
+TEST_F(NetApiManagementTest, NamesAreConvertedToUtf8AndCutWithoutSplittingALetter)
 {
-    recorder.names = {{std::wstring(300, L'u'), std::wstring(256, L'c')}, {L"", L""}};
+    recorder.names = {{std::wstring(300, L'u'), std::wstring(200, L'\u00e9')}, {L"", L""}, {L"Zo\u00eb", L"PC\u65e5"}};
     std::vector<NetSessionInfo> sessions;
     ASSERT_TRUE(net.enumSessions({}, sessions).ok());
-    ASSERT_EQ(sessions.size(), 2u);
+    ASSERT_EQ(sessions.size(), 3u);
     EXPECT_EQ(sessions[0].user, std::string(255, 'u'));
-    EXPECT_EQ(sessions[0].computer, std::string(255, 'c'));
+    std::string cutE;
+    for (int i = 0; i < 127; ++i)
+        cutE += "\xc3\xa9";
+    EXPECT_EQ(sessions[0].computer, cutE);  // 127 two-byte letters; the 128th would split
     EXPECT_EQ(sessions[1].user, "");
+    EXPECT_EQ(sessions[2].user, "Zo\xc3\xab");
+    EXPECT_EQ(sessions[2].computer, "PC\xe6\x97\xa5");
+
+    // And back: a UTF-8 name reaches NetApi32 as the same letters.
+    EXPECT_TRUE(net.deleteSession(ServerName{"F\xc3\xbc"}, "PC\xe6\x97\xa5", "Zo\xc3\xab").ok());
+    EXPECT_EQ(recorder.calls.back().server, std::wstring(L"\\\\F\u00fc"));
+    EXPECT_EQ(recorder.calls.back().client, std::wstring(L"\\\\PC\u65e5"));
+    EXPECT_EQ(recorder.calls.back().user, std::wstring(L"Zo\u00eb"));
+    // Bytes that are not UTF-8 cannot name anyone: nothing is called.
+    const std::size_t calls = recorder.calls.size();
+    EXPECT_FALSE(net.deleteSession({}, "PC1", "Zo\xeb").ok());
+    EXPECT_EQ(recorder.calls.size(), calls);
 }
 
 TEST_F(NetApiManagementTest, AFailedEnumerationStillFreesItsBufferAndSaysWhy)
@@ -232,6 +247,7 @@ TEST_F(NetApiManagementTest, FilesAreEnumeratedAtLevelThreeForOneUser)
     EXPECT_EQ(files[0].path, "C:\\Shares\\Docs\\a.txt");
     EXPECT_TRUE(files[0].computer.empty());
     EXPECT_EQ(files[1].id, 101u);
+    EXPECT_EQ(files[1].path, "C:\\Shares\\caf\xc3\xa9");
 
     ASSERT_EQ(recorder.calls.size(), 1u);
     EXPECT_EQ(recorder.calls[0].server, std::wstring(L"\\\\FILES"));
