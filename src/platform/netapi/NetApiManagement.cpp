@@ -113,24 +113,36 @@ NetStatus NetApiManagement::enumFiles(const ServerName& server, const std::strin
                                       std::vector<NetFileInfo>& out)
 {
     out.clear();
-    const ServerArgument srv = serverArgument(server);
     const auto wideUser = utf8ToWide(user);
-    if (!srv.ok || !wideUser)
+    if (!wideUser)
+        return conversionFailed();
+    return listFiles(server, wideUser->c_str(), out);
+}
+
+NetStatus NetApiManagement::enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out)
+{
+    out.clear();
+    return listFiles(server, nullptr, out);
+}
+
+NetStatus NetApiManagement::listFiles(const ServerName& server, LPCWSTR user, std::vector<NetFileInfo>& out)
+{
+    const ServerArgument srv = serverArgument(server);
+    if (!srv.ok)
         return conversionFailed();
     NetBuffer buffer(m_calls.bufferFree);
     DWORD read = 0;
     DWORD total = 0;
-    const NET_API_STATUS code = m_calls.fileEnum(const_cast<LPWSTR>(srv.get()), nullptr,
-                                                 const_cast<LPWSTR>(wideUser->c_str()), 3, buffer.out(),
-                                                 MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+    const NET_API_STATUS code = m_calls.fileEnum(const_cast<LPWSTR>(srv.get()), nullptr, const_cast<LPWSTR>(user),
+                                                 3, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total, nullptr);
     if (!enumerationSucceeded(code))
         return status(code);
     if (const auto* entries = buffer.as<FILE_INFO_3>()) {
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i) {
             // Level 3 does not say which computer holds the file.
-            out.push_back({static_cast<uint32_t>(entries[i].fi3_id),
-                           wideToUtf8(entries[i].fi3_pathname, nameLimit), {}});
+            out.push_back({static_cast<uint32_t>(entries[i].fi3_id), wideToUtf8(entries[i].fi3_pathname, nameLimit),
+                           {}, wideToUtf8(entries[i].fi3_username, nameLimit)});
         }
     }
     return NetStatus::success();

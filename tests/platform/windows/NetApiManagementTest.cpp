@@ -91,9 +91,10 @@ NET_API_STATUS WINAPI fakeFileEnum(LMSTR server, LMSTR basePath, LMSTR user, DWO
                                    DWORD preferred, LPDWORD read, LPDWORD total, PDWORD_PTR resume)
 {
     rec->calls.push_back({text(server), text(basePath), text(user), level, 0, preferred, resume != nullptr, 0});
-    handOut<FILE_INFO_3>(buffer, read, total, [](FILE_INFO_3& i, LPWSTR path, LPWSTR, DWORD n) {
+    handOut<FILE_INFO_3>(buffer, read, total, [](FILE_INFO_3& i, LPWSTR path, LPWSTR owner, DWORD n) {
         i.fi3_id = rec->fileIdBase + n;
         i.fi3_pathname = path;
+        i.fi3_username = owner;
     });
     return rec->answer;
 }
@@ -256,6 +257,24 @@ TEST_F(NetApiManagementTest, FilesAreEnumeratedAtLevelThreeForOneUser)
     EXPECT_EQ(recorder.calls[0].level, 3u);
     EXPECT_EQ(recorder.calls[0].preferred, MAX_PREFERRED_LENGTH);
     EXPECT_FALSE(recorder.calls[0].resumeHandle);
+}
+
+TEST_F(NetApiManagementTest, EveryUsersFilesComeInOneCallWithTheirUsers)
+{
+    recorder.names = {{L"C:\\Shares\\a.txt", L"alice"}, {L"C:\\Shares\\b.txt", L"Zo\u00eb"}};
+    std::vector<NetFileInfo> files;
+    ASSERT_TRUE(net.enumAllFiles({}, files).ok());
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].user, "alice");
+    EXPECT_EQ(files[1].user, "Zo\xc3\xab");
+    EXPECT_EQ(files[1].path, "C:\\Shares\\b.txt");
+    ASSERT_EQ(recorder.calls.size(), 1u);
+    EXPECT_EQ(recorder.calls[0].user, std::nullopt);
+    EXPECT_EQ(recorder.calls[0].level, 3u);
+
+    recorder.answer = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(net.enumAllFiles({}, files).code, 5u);
+    EXPECT_TRUE(files.empty());
 }
 
 TEST_F(NetApiManagementTest, ClosingASessionNamesTheClientInUncForm)
