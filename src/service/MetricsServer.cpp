@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <cerrno>
+#include <sys/socket.h>
 #include <cstring>
 
 namespace vantor {
@@ -30,6 +31,13 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
     server->set_read_timeout(m_limits.ioTimeout);
     server->set_write_timeout(m_limits.ioTimeout);
     server->set_keep_alive_timeout(std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(m_limits.ioTimeout).count()));
+    // SO_REUSEADDR so that a restart finds its port free at once, but not the library's default
+    // SO_REUSEPORT, which would let a second service (or anything else) share the port and take
+    // half of the scrapes unseen.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // Nothing here takes a body: a client that sends one is refused before it is read.
     server->set_payload_max_length(1024);
     server->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
