@@ -38,6 +38,7 @@ struct EngineCounts {
     uint64_t mailsSent = 0;
     uint64_t mailsFailed = 0;
     std::array<uint64_t, consoleCommandCount> consoleCommands{};
+    bool operator==(const EngineCounts&) const = default;
 };
 
 class EngineCounters {

@@ -1,9 +1,10 @@
 #include "service/Metrics.h"
 
+#include <algorithm>
 #include <charconv>
-#include <map>
-#include <set>
-#include <utility>
+#include <tuple>
+#include <unordered_set>
+#include <vector>
 
 namespace vantor {
 
@@ -136,6 +137,12 @@ std::string escapeLabelValue(std::string_view value)
 {
     std::string out;
     out.reserve(value.size());
+    // Most names need nothing: plain ASCII without a quote, a backslash or a line feed.
+    const bool plain = std::all_of(value.begin(), value.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '\\' && c != '"' && c != '\n';
+    });
+    if (plain)
+        return out.append(value);
     while (!value.empty()) {
         const std::size_t n = utf8SequenceLength(value);
         if (n == 0) {
@@ -173,7 +180,8 @@ std::string formatMetrics(const MetricsSnapshot& snapshot)
     header(out, "vantor_open_files", "gauge", "Files and folders held open by those sessions.");
     sample(out, "vantor_open_files", uint64_t{sessions.openFilesTotal});
 
-    std::set<std::string_view> users;
+    std::unordered_set<std::string_view> users;
+    users.reserve(sessions.rows.size());
     for (const auto& row : sessions.rows)
         if (!row.user.empty())
             users.insert(row.user);
@@ -222,21 +230,45 @@ std::string formatMetrics(const MetricsSnapshot& snapshot)
         // samples of one series, which Prometheus refuses along with the whole scrape.
         // Keyed by the escaped texts, which two different names can share once their stray bytes
         // are replaced.
-        std::map<std::pair<std::string, std::string>, uint64_t> perPair;
+        struct Pair {
+            std::string user, computer;
+            uint64_t files;
+        };
+        std::vector<Pair> pairs;
+        pairs.reserve(sessions.rows.size());
         for (const auto& row : sessions.rows)
-            perPair[{escapeLabelValue(row.user), escapeLabelValue(row.computer)}] += row.openFiles;
+            pairs.push_back({escapeLabelValue(row.user), escapeLabelValue(row.computer), row.openFiles});
+        std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) {
+            return std::tie(a.user, a.computer) < std::tie(b.user, b.computer);
+        });
         header(out, "vantor_session_open_files", "gauge", "Files held open, by user and computer.");
-        for (const auto& [key, files] : perPair) {
+        for (std::size_t i = 0; i < pairs.size();) {
+            const Pair& first = pairs[i];
+            uint64_t files = 0;
+            for (; i < pairs.size() && pairs[i].user == first.user && pairs[i].computer == first.computer; ++i)
+                files += pairs[i].files;
             out += "vantor_session_open_files{user=\"";
-            out += key.first;
+            out += first.user;
             out += "\",computer=\"";
-            out += key.second;
+            out += first.computer;
             out += "\"} ";
             appendNumber(out, files);
             out += '\n';
         }
     }
     return out;
+}
+
+std::string MetricsPages::page(const MetricsSnapshot& snapshot)
+{
+    std::lock_guard lock(m_mutex);
+    // The table is immutable once published: the same pointer is the same table.
+    if (!m_last || m_last->sessions != snapshot.sessions || m_last->counts != snapshot.counts
+        || m_last->perSession != snapshot.perSession || m_last->version != snapshot.version) {
+        m_page = formatMetrics(snapshot);
+        m_last = snapshot;
+    }
+    return m_page;
 }
 
 }  // namespace vantor

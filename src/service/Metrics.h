@@ -6,6 +6,8 @@
 #include "engine/EngineCounters.h"
 #include "monitor/SessionTypes.h"
 
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,19 @@ const char* consoleCommandLabel(console::CommandRequest::Kind kind);
 std::string escapeLabelValue(std::string_view value);
 
 std::string formatMetrics(const MetricsSnapshot& snapshot);
+
+// The last page made, given again while nothing it shows has changed: scrapers that come together
+// (or between two polls) share one making of a page that, with a series per session, is large.
+// Thread-safe.
+class MetricsPages {
+public:
+    std::string page(const MetricsSnapshot& snapshot);
+
+private:
+    std::mutex m_mutex;
+    std::optional<MetricsSnapshot> m_last;
+    std::string m_page;
+};
 
 inline constexpr const char* metricsContentType = "text/plain; version=0.0.4; charset=utf-8";
 

@@ -124,8 +124,10 @@ int main(int argc, char** argv)
     // Read by the server's threads: the snapshot and the counters are published for any thread,
     // the settings are not, so the one setting a scrape needs is copied here.
     std::atomic<bool> metricsPerSession{false};
-    MetricsServer metrics([&engine, &metricsPerSession] {
-        return formatMetrics({VANTOR_VERSION, engine.counters().read(), engine.monitor().snapshot(), metricsPerSession});
+    MetricsPages metricsPages;
+    MetricsServer metrics([&engine, &metricsPerSession, &metricsPages] {
+        return metricsPages.page(
+            {VANTOR_VERSION, engine.counters().read(), engine.monitor().snapshot(), metricsPerSession});
     });
     auto applyMetrics = [&] { applyMetricsSettings(engine.monitor().settings, metrics, metricsPerSession, log); };
 

@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -131,6 +132,25 @@ TEST(Metrics, PerSessionSeriesAreOnePerPairWithTheirNamesEscaped)
     o.input = text;
     const ProcessResult check = runProcess({promtool, "check", "metrics"}, o);
     EXPECT_TRUE(check.succeeded()) << check.out << check.err;
+}
+
+TEST(Metrics, AKeptPageIsGivenOnlyWhileNothingItShowsHasChanged)
+{
+    MetricsPages pages;
+    MetricsSnapshot s = busySnapshot(false);
+    EXPECT_EQ(pages.page(s), formatMetrics(s));
+    for (auto change : std::vector<std::function<void(MetricsSnapshot&)>>{
+             [](MetricsSnapshot& m) { ++m.counts.pollDurationBuckets[3]; },
+             [](MetricsSnapshot& m) { m.perSession = true; },
+             [](MetricsSnapshot& m) {
+                 auto next = std::make_shared<SessionsSnapshot>(*m.sessions);  // the next poll's table
+                 ++next->currentSessionsCount;
+                 m.sessions = next;
+             },
+             [](MetricsSnapshot& m) { m.counts.pollOk = true; }}) {
+        change(s);
+        EXPECT_EQ(pages.page(s), formatMetrics(s));
+    }
 }
 
 TEST(Metrics, LabelValuesAreEscapedAndMadeUtf8)
