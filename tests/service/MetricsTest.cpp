@@ -182,7 +182,7 @@ TEST(MetricsServer, ServesScrapesWhileAClientHoldsAConnectionAndRefusesATakenPor
     // A client that connects and never sends a byte holds one of the two threads.
     const int idle = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(idle, 0);
-    const std::unique_ptr<const int, void (*)(const int*)> closeIdle(&idle, [](const int* fd) { ::close(*fd); });
+    std::unique_ptr<const int, void (*)(const int*)> closeIdle(&idle, [](const int* fd) { ::close(*fd); });
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(server.port());
@@ -209,6 +209,7 @@ TEST(MetricsServer, ServesScrapesWhileAClientHoldsAConnectionAndRefusesATakenPor
     EXPECT_NE(error->find("127.0.0.1:" + std::to_string(server.port())), std::string::npos) << *error;
     EXPECT_FALSE(second.running());
 
+    closeIdle.reset();
     const uint16_t port = server.port();
     server.stop();
     EXPECT_FALSE(server.running());
