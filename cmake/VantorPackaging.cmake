@@ -48,6 +48,9 @@ if(VANTOR_BUILD_GUI)
 endif()
 install(FILES ${VANTOR_GENERATED_DIR}/changelog.gz ${VANTOR_PACKAGING_DIR}/copyright
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantor)
+# For the administrator's own monitoring: a Grafana dashboard and Prometheus alert rules.
+install(FILES ${PROJECT_SOURCE_DIR}/contrib/grafana/vantor.json ${PROJECT_SOURCE_DIR}/contrib/prometheus/vantor.rules.yml
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantor/examples)
 
 if(VANTOR_BUILD_GUI)
   install(FILES ${VANTOR_PACKAGING_DIR}/vantor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

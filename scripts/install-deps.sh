@@ -16,6 +16,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # core libraries and tests
   nlohmann-json3-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # the service's /metrics (HTTP), and a real Prometheus (and promtool) for its tests
+  libcpp-httplib-dev prometheus
   # TLS for the mail (OpenSSL), and a real mail relay and certificates for the mail tests
   libssl-dev openssl exim4-daemon-heavy
   # windows
@@ -51,6 +53,13 @@ elif [ -x /etc/init.d/exim4 ]; then
   /etc/init.d/exim4 stop >/dev/null 2>&1 || true
 fi
 update-rc.d exim4 disable >/dev/null 2>&1 || true
+# Nor a system Prometheus on port 9090: the metrics tests start a private one on a free port.
+if [ -d /run/systemd/system ]; then
+  systemctl disable --now prometheus.service >/dev/null 2>&1 || true
+elif [ -x /etc/init.d/prometheus ]; then
+  /etc/init.d/prometheus stop >/dev/null 2>&1 || true
+fi
+update-rc.d prometheus disable >/dev/null 2>&1 || true
 
 # Debian starts the distribution's own smbd and nmbd when it can; Vantor's tests run private
 # servers of their own and do not need them.

@@ -95,29 +95,37 @@ NetStatus SessionMonitor::noUserToClose(const std::string& computer)
             "computer " + computer + "."};
 }
 
-void SessionMonitor::closeAllSessions()
+std::size_t SessionMonitor::closeAllSessions()
 {
     const SessionsSnapshotPtr snap = snapshot();
     auto server = serverArgument(settings.serverName.get());
     if (!server || snap->rows.empty())
-        return;
+        return 0;
     std::vector<SessionKey> keys;
     keys.reserve(snap->rows.size());
     for (const auto& row : snap->rows)
         if (!row.user.empty())  // see noUserToClose
             keys.push_back({row.computer, row.user});
     if (keys.empty())
-        return;
+        return 0;
     // Together, so that the service's work is shared between them (one smbstatus run on Samba).
     const std::vector<NetStatus> statuses = m_ctx.net.deleteSessions(*server, keys);
-    if (std::any_of(statuses.begin(), statuses.end(), [](const NetStatus& st) { return st.ok(); }))
+    const auto closed = static_cast<std::size_t>(
+        std::count_if(statuses.begin(), statuses.end(), [](const NetStatus& st) { return st.ok(); }));
+    if (closed > 0)
         postToGui([this] { clearOpenFiles(); });
+    return closed;
 }
 
 void SessionMonitor::closeAllSessionsCommand()
 {
     // The command of the window: the closes wait on the service, so they run beside the GUI.
-    background([this] { closeAllSessions(); });
+    auto closed = std::make_shared<std::size_t>(0);
+    background([this, closed] { *closed = closeAllSessions(); },
+               [this, closed] {
+                   if (*closed > 0 && m_events)
+                       m_events->sessionsClosedByUser(*closed);
+               });
 }
 
 MenuTarget SessionMonitor::menuTarget() const
@@ -185,10 +193,13 @@ void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
     auto status = std::make_shared<NetStatus>();
     background([this, status, server = *server, row = *row] { *status = m_ctx.net.deleteSession(server, row.computer, row.user); },
                [this, status] {
-                   if (!status->ok())
+                   if (!status->ok()) {
                        showSystemError(*status);
-                   else
-                       clearOpenFiles();
+                       return;
+                   }
+                   clearOpenFiles();
+                   if (m_events)
+                       m_events->sessionsClosedByUser(1);
                });
 }
 

@@ -86,11 +86,16 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
         }
     }
     if (m_options.consoleAgent) {
+        if (!m_options.agentConfig.onCommand)
+            m_options.agentConfig.onCommand = [this](console::CommandRequest::Kind kind) {
+                m_counters.consoleCommand(kind);
+            };
         m_agentHost = std::make_unique<SessionMonitorAgentHost>(
             m_monitor, [this](std::function<void()> fn) { m_loop.post(std::move(fn)); });
         const std::filesystem::path dataDir = m_monitor.dataDir();
         m_agentHost->useHistoryReport(dataDir, m_monitor.clock());
         m_agentHost->setLogDeleter([dataDir] { deleteLogs(dataDir); });
+        m_agentHost->setClosedCounter([this](std::size_t n) { m_counters.sessionsClosed(CloseReason::Console, n); });
         m_agent = std::make_unique<ConsoleAgent>(*m_agentHost, m_options.agentConfig);
     }
 }
@@ -216,6 +221,7 @@ bool Engine::poll()
         return false;
     m_busy = true;
     m_loopMs = 0;
+    m_pollStart = std::chrono::steady_clock::now();
     if (m_options.pollMode == EngineOptions::PollMode::LoopThread) {
         {
             LoopTime t(m_loopMs);
@@ -261,6 +267,7 @@ void Engine::applySessionsFetch(const SessionsFetch& fetch)
 void Engine::notePollOutcome(const SessionsFetch& fetch)
 {
     const bool ok = !fetch.serverConvertible || fetch.status.ok();
+    m_counters.pollDone(ok);
     if (ok != m_lastPollOk) {
         // Once when polling starts to fail and once when it works again, not at every tick.
         if (!ok)
@@ -326,6 +333,7 @@ void Engine::finishPoll()
 {
     m_busy = false;
     m_lastLoopMs = m_loopMs;
+    m_counters.pollDuration(std::chrono::duration<double>(std::chrono::steady_clock::now() - m_pollStart).count());
     afterPoll();
     if (onPollFinished)
         onPollFinished();
@@ -421,6 +429,7 @@ void Engine::sendDailyReport(int64_t now)
 
 void Engine::newUser(const SessionEntry& session)
 {
+    m_counters.newUser();
     log(LogLevel::Notice, "new user " + session.user + " from " + session.computer);
 }
 
@@ -428,11 +437,18 @@ void Engine::sessionRejected(const std::string& user, const std::string& compute
                              const NetStatus& status)
 {
     const std::string why = blackListInForce ? "on the black list" : "not on the white list";
-    if (status.ok())
+    if (status.ok()) {
+        m_counters.sessionsClosed(blackListInForce ? CloseReason::BlackList : CloseReason::WhiteList);
         log(LogLevel::Notice, "closed the session of " + user + " from " + computer + ": " + why);
-    else
+    } else {
         log(LogLevel::Warning, "could not close the session of " + user + " from " + computer + " (" + why
                                    + "): " + statusText(status));
+    }
+}
+
+void Engine::sessionsClosedByUser(std::size_t count)
+{
+    m_counters.sessionsClosed(CloseReason::User, count);
 }
 
 }  // namespace vantor

@@ -10,6 +10,7 @@
 // open files of the selected row). Work after the poll that may wait (the report, the daily mail)
 // goes to the worker too, one task after another.
 
+#include "engine/EngineCounters.h"
 #include "engine/EventLoop.h"
 #include "engine/Worker.h"
 #include "history/HistoryRecorder.h"
@@ -81,6 +82,9 @@ public:
     bool lastPollOk() const { return m_lastPollOk; }
     // Milliseconds the loop's thread spent on the last finished poll.
     double lastPollLoopMs() const { return m_lastLoopMs; }
+    // What the engine has done since it started; any thread reads them (and a face adds what
+    // only it sees, such as the outcome of its mails).
+    EngineCounters& counters() { return m_counters; }
 
     // The settings file and the access lists read again (the service's SIGHUP). Settings the file
     // does not name go back to their defaults, as at a start.
@@ -111,6 +115,7 @@ private:
     void newUser(const SessionEntry& session) override;
     void sessionRejected(const std::string& user, const std::string& computer, bool blackListInForce,
                          const NetStatus& status) override;
+    void sessionsClosedByUser(std::size_t count) override;
 
     void log(LogLevel level, const std::string& text) const;
     void loadSettings();
@@ -138,6 +143,8 @@ private:
     bool m_lastPollOk = true;
     double m_loopMs = 0;
     double m_lastLoopMs = 0;
+    std::chrono::steady_clock::time_point m_pollStart;
+    EngineCounters m_counters;
 
     // The report's automatic update: the recorder's write count it was made from, and when.
     uint64_t m_reportWrites = 0;

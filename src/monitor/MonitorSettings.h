@@ -34,6 +34,10 @@ struct MonitorSettings {
     std::string smtpUser;             // empty: no logon
     std::string smtpPasswordFile;     // the password itself is never held in the settings
     std::string smtpCertFingerprint;  // SHA-256 of a self-signed certificate to accept
+    // The service's /metrics for Prometheus: "ADDRESS:PORT", empty = not served. Per-session
+    // series only while metricsPerSession is 1 (their number grows with the sessions).
+    std::string metricsListen;
+    int32_t metricsPerSession = 0;
 };
 
 inline MailRelay mailRelay(const MonitorSettings& s)

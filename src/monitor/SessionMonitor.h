@@ -56,6 +56,8 @@ public:
     // A session the lists condemned; `status` tells whether the close worked.
     virtual void sessionRejected(const std::string& /*user*/, const std::string& /*computer*/,
                                  bool /*blackListInForce*/, const NetStatus& /*status*/) {}
+    // Sessions closed by a command of the window ("Close session", "Close all sessions").
+    virtual void sessionsClosedByUser(std::size_t /*count*/) {}
 };
 
 // The result of a session enumeration, made on any thread and applied on the GUI thread.
@@ -172,7 +174,8 @@ public:
     // service would take the empty name as every user of that computer.
     NetStatus closeSessionByName(const std::string& user, const std::string& computer);
     // Thread-safe: works on the published rows; empties the open files on the GUI thread.
-    void closeAllSessions();
+    // Returns how many sessions were closed.
+    std::size_t closeAllSessions();
     // "Close all sessions" chosen in the window: the same, through the background runner.
     void closeAllSessionsCommand();
     // The commands of the two menus. Without a menu target they act on the selected rows; with

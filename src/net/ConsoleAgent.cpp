@@ -219,6 +219,8 @@ void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
         return;
     const console::CommandRequest request =
         console::parseCommandRequest(std::string_view(buffer, static_cast<std::size_t>(n)));
+    if (m_config.onCommand)
+        m_config.onCommand(request.kind);
     switch (request.kind) {
     case Kind::Sessions:
         sendSessions(connection, deadline);

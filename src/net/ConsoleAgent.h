@@ -12,6 +12,7 @@
 // history and close sessions. The protocol is kept as consoles expect it; protect the ports with
 // a firewall.
 
+#include "net/ConsoleProtocol.h"
 #include "net/NetSocket.h"
 #include "platform/MessageBoxes.h"
 #include "monitor/SessionTypes.h"
@@ -21,6 +22,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -70,6 +72,9 @@ public:
         std::chrono::milliseconds commandDeadline{15'000};
         // Commands served at once; more consoles wait in the listen backlog.
         std::size_t maxCommandsAtOnce = 4;
+        // Told of every request read on the command port, on the worker that serves it (the
+        // service counts them); empty: nobody is told.
+        std::function<void(console::CommandRequest::Kind)> onCommand;
     };
 
     explicit ConsoleAgent(ConsoleAgentHost& host);

@@ -18,12 +18,15 @@ SessionsSnapshotPtr SessionMonitorAgentHost::snapshot()
 
 void SessionMonitorAgentHost::closeSessionByName(const std::string& user, const std::string& computer)
 {
-    m_monitor.closeSessionByName(user, computer);
+    if (m_monitor.closeSessionByName(user, computer).ok() && m_closed)
+        m_closed(1);
 }
 
 void SessionMonitorAgentHost::closeAllSessions()
 {
-    m_monitor.closeAllSessions();
+    const std::size_t closed = m_monitor.closeAllSessions();
+    if (closed > 0 && m_closed)
+        m_closed(closed);
 }
 
 void SessionMonitorAgentHost::useHistoryReport(std::filesystem::path dataDir, const Clock& clock)

@@ -27,6 +27,8 @@ public:
     // new reason rather than once for every console's request.
     void useHistoryReport(std::filesystem::path dataDir, const Clock& clock);
     void setLogDeleter(std::function<void()> remove) { m_deleteLogs = std::move(remove); }
+    // Told how many sessions a console's command closed (set before the agent starts).
+    void setClosedCounter(std::function<void(std::size_t)> closed) { m_closed = std::move(closed); }
 
     SessionsSnapshotPtr snapshot() override;
     void closeSessionByName(const std::string& user, const std::string& computer) override;
@@ -41,6 +43,7 @@ private:
     GuiPoster m_postToGui;
     std::function<std::filesystem::path()> m_generateReport;
     std::function<void()> m_deleteLogs;
+    std::function<void(std::size_t)> m_closed;
     std::filesystem::path m_historyDir;
     const Clock* m_clock = nullptr;
     std::string m_lastReportError;  // only the agent's command thread makes reports

@@ -1,5 +1,6 @@
 #include "options/SettingsFile.h"
 
+#include "base/ListenAddress.h"
 #include "base/MailText.h"
 #include "options/OptionsModel.h"
 #include "platform/AtomicFile.h"
@@ -138,6 +139,14 @@ std::optional<std::string> checkReportPath(std::string_view v)
     return std::nullopt;
 }
 
+std::optional<std::string> checkMetricsListen(std::string_view v)
+{
+    if (v.empty() || parseListenAddress(v))
+        return std::nullopt;
+    return "metricsListen must be empty or ADDRESS:PORT with a numeric address (127.0.0.1:36874, [::1]:36874), not "
+        + quoted(v);
+}
+
 }  // namespace
 
 const std::vector<SettingKey>& settingKeys()
@@ -165,6 +174,8 @@ const std::vector<SettingKey>& settingKeys()
         textKey("smtpCertFingerprint", &MonitorSettings::smtpCertFingerprint),
         textKey("dailyReportTime", &MonitorSettings::dailyReportTime, checkTime),
         textKey("reportPath", &MonitorSettings::reportPath, checkReportPath),
+        textKey("metricsListen", &MonitorSettings::metricsListen, checkMetricsListen),
+        flagKey("metricsPerSession", &MonitorSettings::metricsPerSession),
     };
     return keys;
 }

@@ -6,9 +6,12 @@
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/PlatformNetManagement.h"
+#include "service/Metrics.h"
+#include "service/MetricsServer.h"
 #include "service/ServiceCommandLine.h"
 #include "service/ServiceLog.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -32,6 +35,29 @@ sigset_t serviceSignals()
     sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGUSR2);  // ends the signal thread itself
     return set;
+}
+
+// Serves /metrics as the settings now ask (on the engine's loop, after a start or a reload): a
+// changed address starts the server again, an empty one stops it.
+void applyMetricsSettings(const MonitorSettings& settings, MetricsServer& server, std::atomic<bool>& perSession,
+                          ServiceLog& log)
+{
+    perSession = settings.metricsPerSession == 1;
+    const auto address = parseListenAddress(settings.metricsListen);
+    if (!address) {
+        // Empty, or refused by the settings file with its line already logged.
+        if (server.running()) {
+            server.stop();
+            log.write(LogLevel::Notice, "metrics no longer served");
+        }
+        return;
+    }
+    if (server.running() && server.address() == *address)
+        return;
+    if (auto error = server.start(*address))
+        log.write(LogLevel::Error, *error);
+    else
+        log.write(LogLevel::Notice, "serving metrics on http://" + listenAddressText(*address) + "/metrics");
 }
 
 }  // namespace
@@ -74,6 +100,10 @@ int main(int argc, char** argv)
     });
 
     Engine* enginePtr = nullptr;
+    mail.setOutcome([&enginePtr](const std::string&, bool sent) {
+        if (enginePtr)
+            enginePtr->counters().mail(sent);
+    });
     LogBoxes boxes(log, [&enginePtr] { return enginePtr && enginePtr->monitor().pollInProgress(); });
     EngineOptions options;
     options.settingsFile = cmd.options.config;
@@ -91,13 +121,26 @@ int main(int argc, char** argv)
     // The window is never on screen: a new user is news for the log, not for a tray icon.
     engine.monitor().mainVisible = false;
 
-    std::thread signalThread([&engine, signals] {
+    // Read by the server's threads: the snapshot and the counters are published for any thread,
+    // the settings are not, so the one setting a scrape needs is copied here.
+    std::atomic<bool> metricsPerSession{false};
+    MetricsPages metricsPages;
+    MetricsServer metrics([&engine, &metricsPerSession, &metricsPages] {
+        return metricsPages.page(
+            {VANTOR_VERSION, engine.counters().read(), engine.monitor().snapshot(), metricsPerSession});
+    });
+    auto applyMetrics = [&] { applyMetricsSettings(engine.monitor().settings, metrics, metricsPerSession, log); };
+
+    std::thread signalThread([&engine, &applyMetrics, signals] {
         for (;;) {
             int sig = 0;
             if (sigwait(&signals, &sig) != 0 || sig == SIGUSR2)
                 return;
             if (sig == SIGHUP) {
-                engine.loop().post([&engine] { engine.reload(); });
+                engine.loop().post([&engine, &applyMetrics] {
+                    engine.reload();
+                    applyMetrics();
+                });
             } else {
                 engine.loop().quit();
                 return;
@@ -107,11 +150,14 @@ int main(int argc, char** argv)
 
     engine.start();
     log.write(LogLevel::Notice, "started: settings " + cmd.options.config + ", data " + dataDir.string());
+    applyMetrics();
     engine.startPolling();
     engine.loop().run();
 
     // The history's open sessions are written before the process goes; the agent's threads are
     // told to stop but not waited for (a wait of theirs lasts up to 3 s), as the exit ends them.
+    // The metrics server is not stopped, which would wait for a kept-alive scraper: a scrape under
+    // way reads an engine that stays until the exit, and the exit ends the server's threads.
     engine.stop(false);
     log.write(LogLevel::Notice, "stopped");
     pthread_kill(signalThread.native_handle(), SIGUSR2);

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <ctime>
 #include <thread>
 
@@ -338,4 +340,68 @@ TEST(EngineLog, OneLinePerEventAndAFailingPollOnlyWhenItStartsAndEnds)
     h.engine->poll();
     EXPECT_EQ(h.logged, (std::vector<std::string>{"the poll failed: smbstatus only works as root!",
                                                   "the poll works again"}));
+}
+
+TEST(EngineCounters, CountEachCloseByItsReasonAndEveryPollWithItsOutcome)
+{
+    EngineHarness h;
+    h.dir.write("blist.dat", "MALLORY <Any>\n");
+    h.dir.write("wlist.dat", "alice <Any>\n");
+    h.engine->reload();
+    h.net.addSession("alice", "pc1");
+    h.net.addSession("mallory", "pc6");
+    h.net.addSession("", "pc7");  // condemned by neither list, and never closed by name
+    h.engine->poll();
+    h.engine->poll();
+
+    h.settings().useBlackList = 0;
+    h.net.addSession("bob", "pc2");
+    h.engine->poll();  // bob and the nameless session are not on the white list; only bob can go
+    h.settings().useBlackList = 1;
+    h.net.addSession("carol", "pc3");
+    h.engine->poll();
+    h.engine->monitor().selectSessionRow(0);
+    h.engine->monitor().closeSelectedSession();  // the window's command
+
+    h.net.setStatus(FakeNetManagement::Op::EnumSessions, {netcode::AccessDenied, "smbstatus only works as root!"});
+    h.engine->poll();
+    h.engine->poll();
+    EngineCounts c = h.engine->counters().read();
+    EXPECT_FALSE(c.pollOk);
+    h.net.setStatus(FakeNetManagement::Op::EnumSessions, NetStatus::success());
+    h.engine->poll();
+
+    c = h.engine->counters().read();
+    EXPECT_TRUE(c.pollOk);
+    EXPECT_EQ(c.polls, 7u);
+    EXPECT_EQ(c.pollErrors, 2u);
+    uint64_t durations = 0;
+    for (uint64_t n : c.pollDurationBuckets)
+        durations += n;
+    EXPECT_EQ(durations, 7u);
+    using R = CloseReason;
+    EXPECT_EQ(c.sessionsClosed[static_cast<std::size_t>(R::BlackList)], 1u);
+    EXPECT_EQ(c.sessionsClosed[static_cast<std::size_t>(R::WhiteList)], 1u);
+    EXPECT_EQ(c.sessionsClosed[static_cast<std::size_t>(R::User)], 1u);
+    EXPECT_EQ(c.sessionsClosed[static_cast<std::size_t>(R::Console)], 0u);
+    // One count for each new-user event the log tells of.
+    EXPECT_EQ(c.newUsers, static_cast<uint64_t>(std::count_if(h.logged.begin(), h.logged.end(), [](const std::string& line) {
+                  return line.rfind("new user ", 0) == 0;
+              })));
+    EXPECT_GE(c.newUsers, 2u);
+}
+
+TEST(EngineCounters, PollDurationsFallInTheFirstBucketTheyDoNotExceed)
+{
+    EngineCounters counters;
+    counters.pollDuration(0.01);  // on a bound: that bucket ("le" is inclusive)
+    counters.pollDuration(0.0100001);
+    counters.pollDuration(1000.0);
+    counters.pollDuration(-1.0);
+    counters.pollDuration(std::nan(""));
+    const EngineCounts c = counters.read();
+    EXPECT_EQ(c.pollDurationBuckets[0], 3u);
+    EXPECT_EQ(c.pollDurationBuckets[1], 1u);
+    EXPECT_EQ(c.pollDurationBuckets.back(), 1u);
+    EXPECT_NEAR(c.pollDurationSum, 1000.0200001, 1e-5);
 }

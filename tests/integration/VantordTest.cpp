@@ -1,6 +1,7 @@
 // vantord against a private smbd: a console sees the lab's sessions through it, the lists it reads
 // from its data folder are enforced (the white list from its settings file after a restart, a
-// changed list after SIGHUP), and SIGTERM leaves complete history lines behind.
+// changed list after SIGHUP), SIGTERM leaves complete history lines behind, and a private
+// Prometheus scrapes its /metrics.
 
 #include "FreePort.h"
 #include "SambaFixture.h"
@@ -8,6 +9,8 @@
 #include "platform/Process.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -85,6 +88,10 @@ protected:
             const std::size_t logBefore = log().size();
             service = std::make_unique<ChildProcess>();
             commandPort = test::freeTcpPort();
+            if (withMetrics) {
+                metricsPort = test::freeTcpPort();
+                std::ofstream(config) << baseConfig << "metricsListen = 127.0.0.1:" << metricsPort << "\n";
+            }
             ChildProcess::Options o;
             o.outputFile = (dataDir.path() / "vantord.log").string();
             std::string error;
@@ -96,8 +103,11 @@ protected:
                 << error;
             bool portTaken = false;
             ASSERT_TRUE(waitUntil([&] {
-                portTaken = log().find(bindFailed, logBefore) != std::string::npos;
-                return portTaken || console("id").succeeded() || !service->running();
+                portTaken = log().find(bindFailed, logBefore) != std::string::npos
+                    || log().find("cannot serve /metrics", logBefore) != std::string::npos;
+                return portTaken || !service->running()
+                    || (console("id").succeeded()
+                        && (!withMetrics || log().find("serving metrics on", logBefore) != std::string::npos));
             })) << log();
             if (!portTaken)
                 break;
@@ -129,6 +139,10 @@ protected:
     std::string alice, bob;
     std::filesystem::path data, config;
     uint16_t commandPort = 0;
+    // With metrics: the settings file is baseConfig and a metricsListen line on a free port.
+    bool withMetrics = false;
+    std::string baseConfig;
+    uint16_t metricsPort = 0;
     std::unique_ptr<ChildProcess> service;
 };
 
@@ -216,6 +230,117 @@ TEST_F(VantordTest, SigtermLeavesCompleteHistoryLinesAndEndsAtOnce)
     const std::string files = readAll(data / "files.log");
     EXPECT_NE(files.find("a.txt"), std::string::npos) << files;
     EXPECT_EQ(files.back(), '\n');
+}
+
+// A Prometheus of the test's own: loopback only, its web port free, a temporary configuration and
+// storage, scraping every second. Stopped (and its files removed with the folder) whatever happens.
+class PrivatePrometheus {
+public:
+    bool start(const std::filesystem::path& dir, uint16_t target, std::string& error)
+    {
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "prometheus.yml") << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                                                 "scrape_configs:\n  - job_name: vantor\n    static_configs:\n"
+                                                 "      - targets: ['127.0.0.1:"
+                                              << target << "']\n";
+        m_log = dir / "prometheus.log";
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            m_port = test::freeTcpPort();
+            m_process = std::make_unique<ChildProcess>();
+            ChildProcess::Options o;
+            o.outputFile = m_log.string();
+            if (!m_process->start({m_program, "--config.file=" + (dir / "prometheus.yml").string(),
+                                   "--storage.tsdb.path=" + (dir / "tsdb").string(),
+                                   "--web.listen-address=127.0.0.1:" + std::to_string(m_port), "--log.level=warn"},
+                                  o, error))
+                return false;
+            if (waitUntil([&] { return ready() || !m_process->running(); }) && ready())
+                return true;
+            // Its web port taken by another test in the meantime: a fresh one.
+            m_process.reset();
+        }
+        error = "prometheus did not start: " + readAll(m_log);
+        return false;
+    }
+
+    // The value of an instant query with one result; none while there is none (not scraped yet).
+    std::optional<double> query(const std::string& expr)
+    {
+        httplib::Client client("127.0.0.1", m_port);
+        client.set_read_timeout(std::chrono::seconds(5));
+        const auto reply = client.Get("/api/v1/query", httplib::Params{{"query", expr}}, httplib::Headers{});
+        if (!reply || reply->status != 200)
+            return std::nullopt;
+        const auto json = nlohmann::json::parse(reply->body, nullptr, false);
+        if (json.is_discarded() || json.value("status", "") != "success")
+            return std::nullopt;
+        const auto& result = json["data"]["result"];
+        if (!result.is_array() || result.size() != 1)
+            return std::nullopt;
+        return std::stod(result[0]["value"][1].get<std::string>());
+    }
+
+    static std::string program() { return findProgram("prometheus"); }
+    std::string log() const { return readAll(m_log); }
+
+private:
+    bool ready()
+    {
+        httplib::Client client("127.0.0.1", m_port);
+        client.set_connection_timeout(std::chrono::seconds(1));
+        const auto reply = client.Get("/-/ready");
+        return reply && reply->status == 200;
+    }
+
+    std::string m_program = program();
+    std::filesystem::path m_log;
+    uint16_t m_port = 0;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+TEST_F(VantordTest, PrometheusScrapesTheLabsSessionsAndTheBlackListsClose)
+{
+    if (PrivatePrometheus::program().find('/') == std::string::npos)
+        GTEST_SKIP() << "needs Prometheus (Debian's prometheus package; scripts/install-deps.sh installs it)";
+    std::filesystem::create_directories(data);
+    std::ofstream(data / "blist.dat") << bob << " <Any>\n";
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("a.txt"));
+    connect(bob, "pw-bob", true);
+    withMetrics = true;
+    baseConfig = "metricsPerSession = 1\n";
+    startService();
+    ASSERT_TRUE(waitUntil([&] { return !sambaHasSessionOf(bob); })) << log();
+
+    PrivatePrometheus prometheus;
+    std::string error;
+    ASSERT_TRUE(prometheus.start(dataDir.path() / "prometheus", metricsPort, error)) << error;
+    const auto lab = static_cast<double>(sambaSessions().size());
+    ASSERT_GE(lab, 1);
+    std::optional<double> sessions, closed, aliceFiles, ids;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            sessions = prometheus.query("vantor_sessions");
+            closed = prometheus.query("vantor_sessions_closed_total{reason=\"black_list\"}");
+            aliceFiles = prometheus.query("vantor_session_open_files{user=\"" + alice + "\"}");
+            ids = prometheus.query("vantor_console_commands_total{command=\"id\"}");
+            return sessions == lab && closed == 1.0 && aliceFiles && ids;
+        },
+        30s))
+        << "vantor_sessions " << sessions.value_or(-1) << " (the lab has " << lab << "), closed "
+        << closed.value_or(-1) << "\n"
+        << prometheus.log() << log();
+    EXPECT_GE(*aliceFiles, 1);  // a.txt
+    EXPECT_GE(*ids, 1);         // startService asked for the agent's identity
+    EXPECT_EQ(prometheus.query("vantor_up"), 1.0);
+
+    // The text itself passes Prometheus's own check.
+    const auto page = httplib::Client("127.0.0.1", metricsPort).Get("/metrics");
+    ASSERT_TRUE(page);
+    ProcessOptions o;
+    o.input = page->body;
+    const ProcessResult check = runProcess({findProgram("promtool"), "check", "metrics"}, o);
+    EXPECT_TRUE(check.succeeded()) << check.out << check.err << page->body;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "options/SettingsFile.h"
 
+#include "base/ListenAddress.h"
+
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +34,8 @@ MonitorSettings everythingChanged()
     s.smtpServer = "smtp.corp.test";
     s.dailyReportTime = "07:45";
     s.reportPath = std::string("/srv/www/vantor report.html");
+    s.metricsListen = "[::1]:36874";
+    s.metricsPerSession = 1;
     return s;
 }
 
@@ -102,7 +106,23 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{"reportLimitIndex = 10", "reportLimitIndex"},
                     BadLine{"reportLimitIndex = 99999999999", "number"},
                     BadLine{"dailyReportTime = 2359", "hh:mm"}, BadLine{"reportPath = report.txt", ".htm"},
-                    BadLine{"reportPath =", ".htm"}, BadLine{"hideLocalUsers = 0", "set again"}));
+                    BadLine{"reportPath =", ".htm"}, BadLine{"hideLocalUsers = 0", "set again"},
+                    BadLine{"metricsListen = localhost:36874", "ADDRESS:PORT"},
+                    BadLine{"metricsPerSession = 2", "0 or 1"}));
+
+TEST(SettingsFile, ListenAddressesReadBackAsWritten)
+{
+    for (const char* text : {"127.0.0.1:36874", "0.0.0.0:1", "[::1]:65535", "[fe80::1:2]:80", "[::ffff:10.0.0.1]:9"}) {
+        const auto address = parseListenAddress(text);
+        ASSERT_TRUE(address) << text;
+        EXPECT_EQ(listenAddressText(*address), text);
+    }
+    EXPECT_EQ(parseListenAddress("[::1]:36874")->host, "::1");
+    for (const char* text : {"", ":80", "1.2.3:80", "1.2.3.4.5:80", "256.1.1.1:80", "1.2.3.4:", "1.2.3.4:+80",
+                             "1.2.3.4:0", "1.2.3.010:80", "::1:80", "[]:80", "[::1%eth0]:80", "[host]:80",
+                             "1.2.3.4 :80"})
+        EXPECT_FALSE(parseListenAddress(text)) << text;
+}
 
 TEST(SettingsFile, AValueCannotAddALineOfItsOwn)
 {
