@@ -55,7 +55,7 @@ NetStatus FakeNetManagement::enumSessions(const ServerName& server, std::vector<
         return unreachable(*server);
     for (const auto& s : *list)
         out.push_back({cutUtf8(s.user), cutUtf8(s.computer),
-                       s.openCountOverride.value_or(static_cast<uint32_t>(s.files.size()))});
+                       s.openCountOverride.value_or(static_cast<uint32_t>(s.files.size())), s.details});
     return NetStatus::success();
 }
 
@@ -73,7 +73,7 @@ NetStatus FakeNetManagement::enumFiles(const ServerName& server, const std::stri
     for (const auto& s : *list)
         if (equalsNoCase(s.user, user))
             for (const auto& f : s.files)
-                out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer)});
+                out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), {}, f.details});
     return NetStatus::success();
 }
 
@@ -89,7 +89,7 @@ NetStatus FakeNetManagement::enumAllFiles(const ServerName& server, std::vector<
         return unreachable(*server);
     for (const auto& s : *list)
         for (const auto& f : s.files)
-            out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), cutUtf8(s.user)});
+            out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), cutUtf8(s.user), f.details});
     return NetStatus::success();
 }
 
@@ -239,7 +239,7 @@ void FakeNetManagement::advanceScenario()
         switch (e.kind) {
         case ScenarioEvent::Kind::Connect:
             if (it == m_local.end())
-                m_local.push_back({e.user, e.computer, {}, std::nullopt});
+                m_local.push_back({e.user, e.computer, {}, std::nullopt, {}});
             break;
         case ScenarioEvent::Kind::Disconnect:
             if (it != m_local.end())

@@ -17,6 +17,7 @@ struct FakeSession {
     std::vector<NetFileInfo> files;
     // When set, reported as the session's open count instead of files.size().
     std::optional<uint32_t> openCountOverride;
+    SessionDetails details;
 };
 
 struct FakeDeleteCall {
