@@ -1,5 +1,6 @@
 #include "app/MonitorDialog.h"
 
+#include "app/DetailViews.h"
 #include "app/Desktop.h"
 #include "app/ServerInputDialog.h"
 #include "app/TableModels.h"
@@ -7,6 +8,7 @@
 #include "history/HistoryLog.h"
 #include "ui/ActivityIndicator.h"
 #include "ui/SplitterBar.h"
+#include "ui/TableColumns.h"
 
 #include <QAction>
 #include <QApplication>
@@ -191,6 +193,12 @@ void MonitorDialog::buildWindow()
     m_sessionsView->setColumnWidth(SessionsTableModel::UserColumn, 150);
     m_sessionsView->setColumnWidth(SessionsTableModel::ComputerColumn, 150);
     m_sessionsView->setColumnWidth(SessionsTableModel::OpenFilesColumn, 100);
+    // The spec's three columns always show; of the details, the ids are for the few who ask.
+    m_sessionColumns = new TableColumns(
+        m_sessionsView, QStringLiteral("sessions"),
+        {SessionsTableModel::UserColumn, SessionsTableModel::ComputerColumn, SessionsTableModel::OpenFilesColumn},
+        {SessionsTableModel::FirstDetailColumn + static_cast<int>(SessionDetailColumn::ProcessId),
+         SessionsTableModel::FirstDetailColumn + static_cast<int>(SessionDetailColumn::Uid)});
 
     m_noUsers = new QLabel(QString::fromLatin1(noActiveUsersText), this);
     m_noUsers->setAlignment(Qt::AlignCenter);
@@ -226,13 +234,20 @@ void MonitorDialog::buildWindow()
                                      QRect(444, 357, 26, 26));
     connect(m_historyButton, &QPushButton::clicked, this,
             [this] { showHistory(m_monitor->settings.reportPath.get()); });
+    m_openFilesButton = makeIconButton(this, QStringLiteral("file"), QStringLiteral("Show every user's open files"),
+                                       QRect(354, 357, 26, 26));
+    connect(m_openFilesButton, &QPushButton::clicked, this, [this] { runCommand(OpenFilesWindowCommand); });
+    m_sharesButton = makeIconButton(this, QStringLiteral("folder"), QStringLiteral("Show the shares in use"),
+                                    QRect(384, 357, 26, 26));
+    connect(m_sharesButton, &QPushButton::clicked, this, [this] { runCommand(SharesWindowCommand); });
 
     // The keyboard moves the selection without asking the service; a click asks at once.
     connect(m_sessionsView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_syncingSelection)
             return;
         const QModelIndexList rows = m_sessionsView->selectionModel()->selectedRows();
-        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt
+                                                   : std::optional<int>(m_sessionsModel->monitorRow(rows.first().row())));
     });
     connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_runner->refreshOpenFiles(); });
     connect(m_filesView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -340,10 +355,35 @@ void MonitorDialog::start()
 void MonitorDialog::sessionsTableChanged()
 {
     m_syncingSelection = true;
-    m_sessionsModel->setRows(m_monitor->sessionRows());
+    m_sessionsModel->setRows(m_monitor->sessionRows(), m_monitor->clock().now());
     if (auto row = m_monitor->selectedSessionRow())
-        m_sessionsView->selectRow(*row);
+        m_sessionsView->selectRow(m_sessionsModel->modelRow(*row));
     m_syncingSelection = false;
+    showSnapshot();
+}
+
+void MonitorDialog::showSnapshot()
+{
+    const SessionsSnapshotPtr snap = m_monitor->snapshot();
+    if (m_tray)
+        m_tray->setToolTip(QStringLiteral("Vantor: ") + QString::fromStdString(countsText(*snap)));
+    if (m_openFilesWindow && m_openFilesWindow->isVisible())
+        m_openFilesWindow->setSnapshot(*snap);
+    if (m_sharesWindow && m_sharesWindow->isVisible())
+        m_sharesWindow->setSnapshot(*snap);
+}
+
+void MonitorDialog::updateAllFilesListing()
+{
+    // Listing every user's files may cost the service a second call per poll: only while a window
+    // shows them.
+    const bool wanted = (m_openFilesWindow && m_openFilesWindow->isVisible())
+                        || (m_sharesWindow && m_sharesWindow->isVisible());
+    if (wanted == m_monitor->listAllFiles())
+        return;
+    m_monitor->setListAllFiles(wanted);
+    if (wanted)
+        m_runner->poll();
 }
 
 void MonitorDialog::openFilesTableChanged()
@@ -538,6 +578,24 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
     case ClearHistoryCommand: clearHistory(); break;
     case OptionsCommand: showOptions(); break;
     case AboutCommand: showAbout(); break;
+    case OpenFilesWindowCommand:
+        if (!m_openFilesWindow) {
+            m_openFilesWindow = new OpenFilesWindow([this](const NetFileInfo& f) { m_monitor->closeListedFile(f); }, this);
+            connect(m_openFilesWindow, &OpenFilesWindow::shownChanged, this, &MonitorDialog::updateAllFilesListing);
+        }
+        m_openFilesWindow->setSnapshot(*m_monitor->snapshot());
+        m_openFilesWindow->show();
+        m_openFilesWindow->raise();
+        break;
+    case SharesWindowCommand:
+        if (!m_sharesWindow) {
+            m_sharesWindow = new SharesWindow(this);
+            connect(m_sharesWindow, &SharesWindow::shownChanged, this, &MonitorDialog::updateAllFilesListing);
+        }
+        m_sharesWindow->setSnapshot(*m_monitor->snapshot());
+        m_sharesWindow->show();
+        m_sharesWindow->raise();
+        break;
     case ExitCommand: exitProgram(); break;
     default: break;
     }

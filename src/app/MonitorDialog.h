@@ -26,6 +26,9 @@ class QTableView;
 namespace vantor {
 
 class ActivityIndicator;
+class OpenFilesWindow;
+class SharesWindow;
+class TableColumns;
 class OpenFilesTableModel;
 class SessionsTableModel;
 class SplitterBar;
@@ -52,6 +55,8 @@ public:
         ClearHistoryCommand = 32776,
         OptionsCommand = 32778,
         AboutCommand = 32779,
+        OpenFilesWindowCommand = 32800,
+        SharesWindowCommand = 32801,
     };
 
     struct Options {
@@ -112,7 +117,12 @@ public:
     QPushButton* helpButton() const { return m_helpButton; }
     QPushButton* remoteButton() const { return m_remoteButton; }
     QPushButton* historyButton() const { return m_historyButton; }
+    QPushButton* openFilesButton() const { return m_openFilesButton; }
+    QPushButton* sharesButton() const { return m_sharesButton; }
     SplitterBar* splitter() const { return m_splitter; }
+    TableColumns* sessionColumns() const { return m_sessionColumns; }
+    OpenFilesWindow* openFilesWindow() const { return m_openFilesWindow; }
+    SharesWindow* sharesWindow() const { return m_sharesWindow; }
     bool pollTimerActive() const { return m_engine->pollTimerActive(); }
     const QTimer& flashTimer() const { return m_flashTimer; }
     bool trayShowsUserFigure() const { return m_trayShowsUser; }
@@ -163,6 +173,9 @@ private:
     void showHistory(const std::string& reportPath);
     void clearHistory();
     void showOptions();
+    // The detail windows and the tray's counts follow the published snapshot.
+    void showSnapshot();
+    void updateAllFilesListing();
 
     Options m_options;
     std::unique_ptr<Engine> m_ownEngine;
@@ -183,6 +196,11 @@ private:
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_remoteButton = nullptr;
     QPushButton* m_historyButton = nullptr;
+    QPushButton* m_openFilesButton = nullptr;
+    QPushButton* m_sharesButton = nullptr;
+    TableColumns* m_sessionColumns = nullptr;
+    OpenFilesWindow* m_openFilesWindow = nullptr;
+    SharesWindow* m_sharesWindow = nullptr;
 
     QMenu* m_sessionsMenu = nullptr;
     QMenu* m_filesMenu = nullptr;

@@ -97,6 +97,16 @@ std::string sessionTooltip(const SessionEntry& entry, int64_t now)
     return text;
 }
 
+std::string countsText(const SessionsSnapshot& snapshot)
+{
+    uint64_t files = 0;
+    for (const auto& r : snapshot.rows)
+        files += r.openFiles;
+    const std::size_t sessions = snapshot.rows.size();
+    return std::to_string(sessions) + (sessions == 1 ? " session, " : " sessions, ") + std::to_string(files)
+           + (files == 1 ? " open file" : " open files");
+}
+
 const char* openFileTitle(OpenFileColumn column)
 {
     switch (column) {

@@ -37,6 +37,10 @@ std::optional<int64_t> sessionDetailNumber(const SessionDetails& details, Sessio
 // The row's tooltip: its user and computer, then one "Title: text" line per detail the service told.
 std::string sessionTooltip(const SessionEntry& entry, int64_t now);
 
+// What the tray icon's tooltip says of the table: "3 sessions, 5 open files" (the rows shown and
+// their open files).
+std::string countsText(const SessionsSnapshot& snapshot);
+
 // The "Open files" view's columns.
 enum class OpenFileColumn { File, Share, User, Computer, Access, DenyMode, Oplock, Locks, OpenedAt, Count };
 inline constexpr int openFileColumnCount = static_cast<int>(OpenFileColumn::Count);
@@ -56,7 +60,7 @@ struct ShareUse {
     std::string share;
     std::string path;  // where the service tells it (from the files open on it), else empty
     uint32_t connections = 0;
-    std::vector<std::string> clients;  // "user@computer", each once, in the sessions' order
+    std::vector<std::string> clients;  // "user@computer", each once, in the order of the table's rows
     bool operator==(const ShareUse&) const = default;
 };
 // The shares the sessions use, by name.

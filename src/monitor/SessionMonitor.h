@@ -190,6 +190,10 @@ public:
     std::optional<OpenTarget> connectToUserTarget(const MenuTarget* menu = nullptr);
     std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu = nullptr);
     void closeSelectedResource(const MenuTarget* menu = nullptr);
+    // "Close resource" on a file of the every-user list (the snapshot's openFiles), through the
+    // background runner; the list drops it once closed. A file the list no longer holds is
+    // answered with "Select a file!".
+    void closeListedFile(const NetFileInfo& file);
     // The selection as a menu opened now would take it.
     MenuTarget menuTarget() const;
     void showSystemError(const NetStatus& status, void* owner = nullptr);
