@@ -21,6 +21,8 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QThread>
+#include <QResizeEvent>
+#include <QSettings>
 #include <QWindow>
 
 namespace vantor {
@@ -30,7 +32,8 @@ namespace {
 const QColor tableColour(207, 231, 255);
 const QColor noUsersColour(50, 0, 225);
 
-// The window keeps the proportions of its first design: a fixed, compact monitor.
+// The window's first design, and its smallest size: a compact monitor. A larger window gives the
+// extra width to the tables and the extra height to both tables alike.
 constexpr int windowWidth = 480;
 constexpr int windowHeight = 392;
 constexpr int dragEdge = 30;
@@ -153,6 +156,8 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
     buildWindow();
     buildMenus();
     buildTray();
+    if (m_options.rememberLayout)
+        restoreLayout();
 
     m_slide = new SlideAway(this);
     m_flashTimer.setInterval(m_options.flashIntervalMs);
@@ -175,7 +180,8 @@ MonitorDialog::~MonitorDialog()
 
 void MonitorDialog::buildWindow()
 {
-    setFixedSize(windowWidth, windowHeight);
+    setMinimumSize(windowWidth, windowHeight);
+    resize(windowWidth, windowHeight);
 
     m_activity = new ActivityIndicator(this);
     m_activity->setGeometry(180, 14, 16, 16);
@@ -539,15 +545,57 @@ void MonitorDialog::mouseReleaseEvent(QMouseEvent* event)
     QDialog::mouseReleaseEvent(event);
 }
 
-void MonitorDialog::splitterMoved(int delta)
+void MonitorDialog::splitterMoved(int)
 {
-    QRect s = m_sessionsView->geometry();
-    s.setBottom(s.bottom() + delta);
-    m_sessionsView->setGeometry(s);
-    QRect f = m_filesView->geometry();
-    f.setTop(f.top() + delta);
-    m_filesView->setGeometry(f);
+    layoutWidgets();
+    if (m_options.rememberLayout)
+        layoutSettings().setValue(QStringLiteral("main/splitter"), m_splitter->offset());
+}
+
+void MonitorDialog::layoutWidgets()
+{
+    if (!m_splitter || m_layingOut)
+        return;
+    m_layingOut = true;
+    const int dx = std::max(0, width() - windowWidth);
+    const int dy = std::max(0, height() - windowHeight);
+    const int upper = dy / 2;
+    m_caption->setGeometry(201, 12, 236 + dx, 20);
+    m_helpButton->move(444 + dx, 8);
+    // The splitter's limits hold around its home, which moves with the window.
+    const int offset = m_splitter->offset();
+    m_splitter->setHome(splitterRect.adjusted(0, upper, dx, upper));
+    m_splitter->moveBy(offset);
+    m_layingOut = false;
+    m_sessionsView->setGeometry(sessionsRect.adjusted(0, 0, dx, upper + offset));
+    m_filesView->setGeometry(filesRect.adjusted(0, upper + offset, dx, dy));
     m_filesView->viewport()->update();
+    m_noUsers->move(sessionsRect.x() + 120 + dx / 2, sessionsRect.y() + 34);
+    m_hideButton->move(205 + dx / 2, 357 + dy);
+    m_openFilesButton->move(354 + dx, 357 + dy);
+    m_sharesButton->move(384 + dx, 357 + dy);
+    m_remoteButton->move(414 + dx, 357 + dy);
+    m_historyButton->move(444 + dx, 357 + dy);
+}
+
+void MonitorDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layoutWidgets();
+    if (m_options.rememberLayout)
+        layoutSettings().setValue(QStringLiteral("main/size"), size());
+}
+
+void MonitorDialog::restoreLayout()
+{
+    QSettings& s = layoutSettings();
+    const QSize kept = s.value(QStringLiteral("main/size")).toSize();
+    if (kept.isValid())
+        resize(kept.expandedTo(minimumSize()));
+    bool ok = false;
+    const int offset = s.value(QStringLiteral("main/splitter")).toInt(&ok);
+    if (ok)
+        m_splitter->moveBy(offset - m_splitter->offset());
 }
 
 // --- commands ------------------------------------------------------------------------------------

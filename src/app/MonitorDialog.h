@@ -72,6 +72,9 @@ public:
         // Whether a tray can show the icon (default: ask the desktop). Without one, hiding would
         // leave a running program that nobody can reach, so the window is minimised instead.
         std::function<bool()> trayAvailable;
+        // Whether the window's size and splitter are kept in the layout file and taken back at
+        // the next start (the program's window; tests leave it off).
+        bool rememberLayout = false;
     };
 
     // The window of `engine`, which outlives it. `options.pollMode` and `pollIntervalMs` are the
@@ -146,6 +149,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine = nullptr);
@@ -165,6 +169,8 @@ private:
     void startHide();
     void hideToTray();
     void splitterMoved(int delta);
+    void layoutWidgets();
+    void restoreLayout();
     void remoteServerCommand();
     void openHelp();
     bool openUrl(const QUrl& url);
@@ -216,6 +222,7 @@ private:
     bool m_tickPoll = false;   // the running poll came from the poll timer
 
     bool m_syncingSelection = false;
+    bool m_layingOut = false;  // the splitter is put back at its place after a resize
     bool m_exiting = false;
     bool m_dragging = false;
     QPoint m_dragOffset;

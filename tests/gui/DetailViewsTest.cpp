@@ -4,6 +4,7 @@
 #include "app/DetailViews.h"
 #include "app/MonitorDialog.h"
 #include "app/TableModels.h"
+#include "ui/SplitterBar.h"
 #include "ui/TableColumns.h"
 
 #include <QAbstractItemModelTester>
@@ -58,10 +59,11 @@ NetFileInfo file(uint32_t id, const std::string& share, const std::string& insid
 }
 
 struct Harness {
-    Harness()
+    explicit Harness(bool rememberLayout = false)
     {
         clock.set(now);
         MonitorDialog::Options o;
+        o.rememberLayout = rememberLayout;
         o.pollIntervalMs = 3'600'000;
         o.animations = false;
         o.trayAvailable = [] { return true; };
@@ -238,6 +240,41 @@ private slots:
         QVERIFY(h.tick());
         QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor: 1 session, 0 open files"));
         QCOMPARE(h.column(w->model(), SharesModel::ShareColumn), L({"docs"}));
+    }
+
+    void theWindowResizesAndKeepsItsLayout()
+    {
+        QRect sessions, files;
+        {
+            Harness h(true);
+            QVERIFY(h.start());
+            const QRect small = h.dialog->sessionsView()->geometry();
+            const QRect smallFiles = h.dialog->filesView()->geometry();
+            h.dialog->resize(h.dialog->width() + 200, h.dialog->height() + 100);
+            sessions = h.dialog->sessionsView()->geometry();
+            files = h.dialog->filesView()->geometry();
+            QCOMPARE(sessions.width(), small.width() + 200);
+            QCOMPARE(sessions.height() + files.height(), small.height() + smallFiles.height() + 100);
+            // The buttons stay in the bottom right corner, inside the window.
+            QCOMPARE(h.dialog->historyButton()->geometry().right(), h.dialog->width() - 11);
+            QVERIFY(h.dialog->historyButton()->geometry().bottom() < h.dialog->height());
+            // The splitter still moves between the tables, within its limits.
+            QCOMPARE(h.dialog->splitter()->moveBy(-30), -30);
+            QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() - 30);
+            QCOMPARE(h.dialog->filesView()->geometry().top(), files.top() - 30);
+            sessions = h.dialog->sessionsView()->geometry();
+            files = h.dialog->filesView()->geometry();
+            QCOMPARE(h.dialog->splitter()->moveBy(-1000), -70);
+            QCOMPARE(h.dialog->splitter()->moveBy(70), 70);
+            QVERIFY(h.dialog->width() >= 680);
+        }
+        layoutSettings().sync();
+        Harness again(true);
+        QCOMPARE(again.dialog->sessionsView()->geometry(), sessions);
+        QCOMPARE(again.dialog->filesView()->geometry(), files);
+        // Tests and the bench leave the file alone: their window starts at the first design.
+        Harness plain;
+        QCOMPARE(plain.dialog->size(), QSize(480, 392));
     }
 };
 
