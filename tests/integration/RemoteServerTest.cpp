@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <csignal>
 #include <fstream>
 #include <memory>
@@ -144,6 +146,11 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     EXPECT_EQ(sorted(others), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
     EXPECT_EQ(sorted(others), localEntries(admin));
     EXPECT_EQ(monitor->openFilesTotal(), 3u);
+    // The server tells how long each session has been connected and idle: it began during this test.
+    for (const auto& row : others) {
+        ASSERT_TRUE(row.details.connectedAt && row.details.idleSeconds) << row.user;
+        EXPECT_LE(std::llabs(*row.details.connectedAt - static_cast<int64_t>(::time(nullptr))), 120) << row.user;
+    }
 
     // The open files of the selected user, as the server names them.
     const auto rows = monitor->sessionRows();
