@@ -31,6 +31,8 @@ packages=(
   xvfb trayer x11-utils xdotool imagemagick procps passwd
   # the package and its checks: the .deb, its unit, launcher and metadata
   dpkg-dev file lintian desktop-file-utils appstream systemd
+  # the history bench opens the web report in headless Chromium to time it
+  chromium
 )
 
 # A package's own service is not started during the install (exim4 above all: a system mail

@@ -229,6 +229,31 @@ std::optional<OpenTarget> SessionMonitor::openFolderTarget(const MenuTarget* men
     return OpenTarget{OpenTarget::Kind::Folder, cutUtf8(path.substr(0, sep))};
 }
 
+void SessionMonitor::closeListedFile(const NetFileInfo& file)
+{
+    // The list a person chose from may be older than the last poll: a file no longer listed is
+    // not closed by an identifier that the service may have given to another open since.
+    const bool listed = std::any_of(m_allFiles.begin(), m_allFiles.end(),
+                                    [&](const NetFileInfo& f) { return f.id == file.id && f.path == file.path; });
+    auto server = serverArgument(settings.serverName.get());
+    if (!listed || !server) {
+        m_ctx.boxes.show({"Error", "Select a file!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+        return;
+    }
+    auto status = std::make_shared<NetStatus>();
+    background([this, server = *server, id = file.id, status] { *status = m_ctx.net.closeFile(server, id); },
+               [this, file, status] {
+                   if (!status->ok()) {
+                       showSystemError(*status);
+                       return;
+                   }
+                   std::erase_if(m_allFiles, [&](const NetFileInfo& f) { return f.id == file.id && f.path == file.path; });
+                   publishSnapshot();
+                   if (m_view)
+                       m_view->sessionsTableChanged();
+               });
+}
+
 void SessionMonitor::closeSelectedResource(const MenuTarget* menu)
 {
     bool gone = false;

@@ -219,6 +219,7 @@ int MonitorApp::run()
 
     MonitorDialog::Options options;
     options.titleSuffix = titleSuffix;
+    options.rememberLayout = true;
     MonitorDialog dialog(engine, options);
     boxes.setParentWindow(&dialog);
 

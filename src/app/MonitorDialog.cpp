@@ -1,5 +1,6 @@
 #include "app/MonitorDialog.h"
 
+#include "app/DetailViews.h"
 #include "app/Desktop.h"
 #include "app/ServerInputDialog.h"
 #include "app/TableModels.h"
@@ -7,6 +8,7 @@
 #include "history/HistoryLog.h"
 #include "ui/ActivityIndicator.h"
 #include "ui/SplitterBar.h"
+#include "ui/TableColumns.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +21,8 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QThread>
+#include <QResizeEvent>
+#include <QSettings>
 #include <QWindow>
 
 namespace vantor {
@@ -28,7 +32,8 @@ namespace {
 const QColor tableColour(207, 231, 255);
 const QColor noUsersColour(50, 0, 225);
 
-// The window keeps the proportions of its first design: a fixed, compact monitor.
+// The window's first design, and its smallest size: a compact monitor. A larger window gives the
+// extra width to the tables and the extra height to both tables alike.
 constexpr int windowWidth = 480;
 constexpr int windowHeight = 392;
 constexpr int dragEdge = 30;
@@ -151,6 +156,8 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
     buildWindow();
     buildMenus();
     buildTray();
+    if (m_options.rememberLayout)
+        restoreLayout();
 
     m_slide = new SlideAway(this);
     m_flashTimer.setInterval(m_options.flashIntervalMs);
@@ -173,7 +180,8 @@ MonitorDialog::~MonitorDialog()
 
 void MonitorDialog::buildWindow()
 {
-    setFixedSize(windowWidth, windowHeight);
+    setMinimumSize(windowWidth, windowHeight);
+    resize(windowWidth, windowHeight);
 
     m_activity = new ActivityIndicator(this);
     m_activity->setGeometry(180, 14, 16, 16);
@@ -191,6 +199,12 @@ void MonitorDialog::buildWindow()
     m_sessionsView->setColumnWidth(SessionsTableModel::UserColumn, 150);
     m_sessionsView->setColumnWidth(SessionsTableModel::ComputerColumn, 150);
     m_sessionsView->setColumnWidth(SessionsTableModel::OpenFilesColumn, 100);
+    // The spec's three columns always show; of the details, the ids are for the few who ask.
+    m_sessionColumns = new TableColumns(
+        m_sessionsView, QStringLiteral("sessions"),
+        {SessionsTableModel::UserColumn, SessionsTableModel::ComputerColumn, SessionsTableModel::OpenFilesColumn},
+        {SessionsTableModel::FirstDetailColumn + static_cast<int>(SessionDetailColumn::ProcessId),
+         SessionsTableModel::FirstDetailColumn + static_cast<int>(SessionDetailColumn::Uid)});
 
     m_noUsers = new QLabel(QString::fromLatin1(noActiveUsersText), this);
     m_noUsers->setAlignment(Qt::AlignCenter);
@@ -226,13 +240,20 @@ void MonitorDialog::buildWindow()
                                      QRect(444, 357, 26, 26));
     connect(m_historyButton, &QPushButton::clicked, this,
             [this] { showHistory(m_monitor->settings.reportPath.get()); });
+    m_openFilesButton = makeIconButton(this, QStringLiteral("file"), QStringLiteral("Show every user's open files"),
+                                       QRect(354, 357, 26, 26));
+    connect(m_openFilesButton, &QPushButton::clicked, this, [this] { runCommand(OpenFilesWindowCommand); });
+    m_sharesButton = makeIconButton(this, QStringLiteral("folder"), QStringLiteral("Show the shares in use"),
+                                    QRect(384, 357, 26, 26));
+    connect(m_sharesButton, &QPushButton::clicked, this, [this] { runCommand(SharesWindowCommand); });
 
     // The keyboard moves the selection without asking the service; a click asks at once.
     connect(m_sessionsView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_syncingSelection)
             return;
         const QModelIndexList rows = m_sessionsView->selectionModel()->selectedRows();
-        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt
+                                                   : std::optional<int>(m_sessionsModel->monitorRow(rows.first().row())));
     });
     connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_runner->refreshOpenFiles(); });
     connect(m_filesView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -340,10 +361,35 @@ void MonitorDialog::start()
 void MonitorDialog::sessionsTableChanged()
 {
     m_syncingSelection = true;
-    m_sessionsModel->setRows(m_monitor->sessionRows());
+    m_sessionsModel->setRows(m_monitor->sessionRows(), m_monitor->clock().now());
     if (auto row = m_monitor->selectedSessionRow())
-        m_sessionsView->selectRow(*row);
+        m_sessionsView->selectRow(m_sessionsModel->modelRow(*row));
     m_syncingSelection = false;
+    showSnapshot();
+}
+
+void MonitorDialog::showSnapshot()
+{
+    const SessionsSnapshotPtr snap = m_monitor->snapshot();
+    if (m_tray)
+        m_tray->setToolTip(QStringLiteral("Vantor: ") + QString::fromStdString(countsText(*snap)));
+    if (m_openFilesWindow && m_openFilesWindow->isVisible())
+        m_openFilesWindow->setSnapshot(*snap);
+    if (m_sharesWindow && m_sharesWindow->isVisible())
+        m_sharesWindow->setSnapshot(*snap);
+}
+
+void MonitorDialog::updateAllFilesListing()
+{
+    // Listing every user's files may cost the service a second call per poll: only while a window
+    // shows them.
+    const bool wanted = (m_openFilesWindow && m_openFilesWindow->isVisible())
+                        || (m_sharesWindow && m_sharesWindow->isVisible());
+    if (wanted == m_monitor->listAllFiles())
+        return;
+    m_monitor->setListAllFiles(wanted);
+    if (wanted)
+        m_runner->poll();
 }
 
 void MonitorDialog::openFilesTableChanged()
@@ -499,15 +545,57 @@ void MonitorDialog::mouseReleaseEvent(QMouseEvent* event)
     QDialog::mouseReleaseEvent(event);
 }
 
-void MonitorDialog::splitterMoved(int delta)
+void MonitorDialog::splitterMoved(int)
 {
-    QRect s = m_sessionsView->geometry();
-    s.setBottom(s.bottom() + delta);
-    m_sessionsView->setGeometry(s);
-    QRect f = m_filesView->geometry();
-    f.setTop(f.top() + delta);
-    m_filesView->setGeometry(f);
+    layoutWidgets();
+    if (m_options.rememberLayout)
+        layoutSettings().setValue(QStringLiteral("main/splitter"), m_splitter->offset());
+}
+
+void MonitorDialog::layoutWidgets()
+{
+    if (!m_splitter || m_layingOut)
+        return;
+    m_layingOut = true;
+    const int dx = std::max(0, width() - windowWidth);
+    const int dy = std::max(0, height() - windowHeight);
+    const int upper = dy / 2;
+    m_caption->setGeometry(201, 12, 236 + dx, 20);
+    m_helpButton->move(444 + dx, 8);
+    // The splitter's limits hold around its home, which moves with the window.
+    const int offset = m_splitter->offset();
+    m_splitter->setHome(splitterRect.adjusted(0, upper, dx, upper));
+    m_splitter->moveBy(offset);
+    m_layingOut = false;
+    m_sessionsView->setGeometry(sessionsRect.adjusted(0, 0, dx, upper + offset));
+    m_filesView->setGeometry(filesRect.adjusted(0, upper + offset, dx, dy));
     m_filesView->viewport()->update();
+    m_noUsers->move(sessionsRect.x() + 120 + dx / 2, sessionsRect.y() + 34);
+    m_hideButton->move(205 + dx / 2, 357 + dy);
+    m_openFilesButton->move(354 + dx, 357 + dy);
+    m_sharesButton->move(384 + dx, 357 + dy);
+    m_remoteButton->move(414 + dx, 357 + dy);
+    m_historyButton->move(444 + dx, 357 + dy);
+}
+
+void MonitorDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layoutWidgets();
+    if (m_options.rememberLayout)
+        layoutSettings().setValue(QStringLiteral("main/size"), size());
+}
+
+void MonitorDialog::restoreLayout()
+{
+    QSettings& s = layoutSettings();
+    const QSize kept = s.value(QStringLiteral("main/size")).toSize();
+    if (kept.isValid())
+        resize(kept.expandedTo(minimumSize()));
+    bool ok = false;
+    const int offset = s.value(QStringLiteral("main/splitter")).toInt(&ok);
+    if (ok)
+        m_splitter->moveBy(offset - m_splitter->offset());
 }
 
 // --- commands ------------------------------------------------------------------------------------
@@ -538,6 +626,24 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
     case ClearHistoryCommand: clearHistory(); break;
     case OptionsCommand: showOptions(); break;
     case AboutCommand: showAbout(); break;
+    case OpenFilesWindowCommand:
+        if (!m_openFilesWindow) {
+            m_openFilesWindow = new OpenFilesWindow([this](const NetFileInfo& f) { m_monitor->closeListedFile(f); }, this);
+            connect(m_openFilesWindow, &OpenFilesWindow::shownChanged, this, &MonitorDialog::updateAllFilesListing);
+        }
+        m_openFilesWindow->setSnapshot(*m_monitor->snapshot());
+        m_openFilesWindow->show();
+        m_openFilesWindow->raise();
+        break;
+    case SharesWindowCommand:
+        if (!m_sharesWindow) {
+            m_sharesWindow = new SharesWindow(this);
+            connect(m_sharesWindow, &SharesWindow::shownChanged, this, &MonitorDialog::updateAllFilesListing);
+        }
+        m_sharesWindow->setSnapshot(*m_monitor->snapshot());
+        m_sharesWindow->show();
+        m_sharesWindow->raise();
+        break;
     case ExitCommand: exitProgram(); break;
     default: break;
     }

@@ -26,6 +26,9 @@ class QTableView;
 namespace vantor {
 
 class ActivityIndicator;
+class OpenFilesWindow;
+class SharesWindow;
+class TableColumns;
 class OpenFilesTableModel;
 class SessionsTableModel;
 class SplitterBar;
@@ -52,6 +55,8 @@ public:
         ClearHistoryCommand = 32776,
         OptionsCommand = 32778,
         AboutCommand = 32779,
+        OpenFilesWindowCommand = 32800,
+        SharesWindowCommand = 32801,
     };
 
     struct Options {
@@ -67,6 +72,9 @@ public:
         // Whether a tray can show the icon (default: ask the desktop). Without one, hiding would
         // leave a running program that nobody can reach, so the window is minimised instead.
         std::function<bool()> trayAvailable;
+        // Whether the window's size and splitter are kept in the layout file and taken back at
+        // the next start (the program's window; tests leave it off).
+        bool rememberLayout = false;
     };
 
     // The window of `engine`, which outlives it. `options.pollMode` and `pollIntervalMs` are the
@@ -112,7 +120,12 @@ public:
     QPushButton* helpButton() const { return m_helpButton; }
     QPushButton* remoteButton() const { return m_remoteButton; }
     QPushButton* historyButton() const { return m_historyButton; }
+    QPushButton* openFilesButton() const { return m_openFilesButton; }
+    QPushButton* sharesButton() const { return m_sharesButton; }
     SplitterBar* splitter() const { return m_splitter; }
+    TableColumns* sessionColumns() const { return m_sessionColumns; }
+    OpenFilesWindow* openFilesWindow() const { return m_openFilesWindow; }
+    SharesWindow* sharesWindow() const { return m_sharesWindow; }
     bool pollTimerActive() const { return m_engine->pollTimerActive(); }
     const QTimer& flashTimer() const { return m_flashTimer; }
     bool trayShowsUserFigure() const { return m_trayShowsUser; }
@@ -136,6 +149,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine = nullptr);
@@ -155,6 +169,8 @@ private:
     void startHide();
     void hideToTray();
     void splitterMoved(int delta);
+    void layoutWidgets();
+    void restoreLayout();
     void remoteServerCommand();
     void openHelp();
     bool openUrl(const QUrl& url);
@@ -163,6 +179,9 @@ private:
     void showHistory(const std::string& reportPath);
     void clearHistory();
     void showOptions();
+    // The detail windows and the tray's counts follow the published snapshot.
+    void showSnapshot();
+    void updateAllFilesListing();
 
     Options m_options;
     std::unique_ptr<Engine> m_ownEngine;
@@ -183,6 +202,11 @@ private:
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_remoteButton = nullptr;
     QPushButton* m_historyButton = nullptr;
+    QPushButton* m_openFilesButton = nullptr;
+    QPushButton* m_sharesButton = nullptr;
+    TableColumns* m_sessionColumns = nullptr;
+    OpenFilesWindow* m_openFilesWindow = nullptr;
+    SharesWindow* m_sharesWindow = nullptr;
 
     QMenu* m_sessionsMenu = nullptr;
     QMenu* m_filesMenu = nullptr;
@@ -198,6 +222,7 @@ private:
     bool m_tickPoll = false;   // the running poll came from the poll timer
 
     bool m_syncingSelection = false;
+    bool m_layingOut = false;  // the splitter is put back at its place after a resize
     bool m_exiting = false;
     bool m_dragging = false;
     QPoint m_dragOffset;

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <iostream>
 #include <thread>
@@ -23,13 +24,19 @@ namespace vantor {
 
 namespace {
 
-constexpr const char* scenarioShareRoot = "/srv/share/";
-
-// The scenario's paths name places on the demo share; smbclient wants them relative to it.
-std::string sharePath(const std::string& path)
+// The scenario's paths name places on the demo's shares ("/srv/SHARE/PATH"); smbclient wants the
+// share and the path inside it.
+struct SharedPath {
+    std::string share;
+    std::string path;
+};
+SharedPath sharedPath(const std::string& path)
 {
-    const std::string root = scenarioShareRoot;
-    return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+    const std::string inSrv = path.rfind("/srv/", 0) == 0 ? path.substr(5) : path;
+    const auto slash = inSrv.find('/');
+    if (slash == std::string::npos)
+        return {"share", inSrv};
+    return {inSrv.substr(0, slash), inSrv.substr(slash + 1)};
 }
 
 constexpr const char* demoServerPrefix = "vantor-demo-smbd";
@@ -41,6 +48,7 @@ samba::PrivateSambaServer::Options serverOptions()
     o.accountPrefix = "";
     o.rootPrefix = demoServerPrefix;
     o.traceable = true;
+    o.shares = {"share", "media"};
     return o;
 }
 
@@ -62,6 +70,7 @@ private:
         std::string account;
         std::unique_ptr<samba::TcpForwarder> forwarder;  // null: straight from 127.0.0.1
         std::unique_ptr<samba::SmbClientHolder> holder;
+        std::string share;  // the share its opens go to
     };
 
     void play();
@@ -125,15 +134,23 @@ bool SambaDemoPlayer::prepare(std::string& error)
     if (!m_server.start(error))
         return false;
     // The files and folders the clients open.
-    const auto share = m_server.sharePath("share");
+    // A file that one client writes must be writable whoever else only reads it.
+    std::set<std::string> written;
+    for (const auto& e : m_scenario)
+        if (e.kind == ScenarioEvent::Kind::Open && e.write)
+            written.insert(e.path);
     for (const auto& e : m_scenario) {
         if (e.kind != ScenarioEvent::Kind::Open)
             continue;
-        const auto target = share / sharePath(e.path);
+        const SharedPath where = sharedPath(e.path);
+        const auto target = m_server.sharePath(where.share) / where.path;
         std::error_code ec;
         if (target.has_extension()) {
             std::filesystem::create_directories(target.parent_path(), ec);
+            std::filesystem::permissions(target.parent_path(), std::filesystem::perms(0777), ec);
             std::ofstream(target) << "Vantor demo file\n";
+            // A file the accounts may write is opened for writing too: the demo shows both modes.
+            std::filesystem::permissions(target, std::filesystem::perms(written.count(e.path) ? 0666 : 0644), ec);
         } else {
             std::filesystem::create_directories(target, ec);
         }
@@ -194,6 +211,8 @@ void SambaDemoPlayer::apply(const ScenarioEvent& e)
         o.port = c.forwarder ? c.forwarder->port() : m_server.port();
         o.user = c.account;
         o.password = m_password;
+        o.share = "share";
+        c.share = o.share;
         // In the server's folder, so that nothing of the client outlives the demo.
         o.logFile = m_server.root() / "log" / (c.account + ".client");
         c.holder = std::make_unique<samba::SmbClientHolder>(o);
@@ -205,13 +224,20 @@ void SambaDemoPlayer::apply(const ScenarioEvent& e)
     case ScenarioEvent::Kind::Disconnect:
         c.holder.reset();
         break;
-    case ScenarioEvent::Kind::Open:
-        if (c.holder)
-            c.holder->open(sharePath(e.path));
+    case ScenarioEvent::Kind::Open: {
+        const SharedPath where = sharedPath(e.path);
+        if (!c.holder)
+            break;
+        // One session on more than one share: a tree connect of the same session.
+        if (where.share != c.share && c.holder->connectShare(where.share))
+            c.share = where.share;
+        if (where.share == c.share)
+            c.holder->open(where.path);
         break;
+    }
     case ScenarioEvent::Kind::Close:
         if (c.holder)
-            c.holder->close(sharePath(e.path));
+            c.holder->close(sharedPath(e.path).path);
         break;
     }
 }

@@ -22,14 +22,88 @@ void SessionsTableModel::setIcons(QIcon rowIcon, QIcon userHeader, QIcon compute
     m_computerHeader = std::move(computerHeader);
 }
 
-void SessionsTableModel::setRows(const std::vector<SessionEntry>& rows)
+void SessionsTableModel::setRows(const std::vector<SessionEntry>& rows, int64_t now)
 {
     beginResetModel();
+    m_now = now;
     m_rows.clear();
     m_rows.reserve(static_cast<qsizetype>(rows.size()));
-    for (const auto& r : rows)
-        m_rows.push_back({fromUtf8(r.user), fromUtf8(r.computer), QString::number(r.openFiles)});
+    for (const auto& r : rows) {
+        Row row{fromUtf8(r.user), fromUtf8(r.computer), QString::number(r.openFiles), {},
+                fromUtf8(sessionTooltip(r, now)), r};
+        for (int c = 0; c < sessionDetailColumnCount; ++c)
+            row.details.push_back(fromUtf8(sessionDetailText(r.details, static_cast<SessionDetailColumn>(c), now)));
+        m_rows.push_back(std::move(row));
+    }
+    applySort();
     endResetModel();
+}
+
+QVariant SessionsTableModel::sortKey(const Row& row, int column) const
+{
+    switch (column) {
+    case UserColumn: return row.user.toLower();
+    case ComputerColumn: return row.computer.toLower();
+    case OpenFilesColumn: return qlonglong(row.entry.openFiles);
+    }
+    const auto detail = static_cast<SessionDetailColumn>(column - FirstDetailColumn);
+    if (auto n = sessionDetailNumber(row.entry.details, detail, m_now))
+        return qlonglong(*n);
+    return row.details[column - FirstDetailColumn].toLower();
+}
+
+void SessionsTableModel::applySort()
+{
+    m_order.resize(m_rows.size());
+    for (int i = 0; i < m_order.size(); ++i)
+        m_order[i] = i;
+    m_inverse = m_order;
+    if (m_sortColumn < 0 || m_sortColumn >= ColumnCount)
+        return;
+    QVector<QVariant> keys;
+    keys.reserve(m_rows.size());
+    for (const Row& r : m_rows)
+        keys.push_back(sortKey(r, m_sortColumn));
+    // Rows without the detail (an empty text) go last whichever way; ties keep the monitor's order.
+    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+        const QVariant& ka = keys[a];
+        const QVariant& kb = keys[b];
+        const bool emptyA = ka.typeId() == QMetaType::QString && ka.toString().isEmpty();
+        const bool emptyB = kb.typeId() == QMetaType::QString && kb.toString().isEmpty();
+        if (emptyA != emptyB)
+            return emptyB;
+        const auto cmp = QVariant::compare(ka, kb);
+        return m_sortOrder == Qt::AscendingOrder ? cmp == QPartialOrdering::Less : cmp == QPartialOrdering::Greater;
+    });
+    for (int i = 0; i < m_order.size(); ++i)
+        m_inverse[m_order[i]] = i;
+}
+
+void SessionsTableModel::sort(int column, Qt::SortOrder order)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    QVector<int> monitorRows;
+    for (const QModelIndex& i : before)
+        monitorRows.push_back(monitorRow(i.row()));
+    m_sortColumn = column;
+    m_sortOrder = order;
+    applySort();
+    QModelIndexList after;
+    for (int k = 0; k < before.size(); ++k)
+        after.push_back(index(modelRow(monitorRows[k]), before[k].column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int SessionsTableModel::monitorRow(int modelRow) const
+{
+    return modelRow >= 0 && modelRow < m_order.size() ? m_order[modelRow] : -1;
+}
+
+int SessionsTableModel::modelRow(int monitorRow) const
+{
+    return monitorRow >= 0 && monitorRow < m_inverse.size() ? m_inverse[monitorRow] : -1;
 }
 
 int SessionsTableModel::rowCount(const QModelIndex& parent) const
@@ -46,16 +120,18 @@ QVariant SessionsTableModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Row& row = m_rows[index.row()];
+    const Row& row = m_rows[m_order[index.row()]];
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         switch (index.column()) {
         case UserColumn: return row.user;
         case ComputerColumn: return row.computer;
         case OpenFilesColumn: return row.openFiles;
+        default: return row.details[index.column() - FirstDetailColumn];
         }
         break;
+    case Qt::ToolTipRole:
+        return row.tooltip;
     case Qt::DecorationRole:
         if (index.column() == UserColumn)
             return m_rowIcon;
@@ -75,6 +151,9 @@ QVariant SessionsTableModel::headerData(int section, Qt::Orientation orientation
         case UserColumn: return QStringLiteral("User");
         case ComputerColumn: return QStringLiteral("Computer");
         case OpenFilesColumn: return QStringLiteral("# Open files");
+        default:
+            if (section >= FirstDetailColumn && section < ColumnCount)
+                return QString::fromLatin1(sessionDetailTitle(static_cast<SessionDetailColumn>(section - FirstDetailColumn)));
         }
     }
     if (role == Qt::DecorationRole) {

@@ -2,6 +2,7 @@
 // The two tables of the main window as models over the monitor's rows. A poll replaces every row,
 // so each model is reset as a whole: one reset of 10,000 rows is cheaper than 10,000 inserts.
 
+#include "monitor/DetailsText.h"
 #include "monitor/SessionTypes.h"
 
 #include <QAbstractTableModel>
@@ -15,13 +16,23 @@ namespace vantor {
 class SessionsTableModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { UserColumn, ComputerColumn, OpenFilesColumn, ColumnCount };
+    // The three columns of the table, then one per SessionDetailColumn.
+    enum Column { UserColumn, ComputerColumn, OpenFilesColumn, FirstDetailColumn,
+                  ColumnCount = FirstDetailColumn + sessionDetailColumnCount };
 
     explicit SessionsTableModel(QObject* parent = nullptr);
 
-    // Takes the rows as shown, top row first.
-    void setRows(const std::vector<SessionEntry>& rows);
+    // Takes the rows as the monitor has them, top row first; `now` is when the connected times end.
+    void setRows(const std::vector<SessionEntry>& rows, int64_t now = 0);
     void setIcons(QIcon rowIcon, QIcon userHeader, QIcon computerHeader);
+
+    // A person may sort by any column; the monitor's rows keep their order (the selection follows
+    // their index), so the model maps between its rows and the monitor's. Column -1: the monitor's
+    // order.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
+    int monitorRow(int modelRow) const;
+    int modelRow(int monitorRow) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -33,8 +44,19 @@ private:
         QString user;
         QString computer;
         QString openFiles;
+        QStringList details;
+        QString tooltip;
+        SessionEntry entry;
     };
+    QVariant sortKey(const Row& row, int column) const;
+    void applySort();
+
     QVector<Row> m_rows;
+    QVector<int> m_order;    // model row -> monitor row
+    QVector<int> m_inverse;  // monitor row -> model row
+    int64_t m_now = 0;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QIcon m_rowIcon;
     QIcon m_userHeader;
     QIcon m_computerHeader;

@@ -3,6 +3,7 @@
 // closes no session.
 
 #include "app/CommandLine.h"
+#include "monitor/DetailsText.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -76,6 +77,22 @@ int main(int argc, char** argv)
         std::cout << padded(r.user, userWidth + 2) << padded(r.computer, computerWidth + 2) << r.openFiles
                   << "\n";
 
+    // What the service tells beyond the three columns, one block per session in the table's order.
+    const int64_t now = SystemClock::instance().now();
+    for (const auto& r : rows) {
+        const std::string tip = sessionTooltip(r, now);
+        if (tip.find('\n') == std::string::npos)
+            continue;
+        std::cout << "\nSession of " << tip.substr(0, tip.find('\n')) << ":\n";
+        std::size_t pos = tip.find('\n');
+        while (pos != std::string::npos) {
+            const std::size_t next = tip.find('\n', pos + 1);
+            std::cout << "  " << tip.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1)
+                      << "\n";
+            pos = next;
+        }
+    }
+
     // The open-files table shows every session of the selected row's user: print each user once.
     std::set<std::string> printed;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -92,8 +109,18 @@ int main(int argc, char** argv)
         if (files.empty())
             std::cout << "  <none>\n";
         // The table lists them last-enumerated first, as the window does.
-        for (const auto& f : files)
-            std::cout << "  " << (f.icon == FileIconKind::Folder ? "[folder] " : "") << f.path << "\n";
+        for (const auto& f : files) {
+            std::cout << "  " << (f.icon == FileIconKind::Folder ? "[folder] " : "") << f.path;
+            std::string how;
+            const NetFileInfo info { f.id, f.path, {}, {}, f.details };
+            for (auto column : { OpenFileColumn::Share, OpenFileColumn::Access, OpenFileColumn::DenyMode,
+                     OpenFileColumn::Oplock, OpenFileColumn::Locks, OpenFileColumn::OpenedAt }) {
+                const std::string value = openFileText(info, column);
+                if (!value.empty())
+                    how += (how.empty() ? "" : ", ") + std::string(openFileTitle(column)) + ": " + value;
+            }
+            std::cout << (how.empty() ? std::string() : "  (" + how + ")") << "\n";
+        }
     }
     return 0;
 }

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 namespace vantor {
@@ -232,10 +234,13 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
         return;
     }
 
-    constexpr int64_t maxBars = 96;
+    // As many bars as the picture shows apart, each of a length a person reads at a glance: an hour
+    // of activity in minutes, a month in hours.
+    constexpr int64_t maxBars = 240;
     int64_t size = 0;
-    for (int64_t candidate : {int64_t{3600}, int64_t{3 * 3600}, int64_t{6 * 3600}, int64_t{12 * 3600},
-                              int64_t{86400}, int64_t{7 * 86400}, int64_t{30 * 86400}}) {
+    for (int64_t candidate : {int64_t{60}, int64_t{300}, int64_t{900}, int64_t{1800}, int64_t{3600}, int64_t{3 * 3600},
+                              int64_t{6 * 3600}, int64_t{12 * 3600}, int64_t{86400}, int64_t{7 * 86400},
+                              int64_t{30 * 86400}}) {
         if ((hi - (lo - lo % candidate)) / candidate + 1 <= maxBars) {
             size = candidate;
             break;
@@ -247,16 +252,30 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
     const auto bars = static_cast<std::size_t>((hi - origin) / size + 1);
     auto bucket = [&](int64_t t) { return static_cast<std::size_t>((t - origin) / size); };
 
-    std::vector<int64_t> active(bars + 1, 0), opened(bars, 0);
+    // Sessions active: how many were connected on average over the bar's time (the seconds of
+    // sessions in it over its length). Counting every session that touched a bar made a month of
+    // sessions one solid block: each wide bar held nearly all of them.
+    std::vector<int64_t> seconds(bars, 0), fullBars(bars + 1, 0), opened(bars, 0);
     for (const auto& [a, b] : windows) {
-        ++active[bucket(a)];
-        --active[bucket(b) + 1];
+        const std::size_t ka = bucket(a), kb = bucket(b);
+        if (ka == kb) {
+            seconds[ka] += b - a;
+            continue;
+        }
+        seconds[ka] += origin + static_cast<int64_t>(ka + 1) * size - a;
+        seconds[kb] += b - (origin + static_cast<int64_t>(kb) * size);
+        ++fullBars[ka + 1];
+        --fullBars[kb];
     }
-    for (std::size_t i = 1; i < bars; ++i)
-        active[i] += active[i - 1];
+    std::vector<int64_t> active(bars, 0);  // in hundredths of a session
+    int64_t full = 0;
+    for (std::size_t i = 0; i < bars; ++i) {
+        full += fullBars[i];
+        active[i] = ((seconds[i] + full * size) * 100 + size / 2) / size;
+    }
     for (int64_t t : fileTimes)
         ++opened[bucket(t)];
-    const int64_t maxActive = std::max<int64_t>(1, *std::max_element(active.begin(), active.begin() + static_cast<std::ptrdiff_t>(bars)));
+    const int64_t maxActive = std::max<int64_t>(1, *std::max_element(active.begin(), active.end()));
     const int64_t maxOpened = std::max<int64_t>(1, *std::max_element(opened.begin(), opened.end()));
 
     auto label = [&](int64_t t) {
@@ -275,14 +294,21 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
     const int height = top + 2 * panel + gap + 40;
     w << "<svg class=\"activity\" viewBox=\"0 0 " << std::to_string(width) << ' ' << std::to_string(height)
       << "\" role=\"img\" aria-label=\"Sessions active and files opened over time\">\n";
+    // Averages are kept in hundredths; they are shown with one decimal.
+    auto amount = [](int64_t v, bool hundredths) {
+        if (!hundredths)
+            return withThousands(v);
+        const int64_t tenths = (v + 5) / 10;
+        return withThousands(tenths / 10) + "." + std::to_string(tenths % 10);
+    };
     auto drawPanel = [&](int y0, const std::vector<int64_t>& values, int64_t maxValue, const char* cls,
-                         const char* title, const char* unit) {
+                         const char* title, const char* unit, bool hundredths) {
         w << "<text class=\"panel-title\" x=\"" << std::to_string(left) << "\" y=\"" << std::to_string(y0 - 8) << "\">"
           << title << "</text>\n";
         w << "<line class=\"axis\" x1=\"" << std::to_string(left) << "\" y1=\"" << std::to_string(y0 + panel)
           << "\" x2=\"" << std::to_string(width - right) << "\" y2=\"" << std::to_string(y0 + panel) << "\"/>\n";
         w << "<text class=\"tick\" x=\"" << std::to_string(left - 6) << "\" y=\"" << std::to_string(y0 + 10)
-          << "\" text-anchor=\"end\">" << withThousands(maxValue) << "</text>\n";
+          << "\" text-anchor=\"end\">" << amount(maxValue, hundredths) << "</text>\n";
         w << "<text class=\"tick\" x=\"" << std::to_string(left - 6) << "\" y=\"" << std::to_string(y0 + panel)
           << "\" text-anchor=\"end\">0</text>\n";
         for (std::size_t i = 0; i < bars; ++i) {
@@ -293,12 +319,17 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
             std::snprintf(geom, sizeof geom, "x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"",
                           left + barWidth * static_cast<double>(i) + 0.5, y0 + panel - h, std::max(1.0, barWidth - 1.0), h);
             w << "<rect class=\"" << cls << "\" " << geom << "><title>"
-              << label(origin + static_cast<int64_t>(i) * size) << ": " << withThousands(values[i]) << ' ' << unit
+              << label(origin + static_cast<int64_t>(i) * size) << ": " << amount(values[i], hundredths) << ' ' << unit
               << "</title></rect>\n";
         }
     };
-    drawPanel(top, active, maxActive, "bar-sessions", "Sessions active", "sessions active");
-    drawPanel(top + panel + gap, opened, maxOpened, "bar-files", "Files opened", "files opened");
+    const std::string bar = size % 86400 == 0 ? std::to_string(size / 86400) + (size == 86400 ? " day" : " days")
+                            : size % 3600 == 0 ? std::to_string(size / 3600) + (size == 3600 ? " hour" : " hours")
+                                               : std::to_string(size / 60) + (size == 60 ? " minute" : " minutes");
+    const std::string activeTitle = "Sessions active (average of each " + bar + ")";
+    const std::string openedTitle = "Files opened (each " + bar + ")";
+    drawPanel(top, active, maxActive, "bar-sessions", activeTitle.c_str(), "sessions active on average", true);
+    drawPanel(top + panel + gap, opened, maxOpened, "bar-files", openedTitle.c_str(), "files opened", false);
     const std::size_t ticks = std::min<std::size_t>(bars, 6);
     for (std::size_t k = 0; k < ticks; ++k) {
         const std::size_t i = ticks == 1 ? 0 : k * (bars - 1) / (ticks - 1);
@@ -344,50 +375,190 @@ void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     w << "</tbody></table></details>\n";
 }
 
-// The sessions and their files as data for the page's script. Files are listed in the order of the
-// log (the writer reads them straight through); each pair lists its files' positions sorted by
-// time, so a session's files are the run [first, first + count) of its pair's list.
+// The sessions and their files as data for the page's script, packed: a hundred thousand sessions
+// with a million file lines would take some 76 MB as plain JSON arrays, most of it the same folder
+// names and the same times over and over. Numbers go as variable-length base-64 texts (five bits a
+// character; the upper 32 characters say "more follows"), times as differences from the previous
+// one, and every path as a folder of a folder table plus a name of a name table, each numbered by
+// how often it occurs. The layout (decoded by the page's script, and by the tests):
+//   users, computers: the names, as JSON strings
+//   dirs: [parent + 1 (0: none), text] — a folder is its parent's text followed by its own
+//   names: the last part of paths, with the separator before it
+//   pairs: per pair: user, computer, the number of its files
+//   files: per pair, its files by (time, position): time, folder + 1 (0: none), name
+//   sessions: per session in log order: pair, start, duration, files, first of its pair's files
+// A time is 0 when it has no local time, else 1 + the zigzag of its difference from the previous
+// time of its list (starting at 0).
+constexpr std::string_view packAlphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+
+void packNumber(std::string& out, uint64_t v)
+{
+    while (v >= 32) {
+        out += packAlphabet[32 + (v & 31)];
+        v >>= 5;
+    }
+    out += packAlphabet[v];
+}
+
+class TimePacker {
+public:
+    void pack(std::string& out, std::optional<int64_t> t)
+    {
+        if (!t) {
+            out += packAlphabet[0];
+            return;
+        }
+        const int64_t d = *t - m_previous;
+        m_previous = *t;
+        packNumber(out, 1 + (d >= 0 ? static_cast<uint64_t>(d) * 2 : static_cast<uint64_t>(-(d + 1)) * 2 + 1));
+    }
+
+private:
+    int64_t m_previous = 0;
+};
+
+// Numbers texts by how often they are used, most used first (the shortest numbers). The texts are
+// views into the history, which outlives the table.
+class TextTable {
+public:
+    explicit TextTable(std::size_t expected = 0) { m_index.reserve(expected); }
+    uint32_t add(std::string_view text)
+    {
+        auto [it, fresh] = m_index.try_emplace(text, static_cast<uint32_t>(m_counts.size()));
+        if (fresh) {
+            m_counts.push_back(0);
+            m_texts.push_back(text);
+        }
+        ++m_counts[it->second];
+        return it->second;
+    }
+    // After every add: the final number of each first number.
+    void order()
+    {
+        std::vector<uint32_t> byUse(m_counts.size());
+        for (uint32_t i = 0; i < byUse.size(); ++i)
+            byUse[i] = i;
+        std::stable_sort(byUse.begin(), byUse.end(), [&](uint32_t a, uint32_t b) { return m_counts[a] > m_counts[b]; });
+        m_final.assign(byUse.size(), 0);
+        for (uint32_t rank = 0; rank < byUse.size(); ++rank)
+            m_final[byUse[rank]] = rank;
+        m_byRank = std::move(byUse);
+    }
+    uint32_t final(uint32_t first) const { return m_final[first]; }
+    std::size_t size() const { return m_counts.size(); }
+    // In final order.
+    std::string_view text(uint32_t rank) const { return m_texts[m_byRank[rank]]; }
+    uint32_t firstOf(uint32_t rank) const { return m_byRank[rank]; }
+
+private:
+    std::unordered_map<std::string_view, uint32_t> m_index;
+    std::vector<std::string_view> m_texts;
+    std::vector<uint32_t> m_counts, m_final, m_byRank;
+};
+
+std::size_t lastSeparator(std::string_view path)
+{
+    const std::size_t at = path.find_last_of("/\\");
+    return at == std::string_view::npos ? 0 : at;
+}
+
 void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
 {
-    auto localOrNull = [&](PageWriter& out, int64_t t) -> PageWriter& {
-        if (auto l = local.localSeconds(t))
-            return out.num(*l);
-        return out << "null";
-    };
-    w << "{\"files\":[";
-    for (std::size_t i = 0; i < data.files().size(); ++i) {
-        const FileRecord& f = data.files()[i];
-        w << (i ? ",[" : "\n[");
-        localOrNull(w, f.time) << ',';
-        w.json(f.path) << ']';
+    TextTable users, computers, dirs(data.files().size() / 8), names(data.files().size() / 2);
+    std::vector<uint32_t> pairUser, pairComputer;
+    for (const auto& pair : data.pairs()) {
+        pairUser.push_back(users.add(pair.user));
+        pairComputer.push_back(computers.add(pair.computer));
     }
-    w << "],\n\"pairs\":[";
-    for (std::size_t p = 0; p < data.pairs().size(); ++p) {
-        const auto& pair = data.pairs()[p];
-        w << (p ? ",\n[" : "\n[");
-        w.json(pair.user) << ',';
-        w.json(pair.computer) << ",[";
-        const auto files = data.pairFiles(static_cast<uint32_t>(p));
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            if (i)
-                w << ',';
-            w.num(files[i]);
+    // A folder's parent is the folder its text ends the separator before; folders are added once
+    // per file, their parents once per folder.
+    struct DirEntry { int64_t parent; std::size_t cut; };
+    std::vector<int64_t> fileDir(data.files().size(), -1);
+    std::vector<uint32_t> fileName(data.files().size());
+    std::vector<DirEntry> dirParent;  // by first number
+    auto addDir = [&](auto& self, std::string_view dir) -> uint32_t {
+        const uint32_t id = dirs.add(dir);
+        if (id == dirParent.size()) {
+            dirParent.push_back({-1, 0});
+            const std::size_t cut = lastSeparator(dir);
+            const int64_t parent = cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut))) : -1;
+            dirParent[id] = {parent, cut};
         }
-        w << "]]";
+        return id;
+    };
+    for (std::size_t i = 0; i < data.files().size(); ++i) {
+        const std::string& path = data.files()[i].path;
+        const std::size_t cut = lastSeparator(path);
+        if (cut > 0)
+            fileDir[i] = addDir(addDir, std::string_view(path).substr(0, cut));
+        fileName[i] = names.add(std::string_view(path).substr(cut));
     }
-    w << "],\n\"sessions\":[";
+    users.order();
+    computers.order();
+    dirs.order();
+    names.order();
+
+    auto table = [&](const char* key, const TextTable& t) {
+        w << '"' << key << "\":[";
+        for (uint32_t r = 0; r < t.size(); ++r) {
+            if (r)
+                w << ',';
+            w.json(t.text(r));
+        }
+        w << "],\n";
+    };
+    w << '{';
+    table("users", users);
+    table("computers", computers);
+    w << "\"dirs\":[";
+    for (uint32_t r = 0; r < dirs.size(); ++r) {
+        const DirEntry& e = dirParent[dirs.firstOf(r)];
+        const std::string_view text = dirs.text(r);
+        w << (r ? ",[" : "[");
+        w.num(e.parent < 0 ? 0 : int64_t{dirs.final(static_cast<uint32_t>(e.parent))} + 1) << ',';
+        w.json(text.substr(e.cut)) << ']';
+    }
+    w << "],\n";
+    table("names", names);
+
+    std::string packed;
+    for (std::size_t p = 0; p < data.pairs().size(); ++p) {
+        packNumber(packed, users.final(pairUser[p]));
+        packNumber(packed, computers.final(pairComputer[p]));
+        packNumber(packed, data.pairFiles(static_cast<uint32_t>(p)).size());
+    }
+    w << "\"pairs\":\"" << packed << "\",\n";
+
+    // The largest part goes out as it is made.
+    packed.clear();
+    w << "\"files\":\"";
+    TimePacker fileTimes;
+    for (std::size_t p = 0; p < data.pairs().size(); ++p) {
+        for (uint32_t f : data.pairFiles(static_cast<uint32_t>(p))) {
+            fileTimes.pack(packed, local.localSeconds(data.files()[f].time));
+            packNumber(packed, fileDir[f] < 0 ? 0 : uint64_t{dirs.final(static_cast<uint32_t>(fileDir[f]))} + 1);
+            packNumber(packed, names.final(fileName[f]));
+        }
+        if (packed.size() >= (std::size_t{1} << 16)) {
+            w << packed;
+            packed.clear();
+        }
+    }
+    w << packed << "\",\n";
+
+    packed.clear();
+    TimePacker starts;
     for (std::size_t s = 0; s < data.sessions().size(); ++s) {
         const SessionRecord& r = data.sessions()[s];
         const uint32_t pair = data.sessionPair(s);
         const auto run = data.fileRun(pair, r.start, r.end());
-        w << (s ? ",\n[" : "\n[");
-        w.num(pair) << ',';
-        localOrNull(w, r.start) << ',';
-        w.num(r.duration) << ',';
-        w.num(r.fileCount) << ',';
-        w.num(static_cast<int64_t>(run.first)) << ']';
+        packNumber(packed, pair);
+        starts.pack(packed, local.localSeconds(r.start));
+        packNumber(packed, r.duration);
+        packNumber(packed, r.fileCount);
+        packNumber(packed, run.first);
     }
-    w << "]}";
+    w << "\"sessions\":\"" << packed << "\"}";
 }
 
 constexpr std::string_view pageStyle = R"(
@@ -430,7 +601,44 @@ constexpr std::string_view pageScript = R"(
 (function () {
   "use strict";
   var data = JSON.parse(document.getElementById("history-data").textContent);
-  var sessions = data.sessions, pairs = data.pairs;
+  // The packed numbers: see the writer.
+  var DIGITS = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_", VALUE = new Int8Array(128);
+  for (var d = 0; d < 64; d++) VALUE[DIGITS.charCodeAt(d)] = d;
+  function reader(text) { return { s: text, i: 0, t: 0 }; }
+  function num(r) {
+    for (var v = 0, mul = 1; ; mul *= 32) {
+      var c = VALUE[r.s.charCodeAt(r.i++)];
+      if (c < 32) return v + c * mul;
+      v += (c - 32) * mul;
+    }
+  }
+  function time(r) {
+    var z = num(r);
+    if (z === 0) return null;
+    z -= 1;
+    r.t += z % 2 ? -(z + 1) / 2 : z / 2;
+    return r.t;
+  }
+  var pairs = [], sessions = [], r = reader(data.pairs), first = 0;
+  while (r.i < r.s.length) {
+    var u = num(r), c = num(r), n = num(r);
+    pairs.push([data.users[u], data.computers[c], first]);
+    first += n;
+  }
+  for (r = reader(data.sessions); r.i < r.s.length; )
+    sessions.push([num(r), time(r), num(r), num(r), num(r)]);
+  // The files are read when a session's are first shown.
+  var fileTimes = null, fileDirs, fileNames, dirTexts = [];
+  function readFiles() {
+    fileTimes = new Array(first); fileDirs = new Int32Array(first); fileNames = new Int32Array(first);
+    var fr = reader(data.files);
+    for (var k = 0; k < first; k++) { fileTimes[k] = time(fr); fileDirs[k] = num(fr); fileNames[k] = num(fr); }
+  }
+  function dirText(d) {
+    if (d === 0) return "";
+    if (dirTexts[d] === undefined) { var e = data.dirs[d - 1]; dirTexts[d] = dirText(e[0]) + e[1]; }
+    return dirTexts[d];
+  }
   var body = document.querySelector("#sessions tbody");
   var info = document.getElementById("page-info");
   var filterBox = document.getElementById("filter");
@@ -480,12 +688,13 @@ constexpr std::string_view pageScript = R"(
     });
   }
   function fileTable(i) {
-    var s = sessions[i], list = pairs[s[0]][2], count = s[3], first = s[4], files = data.files;
+    if (!fileTimes) readFiles();
+    var s = sessions[i], count = s[3], from = pairs[s[0]][2] + s[4];
     var shown = showAll[i] ? count : Math.min(count, FILES_SHOWN);
     var t = document.createElement("table"), tb = document.createElement("tbody");
     for (var k = 0; k < shown; k++) {
-      var tr = document.createElement("tr"), f = files[list[first + k]];
-      cell(tr, stamp(f[0])); cell(tr, f[1]);
+      var tr = document.createElement("tr"), f = from + k;
+      cell(tr, stamp(fileTimes[f])); cell(tr, dirText(fileDirs[f]) + data.names[fileNames[f]]);
       tb.appendChild(tr);
     }
     t.appendChild(tb);

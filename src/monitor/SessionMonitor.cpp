@@ -87,6 +87,10 @@ SessionsFetch SessionMonitor::fetchSessions(const std::string& serverName) const
     }
     fetch.server = *server;
     fetch.status = m_ctx.net.enumSessions(fetch.server, fetch.sessions);
+    if (fetch.status.ok() && m_listAllFiles) {
+        fetch.allFilesAsked = true;
+        fetch.allFilesStatus = m_ctx.net.enumAllFiles(fetch.server, fetch.allFiles);
+    }
     return fetch;
 }
 
@@ -98,6 +102,9 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
 
     m_current.clear();
     m_openFilesTotal = 0;
+    m_allFilesListed = false;
+    m_allFiles.clear();
+    m_allFilesError.clear();
 
     if (!fetch.serverConvertible) {
         publishSnapshot();
@@ -111,6 +118,12 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         if (m_view)
             m_view->captionChanged();
         return;
+    }
+
+    if (fetch.allFilesAsked) {
+        m_allFilesListed = fetch.allFilesStatus.ok();
+        if (!m_allFilesListed)
+            m_allFilesError = fetch.allFilesStatus.text;
     }
 
     if (fetch.sessions.empty()) {
@@ -142,7 +155,7 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
             continue;
         }
         m_openFilesTotal += s.openFiles;
-        m_current.push_back({std::move(user), std::move(computer), s.openFiles});
+        m_current.push_back({std::move(user), std::move(computer), s.openFiles, s.details});
     }
     // The closes wait on the service: they go together, out of the apply step, to the server that
     // listed them. A close that fails is tried again by the next poll that still sees the session.
@@ -160,6 +173,8 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     }
 
     raiseNewUserEvents(m_current);
+    if (m_allFilesListed)
+        keepShownFiles(fetch.allFiles);
     rebuildSessionsTable();
 
     for (auto* o : m_observers)
@@ -171,6 +186,30 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
             m_filesRefresher();
         else
             refreshOpenFiles();
+    }
+}
+
+void SessionMonitor::keepShownFiles(const std::vector<NetFileInfo>& files)
+{
+    // A file belongs to a shown session by its user and, where the service tells it, its computer:
+    // the files of rejected and hidden sessions are not shown here either.
+    std::unordered_set<std::string> pairs, users;
+    for (const auto& e : m_current) {
+        if (settings.hideLocalUsers == 1 && isLocalComputer(e.computer))
+            continue;
+        if (settings.hideSystemRequests == 1 && e.user.empty())
+            continue;
+        pairs.insert(pairKey(e.user, e.computer));
+        users.insert(e.user);
+    }
+    for (const auto& f : files) {
+        NetFileInfo file = f;
+        file.path = cutUtf8(file.path);
+        file.user = cutUtf8(file.user);
+        file.computer = cutUtf8(file.computer);
+        if (file.computer.empty() ? users.count(file.user) == 0 : pairs.count(pairKey(file.user, file.computer)) == 0)
+            continue;
+        m_allFiles.push_back(std::move(file));
     }
 }
 
@@ -203,6 +242,9 @@ void SessionMonitor::publishSnapshot()
     snap->rows = m_rows;
     snap->currentSessionsCount = static_cast<uint32_t>(m_current.size());
     snap->openFilesTotal = m_openFilesTotal;
+    snap->openFilesListed = m_allFilesListed;
+    snap->openFiles = m_allFiles;
+    snap->openFilesError = m_allFilesError;
     std::lock_guard lock(m_snapshotMutex);
     m_snapshot = std::move(snap);
 }
@@ -302,6 +344,7 @@ void SessionMonitor::applyOpenFiles(const FilesFetch& fetch)
         OpenFileRow row;
         row.path = cutUtf8(f.path);
         row.id = f.id;
+        row.details = f.details;
         // Paths that do not exist here (a remote server's) count as folders.
         row.icon = inspector().isDirectoryOrUnreadable(row.path) ? FileIconKind::Folder
                                                                  : FileIconKind::FileType;

@@ -13,6 +13,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/NetManagement.h"
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -66,6 +67,9 @@ struct SessionsFetch {
     ServerName server;
     NetStatus status;
     std::vector<NetSessionInfo> sessions;
+    bool allFilesAsked = false;
+    NetStatus allFilesStatus;
+    std::vector<NetFileInfo> allFiles;
 };
 
 struct FilesFetch {
@@ -118,6 +122,10 @@ public:
     // GUI thread: everything after the enumeration, in order.
     void applySessions(const SessionsFetch& fetch);
     bool pollInProgress() const { return m_pollDepth > 0; }
+    // Thread-safe. Whether each poll lists every user's open files too (for the snapshot's
+    // openFiles): a second enumeration per poll on some services, so only while someone looks.
+    void setListAllFiles(bool on) { m_listAllFiles = on; }
+    bool listAllFiles() const { return m_listAllFiles; }
 
     const std::vector<SessionEntry>& currentSessions() const { return m_current; }
     uint32_t openFilesTotal() const { return m_openFilesTotal; }
@@ -185,6 +193,10 @@ public:
     std::optional<OpenTarget> connectToUserTarget(const MenuTarget* menu = nullptr);
     std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu = nullptr);
     void closeSelectedResource(const MenuTarget* menu = nullptr);
+    // "Close resource" on a file of the every-user list (the snapshot's openFiles), through the
+    // background runner; the list drops it once closed. A file the list no longer holds is
+    // answered with "Select a file!".
+    void closeListedFile(const NetFileInfo& file);
     // The selection as a menu opened now would take it.
     MenuTarget menuTarget() const;
     void showSystemError(const NetStatus& status, void* owner = nullptr);
@@ -216,6 +228,7 @@ public:
 private:
     void publishSnapshot();
     void rebuildSessionsTable();
+    void keepShownFiles(const std::vector<NetFileInfo>& files);
     // The row a command acts on, or none; `gone` when the menu's target is no longer shown.
     std::optional<SessionEntry> commandSession(const MenuTarget* menu, bool& gone) const;
     std::optional<OpenFileRow> commandFile(const MenuTarget* menu, bool& gone) const;
@@ -244,6 +257,11 @@ private:
 
     AccessList m_blackList;
     AccessList m_whiteList;
+
+    std::atomic<bool> m_listAllFiles{false};
+    bool m_allFilesListed = false;
+    std::vector<NetFileInfo> m_allFiles;
+    std::string m_allFilesError;
 
     mutable std::mutex m_snapshotMutex;
     SessionsSnapshotPtr m_snapshot;

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/NetManagement.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +13,8 @@ struct SessionEntry {
     std::string user;
     std::string computer;
     uint32_t openFiles = 0;
+    // Shown beside the three columns; the console and the history know only those three.
+    SessionDetails details;
     bool operator==(const SessionEntry&) const = default;
 };
 
@@ -20,6 +24,11 @@ struct SessionsSnapshot {
     std::vector<SessionEntry> rows;
     uint32_t currentSessionsCount = 0;
     uint32_t openFilesTotal = 0;
+    // Every open file of the shown sessions, in the service's order, when the poll was asked to
+    // list them (SessionMonitor::setListAllFiles); `openFilesError` says why not when it failed.
+    bool openFilesListed = false;
+    std::vector<NetFileInfo> openFiles;
+    std::string openFilesError;
 };
 using SessionsSnapshotPtr = std::shared_ptr<const SessionsSnapshot>;
 
@@ -34,6 +43,7 @@ struct OpenFileRow {
     uint32_t id = 0;         // the resource's identifier from the enumeration
     FileIconKind icon = FileIconKind::FileType;
     int imageIndex = 0;      // position of the file in the enumeration
+    FileDetails details;
     bool operator==(const OpenFileRow&) const = default;
 };
 

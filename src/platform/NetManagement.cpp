@@ -20,6 +20,13 @@ std::string cutUtf8(std::string text, std::size_t maxBytes)
     return text;
 }
 
+std::string accessText(const FileDetails& details)
+{
+    if (details.read && details.write)
+        return "read/write";
+    return details.read ? "read" : details.write ? "write" : "";
+}
+
 NetStatus NetManagement::enumAllFiles(const ServerName&, std::vector<NetFileInfo>& out)
 {
     out.clear();

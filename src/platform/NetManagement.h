@@ -36,11 +36,41 @@ inline constexpr uint32_t ToolTimedOut = 0x20000002;   // a platform tool did no
 inline constexpr uint32_t BadToolOutput = 0x20000003;  // a platform tool's output could not be read
 }  // namespace netcode
 
-// One session as the service reports it (level 1 of a session enumeration).
+// What a service tells of a session beyond its user, computer and open count. Each field is empty
+// where the service does not tell it (Samba knows no idle time, srvsvc's level 1 no dialect).
+struct SessionDetails {
+    std::optional<int64_t> connectedAt;  // seconds since 1970 (UTC)
+    std::optional<int64_t> idleSeconds;
+    std::vector<std::string> shares;     // the shares it has connected, in connection order
+    std::string dialect;                 // "SMB3_11"
+    std::string encryption;              // the cipher, or "none"
+    std::string signing;                 // the cipher, or "none"
+    std::optional<int64_t> processId;    // the smbd process serving it
+    std::optional<int64_t> uid;          // the account's uid on this computer
+    bool operator==(const SessionDetails&) const = default;
+};
+
+// One session as the service reports it (level 1 of a session enumeration, and what more it tells).
 struct NetSessionInfo {
     std::string user;      // UTF-8, at most 255 bytes
     std::string computer;  // client computer without leading backslashes, at most 255 bytes
     uint32_t openFiles = 0;
+    SessionDetails details;
+};
+
+// How a resource is held open, where the service tells it.
+struct FileDetails {
+    std::string share;         // the share it was opened through
+    std::string relativePath;  // its path inside that share, with '/' between names
+    bool read = false;         // opened to read data
+    bool write = false;        // opened to write or append data
+    // What the opener denies others: some of "read", "write", "delete" joined by '/', or "none".
+    // Empty where the service does not tell.
+    std::string denyMode;
+    std::string oplock;                  // "batch", "exclusive", "level II", "lease RWH", "none"; empty: unknown
+    std::optional<uint32_t> locks;       // byte-range locks held on it
+    std::optional<int64_t> openedAt;     // seconds since 1970 (UTC)
+    bool operator==(const FileDetails&) const = default;
 };
 
 // One open resource (level 3 of a file enumeration): its identifier and its path.
@@ -52,7 +82,11 @@ struct NetFileInfo {
     std::string computer;
     // The user holding it, where the service tells (an enumeration of every user's files does).
     std::string user;
+    FileDetails details;
 };
+
+// "read", "write", "read/write", or "" when the service does not tell.
+std::string accessText(const FileDetails& details);
 
 // A session as a close names it.
 struct SessionKey {

@@ -234,7 +234,7 @@ private slots:
         QCOMPARE(h.dialog->sessionsView()->palette().color(QPalette::Base), QColor(207, 231, 255));
         QCOMPARE(h.dialog->captionLabel()->text(), QStringLiteral("Current sessions:"));
         QVERIFY(h.dialog->trayIcon()->isVisible());
-        QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor"));
+        QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor: 3 sessions, 2 open files"));
         QVERIFY(h.dialog->pollTimerActive());
         QVERIFY(h.dialog->hideButton()->hasFocus());
         QVERIFY(h.dialog->monitor().mainVisible);

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <functional>
+#include <optional>
 #include <sstream>
 
 using namespace vantor;
@@ -30,6 +32,79 @@ nlohmann::json embeddedData(const std::string& page)
     EXPECT_NE(begin, std::string::npos);
     const auto end = page.find("</script>", begin);
     return nlohmann::json::parse(page.substr(begin + open.size(), end - begin - open.size()));
+}
+
+// The page's data read back as its script reads it: each session with its pair's names, its times
+// and the paths and times of its files.
+struct ReadSession {
+    std::string user, computer;
+    std::optional<int64_t> start;
+    int64_t duration = 0, fileCount = 0;
+    std::vector<std::pair<std::optional<int64_t>, std::string>> files;
+};
+
+std::vector<ReadSession> readBack(const nlohmann::json& json)
+{
+    const std::string digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+    struct Reader {
+        const std::string& text;
+        const std::string& digits;
+        std::size_t i = 0;
+        int64_t t = 0;
+        bool more() const { return i < text.size(); }
+        int64_t num()
+        {
+            int64_t v = 0, mul = 1;
+            for (;; mul *= 32) {
+                const auto c = static_cast<int64_t>(digits.find(text.at(i++)));
+                if (c < 32)
+                    return v + c * mul;
+                v += (c - 32) * mul;
+            }
+        }
+        std::optional<int64_t> time()
+        {
+            int64_t z = num();
+            if (z == 0)
+                return std::nullopt;
+            z -= 1;
+            t += z % 2 ? -(z + 1) / 2 : z / 2;
+            return t;
+        }
+    };
+    const std::string pairsText = json["pairs"], filesText = json["files"], sessionsText = json["sessions"];
+    std::vector<std::tuple<std::string, std::string, int64_t>> pairs;
+    int64_t total = 0;
+    for (Reader r{pairsText, digits}; r.more();) {
+        const auto u = r.num(), c = r.num(), n = r.num();
+        pairs.emplace_back(json["users"][u], json["computers"][c], total);
+        total += n;
+    }
+    std::function<std::string(int64_t)> dir = [&](int64_t d) -> std::string {
+        return d == 0 ? std::string() : dir(json["dirs"][d - 1][0]) + json["dirs"][d - 1][1].get<std::string>();
+    };
+    std::vector<std::pair<std::optional<int64_t>, std::string>> files;
+    for (Reader r{filesText, digits}; r.more();) {
+        const auto t = r.time();
+        const auto d = r.num();
+        files.emplace_back(t, dir(d) + json["names"][r.num()].get<std::string>());
+    }
+    EXPECT_EQ(static_cast<int64_t>(files.size()), total);
+    std::vector<ReadSession> out;
+    for (Reader r{sessionsText, digits}; r.more();) {
+        ReadSession s;
+        const auto& pair = pairs.at(static_cast<std::size_t>(r.num()));
+        s.user = std::get<0>(pair);
+        s.computer = std::get<1>(pair);
+        s.start = r.time();
+        s.duration = r.num();
+        s.fileCount = r.num();
+        const auto first = std::get<2>(pair) + r.num();
+        for (int64_t k = 0; k < s.fileCount; ++k)
+            s.files.push_back(files.at(static_cast<std::size_t>(first + k)));
+        out.push_back(std::move(s));
+    }
+    return out;
 }
 
 std::size_t occurrences(const std::string& text, const std::string& what)
@@ -60,11 +135,12 @@ TEST(Report, EveryTextFromTheLogsIsEscaped)
     EXPECT_NE(page.find("&lt;b&gt;Tom&amp;&quot;Jerry&#39;&lt;/b&gt;"), std::string::npos);  // the users table
     EXPECT_EQ(occurrences(page, "</script>"), 2u);  // the data and the script, nothing closed early
 
-    const auto json = embeddedData(page);
-    ASSERT_EQ(json["pairs"].size(), 1u);
-    EXPECT_EQ(json["pairs"][0][0], user);
-    EXPECT_EQ(json["pairs"][0][1], computer);
-    EXPECT_EQ(json["files"][0][1], path);
+    const auto sessions = readBack(embeddedData(page));
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].user, user);
+    EXPECT_EQ(sessions[0].computer, computer);
+    ASSERT_EQ(sessions[0].files.size(), 1u);
+    EXPECT_EQ(sessions[0].files[0].second, path);
 }
 
 TEST(Report, HoldsEverySessionWithItsFiles)
@@ -86,28 +162,24 @@ TEST(Report, HoldsEverySessionWithItsFiles)
     const std::string page = render(data);
     const auto json = embeddedData(page);
 
-    const auto& sessions = json["sessions"];
+    const auto sessions = readBack(json);
     ASSERT_EQ(sessions.size(), data.sessions().size());
     for (std::size_t i = 0; i < sessions.size(); ++i) {
         const auto& r = data.sessions()[i];
         const auto& s = sessions[i];
-        const auto& pair = json["pairs"][s[0].get<std::size_t>()];
-        EXPECT_EQ(pair[0], r.user);
-        EXPECT_EQ(pair[1], r.computer);
+        EXPECT_EQ(s.user, r.user);
+        EXPECT_EQ(s.computer, r.computer);
         if (r.start >= 0)
-            EXPECT_EQ(s[1], r.start);  // local time is UTC here
+            EXPECT_EQ(s.start, r.start);  // local time is UTC here
         else
-            EXPECT_TRUE(s[1].is_null());
-        EXPECT_EQ(s[2], r.duration);
-        EXPECT_EQ(s[3], r.fileCount);
-        std::vector<std::string> shown, expected;
-        for (std::size_t k = 0; k < r.fileCount; ++k)
-            shown.push_back(json["files"][pair[2][s[4].get<std::size_t>() + k].get<std::size_t>()][1]);
+            EXPECT_FALSE(s.start);
+        EXPECT_EQ(s.duration, r.duration);
+        EXPECT_EQ(s.fileCount, r.fileCount);
+        std::vector<std::pair<std::optional<int64_t>, std::string>> expected;
         for (auto f : data.filesInWindow(r.user, r.computer, r.start, r.end()))
-            expected.push_back(data.files()[f].path);
-        std::sort(shown.begin(), shown.end());
+            expected.emplace_back(data.files()[f].time, data.files()[f].path);
         std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(shown, expected) << i;
+        EXPECT_EQ(s.files, expected) << i;
     }
     EXPECT_EQ(data.sessions()[0].fileCount, 3u);
     EXPECT_EQ(data.sessions()[1].fileCount, 1u);
@@ -128,9 +200,8 @@ TEST(Report, AnEmptyHistoryIsAReportToo)
     EXPECT_NE(page.find("No activity recorded."), std::string::npos);
     EXPECT_NE(page.find("No sessions recorded."), std::string::npos);
     const auto json = embeddedData(page);
-    EXPECT_TRUE(json["sessions"].empty());
-    EXPECT_TRUE(json["pairs"].empty());
-    EXPECT_TRUE(json["files"].empty());
+    EXPECT_TRUE(readBack(json).empty());
+    EXPECT_EQ(json["files"], "");
 }
 
 TEST(Report, TextsThatAreNotUtf8AreReplacedNotPassedOn)
@@ -150,7 +221,7 @@ TEST(Report, FilesAreWrittenWhereThePathSaysAndWhole)
 
     dir.write("users.log", "1110204309 a b 10\n");
     ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
-    EXPECT_EQ(embeddedData(dir.read("report.html"))["sessions"].size(), 1u);
+    EXPECT_EQ(readBack(embeddedData(dir.read("report.html"))).size(), 1u);
 
     ASSERT_TRUE(loadAndGenerateReport(dir.path(), (dir.path() / "sub.htm").string(), 1110300000));
     EXPECT_TRUE(std::filesystem::exists(dir / "sub.htm"));
@@ -159,7 +230,7 @@ TEST(Report, FilesAreWrittenWhereThePathSaysAndWhole)
     // Right after the logs are deleted, the console gets a report of an empty history.
     deleteLogs(dir.path());
     ASSERT_TRUE(loadAndGenerateReport(dir.path(), "report.html", 1110300000));
-    EXPECT_TRUE(embeddedData(dir.read("report.html"))["sessions"].empty());
+    EXPECT_TRUE(readBack(embeddedData(dir.read("report.html"))).empty());
 }
 
 TEST(Report, NeitherAPlantedLinkNorAFullDiskCostsAnythingButTheNewReport)
@@ -188,4 +259,27 @@ TEST(Report, NeitherAPlantedLinkNorAFullDiskCostsAnythingButTheNewReport)
     EXPECT_NE(why.find("space"), std::string::npos) << why;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_TRUE(entry.path().filename() == "report.html" || entry.path().extension() == ".log") << entry.path();
+}
+
+TEST(Report, ActivityShowsTheSessionsActiveAtAResolutionThatFitsTheSpan)
+{
+    ScopedTimeZone tz("UTC0");
+    // One session for the hour, another for its second half: minute bars, one then two active.
+    const std::string usersLog = "1110204000 ann pc1 3600\n"
+                                 "1110205800 bob pc2 1800\n";
+    const std::string page = render(HistoryData::fromText("", usersLog));
+    EXPECT_NE(page.find("Sessions active (average of each 1 minute)"), std::string::npos);
+    EXPECT_EQ(occurrences(page, ": 1.0 sessions active on average</title>"), 30u);
+    EXPECT_EQ(occurrences(page, ": 2.0 sessions active on average</title>"), 30u);
+    EXPECT_NE(page.find("2005-03-07 14:29: 1.0 sessions"), std::string::npos);
+    EXPECT_NE(page.find("2005-03-07 14:30: 2.0 sessions"), std::string::npos);
+
+    // A month of short sessions, one a day: wide bars would each count the day's session as
+    // active for all of it; the average tells it was there for half of its bar.
+    std::string month;
+    for (int day = 0; day < 30; ++day)
+        month += std::to_string(1110153600 + day * 86400 + 32400) + " ann pc1 5400\n";
+    const std::string monthPage = render(HistoryData::fromText("", month));
+    EXPECT_NE(monthPage.find("Sessions active (average of each 3 hours)"), std::string::npos);
+    EXPECT_EQ(occurrences(monthPage, ": 0.5 sessions active on average</title>"), 30u);
 }

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <csignal>
 #include <fstream>
 #include <memory>
@@ -144,6 +146,11 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     EXPECT_EQ(sorted(others), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
     EXPECT_EQ(sorted(others), localEntries(admin));
     EXPECT_EQ(monitor->openFilesTotal(), 3u);
+    // The server tells how long each session has been connected and idle: it began during this test.
+    for (const auto& row : others) {
+        ASSERT_TRUE(row.details.connectedAt && row.details.idleSeconds) << row.user;
+        EXPECT_LE(std::llabs(*row.details.connectedAt - static_cast<int64_t>(::time(nullptr))), 120) << row.user;
+    }
 
     // The open files of the selected user, as the server names them.
     const auto rows = monitor->sessionRows();
@@ -245,7 +252,7 @@ TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
     ASSERT_TRUE(a.open("b.txt"));
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
-    ASSERT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    ASSERT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
     monitor->clickSessionRow(0);
     ASSERT_EQ(monitor->openFileRows().size(), 2u);
     const auto& rows = monitor->openFileRows();
@@ -280,7 +287,7 @@ TEST_F(RemoteServerTest, UnreachableServerAndMissingRightsAreClearErrors)
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
     const std::vector<SessionEntry> local { { alice, "127.0.0.1", 1 } };
-    ASSERT_EQ(monitor->sessionRows(), local);
+    ASSERT_EQ(test::columns(monitor->sessionRows()), local);
 
     // Nothing listens on 127.0.0.3: one box, back to this computer, the rows kept.
     monitor->setRemoteServer("127.0.0.3");
@@ -289,11 +296,11 @@ TEST_F(RemoteServerTest, UnreachableServerAndMissingRightsAreClearErrors)
     EXPECT_TRUE(contains(boxes.shown[0].text, "server \"127.0.0.3\" cannot be reached"))
         << boxes.shown[0].text;
     EXPECT_EQ(monitor->captionText(), "Current sessions:");
-    EXPECT_EQ(monitor->sessionRows(), local);
+    EXPECT_EQ(test::columns(monitor->sessionRows()), local);
     a.open("b.txt");
     monitor->pollSessions();
     EXPECT_EQ(boxes.shown.size(), 1u) << boxes.shown.back().text;
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
 
     // An ordinary account may not list sessions: the server's refusal, said plainly.
     boxes.shown.clear();

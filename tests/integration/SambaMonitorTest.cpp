@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <map>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -138,7 +141,7 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
     EXPECT_TRUE(gone);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
     monitor->pollSessions();
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
 }
 
 TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
@@ -153,7 +156,7 @@ TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
     boxes.shown.clear();
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
 
     // smbcontrol's shutdown is a message: the process ends a moment later.
     std::vector<NetSessionInfo> left;
@@ -198,8 +201,40 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
     EXPECT_EQ(boxes.shown[0].caption, "Error");
     EXPECT_NE(boxes.shown[0].text.find("The Samba server (smbd) is not running"), std::string::npos)
         << boxes.shown[0].text;
-    EXPECT_EQ(monitor->sessionRows(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
     EXPECT_TRUE(processesWithArgument(server->configFile().string()).empty());
+}
+
+TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
+{
+    const auto docs = server->sharePath("docs");
+    std::filesystem::permissions(docs / "b.txt", std::filesystem::perms(0666));
+    clock.set(static_cast<int64_t>(::time(nullptr)));
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("b.txt"));    // writable: smbclient opens it for reading and writing
+    ASSERT_TRUE(a.open("report.txt")); // not writable for alice: read only
+
+    monitor->setListAllFiles(true);
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    ASSERT_EQ(monitor->sessionRows().size(), 1u);
+    const SessionDetails& d = monitor->sessionRows()[0].details;
+    EXPECT_EQ(d.shares, std::vector<std::string> { "docs" });
+    ASSERT_TRUE(d.connectedAt);
+    // The tree connect happened during this test, by this computer's own clock.
+    EXPECT_LE(std::llabs(*d.connectedAt - clock.now()), 60) << *d.connectedAt;
+    EXPECT_FALSE(d.dialect.empty());
+    EXPECT_TRUE(d.processId && *d.processId > 0);
+
+    const auto snap = monitor->snapshot();
+    ASSERT_TRUE(snap->openFilesListed) << snap->openFilesError;
+    std::map<std::string, std::string> access;
+    for (const auto& f : snap->openFiles) {
+        EXPECT_EQ(f.details.share, "docs") << f.path;
+        EXPECT_EQ(f.user, alice);
+        access[f.details.relativePath] = accessText(f.details);
+    }
+    EXPECT_EQ(access, (std::map<std::string, std::string> { { "b.txt", "read/write" }, { "report.txt", "read" } }));
 }
 
 } // namespace
@@ -219,6 +254,9 @@ TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
         r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
         std::string::npos)
         << r.out;
+    // The details of each session and file come after what the window's tables show.
+    EXPECT_NE(r.out.find("\n  Shares: docs\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/report.txt  (Share: docs, Access: read"), std::string::npos) << r.out;
 
     server->stopSmbd();
     r = runProcess(argv);

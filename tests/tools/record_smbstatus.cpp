@@ -1,6 +1,7 @@
 // Records what `smbstatus --json` really says about a small private Samba server: two users, three
-// client connections (one from 127.0.0.2), files, a folder and a non-ASCII name held open. The
-// recording is the tests' and the bench's fixture. Run as root: vantor-record-smbstatus OUT.json
+// client connections (one from 127.0.0.2), files, a folder and a non-ASCII name held open, one file
+// open for writing, and one session on two shares. The recording is the tests' and the bench's
+// fixture. Run as root: vantor-record-smbstatus OUT.json
 
 #include "platform/Process.h"
 #include "platform/samba/PrivateSambaServer.h"
@@ -21,7 +22,7 @@ int main(int argc, char** argv)
         return 2;
     }
     PrivateSambaServer::Options options;
-    options.shares = { "docs" };
+    options.shares = { "docs", "media" };
     PrivateSambaServer server(options);
     std::string error;
     if (!server.start(error)) {
@@ -39,6 +40,9 @@ int main(int argc, char** argv)
     std::filesystem::permissions(docs / "projects", std::filesystem::perms(0777));
     for (const char* name : { "budget.xlsx", "minutes 2024.docx", "caf\xc3\xa9.txt", "projects/plan.txt" })
         std::ofstream(docs / name) << "x\n";
+    // Writable by the accounts, so that smbclient's open takes it for reading and writing.
+    std::filesystem::permissions(docs / "budget.xlsx", std::filesystem::perms(0666));
+    std::ofstream(server.sharePath("media") / "intro.mp4") << "x\n";
 
     TcpForwarder forwarder("127.0.0.2", server.port());
     if (!forwarder.start(error)) {
@@ -65,6 +69,8 @@ int main(int argc, char** argv)
     c2->open("budget.xlsx");
     auto c3 = client(ann, "pw1", forwarder.port());
     c3->open("projects/plan.txt");
+    if (!c3->connectShare("media") || !c3->open("intro.mp4"))
+        std::cerr << "the second share could not be used\n";
 
     ProcessResult r = runProcess({ findProgram("smbstatus"), "-s", server.configFile().string(), "--json" });
     if (!r.succeeded()) {

@@ -55,7 +55,7 @@ NetStatus FakeNetManagement::enumSessions(const ServerName& server, std::vector<
         return unreachable(*server);
     for (const auto& s : *list)
         out.push_back({cutUtf8(s.user), cutUtf8(s.computer),
-                       s.openCountOverride.value_or(static_cast<uint32_t>(s.files.size()))});
+                       s.openCountOverride.value_or(static_cast<uint32_t>(s.files.size())), s.details});
     return NetStatus::success();
 }
 
@@ -73,7 +73,7 @@ NetStatus FakeNetManagement::enumFiles(const ServerName& server, const std::stri
     for (const auto& s : *list)
         if (equalsNoCase(s.user, user))
             for (const auto& f : s.files)
-                out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer)});
+                out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), {}, f.details});
     return NetStatus::success();
 }
 
@@ -89,7 +89,7 @@ NetStatus FakeNetManagement::enumAllFiles(const ServerName& server, std::vector<
         return unreachable(*server);
     for (const auto& s : *list)
         for (const auto& f : s.files)
-            out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), cutUtf8(s.user)});
+            out.push_back({f.id, cutUtf8(f.path), cutUtf8(s.computer), cutUtf8(s.user), f.details});
     return NetStatus::success();
 }
 
@@ -238,16 +238,38 @@ void FakeNetManagement::advanceScenario()
         auto it = find(e);
         switch (e.kind) {
         case ScenarioEvent::Kind::Connect:
-            if (it == m_local.end())
-                m_local.push_back({e.user, e.computer, {}, std::nullopt});
+            if (it == m_local.end()) {
+                FakeSession s{e.user, e.computer, {}, std::nullopt, {}};
+                s.details.connectedAt = m_scenarioClock->now();
+                s.details.dialect = "SMB3_11";
+                s.details.encryption = "none";
+                s.details.signing = "AES-128-GMAC (partial)";
+                m_local.push_back(std::move(s));
+            }
             break;
         case ScenarioEvent::Kind::Disconnect:
             if (it != m_local.end())
                 m_local.erase(it);
             break;
         case ScenarioEvent::Kind::Open:
-            if (it != m_local.end())
-                it->files.push_back({nextFileId(), e.path, e.computer});
+            if (it != m_local.end()) {
+                NetFileInfo f{nextFileId(), e.path, e.computer, {}, {}};
+                // "/srv/SHARE/REST": the demo's shares lie side by side under /srv.
+                const std::string inSrv = e.path.starts_with("/srv/") ? e.path.substr(5) : e.path;
+                const auto slash = inSrv.find('/');
+                f.details.share = inSrv.substr(0, slash);
+                f.details.relativePath = slash == std::string::npos ? std::string() : inSrv.substr(slash + 1);
+                f.details.read = true;
+                f.details.write = e.write;
+                f.details.denyMode = e.write ? "write" : "none";
+                f.details.oplock = e.write ? "batch" : "none";
+                f.details.locks = e.locks;
+                f.details.openedAt = m_scenarioClock->now();
+                auto& shares = it->details.shares;
+                if (std::find(shares.begin(), shares.end(), f.details.share) == shares.end())
+                    shares.push_back(f.details.share);
+                it->files.push_back(std::move(f));
+            }
             break;
         case ScenarioEvent::Kind::Close:
             if (it != m_local.end())
@@ -268,13 +290,14 @@ std::vector<ScenarioEvent> demoScenario()
     using K = ScenarioEvent::Kind;
     return {
         {0, K::Connect, "alice", "192.168.10.21", ""},
-        {1, K::Open, "alice", "192.168.10.21", "/srv/share/projects/plan.odt"},
+        {1, K::Open, "alice", "192.168.10.21", "/srv/share/projects/plan.odt", true},
         {2, K::Open, "alice", "192.168.10.21", "/srv/share/projects"},
         {6, K::Connect, "bob", "192.168.10.34", ""},
-        {8, K::Open, "bob", "192.168.10.34", "/srv/share/finance/budget 2027.ods"},
+        {8, K::Open, "bob", "192.168.10.34", "/srv/share/finance/budget 2027.ods", true, 1},
+        {12, K::Open, "alice", "192.168.10.21", "/srv/share/finance/budget 2027.ods"},
         {15, K::Connect, "carol", "192.168.10.57", ""},
-        {16, K::Open, "carol", "192.168.10.57", "/srv/share/photos/team.jpg"},
-        {17, K::Open, "carol", "192.168.10.57", "/srv/share/photos/notes.txt"},
+        {16, K::Open, "carol", "192.168.10.57", "/srv/media/photos/team.jpg"},
+        {17, K::Open, "carol", "192.168.10.57", "/srv/share/photos/notes.txt", true},
         {30, K::Close, "alice", "192.168.10.21", "/srv/share/projects/plan.odt"},
         {40, K::Disconnect, "bob", "192.168.10.34", ""},
         {48, K::Connect, "dave", "192.168.10.80", ""},

@@ -17,6 +17,7 @@ struct FakeSession {
     std::vector<NetFileInfo> files;
     // When set, reported as the session's open count instead of files.size().
     std::optional<uint32_t> openCountOverride;
+    SessionDetails details;
 };
 
 struct FakeDeleteCall {
@@ -32,7 +33,9 @@ struct ScenarioEvent {
     Kind kind = Kind::Connect;
     std::string user;
     std::string computer;
-    std::string path;  // Open / Close
+    std::string path;  // Open / Close: "/srv/SHARE/PATH IN THE SHARE"
+    bool write = false;  // Open: for reading and writing, else for reading
+    uint32_t locks = 0;  // Open: byte-range locks it holds
 };
 
 class FakeNetManagement final : public NetManagement {

@@ -4,6 +4,7 @@
 #include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"
 
+#include <ctime>
 #include <memory>
 
 namespace vantor::windows {
@@ -102,8 +103,13 @@ NetStatus NetApiManagement::enumSessions(const ServerName& server, std::vector<N
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i) {
             const SESSION_INFO_1& e = entries[i];
-            out.push_back({wideToUtf8(e.sesi1_username, nameLimit), wideToUtf8(e.sesi1_cname, nameLimit),
-                           static_cast<uint32_t>(e.sesi1_num_opens)});
+            NetSessionInfo info{wideToUtf8(e.sesi1_username, nameLimit), wideToUtf8(e.sesi1_cname, nameLimit),
+                                static_cast<uint32_t>(e.sesi1_num_opens), {}};
+            // The server counts how long the session has been connected and idle; the moment it
+            // began is by this computer's clock.
+            info.details.connectedAt = static_cast<int64_t>(std::time(nullptr)) - static_cast<int64_t>(e.sesi1_time);
+            info.details.idleSeconds = static_cast<int64_t>(e.sesi1_idle_time);
+            out.push_back(std::move(info));
         }
     }
     return NetStatus::success();
@@ -142,7 +148,7 @@ NetStatus NetApiManagement::listFiles(const ServerName& server, LPCWSTR user, st
         for (DWORD i = 0; i < read; ++i) {
             // Level 3 does not say which computer holds the file.
             out.push_back({static_cast<uint32_t>(entries[i].fi3_id), wideToUtf8(entries[i].fi3_pathname, nameLimit),
-                           {}, wideToUtf8(entries[i].fi3_username, nameLimit)});
+                           {}, wideToUtf8(entries[i].fi3_username, nameLimit), {}});
         }
     }
     return NetStatus::success();

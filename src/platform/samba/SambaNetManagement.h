@@ -37,11 +37,17 @@ public:
     // Every open that belongs to a session, with its session's user, in the document's order.
     std::vector<NetFileInfo> allFiles() const;
 
+    const SessionDetails& detailsOf(std::size_t session) const { return m_details[session]; }
+    FileDetails fileDetails(std::size_t open) const;
+
 private:
+    void collectDetails();
+
     SmbStatusData m_data;
     std::vector<uint32_t> m_openCounts;
     std::unordered_map<std::string, std::vector<std::size_t>> m_opensByUser; // lower-case user
     std::vector<int> m_owner;
+    std::vector<SessionDetails> m_details;
 };
 
 // The identifier Samba's srvsvc service gives an open (and takes back to close it): the smbd

@@ -129,6 +129,13 @@ bool SmbClientHolder::open(const std::string& path)
     return true;
 }
 
+bool SmbClientHolder::connectShare(const std::string& share)
+{
+    // smbclient says "tcon to NAME successful, tid: N" or "tcon to NAME failed: NT_STATUS_...".
+    const std::string said = ask("tcon \"" + share + "\"", { "successful", "failed", "NT_STATUS" });
+    return said.find("successful") != std::string::npos;
+}
+
 bool SmbClientHolder::close(const std::string& path)
 {
     for (auto it = m_handles.rbegin(); it != m_handles.rend(); ++it) {

@@ -37,6 +37,9 @@ public:
     bool connect(std::string& error, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Opens a file or a folder, relative to the share (with '/' between names), and keeps it open.
     bool open(const std::string& path);
+    // Connects one more share of the same server in the same session; the opens after it are made
+    // on that share.
+    bool connectShare(const std::string& share);
     // Closes what open(path) opened (the last open of that path).
     bool close(const std::string& path);
     // Closes the connection (smbclient ends, its session with it).

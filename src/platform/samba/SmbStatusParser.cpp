@@ -76,7 +76,7 @@ public:
     }
 
     bool null() override { return scalar(Scalar {}); }
-    bool boolean(bool) override { return scalar(Scalar { Scalar::Kind::Bool, {}, 0, 0 }); }
+    bool boolean(bool v) override { return scalar(Scalar { Scalar::Kind::Bool, {}, v ? 1 : 0, 0 }); }
     bool number_integer(number_integer_t v) override
     {
         return scalar(Scalar { Scalar::Kind::Signed, {}, v, 0 });
@@ -119,7 +119,10 @@ public:
     }
 
 private:
-    enum class Role { Root, Sessions, Session, SessionServerId, Files, File, Opens, Open, OpenServerId };
+    enum class Role {
+        Root, Sessions, Session, SessionServerId, SessionCrypto, Tcons, Tcon, TconServerId,
+        Files, File, Opens, Open, OpenServerId, OpenShareMode, OpenAccess, OpenOplock, OpenLease
+    };
 
     bool fail(std::string text)
     {
@@ -156,6 +159,8 @@ private:
             } else if (m_key == "open_files") {
                 role = Role::Files;
                 where = "\"open_files\" of the document";
+            } else if (m_key == "tcons" && isObject) {
+                role = Role::Tcons;
             }
             break;
         case Role::Sessions:
@@ -172,16 +177,35 @@ private:
                 return fail("\"" + m_key + "\" of " + sessionName() + " is not a text");
             } else if (m_key == "uid") {
                 return fail("the uid of " + sessionName() + " is neither a number nor a text");
+            } else if ((m_key == "encryption" || m_key == "signing") && isObject) {
+                role = Role::SessionCrypto;
+                m_cryptoKey = m_key;
+                m_cipher.clear();
+                m_degree.clear();
             }
             break;
         case Role::SessionServerId:
             if (m_key == "pid")
                 return fail("the pid of " + sessionName() + " is neither a number nor a text");
             break;
+        case Role::Tcons:
+            if (isObject) {
+                role = Role::Tcon;
+                m_tcon = {};
+                m_tconHasPid = false;
+            }
+            break;
+        case Role::Tcon:
+            if (m_key == "server_id" && isObject)
+                role = Role::TconServerId;
+            break;
         case Role::Files:
             m_path = m_key;
             role = Role::File;
             where = fileName();
+            m_fileFirstOpen = data.opens.size();
+            m_servicePath.clear();
+            m_filename.clear();
             break;
         case Role::File:
             if (m_key == "opens") {
@@ -201,11 +225,25 @@ private:
                 m_hasServerId = true;
             } else if (m_key == "share_file_id" || m_key == "uid") {
                 return fail("the " + m_key + " of " + openName() + " is neither a number nor a text");
+            } else if (isObject) {
+                // How it is held is told, not needed: a document without it is read all the same.
+                if (m_key == "sharemode") {
+                    role = Role::OpenShareMode;
+                    m_open.hasShareMode = true;
+                } else if (m_key == "access_mask") {
+                    role = Role::OpenAccess;
+                } else if (m_key == "oplock") {
+                    role = Role::OpenOplock;
+                } else if (m_key == "lease") {
+                    role = Role::OpenLease;
+                }
             }
             break;
         case Role::OpenServerId:
             if (m_key == "pid")
                 return fail("the pid of " + openName() + " is neither a number nor a text");
+            break;
+        default:
             break;
         }
         if (!role) {
@@ -242,6 +280,20 @@ private:
             if (!m_hasPid)
                 return fail(sessionName() + "'s server_id has no \"pid\"");
             data.sessions.push_back(std::move(m_session));
+        } else if (role == Role::SessionCrypto) {
+            // The degree says whether the cipher is used at all ("none", "partial", "full").
+            std::string text = m_degree;
+            if (!m_degree.empty() && m_degree != "none" && !m_cipher.empty() && m_cipher != "-")
+                text = m_cipher + " (" + m_degree + ")";
+            (m_cryptoKey == "encryption" ? m_session.encryption : m_session.signing) = cutUtf8(text, 80);
+        } else if (role == Role::Tcon) {
+            if (m_tconHasPid && !m_tcon.share.empty())
+                data.tcons.push_back(std::move(m_tcon));
+        } else if (role == Role::File) {
+            for (std::size_t k = m_fileFirstOpen; k < data.opens.size(); ++k) {
+                data.opens[k].servicePath = m_servicePath;
+                data.opens[k].filename = m_filename;
+            }
         } else if (role == Role::Open) {
             if (!m_hasServerId)
                 return fail(openName() + " has no \"server_id\"");
@@ -308,16 +360,49 @@ private:
                 return uidValue(v, sessionName(), m_session.uid);
             } else if (m_key == "server_id") {
                 return fail("\"server_id\" of " + sessionName() + " is not an object");
+            } else if (v.kind == Scalar::Kind::Text && m_key == "session_id") {
+                m_session.sessionId = cutUtf8(v.text, 40);
+            } else if (v.kind == Scalar::Kind::Text && m_key == "session_dialect") {
+                m_session.dialect = cutUtf8(v.text, 40);
             }
             return true;
         case Role::SessionServerId:
             return m_key == "pid" ? pidValue(v, sessionName(), m_session.pid) : true;
+        case Role::SessionCrypto:
+            if (v.kind == Scalar::Kind::Text && (m_key == "cipher" || m_key == "degree"))
+                (m_key == "cipher" ? m_cipher : m_degree) = cutUtf8(v.text, 40);
+            return true;
+        case Role::Tcons:
+            return true;
+        case Role::Tcon:
+            if (v.kind != Scalar::Kind::Text)
+                return true;
+            if (m_key == "service")
+                m_tcon.share = cutUtf8(v.text);
+            else if (m_key == "session_id")
+                m_tcon.sessionId = cutUtf8(v.text, 40);
+            else if (m_key == "connected_at") {
+                m_tcon.connectedAt = parseSambaTime(v.text);
+                m_tcon.connectedAtMicros = parseSambaTimeMicros(v.text).value_or(0);
+            }
+            return true;
+        case Role::TconServerId:
+            if (m_key == "pid") {
+                std::string ignored;
+                if (auto pid = unsignedValue(v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "", ignored)) {
+                    m_tcon.pid = static_cast<int32_t>(*pid);
+                    m_tconHasPid = *pid != 0;
+                }
+            }
+            return true;
         case Role::Files:
             m_path = m_key;
             return fail(fileName() + " is not an object");
         case Role::File:
             if (m_key == "opens" && v.kind != Scalar::Kind::Null)
                 return fail("\"opens\" of " + fileName() + " is not an object");
+            if (v.kind == Scalar::Kind::Text && (m_key == "service_path" || m_key == "filename"))
+                (m_key == "service_path" ? m_servicePath : m_filename) = cutUtf8(v.text);
             return true;
         case Role::Opens:
             m_openKey = m_key;
@@ -334,10 +419,29 @@ private:
                 return uidValue(v, openName(), m_open.uid);
             } else if (m_key == "server_id") {
                 return fail("\"server_id\" of " + openName() + " is not an object");
+            } else if (m_key == "opened_at" && v.kind == Scalar::Kind::Text) {
+                m_open.openedAt = parseSambaTime(v.text);
             }
             return true;
         case Role::OpenServerId:
             return m_key == "pid" ? pidValue(v, openName(), m_open.pid) : true;
+        case Role::OpenShareMode:
+            if (v.kind == Scalar::Kind::Bool && (m_key == "READ" || m_key == "WRITE"))
+                (m_key == "READ" ? m_open.shareRead : m_open.shareWrite) = v.i != 0;
+            return true;
+        case Role::OpenAccess:
+            if (v.kind == Scalar::Kind::Bool && v.i != 0) {
+                if (m_key == "READ_DATA")
+                    m_open.read = true;
+                else if (m_key == "WRITE_DATA" || m_key == "APPEND_DATA")
+                    m_open.write = true;
+            }
+            return true;
+        case Role::OpenOplock:
+        case Role::OpenLease:
+            if (v.kind == Scalar::Kind::Text && m_key == "text")
+                (m_roles.back() == Role::OpenOplock ? m_open.oplock : m_open.lease) = cutUtf8(v.text, 40);
+            return true;
         }
         return true;
     }
@@ -351,13 +455,87 @@ private:
     SmbSession m_session;
     bool m_hasUser = false, m_hasMachine = false, m_hasServerId = false, m_hasPid = false;
 
+    std::string m_cryptoKey, m_cipher, m_degree;
+
+    SmbTcon m_tcon;
+    bool m_tconHasPid = false;
+
     std::string m_path;
     std::string m_openKey;
     SmbOpen m_open;
     bool m_hasShareFileId = false;
+    std::size_t m_fileFirstOpen = 0;
+    std::string m_servicePath, m_filename;
 };
 
 } // namespace
+
+std::optional<int64_t> parseSambaTime(std::string_view text)
+{
+    auto micros = parseSambaTimeMicros(text);
+    if (!micros)
+        return std::nullopt;
+    return *micros >= 0 ? *micros / 1'000'000 : -((-*micros + 999'999) / 1'000'000);
+}
+
+std::optional<int64_t> parseSambaTimeMicros(std::string_view t)
+{
+    auto digits = [&](std::size_t at, std::size_t n) -> std::optional<int> {
+        if (at + n > t.size())
+            return std::nullopt;
+        int v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (t[i] < '0' || t[i] > '9')
+                return std::nullopt;
+            v = v * 10 + (t[i] - '0');
+        }
+        return v;
+    };
+    auto y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2), mi = digits(14, 2),
+         sec = digits(17, 2);
+    if (!y || !mo || !d || !h || !mi || !sec || t[4] != '-' || t[7] != '-' || (t[10] != 'T' && t[10] != ' ')
+        || t[13] != ':' || t[16] != ':' || *mo < 1 || *mo > 12 || *d < 1 || *d > 31 || *h > 23 || *mi > 59
+        || *sec > 60)
+        return std::nullopt;
+    std::size_t i = 19;
+    int64_t micros = 0;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        int64_t scale = 100'000;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+            micros += (t[i] - '0') * scale;
+            scale /= 10;
+            ++i;
+        }
+    }
+    int offset = 0;
+    if (i < t.size() && t[i] == 'Z') {
+        ++i;
+    } else if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+        const int sign = t[i] == '-' ? -1 : 1;
+        auto oh = digits(i + 1, 2);
+        std::size_t at = i + 3;
+        if (at < t.size() && t[at] == ':')
+            ++at;
+        auto om = digits(at, 2);
+        if (!oh || !om || *oh > 23 || *om > 59)
+            return std::nullopt;
+        offset = sign * (*oh * 3600 + *om * 60);
+        i = at + 2;
+    } else {
+        return std::nullopt;
+    }
+    if (i != t.size())
+        return std::nullopt;
+    // Days from the civil date (Howard Hinnant's algorithm): no time zone of this computer involved.
+    const int yy = *y - (*mo <= 2 ? 1 : 0);
+    const int era = yy / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (*mo + (*mo > 2 ? -3 : 9)) + 2) / 5 + *d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+    return (days * 86400 + *h * 3600 + *mi * 60 + *sec - offset) * 1'000'000 + micros;
+}
 
 ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
 {

@@ -16,6 +16,19 @@ struct SmbSession {
     std::string remoteMachine; // "remote_machine": the client's address, cut to 255 bytes
     int32_t pid = 0; // server_id.pid: the smbd process serving it
     std::optional<int64_t> uid;
+    std::string sessionId; // "session_id": what its tree connects name it by
+    std::string dialect; // "session_dialect"
+    std::string encryption; // the cipher and its degree, or "none"; empty: not told
+    std::string signing;
+};
+
+// One entry of "tcons": a session's connection to a share.
+struct SmbTcon {
+    std::string share; // "service"
+    std::string sessionId;
+    int32_t pid = 0;
+    std::optional<int64_t> connectedAt; // seconds since 1970
+    int64_t connectedAtMicros = 0; // the same to the microsecond: the order of one session's connects
 };
 
 // One open of a file or directory: an entry of "opens" under its path in "open_files".
@@ -24,12 +37,29 @@ struct SmbOpen {
     int32_t pid = 0; // server_id.pid of the smbd process that holds it
     uint32_t shareFileId = 0;
     std::optional<int64_t> uid;
+    std::string servicePath; // the file's "service_path": the shared folder it lies in
+    std::string filename; // the file's "filename": its path inside that folder
+    bool read = false; // access_mask READ_DATA
+    bool write = false; // access_mask WRITE_DATA or APPEND_DATA
+    bool shareRead = true; // sharemode: what others may still do
+    bool shareWrite = true;
+    bool hasShareMode = false;
+    std::string oplock; // the oplock's "text"; empty: none
+    std::string lease; // the lease's "text" ("RWH"); empty: none
+    std::optional<int64_t> openedAt;
 };
 
 struct SmbStatusData {
     std::vector<SmbSession> sessions; // in the document's order
+    std::vector<SmbTcon> tcons; // in the document's order
     std::vector<SmbOpen> opens; // in the document's order (path, then its opens)
 };
+
+// Samba's time texts ("2026-12-07T00:26:30.680228+00:00", also "+0000" and "Z") as seconds since
+// 1970; none for anything else.
+std::optional<int64_t> parseSambaTime(std::string_view text);
+// The same in microseconds.
+std::optional<int64_t> parseSambaTimeMicros(std::string_view text);
 
 template <typename T> struct ParseResult {
     T value {};

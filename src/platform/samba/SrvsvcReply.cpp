@@ -109,6 +109,11 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
                 || !readUnsigned(s, "opens", u32max, opens, true, error))
                 return result;
             info.openFiles = static_cast<uint32_t>(opens);
+            // What the server tells of the session beyond that: read where it fits, never refused.
+            if (auto at = s.find("connected_at"); at != s.end() && at->is_number_integer())
+                info.details.connectedAt = at->get<int64_t>();
+            if (auto idle = s.find("idle"); idle != s.end() && idle->is_number_unsigned())
+                info.details.idleSeconds = static_cast<int64_t>(idle->get<uint64_t>());
             reply.sessions.push_back(std::move(info));
         }
     }

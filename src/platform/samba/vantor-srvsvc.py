@@ -10,7 +10,8 @@
 #   {"command": "close-session", "client": C, "user": U}
 #   {"command": "close-file", "id": N}
 # Answers:
-#   {"ok": true, "sessions": [{"user": U, "computer": C, "opens": N}, ...]}
+#   {"ok": true, "sessions": [{"user": U, "computer": C, "opens": N, "connected_at": T, "idle": S}, ...]}
+#   (T: seconds since 1970 by this computer's clock; S: seconds; both as the server counts them)
 #   {"ok": true, "files": [{"id": N, "path": P, "user": U}, ...]}
 #   {"ok": true}
 #   {"ok": false, "error": {"kind": K, "code": N, "name": S, "message": S, ...}}
@@ -22,6 +23,7 @@ import json
 import os
 import socket
 import sys
+import time
 
 MAX_PREFERRED_LENGTH = 0xFFFFFFFF
 
@@ -183,8 +185,11 @@ def sessions(conn, server, srvsvc):
     ctr.ctr = srvsvc.NetSessCtr1()
     info, _total, _resume = conn.NetSessEnum(unc(server), None, None, ctr, MAX_PREFERRED_LENGTH, None)
     out = []
+    # The server counts how long each session has been connected and idle, not when it began.
+    now = int(time.time())
     for s in (info.ctr.array or []) if info.ctr else []:
-        out.append({"user": text(s.user), "computer": text(s.client).lstrip("\\"), "opens": int(s.num_open)})
+        out.append({"user": text(s.user), "computer": text(s.client).lstrip("\\"), "opens": int(s.num_open),
+                    "connected_at": now - int(s.time), "idle": int(s.idle_time)})
     return {"ok": True, "sessions": out}
 
 

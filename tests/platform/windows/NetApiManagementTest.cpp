@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <map>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -83,6 +84,8 @@ NET_API_STATUS WINAPI fakeSessionEnum(LMSTR server, LMSTR client, LMSTR user, DW
         i.sesi1_username = name;
         i.sesi1_cname = computer;
         i.sesi1_num_opens = n + 2;
+        i.sesi1_time = 3600 * (n + 1);
+        i.sesi1_idle_time = 60 * n;
     });
     return rec->answer;
 }
@@ -170,6 +173,11 @@ TEST_F(NetApiManagementTest, SessionsComeAtLevelOneWithTheServerInUncForm)
     EXPECT_EQ(sessions[0].openFiles, 2u);
     EXPECT_EQ(sessions[1].computer, "192.168.1.20");
     EXPECT_EQ(sessions[1].openFiles, 3u);
+    // Level 1 tells how long each has been connected and idle: bob (two hours) began an hour before alice.
+    ASSERT_TRUE(sessions[0].details.connectedAt && sessions[1].details.connectedAt);
+    EXPECT_NEAR(static_cast<double>(*sessions[0].details.connectedAt - *sessions[1].details.connectedAt), 3600, 2);
+    EXPECT_NEAR(static_cast<double>(std::time(nullptr) - *sessions[0].details.connectedAt), 3600, 5);
+    EXPECT_EQ(sessions[1].details.idleSeconds, 60);
 
     ASSERT_TRUE(net.enumSessions(ServerName{"FILES"}, sessions).ok());
 

@@ -1,0 +1,190 @@
+#include "monitor/DetailsText.h"
+
+#include "history/TimeText.h"
+
+#include <algorithm>
+#include <map>
+
+namespace vantor {
+
+namespace {
+
+std::string lowerAscii(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    return s;
+}
+
+std::string joined(const std::vector<std::string>& items, const char* separator)
+{
+    std::string text;
+    for (const auto& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
+std::string durationText(int64_t seconds)
+{
+    return formatDuration(static_cast<uint32_t>(std::clamp<int64_t>(seconds, 0, UINT32_MAX)));
+}
+
+}  // namespace
+
+const char* sessionDetailTitle(SessionDetailColumn column)
+{
+    switch (column) {
+    case SessionDetailColumn::ConnectedSince: return "Connected since";
+    case SessionDetailColumn::ConnectedTime: return "Connected time";
+    case SessionDetailColumn::IdleTime: return "Idle time";
+    case SessionDetailColumn::Shares: return "Shares";
+    case SessionDetailColumn::Protocol: return "Protocol";
+    case SessionDetailColumn::Encryption: return "Encryption";
+    case SessionDetailColumn::Signing: return "Signing";
+    case SessionDetailColumn::ProcessId: return "Process";
+    case SessionDetailColumn::Uid: return "UID";
+    case SessionDetailColumn::Count: break;
+    }
+    return "";
+}
+
+std::optional<int64_t> sessionDetailNumber(const SessionDetails& d, SessionDetailColumn column, int64_t now)
+{
+    switch (column) {
+    case SessionDetailColumn::ConnectedSince: return d.connectedAt;
+    // A clock set back must not show a session connected for a negative time.
+    case SessionDetailColumn::ConnectedTime:
+        return d.connectedAt ? std::optional<int64_t>(std::max<int64_t>(0, now - *d.connectedAt)) : std::nullopt;
+    case SessionDetailColumn::IdleTime: return d.idleSeconds;
+    case SessionDetailColumn::ProcessId: return d.processId;
+    case SessionDetailColumn::Uid: return d.uid;
+    default: return std::nullopt;
+    }
+}
+
+std::string sessionDetailText(const SessionDetails& d, SessionDetailColumn column, int64_t now)
+{
+    switch (column) {
+    case SessionDetailColumn::ConnectedSince:
+        return d.connectedAt ? formatTimestamp(*d.connectedAt) : std::string();
+    case SessionDetailColumn::ConnectedTime:
+    case SessionDetailColumn::IdleTime: {
+        auto n = sessionDetailNumber(d, column, now);
+        return n ? durationText(*n) : std::string();
+    }
+    case SessionDetailColumn::Shares: return joined(d.shares, ", ");
+    case SessionDetailColumn::Protocol: return d.dialect;
+    case SessionDetailColumn::Encryption: return d.encryption;
+    case SessionDetailColumn::Signing: return d.signing;
+    case SessionDetailColumn::ProcessId:
+    case SessionDetailColumn::Uid: {
+        auto n = sessionDetailNumber(d, column, now);
+        return n ? std::to_string(*n) : std::string();
+    }
+    case SessionDetailColumn::Count: break;
+    }
+    return {};
+}
+
+std::string sessionTooltip(const SessionEntry& entry, int64_t now)
+{
+    std::string text = (entry.user.empty() ? std::string("<no user>") : entry.user) + " on " + entry.computer;
+    for (int c = 0; c < sessionDetailColumnCount; ++c) {
+        const auto column = static_cast<SessionDetailColumn>(c);
+        const std::string value = sessionDetailText(entry.details, column, now);
+        if (!value.empty())
+            text += std::string("\n") + sessionDetailTitle(column) + ": " + value;
+    }
+    return text;
+}
+
+std::string countsText(const SessionsSnapshot& snapshot)
+{
+    uint64_t files = 0;
+    for (const auto& r : snapshot.rows)
+        files += r.openFiles;
+    const std::size_t sessions = snapshot.rows.size();
+    return std::to_string(sessions) + (sessions == 1 ? " session, " : " sessions, ") + std::to_string(files)
+           + (files == 1 ? " open file" : " open files");
+}
+
+const char* openFileTitle(OpenFileColumn column)
+{
+    switch (column) {
+    case OpenFileColumn::File: return "File";
+    case OpenFileColumn::Share: return "Share";
+    case OpenFileColumn::User: return "User";
+    case OpenFileColumn::Computer: return "Computer";
+    case OpenFileColumn::Access: return "Access";
+    case OpenFileColumn::DenyMode: return "Deny mode";
+    case OpenFileColumn::Oplock: return "Oplock";
+    case OpenFileColumn::Locks: return "Locks";
+    case OpenFileColumn::OpenedAt: return "Opened at";
+    case OpenFileColumn::Count: break;
+    }
+    return "";
+}
+
+std::string fileInShare(const NetFileInfo& file)
+{
+    return file.details.relativePath.empty() ? file.path : file.details.relativePath;
+}
+
+std::string openFileText(const NetFileInfo& file, OpenFileColumn column)
+{
+    const FileDetails& d = file.details;
+    switch (column) {
+    case OpenFileColumn::File: return fileInShare(file);
+    case OpenFileColumn::Share: return d.share;
+    case OpenFileColumn::User: return file.user;
+    case OpenFileColumn::Computer: return file.computer;
+    case OpenFileColumn::Access: return accessText(d);
+    case OpenFileColumn::DenyMode: return d.denyMode;
+    case OpenFileColumn::Oplock: return d.oplock;
+    case OpenFileColumn::Locks: return d.locks ? std::to_string(*d.locks) : std::string();
+    case OpenFileColumn::OpenedAt: return d.openedAt ? formatTimestamp(*d.openedAt) : std::string();
+    case OpenFileColumn::Count: break;
+    }
+    return {};
+}
+
+bool openFileMatches(const NetFileInfo& file, const std::string& filter)
+{
+    if (filter.empty())
+        return true;
+    const std::string wanted = lowerAscii(filter);
+    for (const std::string* field : {&file.path, &file.details.share, &file.user, &file.computer})
+        if (lowerAscii(*field).find(wanted) != std::string::npos)
+            return true;
+    return false;
+}
+
+std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files)
+{
+    std::map<std::string, ShareUse> byName;
+    for (const auto& s : sessions) {
+        for (const auto& name : s.details.shares) {
+            ShareUse& use = byName[name];
+            use.share = name;
+            ++use.connections;
+            const std::string client = s.user + "@" + s.computer;
+            if (std::find(use.clients.begin(), use.clients.end(), client) == use.clients.end())
+                use.clients.push_back(client);
+        }
+    }
+    // The folder of a share shows in each file open on it: the full path less the path inside.
+    for (const auto& f : files) {
+        auto it = byName.find(f.details.share);
+        const std::string& inside = f.details.relativePath;
+        if (it == byName.end() || !it->second.path.empty() || inside.empty() || f.path.size() <= inside.size()
+            || !f.path.ends_with(inside) || f.path[f.path.size() - inside.size() - 1] != '/')
+            continue;
+        it->second.path = f.path.substr(0, f.path.size() - inside.size() - 1);
+    }
+    std::vector<ShareUse> out;
+    out.reserve(byName.size());
+    for (auto& [name, use] : byName)
+        out.push_back(std::move(use));
+    return out;
+}
+
+}  // namespace vantor
