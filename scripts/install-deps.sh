@@ -29,6 +29,8 @@ packages=(
   xvfb trayer x11-utils xdotool imagemagick procps passwd
   # the package and its checks: the .deb, its unit, launcher and metadata
   dpkg-dev file lintian desktop-file-utils appstream systemd
+  # the service's D-Bus face (sd-bus) and its authorization, and the bus and polkit for its tests
+  libsystemd-dev dbus-daemon polkitd
 )
 
 # A package's own service is not started during the install (exim4 above all: a system mail

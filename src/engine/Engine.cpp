@@ -422,6 +422,8 @@ void Engine::sendDailyReport(int64_t now)
 void Engine::newUser(const SessionEntry& session)
 {
     log(LogLevel::Notice, "new user " + session.user + " from " + session.computer);
+    if (onNewUser)
+        onNewUser(session);
 }
 
 void Engine::sessionRejected(const std::string& user, const std::string& computer, bool blackListInForce,

@@ -1,0 +1,319 @@
+// vantord's face on a system bus of the test's own, with Debian's polkitd on it and a rule that lets
+// one account in and keeps another out, against a private smbd. The callers are real accounts (the
+// probe takes their ids before it connects), so what polkit judges is what the bus says about them.
+
+#include "FreePort.h"
+#include "SambaFixture.h"
+#include "bus/BusNames.h"
+#include "bus/MonitorBusClient.h"
+#include "platform/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantor;
+using namespace vantor::samba;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class Pred>
+bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+std::string readAll(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A file the test puts where the system looks for it, gone again when the test ends however it
+// ends. A file that was there already (an installed package's) is left as it is.
+class PlacedFile {
+public:
+    PlacedFile(fs::path path, const std::string& content) : m_path(std::move(path))
+    {
+        if (fs::exists(m_path))
+            return;
+        fs::create_directories(m_path.parent_path());
+        std::ofstream(m_path) << content;
+        fs::permissions(m_path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read
+                                    | fs::perms::others_read);
+        m_placed = true;
+    }
+    ~PlacedFile()
+    {
+        std::error_code ec;
+        if (m_placed)
+            fs::remove(m_path, ec);
+    }
+    PlacedFile(const PlacedFile&) = delete;
+    PlacedFile& operator=(const PlacedFile&) = delete;
+
+private:
+    fs::path m_path;
+    bool m_placed = false;
+};
+
+// A system bus like the machine's (method calls denied unless a policy file allows them), with
+// only polkit's policy and Vantor's own.
+std::string busConfig(const fs::path& socket)
+{
+    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=)" + socket.string() + R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <deny own="*"/>
+    <deny send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_requested_reply="true" send_type="method_return"/>
+    <allow send_requested_reply="true" send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+    <allow receive_type="signal"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+  </policy>
+  <include>/usr/share/dbus-1/system.d/org.freedesktop.PolicyKit1.conf</include>
+  <include>)" + std::string(VANTOR_SOURCE_DIR) + R"(/packaging/dbus/org.vantor.Monitor1.conf</include>
+</busconfig>
+)";
+}
+
+class VantordBusTest : public test::SambaFixture {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root: accounts, the rules of polkit and smbstatus";
+        for (const char* program : {"/usr/lib/polkit-1/polkitd", "/usr/bin/dbus-daemon"})
+            if (!fs::exists(program))
+                GTEST_SKIP() << program << " is missing (scripts/install-deps.sh installs it)";
+        if (findProgram("smbd").find('/') == std::string::npos)
+            GTEST_SKIP() << "needs Samba's smbd and smbclient";
+
+        PrivateSambaServer::Options options;
+        options.shares = {"docs"};
+        server = std::make_unique<PrivateSambaServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        alice = server->addUser("alice", "pw-alice", error);
+        ASSERT_FALSE(alice.empty()) << error;
+        bob = server->addUser("bob", "pw-bob", error);
+        ASSERT_FALSE(bob.empty()) << error;
+        std::ofstream(server->sharePath("docs") / "a.txt") << "content\n";
+        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
+        ASSERT_TRUE(forwarder->start(error)) << error;
+
+        // The accounts reach the bus's socket through the test's folder.
+        fs::permissions(dataDir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        data = dataDir.path() / "data";
+        config = dataDir.path() / "vantor.conf";
+
+        // polkit knows the actions from their file, and the test's rule from rules.d: both in place
+        // before polkitd starts, so it reads them at once.
+        action = std::make_unique<PlacedFile>("/usr/share/polkit-1/actions/org.vantor.monitor.policy",
+                                              readAll(fs::path(VANTOR_SOURCE_DIR) / "packaging/polkit/org.vantor.monitor.policy"));
+        rules = std::make_unique<PlacedFile>(
+            "/etc/polkit-1/rules.d/10-vantor-test-" + std::to_string(::getpid()) + "-" + alice + ".rules",
+            "polkit.addRule(function(action, subject) {\n"
+            "    if (action.id.indexOf(\"org.vantor.monitor.\") == 0)\n"
+            "        return subject.user == \"" + alice + "\" ? polkit.Result.YES : polkit.Result.NO;\n"
+            "});\n");
+
+        const fs::path socket = dataDir.path() / "system_bus_socket";
+        std::ofstream(dataDir.path() / "bus.conf") << busConfig(socket);
+        address = "unix:path=" + socket.string();
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+        ChildProcess::Options o;
+        o.outputFile = (dataDir.path() / "bus.log").string();
+        ASSERT_TRUE(bus.start({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + (dataDir.path() / "bus.conf").string()},
+                              o, error))
+            << error;
+        ASSERT_TRUE(waitUntil([&] { return fs::exists(socket) || !bus.running(); }, 10s) && bus.running())
+            << readAll(dataDir.path() / "bus.log");
+        o.outputFile = (dataDir.path() / "polkitd.log").string();
+        ASSERT_TRUE(polkitd.start({"/usr/lib/polkit-1/polkitd", "--no-debug"}, o, error)) << error;
+        root = MonitorBusClient::connect(address, error);
+        ASSERT_TRUE(root) << error;
+        ASSERT_TRUE(waitUntil([&] { return nameOwned("org.freedesktop.PolicyKit1"); }, 10s))
+            << readAll(dataDir.path() / "polkitd.log");
+    }
+
+    void TearDown() override
+    {
+        for (auto& p : probes)
+            p->stop();
+        probes.clear();
+        service.stop();
+        polkitd.stop();
+        root.reset();
+        bus.stop();
+        rules.reset();
+        action.reset();
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        SambaFixture::TearDown();
+    }
+
+    bool nameOwned(const char* name)
+    {
+        ProcessOptions o;
+        o.timeLimit = 5s;
+        return runProcess({"busctl", "--address=" + address, "status", name}, o).succeeded();
+    }
+
+    void startService()
+    {
+        ChildProcess::Options o;
+        o.outputFile = (dataDir.path() / "vantord.log").string();
+        std::string error;
+        ASSERT_TRUE(service.start({VANTORD_PROGRAM, "--config", config.string(), "--data-dir", data.string(),
+                                   "--samba-config", server->configFile().string(), "--command-port",
+                                   std::to_string(test::freeTcpPort()), "--discovery-port",
+                                   std::to_string(test::freeUdpPort()), "--listen", "127.0.0.1"},
+                                  o, error))
+            << error;
+        ASSERT_TRUE(waitUntil([&] { return root->serviceRunning() || !service.running(); })) << log();
+        ASSERT_TRUE(root->serviceRunning()) << log();
+    }
+
+    // A client as `account`, spoken to in lines.
+    LineHelper& probeAs(const std::string& account)
+    {
+        probes.push_back(std::make_unique<LineHelper>());
+        int startError = 0;
+        EXPECT_TRUE(probes.back()->start({VANTOR_BUS_PROBE, "--user", account, "--address", address}, startError))
+            << startError;
+        return *probes.back();
+    }
+
+    static std::string ask(LineHelper& probe, const std::string& request)
+    {
+        const auto reply = probe.exchange(request, 30s);
+        return reply.outcome == LineHelper::Reply::Outcome::Line ? reply.line : "gone: " + probe.errorOutput();
+    }
+
+    // Samba's own sessions in the probe's form, sorted.
+    std::vector<std::string> sambaRows()
+    {
+        std::vector<std::string> rows;
+        for (const auto& s : sambaSessions())
+            rows.push_back(s.user + "@" + s.computer);
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    static std::vector<std::string> probeRows(const std::string& reply)
+    {
+        std::istringstream in(reply);
+        std::string word;
+        std::vector<std::string> rows;
+        for (int i = 0; in >> word; ++i)
+            if (i >= 3)
+                rows.push_back(word.substr(0, word.find('#')));
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    bool sambaHasSessionOf(const std::string& user)
+    {
+        for (const auto& s : sambaSessions())
+            if (s.user == user)
+                return true;
+        return false;
+    }
+
+    std::string log() const { return readAll(dataDir.path() / "vantord.log"); }
+
+    std::string alice, bob, address;
+    fs::path data, config;
+    std::unique_ptr<PlacedFile> action, rules;
+    ChildProcess bus, polkitd, service;
+    std::unique_ptr<MonitorBusClient> root;
+    std::vector<std::unique_ptr<LineHelper>> probes;
+};
+
+const std::string refused = std::string("error ") + bus::notAuthorizedError;
+
+TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSetsOptions)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("a.txt"));
+    startService();
+    LineHelper& probe = probeAs(alice);
+
+    std::string sessions;
+    ASSERT_TRUE(waitUntil([&] {
+        sessions = ask(probe, "sessions");
+        return probeRows(sessions) == sambaRows() && !probeRows(sessions).empty();
+    })) << sessions << "\n" << log();
+    EXPECT_NE(ask(probe, "files " + alice).find("a.txt"), std::string::npos);
+
+    // A newcomer reaches the client as a signal, with no poll of the client's.
+    ask(probe, "wait-change 0");
+    connect(bob, "pw-bob", true);
+    EXPECT_EQ(ask(probe, "wait-change 15000"), "ok changed");
+    ASSERT_TRUE(waitUntil([&] { return probeRows(sessions = ask(probe, "sessions")) == sambaRows(); })) << sessions;
+    EXPECT_NE(sessions.find(bob + "@127.0.0.2"), std::string::npos) << sessions;
+    EXPECT_NE(ask(probe, "new-users"), "ok 0");
+
+    EXPECT_EQ(ask(probe, "close " + bob + " 127.0.0.2"), "ok") << log();
+    EXPECT_TRUE(waitUntil([&] { return !sambaHasSessionOf(bob); }));
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+
+    // An option as the Options window's OK takes it: saved in the service's settings file ...
+    EXPECT_EQ(ask(probe, "set-option beepOnNewUser 1"), "ok");
+    EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
+    // ... and a value it would refuse changes nothing.
+    EXPECT_EQ(ask(probe, "set-option dailyReportTime 0830").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(ask(probe, "set-option serverName elsewhere").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(readAll(config).find("0830"), std::string::npos);
+
+    // A list name with a line break would be two entries of the file: refused whole.
+    EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(ask(probe, "set-list black " + bob + " 127.0.0.2"), "ok");
+    EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+}
+
+TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
+{
+    connect(alice, "pw-alice", false);
+    startService();
+    LineHelper& other = probeAs(bob);
+    EXPECT_EQ(ask(other, "sessions").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "files " + alice).rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "set-option useBlackList 0").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+    EXPECT_FALSE(fs::exists(config));
+
+    LineHelper& allowed = probeAs(alice);
+    ASSERT_EQ(ask(allowed, "sessions").rfind("ok ", 0), 0u);
+    // Without polkit nobody is let in, not even the account it would have let in.
+    polkitd.stop();
+    EXPECT_EQ(ask(allowed, "sessions").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(allowed, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+}
+
+}  // namespace
