@@ -3,6 +3,7 @@
 // probe takes their ids before it connects), so what polkit judges is what the bus says about them.
 
 #include "FreePort.h"
+#include "PrivateSystemBus.h"
 #include "SambaFixture.h"
 #include "bus/BusNames.h"
 #include "bus/MonitorBusClient.h"
@@ -34,70 +35,7 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
     return true;
 }
 
-std::string readAll(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// A file the test puts where the system looks for it, gone again when the test ends however it
-// ends. A file that was there already (an installed package's) is left as it is.
-class PlacedFile {
-public:
-    PlacedFile(fs::path path, const std::string& content) : m_path(std::move(path))
-    {
-        if (fs::exists(m_path))
-            return;
-        fs::create_directories(m_path.parent_path());
-        std::ofstream(m_path) << content;
-        fs::permissions(m_path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read
-                                    | fs::perms::others_read);
-        m_placed = true;
-    }
-    ~PlacedFile()
-    {
-        std::error_code ec;
-        if (m_placed)
-            fs::remove(m_path, ec);
-    }
-    PlacedFile(const PlacedFile&) = delete;
-    PlacedFile& operator=(const PlacedFile&) = delete;
-
-private:
-    fs::path m_path;
-    bool m_placed = false;
-};
-
-// A system bus like the machine's (method calls denied unless a policy file allows them), with
-// only polkit's policy and Vantor's own.
-std::string busConfig(const fs::path& socket)
-{
-    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=)" + socket.string() + R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-  </policy>
-  <include>/usr/share/dbus-1/system.d/org.freedesktop.PolicyKit1.conf</include>
-  <include>)" + std::string(VANTOR_SOURCE_DIR) + R"(/packaging/dbus/org.vantor.Monitor1.conf</include>
-</busconfig>
-)";
-}
+std::string readAll(const fs::path& file) { return test::readWholeFile(file); }
 
 class VantordBusTest : public test::SambaFixture {
 protected:
@@ -105,9 +43,8 @@ protected:
     {
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root: accounts, the rules of polkit and smbstatus";
-        for (const char* program : {"/usr/lib/polkit-1/polkitd", "/usr/bin/dbus-daemon"})
-            if (!fs::exists(program))
-                GTEST_SKIP() << program << " is missing (scripts/install-deps.sh installs it)";
+        if (!test::PrivateSystemBus::available())
+            GTEST_SKIP() << "needs dbus-daemon and polkitd (scripts/install-deps.sh installs them)";
         if (findProgram("smbd").find('/') == std::string::npos)
             GTEST_SKIP() << "needs Samba's smbd and smbclient";
 
@@ -124,39 +61,21 @@ protected:
         forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
         ASSERT_TRUE(forwarder->start(error)) << error;
 
-        // The accounts reach the bus's socket through the test's folder.
-        fs::permissions(dataDir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
         data = dataDir.path() / "data";
         config = dataDir.path() / "vantor.conf";
 
-        // polkit knows the actions from their file, and the test's rule from rules.d: both in place
-        // before polkitd starts, so it reads them at once.
-        action = std::make_unique<PlacedFile>("/usr/share/polkit-1/actions/org.vantor.monitor.policy",
-                                              readAll(fs::path(VANTOR_SOURCE_DIR) / "packaging/polkit/org.vantor.monitor.policy"));
-        rules = std::make_unique<PlacedFile>(
+        // The test's rule is in place before polkitd starts, so it reads it at once.
+        rules = std::make_unique<test::PlacedFile>(
             "/etc/polkit-1/rules.d/10-vantor-test-" + std::to_string(::getpid()) + "-" + alice + ".rules",
             "polkit.addRule(function(action, subject) {\n"
             "    if (action.id.indexOf(\"org.vantor.monitor.\") == 0)\n"
             "        return subject.user == \"" + alice + "\" ? polkit.Result.YES : polkit.Result.NO;\n"
             "});\n");
-
-        const fs::path socket = dataDir.path() / "system_bus_socket";
-        std::ofstream(dataDir.path() / "bus.conf") << busConfig(socket);
-        address = "unix:path=" + socket.string();
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-        ChildProcess::Options o;
-        o.outputFile = (dataDir.path() / "bus.log").string();
-        ASSERT_TRUE(bus.start({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + (dataDir.path() / "bus.conf").string()},
-                              o, error))
-            << error;
-        ASSERT_TRUE(waitUntil([&] { return fs::exists(socket) || !bus.running(); }, 10s) && bus.running())
-            << readAll(dataDir.path() / "bus.log");
-        o.outputFile = (dataDir.path() / "polkitd.log").string();
-        ASSERT_TRUE(polkitd.start({"/usr/lib/polkit-1/polkitd", "--no-debug"}, o, error)) << error;
+        bus = std::make_unique<test::PrivateSystemBus>();
+        ASSERT_TRUE(bus->start(dataDir.path(), VANTOR_SOURCE_DIR, error)) << error;
+        address = bus->address();
         root = MonitorBusClient::connect(address, error);
         ASSERT_TRUE(root) << error;
-        ASSERT_TRUE(waitUntil([&] { return nameOwned("org.freedesktop.PolicyKit1"); }, 10s))
-            << readAll(dataDir.path() / "polkitd.log");
     }
 
     void TearDown() override
@@ -165,20 +84,10 @@ protected:
             p->stop();
         probes.clear();
         service.stop();
-        polkitd.stop();
         root.reset();
-        bus.stop();
+        bus.reset();
         rules.reset();
-        action.reset();
-        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         SambaFixture::TearDown();
-    }
-
-    bool nameOwned(const char* name)
-    {
-        ProcessOptions o;
-        o.timeLimit = 5s;
-        return runProcess({"busctl", "--address=" + address, "status", name}, o).succeeded();
     }
 
     void startService()
@@ -246,8 +155,9 @@ protected:
 
     std::string alice, bob, address;
     fs::path data, config;
-    std::unique_ptr<PlacedFile> action, rules;
-    ChildProcess bus, polkitd, service;
+    std::unique_ptr<test::PlacedFile> rules;
+    std::unique_ptr<test::PrivateSystemBus> bus;
+    ChildProcess service;
     std::unique_ptr<MonitorBusClient> root;
     std::vector<std::unique_ptr<LineHelper>> probes;
 };
@@ -310,7 +220,7 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     LineHelper& allowed = probeAs(alice);
     ASSERT_EQ(ask(allowed, "sessions").rfind("ok ", 0), 0u);
     // Without polkit nobody is let in, not even the account it would have let in.
-    polkitd.stop();
+    bus->stopPolkit();
     EXPECT_EQ(ask(allowed, "sessions").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(allowed, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
     EXPECT_TRUE(sambaHasSessionOf(alice));
