@@ -2,6 +2,7 @@
 
 #include "app/DemoService.h"
 #include "app/Desktop.h"
+#include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/SambaDemo.h"
@@ -211,7 +212,8 @@ int MonitorApp::run()
 
     MonitorDialog::Options options;
     options.titleSuffix = titleSuffix;
-    MonitorDialog dialog(engine, options);
+    LocalMonitorFace face(engine);
+    MonitorDialog dialog(face, options);
     boxes.setParentWindow(&dialog);
 
     OptionsDeps optionsDeps;

@@ -39,6 +39,12 @@ const QRect sessionsRect(10, 40, 460, 140);
 const QRect splitterRect(10, 180, 460, 6);
 const QRect filesRect(10, 186, 460, 164);
 
+// The history and the Options window work on an engine of this process; the service's are reached
+// through its own files for now.
+constexpr const char* serviceOnlyText =
+    "This window shows the Vantor service. Its options are in /etc/vantor/vantor.conf and its history in "
+    "/var/lib/vantor; after changing them, reload the service (systemctl reload vantord).";
+
 QTableView* makeTable(QWidget* parent, const QString& tooltip)
 {
     auto* view = new QTableView(parent);
@@ -92,34 +98,9 @@ QAction* addCommand(QMenu* menu, const QString& text, int command, const QString
 
 }  // namespace
 
-namespace {
-
-EngineOptions ownEngineOptions(const MonitorDialog::Options& options)
+MonitorDialog::MonitorDialog(MonitorFace& face, Options options, QWidget* parent)
+    : QDialog(parent), m_options(std::move(options)), m_face(face)
 {
-    EngineOptions e;
-    e.pollInterval = std::chrono::milliseconds(options.pollIntervalMs);
-    e.pollMode = PollRunner::engineMode(options.pollMode);
-    e.history = false;
-    return e;
-}
-
-}  // namespace
-
-MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent)
-    : MonitorDialog(std::make_unique<Engine>(std::move(context), ownEngineOptions(options)), options, parent)
-{
-}
-
-MonitorDialog::MonitorDialog(Engine& engine, Options options, QWidget* parent)
-    : MonitorDialog(std::unique_ptr<Engine>(), std::move(options), parent, &engine)
-{
-}
-
-MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine)
-    : QDialog(parent), m_options(std::move(options)), m_ownEngine(std::move(own))
-{
-    m_engine = engine ? engine : m_ownEngine.get();
-    m_monitor = &m_engine->monitor();
     initResources();
     if (!m_options.openUrl)
         m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -131,22 +112,7 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
     setWindowTitle(QStringLiteral("Vantor") + m_options.titleSuffix);
     setWindowIcon(programIcon(QStringLiteral("vantor")));
 
-    m_driver = new EngineDriver(m_engine->loop(), this);
-    m_monitor->setView(this);
-    m_monitor->setGuiPoster([this](std::function<void()> fn) {
-        if (QThread::currentThread() == thread())
-            fn();
-        else
-            QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
-    });
-    m_runner = new PollRunner(*m_engine, this);
-    m_engine->onTick = [this] { pollTick(); };
-    connect(m_runner, &PollRunner::pollFinished, this, [this] {
-        // The tick's label update belongs after its poll, which ends here when it ran elsewhere.
-        if (m_tickPoll)
-            updateNoUsersLabel();
-        m_tickPoll = false;
-    });
+    m_face.setListener(this);
 
     buildWindow();
     buildMenus();
@@ -159,16 +125,19 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
 
 MonitorDialog::~MonitorDialog()
 {
-    m_engine->stopPolling();
-    m_engine->onTick = {};
-    m_runner->waitForWorker();
-    // Before the engine they hang on, which an own engine is, goes with the members.
-    delete m_runner;
-    m_runner = nullptr;
-    delete m_driver;
-    m_driver = nullptr;
-    m_monitor->setView(nullptr);
-    m_monitor->setGuiPoster([loop = &m_engine->loop()](std::function<void()> fn) { loop->post(std::move(fn)); });
+    m_face.stop();
+    m_face.setListener(nullptr);
+    m_face.waitForWorker();
+}
+
+void MonitorDialog::pollApplied()
+{
+    // The tick's label update belongs after its poll, which ends here when it ran elsewhere; a face
+    // without a timer of its own (the service's) has no ticks, and every poll is news.
+    if (m_tickPoll || !m_face.pollTimerActive())
+        updateNoUsersLabel();
+    m_tickPoll = false;
+    emit pollFinished();
 }
 
 void MonitorDialog::buildWindow()
@@ -177,7 +146,7 @@ void MonitorDialog::buildWindow()
 
     m_activity = new ActivityIndicator(this);
     m_activity->setGeometry(180, 14, 16, 16);
-    m_caption = new QLabel(QString::fromStdString(m_monitor->captionText()), this);
+    m_caption = new QLabel(QString::fromStdString(m_face.captionText()), this);
     m_caption->setGeometry(201, 12, 236, 20);
     m_helpButton = makeIconButton(this, QStringLiteral("help"), QStringLiteral("Help"), QRect(444, 8, 26, 26));
     connect(m_helpButton, &QPushButton::clicked, this, &MonitorDialog::openHelp);
@@ -225,21 +194,21 @@ void MonitorDialog::buildWindow()
     m_historyButton = makeIconButton(this, QStringLiteral("history"), QStringLiteral("Show sessions history"),
                                      QRect(444, 357, 26, 26));
     connect(m_historyButton, &QPushButton::clicked, this,
-            [this] { showHistory(m_monitor->settings.reportPath.get()); });
+            [this] { showHistory(m_face.localMonitor() ? m_face.localMonitor()->settings.reportPath.get() : std::string()); });
 
     // The keyboard moves the selection without asking the service; a click asks at once.
     connect(m_sessionsView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_syncingSelection)
             return;
         const QModelIndexList rows = m_sessionsView->selectionModel()->selectedRows();
-        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+        m_face.selectSessionRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
     });
-    connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_runner->refreshOpenFiles(); });
+    connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_face.refreshOpenFiles(); });
     connect(m_filesView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_syncingSelection)
             return;
         const QModelIndexList rows = m_filesView->selectionModel()->selectedRows();
-        m_monitor->selectFileRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+        m_face.selectFileRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
     });
 
     m_hideButton->setFocus();
@@ -308,7 +277,7 @@ void MonitorDialog::openContextMenu(QMenu* menu, QTableView* table, const QPoint
         if (under.isValid())
             table->selectRow(under.row());
     }
-    m_menuTarget = m_monitor->menuTarget();
+    m_menuTarget = m_face.menuTarget();
     popupAt(menu, global);
 }
 
@@ -327,10 +296,8 @@ void MonitorDialog::buildTray()
 
 void MonitorDialog::start()
 {
-    m_engine->start();
-    m_monitor->mainVisible = true;
     m_tray->show();
-    m_engine->startPolling();
+    m_face.start();
     m_activity->setRunning(m_options.animations);
     m_hideButton->setFocus();
 }
@@ -340,8 +307,8 @@ void MonitorDialog::start()
 void MonitorDialog::sessionsTableChanged()
 {
     m_syncingSelection = true;
-    m_sessionsModel->setRows(m_monitor->sessionRows());
-    if (auto row = m_monitor->selectedSessionRow())
+    m_sessionsModel->setRows(m_face.sessionRows());
+    if (auto row = m_face.selectedSessionRow())
         m_sessionsView->selectRow(*row);
     m_syncingSelection = false;
 }
@@ -349,8 +316,8 @@ void MonitorDialog::sessionsTableChanged()
 void MonitorDialog::openFilesTableChanged()
 {
     m_syncingSelection = true;
-    m_filesModel->setRows(m_monitor->openFileRows());
-    if (auto row = m_monitor->selectedFileRow())
+    m_filesModel->setRows(m_face.openFileRows());
+    if (auto row = m_face.selectedFileRow())
         m_filesView->selectRow(*row);
     m_syncingSelection = false;
     m_filesView->viewport()->update();
@@ -358,7 +325,7 @@ void MonitorDialog::openFilesTableChanged()
 
 void MonitorDialog::captionChanged()
 {
-    const QString text = QString::fromStdString(m_monitor->captionText());
+    const QString text = QString::fromStdString(m_face.captionText());
     m_caption->setText(m_caption->fontMetrics().elidedText(text, Qt::ElideMiddle, m_caption->width()));
     m_caption->setToolTip(text);
 }
@@ -366,7 +333,7 @@ void MonitorDialog::captionChanged()
 void MonitorDialog::startFlash()
 {
     // QTimer::start on a running timer restarts its period, as a repeated start should.
-    if (!m_monitor->mainVisible)
+    if (!m_face.mainVisible())
         m_flashTimer.start();
 }
 
@@ -375,7 +342,7 @@ void MonitorDialog::startFlash()
 void MonitorDialog::pollTick()
 {
     // Dropped while a poll is under way, its error box included: polls never nest.
-    if (m_runner->poll())
+    if (m_face.poll())
         m_tickPoll = true;
     updateNoUsersLabel();
 }
@@ -412,7 +379,7 @@ void MonitorDialog::showFromTray()
         show();
     raise();
     activateWindow();
-    m_monitor->mainVisible = true;
+    m_face.setMainVisible(true);
 }
 
 void MonitorDialog::startHide()
@@ -433,7 +400,7 @@ void MonitorDialog::hideToTray()
         return;
     }
     hide();
-    m_monitor->mainVisible = false;
+    m_face.setMainVisible(false);
 }
 
 void MonitorDialog::closeEvent(QCloseEvent* event)
@@ -514,25 +481,25 @@ void MonitorDialog::splitterMoved(int delta)
 
 void MonitorDialog::runCommand(int command, const MenuTarget* menu)
 {
-    SessionMonitor& m = *m_monitor;
+    MonitorFace& m = m_face;
     switch (command) {
-    case CloseSessionCommand: m.closeSelectedSession(menu); break;
-    case CloseAllSessionsCommand: m.closeAllSessionsCommand(); break;
+    case CloseSessionCommand: m.closeSession(menu); break;
+    case CloseAllSessionsCommand: m.closeAllSessions(); break;
     case ConnectToUserCommand:
         if (auto target = m.connectToUserTarget(menu))
             openUrl(computerUrl(target->location));
         break;
-    case CloseResourceCommand: m.closeSelectedResource(menu); break;
+    case CloseResourceCommand: m.closeResource(menu); break;
     case OpenFolderCommand:
         if (auto target = m.openFolderTarget(menu))
             openUrl(folderUrl(target->location));
         break;
-    case AddBlackUserCommand: m.addSelectedToList(ListKind::Black, ListTarget::User, menu); break;
-    case AddBlackComputerCommand: m.addSelectedToList(ListKind::Black, ListTarget::Computer, menu); break;
-    case AddBlackBothCommand: m.addSelectedToList(ListKind::Black, ListTarget::Both, menu); break;
-    case AddWhiteUserCommand: m.addSelectedToList(ListKind::White, ListTarget::User, menu); break;
-    case AddWhiteComputerCommand: m.addSelectedToList(ListKind::White, ListTarget::Computer, menu); break;
-    case AddWhiteBothCommand: m.addSelectedToList(ListKind::White, ListTarget::Both, menu); break;
+    case AddBlackUserCommand: m.addToList(ListKind::Black, ListTarget::User, menu); break;
+    case AddBlackComputerCommand: m.addToList(ListKind::Black, ListTarget::Computer, menu); break;
+    case AddBlackBothCommand: m.addToList(ListKind::Black, ListTarget::Both, menu); break;
+    case AddWhiteUserCommand: m.addToList(ListKind::White, ListTarget::User, menu); break;
+    case AddWhiteComputerCommand: m.addToList(ListKind::White, ListTarget::Computer, menu); break;
+    case AddWhiteBothCommand: m.addToList(ListKind::White, ListTarget::Both, menu); break;
     case MainDialogCommand: showFromTray(); break;
     case ShowHistoryCommand: showHistory({}); break;
     case ClearHistoryCommand: clearHistory(); break;
@@ -548,8 +515,7 @@ void MonitorDialog::remoteServerCommand()
     ServerInputDialog input(QString::fromLatin1(SessionMonitor::remoteServerDefault), this);
     if (input.exec() != QDialog::Accepted)
         return;
-    if (m_monitor->setRemoteServer(input.text().toStdString(), false))
-        m_runner->poll();
+    m_face.setRemoteServer(input.text().toStdString());
 }
 
 bool MonitorDialog::openUrl(const QUrl& url)
@@ -560,14 +526,14 @@ bool MonitorDialog::openUrl(const QUrl& url)
 
 void MonitorDialog::openHelp()
 {
-    const QString page = helpPagePath(m_monitor->dataDir());
+    const QString page = helpPagePath(m_face.helpDir());
     if (!page.isEmpty())
         openUrl(QUrl::fromLocalFile(page));
 }
 
 void MonitorDialog::showAbout()
 {
-    m_monitor->boxes().show({"About Vantor",
+    m_face.boxes().show({"About Vantor",
                              "Vantor " + std::string(QCoreApplication::applicationVersion().toStdString())
                                  + "\n\nShows who is connected to this computer's shares, and which files they hold open.",
                              BoxIcon::Information, BoxButtons::Ok, nullptr});
@@ -575,32 +541,42 @@ void MonitorDialog::showAbout()
 
 void MonitorDialog::exitProgram()
 {
-    m_engine->stopPolling();
+    m_face.stop();
     m_tray->hide();
     for (auto& step : m_exitSteps)
         step();
     m_exiting = true;
     m_slide->stop();
-    m_runner->waitForWorker();
+    m_face.waitForWorker();
     hide();
     emit exitRequested();
 }
 
 void MonitorDialog::showHistory(const std::string& reportPath)
 {
-    HistoryDialog history({m_monitor->dataDir(), m_monitor->boxes(), m_monitor->clock(), &m_monitor->settings}, this);
+    SessionMonitor* monitor = m_face.localMonitor();
+    if (!monitor) {
+        m_face.boxes().show({"Vantor", serviceOnlyText, BoxIcon::Information, BoxButtons::Ok, this});
+        return;
+    }
+    HistoryDialog history({monitor->dataDir(), monitor->boxes(), monitor->clock(), &monitor->settings}, this);
     history.reportPathName = reportPath;
     history.exec();
 }
 
 void MonitorDialog::clearHistory()
 {
-    vantor::clearHistory(m_monitor->dataDir(), m_monitor->boxes());
+    m_face.clearHistory();
 }
 
 void MonitorDialog::showOptions()
 {
-    runOptionsCommand(*m_monitor, this, m_optionsDeps);
+    SessionMonitor* monitor = m_face.localMonitor();
+    if (!monitor) {
+        m_face.boxes().show({"Vantor", serviceOnlyText, BoxIcon::Information, BoxButtons::Ok, this});
+        return;
+    }
+    runOptionsCommand(*monitor, this, m_optionsDeps);
 }
 
 }  // namespace vantor
