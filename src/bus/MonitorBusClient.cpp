@@ -84,6 +84,21 @@ std::unique_ptr<MonitorBusClient> MonitorBusClient::connect(const std::string& a
         r = sd_bus_match_signal(client->m_bus, nullptr, bus::serviceName, bus::objectPath, bus::interfaceName,
                                 nullptr, handler, client.get());
     }
+    if (r >= 0) {
+        auto owner = [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+            auto* self = static_cast<MonitorBusClient*>(userdata);
+            const char* name = nullptr;
+            const char* before = nullptr;
+            const char* after = nullptr;
+            if (sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && self->onServiceChanged)
+                self->onServiceChanged(after && *after);
+            return 0;
+        };
+        const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                                             "member='NameOwnerChanged',arg0='")
+            + bus::serviceName + "'";
+        r = sd_bus_add_match(client->m_bus, nullptr, rule.c_str(), owner, client.get());
+    }
     if (r < 0) {
         error = std::string("the system bus cannot be reached: ") + std::strerror(-r);
         return nullptr;

@@ -65,6 +65,8 @@ public:
     // The service's signals, run from process().
     std::function<void()> onSessionsChanged;
     std::function<void()> onNewUser;
+    // The service came on the bus (true) or left it (false).
+    std::function<void(bool running)> onServiceChanged;
     // The connection's file descriptor, for a host loop's poll.
     int fd() const;
     // Handles what has arrived (signals above all) without waiting.

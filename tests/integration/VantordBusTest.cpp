@@ -143,6 +143,16 @@ protected:
         return rows;
     }
 
+    // The main window on the bus face as `account`: what its sessions table and its boxes showed.
+    std::string windowAs(const std::string& account)
+    {
+        ProcessOptions o;
+        o.timeLimit = 60s;
+        const ProcessResult r = runProcess({VANTOR_WINDOW_PROBE, "--user", account, "--address", address}, o);
+        EXPECT_TRUE(r.succeeded()) << r.err;
+        return r.out;
+    }
+
     bool sambaHasSessionOf(const std::string& user)
     {
         for (const auto& s : sambaSessions())
@@ -177,6 +187,8 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
         return probeRows(sessions) == sambaRows() && !probeRows(sessions).empty();
     })) << sessions << "\n" << log();
     EXPECT_NE(ask(probe, "files " + alice).find("a.txt"), std::string::npos);
+    // The window, run as the account, shows the same rows and no box.
+    EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
 
     // A newcomer reaches the client as a signal, with no poll of the client's.
     ask(probe, "wait-change 0");
@@ -216,6 +228,10 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
     EXPECT_TRUE(sambaHasSessionOf(alice));
     EXPECT_FALSE(fs::exists(config));
+    // The window shows the refusal once, however often it asks again, and no rows.
+    const std::string window = windowAs(bob);
+    EXPECT_EQ(window.rfind("box You are not allowed to view the sessions", 0), 0u) << window;
+    EXPECT_EQ(std::count(window.begin(), window.end(), '\n'), 1) << window;
 
     LineHelper& allowed = probeAs(alice);
     ASSERT_EQ(ask(allowed, "sessions").rfind("ok ", 0), 0u);
