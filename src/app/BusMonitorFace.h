@@ -57,6 +57,7 @@ public:
     void setRemoteServer(const std::string& text) override;
     void clearHistory() override;
 
+    void editOptions(OptionsWindow runWindow) override;
     MessageBoxes& boxes() override { return m_boxes; }
     std::filesystem::path helpDir() const override;
     SessionMonitor* localMonitor() override { return nullptr; }

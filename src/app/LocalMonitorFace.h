@@ -66,6 +66,7 @@ public:
     void setRemoteServer(const std::string& text) override;
     void clearHistory() override;
 
+    void editOptions(OptionsWindow runWindow) override { runWindow(monitor()); }
     MessageBoxes& boxes() override { return monitor().boxes(); }
     std::filesystem::path helpDir() const override { return m().dataDir(); }
     SessionMonitor* localMonitor() override { return &monitor(); }

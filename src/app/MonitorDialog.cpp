@@ -39,11 +39,11 @@ const QRect sessionsRect(10, 40, 460, 140);
 const QRect splitterRect(10, 180, 460, 6);
 const QRect filesRect(10, 186, 460, 164);
 
-// The history and the Options window work on an engine of this process; the service's are reached
-// through its own files for now.
+// The history window works on an engine of this process; the service's history is reached through
+// its files for now.
 constexpr const char* serviceOnlyText =
-    "This window shows the Vantor service. Its options are in /etc/vantor/vantor.conf and its history in "
-    "/var/lib/vantor; after changing them, reload the service (systemctl reload vantord).";
+    "This window shows the Vantor service, whose history is kept in /var/lib/vantor (the report there "
+    "is its web page).";
 
 QTableView* makeTable(QWidget* parent, const QString& tooltip)
 {
@@ -520,8 +520,17 @@ void MonitorDialog::remoteServerCommand()
 
 bool MonitorDialog::openUrl(const QUrl& url)
 {
-    // A desktop that cannot open it shows nothing: there is nothing the user could do here.
-    return m_options.openUrl(url);
+    if (m_options.openUrl(url))
+        return true;
+    // The desktop says nothing when no program takes the place: without a box, the click would
+    // seem to have been lost.
+    m_face.boxes().show({"Vantor",
+                         "Nothing on this desktop could open " + url.toString().toStdString()
+                             + ".\nInstall a program that opens such places (a web browser for the help page, a "
+                               "file manager with Samba support, e.g. gvfs-backends, for smb:// addresses), or "
+                               "open it by hand.",
+                         BoxIcon::Warning, BoxButtons::Ok, nullptr});
+    return false;
 }
 
 void MonitorDialog::openHelp()
@@ -571,12 +580,7 @@ void MonitorDialog::clearHistory()
 
 void MonitorDialog::showOptions()
 {
-    SessionMonitor* monitor = m_face.localMonitor();
-    if (!monitor) {
-        m_face.boxes().show({"Vantor", serviceOnlyText, BoxIcon::Information, BoxButtons::Ok, this});
-        return;
-    }
-    runOptionsCommand(*monitor, this, m_optionsDeps);
+    m_face.editOptions([this](SessionMonitor& monitor) { return runOptionsCommand(monitor, this, m_optionsDeps); });
 }
 
 }  // namespace vantor

@@ -10,6 +10,7 @@
 #include "monitor/SessionMonitor.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,11 +71,18 @@ public:
     virtual void setRemoteServer(const std::string& text) = 0;
     virtual void clearHistory() = 0;
 
+    // "Options...": `runWindow` shows the Options window over the monitor it is given and returns
+    // whether it was accepted. Locally that is the monitor itself; over the bus, a copy of the
+    // service's options and lists whose accepted state then goes to the service, where a box tells
+    // when that was refused.
+    using OptionsWindow = std::function<bool(SessionMonitor& monitor)>;
+    virtual void editOptions(OptionsWindow runWindow) = 0;
+
     virtual MessageBoxes& boxes() = 0;
     // Where the help page may be written when it is not beside the program.
     virtual std::filesystem::path helpDir() const = 0;
-    // The monitor of an engine in this process, for the Options and history windows, which work
-    // on it directly; null over the bus, where they are not offered yet.
+    // The monitor of an engine in this process, for the history window, which works on it
+    // directly; null over the bus, where it is not offered yet.
     virtual SessionMonitor* localMonitor() = 0;
 };
 

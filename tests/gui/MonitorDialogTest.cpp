@@ -93,7 +93,7 @@ struct Harness {
         o.animations = false;
         o.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
-            return true;
+            return desktopOpens;
         };
         o.trayAvailable = [] { return true; };
         face = std::make_unique<LocalMonitorFace>(
@@ -164,6 +164,7 @@ struct Harness {
     ManualClock clock;
     SetFileInspector inspector;
     std::vector<QUrl> opened;
+    bool desktopOpens = true;
     std::unique_ptr<LocalMonitorFace> face;
     std::unique_ptr<MonitorDialog> dialog;
     SessionMonitor& monitor() { return face->monitor(); }
@@ -908,6 +909,13 @@ private slots:
         QVERIFY(page.open(QIODevice::ReadOnly));
         QVERIFY(page.readAll().contains("Vantor"));
         QCOMPARE(h.opened[1], h.opened[0]);
+        QVERIFY(h.boxes.shown.empty());
+
+        // A desktop that cannot open it: the user is told, with the place, rather than left waiting.
+        h.desktopOpens = false;
+        QTest::keyClick(h.dialog.get(), Qt::Key_F1);
+        QCOMPARE(h.boxes.shown.size(), 1u);
+        QVERIFY(QString::fromStdString(h.boxes.shown[0].text).contains(h.opened[0].toString()));
     }
 
     void theHistoryWindowGetsTheReportPathOnlyFromTheButton()

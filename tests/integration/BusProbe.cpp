@@ -7,6 +7,7 @@
 #include "bus/MonitorBusClient.h"
 
 #include <grp.h>
+#include <sys/prctl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -52,6 +53,9 @@ int main(int argc, char** argv)
         std::cerr << "bus probe: cannot become " << user << "\n";
         return 2;
     }
+    // Taking other ids makes a process undumpable, and the leak checker of the sanitizer build
+    // could not look at its own threads any more.
+    ::prctl(PR_SET_DUMPABLE, 1);
     std::string error;
     auto client = MonitorBusClient::connect(address, error);
     if (!client) {

@@ -144,11 +144,14 @@ protected:
     }
 
     // The main window on the bus face as `account`: what its sessions table and its boxes showed.
-    std::string windowAs(const std::string& account)
+    std::string windowAs(const std::string& account, bool options = false)
     {
         ProcessOptions o;
         o.timeLimit = 60s;
-        const ProcessResult r = runProcess({VANTOR_WINDOW_PROBE, "--user", account, "--address", address}, o);
+        std::vector<std::string> argv{VANTOR_WINDOW_PROBE, "--user", account, "--address", address};
+        if (options)
+            argv.push_back("--options");
+        const ProcessResult r = runProcess(argv, o);
         EXPECT_TRUE(r.succeeded()) << r.err;
         return r.out;
     }
@@ -213,6 +216,15 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     // A list name with a line break would be two entries of the file: refused whole.
     EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0), 0u);
     EXPECT_EQ(ask(probe, "set-list black " + bob + " 127.0.0.2"), "ok");
+    EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+
+    // The window's Options command edits a copy of the service's options and lists; what its OK
+    // accepted is the service's then.
+    ASSERT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
+    ASSERT_NE(readAll(config).find("beepOnNewUser = 0"), std::string::npos);
+    EXPECT_EQ(windowAs(alice, true).find("box "), std::string::npos);
+    EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
+    EXPECT_EQ(readAll(data / "wlist.dat"), "carol <Any>\n");
     EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
 }
 
