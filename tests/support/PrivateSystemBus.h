@@ -2,8 +2,8 @@
 // A system bus of a test's (or a bench's) own on a socket in its folder, like the machine's in that
 // method calls are denied unless a policy file allows them, with only polkit's policy and Vantor's
 // own; Debian's polkitd on it, and Vantor's polkit actions where polkitd reads them. Root only:
-// polkitd drops to its own account, and the actions go to /usr/share/polkit-1/actions (removed
-// again at the end, unless an installed package had put them there). While it runs,
+// polkitd drops to its own account, and a copy of the actions goes to /usr/share/polkit-1/actions
+// (removed again at the end). While it runs,
 // DBUS_SYSTEM_BUS_ADDRESS names it, for the programs started after it.
 
 #include "platform/Process.h"
@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace vantor::test {
 
@@ -69,8 +70,10 @@ public:
         m_dir = dir;
         std::filesystem::permissions(dir, std::filesystem::perms::group_exec | std::filesystem::perms::others_exec,
                                      std::filesystem::perm_options::add);
+        // A copy of its own under a name of its own: the package test may install and remove the
+        // package's file meanwhile, and polkitd takes the actions from every file.
         m_action = std::make_unique<PlacedFile>(
-            "/usr/share/polkit-1/actions/org.vantor.monitor.policy",
+            "/usr/share/polkit-1/actions/org.vantor.monitor.test-" + std::to_string(::getpid()) + ".policy",
             readWholeFile(sourceDir / "packaging/polkit/org.vantor.monitor.policy"));
         const std::filesystem::path socket = dir / "system_bus_socket";
         std::ofstream(dir / "bus.conf") << config(socket, sourceDir);
