@@ -39,9 +39,12 @@ std::unique_ptr<BusMonitorFace> BusMonitorFace::connect(const std::string& addre
     face->m_worker = std::make_unique<Worker>();
     BusMonitorFace* self = face.get();
     face->m_signals->onSessionsChanged = [self] { self->poll(); };
-    face->m_signals->onNewUser = [self] {
-        if (self->m_listener && !self->m_stopped && !self->m_mainVisible)
+    face->m_signals->onNewUser = [self](bool beep, bool popup) {
+        if (!self->m_listener || self->m_stopped)
+            return;
+        if (!self->m_mainVisible)
             self->m_listener->startFlash();
+        self->m_listener->newUserArrived(beep, popup);
     };
     face->m_signals->onServiceChanged = [self](bool running) {
         if (self->m_stopped)

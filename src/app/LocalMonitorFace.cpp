@@ -54,6 +54,11 @@ LocalMonitorFace::LocalMonitorFace(std::unique_ptr<Engine> own, Engine* engine)
         if (m_listener)
             m_listener->filesApplied();
     };
+    m_engine->onNewUser = [this](const SessionEntry&) {
+        const MonitorSettings& s = monitor().settings;
+        if (m_listener)
+            m_listener->newUserArrived(s.beepOnNewUser != 0, s.popupOnNewUser != 0);
+    };
 }
 
 LocalMonitorFace::~LocalMonitorFace()
@@ -62,6 +67,7 @@ LocalMonitorFace::~LocalMonitorFace()
     m_engine->onTick = {};
     m_engine->onPollFinished = {};
     m_engine->onFilesRefreshed = {};
+    m_engine->onNewUser = {};
     m_engine->waitForWorker();
     // Before the engine they hang on, which an own engine is, goes with the members.
     m_driver.reset();

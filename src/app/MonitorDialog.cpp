@@ -104,6 +104,8 @@ MonitorDialog::MonitorDialog(MonitorFace& face, Options options, QWidget* parent
     initResources();
     if (!m_options.openUrl)
         m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!m_options.beep)
+        m_options.beep = [] { QApplication::beep(); };
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
@@ -345,6 +347,15 @@ void MonitorDialog::pollTick()
     if (m_face.poll())
         m_tickPoll = true;
     updateNoUsersLabel();
+}
+
+void MonitorDialog::newUserArrived(bool beep, bool popup)
+{
+    if (beep)
+        m_options.beep();
+    // Up as "Main dialog" brings it, which stops the flash the event may just have started.
+    if (popup)
+        showFromTray();
 }
 
 void MonitorDialog::flashTick()

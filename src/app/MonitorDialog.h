@@ -60,6 +60,8 @@ public:
         QString titleSuffix;
         // How "Connect to user", "Open folder" and help reach the desktop (default QDesktopServices).
         std::function<bool(const QUrl&)> openUrl;
+        // The desktop's bell for "Beep" (default QApplication::beep).
+        std::function<void()> beep;
         // Whether a tray can show the icon (default: ask the desktop). Without one, hiding would
         // leave a running program that nobody can reach, so the window is minimised instead.
         std::function<bool()> trayAvailable;
@@ -140,6 +142,7 @@ private:
     void pollTimerTick() override { pollTick(); }
     void pollApplied() override;
     void filesApplied() override { emit filesRefreshed(); }
+    void newUserArrived(bool beep, bool popup) override;
 
     void buildWindow();
     void buildMenus();

@@ -77,8 +77,13 @@ std::unique_ptr<MonitorBusClient> MonitorBusClient::connect(const std::string& a
             const std::string member = sd_bus_message_get_member(m);
             if (member == "SessionsChanged" && self->onSessionsChanged)
                 self->onSessionsChanged();
-            else if (member == "NewUser" && self->onNewUser)
-                self->onNewUser();
+            else if (member == "NewUser" && self->onNewUser) {
+                int beep = 0;
+                int popup = 0;
+                if (sd_bus_message_read(m, "bb", &beep, &popup) < 0)
+                    beep = popup = 0;
+                self->onNewUser(beep != 0, popup != 0);
+            }
             return 0;
         };
         r = sd_bus_match_signal(client->m_bus, nullptr, bus::serviceName, bus::objectPath, bus::interfaceName,

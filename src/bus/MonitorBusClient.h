@@ -64,7 +64,8 @@ public:
 
     // The service's signals, run from process().
     std::function<void()> onSessionsChanged;
-    std::function<void()> onNewUser;
+    // A new user came: whether the desktop beeps and pops the window up.
+    std::function<void(bool beep, bool popup)> onNewUser;
     // The service came on the bus (true) or left it (false).
     std::function<void(bool running)> onServiceChanged;
     // The connection's file descriptor, for a host loop's poll.

@@ -232,6 +232,14 @@ struct MonitorBusService::Impl {
         toBus([this, signal] { sd_bus_emit_signal(bus, bus::objectPath, bus::interfaceName, signal, ""); });
     }
 
+    void emitNewUser(bool beep, bool popup)
+    {
+        toBus([this, beep, popup] {
+            sd_bus_emit_signal(bus, bus::objectPath, bus::interfaceName, "NewUser", "bb", static_cast<int>(beep),
+                               static_cast<int>(popup));
+        });
+    }
+
     // --- the methods ---------------------------------------------------------------------------
 
     static Impl& self(void* userdata) { return *static_cast<Impl*>(userdata); }
@@ -498,7 +506,8 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("SetList", "sa(ss)", "", MonitorBusService::Impl::setList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ClearHistory", "", "", MonitorBusService::Impl::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
-    SD_BUS_SIGNAL("NewUser", "", 0),
+    // Whether the desktop beeps and pops up: its part of the event, as the options say.
+    SD_BUS_SIGNAL("NewUser", "bb", 0),
     SD_BUS_VTABLE_END};
 
 }  // namespace
@@ -559,7 +568,10 @@ std::string MonitorBusService::start()
         return fail(std::string("the name ") + bus::serviceName + " cannot be had", r);
 
     impl.engine.onPollFinished = [&impl] { impl.pollFinished(); };
-    impl.engine.onNewUser = [&impl](const SessionEntry&) { impl.emit("NewUser"); };
+    impl.engine.onNewUser = [&impl](const SessionEntry&) {
+        const MonitorSettings& s = impl.engine.monitor().settings;
+        impl.emitNewUser(s.beepOnNewUser != 0, s.popupOnNewUser != 0);
+    };
     impl.thread = std::thread([&impl] { sd_event_loop(impl.event); });
     return {};
 }

@@ -26,6 +26,9 @@ public:
     virtual void pollApplied() {}
     // A click's files are on the face's table.
     virtual void filesApplied() {}
+    // A new user came: the desktop's part of the event besides the flash (startFlash), as the
+    // options "Beep" and "Popup main dialog" ask.
+    virtual void newUserArrived(bool /*beep*/, bool /*popup*/) {}
 };
 
 class MonitorFace {

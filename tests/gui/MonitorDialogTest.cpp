@@ -96,6 +96,7 @@ struct Harness {
             return desktopOpens;
         };
         o.trayAvailable = [] { return true; };
+        o.beep = [this] { ++beeps; };
         face = std::make_unique<LocalMonitorFace>(
             SessionMonitor::Context{slow, customBoxes ? *customBoxes : boxes, clock, dir.path(), &inspector},
             LocalMonitorFace::Options{LocalMonitorFace::PollMode::Background, pollMs});
@@ -165,6 +166,7 @@ struct Harness {
     SetFileInspector inspector;
     std::vector<QUrl> opened;
     bool desktopOpens = true;
+    int beeps = 0;
     std::unique_ptr<LocalMonitorFace> face;
     std::unique_ptr<MonitorDialog> dialog;
     SessionMonitor& monitor() { return face->monitor(); }
@@ -624,6 +626,19 @@ private slots:
         h.dialog->showMinimized();
         h.net.addSession("dave", "pc4");
         QVERIFY(h.tick());
+        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(!h.dialog->flashTimer().isActive());
+        QCOMPARE(h.beeps, 0);
+
+        // "Beep" rings the bell for each new user; "Popup main dialog" brings the hidden window up
+        // as "Main dialog" does, so nothing is left flashing.
+        h.monitor().settings.beepOnNewUser = 1;
+        h.monitor().settings.popupOnNewUser = 1;
+        h.dialog->close();
+        h.net.addSession("erin", "pc5");
+        QVERIFY(h.tick());
+        QCOMPARE(h.beeps, 1);
+        QVERIFY(h.dialog->isVisible());
         QVERIFY(h.monitor().mainVisible);
         QVERIFY(!h.dialog->flashTimer().isActive());
     }

@@ -2,7 +2,8 @@
 // account's ids before it connects (the bus then names the account as the caller, as it would name
 // a desktop user), and answers the test's requests one line each:
 //   sessions | files USER | close USER COMPUTER | close-all | set-option KEY VALUE
-//   set-list KIND USER COMPUTER | clear-history | wait-change MS | new-users
+//   set-list KIND USER COMPUTER | clear-history | wait-change MS
+//   new-users (their count, and " beep" and " popup" as the last one asked)
 // A reply is "ok ..." or "error NAME TEXT". %XX in an argument stands for the byte XX.
 #include "bus/MonitorBusClient.h"
 
@@ -64,8 +65,12 @@ int main(int argc, char** argv)
     }
     int changes = 0;
     int newUsers = 0;
+    std::string lastNewUser;
     client->onSessionsChanged = [&] { ++changes; };
-    client->onNewUser = [&] { ++newUsers; };
+    client->onNewUser = [&](bool beep, bool popup) {
+        ++newUsers;
+        lastNewUser = std::string(beep ? " beep" : "") + (popup ? " popup" : "");
+    };
 
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -114,7 +119,7 @@ int main(int argc, char** argv)
             changes = 0;
         } else if (command == "new-users") {
             client->process();
-            reply = "ok " + std::to_string(newUsers);
+            reply = "ok " + std::to_string(newUsers) + lastNewUser;
         } else {
             reply = "error unknown " + command;
         }

@@ -193,13 +193,17 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     // The window, run as the account, shows the same rows and no box.
     EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
 
-    // A newcomer reaches the client as a signal, with no poll of the client's.
+    // A newcomer reaches the client as a signal, with no poll of the client's, and the new-user
+    // event tells the desktop its part as the options say.
+    ASSERT_EQ(ask(probe, "set-option popupOnNewUser 1"), "ok");
     ask(probe, "wait-change 0");
     connect(bob, "pw-bob", true);
     EXPECT_EQ(ask(probe, "wait-change 15000"), "ok changed");
     ASSERT_TRUE(waitUntil([&] { return probeRows(sessions = ask(probe, "sessions")) == sambaRows(); })) << sessions;
     EXPECT_NE(sessions.find(bob + "@127.0.0.2"), std::string::npos) << sessions;
-    EXPECT_NE(ask(probe, "new-users"), "ok 0");
+    const std::string newUsers = ask(probe, "new-users");
+    EXPECT_TRUE(newUsers != "ok 0" && newUsers.ends_with(" popup") && newUsers.find("beep") == std::string::npos)
+        << newUsers;
 
     EXPECT_EQ(ask(probe, "close " + bob + " 127.0.0.2"), "ok") << log();
     EXPECT_TRUE(waitUntil([&] { return !sambaHasSessionOf(bob); }));
