@@ -408,6 +408,19 @@ struct MonitorBusService::Impl {
                 if (auto problem = key->read(edited, value))
                     return done(failure(bus::refusedError, name + ": " + *problem));
             }
+            // The service runs as root: a report path outside its data folder would let a caller
+            // write a file anywhere, and a password file of the caller's choosing would send any
+            // file's first line to a mail server of the caller's choosing. Only the settings file,
+            // root's own, names those.
+            const std::string reportPath = edited.reportPath.get();
+            if (reportPath != monitor.settings.reportPath.get() && reportPath.find('/') != std::string::npos)
+                return done(failure(bus::refusedError,
+                                    "reportPath: over the bus only a file name in the service's data folder, not "
+                                        + reportPath + "."));
+            if (edited.smtpPasswordFile != monitor.settings.smtpPasswordFile)
+                return done(failure(bus::refusedError,
+                                    "smtpPasswordFile is set in the service's settings file only "
+                                    "(/etc/vantor/vantor.conf, by root)."));
             const OptionsValues accepted = optionsFromSettings(edited);
             if (auto check = firstFailingCheck(accepted))
                 return done(failure(bus::refusedError, *check));

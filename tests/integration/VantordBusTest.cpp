@@ -216,6 +216,13 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     EXPECT_EQ(ask(probe, "set-option dailyReportTime 0830").rfind(std::string("error ") + bus::refusedError, 0), 0u);
     EXPECT_EQ(ask(probe, "set-option serverName elsewhere").rfind(std::string("error ") + bus::refusedError, 0), 0u);
     EXPECT_EQ(readAll(config).find("0830"), std::string::npos);
+    // Nor does the bus let a caller name files that the service, as root, would write or read.
+    for (const char* option : {"reportPath /etc/vantor-test.html", "smtpPasswordFile /etc/shadow"}) {
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u);
+        EXPECT_EQ(readAll(config).find(std::string(option).substr(std::string(option).find(' ') + 1)),
+                  std::string::npos);
+    }
+    EXPECT_EQ(ask(probe, "set-option reportPath weekly.html"), "ok");
 
     // A list name with a line break would be two entries of the file: refused whole.
     EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0), 0u);
