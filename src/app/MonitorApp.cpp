@@ -5,6 +5,7 @@
 #include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
+#include "app/RunningInstance.h"
 #include "app/ServiceFace.h"
 #include "app/SambaDemo.h"
 #include "engine/Engine.h"
@@ -142,6 +143,13 @@ int MonitorApp::run()
     const InstanceLock::Attempt lock =
         demoData.lock ? InstanceLock::Attempt{std::move(demoData.lock), {}, {}} : InstanceLock::acquire(dataDir);
     if (lock.holder) {
+        {
+            QCoreApplication probe(m_impl->argc, m_impl->argv);
+            if (askRunningInstanceToShow(dataDir)) {
+                std::cerr << alreadyRunningText(*lock.holder) << "; its window is brought up\n";
+                return 0;
+            }
+        }
         std::cerr << alreadyRunningText(*lock.holder) << "\n";
         return 1;
     }
@@ -171,6 +179,10 @@ int MonitorApp::run()
             MonitorDialog dialog(*face, {});
             boxes.setParentWindow(&dialog);
             QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
+            RunningInstanceListener secondStarts;
+            QObject::connect(&secondStarts, &RunningInstanceListener::showRequested, &dialog,
+                             [&dialog] { dialog.runCommand(MonitorDialog::MainDialogCommand); });
+            secondStarts.listen(dataDir);
             quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
             dialog.show();
             dialog.start();
@@ -255,6 +267,13 @@ int MonitorApp::run()
     dialog.addExitStep([&engine] { engine.stop(); });
 
     QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
+
+    RunningInstanceListener secondStarts;
+    QObject::connect(&secondStarts, &RunningInstanceListener::showRequested, &dialog,
+                     [&dialog] { dialog.runCommand(MonitorDialog::MainDialogCommand); });
+    if (!secondStarts.listen(dataDir))
+        std::cerr << "vantor: a second start cannot bring this window up: the local socket "
+                  << runningInstanceSocket(dataDir).toStdString() << " cannot be made\n";
     quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
     dialog.show();
     dialog.start();

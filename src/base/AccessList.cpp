@@ -1,6 +1,7 @@
 #include "base/AccessList.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/SystemText.h"
 
 #include "platform/NetManagement.h"
 
@@ -52,12 +53,12 @@ void readListPieces(std::istream& in, OnLine onLine)
     while (in.get(c)) {
         line.push_back(c);
         if (c == '\n' || line.size() == maxRead) {
-            onLine(line);
+            onLine(fromSystemText(line));
             line.clear();
         }
     }
     if (!line.empty())
-        onLine(line);
+        onLine(fromSystemText(line));
 }
 
 }  // namespace
@@ -123,7 +124,7 @@ AccessList loadAccessListFile(const std::filesystem::path& file)
 bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
                           const std::string& computer)
 {
-    return !appendToFile(file, user + ' ' + computer + '\n');
+    return !appendToFile(file, toSystemText(user + ' ' + computer + '\n'));
 }
 
 bool writeAccessListFile(const std::filesystem::path& file,
@@ -134,7 +135,7 @@ bool writeAccessListFile(const std::filesystem::path& file,
     std::string content;
     for (const auto& [user, computer] : pairs)
         content += user + ' ' + computer + '\n';
-    return !writeFileAtomically(file, content);
+    return !writeFileAtomically(file, toSystemText(std::move(content)));
 }
 
 bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser,

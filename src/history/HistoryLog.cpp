@@ -1,6 +1,7 @@
 #include "history/HistoryLog.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/SystemText.h"
 #include "platform/NetManagement.h"
 #include "platform/Paths.h"
 
@@ -91,7 +92,7 @@ std::optional<std::string> decodeText(std::string_view field, char blank)
     std::string text(field);
     for (auto pos = text.find(blank); pos != std::string::npos; pos = text.find(blank, pos + 1))
         text[pos] = ' ';
-    return text;
+    return fromSystemText(std::move(text));
 }
 
 bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
@@ -195,7 +196,7 @@ std::string encodeLogName(std::string_view name, char blank)
     for (char& c : text)
         if (c == ' ' || c == usersLogBlank || c == filesLogBlank || isControl(static_cast<unsigned char>(c)))
             c = blank;
-    return text;
+    return toSystemText(std::move(text));
 }
 
 std::string encodeLogPath(std::string_view path)
@@ -206,7 +207,7 @@ std::string encodeLogPath(std::string_view path)
     for (char& c : text)
         if (c == ' ' || c == filesLogBlank || isControl(static_cast<unsigned char>(c)))
             c = filesLogBlank;
-    return text;
+    return toSystemText(std::move(text));
 }
 
 void writeSessionLine(std::ostream& out, int64_t start, std::string_view user, std::string_view computer,

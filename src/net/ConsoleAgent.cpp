@@ -2,6 +2,7 @@
 
 #include "net/ConsoleProtocol.h"
 #include "net/SocketPlatform.h"
+#include "platform/SystemText.h"
 #include "platform/ThreadGuard.h"
 
 #include <chrono>
@@ -18,6 +19,15 @@ constexpr const char* errorCaption = "Error";
 // Rows go out in pieces of about this size: the bytes on the wire are the same as one send per row,
 // with far fewer system calls for a long table.
 constexpr std::size_t sendBatchBytes = 64 * 1024;
+
+// A row as consoles read it: names in the system's text, as the Windows agent has always sent them.
+SessionEntry onTheWire(const SessionEntry& row)
+{
+    SessionEntry sent = row;
+    sent.user = toSystemText(row.user);
+    sent.computer = toSystemText(row.computer);
+    return sent;
+}
 
 }  // namespace
 
@@ -108,7 +118,7 @@ bool ConsoleAgent::sendText(NetSocket& connection, const std::string& bytes, Dea
 std::string ConsoleAgent::identity()
 {
     const SessionsSnapshotPtr snap = m_host.snapshot();
-    return console::identityMessage(m_host.hostName(), snap ? snap->currentSessionsCount : 0,
+    return console::identityMessage(toSystemText(m_host.hostName()), snap ? snap->currentSessionsCount : 0,
                                     snap ? snap->openFilesTotal : 0);
 }
 
@@ -223,7 +233,7 @@ void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
         m_host.deleteLogs();
         break;
     case Kind::CloseSession:
-        m_host.closeSessionByName(request.user, request.computer);
+        m_host.closeSessionByName(fromSystemText(request.user), fromSystemText(request.computer));
         break;
     case Kind::CloseAll:
         m_host.closeAllSessions();
@@ -239,7 +249,7 @@ void ConsoleAgent::sendSessions(NetSocket& connection, Deadline deadline)
     std::string batch;
     if (snap) {
         for (const SessionEntry& row : snap->rows) {
-            batch += console::sessionRowMessage(row);
+            batch += console::sessionRowMessage(onTheWire(row));
             // Once a send has failed (the console has gone, or its command ran out of time), the
             // rest would fail too: the command ends there.
             if (batch.size() >= sendBatchBytes) {

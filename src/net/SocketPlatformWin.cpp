@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include "net/SocketPlatform.h"
+#include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <climits>
 
 namespace vantor::sockets {
@@ -363,13 +365,14 @@ std::string formatIpv4(uint32_t address)
 
 std::string hostName()
 {
-    char name[256] = {};
-    if (started() && ::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0')
-        return name;
-    char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof computer;
-    if (GetComputerNameA(computer, &size))
-        return std::string(computer, size);
+    // The DNS host name, as gethostname gives it, but in UTF-16 so that no letter is lost.
+    wchar_t name[256] = {};
+    DWORD size = static_cast<DWORD>(std::size(name));
+    if (GetComputerNameExW(ComputerNameDnsHostname, name, &size) && size > 0)
+        return windows::wideToUtf8(std::wstring_view(name, size), std::string::npos);
+    size = static_cast<DWORD>(std::size(name));
+    if (GetComputerNameW(name, &size))
+        return windows::wideToUtf8(std::wstring_view(name, size), std::string::npos);
     return {};
 }
 

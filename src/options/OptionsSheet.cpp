@@ -47,7 +47,7 @@ OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValues& values,
     , m_monitor(monitor)
     , m_values(values)
     , m_autostart(resolveAutostart(deps, m_ownAutostart))
-    , m_executablePath(deps.executablePath.empty() ? executablePath().string() : deps.executablePath)
+    , m_executablePath(deps.executablePath.empty() ? textFromPath(executablePath()) : deps.executablePath)
     , m_pages(new QStackedWidget(this))
     , m_tabs(new QTabBar(this))
 {

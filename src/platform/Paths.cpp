@@ -45,11 +45,22 @@ bool ensureDirectory(const std::filesystem::path& dir)
     return std::filesystem::is_directory(dir, ec);
 }
 
+std::filesystem::path pathFromText(const std::string& text)
+{
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string textFromPath(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::filesystem::path resolveInDataDir(const std::filesystem::path& dataDir, const std::string& name)
 {
     if (name.find(pathSeparator) != std::string::npos)
-        return std::filesystem::path(name);
-    return dataDir / name;
+        return pathFromText(name);
+    return dataDir / pathFromText(name);
 }
 
 }  // namespace vantor

@@ -27,6 +27,11 @@ inline constexpr char pathSeparator = '\\';
 inline constexpr char pathSeparator = '/';
 #endif
 
+// A path from the program's UTF-8 text and back. On Windows a narrow std::string path is taken in
+// the ANSI code page, which would garble every name outside it.
+std::filesystem::path pathFromText(const std::string& text);
+std::string textFromPath(const std::filesystem::path& path);
+
 // A name that contains the platform's separator is used as given; a bare name lies in `dataDir`.
 std::filesystem::path resolveInDataDir(const std::filesystem::path& dataDir, const std::string& name);
 

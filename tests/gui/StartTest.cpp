@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 #include <unistd.h>
 
 using namespace vantor;
@@ -26,6 +27,7 @@ protected:
     }
     void TearDown() override
     {
+        ::unsetenv("QT_QPA_PLATFORM");
         for (const auto& [name, value] : m_saved)
             ::setenv(name.c_str(), value.c_str(), 1);
     }
@@ -65,4 +67,32 @@ TEST_F(WithoutDisplay, ASecondStartOnAHeldFolderSaysWhoHoldsItAndLeaves)
     const auto r = vantor({"--data-dir", folder.string()});
     EXPECT_TRUE(r.exitedWith(1)) << r.err;
     EXPECT_EQ(r.err, "Vantor is already running with this data folder (pid " + std::to_string(::getpid()) + ")\n");
+}
+
+TEST_F(WithoutDisplay, ASecondStartBringsTheRunningWindowUpAndLeaves)
+{
+    const auto folder = m_home.path() / "shared";
+    std::filesystem::create_directories(folder);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ChildProcess first;
+    ChildProcess::Options options;
+    options.outputFile = (m_home.path() / "first.log").string();
+    std::string error;
+    ASSERT_TRUE(first.start({VANTOR_PROGRAM, "--data-dir", folder.string()}, options, error)) << error;
+
+    // Until the running one listens, a second start can only say who holds the folder.
+    ProcessResult second;
+    for (int attempt = 0; attempt < 100 && first.running(); ++attempt) {
+        if (InstanceLock::acquire(folder).holder) {
+            second = vantor({"--data-dir", folder.string()});
+            if (second.exitedWith(0))
+                break;
+            EXPECT_TRUE(second.exitedWith(1)) << second.err;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(second.exitedWith(0)) << second.err;
+    EXPECT_NE(second.err.find("its window is brought up"), std::string::npos) << second.err;
+    EXPECT_TRUE(first.running());
+    first.stop();
 }

@@ -1,5 +1,6 @@
 // The agent's commands and replies byte for byte, over real sockets on 127.0.0.1.
 #include "AgentFixture.h"
+#include "platform/SystemText.h"
 #include "SocketCodes.h"
 #include "net/ConsoleProtocol.h"
 
@@ -66,6 +67,21 @@ TEST_F(ConsoleAgentTest, SessionsAreSentRowByRowThenTheEndMarker)
         expected += "\x02" + r.user + " " + r.computer + " " + std::to_string(r.openFiles) + '\0';
     expected += '\x03';
     EXPECT_EQ(askAgent(commandPort, "sess\0"s).received, expected);
+}
+
+TEST_F(ConsoleAgentTest, NamesCrossTheWireInTheSystemsText)
+{
+    // UTF-8 inside; on the wire the text consoles have always had from this system (on Windows the
+    // ANSI code page, where ë is one byte).
+    startAgent();
+    const std::string zoe = "Zo\xc3\xab", pc = "pc-\xc3\xa9t\xc3\xa9";
+    host.setName(pc);
+    host.setSessions({{zoe, pc, 1}}, 1, 1);
+    EXPECT_EQ(askAgent(commandPort, "sess\0"s).received, "\x02" + toSystemText(zoe) + " " + toSystemText(pc) + " 1\0\x03"s);
+    EXPECT_EQ(askAgent(commandPort, "id\0"s).received, "\x01PC-" + toSystemText("\xc3\xa9T\xc3\xa9") + " 1 1\0"s);
+    EXPECT_EQ(askAgent(commandPort, "\x05" + toSystemText(zoe) + " " + toSystemText(pc) + "\0"s).received, "");
+    std::lock_guard lock(host.mutex);
+    EXPECT_EQ(host.closed, (std::vector<std::pair<std::string, std::string>>{{zoe, pc}}));
 }
 
 TEST_F(ConsoleAgentTest, CommandWordsAreRecognisedByTheirFirstFourBytesOnly)

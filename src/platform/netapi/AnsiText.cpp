@@ -1,6 +1,7 @@
 #include "platform/netapi/AnsiText.h"
 
 #include "platform/NetManagement.h"
+#include "platform/SystemText.h"
 
 #include <windows.h>
 
@@ -76,4 +77,32 @@ std::optional<std::wstring> ansiToWide(std::string_view text, unsigned codePage)
     return out;
 }
 
+std::string recode(std::string_view text, unsigned fromCodePage, unsigned toCodePage)
+{
+    if (text.empty() || text.size() > INT_MAX)
+        return {};
+    const int length = static_cast<int>(text.size());
+    const int needed = MultiByteToWideChar(fromCodePage, 0, text.data(), length, nullptr, 0);
+    if (needed <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    if (MultiByteToWideChar(fromCodePage, 0, text.data(), length, wide.data(), needed) != needed)
+        return {};
+    return wideToAnsi(wide, std::string::npos, toCodePage);
+}
+
 }  // namespace vantor::windows
+
+namespace vantor {
+
+std::string toSystemText(std::string text)
+{
+    return windows::recode(text, windows::utf8CodePage, windows::ansiCodePage);
+}
+
+std::string fromSystemText(std::string text)
+{
+    return windows::recode(text, windows::ansiCodePage, windows::utf8CodePage);
+}
+
+}  // namespace vantor

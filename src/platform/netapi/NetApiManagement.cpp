@@ -65,7 +65,7 @@ ServerArgument serverArgument(const ServerName& server)
     ServerArgument arg;
     if (!server)
         return arg;
-    auto wide = ansiToWide(*server);
+    auto wide = utf8ToWide(*server);
     if (!wide) {
         arg.ok = false;
         return arg;
@@ -102,7 +102,7 @@ NetStatus NetApiManagement::enumSessions(const ServerName& server, std::vector<N
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i) {
             const SESSION_INFO_1& e = entries[i];
-            out.push_back({wideToAnsi(e.sesi1_username, nameLimit), wideToAnsi(e.sesi1_cname, nameLimit),
+            out.push_back({wideToUtf8(e.sesi1_username, nameLimit), wideToUtf8(e.sesi1_cname, nameLimit),
                            static_cast<uint32_t>(e.sesi1_num_opens)});
         }
     }
@@ -113,24 +113,36 @@ NetStatus NetApiManagement::enumFiles(const ServerName& server, const std::strin
                                       std::vector<NetFileInfo>& out)
 {
     out.clear();
+    const auto wideUser = utf8ToWide(user);
+    if (!wideUser)
+        return conversionFailed();
+    return listFiles(server, wideUser->c_str(), out);
+}
+
+NetStatus NetApiManagement::enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out)
+{
+    out.clear();
+    return listFiles(server, nullptr, out);
+}
+
+NetStatus NetApiManagement::listFiles(const ServerName& server, LPCWSTR user, std::vector<NetFileInfo>& out)
+{
     const ServerArgument srv = serverArgument(server);
-    const auto wideUser = ansiToWide(user);
-    if (!srv.ok || !wideUser)
+    if (!srv.ok)
         return conversionFailed();
     NetBuffer buffer(m_calls.bufferFree);
     DWORD read = 0;
     DWORD total = 0;
-    const NET_API_STATUS code = m_calls.fileEnum(const_cast<LPWSTR>(srv.get()), nullptr,
-                                                 const_cast<LPWSTR>(wideUser->c_str()), 3, buffer.out(),
-                                                 MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+    const NET_API_STATUS code = m_calls.fileEnum(const_cast<LPWSTR>(srv.get()), nullptr, const_cast<LPWSTR>(user),
+                                                 3, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total, nullptr);
     if (!enumerationSucceeded(code))
         return status(code);
     if (const auto* entries = buffer.as<FILE_INFO_3>()) {
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i) {
             // Level 3 does not say which computer holds the file.
-            out.push_back({static_cast<uint32_t>(entries[i].fi3_id),
-                           wideToAnsi(entries[i].fi3_pathname, nameLimit), {}});
+            out.push_back({static_cast<uint32_t>(entries[i].fi3_id), wideToUtf8(entries[i].fi3_pathname, nameLimit),
+                           {}, wideToUtf8(entries[i].fi3_username, nameLimit)});
         }
     }
     return NetStatus::success();
@@ -140,8 +152,8 @@ NetStatus NetApiManagement::deleteSession(const ServerName& server, const std::s
                                           const std::string& user)
 {
     const ServerArgument srv = serverArgument(server);
-    const auto wideComputer = ansiToWide(computer);
-    const auto wideUser = ansiToWide(user);
+    const auto wideComputer = utf8ToWide(computer);
+    const auto wideUser = utf8ToWide(user);
     if (!srv.ok || !wideComputer || !wideUser)
         return conversionFailed();
     const std::wstring client = L"\\\\" + *wideComputer;
@@ -162,7 +174,7 @@ NetStatus NetApiManagement::enumUsers(std::vector<std::string>& out)
     if (const auto* entries = buffer.as<USER_INFO_0>()) {
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i)
-            out.push_back(wideToAnsi(entries[i].usri0_name, nameLimit));
+            out.push_back(wideToUtf8(entries[i].usri0_name, nameLimit));
     }
     return NetStatus::success();
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The network-management service on Windows: NetApi32. Every name crosses the UTF-16 boundary
-// here, into the ANSI code page and cut at 255 bytes; a server is passed in its UNC form "\\name".
+// here, into UTF-8 and cut at 255 bytes; a server is passed in its UNC form "\\name".
 
 #include "platform/NetManagement.h"
 
@@ -34,11 +34,16 @@ public:
                             const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
+    // NetFileEnum without a user: every open file with its user, in one call.
+    NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
 
     // A status code with the system's text for it (netmsg.dll for the NERR codes).
     static NetStatus status(NET_API_STATUS code);
 
 private:
+    // NetFileEnum at level 3 for `user` (null: every user).
+    NetStatus listFiles(const ServerName& server, LPCWSTR user, std::vector<NetFileInfo>& out);
+
     NetApiCalls m_calls;
 };
 

@@ -13,6 +13,7 @@ namespace vantor::windows {
 
 inline constexpr const char* runKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const char* autostartValueName = "Vantor";
+inline constexpr const wchar_t* autostartValueNameW = L"Vantor";
 // A value that does not fit this buffer reads as absent.
 inline constexpr DWORD autostartReadLimit = 1000;
 
@@ -25,7 +26,7 @@ public:
     }
 
     bool isEnabled() const override;
-    // `executable` (ANSI) is stored as it is, unquoted, with its terminating zero.
+    // `executable` (UTF-8) is stored as it is, unquoted, with its terminating zero.
     NetStatus enable(const std::string& executable) override;
     // A missing key or value is a success; the caller chooses whether to show other failures.
     NetStatus disable() override;

@@ -1,6 +1,7 @@
 #include "platform/netapi/WindowsError.h"
 
 #include "platform/SystemError.h"
+#include "platform/netapi/AnsiText.h"
 
 #include <windows.h>
 
@@ -10,14 +11,14 @@ namespace {
 
 std::string formatFrom(DWORD source, HMODULE module, uint32_t code)
 {
-    char* buffer = nullptr;
+    wchar_t* buffer = nullptr;
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source;
     // FORMAT_MESSAGE_ALLOCATE_BUFFER makes the buffer argument a pointer to the pointer.
-    const DWORD length = FormatMessageA(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageW(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (length > 0 && buffer)
-        text.assign(buffer, length);
+        text = wideToUtf8(std::wstring_view(buffer, length), std::string::npos);
     if (buffer)
         LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))

@@ -91,9 +91,10 @@ NET_API_STATUS WINAPI fakeFileEnum(LMSTR server, LMSTR basePath, LMSTR user, DWO
                                    DWORD preferred, LPDWORD read, LPDWORD total, PDWORD_PTR resume)
 {
     rec->calls.push_back({text(server), text(basePath), text(user), level, 0, preferred, resume != nullptr, 0});
-    handOut<FILE_INFO_3>(buffer, read, total, [](FILE_INFO_3& i, LPWSTR path, LPWSTR, DWORD n) {
+    handOut<FILE_INFO_3>(buffer, read, total, [](FILE_INFO_3& i, LPWSTR path, LPWSTR owner, DWORD n) {
         i.fi3_id = rec->fileIdBase + n;
         i.fi3_pathname = path;
+        i.fi3_username = owner;
     });
     return rec->answer;
 }
@@ -184,15 +185,30 @@ TEST_F(NetApiManagementTest, SessionsComeAtLevelOneWithTheServerInUncForm)
     EXPECT_EQ(recorder.frees.size(), 2u);
 }
 
-TEST_F(NetApiManagementTest, NamesAreCutAndConvertedToTheAnsiCodePage)
+TEST_F(NetApiManagementTest, NamesAreConvertedToUtf8AndCutWithoutSplittingALetter)
 {
-    recorder.names = {{std::wstring(300, L'u'), std::wstring(256, L'c')}, {L"", L""}};
+    recorder.names = {{std::wstring(300, L'u'), std::wstring(200, L'\u00e9')}, {L"", L""}, {L"Zo\u00eb", L"PC\u65e5"}};
     std::vector<NetSessionInfo> sessions;
     ASSERT_TRUE(net.enumSessions({}, sessions).ok());
-    ASSERT_EQ(sessions.size(), 2u);
+    ASSERT_EQ(sessions.size(), 3u);
     EXPECT_EQ(sessions[0].user, std::string(255, 'u'));
-    EXPECT_EQ(sessions[0].computer, std::string(255, 'c'));
+    std::string cutE;
+    for (int i = 0; i < 127; ++i)
+        cutE += "\xc3\xa9";
+    EXPECT_EQ(sessions[0].computer, cutE);  // 127 two-byte letters; the 128th would split
     EXPECT_EQ(sessions[1].user, "");
+    EXPECT_EQ(sessions[2].user, "Zo\xc3\xab");
+    EXPECT_EQ(sessions[2].computer, "PC\xe6\x97\xa5");
+
+    // And back: a UTF-8 name reaches NetApi32 as the same letters.
+    EXPECT_TRUE(net.deleteSession(ServerName{"F\xc3\xbc"}, "PC\xe6\x97\xa5", "Zo\xc3\xab").ok());
+    EXPECT_EQ(recorder.calls.back().server, std::wstring(L"\\\\F\u00fc"));
+    EXPECT_EQ(recorder.calls.back().client, std::wstring(L"\\\\PC\u65e5"));
+    EXPECT_EQ(recorder.calls.back().user, std::wstring(L"Zo\u00eb"));
+    // Bytes that are not UTF-8 cannot name anyone: nothing is called.
+    const std::size_t calls = recorder.calls.size();
+    EXPECT_FALSE(net.deleteSession({}, "PC1", "Zo\xeb").ok());
+    EXPECT_EQ(recorder.calls.size(), calls);
 }
 
 TEST_F(NetApiManagementTest, AFailedEnumerationStillFreesItsBufferAndSaysWhy)
@@ -232,6 +248,7 @@ TEST_F(NetApiManagementTest, FilesAreEnumeratedAtLevelThreeForOneUser)
     EXPECT_EQ(files[0].path, "C:\\Shares\\Docs\\a.txt");
     EXPECT_TRUE(files[0].computer.empty());
     EXPECT_EQ(files[1].id, 101u);
+    EXPECT_EQ(files[1].path, "C:\\Shares\\caf\xc3\xa9");
 
     ASSERT_EQ(recorder.calls.size(), 1u);
     EXPECT_EQ(recorder.calls[0].server, std::wstring(L"\\\\FILES"));
@@ -240,6 +257,24 @@ TEST_F(NetApiManagementTest, FilesAreEnumeratedAtLevelThreeForOneUser)
     EXPECT_EQ(recorder.calls[0].level, 3u);
     EXPECT_EQ(recorder.calls[0].preferred, MAX_PREFERRED_LENGTH);
     EXPECT_FALSE(recorder.calls[0].resumeHandle);
+}
+
+TEST_F(NetApiManagementTest, EveryUsersFilesComeInOneCallWithTheirUsers)
+{
+    recorder.names = {{L"C:\\Shares\\a.txt", L"alice"}, {L"C:\\Shares\\b.txt", L"Zo\u00eb"}};
+    std::vector<NetFileInfo> files;
+    ASSERT_TRUE(net.enumAllFiles({}, files).ok());
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].user, "alice");
+    EXPECT_EQ(files[1].user, "Zo\xc3\xab");
+    EXPECT_EQ(files[1].path, "C:\\Shares\\b.txt");
+    ASSERT_EQ(recorder.calls.size(), 1u);
+    EXPECT_EQ(recorder.calls[0].user, std::nullopt);
+    EXPECT_EQ(recorder.calls[0].level, 3u);
+
+    recorder.answer = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(net.enumAllFiles({}, files).code, 5u);
+    EXPECT_TRUE(files.empty());
 }
 
 TEST_F(NetApiManagementTest, ClosingASessionNamesTheClientInUncForm)
