@@ -5,6 +5,7 @@
 // The blocked time is measured from outside, as the longest gap between the ticks of a 1 ms timer
 // on the GUI thread, and from inside, as the time spent in the poll's GUI-thread steps.
 
+#include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/TableModels.h"
 #include "platform/fake/FakeNetManagement.h"
@@ -97,27 +98,26 @@ struct Figures {
     double wallMax = 0;
 };
 
-Figures benchPoll(PollRunner::Mode mode, NetManagement& net, int rounds, const std::function<void()>& beforeTick)
+Figures benchPoll(LocalMonitorFace::PollMode mode, NetManagement& net, int rounds, const std::function<void()>& beforeTick)
 {
     RecordingMessageBoxes boxes;
     QTemporaryDir dir;
     MonitorDialog::Options o;
-    o.pollMode = mode;
-    o.pollIntervalMs = 3'600'000;
     o.animations = false;
     o.trayAvailable = [] { return true; };
-    MonitorDialog dialog({net, boxes, SystemClock::instance(), dir.path().toStdString(), nullptr}, o);
+    LocalMonitorFace face({net, boxes, SystemClock::instance(), dir.path().toStdString(), nullptr}, {mode, 3'600'000});
+    MonitorDialog dialog(face, o);
     dialog.show();
-    QSignalSpy done(&dialog.pollRunner(), &PollRunner::pollFinished);
+    QSignalSpy done(&dialog, &MonitorDialog::pollFinished);
     dialog.start();
     done.wait(10000);
-    dialog.monitor().selectSessionRow(5);
+    face.monitor().selectSessionRow(5);
 
     Figures f;
     BlockProbe probe;
     for (int r = 0; r < rounds; ++r) {
         QElapsedTimer wall;
-        QSignalSpy finished(&dialog.pollRunner(), &PollRunner::pollFinished);
+        QSignalSpy finished(&dialog, &MonitorDialog::pollFinished);
         if (beforeTick)
             beforeTick();
         probe.start();
@@ -128,7 +128,7 @@ Figures benchPoll(PollRunner::Mode mode, NetManagement& net, int rounds, const s
         QCoreApplication::processEvents();
         f.probeMax = std::max(f.probeMax, probe.stop());
         f.wallMax = std::max(f.wallMax, static_cast<double>(wall.nsecsElapsed()) / 1e6);
-        f.guiMax = std::max(f.guiMax, dialog.pollRunner().lastPollGuiMs());
+        f.guiMax = std::max(f.guiMax, face.engine().lastPollLoopMs());
     }
     return f;
 }
@@ -144,15 +144,15 @@ void benchRebuild(int rows)
     RecordingMessageBoxes boxes;
     QTemporaryDir dir;
     MonitorDialog::Options o;
-    o.pollMode = PollRunner::Mode::GuiThread;
-    o.pollIntervalMs = 3'600'000;
     o.animations = false;
     o.trayAvailable = [] { return true; };
-    MonitorDialog dialog({fake, boxes, SystemClock::instance(), dir.path().toStdString(), nullptr}, o);
+    LocalMonitorFace face({fake, boxes, SystemClock::instance(), dir.path().toStdString(), nullptr},
+                          {LocalMonitorFace::PollMode::GuiThread, 3'600'000});
+    MonitorDialog dialog(face, o);
     dialog.show();
     QCoreApplication::processEvents();
 
-    SessionMonitor& m = dialog.monitor();
+    SessionMonitor& m = face.monitor();
     const SessionsFetch fetch = m.fetchSessions({});
     auto time = [&](auto&& fn) {
         QElapsedTimer t;
@@ -192,10 +192,10 @@ int main(int argc, char** argv)
     const int rounds = 5;
     auto report = [&](const char* title, NetManagement& net, std::function<void()> beforeTick = {}) {
         std::printf("%s, %d rounds, worst:\n", title, rounds);
-        for (auto mode : {PollRunner::Mode::GuiThread, PollRunner::Mode::Background}) {
+        for (auto mode : {LocalMonitorFace::PollMode::GuiThread, LocalMonitorFace::PollMode::Background}) {
             const Figures f = benchPoll(mode, net, rounds, beforeTick);
             std::printf("  %-11s GUI blocked %.1f ms (longest gap of a 1 ms timer), GUI-thread steps %.1f ms, tick to done %.1f ms\n",
-                        mode == PollRunner::Mode::GuiThread ? "GUI thread:" : "worker:", f.probeMax, f.guiMax, f.wallMax);
+                        mode == LocalMonitorFace::PollMode::GuiThread ? "GUI thread:" : "worker:", f.probeMax, f.guiMax, f.wallMax);
         }
     };
 

@@ -7,6 +7,7 @@
 // Needs root (the private server's accounts are Linux accounts) and Samba's Python bindings.
 // Everything it starts (smbd, clients, accounts, folders) is removed again at its end.
 
+#include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "engine/Engine.h"
 #include "app/TableModels.h"
@@ -399,9 +400,10 @@ int main(int argc, char** argv)
         options.animations = false;
         options.trayAvailable = [] { return true; };
         options.openUrl = [](const QUrl&) { return true; };
-        auto dialog = std::make_unique<MonitorDialog>(engine, options);
+        LocalMonitorFace face(engine);
+        auto dialog = std::make_unique<MonitorDialog>(face, options);
         dialog->addExitStep([&engine] { engine.stop(); });
-        SessionMonitor& monitor = dialog->monitor();
+        SessionMonitor& monitor = face.monitor();
         monitor.settings.useBlackList = 0;
         monitor.settings.mailOnNewUser = 1;
         monitor.settings.smtpServer = "127.0.0.1";
@@ -423,7 +425,7 @@ int main(int argc, char** argv)
             sinceBeat.start();
         });
         std::vector<Steady::time_point> pollsDone;
-        QObject::connect(&dialog->pollRunner(), &PollRunner::pollFinished, [&] { pollsDone.push_back(Steady::now()); });
+        QObject::connect(dialog.get(), &MonitorDialog::pollFinished, [&] { pollsDone.push_back(Steady::now()); });
 
         std::cerr << "running the scenario for " << seconds << " s...\n";
         dialog->show();
@@ -458,7 +460,7 @@ int main(int argc, char** argv)
             more.push_back(h.get());
         if (!connectAll(more, error))
             std::cerr << "a client could not log on: " << error << "\n";
-        dialog->pollRunner().waitForWorker();
+        face.waitForWorker();
         std::size_t bigSessions = 0;
         double bigPoll = 0;
         for (int round = 0; round < 6; ++round) {

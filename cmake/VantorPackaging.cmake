@@ -25,6 +25,14 @@ install(CODE "
   file(INSTALL \"${VANTOR_SERVICE_DIR}/vantor.conf\" DESTINATION \"\${etc}/vantor\")
 ")
 
+# vantord's face on the system bus: who may own and call its name, how the bus starts it, and the
+# polkit actions every call is checked against (with a commented rule that lets a group in).
+install(FILES ${VANTOR_PACKAGING_DIR}/dbus/org.vantor.Monitor1.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
+install(FILES ${VANTOR_PACKAGING_DIR}/dbus/org.vantor.Monitor1.service
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services)
+install(FILES ${VANTOR_PACKAGING_DIR}/polkit/org.vantor.monitor.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+install(FILES ${VANTOR_PACKAGING_DIR}/polkit/49-vantor.rules.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantor)
+
 # Man pages and the changelog go compressed, reproducibly (no name, no time in the gzip header).
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(compressed)
@@ -85,7 +93,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # smbstatus, smbcontrol and pdbedit are the service's eyes and hands; the srvsvc helper (remote
 # servers, closing one file) speaks through Samba's Python bindings.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "samba")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, python3-samba, smbclient")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, python3-samba, smbclient, polkitd, dbus")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 file(WRITE ${VANTOR_GENERATED_DIR}/conffiles "/etc/vantor/vantor.conf\n")

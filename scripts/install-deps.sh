@@ -33,6 +33,8 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream systemd
   # the history bench opens the web report in headless Chromium to time it
   chromium
+  # the service's D-Bus face (sd-bus) and its authorization, and the bus and polkit for its tests
+  libsystemd-dev dbus-daemon polkitd
 )
 
 # A package's own service is not started during the install (exim4 above all: a system mail

@@ -51,6 +51,8 @@ if [ "${VANTOR_SKIP_SANITIZE:-0}" != 1 ]; then
   reports=$(cd "$asan_dir" && pwd)/sanitizer-reports
   rm -rf "$reports"
   mkdir -p "$reports"
+  # The bus tests run their clients as test accounts, whose reports must land here too.
+  chmod 1777 "$reports"
   export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=0:strict_string_checks=1:log_path=$reports/asan"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
   export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"

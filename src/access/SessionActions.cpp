@@ -265,12 +265,16 @@ void SessionMonitor::closeSelectedResource(const MenuTarget* menu)
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return;
-    NetStatus status = m_ctx.net.closeFile(*server, file->id);
-    if (!status.ok()) {
-        showSystemError(status);
-        return;
-    }
-    refreshOpenFiles();
+    // The close waits on the service (a remote server's may take seconds): beside the GUI, like a
+    // session's close, with its answer back on the GUI thread.
+    auto status = std::make_shared<NetStatus>();
+    background([this, status, server = *server, id = file->id] { *status = m_ctx.net.closeFile(server, id); },
+               [this, status] {
+                   if (!status->ok())
+                       showSystemError(*status);
+                   else
+                       refreshOpenFiles();
+               });
 }
 
 }  // namespace vantor

@@ -2,9 +2,11 @@
 
 #include "app/DemoService.h"
 #include "app/Desktop.h"
+#include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/RunningInstance.h"
+#include "app/ServiceFace.h"
 #include "app/SambaDemo.h"
 #include "engine/Engine.h"
 #include "history/HistoryLog.h"
@@ -170,6 +172,24 @@ int MonitorApp::run()
         boxes.show({"Vantor", socketsInitializationFailedText, BoxIcon::None, BoxButtons::Ok, nullptr});
         return 1;
     }
+    // The service's face, when there is a service to show (and no --demo or Samba of the user's
+    // choosing asks for an engine here): the window runs as the user, as a desktop program should.
+    if (!cmd.options.demo && !cmd.options.sambaConfig && !cmd.options.dataDir) {
+        if (std::unique_ptr<MonitorFace> face = serviceFace(boxes)) {
+            MonitorDialog dialog(*face, {});
+            boxes.setParentWindow(&dialog);
+            QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
+            RunningInstanceListener secondStarts;
+            QObject::connect(&secondStarts, &RunningInstanceListener::showRequested, &dialog,
+                             [&dialog] { dialog.runCommand(MonitorDialog::MainDialogCommand); });
+            secondStarts.listen(dataDir);
+            quitOnTerminationSignals(&dialog, [&dialog] { dialog.runCommand(MonitorDialog::ExitCommand); });
+            dialog.show();
+            dialog.start();
+            return app.exec();
+        }
+    }
+
     // Declared before the window: they outlive it, and the demo's server stops after it.
     std::unique_ptr<SambaDemo> sambaDemo;
     std::unique_ptr<FakeDemo> fakeDemo;
@@ -220,7 +240,8 @@ int MonitorApp::run()
     MonitorDialog::Options options;
     options.titleSuffix = titleSuffix;
     options.rememberLayout = true;
-    MonitorDialog dialog(engine, options);
+    LocalMonitorFace face(engine);
+    MonitorDialog dialog(face, options);
     boxes.setParentWindow(&dialog);
 
     OptionsDeps optionsDeps;

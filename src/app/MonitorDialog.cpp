@@ -44,6 +44,12 @@ const QRect sessionsRect(10, 40, 460, 140);
 const QRect splitterRect(10, 180, 460, 6);
 const QRect filesRect(10, 186, 460, 164);
 
+// The history window works on an engine of this process; the service's history is reached through
+// its files for now.
+constexpr const char* serviceOnlyText =
+    "This window shows the Vantor service, whose history is kept in /var/lib/vantor (the report there "
+    "is its web page).";
+
 QTableView* makeTable(QWidget* parent, const QString& tooltip)
 {
     auto* view = new QTableView(parent);
@@ -97,37 +103,14 @@ QAction* addCommand(QMenu* menu, const QString& text, int command, const QString
 
 }  // namespace
 
-namespace {
-
-EngineOptions ownEngineOptions(const MonitorDialog::Options& options)
+MonitorDialog::MonitorDialog(MonitorFace& face, Options options, QWidget* parent)
+    : QDialog(parent), m_options(std::move(options)), m_face(face)
 {
-    EngineOptions e;
-    e.pollInterval = std::chrono::milliseconds(options.pollIntervalMs);
-    e.pollMode = PollRunner::engineMode(options.pollMode);
-    e.history = false;
-    return e;
-}
-
-}  // namespace
-
-MonitorDialog::MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent)
-    : MonitorDialog(std::make_unique<Engine>(std::move(context), ownEngineOptions(options)), options, parent)
-{
-}
-
-MonitorDialog::MonitorDialog(Engine& engine, Options options, QWidget* parent)
-    : MonitorDialog(std::unique_ptr<Engine>(), std::move(options), parent, &engine)
-{
-}
-
-MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine)
-    : QDialog(parent), m_options(std::move(options)), m_ownEngine(std::move(own))
-{
-    m_engine = engine ? engine : m_ownEngine.get();
-    m_monitor = &m_engine->monitor();
     initResources();
     if (!m_options.openUrl)
         m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!m_options.beep)
+        m_options.beep = [] { QApplication::beep(); };
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
@@ -136,22 +119,7 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
     setWindowTitle(QStringLiteral("Vantor") + m_options.titleSuffix);
     setWindowIcon(programIcon(QStringLiteral("vantor")));
 
-    m_driver = new EngineDriver(m_engine->loop(), this);
-    m_monitor->setView(this);
-    m_monitor->setGuiPoster([this](std::function<void()> fn) {
-        if (QThread::currentThread() == thread())
-            fn();
-        else
-            QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
-    });
-    m_runner = new PollRunner(*m_engine, this);
-    m_engine->onTick = [this] { pollTick(); };
-    connect(m_runner, &PollRunner::pollFinished, this, [this] {
-        // The tick's label update belongs after its poll, which ends here when it ran elsewhere.
-        if (m_tickPoll)
-            updateNoUsersLabel();
-        m_tickPoll = false;
-    });
+    m_face.setListener(this);
 
     buildWindow();
     buildMenus();
@@ -166,16 +134,19 @@ MonitorDialog::MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidg
 
 MonitorDialog::~MonitorDialog()
 {
-    m_engine->stopPolling();
-    m_engine->onTick = {};
-    m_runner->waitForWorker();
-    // Before the engine they hang on, which an own engine is, goes with the members.
-    delete m_runner;
-    m_runner = nullptr;
-    delete m_driver;
-    m_driver = nullptr;
-    m_monitor->setView(nullptr);
-    m_monitor->setGuiPoster([loop = &m_engine->loop()](std::function<void()> fn) { loop->post(std::move(fn)); });
+    m_face.stop();
+    m_face.setListener(nullptr);
+    m_face.waitForWorker();
+}
+
+void MonitorDialog::pollApplied()
+{
+    // The tick's label update belongs after its poll, which ends here when it ran elsewhere; a face
+    // without a timer of its own (the service's) has no ticks, and every poll is news.
+    if (m_tickPoll || !m_face.pollTimerActive())
+        updateNoUsersLabel();
+    m_tickPoll = false;
+    emit pollFinished();
 }
 
 void MonitorDialog::buildWindow()
@@ -185,7 +156,7 @@ void MonitorDialog::buildWindow()
 
     m_activity = new ActivityIndicator(this);
     m_activity->setGeometry(180, 14, 16, 16);
-    m_caption = new QLabel(QString::fromStdString(m_monitor->captionText()), this);
+    m_caption = new QLabel(QString::fromStdString(m_face.captionText()), this);
     m_caption->setGeometry(201, 12, 236, 20);
     m_helpButton = makeIconButton(this, QStringLiteral("help"), QStringLiteral("Help"), QRect(444, 8, 26, 26));
     connect(m_helpButton, &QPushButton::clicked, this, &MonitorDialog::openHelp);
@@ -239,7 +210,7 @@ void MonitorDialog::buildWindow()
     m_historyButton = makeIconButton(this, QStringLiteral("history"), QStringLiteral("Show sessions history"),
                                      QRect(444, 357, 26, 26));
     connect(m_historyButton, &QPushButton::clicked, this,
-            [this] { showHistory(m_monitor->settings.reportPath.get()); });
+            [this] { showHistory(m_face.localMonitor() ? m_face.localMonitor()->settings.reportPath.get() : std::string()); });
     m_openFilesButton = makeIconButton(this, QStringLiteral("file"), QStringLiteral("Show every user's open files"),
                                        QRect(354, 357, 26, 26));
     connect(m_openFilesButton, &QPushButton::clicked, this, [this] { runCommand(OpenFilesWindowCommand); });
@@ -252,15 +223,15 @@ void MonitorDialog::buildWindow()
         if (m_syncingSelection)
             return;
         const QModelIndexList rows = m_sessionsView->selectionModel()->selectedRows();
-        m_monitor->selectSessionRow(rows.isEmpty() ? std::nullopt
-                                                   : std::optional<int>(m_sessionsModel->monitorRow(rows.first().row())));
+        m_face.selectSessionRow(rows.isEmpty() ? std::nullopt
+                                               : std::optional<int>(m_sessionsModel->monitorRow(rows.first().row())));
     });
-    connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_runner->refreshOpenFiles(); });
+    connect(m_sessionsView, &QTableView::clicked, this, [this](const QModelIndex&) { m_face.refreshOpenFiles(); });
     connect(m_filesView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_syncingSelection)
             return;
         const QModelIndexList rows = m_filesView->selectionModel()->selectedRows();
-        m_monitor->selectFileRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
+        m_face.selectFileRow(rows.isEmpty() ? std::nullopt : std::optional<int>(rows.first().row()));
     });
 
     m_hideButton->setFocus();
@@ -329,7 +300,7 @@ void MonitorDialog::openContextMenu(QMenu* menu, QTableView* table, const QPoint
         if (under.isValid())
             table->selectRow(under.row());
     }
-    m_menuTarget = m_monitor->menuTarget();
+    m_menuTarget = m_face.menuTarget();
     popupAt(menu, global);
 }
 
@@ -348,10 +319,8 @@ void MonitorDialog::buildTray()
 
 void MonitorDialog::start()
 {
-    m_engine->start();
-    m_monitor->mainVisible = true;
     m_tray->show();
-    m_engine->startPolling();
+    m_face.start();
     m_activity->setRunning(m_options.animations);
     m_hideButton->setFocus();
 }
@@ -361,8 +330,8 @@ void MonitorDialog::start()
 void MonitorDialog::sessionsTableChanged()
 {
     m_syncingSelection = true;
-    m_sessionsModel->setRows(m_monitor->sessionRows(), m_monitor->clock().now());
-    if (auto row = m_monitor->selectedSessionRow())
+    m_sessionsModel->setRows(m_face.sessionRows(), m_face.now());
+    if (auto row = m_face.selectedSessionRow())
         m_sessionsView->selectRow(m_sessionsModel->modelRow(*row));
     m_syncingSelection = false;
     showSnapshot();
@@ -370,7 +339,7 @@ void MonitorDialog::sessionsTableChanged()
 
 void MonitorDialog::showSnapshot()
 {
-    const SessionsSnapshotPtr snap = m_monitor->snapshot();
+    const SessionsSnapshotPtr snap = m_face.snapshot();
     if (m_tray)
         m_tray->setToolTip(QStringLiteral("Vantor: ") + QString::fromStdString(countsText(*snap)));
     if (m_openFilesWindow && m_openFilesWindow->isVisible())
@@ -385,18 +354,18 @@ void MonitorDialog::updateAllFilesListing()
     // shows them.
     const bool wanted = (m_openFilesWindow && m_openFilesWindow->isVisible())
                         || (m_sharesWindow && m_sharesWindow->isVisible());
-    if (wanted == m_monitor->listAllFiles())
+    if (wanted == m_face.listAllFiles())
         return;
-    m_monitor->setListAllFiles(wanted);
+    m_face.setListAllFiles(wanted);
     if (wanted)
-        m_runner->poll();
+        m_face.poll();
 }
 
 void MonitorDialog::openFilesTableChanged()
 {
     m_syncingSelection = true;
-    m_filesModel->setRows(m_monitor->openFileRows());
-    if (auto row = m_monitor->selectedFileRow())
+    m_filesModel->setRows(m_face.openFileRows());
+    if (auto row = m_face.selectedFileRow())
         m_filesView->selectRow(*row);
     m_syncingSelection = false;
     m_filesView->viewport()->update();
@@ -404,7 +373,7 @@ void MonitorDialog::openFilesTableChanged()
 
 void MonitorDialog::captionChanged()
 {
-    const QString text = QString::fromStdString(m_monitor->captionText());
+    const QString text = QString::fromStdString(m_face.captionText());
     m_caption->setText(m_caption->fontMetrics().elidedText(text, Qt::ElideMiddle, m_caption->width()));
     m_caption->setToolTip(text);
 }
@@ -412,7 +381,7 @@ void MonitorDialog::captionChanged()
 void MonitorDialog::startFlash()
 {
     // QTimer::start on a running timer restarts its period, as a repeated start should.
-    if (!m_monitor->mainVisible)
+    if (!m_face.mainVisible())
         m_flashTimer.start();
 }
 
@@ -421,9 +390,18 @@ void MonitorDialog::startFlash()
 void MonitorDialog::pollTick()
 {
     // Dropped while a poll is under way, its error box included: polls never nest.
-    if (m_runner->poll())
+    if (m_face.poll())
         m_tickPoll = true;
     updateNoUsersLabel();
+}
+
+void MonitorDialog::newUserArrived(bool beep, bool popup)
+{
+    if (beep)
+        m_options.beep();
+    // Up as "Main dialog" brings it, which stops the flash the event may just have started.
+    if (popup)
+        showFromTray();
 }
 
 void MonitorDialog::flashTick()
@@ -458,7 +436,7 @@ void MonitorDialog::showFromTray()
         show();
     raise();
     activateWindow();
-    m_monitor->mainVisible = true;
+    m_face.setMainVisible(true);
 }
 
 void MonitorDialog::startHide()
@@ -479,7 +457,7 @@ void MonitorDialog::hideToTray()
         return;
     }
     hide();
-    m_monitor->mainVisible = false;
+    m_face.setMainVisible(false);
 }
 
 void MonitorDialog::closeEvent(QCloseEvent* event)
@@ -602,25 +580,25 @@ void MonitorDialog::restoreLayout()
 
 void MonitorDialog::runCommand(int command, const MenuTarget* menu)
 {
-    SessionMonitor& m = *m_monitor;
+    MonitorFace& m = m_face;
     switch (command) {
-    case CloseSessionCommand: m.closeSelectedSession(menu); break;
-    case CloseAllSessionsCommand: m.closeAllSessionsCommand(); break;
+    case CloseSessionCommand: m.closeSession(menu); break;
+    case CloseAllSessionsCommand: m.closeAllSessions(); break;
     case ConnectToUserCommand:
         if (auto target = m.connectToUserTarget(menu))
             openUrl(computerUrl(target->location));
         break;
-    case CloseResourceCommand: m.closeSelectedResource(menu); break;
+    case CloseResourceCommand: m.closeResource(menu); break;
     case OpenFolderCommand:
         if (auto target = m.openFolderTarget(menu))
             openUrl(folderUrl(target->location));
         break;
-    case AddBlackUserCommand: m.addSelectedToList(ListKind::Black, ListTarget::User, menu); break;
-    case AddBlackComputerCommand: m.addSelectedToList(ListKind::Black, ListTarget::Computer, menu); break;
-    case AddBlackBothCommand: m.addSelectedToList(ListKind::Black, ListTarget::Both, menu); break;
-    case AddWhiteUserCommand: m.addSelectedToList(ListKind::White, ListTarget::User, menu); break;
-    case AddWhiteComputerCommand: m.addSelectedToList(ListKind::White, ListTarget::Computer, menu); break;
-    case AddWhiteBothCommand: m.addSelectedToList(ListKind::White, ListTarget::Both, menu); break;
+    case AddBlackUserCommand: m.addToList(ListKind::Black, ListTarget::User, menu); break;
+    case AddBlackComputerCommand: m.addToList(ListKind::Black, ListTarget::Computer, menu); break;
+    case AddBlackBothCommand: m.addToList(ListKind::Black, ListTarget::Both, menu); break;
+    case AddWhiteUserCommand: m.addToList(ListKind::White, ListTarget::User, menu); break;
+    case AddWhiteComputerCommand: m.addToList(ListKind::White, ListTarget::Computer, menu); break;
+    case AddWhiteBothCommand: m.addToList(ListKind::White, ListTarget::Both, menu); break;
     case MainDialogCommand: showFromTray(); break;
     case ShowHistoryCommand: showHistory({}); break;
     case ClearHistoryCommand: clearHistory(); break;
@@ -628,10 +606,10 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
     case AboutCommand: showAbout(); break;
     case OpenFilesWindowCommand:
         if (!m_openFilesWindow) {
-            m_openFilesWindow = new OpenFilesWindow([this](const NetFileInfo& f) { m_monitor->closeListedFile(f); }, this);
+            m_openFilesWindow = new OpenFilesWindow([this](const NetFileInfo& f) { m_face.closeListedFile(f); }, this);
             connect(m_openFilesWindow, &OpenFilesWindow::shownChanged, this, &MonitorDialog::updateAllFilesListing);
         }
-        m_openFilesWindow->setSnapshot(*m_monitor->snapshot());
+        m_openFilesWindow->setSnapshot(*m_face.snapshot());
         m_openFilesWindow->show();
         m_openFilesWindow->raise();
         break;
@@ -640,7 +618,7 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
             m_sharesWindow = new SharesWindow(this);
             connect(m_sharesWindow, &SharesWindow::shownChanged, this, &MonitorDialog::updateAllFilesListing);
         }
-        m_sharesWindow->setSnapshot(*m_monitor->snapshot());
+        m_sharesWindow->setSnapshot(*m_face.snapshot());
         m_sharesWindow->show();
         m_sharesWindow->raise();
         break;
@@ -654,26 +632,34 @@ void MonitorDialog::remoteServerCommand()
     ServerInputDialog input(QString::fromLatin1(SessionMonitor::remoteServerDefault), this);
     if (input.exec() != QDialog::Accepted)
         return;
-    if (m_monitor->setRemoteServer(input.text().toStdString(), false))
-        m_runner->poll();
+    m_face.setRemoteServer(input.text().toStdString());
 }
 
 bool MonitorDialog::openUrl(const QUrl& url)
 {
-    // A desktop that cannot open it shows nothing: there is nothing the user could do here.
-    return m_options.openUrl(url);
+    if (m_options.openUrl(url))
+        return true;
+    // The desktop says nothing when no program takes the place: without a box, the click would
+    // seem to have been lost.
+    m_face.boxes().show({"Vantor",
+                         "Nothing on this desktop could open " + url.toString().toStdString()
+                             + ".\nInstall a program that opens such places (a web browser for the help page, a "
+                               "file manager with Samba support, e.g. gvfs-backends, for smb:// addresses), or "
+                               "open it by hand.",
+                         BoxIcon::Warning, BoxButtons::Ok, nullptr});
+    return false;
 }
 
 void MonitorDialog::openHelp()
 {
-    const QString page = helpPagePath(m_monitor->dataDir());
+    const QString page = helpPagePath(m_face.helpDir());
     if (!page.isEmpty())
         openUrl(QUrl::fromLocalFile(page));
 }
 
 void MonitorDialog::showAbout()
 {
-    m_monitor->boxes().show({"About Vantor",
+    m_face.boxes().show({"About Vantor",
                              "Vantor " + std::string(QCoreApplication::applicationVersion().toStdString())
                                  + "\n\nShows who is connected to this computer's shares, and which files they hold open.",
                              BoxIcon::Information, BoxButtons::Ok, nullptr});
@@ -681,32 +667,37 @@ void MonitorDialog::showAbout()
 
 void MonitorDialog::exitProgram()
 {
-    m_engine->stopPolling();
+    m_face.stop();
     m_tray->hide();
     for (auto& step : m_exitSteps)
         step();
     m_exiting = true;
     m_slide->stop();
-    m_runner->waitForWorker();
+    m_face.waitForWorker();
     hide();
     emit exitRequested();
 }
 
 void MonitorDialog::showHistory(const std::string& reportPath)
 {
-    HistoryDialog history({m_monitor->dataDir(), m_monitor->boxes(), m_monitor->clock(), &m_monitor->settings}, this);
+    SessionMonitor* monitor = m_face.localMonitor();
+    if (!monitor) {
+        m_face.boxes().show({"Vantor", serviceOnlyText, BoxIcon::Information, BoxButtons::Ok, this});
+        return;
+    }
+    HistoryDialog history({monitor->dataDir(), monitor->boxes(), monitor->clock(), &monitor->settings}, this);
     history.reportPathName = reportPath;
     history.exec();
 }
 
 void MonitorDialog::clearHistory()
 {
-    vantor::clearHistory(m_monitor->dataDir(), m_monitor->boxes());
+    m_face.clearHistory();
 }
 
 void MonitorDialog::showOptions()
 {
-    runOptionsCommand(*m_monitor, this, m_optionsDeps);
+    m_face.editOptions([this](SessionMonitor& monitor) { return runOptionsCommand(monitor, this, m_optionsDeps); });
 }
 
 }  // namespace vantor

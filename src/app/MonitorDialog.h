@@ -1,12 +1,10 @@
 #pragma once
 // The main window: the sessions table, the open-files table, the tray icon and its menu, the flash
-// timer. It shows the state of the engine's monitor and turns clicks into monitor calls; the
-// engine polls.
+// timer. It shows the state of its face of the monitor and turns clicks into the face's calls; the
+// face polls (an engine in this process, or the service over the bus).
 
 #include "options/OptionsSheet.h"
-#include "app/PollRunner.h"
-#include "engine/Engine.h"
-#include "monitor/SessionMonitor.h"
+#include "engine/MonitorFace.h"
 #include "ui/SlideAway.h"
 
 #include <QDialog>
@@ -33,7 +31,7 @@ class OpenFilesTableModel;
 class SessionsTableModel;
 class SplitterBar;
 
-class MonitorDialog final : public QDialog, private MonitorView {
+class MonitorDialog final : public QDialog, private FaceListener {
     Q_OBJECT
 public:
     // Command ids of the menus.
@@ -60,8 +58,6 @@ public:
     };
 
     struct Options {
-        PollRunner::Mode pollMode = PollRunner::Mode::Background;
-        int pollIntervalMs = 3000;
         int flashIntervalMs = 500;
         // The slide-away of "Hide" and the busy indicator; tests switch them off.
         bool animations = true;
@@ -69,6 +65,8 @@ public:
         QString titleSuffix;
         // How "Connect to user", "Open folder" and help reach the desktop (default QDesktopServices).
         std::function<bool(const QUrl&)> openUrl;
+        // The desktop's bell for "Beep" (default QApplication::beep).
+        std::function<void()> beep;
         // Whether a tray can show the icon (default: ask the desktop). Without one, hiding would
         // leave a running program that nobody can reach, so the window is minimised instead.
         std::function<bool()> trayAvailable;
@@ -77,16 +75,11 @@ public:
         bool rememberLayout = false;
     };
 
-    // The window of `engine`, which outlives it. `options.pollMode` and `pollIntervalMs` are the
-    // engine's own then.
-    MonitorDialog(Engine& engine, Options options, QWidget* parent = nullptr);
-    // The window with an engine of its own, without history, agent or settings file (tests, bench).
-    MonitorDialog(SessionMonitor::Context context, Options options, QWidget* parent = nullptr);
+    // The window of `face`, which outlives it.
+    MonitorDialog(MonitorFace& face, Options options, QWidget* parent = nullptr);
     ~MonitorDialog() override;
 
-    SessionMonitor& monitor() { return *m_monitor; }
-    Engine& engine() { return *m_engine; }
-    PollRunner& pollRunner() { return *m_runner; }
+    MonitorFace& face() { return m_face; }
 
     // Run on "Exit", in the order added, after the poll timer is stopped and the tray icon removed
     // (the console agent's threads are stopped here).
@@ -95,8 +88,7 @@ public:
     // What the Options window needs from the history and the mail.
     void setOptionsDeps(OptionsDeps deps) { m_optionsDeps = std::move(deps); }
 
-    // Starts the engine (settings, agent, lists), shows the tray icon, polls once and starts the
-    // poll timer.
+    // Shows the tray icon and starts the face: its first poll and its timer.
     void start();
 
     // Carries out a command on the selected rows; from a context menu, on the session or file the
@@ -126,7 +118,7 @@ public:
     TableColumns* sessionColumns() const { return m_sessionColumns; }
     OpenFilesWindow* openFilesWindow() const { return m_openFilesWindow; }
     SharesWindow* sharesWindow() const { return m_sharesWindow; }
-    bool pollTimerActive() const { return m_engine->pollTimerActive(); }
+    bool pollTimerActive() const { return m_face.pollTimerActive(); }
     const QTimer& flashTimer() const { return m_flashTimer; }
     bool trayShowsUserFigure() const { return m_trayShowsUser; }
     bool sliding() const { return m_slide->active(); }
@@ -140,6 +132,10 @@ public:
 signals:
     // "Exit" was chosen: the program ends.
     void exitRequested();
+    // A poll's sessions and, when a row was selected, its files are on the tables.
+    void pollFinished();
+    // A click's files are on the table.
+    void filesRefreshed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -152,13 +148,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    MonitorDialog(std::unique_ptr<Engine> own, Options options, QWidget* parent, Engine* engine = nullptr);
-
-    // MonitorView
+    // FaceListener
     void sessionsTableChanged() override;
     void openFilesTableChanged() override;
     void captionChanged() override;
     void startFlash() override;
+    void pollTimerTick() override { pollTick(); }
+    void pollApplied() override;
+    void filesApplied() override { emit filesRefreshed(); }
+    void newUserArrived(bool beep, bool popup) override;
 
     void buildWindow();
     void buildMenus();
@@ -184,11 +182,7 @@ private:
     void updateAllFilesListing();
 
     Options m_options;
-    std::unique_ptr<Engine> m_ownEngine;
-    Engine* m_engine = nullptr;
-    SessionMonitor* m_monitor = nullptr;
-    EngineDriver* m_driver = nullptr;
-    PollRunner* m_runner = nullptr;
+    MonitorFace& m_face;
 
     QTableView* m_sessionsView = nullptr;
     QTableView* m_filesView = nullptr;

@@ -431,6 +431,8 @@ void Engine::newUser(const SessionEntry& session)
 {
     m_counters.newUser();
     log(LogLevel::Notice, "new user " + session.user + " from " + session.computer);
+    if (onNewUser)
+        onNewUser(session);
 }
 
 void Engine::sessionRejected(const std::string& user, const std::string& computer, bool blackListInForce,

@@ -105,6 +105,7 @@ public:
     std::function<void()> onPollFinished;   // the poll's sessions and files are applied
     std::function<void()> onFilesRefreshed; // a click's files are applied
     std::function<void()> onTick;           // replaces what a timer tick does (default: poll())
+    std::function<void(const SessionEntry&)> onNewUser;  // a new-user event was raised
 
     // The date of the last daily report sent, kept in the data folder so a restart never sends a
     // day's report twice. Written without a mail the first time the report is switched on.

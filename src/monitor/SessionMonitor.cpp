@@ -336,24 +336,29 @@ void SessionMonitor::applyOpenFiles(const FilesFetch& fetch)
         showSystemError(fetch.status);
         return;
     }
-    m_fileRows.clear();
+    m_fileRows = openFileRowsOf(fetch.files);
     m_selectedFileRow.reset();
-    m_fileRows.reserve(fetch.files.size());
+    if (m_view)
+        m_view->openFilesTableChanged();
+}
+
+std::vector<OpenFileRow> SessionMonitor::openFileRowsOf(const std::vector<NetFileInfo>& files) const
+{
+    std::vector<OpenFileRow> rows;
+    rows.reserve(files.size());
     int i = 0;
-    for (const auto& f : fetch.files) {
+    for (const auto& f : files) {
         OpenFileRow row;
         row.path = cutUtf8(f.path);
         row.id = f.id;
         row.details = f.details;
         // Paths that do not exist here (a remote server's) count as folders.
-        row.icon = inspector().isDirectoryOrUnreadable(row.path) ? FileIconKind::Folder
-                                                                 : FileIconKind::FileType;
+        row.icon = inspector().isDirectoryOrUnreadable(row.path) ? FileIconKind::Folder : FileIconKind::FileType;
         row.imageIndex = i++;
-        m_fileRows.push_back(std::move(row));
+        rows.push_back(std::move(row));
     }
-    std::reverse(m_fileRows.begin(), m_fileRows.end());
-    if (m_view)
-        m_view->openFilesTableChanged();
+    std::reverse(rows.begin(), rows.end());
+    return rows;
 }
 
 void SessionMonitor::selectFileRow(std::optional<int> row)

@@ -153,6 +153,8 @@ public:
     void refreshOpenFiles();
     FilesFetch fetchOpenFiles(const std::string& serverName, const std::optional<std::string>& user) const;
     void applyOpenFiles(const FilesFetch& fetch);
+    // The rows of the open-files table for an enumeration's files. Thread-safe.
+    std::vector<OpenFileRow> openFileRowsOf(const std::vector<NetFileInfo>& files) const;
     const std::vector<OpenFileRow>& openFileRows() const { return m_fileRows; }
     std::optional<int> selectedFileRow() const { return m_selectedFileRow; }
     void selectFileRow(std::optional<int> row);

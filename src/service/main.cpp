@@ -1,5 +1,6 @@
 // vantord: the engine as a system service. Settings from /etc/vantor/vantor.conf, data in
 // /var/lib/vantor, messages to standard error (the journal), no window and no display.
+#include "bus/MonitorBusService.h"
 #include "engine/Engine.h"
 #include "net/NetSocket.h"
 #include "net/SendMail.h"
@@ -149,10 +150,16 @@ int main(int argc, char** argv)
     });
 
     engine.start();
+    // The desktop's way in. Without a bus the service still polices the sessions and answers
+    // consoles: a server without D-Bus is no reason to stop doing that.
+    MonitorBusService busFace(engine, {{}, options.log});
+    if (const std::string error = busFace.start(); !error.empty())
+        log.write(LogLevel::Warning, "no D-Bus interface (the desktop program cannot reach the service): " + error);
     log.write(LogLevel::Notice, "started: settings " + cmd.options.config + ", data " + dataDir.string());
     applyMetrics();
     engine.startPolling();
     engine.loop().run();
+    busFace.stop();
 
     // The history's open sessions are written before the process goes; the agent's threads are
     // told to stop but not waited for (a wait of theirs lasts up to 3 s), as the exit ends them.

@@ -2,6 +2,7 @@
 // over the fake service.
 #include "MonitorFixture.h"
 #include "app/DetailViews.h"
+#include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/TableModels.h"
 #include "ui/SplitterBar.h"
@@ -64,10 +65,11 @@ struct Harness {
         clock.set(now);
         MonitorDialog::Options o;
         o.rememberLayout = rememberLayout;
-        o.pollIntervalMs = 3'600'000;
         o.animations = false;
         o.trayAvailable = [] { return true; };
-        dialog = std::make_unique<MonitorDialog>(SessionMonitor::Context{net, boxes, clock, dir.path(), &inspector}, o);
+        face = std::make_unique<LocalMonitorFace>(SessionMonitor::Context{net, boxes, clock, dir.path(), &inspector},
+                                                  LocalMonitorFace::Options{LocalMonitorFace::PollMode::Background, 3'600'000});
+        dialog = std::make_unique<MonitorDialog>(*face, o);
         tester = std::make_unique<QAbstractItemModelTester>(dialog->sessionsModel(),
                                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
     }
@@ -76,13 +78,13 @@ struct Harness {
         dialog->show();
         if (!QTest::qWaitForWindowExposed(dialog.get()))
             return false;
-        QSignalSpy done(&dialog->pollRunner(), &PollRunner::pollFinished);
+        QSignalSpy done(dialog.get(), &MonitorDialog::pollFinished);
         dialog->start();
         return done.wait(5000);
     }
     bool tick()
     {
-        QSignalSpy done(&dialog->pollRunner(), &PollRunner::pollFinished);
+        QSignalSpy done(dialog.get(), &MonitorDialog::pollFinished);
         dialog->pollTick();
         return done.count() > 0 || done.wait(5000);
     }
@@ -100,6 +102,7 @@ struct Harness {
     RecordingMessageBoxes boxes;
     ManualClock clock;
     SetFileInspector inspector;
+    std::unique_ptr<LocalMonitorFace> face;
     std::unique_ptr<MonitorDialog> dialog;
     std::unique_ptr<QAbstractItemModelTester> tester;
 };
@@ -144,7 +147,7 @@ private slots:
             QCOMPARE(h.column(m, 0), L({"carol", "alice", "bob"}));
             // The selection names the session shown, not the row of the monitor at that index.
             h.dialog->sessionsView()->selectRow(2);
-            QCOMPARE(h.dialog->monitor().sessionRows()[*h.dialog->monitor().selectedSessionRow()].user,
+            QCOMPARE(h.face->monitor().sessionRows()[*h.face->monitor().selectedSessionRow()].user,
                      std::string("bob"));
             QVERIFY(h.tick());
             QCOMPARE(h.dialog->sessionsView()->selectionModel()->selectedRows().first().row(), 2);
@@ -169,14 +172,14 @@ private slots:
                                    {file(12, "docs", "finance/budget.ods", false), file(13, "docs", "notes.txt", false)}),
                            session("carol", "10.0.0.9", {"media"}, now, {file(14, "media", "intro.mp4", false)})});
         QVERIFY(h.start());
-        QVERIFY(!h.dialog->monitor().listAllFiles());
+        QVERIFY(!h.face->monitor().listAllFiles());
         h.dialog->openFilesButton()->click();
         OpenFilesWindow* w = h.dialog->openFilesWindow();
         QVERIFY(w && w->isVisible());
         QAbstractItemModelTester tester(w->filter(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         // Opening the window asks for every user's files and polls for them at once.
         QTRY_COMPARE(w->filter()->rowCount(), 4);
-        QVERIFY(h.dialog->monitor().listAllFiles());
+        QVERIFY(h.face->monitor().listAllFiles());
         QCOMPARE(h.column(w->filter(), static_cast<int>(OpenFileColumn::File)).size(), 4);
 
         // "Who holds budget.ods open?"
@@ -218,7 +221,7 @@ private slots:
         QVERIFY(h.tick());
         QCOMPARE(w->statusLabel()->text(), QStringLiteral("Listing was refused."));
         w->close();
-        QVERIFY(!h.dialog->monitor().listAllFiles());
+        QVERIFY(!h.face->monitor().listAllFiles());
     }
 
     void sharesAndTrayCounts()

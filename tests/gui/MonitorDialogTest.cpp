@@ -2,6 +2,7 @@
 
 #include "MonitorFixture.h"
 #include "app/Desktop.h"
+#include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/ServerInputDialog.h"
@@ -72,7 +73,11 @@ public:
         return m_inner.deleteSession(s, c, u);
     }
     NetStatus enumUsers(std::vector<std::string>& out) override { return m_inner.enumUsers(out); }
-    NetStatus closeFile(const ServerName& s, uint32_t id) override { return m_inner.closeFile(s, id); }
+    NetStatus closeFile(const ServerName& s, uint32_t id) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+        return m_inner.closeFile(s, id);
+    }
     std::atomic<int> delayMs{0};
     std::atomic<bool> throwOnPoll{false};
 
@@ -85,15 +90,17 @@ struct Harness {
     {
         slow.delayMs = delayMs;
         MonitorDialog::Options o;
-        o.pollIntervalMs = pollMs;
         o.animations = false;
         o.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
-            return true;
+            return desktopOpens;
         };
         o.trayAvailable = [] { return true; };
-        dialog = std::make_unique<MonitorDialog>(
-            SessionMonitor::Context{slow, customBoxes ? *customBoxes : boxes, clock, dir.path(), &inspector}, o);
+        o.beep = [this] { ++beeps; };
+        face = std::make_unique<LocalMonitorFace>(
+            SessionMonitor::Context{slow, customBoxes ? *customBoxes : boxes, clock, dir.path(), &inspector},
+            LocalMonitorFace::Options{LocalMonitorFace::PollMode::Background, pollMs});
+        dialog = std::make_unique<MonitorDialog>(*face, o);
         sessionsTester = std::make_unique<QAbstractItemModelTester>(
             dialog->sessionsModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         filesTester = std::make_unique<QAbstractItemModelTester>(
@@ -106,7 +113,7 @@ struct Harness {
         dialog->show();
         if (!QTest::qWaitForWindowExposed(dialog.get()))
             return false;
-        QSignalSpy done(&dialog->pollRunner(), &PollRunner::pollFinished);
+        QSignalSpy done(dialog.get(), &MonitorDialog::pollFinished);
         dialog->start();
         return done.wait(5000);
     }
@@ -114,7 +121,7 @@ struct Harness {
     // One tick of the poll timer, and its poll carried through.
     bool tick()
     {
-        QSignalSpy done(&dialog->pollRunner(), &PollRunner::pollFinished);
+        QSignalSpy done(dialog.get(), &MonitorDialog::pollFinished);
         dialog->pollTick();
         return done.count() > 0 || done.wait(5000);
     }
@@ -158,7 +165,11 @@ struct Harness {
     ManualClock clock;
     SetFileInspector inspector;
     std::vector<QUrl> opened;
+    bool desktopOpens = true;
+    int beeps = 0;
+    std::unique_ptr<LocalMonitorFace> face;
     std::unique_ptr<MonitorDialog> dialog;
+    SessionMonitor& monitor() { return face->monitor(); }
     std::unique_ptr<QAbstractItemModelTester> sessionsTester;
     std::unique_ptr<QAbstractItemModelTester> filesTester;
 };
@@ -237,7 +248,7 @@ private slots:
         QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor: 3 sessions, 2 open files"));
         QVERIFY(h.dialog->pollTimerActive());
         QVERIFY(h.dialog->hideButton()->hasFocus());
-        QVERIFY(h.dialog->monitor().mainVisible);
+        QVERIFY(h.monitor().mainVisible);
         // Only the first poll has run: no tick yet, so no label either way.
         QVERIFY(!h.dialog->noUsersLabel()->isVisible());
     }
@@ -285,7 +296,7 @@ private slots:
         h.net.setSessions(sessions);
         QVERIFY(h.tick());
         QCOMPARE(h.selectedSessionViewRow(), -1);
-        QVERIFY(!h.dialog->monitor().selectedSessionRow());
+        QVERIFY(!h.monitor().selectedSessionRow());
         QCOMPARE(h.files(), L({"/alice-2", "/alice-1"}));
     }
 
@@ -300,7 +311,7 @@ private slots:
         const int asked = h.net.callCount(Op::EnumFiles);
         h.dialog->sessionsView()->setFocus();
         QTest::keyClick(h.dialog->sessionsView(), Qt::Key_Down);
-        QCOMPARE(h.dialog->monitor().selectedSessionRow(), std::optional<int>(1));
+        QCOMPARE(h.monitor().selectedSessionRow(), std::optional<int>(1));
         QTest::qWait(50);
         QCOMPARE(h.net.callCount(Op::EnumFiles), asked);
         QCOMPARE(h.files(), L({"/bob-file"}));
@@ -448,7 +459,7 @@ private slots:
 
         openMenuOn(h.dialog->sessionsView(), 1);  // alice
         QTRY_VERIFY(h.dialog->sessionsMenu()->isVisible());
-        QCOMPARE(h.dialog->monitor().selectedSessionRow(), std::optional<int>(1));
+        QCOMPARE(h.monitor().selectedSessionRow(), std::optional<int>(1));
         h.net.addSession("carol", "pc3");
         QVERIFY(h.tick());
         QCOMPARE(h.column(0), L({"carol", "bob", "alice"}));
@@ -480,7 +491,7 @@ private slots:
         QTRY_COMPARE(h.files(), L({"/srv/b/three.txt", "/srv/b/two.txt"}));
         openMenuOn(h.dialog->filesView(), 1);
         QTRY_VERIFY(h.dialog->filesMenu()->isVisible());
-        QCOMPARE(h.dialog->monitor().selectedFileRow(), std::optional<int>(1));
+        QCOMPARE(h.monitor().selectedFileRow(), std::optional<int>(1));
         choose(h.dialog->filesMenu(), MonitorDialog::OpenFolderCommand);
         QCOMPARE(h.opened, std::vector<QUrl>{QUrl::fromLocalFile(QStringLiteral("/srv/b"))});
         openMenuOn(h.dialog->filesView(), 1);  // two.txt
@@ -554,13 +565,20 @@ private slots:
         QTRY_COMPARE(h.files(), L({"/two", "/one"}));
         h.clickFileRow(1);
         const uint32_t id = h.dialog->filesModel()->index(1, 0).data(Qt::UserRole).toUInt();
+        // The close waits on the service beside the window (the window answers meanwhile); its
+        // outcome comes back to the window.
+        h.slow.delayMs = 200;
         h.dialog->runCommand(MonitorDialog::CloseResourceCommand);
-        QCOMPARE(h.net.closedFileIds(), std::vector<uint32_t>{id});
+        QVERIFY(h.net.closedFileIds().empty());
+        QTRY_COMPARE(h.net.closedFileIds(), std::vector<uint32_t>{id});
         QTRY_COMPARE(h.files(), L({"/two"}));
+        h.slow.delayMs = 0;
 
         h.net.setStatus(Op::CloseFile, {netcode::NotSupported, "Samba cannot close one file of a session."});
         h.clickFileRow(0);
+        const std::size_t boxes = h.boxes.shown.size();
         h.dialog->runCommand(MonitorDialog::CloseResourceCommand);
+        QTRY_COMPARE(h.boxes.shown.size(), boxes + 1);
         QCOMPARE(h.boxes.shown.back().text, std::string("Samba cannot close one file of a session."));
     }
 
@@ -575,7 +593,7 @@ private slots:
 
         QTest::mouseClick(h.dialog->hideButton(), Qt::LeftButton);
         QVERIFY(!h.dialog->isVisible());
-        QVERIFY(!h.dialog->monitor().mainVisible);
+        QVERIFY(!h.monitor().mainVisible);
         QVERIFY(h.dialog->trayIcon()->isVisible());
 
         h.net.addSession("bob", "pc2");
@@ -591,7 +609,7 @@ private slots:
 
         h.dialog->showFromTray();
         QVERIFY(h.dialog->isVisible());
-        QVERIFY(h.dialog->monitor().mainVisible);
+        QVERIFY(h.monitor().mainVisible);
         QVERIFY(!h.dialog->flashTimer().isActive());
         QVERIFY(!h.dialog->trayShowsUserFigure());
 
@@ -608,7 +626,20 @@ private slots:
         h.dialog->showMinimized();
         h.net.addSession("dave", "pc4");
         QVERIFY(h.tick());
-        QVERIFY(h.dialog->monitor().mainVisible);
+        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(!h.dialog->flashTimer().isActive());
+        QCOMPARE(h.beeps, 0);
+
+        // "Beep" rings the bell for each new user; "Popup main dialog" brings the hidden window up
+        // as "Main dialog" does, so nothing is left flashing.
+        h.monitor().settings.beepOnNewUser = 1;
+        h.monitor().settings.popupOnNewUser = 1;
+        h.dialog->close();
+        h.net.addSession("erin", "pc5");
+        QVERIFY(h.tick());
+        QCOMPARE(h.beeps, 1);
+        QVERIFY(h.dialog->isVisible());
+        QVERIFY(h.monitor().mainVisible);
         QVERIFY(!h.dialog->flashTimer().isActive());
     }
 
@@ -619,10 +650,8 @@ private slots:
         anim.dialog.reset();
         {
             MonitorDialog::Options opts;
-            opts.pollIntervalMs = 3'600'000;
             opts.trayAvailable = [] { return true; };
-            anim.dialog = std::make_unique<MonitorDialog>(
-                SessionMonitor::Context{anim.net, anim.boxes, anim.clock, anim.dir.path(), &anim.inspector}, opts);
+            anim.dialog = std::make_unique<MonitorDialog>(*anim.face, opts);
         }
         anim.dialog->move(100, 100);
         QVERIFY(anim.start());
@@ -631,7 +660,7 @@ private slots:
         QVERIFY(anim.dialog->sliding());
         QTRY_VERIFY(anim.dialog->pos().y() > home.y() + 60 || !anim.dialog->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!anim.dialog->isVisible(), 5000);
-        QVERIFY(!anim.dialog->monitor().mainVisible);
+        QVERIFY(!anim.monitor().mainVisible);
         QCOMPARE(anim.dialog->pos(), home);
     }
 
@@ -642,10 +671,10 @@ private slots:
         QSignalSpy exits(h.dialog.get(), &MonitorDialog::exitRequested);
         QTest::keyClick(h.dialog.get(), Qt::Key_Escape);
         QVERIFY(h.dialog->isVisible());
-        QVERIFY(h.dialog->monitor().mainVisible);
+        QVERIFY(h.monitor().mainVisible);
         QVERIFY(!h.dialog->close());
         QVERIFY(!h.dialog->isVisible());
-        QVERIFY(!h.dialog->monitor().mainVisible);
+        QVERIFY(!h.monitor().mainVisible);
         QVERIFY(h.dialog->trayIcon()->isVisible());
         QCOMPARE(exits.count(), 0);
     }
@@ -657,12 +686,11 @@ private slots:
         MonitorDialog::Options o;
         o.animations = false;
         o.trayAvailable = [] { return false; };
-        h.dialog = std::make_unique<MonitorDialog>(
-            SessionMonitor::Context{h.net, h.boxes, h.clock, h.dir.path(), &h.inspector}, o);
+        h.dialog = std::make_unique<MonitorDialog>(*h.face, o);
         QVERIFY(h.start());
         h.dialog->close();
         QVERIFY(h.dialog->isMinimized());
-        QVERIFY(h.dialog->monitor().mainVisible);
+        QVERIFY(h.monitor().mainVisible);
     }
 
     void exitStopsEverythingInOrder()
@@ -686,7 +714,7 @@ private slots:
         Harness h(nullptr, 3'600'000, 300);
         h.dialog->show();
         h.dialog->start();
-        QVERIFY(h.dialog->pollRunner().busy());
+        QVERIFY(h.face->pollBusy());
         h.dialog->runCommand(MonitorDialog::ExitCommand);
         h.dialog.reset();  // waits for the worker; the answer must not reach a dead window
         QTest::qWait(50);
@@ -734,10 +762,10 @@ private slots:
         h.net.addSession("alice", "pc1", {"/a"});
         h.dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
-        h.dialog->monitor().selectSessionRow(std::nullopt);
+        h.monitor().selectSessionRow(std::nullopt);
         h.dialog->start();
         QTRY_COMPARE(h.column(0), L({"alice"}));
-        h.dialog->monitor().selectSessionRow(0);
+        h.monitor().selectSessionRow(0);
         h.net.setStatus(Op::EnumFiles, {netcode::AccessDenied, "no files for you"});
         int boxesSeen = 0;
         int pollsWhileOpen = -1;
@@ -767,7 +795,7 @@ private slots:
         h.dialog->pollTick();
         h.dialog->pollTick();
         QTRY_COMPARE(h.column(0), L({"alice"}));
-        QTRY_VERIFY(!h.dialog->pollRunner().busy());
+        QTRY_VERIFY(!h.face->pollBusy());
         // Long enough for dropped ticks' polls to have asked the service, had they run.
         QTest::qWait(500);
         QCOMPARE(h.net.callCount(Op::EnumSessions), 1);
@@ -807,7 +835,7 @@ private slots:
             ok ? input->accept() : input->reject();
             return true;
         });
-        QSignalSpy done(&h.dialog->pollRunner(), &PollRunner::pollFinished);
+        QSignalSpy done(h.dialog.get(), &MonitorDialog::pollFinished);
         QTest::mouseClick(h.dialog->remoteButton(), Qt::LeftButton);
         QCOMPARE(initial, QStringLiteral("127.0.0.1"));
         if (ok)
@@ -840,8 +868,8 @@ private slots:
         h.net.setServerSessions("srv1", {{"remote", "pc9", {}, std::nullopt}});
         QVERIFY(h.start());
         h.dialog->pollTick();  // asks this computer...
-        h.dialog->monitor().setRemoteServer("srv1", false);  // ...while the server changes
-        QSignalSpy done(&h.dialog->pollRunner(), &PollRunner::pollFinished);
+        h.monitor().setRemoteServer("srv1", false);  // ...while the server changes
+        QSignalSpy done(h.dialog.get(), &MonitorDialog::pollFinished);
         QVERIFY(done.wait(5000));
         QCOMPARE(h.column(0), L({"remote"}));
     }
@@ -896,13 +924,20 @@ private slots:
         QVERIFY(page.open(QIODevice::ReadOnly));
         QVERIFY(page.readAll().contains("Vantor"));
         QCOMPARE(h.opened[1], h.opened[0]);
+        QVERIFY(h.boxes.shown.empty());
+
+        // A desktop that cannot open it: the user is told, with the place, rather than left waiting.
+        h.desktopOpens = false;
+        QTest::keyClick(h.dialog.get(), Qt::Key_F1);
+        QCOMPARE(h.boxes.shown.size(), 1u);
+        QVERIFY(QString::fromStdString(h.boxes.shown[0].text).contains(h.opened[0].toString()));
     }
 
     void theHistoryWindowGetsTheReportPathOnlyFromTheButton()
     {
         Harness h;
         QVERIFY(h.start());
-        h.dialog->monitor().settings.reportPath = std::string("weekly.html");
+        h.monitor().settings.reportPath = std::string("weekly.html");
         std::vector<std::string> handed;
         auto answerHistory = [&] {
             answerNextModal([&](QWidget* w) {
@@ -951,7 +986,7 @@ private slots:
         });
         h.dialog->runCommand(MonitorDialog::OptionsCommand);
         QVERIFY(seen);
-        QCOMPARE(h.dialog->monitor().settings.useBlackList, 1);
+        QCOMPARE(h.monitor().settings.useBlackList, 1);
     }
 };
 

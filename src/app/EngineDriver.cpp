@@ -1,4 +1,4 @@
-#include "app/PollRunner.h"
+#include "app/EngineDriver.h"
 
 #include <QMetaObject>
 
@@ -33,23 +33,6 @@ void EngineDriver::arm()
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now());
     m_timer.start(static_cast<int>(std::max<int64_t>(0, wait.count())));
-}
-
-EngineOptions::PollMode PollRunner::engineMode(Mode mode)
-{
-    return mode == Mode::GuiThread ? EngineOptions::PollMode::LoopThread : EngineOptions::PollMode::Background;
-}
-
-PollRunner::PollRunner(Engine& engine, QObject* parent) : QObject(parent), m_engine(engine)
-{
-    m_engine.onPollFinished = [this] { emit pollFinished(); };
-    m_engine.onFilesRefreshed = [this] { emit filesRefreshed(); };
-}
-
-PollRunner::~PollRunner()
-{
-    m_engine.onPollFinished = {};
-    m_engine.onFilesRefreshed = {};
 }
 
 }  // namespace vantor

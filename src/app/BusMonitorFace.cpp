@@ -1,0 +1,501 @@
+#include "app/BusMonitorFace.h"
+
+#include "options/SettingsFile.h"
+#include "platform/Clock.h"
+#include "platform/NetManagement.h"
+#include "platform/PlatformNetManagement.h"
+#include "platform/Paths.h"
+
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace vantor {
+
+std::string BusMonitorFace::notRunningText()
+{
+    return "The Vantor service is not running, so there are no sessions to show. Start the service "
+           "(systemctl start vantord) and this window shows them.";
+}
+
+std::string BusMonitorFace::lostText()
+{
+    return "The Vantor service has stopped. Start the service again (systemctl start vantord); this window "
+           "goes on as soon as it is back.";
+}
+
+std::unique_ptr<BusMonitorFace> BusMonitorFace::connect(const std::string& address, MessageBoxes& boxes,
+                                                        std::string& error)
+{
+    std::unique_ptr<BusMonitorFace> face(new BusMonitorFace(boxes));
+    face->m_calls = MonitorBusClient::connect(address, error);
+    if (face->m_calls)
+        face->m_signals = MonitorBusClient::connect(address, error);
+    if (!face->m_calls || !face->m_signals)
+        return nullptr;
+    // A password dialogue of polkit's agent may come up for the user.
+    face->m_calls->setInteractive(true);
+    face->m_context = std::make_unique<QObject>();
+    face->m_worker = std::make_unique<Worker>();
+    BusMonitorFace* self = face.get();
+    face->m_signals->onSessionsChanged = [self] { self->poll(); };
+    face->m_signals->onNewUser = [self](bool beep, bool popup) {
+        if (!self->m_listener || self->m_stopped)
+            return;
+        if (!self->m_mainVisible)
+            self->m_listener->startFlash();
+        self->m_listener->newUserArrived(beep, popup);
+    };
+    face->m_signals->onServiceChanged = [self](bool running) {
+        if (self->m_stopped)
+            return;
+        if (running) {
+            self->m_problemTold = false;
+            self->poll();
+        } else if (!self->m_problemTold) {
+            self->m_problemTold = true;
+            self->m_boxes.show({"Vantor", lostText(), BoxIcon::Warning, BoxButtons::Ok, nullptr});
+        }
+    };
+    face->m_notifier = new QSocketNotifier(face->m_signals->fd(), QSocketNotifier::Read, face->m_context.get());
+    QObject::connect(face->m_notifier, &QSocketNotifier::activated, face->m_context.get(),
+                     [self] { self->m_signals->process(); });
+    return face;
+}
+
+BusMonitorFace::~BusMonitorFace()
+{
+    m_stopped = true;
+    // The worker first: what it still runs posts to the context, which drops it when it goes.
+    m_worker.reset();
+    m_context.reset();
+}
+
+void BusMonitorFace::call(std::function<void(MonitorBusClient&)> work, std::function<void()> then)
+{
+    m_worker->run([this, work = std::move(work), then = std::move(then)] {
+        work(*m_calls);
+        QMetaObject::invokeMethod(
+            m_context.get(),
+            [this, then] {
+                if (!m_stopped && then)
+                    then();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void BusMonitorFace::start()
+{
+    m_stopped = false;
+    m_mainVisible = true;
+    // Signals that came before (there is no call under way yet) are read now.
+    m_signals->process();
+    poll();
+}
+
+void BusMonitorFace::stop()
+{
+    m_stopped = true;
+}
+
+bool BusMonitorFace::poll()
+{
+    if (m_stopped)
+        return false;
+    if (m_fetching) {
+        // A change told while a fetch is under way may have come after its answer was made.
+        m_fetchAgain = true;
+        return false;
+    }
+    fetchSessions();
+    return true;
+}
+
+void BusMonitorFace::tell(const BusError& error, bool command)
+{
+    if (!command && m_problemTold)
+        return;
+    m_problemTold = true;
+    std::string text = error.text;
+    if (error.serviceGone())
+        text = notRunningText();
+    else if (!error.refused())
+        text = "The Vantor service could not do it: " + error.text;
+    m_boxes.show({"Vantor", text, error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
+}
+
+void BusMonitorFace::fetchSessions()
+{
+    m_fetching = true;
+    auto sessions = std::make_shared<std::optional<BusSessions>>();
+    auto caption = std::make_shared<std::optional<std::pair<std::string, std::string>>>();
+    auto error = std::make_shared<BusError>();
+    call(
+        [sessions, caption, error](MonitorBusClient& c) {
+            *sessions = c.getSessions(*error);
+            if (*sessions)
+                *caption = c.getCaption(*error);
+        },
+        [this, sessions, caption, error] {
+            m_fetching = false;
+            if (!*sessions || !*caption) {
+                tell(*error, false);
+            } else {
+                m_problemTold = false;
+                m_rows = std::move((*sessions)->rows);
+                publishSnapshot((*sessions)->currentSessions, (*sessions)->openFilesTotal);
+                // The selection follows the row index, as the engine's table does.
+                if (m_selectedRow && *m_selectedRow >= static_cast<int>(m_rows.size()))
+                    m_selectedRow.reset();
+                const bool captionChanged = m_caption != (*caption)->first;
+                m_caption = (*caption)->first;
+                if (m_listener) {
+                    m_listener->sessionsTableChanged();
+                    if (captionChanged)
+                        m_listener->captionChanged();
+                }
+                if (m_selectedRow) {
+                    fetchFiles(true);
+                    return;
+                }
+                if (!m_fileRows.empty()) {
+                    m_fileRows.clear();
+                    m_selectedFileRow.reset();
+                    if (m_listener)
+                        m_listener->openFilesTableChanged();
+                }
+            }
+            if (m_listener)
+                m_listener->pollApplied();
+            if (m_fetchAgain) {
+                m_fetchAgain = false;
+                poll();
+            }
+        });
+}
+
+void BusMonitorFace::fetchFiles(bool forPoll)
+{
+    if (!m_selectedRow) {
+        if (!forPoll && m_listener)
+            m_listener->filesApplied();
+        return;
+    }
+    const std::string user = m_rows[static_cast<std::size_t>(*m_selectedRow)].user;
+    auto rows = std::make_shared<std::optional<std::vector<OpenFileRow>>>();
+    auto error = std::make_shared<BusError>();
+    call([user, rows, error](MonitorBusClient& c) { *rows = c.getOpenFiles(user, *error); },
+         [this, rows, error, forPoll] {
+             if (!*rows) {
+                 tell(*error, !forPoll);
+             } else {
+                 m_fileRows = std::move(**rows);
+                 m_selectedFileRow.reset();
+                 if (m_listener)
+                     m_listener->openFilesTableChanged();
+             }
+             if (m_listener)
+                 forPoll ? m_listener->pollApplied() : m_listener->filesApplied();
+             if (forPoll && m_fetchAgain) {
+                 m_fetchAgain = false;
+                 poll();
+             }
+         });
+}
+
+void BusMonitorFace::selectSessionRow(std::optional<int> row)
+{
+    if (row && (*row < 0 || *row >= static_cast<int>(m_rows.size())))
+        row.reset();
+    m_selectedRow = row;
+}
+
+void BusMonitorFace::refreshOpenFiles()
+{
+    fetchFiles(false);
+}
+
+void BusMonitorFace::selectFileRow(std::optional<int> row)
+{
+    if (row && (*row < 0 || *row >= static_cast<int>(m_fileRows.size())))
+        row.reset();
+    m_selectedFileRow = row;
+}
+
+MenuTarget BusMonitorFace::menuTarget() const
+{
+    MenuTarget target;
+    if (m_selectedRow)
+        target.session = m_rows[static_cast<std::size_t>(*m_selectedRow)];
+    if (m_selectedFileRow)
+        target.file = m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)];
+    return target;
+}
+
+std::optional<SessionEntry> BusMonitorFace::commandSession(const MenuTarget* menu, bool& gone) const
+{
+    gone = false;
+    if (!menu)
+        return m_selectedRow ? std::optional<SessionEntry>(m_rows[static_cast<std::size_t>(*m_selectedRow)])
+                             : std::nullopt;
+    if (!menu->session)
+        return std::nullopt;
+    const bool shown = std::any_of(m_rows.begin(), m_rows.end(), [&](const SessionEntry& r) {
+        return r.user == menu->session->user && r.computer == menu->session->computer;
+    });
+    gone = !shown;
+    return shown ? menu->session : std::nullopt;
+}
+
+std::optional<OpenFileRow> BusMonitorFace::commandFile(const MenuTarget* menu, bool& gone) const
+{
+    gone = false;
+    if (!menu)
+        return m_selectedFileRow ? std::optional<OpenFileRow>(m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)])
+                                 : std::nullopt;
+    if (!menu->file)
+        return std::nullopt;
+    const bool shown = std::any_of(m_fileRows.begin(), m_fileRows.end(), [&](const OpenFileRow& r) {
+        return r.path == menu->file->path && r.id == menu->file->id;
+    });
+    gone = !shown;
+    return shown ? menu->file : std::nullopt;
+}
+
+void BusMonitorFace::selectError(const char* text)
+{
+    m_boxes.show({"Error", text, BoxIcon::Error, BoxButtons::Ok, nullptr});
+}
+
+void BusMonitorFace::closeSession(const MenuTarget* menu)
+{
+    bool gone = false;
+    const auto row = commandSession(menu, gone);
+    if (!row) {
+        if (gone)
+            selectError("Select a user!");
+        return;
+    }
+    auto error = std::make_shared<BusError>();
+    call([row = *row, error](MonitorBusClient& c) { c.closeSession(row.user, row.computer, *error); },
+         [this, error] {
+             if (*error) {
+                 tell(*error, true);
+                 return;
+             }
+             m_fileRows.clear();
+             m_selectedFileRow.reset();
+             if (m_listener)
+                 m_listener->openFilesTableChanged();
+         });
+}
+
+void BusMonitorFace::closeAllSessions()
+{
+    auto error = std::make_shared<BusError>();
+    call([error](MonitorBusClient& c) { c.closeAllSessions(*error); },
+         [this, error] {
+             if (*error)
+                 tell(*error, true);
+         });
+}
+
+void BusMonitorFace::closeResource(const MenuTarget* menu)
+{
+    bool gone = false;
+    const auto file = commandFile(menu, gone);
+    if (!file) {
+        selectError("Select a file!");
+        return;
+    }
+    auto error = std::make_shared<BusError>();
+    call([id = file->id, error](MonitorBusClient& c) { c.closeFile(id, *error); },
+         [this, error] {
+             if (*error)
+                 tell(*error, true);
+             else
+                 refreshOpenFiles();
+         });
+}
+
+void BusMonitorFace::closeListedFile(const NetFileInfo& file)
+{
+    auto error = std::make_shared<BusError>();
+    call([id = file.id, error](MonitorBusClient& c) { c.closeFile(id, *error); },
+         [this, error] {
+             if (*error)
+                 tell(*error, true);
+             else
+                 poll();
+         });
+}
+
+int64_t BusMonitorFace::now() const
+{
+    return SystemClock::instance().now();
+}
+
+void BusMonitorFace::setListAllFiles(bool on)
+{
+    m_listAllFiles = on;
+    publishSnapshot(m_snapshot->currentSessionsCount, m_snapshot->openFilesTotal);
+}
+
+void BusMonitorFace::publishSnapshot(uint32_t sessions, uint32_t openFiles)
+{
+    auto snap = std::make_shared<SessionsSnapshot>();
+    snap->rows = m_rows;
+    snap->currentSessionsCount = sessions;
+    snap->openFilesTotal = openFiles;
+    // The service does not hand out every user's files over the bus: the windows that list them
+    // say so rather than show an empty list.
+    if (m_listAllFiles)
+        snap->openFilesError = "The Vantor service does not offer every user's open files to the desktop yet.";
+    m_snapshot = std::move(snap);
+}
+
+std::optional<OpenTarget> BusMonitorFace::connectToUserTarget(const MenuTarget* menu)
+{
+    bool gone = false;
+    const auto row = commandSession(menu, gone);
+    if (!row) {
+        selectError("Select a user!");
+        return std::nullopt;
+    }
+    return OpenTarget{OpenTarget::Kind::Computer, row->computer};
+}
+
+std::optional<OpenTarget> BusMonitorFace::openFolderTarget(const MenuTarget* menu)
+{
+    bool gone = false;
+    const auto file = commandFile(menu, gone);
+    if (!file) {
+        selectError("Select a file!");
+        return std::nullopt;
+    }
+    const auto sep = file->path.rfind(pathSeparator);
+    if (sep == std::string::npos || sep == 0)
+        return std::nullopt;
+    return OpenTarget{OpenTarget::Kind::Folder, cutUtf8(file->path.substr(0, sep))};
+}
+
+void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarget* menu)
+{
+    bool gone = false;
+    const auto row = commandSession(menu, gone);
+    if (!row) {
+        selectError("Select a user!");
+        return;
+    }
+    const std::string user = target == ListTarget::Computer ? anyName : row->user;
+    const std::string computer = target == ListTarget::User ? anyName : row->computer;
+    const std::string kind = list == ListKind::Black ? "black" : "white";
+    auto error = std::make_shared<BusError>();
+    call(
+        [kind, user, computer, error](MonitorBusClient& c) {
+            auto rows = c.getList(kind, *error);
+            if (!rows)
+                return;
+            rows->push_back({user, computer});
+            c.setList(kind, *rows, *error);
+        },
+        [this, list, user, computer, error] {
+            if (*error) {
+                tell(*error, true);
+                return;
+            }
+            m_boxes.show({user,
+                          "User " + user + " and computer " + computer + " has been added to the "
+                              + (list == ListKind::Black ? "Black" : "White") + " list!",
+                          BoxIcon::Information, BoxButtons::Ok, nullptr});
+        });
+}
+
+void BusMonitorFace::setRemoteServer(const std::string& text)
+{
+    auto error = std::make_shared<BusError>();
+    call([text, error](MonitorBusClient& c) { c.setRemoteServer(text, *error); },
+         [this, error] {
+             if (*error)
+                 tell(*error, true);
+         });
+}
+
+void BusMonitorFace::clearHistory()
+{
+    auto error = std::make_shared<BusError>();
+    call([error](MonitorBusClient& c) { c.clearHistory(*error); },
+         [this, error] {
+             if (*error)
+                 tell(*error, true);
+         });
+}
+
+void BusMonitorFace::editOptions(OptionsWindow runWindow)
+{
+    using Rows = std::optional<std::vector<AccessRow>>;
+    auto options = std::make_shared<std::optional<std::map<std::string, std::string>>>();
+    auto black = std::make_shared<Rows>();
+    auto white = std::make_shared<Rows>();
+    auto error = std::make_shared<BusError>();
+    call(
+        [options, black, white, error](MonitorBusClient& c) {
+            if ((*options = c.getOptions(*error)) && (*black = c.getList("black", *error)))
+                *white = c.getList("white", *error);
+        },
+        [this, runWindow, options, black, white, error] {
+            if (*error) {
+                tell(*error, true);
+                return;
+            }
+            // The Options window edits a monitor and its list files: a copy of the service's, in a
+            // folder of the user's own for as long as the window is open.
+            QTemporaryDir scratch;
+            if (!scratch.isValid()) {
+                m_boxes.show({"Error", "The options cannot be edited: no temporary folder.", BoxIcon::Error,
+                              BoxButtons::Ok, nullptr});
+                return;
+            }
+            const std::filesystem::path dir = scratch.path().toStdString();
+            auto net = createPlatformNetManagement({std::nullopt, dir});
+            SessionMonitor copy({*net, m_boxes, SystemClock::instance(), dir, nullptr});
+            for (const SettingKey& key : settingKeys())
+                if (auto it = (*options)->find(key.name); it != (*options)->end())
+                    key.read(copy.settings, it->second);
+            for (auto [kind, rows] : {std::pair{ListKind::Black, black.get()}, std::pair{ListKind::White, white.get()}}) {
+                std::vector<std::pair<std::string, std::string>> pairs;
+                for (const auto& row : **rows)
+                    pairs.emplace_back(row.user, row.computer);
+                writeAccessListFile(copy.listFilePath(kind), pairs);
+            }
+            copy.loadAccessLists();
+            if (!runWindow(copy))
+                return;
+
+            std::map<std::string, std::string> accepted;
+            for (const SettingKey& key : settingKeys())
+                if (std::string(key.name) != "serverName")
+                    accepted[key.name] = key.write(copy.settings);
+            auto blackRows = loadAccessRowsFile(copy.listFilePath(ListKind::Black));
+            auto whiteRows = loadAccessRowsFile(copy.listFilePath(ListKind::White));
+            auto failed = std::make_shared<BusError>();
+            call(
+                [accepted, blackRows, whiteRows, failed](MonitorBusClient& c) {
+                    // The lists first, as the Options window's OK writes them before its checks.
+                    c.setList("black", blackRows, *failed) && c.setList("white", whiteRows, *failed)
+                        && c.setOptions(accepted, *failed);
+                },
+                [this, failed] {
+                    if (*failed)
+                        tell(*failed, true);
+                });
+        });
+}
+
+std::filesystem::path BusMonitorFace::helpDir() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+}
+
+}  // namespace vantor

@@ -1,0 +1,204 @@
+#include "bus/BusRows.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace vantor::bus {
+
+namespace {
+
+template <class Row, class Write>
+int writeRows(sd_bus_message* m, const char* signature, const std::vector<Row>& rows, Write write)
+{
+    int r = sd_bus_message_open_container(m, 'a', signature);
+    for (std::size_t i = 0; r >= 0 && i < rows.size(); ++i)
+        r = write(m, rows[i]);
+    return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
+template <class Row, class Read>
+int readRows(sd_bus_message* m, const char* signature, std::vector<Row>& rows, Read read)
+{
+    rows.clear();
+    int r = sd_bus_message_enter_container(m, 'a', signature);
+    while (r > 0) {
+        Row row;
+        r = read(m, row);
+        if (r > 0)
+            rows.push_back(std::move(row));
+    }
+    return r < 0 ? r : sd_bus_message_exit_container(m);
+}
+
+}  // namespace
+
+namespace {
+
+int64_t number(const std::optional<int64_t>& n)
+{
+    return n ? *n : absentNumber;
+}
+
+std::optional<int64_t> number(int64_t n)
+{
+    return n == absentNumber ? std::nullopt : std::optional<int64_t>(n);
+}
+
+// The signature's contents without its parentheses, as sd-bus wants it for a struct.
+std::string contents(const char* signature)
+{
+    const std::string s = signature;
+    return s.substr(1, s.size() - 2);
+}
+
+const std::string sessionContents = contents(sessionRowSignature);
+const std::string fileContents = contents(fileRowSignature);
+const std::string sessionDetails = "xxassssxx";
+const std::string fileDetails = "ssbbssxx";
+
+}  // namespace
+
+int writeSessionRow(sd_bus_message* m, const SessionEntry& row)
+{
+    const SessionDetails& d = row.details;
+    std::vector<char*> shares;
+    for (const std::string& share : d.shares)
+        shares.push_back(const_cast<char*>(share.c_str()));
+    shares.push_back(nullptr);
+    int r = sd_bus_message_open_container(m, 'r', sessionContents.c_str());
+    if (r >= 0)
+        r = sd_bus_message_append(m, "ssu", row.user.c_str(), row.computer.c_str(), row.openFiles);
+    if (r >= 0)
+        r = sd_bus_message_open_container(m, 'r', sessionDetails.c_str());
+    if (r >= 0)
+        r = sd_bus_message_append(m, "xx", number(d.connectedAt), number(d.idleSeconds));
+    if (r >= 0)
+        r = sd_bus_message_append_strv(m, shares.data());
+    if (r >= 0)
+        r = sd_bus_message_append(m, "sssxx", d.dialect.c_str(), d.encryption.c_str(), d.signing.c_str(),
+                                  number(d.processId), number(d.uid));
+    if (r >= 0)
+        r = sd_bus_message_close_container(m);
+    return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
+int readSessionRow(sd_bus_message* m, SessionEntry& row)
+{
+    int r = sd_bus_message_enter_container(m, 'r', sessionContents.c_str());
+    if (r <= 0)
+        return r;
+    const char* user = nullptr;
+    const char* computer = nullptr;
+    r = sd_bus_message_read(m, "ssu", &user, &computer, &row.openFiles);
+    if (r < 0)
+        return r;
+    row.user = user;
+    row.computer = computer;
+    if ((r = sd_bus_message_enter_container(m, 'r', sessionDetails.c_str())) <= 0)
+        return r < 0 ? r : -EBADMSG;
+    SessionDetails& d = row.details;
+    int64_t connectedAt = 0, idle = 0, pid = 0, uid = 0;
+    if ((r = sd_bus_message_read(m, "xx", &connectedAt, &idle)) < 0)
+        return r;
+    char** shares = nullptr;
+    if ((r = sd_bus_message_read_strv(m, &shares)) < 0)
+        return r;
+    d.shares.clear();
+    for (char** s = shares; s && *s; ++s) {
+        d.shares.emplace_back(*s);
+        std::free(*s);
+    }
+    std::free(shares);
+    const char* dialect = nullptr;
+    const char* encryption = nullptr;
+    const char* signing = nullptr;
+    if ((r = sd_bus_message_read(m, "sssxx", &dialect, &encryption, &signing, &pid, &uid)) < 0)
+        return r;
+    d.connectedAt = number(connectedAt);
+    d.idleSeconds = number(idle);
+    d.dialect = dialect;
+    d.encryption = encryption;
+    d.signing = signing;
+    d.processId = number(pid);
+    d.uid = number(uid);
+    if ((r = sd_bus_message_exit_container(m)) < 0)
+        return r;
+    r = sd_bus_message_exit_container(m);
+    return r < 0 ? r : 1;
+}
+
+int writeFileRow(sd_bus_message* m, const OpenFileRow& row)
+{
+    const FileDetails& d = row.details;
+    const std::optional<int64_t> locks = d.locks ? std::optional<int64_t>(*d.locks) : std::nullopt;
+    int r = sd_bus_message_open_container(m, 'r', fileContents.c_str());
+    if (r >= 0)
+        r = sd_bus_message_append(m, "suui", row.path.c_str(), row.id,
+                                  static_cast<uint32_t>(row.icon == FileIconKind::Folder ? 0 : 1),
+                                  static_cast<int32_t>(row.imageIndex));
+    if (r >= 0)
+        r = sd_bus_message_append(m, ("(" + fileDetails + ")").c_str(), d.share.c_str(), d.relativePath.c_str(),
+                                  static_cast<int>(d.read), static_cast<int>(d.write), d.denyMode.c_str(),
+                                  d.oplock.c_str(), number(locks), number(d.openedAt));
+    return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
+int readFileRow(sd_bus_message* m, OpenFileRow& row)
+{
+    int r = sd_bus_message_enter_container(m, 'r', fileContents.c_str());
+    if (r <= 0)
+        return r;
+    const char* path = nullptr;
+    uint32_t icon = 0;
+    int32_t imageIndex = 0;
+    const char* share = nullptr;
+    const char* relative = nullptr;
+    int read = 0, write = 0;
+    const char* deny = nullptr;
+    const char* oplock = nullptr;
+    int64_t locks = 0, openedAt = 0;
+    if ((r = sd_bus_message_read(m, "suui", &path, &row.id, &icon, &imageIndex)) < 0)
+        return r;
+    if ((r = sd_bus_message_read(m, ("(" + fileDetails + ")").c_str(), &share, &relative, &read, &write, &deny,
+                                 &oplock, &locks, &openedAt)) < 0)
+        return r;
+    row.path = path;
+    row.icon = icon == 0 ? FileIconKind::Folder : FileIconKind::FileType;
+    row.imageIndex = imageIndex;
+    FileDetails& d = row.details;
+    d.share = share;
+    d.relativePath = relative;
+    d.read = read != 0;
+    d.write = write != 0;
+    d.denyMode = deny;
+    d.oplock = oplock;
+    d.locks = locks == absentNumber || locks < 0 || locks > UINT32_MAX ? std::nullopt
+                                                                      : std::optional<uint32_t>(static_cast<uint32_t>(locks));
+    d.openedAt = number(openedAt);
+    r = sd_bus_message_exit_container(m);
+    return r < 0 ? r : 1;
+}
+
+int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows)
+{
+    return writeRows(m, sessionRowSignature, rows, writeSessionRow);
+}
+
+int readSessionRows(sd_bus_message* m, std::vector<SessionEntry>& rows)
+{
+    return readRows(m, sessionRowSignature, rows, readSessionRow);
+}
+
+int writeFileRows(sd_bus_message* m, const std::vector<OpenFileRow>& rows)
+{
+    return writeRows(m, fileRowSignature, rows, writeFileRow);
+}
+
+int readFileRows(sd_bus_message* m, std::vector<OpenFileRow>& rows)
+{
+    return readRows(m, fileRowSignature, rows, readFileRow);
+}
+
+}  // namespace vantor::bus

@@ -1,0 +1,33 @@
+#pragma once
+// The rows of the two tables as they travel on the bus. Each row kind has ONE pair of functions and
+// one signature: a column added to a row is added here, on both sides, and nowhere else.
+
+#include "monitor/SessionTypes.h"
+
+#include <systemd/sd-bus.h>
+
+#include <cstdint>
+
+namespace vantor::bus {
+
+// A row is its table's columns, then its details; a number the service does not tell travels as
+// absentNumber.
+#define VANTOR_BUS_SESSION_ROW "(ssu(xxassssxx))"
+#define VANTOR_BUS_FILE_ROW "(suui(ssbbssxx))"
+inline constexpr const char* sessionRowSignature = VANTOR_BUS_SESSION_ROW;
+inline constexpr const char* fileRowSignature = VANTOR_BUS_FILE_ROW;
+inline constexpr int64_t absentNumber = INT64_MIN;
+
+// Each returns sd-bus's result: negative errno on failure.
+int writeSessionRow(sd_bus_message* m, const SessionEntry& row);
+int readSessionRow(sd_bus_message* m, SessionEntry& row);
+int writeFileRow(sd_bus_message* m, const OpenFileRow& row);
+int readFileRow(sd_bus_message* m, OpenFileRow& row);
+
+// An array of rows, with the same functions.
+int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows);
+int readSessionRows(sd_bus_message* m, std::vector<SessionEntry>& rows);
+int writeFileRows(sd_bus_message* m, const std::vector<OpenFileRow>& rows);
+int readFileRows(sd_bus_message* m, std::vector<OpenFileRow>& rows);
+
+}  // namespace vantor::bus

@@ -1,0 +1,609 @@
+#include "bus/MonitorBusService.h"
+
+#include "bus/BusNames.h"
+#include "bus/BusRows.h"
+#include "history/HistoryLog.h"
+#include "options/OptionsCommand.h"
+#include "options/OptionsModel.h"
+#include "options/SettingsFile.h"
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace vantor {
+
+namespace {
+
+// What a call ends with: an error (name and text), or a reply that `fill` completes.
+struct Outcome {
+    std::string errorName;
+    std::string errorText;
+    std::function<int(sd_bus_message*)> fill;
+};
+using Done = std::function<void(Outcome)>;
+// A call's work, run on the engine's loop once the caller is authorized.
+using Work = std::function<void(Done)>;
+
+Outcome failure(const char* name, std::string text) { return {name, std::move(text), {}}; }
+Outcome success(std::function<int(sd_bus_message*)> fill = {}) { return {{}, {}, std::move(fill)}; }
+
+std::string statusText(const NetStatus& status)
+{
+    return status.text.empty() ? "Error " + std::to_string(status.code) : status.text;
+}
+
+// What the refusal of an action tells the user to do.
+std::string refusalText(const std::string& action)
+{
+    const bool view = action == bus::viewAction;
+    return std::string("You are not allowed to ") + (view ? "view the sessions" : "change the monitor (close, lists, options, history)")
+        + " of the Vantor service (polkit action " + action
+        + "): ask the administrator to allow it (a rule in /etc/polkit-1/rules.d, see "
+          "/usr/share/doc/vantor/49-vantor.rules.example).";
+}
+
+std::optional<ListKind> listKind(const std::string& name)
+{
+    if (name == "black")
+        return ListKind::Black;
+    if (name == "white")
+        return ListKind::White;
+    return std::nullopt;
+}
+
+// A name that goes into a list file as one blank-separated token of one line: a blank or a line
+// break in it would make another entry of the file than the caller asked for.
+bool listNameAcceptable(const std::string& name)
+{
+    if (name.empty() || name.size() > 255)
+        return false;
+    for (unsigned char c : name)
+        if (c <= ' ' || c == 0x7f)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+struct MonitorBusService::Impl {
+    Impl(Engine& e, Options o) : engine(e), options(std::move(o)) {}
+
+    Engine& engine;
+    Options options;
+    sd_event* event = nullptr;
+    sd_bus* bus = nullptr;
+    sd_bus_slot* vtableSlot = nullptr;
+    int wakeFd = -1;
+    std::mutex mutex;
+    std::deque<std::function<void()>> busTasks;
+    std::thread thread;
+    // On the engine's loop: what the last SessionsChanged told.
+    SessionsSnapshotPtr lastSnapshot;
+    std::string lastCaption;
+    // What waits on Samba; last, so that it is joined before the rest goes.
+    std::unique_ptr<Worker> actions = std::make_unique<Worker>();
+
+    void log(LogLevel level, const std::string& text) const
+    {
+        if (options.log)
+            options.log(level, text);
+    }
+
+    // Thread-safe: runs `fn` on the bus thread.
+    void toBus(std::function<void()> fn)
+    {
+        {
+            std::lock_guard lock(mutex);
+            busTasks.push_back(std::move(fn));
+        }
+        const uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    void runBusTasks()
+    {
+        uint64_t count = 0;
+        [[maybe_unused]] auto got = ::read(wakeFd, &count, sizeof count);
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mutex);
+            tasks.swap(busTasks);
+        }
+        for (auto& task : tasks)
+            task();
+    }
+
+    // Hands the outcome to the bus thread, which replies to `call` and lets it go.
+    Done replyTo(sd_bus_message* call)
+    {
+        return [this, call](Outcome outcome) {
+            toBus([this, call, outcome = std::move(outcome)] {
+                if (!outcome.errorName.empty()) {
+                    sd_bus_reply_method_errorf(call, outcome.errorName.c_str(), "%s", outcome.errorText.c_str());
+                } else {
+                    sd_bus_message* reply = nullptr;
+                    int r = sd_bus_message_new_method_return(call, &reply);
+                    if (r >= 0 && outcome.fill)
+                        r = outcome.fill(reply);
+                    if (r >= 0)
+                        r = sd_bus_send(bus, reply, nullptr);
+                    else
+                        sd_bus_reply_method_errnof(call, -r, "the reply could not be made: %m");
+                    sd_bus_message_unref(reply);
+                }
+                sd_bus_message_unref(call);
+            });
+        };
+    }
+
+    struct Pending {
+        Impl* impl;
+        sd_bus_message* call;
+        std::string action;
+        Work work;
+    };
+
+    // Asks polkit whether the caller the bus names may do `action`; runs `work` on the engine's
+    // loop when it may. Anything else, polkit's silence included, refuses the call.
+    int authorize(sd_bus_message* call, const char* action, Work work)
+    {
+        const char* sender = sd_bus_message_get_sender(call);
+        if (!sender)
+            return sd_bus_reply_method_errorf(call, bus::notAuthorizedError, "The caller has no bus name.");
+        const bool interactive = sd_bus_message_get_allow_interactive_authorization(call) > 0;
+        sd_bus_message* check = nullptr;
+        int r = sd_bus_message_new_method_call(bus, &check, "org.freedesktop.PolicyKit1",
+                                               "/org/freedesktop/PolicyKit1/Authority",
+                                               "org.freedesktop.PolicyKit1.Authority", "CheckAuthorization");
+        if (r >= 0)
+            r = sd_bus_message_append(check, "(sa{sv})sa{ss}us", "system-bus-name", 1, "name", "s", sender, action, 0,
+                                      static_cast<uint32_t>(interactive ? 1 : 0), "");
+        auto* pending = new Pending{this, sd_bus_message_ref(call), action, std::move(work)};
+        if (r >= 0) {
+            // A password dialogue may take the user a while; a plain check is answered at once.
+            const uint64_t timeout = interactive ? 300'000'000ULL : 25'000'000ULL;
+            r = sd_bus_call_async(bus, nullptr, check, &Impl::onPolkitReply, pending, timeout);
+        }
+        sd_bus_message_unref(check);
+        if (r < 0) {
+            log(LogLevel::Warning, std::string("polkit cannot be asked: ") + std::strerror(-r));
+            sd_bus_reply_method_errorf(call, bus::notAuthorizedError,
+                                       "The authorization service (polkit) cannot be asked; the call is refused.");
+            sd_bus_message_unref(pending->call);
+            delete pending;
+        }
+        return 1;
+    }
+
+    static int onPolkitReply(sd_bus_message* reply, void* userdata, sd_bus_error*)
+    {
+        std::unique_ptr<Pending> pending(static_cast<Pending*>(userdata));
+        Impl& impl = *pending->impl;
+        int authorized = 0;
+        int challenge = 0;
+        if (sd_bus_message_is_method_error(reply, nullptr)) {
+            const sd_bus_error* e = sd_bus_message_get_error(reply);
+            impl.log(LogLevel::Warning, std::string("polkit did not answer: ") + (e && e->message ? e->message : "?"));
+            sd_bus_reply_method_errorf(pending->call, bus::notAuthorizedError,
+                                       "The authorization service (polkit) did not answer; the call is refused.");
+            sd_bus_message_unref(pending->call);
+            return 1;
+        }
+        if (sd_bus_message_enter_container(reply, 'r', "bba{ss}") < 0
+            || sd_bus_message_read(reply, "bb", &authorized, &challenge) < 0)
+            authorized = 0;
+        if (!authorized) {
+            sd_bus_reply_method_errorf(pending->call, bus::notAuthorizedError, "%s",
+                                       refusalText(pending->action).c_str());
+            sd_bus_message_unref(pending->call);
+            return 1;
+        }
+        Done done = impl.replyTo(pending->call);
+        impl.engine.loop().post([work = std::move(pending->work), done = std::move(done)] { work(done); });
+        return 1;
+    }
+
+    // --- what the engine tells the bus ---------------------------------------------------------
+
+    void pollFinished()
+    {
+        const SessionsSnapshotPtr snap = engine.monitor().snapshot();
+        const std::string caption = engine.monitor().captionText();
+        const bool same = lastSnapshot && snap && lastSnapshot->rows == snap->rows
+            && lastSnapshot->currentSessionsCount == snap->currentSessionsCount
+            && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption;
+        lastSnapshot = snap;
+        lastCaption = caption;
+        if (!same)
+            emit("SessionsChanged");
+    }
+
+    void emit(const char* signal)
+    {
+        toBus([this, signal] { sd_bus_emit_signal(bus, bus::objectPath, bus::interfaceName, signal, ""); });
+    }
+
+    void emitNewUser(bool beep, bool popup)
+    {
+        toBus([this, beep, popup] {
+            sd_bus_emit_signal(bus, bus::objectPath, bus::interfaceName, "NewUser", "bb", static_cast<int>(beep),
+                               static_cast<int>(popup));
+        });
+    }
+
+    // --- the methods ---------------------------------------------------------------------------
+
+    static Impl& self(void* userdata) { return *static_cast<Impl*>(userdata); }
+
+    static int getSessions(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            const SessionsSnapshotPtr snap = impl.engine.monitor().snapshot();
+            done(success([snap](sd_bus_message* reply) {
+                int r = bus::writeSessionRows(reply, snap->rows);
+                return r < 0 ? r : sd_bus_message_append(reply, "uu", snap->currentSessionsCount, snap->openFilesTotal);
+            }));
+        });
+    }
+
+    static int getCaption(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            done(success([caption = monitor.captionText(), server = monitor.settings.serverName.get()](sd_bus_message* reply) {
+                return sd_bus_message_append(reply, "ss", caption.c_str(), server.c_str());
+            }));
+        });
+    }
+
+    static int getOpenFiles(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* user = nullptr;
+        if (int r = sd_bus_message_read(m, "s", &user); r < 0)
+            return r;
+        return impl.authorize(m, bus::viewAction, [&impl, user = std::string(user)](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            impl.actions->run([&monitor, server = monitor.settings.serverName.get(), user, done] {
+                const FilesFetch fetch = monitor.fetchOpenFiles(server, user);
+                if (!fetch.attempted)
+                    return done(failure(bus::failedError, "The server name cannot be converted."));
+                if (!fetch.status.ok())
+                    return done(failure(bus::failedError, statusText(fetch.status)));
+                done(success([rows = monitor.openFileRowsOf(fetch.files)](sd_bus_message* reply) {
+                    return bus::writeFileRows(reply, rows);
+                }));
+            });
+        });
+    }
+
+    // A change that the sessions table shows: a poll makes the table (and the signal) follow.
+    void pollSoon()
+    {
+        engine.loop().post([this] { engine.poll(); });
+    }
+
+    static int closeSession(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* user = nullptr;
+        const char* computer = nullptr;
+        if (int r = sd_bus_message_read(m, "ss", &user, &computer); r < 0)
+            return r;
+        return impl.authorize(m, bus::manageAction,
+                              [&impl, user = std::string(user), computer = std::string(computer)](Done done) {
+            impl.actions->run([&impl, user, computer, done] {
+                const NetStatus status = impl.engine.monitor().closeSessionByName(user, computer);
+                if (!status.ok())
+                    return done(failure(bus::failedError, statusText(status)));
+                impl.log(LogLevel::Notice, "closed the session of " + user + " from " + computer + " as asked over the bus");
+                impl.pollSoon();
+                done(success());
+            });
+        });
+    }
+
+    static int closeAllSessions(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::manageAction, [&impl](Done done) {
+            impl.actions->run([&impl, done] {
+                impl.engine.monitor().closeAllSessions();
+                impl.pollSoon();
+                done(success());
+            });
+        });
+    }
+
+    static int closeFile(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        uint32_t id = 0;
+        if (int r = sd_bus_message_read(m, "u", &id); r < 0)
+            return r;
+        return impl.authorize(m, bus::manageAction, [&impl, id](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            const auto server = SessionMonitor::serverArgument(monitor.settings.serverName.get());
+            if (!server)
+                return done(failure(bus::failedError, "The server name cannot be converted."));
+            impl.actions->run([&impl, &monitor, server = *server, id, done] {
+                const NetStatus status = monitor.net().closeFile(server, id);
+                if (!status.ok())
+                    return done(failure(bus::failedError, statusText(status)));
+                impl.pollSoon();
+                done(success());
+            });
+        });
+    }
+
+    static int setRemoteServer(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* text = nullptr;
+        if (int r = sd_bus_message_read(m, "s", &text); r < 0)
+            return r;
+        return impl.authorize(m, bus::manageAction, [&impl, text = std::string(text)](Done done) {
+            if (!SessionMonitor::serverArgument(text))
+                return done(failure(bus::refusedError, "The server name cannot be converted."));
+            impl.engine.monitor().setRemoteServer(text, false);
+            impl.engine.poll();
+            done(success());
+        });
+    }
+
+    static int getOptions(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            std::vector<std::pair<std::string, std::string>> values;
+            for (const SettingKey& key : settingKeys())
+                values.emplace_back(key.name, key.write(impl.engine.monitor().settings));
+            done(success([values](sd_bus_message* reply) {
+                int r = sd_bus_message_open_container(reply, 'a', "{ss}");
+                for (std::size_t i = 0; r >= 0 && i < values.size(); ++i)
+                    r = sd_bus_message_append(reply, "{ss}", values[i].first.c_str(), values[i].second.c_str());
+                return r < 0 ? r : sd_bus_message_close_container(reply);
+            }));
+        });
+    }
+
+    // Options as the Options window's OK takes them: every value read as the settings file reads
+    // it, then the window's own checks; nothing changes unless all of them pass.
+    static int setOptions(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        std::vector<std::pair<std::string, std::string>> values;
+        int r = sd_bus_message_enter_container(m, 'a', "{ss}");
+        while (r > 0) {
+            const char* key = nullptr;
+            const char* value = nullptr;
+            r = sd_bus_message_read(m, "{ss}", &key, &value);
+            if (r > 0)
+                values.emplace_back(key, value);
+        }
+        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
+            return r;
+        return impl.authorize(m, bus::manageAction, [&impl, values](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            MonitorSettings edited = monitor.settings;
+            for (const auto& [name, value] : values) {
+                const SettingKey* key = nullptr;
+                for (const SettingKey& k : settingKeys())
+                    if (name == k.name)
+                        key = &k;
+                // The server is the remote-server command's, with its own check.
+                if (!key || name == "serverName")
+                    return done(failure(bus::refusedError, "There is no option " + name + "."));
+                if (auto problem = key->read(edited, value))
+                    return done(failure(bus::refusedError, name + ": " + *problem));
+            }
+            // The service runs as root: a report path outside its data folder would let a caller
+            // write a file anywhere, and a password file of the caller's choosing would send any
+            // file's first line to a mail server of the caller's choosing. Only the settings file,
+            // root's own, names those.
+            const std::string reportPath = edited.reportPath.get();
+            if (reportPath != monitor.settings.reportPath.get() && reportPath.find('/') != std::string::npos)
+                return done(failure(bus::refusedError,
+                                    "reportPath: over the bus only a file name in the service's data folder, not "
+                                        + reportPath + "."));
+            if (edited.smtpPasswordFile != monitor.settings.smtpPasswordFile)
+                return done(failure(bus::refusedError,
+                                    "smtpPasswordFile is set in the service's settings file only "
+                                    "(/etc/vantor/vantor.conf, by root)."));
+            const OptionsValues accepted = optionsFromSettings(edited);
+            if (auto check = firstFailingCheck(accepted))
+                return done(failure(bus::refusedError, *check));
+            applyAcceptedOptions(monitor, accepted, [&monitor](int32_t index) {
+                trimLogs(monitor.dataDir(), index, monitor.clock().now());
+            });
+            if (!impl.engine.saveSettings())
+                return done(failure(bus::failedError, "The options are in force but could not be saved."));
+            done(success());
+        });
+    }
+
+    static int getList(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* name = nullptr;
+        if (int r = sd_bus_message_read(m, "s", &name); r < 0)
+            return r;
+        const auto kind = listKind(name);
+        if (!kind)
+            return sd_bus_reply_method_errorf(m, bus::refusedError, "There is no list %s (black or white).", name);
+        return impl.authorize(m, bus::viewAction, [&impl, kind = *kind](Done done) {
+            const auto rows = loadAccessRowsFile(impl.engine.monitor().listFilePath(kind));
+            done(success([rows](sd_bus_message* reply) {
+                int r = sd_bus_message_open_container(reply, 'a', "(ss)");
+                for (std::size_t i = 0; r >= 0 && i < rows.size(); ++i)
+                    r = sd_bus_message_append(reply, "(ss)", rows[i].user.c_str(), rows[i].computer.c_str());
+                return r < 0 ? r : sd_bus_message_close_container(reply);
+            }));
+        });
+    }
+
+    static int setList(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* name = nullptr;
+        int r = sd_bus_message_read(m, "s", &name);
+        if (r < 0)
+            return r;
+        const auto kind = listKind(name);
+        if (!kind)
+            return sd_bus_reply_method_errorf(m, bus::refusedError, "There is no list %s (black or white).", name);
+        std::vector<std::pair<std::string, std::string>> pairs;
+        r = sd_bus_message_enter_container(m, 'a', "(ss)");
+        while (r > 0) {
+            const char* user = nullptr;
+            const char* computer = nullptr;
+            r = sd_bus_message_read(m, "(ss)", &user, &computer);
+            if (r > 0)
+                pairs.emplace_back(user, computer);
+        }
+        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
+            return r;
+        for (const auto& [user, computer] : pairs)
+            if (!listNameAcceptable(user) || !listNameAcceptable(computer))
+                return sd_bus_reply_method_errorf(m, bus::refusedError,
+                                                  "A list name must be 1 to 255 bytes without blanks: \"%s\" \"%s\".",
+                                                  user.c_str(), computer.c_str());
+        return impl.authorize(m, bus::manageAction, [&impl, kind = *kind, pairs](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            if (!writeAccessListFile(monitor.listFilePath(kind), pairs))
+                return done(failure(bus::failedError, monitor.listFilePath(kind).string() + " cannot be written."));
+            monitor.loadAccessLists();
+            impl.log(LogLevel::Notice, std::string(kind == ListKind::Black ? "black" : "white") + " list written over the bus");
+            done(success());
+        });
+    }
+
+    static int clearHistory(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::manageAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            if (!vantor::clearHistory(monitor.dataDir(), monitor.boxes()))
+                return done(failure(bus::failedError, "The history could not be cleared."));
+            done(success());
+        });
+    }
+};
+
+namespace {
+
+// Every method is open to every caller as far as sd-bus is concerned: polkit decides, per call.
+const sd_bus_vtable monitorVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("GetSessions", "", "a" VANTOR_BUS_SESSION_ROW "uu", MonitorBusService::Impl::getSessions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetCaption", "", "ss", MonitorBusService::Impl::getCaption, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetOpenFiles", "s", "a" VANTOR_BUS_FILE_ROW, MonitorBusService::Impl::getOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("CloseSession", "ss", "", MonitorBusService::Impl::closeSession, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("CloseAllSessions", "", "", MonitorBusService::Impl::closeAllSessions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("CloseFile", "u", "", MonitorBusService::Impl::closeFile, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("SetRemoteServer", "s", "", MonitorBusService::Impl::setRemoteServer, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetOptions", "", "a{ss}", MonitorBusService::Impl::getOptions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("SetOptions", "a{ss}", "", MonitorBusService::Impl::setOptions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetList", "s", "a(ss)", MonitorBusService::Impl::getList, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("SetList", "sa(ss)", "", MonitorBusService::Impl::setList, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("ClearHistory", "", "", MonitorBusService::Impl::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_SIGNAL("SessionsChanged", "", 0),
+    // Whether the desktop beeps and pops up: its part of the event, as the options say.
+    SD_BUS_SIGNAL("NewUser", "bb", 0),
+    SD_BUS_VTABLE_END};
+
+}  // namespace
+
+MonitorBusService::MonitorBusService(Engine& engine, Options options)
+    : m_impl(std::make_unique<Impl>(engine, std::move(options)))
+{
+}
+
+MonitorBusService::~MonitorBusService() { stop(); }
+
+std::string MonitorBusService::start()
+{
+    Impl& impl = *m_impl;
+    auto fail = [&](const std::string& what, int r) {
+        const std::string text = what + ": " + std::strerror(-r);
+        if (impl.bus)
+            impl.bus = sd_bus_flush_close_unref(impl.bus);
+        if (impl.event)
+            impl.event = sd_event_unref(impl.event);
+        if (impl.wakeFd >= 0)
+            ::close(impl.wakeFd);
+        impl.wakeFd = -1;
+        return text;
+    };
+    int r = 0;
+    if (impl.options.address.empty()) {
+        r = sd_bus_open_system(&impl.bus);
+    } else {
+        r = sd_bus_new(&impl.bus);
+        if (r >= 0)
+            r = sd_bus_set_address(impl.bus, impl.options.address.c_str());
+        if (r >= 0)
+            r = sd_bus_set_bus_client(impl.bus, 1);
+        if (r >= 0)
+            r = sd_bus_start(impl.bus);
+    }
+    if (r < 0)
+        return fail("the system bus cannot be reached", r);
+    if ((r = sd_event_new(&impl.event)) < 0 || (r = sd_bus_attach_event(impl.bus, impl.event, 0)) < 0)
+        return fail("the bus's event loop cannot be made", r);
+    impl.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (impl.wakeFd < 0)
+        return fail("the bus thread's wake-up cannot be made", -errno);
+    r = sd_event_add_io(impl.event, nullptr, impl.wakeFd, EPOLLIN,
+                        [](sd_event_source*, int, uint32_t, void* userdata) {
+                            static_cast<Impl*>(userdata)->runBusTasks();
+                            return 0;
+                        },
+                        &impl);
+    if (r < 0)
+        return fail("the bus thread's wake-up cannot be watched", r);
+    r = sd_bus_add_object_vtable(impl.bus, &impl.vtableSlot, bus::objectPath, bus::interfaceName, monitorVtable, &impl);
+    if (r < 0)
+        return fail("the object cannot be exported", r);
+    r = sd_bus_request_name(impl.bus, bus::serviceName, 0);
+    if (r < 0)
+        return fail(std::string("the name ") + bus::serviceName + " cannot be had", r);
+
+    impl.engine.onPollFinished = [&impl] { impl.pollFinished(); };
+    impl.engine.onNewUser = [&impl](const SessionEntry&) {
+        const MonitorSettings& s = impl.engine.monitor().settings;
+        impl.emitNewUser(s.beepOnNewUser != 0, s.popupOnNewUser != 0);
+    };
+    impl.thread = std::thread([&impl] { sd_event_loop(impl.event); });
+    return {};
+}
+
+void MonitorBusService::stop()
+{
+    Impl& impl = *m_impl;
+    if (!impl.thread.joinable())
+        return;
+    impl.engine.onPollFinished = {};
+    impl.engine.onNewUser = {};
+    impl.toBus([&impl] { sd_event_exit(impl.event, 0); });
+    impl.thread.join();
+    impl.actions.reset();
+    impl.vtableSlot = sd_bus_slot_unref(impl.vtableSlot);
+    impl.bus = sd_bus_flush_close_unref(impl.bus);
+    impl.event = sd_event_unref(impl.event);
+    ::close(impl.wakeFd);
+    impl.wakeFd = -1;
+}
+
+}  // namespace vantor

@@ -1,0 +1,134 @@
+// A client of vantord's bus face as one account: started as root with --user NAME, it takes that
+// account's ids before it connects (the bus then names the account as the caller, as it would name
+// a desktop user), and answers the test's requests one line each:
+//   sessions | files USER | close USER COMPUTER | close-all | set-option KEY VALUE
+//   set-list KIND USER COMPUTER | clear-history | wait-change MS
+//   new-users (their count, and " beep" and " popup" as the last one asked)
+// A reply is "ok ..." or "error NAME TEXT". %XX in an argument stands for the byte XX.
+#include "bus/MonitorBusClient.h"
+
+#include <grp.h>
+#include <sys/prctl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <sstream>
+
+using namespace vantor;
+
+namespace {
+
+std::string decode(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string failed(const BusError& e) { return "error " + e.name + " " + e.text; }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string user;
+    std::string address;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string opt = argv[i];
+        if (opt == "--user")
+            user = argv[i + 1];
+        else if (opt == "--address")
+            address = argv[i + 1];
+    }
+    const passwd* pw = user.empty() ? nullptr : ::getpwnam(user.c_str());
+    if (!pw || ::initgroups(pw->pw_name, pw->pw_gid) != 0 || ::setresgid(pw->pw_gid, pw->pw_gid, pw->pw_gid) != 0
+        || ::setresuid(pw->pw_uid, pw->pw_uid, pw->pw_uid) != 0) {
+        std::cerr << "bus probe: cannot become " << user << "\n";
+        return 2;
+    }
+    // Taking other ids makes a process undumpable, and the leak checker of the sanitizer build
+    // could not look at its own threads any more.
+    ::prctl(PR_SET_DUMPABLE, 1);
+    std::string error;
+    auto client = MonitorBusClient::connect(address, error);
+    if (!client) {
+        std::cerr << "bus probe: " << error << "\n";
+        return 1;
+    }
+    int changes = 0;
+    int newUsers = 0;
+    std::string lastNewUser;
+    client->onSessionsChanged = [&] { ++changes; };
+    client->onNewUser = [&](bool beep, bool popup) {
+        ++newUsers;
+        lastNewUser = std::string(beep ? " beep" : "") + (popup ? " popup" : "");
+    };
+
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream in(line);
+        std::string command, a, b;
+        in >> command >> a >> b;
+        a = decode(a);
+        b = decode(b);
+        BusError e;
+        std::string reply;
+        if (command == "sessions") {
+            if (auto s = client->getSessions(e)) {
+                reply = "ok " + std::to_string(s->currentSessions) + " " + std::to_string(s->openFilesTotal);
+                for (const auto& row : s->rows)
+                    reply += " " + row.user + "@" + row.computer + "#" + std::to_string(row.openFiles);
+            }
+        } else if (command == "files") {
+            if (auto rows = client->getOpenFiles(a, e)) {
+                reply = "ok";
+                for (const auto& row : *rows)
+                    reply += " " + row.path + "#" + std::to_string(row.id) + ":" + row.details.share;
+            }
+        } else if (command == "close") {
+            if (client->closeSession(a, b, e))
+                reply = "ok";
+        } else if (command == "close-all") {
+            if (client->closeAllSessions(e))
+                reply = "ok";
+        } else if (command == "set-option") {
+            if (client->setOptions({{a, b}}, e))
+                reply = "ok";
+        } else if (command == "set-list") {
+            std::string computer;
+            in >> computer;
+            if (client->setList(a, {{b, decode(computer)}}, e))
+                reply = "ok";
+        } else if (command == "clear-history") {
+            if (client->clearHistory(e))
+                reply = "ok";
+        } else if (command == "wait-change") {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::stoi(a));
+            client->process();
+            while (changes == 0 && std::chrono::steady_clock::now() < end)
+                client->wait(std::chrono::milliseconds(100));
+            reply = changes > 0 ? "ok changed" : "ok timeout";
+            changes = 0;
+        } else if (command == "new-users") {
+            client->process();
+            reply = "ok " + std::to_string(newUsers) + lastNewUser;
+        } else {
+            reply = "error unknown " + command;
+        }
+        if (reply.empty())
+            reply = failed(e);
+        for (char& c : reply)
+            if (c == '\n')
+                c = ' ';
+        std::cout << reply << std::endl;
+    }
+    return 0;
+}

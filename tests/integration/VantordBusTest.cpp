@@ -1,0 +1,271 @@
+// vantord's face on a system bus of the test's own, with Debian's polkitd on it and a rule that lets
+// one account in and keeps another out, against a private smbd. The callers are real accounts (the
+// probe takes their ids before it connects), so what polkit judges is what the bus says about them.
+
+#include "FreePort.h"
+#include "PrivateSystemBus.h"
+#include "SambaFixture.h"
+#include "bus/BusNames.h"
+#include "bus/MonitorBusClient.h"
+#include "platform/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantor;
+using namespace vantor::samba;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class Pred>
+bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+std::string readAll(const fs::path& file) { return test::readWholeFile(file); }
+
+class VantordBusTest : public test::SambaFixture {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root: accounts, the rules of polkit and smbstatus";
+        if (!test::PrivateSystemBus::available())
+            GTEST_SKIP() << "needs dbus-daemon and polkitd (scripts/install-deps.sh installs them)";
+        if (findProgram("smbd").find('/') == std::string::npos)
+            GTEST_SKIP() << "needs Samba's smbd and smbclient";
+
+        PrivateSambaServer::Options options;
+        options.shares = {"docs"};
+        server = std::make_unique<PrivateSambaServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        alice = server->addUser("alice", "pw-alice", error);
+        ASSERT_FALSE(alice.empty()) << error;
+        bob = server->addUser("bob", "pw-bob", error);
+        ASSERT_FALSE(bob.empty()) << error;
+        std::ofstream(server->sharePath("docs") / "a.txt") << "content\n";
+        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
+        ASSERT_TRUE(forwarder->start(error)) << error;
+
+        data = dataDir.path() / "data";
+        config = dataDir.path() / "vantor.conf";
+
+        // The test's rule is in place before polkitd starts, so it reads it at once.
+        rules = std::make_unique<test::PlacedFile>(
+            "/etc/polkit-1/rules.d/10-vantor-test-" + std::to_string(::getpid()) + "-" + alice + ".rules",
+            "polkit.addRule(function(action, subject) {\n"
+            "    if (action.id.indexOf(\"org.vantor.monitor.\") == 0)\n"
+            "        return subject.user == \"" + alice + "\" ? polkit.Result.YES : polkit.Result.NO;\n"
+            "});\n");
+        bus = std::make_unique<test::PrivateSystemBus>();
+        ASSERT_TRUE(bus->start(dataDir.path(), VANTOR_SOURCE_DIR, error)) << error;
+        address = bus->address();
+        root = MonitorBusClient::connect(address, error);
+        ASSERT_TRUE(root) << error;
+    }
+
+    void TearDown() override
+    {
+        for (auto& p : probes)
+            p->stop();
+        probes.clear();
+        service.stop();
+        root.reset();
+        bus.reset();
+        rules.reset();
+        SambaFixture::TearDown();
+    }
+
+    void startService()
+    {
+        ChildProcess::Options o;
+        o.outputFile = (dataDir.path() / "vantord.log").string();
+        std::string error;
+        ASSERT_TRUE(service.start({VANTORD_PROGRAM, "--config", config.string(), "--data-dir", data.string(),
+                                   "--samba-config", server->configFile().string(), "--command-port",
+                                   std::to_string(test::freeTcpPort()), "--discovery-port",
+                                   std::to_string(test::freeUdpPort()), "--listen", "127.0.0.1"},
+                                  o, error))
+            << error;
+        ASSERT_TRUE(waitUntil([&] { return root->serviceRunning() || !service.running(); })) << log();
+        ASSERT_TRUE(root->serviceRunning()) << log();
+    }
+
+    // A client as `account`, spoken to in lines.
+    LineHelper& probeAs(const std::string& account)
+    {
+        probes.push_back(std::make_unique<LineHelper>());
+        int startError = 0;
+        EXPECT_TRUE(probes.back()->start({VANTOR_BUS_PROBE, "--user", account, "--address", address}, startError))
+            << startError;
+        return *probes.back();
+    }
+
+    static std::string ask(LineHelper& probe, const std::string& request)
+    {
+        const auto reply = probe.exchange(request, 30s);
+        return reply.outcome == LineHelper::Reply::Outcome::Line ? reply.line : "gone: " + probe.errorOutput();
+    }
+
+    // Samba's own sessions in the probe's form, sorted.
+    std::vector<std::string> sambaRows()
+    {
+        std::vector<std::string> rows;
+        for (const auto& s : sambaSessions())
+            rows.push_back(s.user + "@" + s.computer);
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    static std::vector<std::string> probeRows(const std::string& reply)
+    {
+        std::istringstream in(reply);
+        std::string word;
+        std::vector<std::string> rows;
+        for (int i = 0; in >> word; ++i)
+            if (i >= 3)
+                rows.push_back(word.substr(0, word.find('#')));
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    // The main window on the bus face as `account`: what its sessions table and its boxes showed.
+    std::string windowAs(const std::string& account, bool options = false)
+    {
+        ProcessOptions o;
+        o.timeLimit = 60s;
+        std::vector<std::string> argv{VANTOR_WINDOW_PROBE, "--user", account, "--address", address};
+        if (options)
+            argv.push_back("--options");
+        const ProcessResult r = runProcess(argv, o);
+        EXPECT_TRUE(r.succeeded()) << r.err;
+        return r.out;
+    }
+
+    bool sambaHasSessionOf(const std::string& user)
+    {
+        for (const auto& s : sambaSessions())
+            if (s.user == user)
+                return true;
+        return false;
+    }
+
+    std::string log() const { return readAll(dataDir.path() / "vantord.log"); }
+
+    std::string alice, bob, address;
+    fs::path data, config;
+    std::unique_ptr<test::PlacedFile> rules;
+    std::unique_ptr<test::PrivateSystemBus> bus;
+    ChildProcess service;
+    std::unique_ptr<MonitorBusClient> root;
+    std::vector<std::unique_ptr<LineHelper>> probes;
+};
+
+const std::string refused = std::string("error ") + bus::notAuthorizedError;
+
+TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSetsOptions)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("a.txt"));
+    startService();
+    LineHelper& probe = probeAs(alice);
+
+    std::string sessions;
+    ASSERT_TRUE(waitUntil([&] {
+        sessions = ask(probe, "sessions");
+        return probeRows(sessions) == sambaRows() && !probeRows(sessions).empty();
+    })) << sessions << "\n" << log();
+    // The file comes with its details: the share it was opened through.
+    const std::string files = ask(probe, "files " + alice);
+    EXPECT_NE(files.find("a.txt"), std::string::npos) << files;
+    EXPECT_NE(files.find(":docs"), std::string::npos) << files;
+    // The window, run as the account, shows the same rows and no box.
+    EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
+
+    // A newcomer reaches the client as a signal, with no poll of the client's, and the new-user
+    // event tells the desktop its part as the options say.
+    ASSERT_EQ(ask(probe, "set-option popupOnNewUser 1"), "ok");
+    ask(probe, "wait-change 0");
+    connect(bob, "pw-bob", true);
+    EXPECT_EQ(ask(probe, "wait-change 15000"), "ok changed");
+    ASSERT_TRUE(waitUntil([&] { return probeRows(sessions = ask(probe, "sessions")) == sambaRows(); })) << sessions;
+    EXPECT_NE(sessions.find(bob + "@127.0.0.2"), std::string::npos) << sessions;
+    const std::string newUsers = ask(probe, "new-users");
+    EXPECT_TRUE(newUsers != "ok 0" && newUsers.ends_with(" popup") && newUsers.find("beep") == std::string::npos)
+        << newUsers;
+
+    EXPECT_EQ(ask(probe, "close " + bob + " 127.0.0.2"), "ok") << log();
+    EXPECT_TRUE(waitUntil([&] { return !sambaHasSessionOf(bob); }));
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+
+    // An option as the Options window's OK takes it: saved in the service's settings file ...
+    EXPECT_EQ(ask(probe, "set-option beepOnNewUser 1"), "ok");
+    EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
+    // ... and a value it would refuse changes nothing.
+    EXPECT_EQ(ask(probe, "set-option dailyReportTime 0830").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(ask(probe, "set-option serverName elsewhere").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(readAll(config).find("0830"), std::string::npos);
+    // Nor does the bus let a caller name files that the service, as root, would write or read.
+    for (const char* option : {"reportPath /etc/vantor-test.html", "smtpPasswordFile /etc/shadow"}) {
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u);
+        EXPECT_EQ(readAll(config).find(std::string(option).substr(std::string(option).find(' ') + 1)),
+                  std::string::npos);
+    }
+    EXPECT_EQ(ask(probe, "set-option reportPath weekly.html"), "ok");
+
+    // A list name with a line break would be two entries of the file: refused whole.
+    EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(ask(probe, "set-list black " + bob + " 127.0.0.2"), "ok");
+    EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+
+    // The window's Options command edits a copy of the service's options and lists; what its OK
+    // accepted is the service's then.
+    ASSERT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
+    ASSERT_NE(readAll(config).find("beepOnNewUser = 0"), std::string::npos);
+    EXPECT_EQ(windowAs(alice, true).find("box "), std::string::npos);
+    EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
+    EXPECT_EQ(readAll(data / "wlist.dat"), "carol <Any>\n");
+    EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+}
+
+TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
+{
+    connect(alice, "pw-alice", false);
+    startService();
+    LineHelper& other = probeAs(bob);
+    EXPECT_EQ(ask(other, "sessions").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "files " + alice).rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "set-option useBlackList 0").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+    EXPECT_FALSE(fs::exists(config));
+    // The window shows the refusal once, however often it asks again, and no rows.
+    const std::string window = windowAs(bob);
+    EXPECT_EQ(window.rfind("box You are not allowed to view the sessions", 0), 0u) << window;
+    EXPECT_EQ(std::count(window.begin(), window.end(), '\n'), 1) << window;
+
+    LineHelper& allowed = probeAs(alice);
+    ASSERT_EQ(ask(allowed, "sessions").rfind("ok ", 0), 0u);
+    // Without polkit nobody is let in, not even the account it would have let in.
+    bus->stopPolkit();
+    EXPECT_EQ(ask(allowed, "sessions").rfind(refused, 0), 0u);
+    EXPECT_EQ(ask(allowed, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+}
+
+}  // namespace
