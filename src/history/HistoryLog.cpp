@@ -1,9 +1,9 @@
 #include "history/HistoryLog.h"
 
 #include "platform/AtomicFile.h"
-#include "platform/SystemText.h"
 #include "platform/NetManagement.h"
 #include "platform/Paths.h"
+#include "platform/SystemText.h"
 
 #include <cstring>
 #include <fstream>
@@ -92,7 +92,8 @@ std::optional<std::string> decodeText(std::string_view field, char blank)
     std::string text(field);
     for (auto pos = text.find(blank); pos != std::string::npos; pos = text.find(blank, pos + 1))
         text[pos] = ' ';
-    return fromSystemText(std::move(text));
+    // A name in a single-byte code page can need more bytes in UTF-8 than the field holds.
+    return cutUtf8(fromSystemText(std::move(text)), maxLogField);
 }
 
 bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
@@ -192,22 +193,24 @@ std::string encodeLogName(std::string_view name, char blank)
 {
     if (name.empty())
         return std::string(1, blank);
-    std::string text = cutUtf8(std::string(name), maxLogField);
+    // Converted before the blanks are chosen: a letter the code page lacks becomes '?', which
+    // must then read back the same from both logs.
+    std::string text = toSystemText(cutUtf8(std::string(name), maxLogField));
     for (char& c : text)
         if (c == ' ' || c == usersLogBlank || c == filesLogBlank || isControl(static_cast<unsigned char>(c)))
             c = blank;
-    return toSystemText(std::move(text));
+    return text;
 }
 
 std::string encodeLogPath(std::string_view path)
 {
     if (path.empty())
         return std::string(1, filesLogBlank);
-    std::string text = cutUtf8(std::string(path), maxLogField);
+    std::string text = toSystemText(cutUtf8(std::string(path), maxLogField));
     for (char& c : text)
         if (c == ' ' || c == filesLogBlank || isControl(static_cast<unsigned char>(c)))
             c = filesLogBlank;
-    return toSystemText(std::move(text));
+    return text;
 }
 
 void writeSessionLine(std::ostream& out, int64_t start, std::string_view user, std::string_view computer,

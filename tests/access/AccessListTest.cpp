@@ -2,6 +2,8 @@
 #include "TempDir.h"
 #include "base/AccessList.h"
 
+#include "platform/SystemText.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -27,7 +29,7 @@ TEST(AccessListFile, ReadsTwoTokensUpperCasedAndSkipsShortLines)
 
 TEST(AccessListFile, OnlyAsciiLettersAreUpperCased)
 {
-    auto list = read("j\xc3\xa9r\xc3\xb4me pc\n");
+    auto list = read(toSystemText("j\xc3\xa9r\xc3\xb4me") + " pc\n");
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].user, "J\xc3\xa9R\xc3\xb4ME");
 }

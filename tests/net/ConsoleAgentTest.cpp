@@ -34,7 +34,7 @@ TEST_F(ConsoleAgentTest, IdentityReplyCarriesTheUpperCasedNameAndSignedByteCount
 
     host.setSessions({}, 200, 300);
     host.setName("Host-\xC3\xA9.lan");  // only ASCII letters change case
-    EXPECT_EQ(askAgent(commandPort, "id\0"s).received, "\x01HOST-\xC3\xA9.LAN -56 44\0"s);
+    EXPECT_EQ(askAgent(commandPort, "id\0"s).received, "\x01HOST-" + toSystemText("\xC3\xA9") + ".LAN -56 44\0"s);
 
     host.setName("");
     host.setSessions({}, 128, 255);
