@@ -161,23 +161,36 @@ bool HistoryDialog::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-bool HistoryDialog::generateReport()
+void HistoryDialog::generateReport()
 {
     std::string path = reportPathName;
     if (path.empty())
         path = m_ctx.settings ? m_ctx.settings->reportPath.get() : std::string("report.html");
-    const HistoryPtr history = m_sessionsModel->history();
-    std::string why;
-    const bool written = HistoryStore::instance().serialised(
-        [&] { return vantor::generateReport(*history, m_ctx.dataDir, path, m_ctx.clock.now(), &why); });
-    const std::string where = reportFilePath(m_ctx.dataDir, path).string();
-    if (written)
-        m_ctx.boxes.show({"Vantor", "The web-based report has been written to " + where + ".", BoxIcon::Information,
-                          BoxButtons::Ok, this});
-    else
-        m_ctx.boxes.show({"Error", "The web-based report could not be written to " + where + ".\n" + why, BoxIcon::Error,
-                          BoxButtons::Ok, this});
-    return written;
+    m_reportButton->setEnabled(false);
+    QPointer<HistoryDialog> self(this);
+    // A report of a long history takes seconds to write: the window stays alive meanwhile.
+    QThreadPool::globalInstance()->start([self, history = m_sessionsModel->history(), dataDir = m_ctx.dataDir,
+                                          path, now = m_ctx.clock.now()] {
+        auto why = std::make_shared<std::string>();
+        const bool written = HistoryStore::instance().serialised(
+            [&] { return vantor::generateReport(*history, dataDir, path, now, why.get()); });
+        const std::string where = reportFilePath(dataDir, path).string();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, written, where, why] {
+                if (!self)
+                    return;
+                self->m_reportButton->setEnabled(true);
+                if (written)
+                    self->m_ctx.boxes.show({"Vantor", "The web-based report has been written to " + where + ".",
+                                            BoxIcon::Information, BoxButtons::Ok, self.data()});
+                else
+                    self->m_ctx.boxes.show({"Error", "The web-based report could not be written to " + where + ".\n" + *why,
+                                            BoxIcon::Error, BoxButtons::Ok, self.data()});
+                emit self->reportWritten(written);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 }  // namespace vantor

@@ -35,8 +35,9 @@ public:
     // The web-based report's path as the opener hands it over; empty: the settings' reportPath.
     std::string reportPathName;
 
-    // Writes the report from the load this window shows. False when it could not be written.
-    bool generateReport();
+    // Writes the report from the load this window shows, beside the GUI thread: the button waits
+    // meanwhile, and a box tells how it went (reportWritten follows it).
+    void generateReport();
     // The logs have been read and the lists show them.
     bool isLoaded() const { return m_loaded; }
 
@@ -50,6 +51,7 @@ public:
 
 signals:
     void loaded();
+    void reportWritten(bool written);
 
 private:
     void showLoaded(const HistoryPtr& history);

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -203,7 +204,13 @@ private slots:
         dir.write("users.log", "1110204309 a b 10\n");
         auto d = open(dir);
         d->reportPathName = "from_window.html";
+        QSignalSpy written(d.get(), &HistoryDialog::reportWritten);
         QTest::mouseClick(d->reportButton(), Qt::LeftButton);
+        // The button waits while the report is written beside the GUI thread.
+        QVERIFY(!d->reportButton()->isEnabled());
+        QVERIFY(written.wait(10000));
+        QVERIFY(written.back().at(0).toBool());
+        QVERIFY(d->reportButton()->isEnabled());
         QVERIFY(std::filesystem::exists(dir / "from_window.html"));
         QCOMPARE(boxes.shown.size(), std::size_t{1});
         QCOMPARE(boxes.shown.back().icon, BoxIcon::Information);
@@ -211,11 +218,15 @@ private slots:
         // Opened from the tray, the window has no path of its own: the settings' path serves.
         d->reportPathName.clear();
         settings.reportPath = std::string("from_settings.htm");
-        QVERIFY(d->generateReport());
+        d->generateReport();
+        QVERIFY(written.wait(10000));
+        QVERIFY(written.back().at(0).toBool());
         QVERIFY(std::filesystem::exists(dir / "from_settings.htm"));
 
         d->reportPathName = (dir.path() / "missing" / "r.html").string();
-        QVERIFY(!d->generateReport());
+        d->generateReport();
+        QVERIFY(written.wait(10000));
+        QVERIFY(!written.back().at(0).toBool());
         QCOMPARE(boxes.shown.back().icon, BoxIcon::Error);
         QVERIFY2(boxes.shown.back().text.find("No such file") != std::string::npos, boxes.shown.back().text.c_str());
     }
