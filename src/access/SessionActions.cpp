@@ -128,48 +128,60 @@ void SessionMonitor::closeAllSessionsCommand()
                });
 }
 
-MenuTarget SessionMonitor::menuTarget() const
+MenuTarget menuTargetOf(const std::vector<SessionEntry>& rows, std::optional<int> row,
+                        const std::vector<OpenFileRow>& files, std::optional<int> fileRow)
 {
     MenuTarget target;
-    if (m_selectedRow)
-        target.session = m_rows[static_cast<std::size_t>(*m_selectedRow)];
-    if (m_selectedFileRow)
-        target.file = m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)];
+    if (row)
+        target.session = rows[static_cast<std::size_t>(*row)];
+    if (fileRow)
+        target.file = files[static_cast<std::size_t>(*fileRow)];
     return target;
+}
+
+std::optional<SessionEntry> commandSessionOf(const std::vector<SessionEntry>& rows, std::optional<int> selected,
+                                             const MenuTarget* menu, bool& gone)
+{
+    gone = false;
+    if (!menu)
+        return selected ? std::optional<SessionEntry>(rows[static_cast<std::size_t>(*selected)]) : std::nullopt;
+    if (!menu->session)
+        return std::nullopt;
+    const bool shown = std::any_of(rows.begin(), rows.end(), [&](const SessionEntry& r) {
+        return r.user == menu->session->user && r.computer == menu->session->computer;
+    });
+    gone = !shown;
+    return shown ? menu->session : std::nullopt;
+}
+
+std::optional<OpenFileRow> commandFileOf(const std::vector<OpenFileRow>& files, std::optional<int> selected,
+                                         const MenuTarget* menu, bool& gone)
+{
+    gone = false;
+    if (!menu)
+        return selected ? std::optional<OpenFileRow>(files[static_cast<std::size_t>(*selected)]) : std::nullopt;
+    if (!menu->file)
+        return std::nullopt;
+    const bool shown = std::any_of(files.begin(), files.end(), [&](const OpenFileRow& r) {
+        return r.path == menu->file->path && r.id == menu->file->id;
+    });
+    gone = !shown;
+    return shown ? menu->file : std::nullopt;
+}
+
+MenuTarget SessionMonitor::menuTarget() const
+{
+    return menuTargetOf(m_rows, m_selectedRow, m_fileRows, m_selectedFileRow);
 }
 
 std::optional<SessionEntry> SessionMonitor::commandSession(const MenuTarget* menu, bool& gone) const
 {
-    gone = false;
-    if (!menu)
-        return m_selectedRow ? std::optional<SessionEntry>(m_rows[static_cast<std::size_t>(*m_selectedRow)])
-                             : std::nullopt;
-    if (!menu->session)
-        return std::nullopt;
-    if (!sessionShown(menu->session->user, menu->session->computer)) {
-        gone = true;
-        return std::nullopt;
-    }
-    return menu->session;
+    return commandSessionOf(m_rows, m_selectedRow, menu, gone);
 }
 
 std::optional<OpenFileRow> SessionMonitor::commandFile(const MenuTarget* menu, bool& gone) const
 {
-    gone = false;
-    if (!menu)
-        return m_selectedFileRow
-            ? std::optional<OpenFileRow>(m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)])
-            : std::nullopt;
-    if (!menu->file)
-        return std::nullopt;
-    const bool shown = std::any_of(m_fileRows.begin(), m_fileRows.end(), [&](const OpenFileRow& r) {
-        return r.path == menu->file->path && r.id == menu->file->id;
-    });
-    if (!shown) {
-        gone = true;
-        return std::nullopt;
-    }
-    return menu->file;
+    return commandFileOf(m_fileRows, m_selectedFileRow, menu, gone);
 }
 
 void SessionMonitor::closeSelectedSession(const MenuTarget* menu)

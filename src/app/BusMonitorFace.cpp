@@ -225,42 +225,17 @@ void BusMonitorFace::selectFileRow(std::optional<int> row)
 
 MenuTarget BusMonitorFace::menuTarget() const
 {
-    MenuTarget target;
-    if (m_selectedRow)
-        target.session = m_rows[static_cast<std::size_t>(*m_selectedRow)];
-    if (m_selectedFileRow)
-        target.file = m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)];
-    return target;
+    return menuTargetOf(m_rows, m_selectedRow, m_fileRows, m_selectedFileRow);
 }
 
 std::optional<SessionEntry> BusMonitorFace::commandSession(const MenuTarget* menu, bool& gone) const
 {
-    gone = false;
-    if (!menu)
-        return m_selectedRow ? std::optional<SessionEntry>(m_rows[static_cast<std::size_t>(*m_selectedRow)])
-                             : std::nullopt;
-    if (!menu->session)
-        return std::nullopt;
-    const bool shown = std::any_of(m_rows.begin(), m_rows.end(), [&](const SessionEntry& r) {
-        return r.user == menu->session->user && r.computer == menu->session->computer;
-    });
-    gone = !shown;
-    return shown ? menu->session : std::nullopt;
+    return commandSessionOf(m_rows, m_selectedRow, menu, gone);
 }
 
 std::optional<OpenFileRow> BusMonitorFace::commandFile(const MenuTarget* menu, bool& gone) const
 {
-    gone = false;
-    if (!menu)
-        return m_selectedFileRow ? std::optional<OpenFileRow>(m_fileRows[static_cast<std::size_t>(*m_selectedFileRow)])
-                                 : std::nullopt;
-    if (!menu->file)
-        return std::nullopt;
-    const bool shown = std::any_of(m_fileRows.begin(), m_fileRows.end(), [&](const OpenFileRow& r) {
-        return r.path == menu->file->path && r.id == menu->file->id;
-    });
-    gone = !shown;
-    return shown ? menu->file : std::nullopt;
+    return commandFileOf(m_fileRows, m_selectedFileRow, menu, gone);
 }
 
 void BusMonitorFace::selectError(const char* text)

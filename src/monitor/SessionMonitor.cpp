@@ -270,13 +270,6 @@ void SessionMonitor::clickSessionRow(std::optional<int> row)
     refreshOpenFiles();
 }
 
-bool SessionMonitor::sessionShown(const std::string& user, const std::string& computer) const
-{
-    return std::any_of(m_rows.begin(), m_rows.end(), [&](const SessionEntry& r) {
-        return r.user == user && r.computer == computer;
-    });
-}
-
 std::string SessionMonitor::captionText() const
 {
     const std::string server = settings.serverName.get();
@@ -410,7 +403,7 @@ std::string SessionMonitor::newUserBody(const std::string& user, const std::stri
 
 void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
 {
-    // sessionShown for every kept session, without walking every row for each of them: with
+    // Whether each kept session is shown, without walking every row for each of them: with
     // thousands of sessions that walk alone held the GUI thread for most of a second per poll.
     // The rows do not change while the event runs.
     std::unordered_set<std::string> shown;

@@ -93,6 +93,16 @@ struct MenuTarget {
     std::optional<OpenFileRow> file;
 };
 
+// The rows a context menu opened now would act on.
+MenuTarget menuTargetOf(const std::vector<SessionEntry>& rows, std::optional<int> row,
+                        const std::vector<OpenFileRow>& files, std::optional<int> fileRow);
+// What a command acts on: the selected row when no menu is given, else the row the menu was opened
+// on while the table still shows it; `gone` is set when it no longer does.
+std::optional<SessionEntry> commandSessionOf(const std::vector<SessionEntry>& rows, std::optional<int> selected,
+                                             const MenuTarget* menu, bool& gone);
+std::optional<OpenFileRow> commandFileOf(const std::vector<OpenFileRow>& files, std::optional<int> selected,
+                                         const MenuTarget* menu, bool& gone);
+
 enum class ListKind { Black, White };
 enum class ListTarget { User, Computer, Both };
 
@@ -137,7 +147,6 @@ public:
     void selectSessionRow(std::optional<int> row);
     // A left click: select and refresh the open files.
     void clickSessionRow(std::optional<int> row);
-    bool sessionShown(const std::string& user, const std::string& computer) const;
     std::string captionText() const;
     // Thread-safe.
     SessionsSnapshotPtr snapshot() const;
