@@ -170,7 +170,7 @@ void MonitorDialog::buildWindow()
     m_sessionsView->setColumnWidth(SessionsTableModel::UserColumn, 150);
     m_sessionsView->setColumnWidth(SessionsTableModel::ComputerColumn, 150);
     m_sessionsView->setColumnWidth(SessionsTableModel::OpenFilesColumn, 100);
-    // The spec's three columns always show; of the details, the ids are for the few who ask.
+    // User, computer and open files always show; of the details, the ids are for the few who ask.
     m_sessionColumns = new TableColumns(
         m_sessionsView, QStringLiteral("sessions"),
         {SessionsTableModel::UserColumn, SessionsTableModel::ComputerColumn, SessionsTableModel::OpenFilesColumn},

@@ -123,7 +123,7 @@ private slots:
                                session("carol", "pc3", {}, now - 7200)});
             QVERIFY(h.start());
             auto* m = h.dialog->sessionsModel();
-            // The spec's three columns first and unchanged; the details after them.
+            // User, computer and open files first and unchanged; the details after them.
             QCOMPARE(h.column(m, 0), L({"carol", "bob", "alice"}));
             QCOMPARE(m->headerData(h.detail(SessionDetailColumn::Shares), Qt::Horizontal, Qt::DisplayRole).toString(),
                      QStringLiteral("Shares"));
