@@ -176,47 +176,6 @@ TEST_F(AcceptFixture, EmptyWhiteListWarnsThenGoesOn)
     EXPECT_TRUE(h.boxes.shown.empty());
 }
 
-TEST_F(AcceptFixture, AutostartIsWrittenOrRemovedAndAFailureStillCloses)
-{
-    EXPECT_TRUE(accept(defaults(), true));
-    EXPECT_TRUE(autostart.enabled);
-    EXPECT_EQ(autostart.calls.back(), "enable /opt/vantor/bin/vantor");
-    EXPECT_TRUE(h.boxes.shown.empty());
-
-    EXPECT_TRUE(accept(defaults(), false));
-    EXPECT_FALSE(autostart.enabled);
-
-    autostart.enableStatus = {13, "Permission denied"};
-    EXPECT_TRUE(accept(defaults(), true));
-    ASSERT_EQ(h.boxes.shown.size(), 1u);
-    EXPECT_EQ(h.boxes.shown[0].caption, "Error");
-    EXPECT_EQ(h.boxes.shown[0].text, "Permission denied");
-    EXPECT_EQ(h.boxes.shown[0].icon, BoxIcon::Information);
-    EXPECT_EQ(h.boxes.shown[0].owner, &owner);
-}
-
-TEST(OptionsCommand, CancelChangesNothingAndDoesNotReload)
-{
-    MonitorHarness h;
-    h.dir.write("blist.dat", "bob pc2\n");
-    int trims = 0;
-    int saves = 0;
-    bool accepted = runOptionsCommand(
-        h.monitor,
-        [](OptionsValues& v) {
-            v.hideLocalUsers = 1;
-            v.useBlackList = 0;
-            v.reportPath = "other.html";
-            return false;
-        },
-        [&](int32_t) { ++trims; }, [&] { ++saves; });
-    EXPECT_FALSE(accepted);
-    EXPECT_EQ(saves, 0);
-    EXPECT_EQ(optionsFromSettings(h.monitor.settings), defaults());
-    EXPECT_TRUE(h.monitor.blackList().empty());
-    EXPECT_EQ(trims, 0);
-}
-
 TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
 {
     MonitorHarness h;
@@ -286,35 +245,6 @@ TEST(OptionsCommand, TrimsOnlyWithTheLimitOnAndAChoiceMade)
         EXPECT_EQ(trims, expected) << limit << " " << index;
         EXPECT_EQ(h.monitor.settings.reportLimitIndex, index);
     }
-}
-
-TEST(OptionsCommand, AcceptingTheWhiteListClosesEveryUnlistedSessionAtTheNextPoll)
-{
-    MonitorHarness h;
-    h.net.addSession("Alice", "PC1");
-    h.net.addSession("bob", "PC2");
-    h.monitor.loadAccessLists();
-    h.monitor.pollSessions();
-    ASSERT_EQ(h.monitor.sessionRows().size(), 2u);
-
-    FakeAutostart autostart;
-    runOptionsCommand(
-        h.monitor,
-        [&](OptionsValues& v) {
-            AccessListRows white, black;
-            white.addAtTop("alice", "<Any>");
-            v.useBlackList = 0;
-            return acceptOptions(v, false, {h.monitor, white, black, autostart, "/x", nullptr});
-        },
-        {});
-    // Nothing happens until the next poll.
-    EXPECT_EQ(h.monitor.sessionRows().size(), 2u);
-    EXPECT_TRUE(h.net.deleteCalls().empty());
-
-    h.monitor.pollSessions();
-    ASSERT_EQ(h.net.deleteCalls().size(), 1u);
-    EXPECT_EQ(h.net.deleteCalls()[0].user, "bob");
-    EXPECT_EQ(h.rowUsers(), std::vector<std::string>{"Alice"});
 }
 
 }  // namespace
