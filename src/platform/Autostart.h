@@ -1,6 +1,7 @@
 #pragma once
 // Whether the program starts with the machine. It outlives the program, unlike every other option.
-// Linux: the machine-wide XDG autostart entry /etc/xdg/autostart/vantor.desktop (needs root);
+// Linux: the XDG autostart entry vantor.desktop, machine-wide in /etc/xdg/autostart when root sets
+// it, in the user's ~/.config/autostart otherwise;
 // Windows: the value "Vantor" under HKLM\Software\Microsoft\Windows\CurrentVersion\Run.
 
 #include "platform/NetManagement.h"
@@ -23,7 +24,8 @@ public:
 };
 
 // The platform's autostart. `location` overrides where the entry lives (tests use a temporary
-// directory on Linux, a test key on Windows); empty = the machine-wide place.
+// directory on Linux, a test key on Windows); empty = the machine-wide place, or on Linux the
+// user's own for a user other than root.
 std::unique_ptr<Autostart> createPlatformAutostart(const std::filesystem::path& location = {});
 
 }  // namespace vantor

@@ -3,6 +3,9 @@
 #include "platform/SystemError.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -71,43 +74,98 @@ std::string autostartDesktopEntry(const std::string& executable)
            "X-GNOME-Autostart-enabled=true\n";
 }
 
-XdgAutostart::XdgAutostart(std::filesystem::path directory) : m_directory(std::move(directory)) {}
-
-bool XdgAutostart::isEnabled() const
+bool desktopEntryHidden(const std::string& text)
 {
-    int fd = ::open(entryPath().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool readable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char probe;
-    if (readable)
-        readable = ::read(fd, &probe, 1) >= 0;
-    ::close(fd);
-    return readable;
+    bool inMainGroup = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (!line.empty() && line.front() == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        auto trim = [](std::string_view v) {
+            while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
+                v.remove_prefix(1);
+            while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
+                v.remove_suffix(1);
+            return v;
+        };
+        if (trim(line.substr(0, eq)) == "Hidden")
+            return trim(line.substr(eq + 1)) == "true";
+    }
+    return false;
 }
 
-NetStatus XdgAutostart::enable(const std::string& executable)
+namespace {
+
+// The entry's text, or nothing when there is no readable file of that name.
+std::optional<std::string> readEntry(const std::filesystem::path& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<std::string> text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text.emplace();
+        char buffer[4096];
+        // An autostart entry is a few lines; what lies past 64 KiB is not read.
+        while (text->size() < 65536) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                text.reset();
+                break;
+            }
+            if (n == 0)
+                break;
+            text->append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+bool startsTheProgram(const std::filesystem::path& path)
+{
+    auto text = readEntry(path);
+    return text && !desktopEntryHidden(*text);
+}
+
+// Written to a temporary file and renamed over the entry: a session starting meanwhile reads the
+// old entry or the new one, never half of one.
+NetStatus writeEntry(const std::filesystem::path& directory, const std::string& text)
 {
     std::error_code ec;
-    std::filesystem::create_directories(m_directory, ec);
+    std::filesystem::create_directories(directory, ec);
     if (ec)
         return errnoStatus(ec.value());
 
-    // Written to a temporary file and renamed over the entry: a session starting meanwhile reads
-    // the old entry or the new one, never half of one.
-    std::string temp = (m_directory / ".vantor.desktop.XXXXXX").string();
+    std::string temp = (directory / ".vantor.desktop.XXXXXX").string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return errnoStatus(errno);
     int failure = 0;
-    if (!writeAll(fd, autostartDesktopEntry(executable)))
+    if (!writeAll(fd, text))
         failure = errno;
     else if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0)
         failure = errno;
     if (::close(fd) != 0 && !failure)
         failure = errno;
-    if (!failure && ::rename(temp.c_str(), entryPath().c_str()) != 0)
+    if (!failure && ::rename(temp.c_str(), (directory / xdgAutostartFileName).c_str()) != 0)
         failure = errno;
     if (failure) {
         ::unlink(temp.c_str());
@@ -116,17 +174,56 @@ NetStatus XdgAutostart::enable(const std::string& executable)
     return NetStatus::success();
 }
 
+}  // namespace
+
+XdgAutostart::XdgAutostart(std::filesystem::path directory, std::filesystem::path userDirectory)
+    : m_directory(std::move(directory)), m_userDirectory(std::move(userDirectory))
+{
+}
+
+std::filesystem::path XdgAutostart::entryPath() const
+{
+    return (m_userDirectory.empty() ? m_directory : m_userDirectory) / xdgAutostartFileName;
+}
+
+bool XdgAutostart::isEnabled() const
+{
+    if (!m_userDirectory.empty() && readEntry(entryPath()))
+        return startsTheProgram(entryPath());
+    return startsTheProgram(m_directory / xdgAutostartFileName);
+}
+
+NetStatus XdgAutostart::enable(const std::string& executable)
+{
+    return writeEntry(entryPath().parent_path(), autostartDesktopEntry(executable));
+}
+
 NetStatus XdgAutostart::disable()
 {
+    // A user cannot remove the machine-wide entry, only hide it from their own sessions.
+    if (!m_userDirectory.empty() && startsTheProgram(m_directory / xdgAutostartFileName))
+        return writeEntry(m_userDirectory, "[Desktop Entry]\nType=Application\nName=Vantor\nHidden=true\n");
     if (::unlink(entryPath().c_str()) != 0 && errno != ENOENT)
         return errnoStatus(errno);
     return NetStatus::success();
 }
 
+std::filesystem::path userAutostartDirectory()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return std::filesystem::path(config) / "autostart";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && home[0] ? home : "/") / ".config" / "autostart";
+}
+
 std::unique_ptr<Autostart> createPlatformAutostart(const std::filesystem::path& location)
 {
-    return std::make_unique<XdgAutostart>(location.empty() ? std::filesystem::path(xdgAutostartDirectory)
-                                                          : location);
+    if (!location.empty())
+        return std::make_unique<XdgAutostart>(location);
+    if (::geteuid() == 0)
+        return std::make_unique<XdgAutostart>();
+    return std::make_unique<XdgAutostart>(xdgAutostartDirectory, userAutostartDirectory());
 }
 
 }  // namespace vantor

@@ -76,4 +76,39 @@ TEST(XdgAutostart, OnlyAReadableFileCountsAsTheEntry)
     EXPECT_FALSE(autostart.disable().ok());
 }
 
+TEST(XdgAutostart, AUsersEntryStandsInForTheMachineWideOne)
+{
+    TempDir root;
+    ASSERT_TRUE(XdgAutostart(root / "etc/autostart").enable("/usr/bin/vantor").ok());
+    XdgAutostart user(root / "etc/autostart", root / "home/autostart");
+    EXPECT_TRUE(user.isEnabled());  // the machine-wide entry starts it for this user too
+
+    // Switched off: the machine-wide entry stays (root's), hidden for this user alone.
+    ASSERT_TRUE(user.disable().ok());
+    EXPECT_FALSE(user.isEnabled());
+    EXPECT_TRUE(XdgAutostart(root / "etc/autostart").isEnabled());
+    EXPECT_TRUE(desktopEntryHidden(root.read("home/autostart/vantor.desktop")));
+
+    ASSERT_TRUE(user.enable("/opt/vantor/bin/vantor").ok());
+    EXPECT_TRUE(user.isEnabled());
+    EXPECT_NE(root.read("home/autostart/vantor.desktop").find("\nExec=\"/opt/vantor/bin/vantor\"\n"),
+              std::string::npos);
+
+    // Without a machine-wide entry, switching off removes the user's own.
+    std::filesystem::remove(root / "etc/autostart/vantor.desktop");
+    ASSERT_TRUE(user.disable().ok());
+    EXPECT_FALSE(std::filesystem::exists(root / "home/autostart/vantor.desktop"));
+    EXPECT_FALSE(user.isEnabled());
+}
+
+TEST(DesktopEntry, HiddenCountsOnlyAsTrueInTheMainGroup)
+{
+    EXPECT_TRUE(desktopEntryHidden("[Desktop Entry]\nName=x\nHidden = true\r\n"));
+    EXPECT_FALSE(desktopEntryHidden("[Desktop Entry]\nHidden=false\n"));
+    EXPECT_FALSE(desktopEntryHidden("[Desktop Entry]\nHidden=True\n"));  // values are case-sensitive
+    EXPECT_FALSE(desktopEntryHidden("[Desktop Entry]\n#Hidden=true\n"));
+    EXPECT_FALSE(desktopEntryHidden("[Desktop Action x]\nHidden=true\n"));
+    EXPECT_FALSE(desktopEntryHidden("Hidden=true"));  // before any group
+}
+
 }  // namespace
