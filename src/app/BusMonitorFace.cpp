@@ -131,19 +131,31 @@ void BusMonitorFace::fetchSessions()
     auto sessions = std::make_shared<std::optional<BusSessions>>();
     auto caption = std::make_shared<std::optional<std::pair<std::string, std::string>>>();
     auto error = std::make_shared<BusError>();
+    auto files = std::make_shared<AllFiles>();
     call(
-        [sessions, caption, error](MonitorBusClient& c) {
+        [sessions, caption, error, files, listFiles = m_listAllFiles](MonitorBusClient& c) {
             *sessions = c.getSessions(*error);
             if (*sessions)
                 *caption = c.getCaption(*error);
+            // The files after the rows, so that they are at least as new as the sessions shown.
+            if (*caption && listFiles) {
+                files->asked = true;
+                BusError filesError;
+                files->rows = c.getAllOpenFiles(filesError);
+                if (filesError)
+                    files->error = filesError.serviceGone() || filesError.text.empty() ? notRunningText() : filesError.text;
+            }
         },
-        [this, sessions, caption, error] {
+        [this, sessions, caption, error, files] {
             m_fetching = false;
             if (!*sessions || !*caption) {
                 tell(*error, false);
             } else {
                 m_problemTold = false;
                 m_rows = std::move((*sessions)->rows);
+                // A listing asked before the windows that wanted it closed is not shown.
+                if (files->asked && m_listAllFiles)
+                    m_allFiles = std::move(*files);
                 publishSnapshot((*sessions)->currentSessions, (*sessions)->openFilesTotal);
                 // The selection follows the row index, as the engine's table does.
                 if (m_selectedRow && *m_selectedRow >= static_cast<int>(m_rows.size()))
@@ -314,6 +326,8 @@ int64_t BusMonitorFace::now() const
 void BusMonitorFace::setListAllFiles(bool on)
 {
     m_listAllFiles = on;
+    // Until the next fetch lists them afresh the windows wait for it rather than show old files.
+    m_allFiles = {};
     publishSnapshot(m_snapshot->currentSessionsCount, m_snapshot->openFilesTotal);
 }
 
@@ -323,10 +337,12 @@ void BusMonitorFace::publishSnapshot(uint32_t sessions, uint32_t openFiles)
     snap->rows = m_rows;
     snap->currentSessionsCount = sessions;
     snap->openFilesTotal = openFiles;
-    // The service does not hand out every user's files over the bus: the windows that list them
-    // say so rather than show an empty list.
-    if (m_listAllFiles)
-        snap->openFilesError = "The Vantor service does not offer every user's open files to the desktop yet.";
+    if (m_listAllFiles && m_allFiles.asked) {
+        snap->openFilesListed = m_allFiles.rows.has_value();
+        if (m_allFiles.rows)
+            snap->openFiles = *m_allFiles.rows;
+        snap->openFilesError = m_allFiles.error;
+    }
     m_snapshot = std::move(snap);
 }
 

@@ -106,6 +106,13 @@ private:
     std::string m_caption = captionPlain;
     SessionsSnapshotPtr m_snapshot = std::make_shared<const SessionsSnapshot>();
     bool m_listAllFiles = false;
+    // Every user's files as the last fetch listed them while a window asked for them.
+    struct AllFiles {
+        bool asked = false;
+        std::optional<std::vector<NetFileInfo>> rows;
+        std::string error;
+    };
+    AllFiles m_allFiles;
 };
 
 }  // namespace vantor

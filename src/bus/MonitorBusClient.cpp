@@ -235,6 +235,14 @@ bool MonitorBusClient::setList(const std::string& kind, const std::vector<Access
 
 bool MonitorBusClient::clearHistory(BusError& error) { return Call::run(*this, "ClearHistory", error, {}, {}); }
 
+std::optional<std::vector<NetFileInfo>> MonitorBusClient::getAllOpenFiles(BusError& error)
+{
+    std::vector<NetFileInfo> files;
+    if (!Call::run(*this, "GetAllOpenFiles", error, {}, [&](sd_bus_message* m) { return bus::readListedFiles(m, files); }))
+        return std::nullopt;
+    return files;
+}
+
 int MonitorBusClient::fd() const { return sd_bus_get_fd(m_bus); }
 
 void MonitorBusClient::process()

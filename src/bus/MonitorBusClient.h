@@ -61,6 +61,8 @@ public:
     std::optional<std::vector<AccessRow>> getList(const std::string& kind, BusError& error);
     bool setList(const std::string& kind, const std::vector<AccessRow>& rows, BusError& error);
     bool clearHistory(BusError& error);
+    // Every user's open files, of the sessions the table shows.
+    std::optional<std::vector<NetFileInfo>> getAllOpenFiles(BusError& error);
 
     // The service's signals, run from process().
     std::function<void()> onSessionsChanged;

@@ -288,6 +288,27 @@ struct MonitorBusService::Impl {
         });
     }
 
+    static int getAllOpenFiles(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            const auto server = SessionMonitor::serverArgument(monitor.settings.serverName.get());
+            if (!server)
+                return done(failure(bus::failedError, "The server name cannot be converted."));
+            // The files of the sessions the table shows, as the engine's own listing keeps them.
+            impl.actions->run([&monitor, server = *server, rows = monitor.snapshot()->rows, done] {
+                std::vector<NetFileInfo> files;
+                const NetStatus status = monitor.net().enumAllFiles(server, files);
+                if (!status.ok())
+                    return done(failure(bus::failedError, statusText(status)));
+                done(success([kept = filesOfSessions(rows, files)](sd_bus_message* reply) {
+                    return bus::writeListedFiles(reply, kept);
+                }));
+            });
+        });
+    }
+
     // A change that the sessions table shows: a poll makes the table (and the signal) follow.
     void pollSoon()
     {
@@ -518,6 +539,7 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("GetList", "s", "a(ss)", MonitorBusService::Impl::getList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("SetList", "sa(ss)", "", MonitorBusService::Impl::setList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ClearHistory", "", "", MonitorBusService::Impl::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetAllOpenFiles", "", "a" VANTOR_BUS_LISTED_FILE_ROW, MonitorBusService::Impl::getAllOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     // Whether the desktop beeps and pops up: its part of the event, as the options say.
     SD_BUS_SIGNAL("NewUser", "bb", 0),
