@@ -384,13 +384,7 @@ void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarge
     const std::string kind = list == ListKind::Black ? "black" : "white";
     auto error = std::make_shared<BusError>();
     call(
-        [kind, user, computer, error](MonitorBusClient& c) {
-            auto rows = c.getList(kind, *error);
-            if (!rows)
-                return;
-            rows->push_back({user, computer});
-            c.setList(kind, *rows, *error);
-        },
+        [kind, user, computer, error](MonitorBusClient& c) { c.addToList(kind, user, computer, *error); },
         [this, list, user, computer, error] {
             if (*error) {
                 tell(*error, true);

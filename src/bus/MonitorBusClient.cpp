@@ -243,6 +243,14 @@ std::optional<std::vector<NetFileInfo>> MonitorBusClient::getAllOpenFiles(BusErr
     return files;
 }
 
+bool MonitorBusClient::addToList(const std::string& kind, const std::string& user, const std::string& computer,
+                                 BusError& error)
+{
+    return Call::run(*this, "AddToList", error, [&](sd_bus_message* m) {
+        return sd_bus_message_append(m, "sss", kind.c_str(), user.c_str(), computer.c_str());
+    }, {});
+}
+
 int MonitorBusClient::fd() const { return sd_bus_get_fd(m_bus); }
 
 void MonitorBusClient::process()

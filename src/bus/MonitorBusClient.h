@@ -63,6 +63,8 @@ public:
     bool clearHistory(BusError& error);
     // Every user's open files, of the sessions the table shows.
     std::optional<std::vector<NetFileInfo>> getAllOpenFiles(BusError& error);
+    // One entry added to the list "black" or "white" by the service itself.
+    bool addToList(const std::string& kind, const std::string& user, const std::string& computer, BusError& error);
 
     // The service's signals, run from process().
     std::function<void()> onSessionsChanged;

@@ -510,6 +510,35 @@ struct MonitorBusService::Impl {
         });
     }
 
+    // One entry added on the engine's loop, where every change of a list is made: two callers
+    // adding at once both land, which a read of the list and a write of it back could not promise.
+    static int addToList(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* name = nullptr;
+        const char* user = nullptr;
+        const char* computer = nullptr;
+        if (int r = sd_bus_message_read(m, "sss", &name, &user, &computer); r < 0)
+            return r;
+        const auto kind = listKind(name);
+        if (!kind)
+            return sd_bus_reply_method_errorf(m, bus::refusedError, "There is no list %s (black or white).", name);
+        if (!listNameAcceptable(user) || !listNameAcceptable(computer))
+            return sd_bus_reply_method_errorf(m, bus::refusedError,
+                                              "A list name must be 1 to 255 bytes without blanks: \"%s\" \"%s\".", user,
+                                              computer);
+        return impl.authorize(m, bus::manageAction,
+                              [&impl, kind = *kind, user = std::string(user), computer = std::string(computer)](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            if (!appendAccessListLine(monitor.listFilePath(kind), user, computer))
+                return done(failure(bus::failedError, monitor.listFilePath(kind).string() + " cannot be written."));
+            monitor.loadAccessLists();
+            impl.log(LogLevel::Notice, user + " " + computer + " added to the "
+                                           + (kind == ListKind::Black ? "black" : "white") + " list over the bus");
+            done(success());
+        });
+    }
+
     static int clearHistory(sd_bus_message* m, void* userdata, sd_bus_error*)
     {
         Impl& impl = self(userdata);
@@ -540,6 +569,7 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("SetList", "sa(ss)", "", MonitorBusService::Impl::setList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ClearHistory", "", "", MonitorBusService::Impl::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetAllOpenFiles", "", "a" VANTOR_BUS_LISTED_FILE_ROW, MonitorBusService::Impl::getAllOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("AddToList", "sss", "", MonitorBusService::Impl::addToList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     // Whether the desktop beeps and pops up: its part of the event, as the options say.
     SD_BUS_SIGNAL("NewUser", "bb", 0),
