@@ -1,6 +1,8 @@
 #include "app/BusMonitorFace.h"
 
+#include "history/HistoryLog.h"
 #include "options/SettingsFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/NetManagement.h"
 #include "platform/PlatformNetManagement.h"
@@ -117,12 +119,16 @@ void BusMonitorFace::tell(const BusError& error, bool command)
     if (!command && m_problemTold)
         return;
     m_problemTold = true;
-    std::string text = error.text;
+    m_boxes.show({"Vantor", errorText(error), error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
+}
+
+std::string BusMonitorFace::errorText(const BusError& error)
+{
     if (error.serviceGone())
-        text = notRunningText();
-    else if (!error.refused())
-        text = "The Vantor service could not do it: " + error.text;
-    m_boxes.show({"Vantor", text, error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
+        return notRunningText();
+    if (error.refused())
+        return error.text;
+    return "The Vantor service could not do it: " + error.text;
 }
 
 void BusMonitorFace::fetchSessions()
@@ -414,6 +420,8 @@ void BusMonitorFace::clearHistory()
          [this, error] {
              if (*error)
                  tell(*error, true);
+             else
+                 m_boxes.show({historyClearedCaption, historyClearedText, BoxIcon::Information, BoxButtons::Ok, nullptr});
          });
 }
 
@@ -476,6 +484,83 @@ void BusMonitorFace::editOptions(OptionsWindow runWindow)
                         tell(*failed, true);
                 });
         });
+}
+
+// The service's history: its logs handed over and read here, beside the GUI thread, its report
+// written by the service and kept where the user can open it.
+class BusMonitorFace::History final : public HistorySource {
+public:
+    explicit History(BusMonitorFace& face) : m_face(face) {}
+
+    void load(Loaded done) override
+    {
+        auto history = std::make_shared<std::optional<HistoryData>>();
+        auto error = std::make_shared<BusError>();
+        m_face.call([history, error](MonitorBusClient& c) { *history = c.getHistory(*error); },
+                    [history, error, done] {
+                        if (*history)
+                            done(std::make_shared<const HistoryData>(std::move(**history)), {});
+                        else
+                            done(nullptr, errorText(*error));
+                    });
+    }
+
+    void writeReport(const HistoryPtr&, const std::string&, std::function<void(Report)> done) override
+    {
+        auto report = std::make_shared<Report>();
+        auto error = std::make_shared<BusError>();
+        m_face.call(
+            [report, error](MonitorBusClient& c) {
+                const auto made = c.makeReport(*error);
+                if (!made) {
+                    report->failure = errorText(*error);
+                    return;
+                }
+                // The service's file name, in a folder of the user's own.
+                const std::filesystem::path name = std::filesystem::path(made->serviceFile).filename();
+                const std::filesystem::path file = reportFolder() / (name.empty() ? "report.html" : name);
+                std::error_code ec;
+                std::filesystem::create_directories(file.parent_path(), ec);
+                report->where = file.string();
+                if (auto why = writeFileAtomically(file, made->page))
+                    report->failure = "The web-based report could not be written to " + report->where + ".\n" + *why;
+                else
+                    report->written = true;
+            },
+            [report, done] { done(*report); });
+    }
+
+    // The service writes its report where its own settings say.
+    std::string reportPath() const override { return {}; }
+
+private:
+    BusMonitorFace& m_face;
+};
+
+std::unique_ptr<HistorySource> BusMonitorFace::historySource()
+{
+    return std::make_unique<History>(*this);
+}
+
+std::filesystem::path BusMonitorFace::reportFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation).toStdString();
+}
+
+std::function<void(void*)> BusMonitorFace::testMail()
+{
+    return [this](void*) {
+        auto mail = std::make_shared<std::optional<BusTestMail>>();
+        auto error = std::make_shared<BusError>();
+        call([mail, error](MonitorBusClient& c) { *mail = c.sendTestMail(*error); },
+             [this, mail, error] {
+                 // Owned by nobody: the Options window may be gone by the time the mail server answered.
+                 if (!*mail)
+                     tell(*error, true);
+                 else
+                     m_boxes.show(testMailBox((*mail)->outcome, nullptr, (*mail)->reason));
+             });
+    };
 }
 
 std::filesystem::path BusMonitorFace::helpDir() const
