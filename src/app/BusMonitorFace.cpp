@@ -1,6 +1,8 @@
 #include "app/BusMonitorFace.h"
 
+#include "history/HistoryLog.h"
 #include "options/SettingsFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/NetManagement.h"
 #include "platform/PlatformNetManagement.h"
@@ -117,12 +119,16 @@ void BusMonitorFace::tell(const BusError& error, bool command)
     if (!command && m_problemTold)
         return;
     m_problemTold = true;
-    std::string text = error.text;
+    m_boxes.show({"Vantor", errorText(error), error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
+}
+
+std::string BusMonitorFace::errorText(const BusError& error)
+{
     if (error.serviceGone())
-        text = notRunningText();
-    else if (!error.refused())
-        text = "The Vantor service could not do it: " + error.text;
-    m_boxes.show({"Vantor", text, error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
+        return notRunningText();
+    if (error.refused())
+        return error.text;
+    return "The Vantor service could not do it: " + error.text;
 }
 
 void BusMonitorFace::fetchSessions()
@@ -131,19 +137,31 @@ void BusMonitorFace::fetchSessions()
     auto sessions = std::make_shared<std::optional<BusSessions>>();
     auto caption = std::make_shared<std::optional<std::pair<std::string, std::string>>>();
     auto error = std::make_shared<BusError>();
+    auto files = std::make_shared<AllFiles>();
     call(
-        [sessions, caption, error](MonitorBusClient& c) {
+        [sessions, caption, error, files, listFiles = m_listAllFiles](MonitorBusClient& c) {
             *sessions = c.getSessions(*error);
             if (*sessions)
                 *caption = c.getCaption(*error);
+            // The files after the rows, so that they are at least as new as the sessions shown.
+            if (*caption && listFiles) {
+                files->asked = true;
+                BusError filesError;
+                files->rows = c.getAllOpenFiles(filesError);
+                if (filesError)
+                    files->error = filesError.serviceGone() || filesError.text.empty() ? notRunningText() : filesError.text;
+            }
         },
-        [this, sessions, caption, error] {
+        [this, sessions, caption, error, files] {
             m_fetching = false;
             if (!*sessions || !*caption) {
                 tell(*error, false);
             } else {
                 m_problemTold = false;
                 m_rows = std::move((*sessions)->rows);
+                // A listing asked before the windows that wanted it closed is not shown.
+                if (files->asked && m_listAllFiles)
+                    m_allFiles = std::move(*files);
                 publishSnapshot((*sessions)->currentSessions, (*sessions)->openFilesTotal);
                 // The selection follows the row index, as the engine's table does.
                 if (m_selectedRow && *m_selectedRow >= static_cast<int>(m_rows.size()))
@@ -314,6 +332,8 @@ int64_t BusMonitorFace::now() const
 void BusMonitorFace::setListAllFiles(bool on)
 {
     m_listAllFiles = on;
+    // Until the next fetch lists them afresh the windows wait for it rather than show old files.
+    m_allFiles = {};
     publishSnapshot(m_snapshot->currentSessionsCount, m_snapshot->openFilesTotal);
 }
 
@@ -323,10 +343,12 @@ void BusMonitorFace::publishSnapshot(uint32_t sessions, uint32_t openFiles)
     snap->rows = m_rows;
     snap->currentSessionsCount = sessions;
     snap->openFilesTotal = openFiles;
-    // The service does not hand out every user's files over the bus: the windows that list them
-    // say so rather than show an empty list.
-    if (m_listAllFiles)
-        snap->openFilesError = "The Vantor service does not offer every user's open files to the desktop yet.";
+    if (m_listAllFiles && m_allFiles.asked) {
+        snap->openFilesListed = m_allFiles.rows.has_value();
+        if (m_allFiles.rows)
+            snap->openFiles = *m_allFiles.rows;
+        snap->openFilesError = m_allFiles.error;
+    }
     m_snapshot = std::move(snap);
 }
 
@@ -368,13 +390,7 @@ void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarge
     const std::string kind = list == ListKind::Black ? "black" : "white";
     auto error = std::make_shared<BusError>();
     call(
-        [kind, user, computer, error](MonitorBusClient& c) {
-            auto rows = c.getList(kind, *error);
-            if (!rows)
-                return;
-            rows->push_back({user, computer});
-            c.setList(kind, *rows, *error);
-        },
+        [kind, user, computer, error](MonitorBusClient& c) { c.addToList(kind, user, computer, *error); },
         [this, list, user, computer, error] {
             if (*error) {
                 tell(*error, true);
@@ -404,6 +420,8 @@ void BusMonitorFace::clearHistory()
          [this, error] {
              if (*error)
                  tell(*error, true);
+             else
+                 m_boxes.show({historyClearedCaption, historyClearedText, BoxIcon::Information, BoxButtons::Ok, nullptr});
          });
 }
 
@@ -466,6 +484,83 @@ void BusMonitorFace::editOptions(OptionsWindow runWindow)
                         tell(*failed, true);
                 });
         });
+}
+
+// The service's history: its logs handed over and read here, beside the GUI thread, its report
+// written by the service and kept where the user can open it.
+class BusMonitorFace::History final : public HistorySource {
+public:
+    explicit History(BusMonitorFace& face) : m_face(face) {}
+
+    void load(Loaded done) override
+    {
+        auto history = std::make_shared<std::optional<HistoryData>>();
+        auto error = std::make_shared<BusError>();
+        m_face.call([history, error](MonitorBusClient& c) { *history = c.getHistory(*error); },
+                    [history, error, done] {
+                        if (*history)
+                            done(std::make_shared<const HistoryData>(std::move(**history)), {});
+                        else
+                            done(nullptr, errorText(*error));
+                    });
+    }
+
+    void writeReport(const HistoryPtr&, const std::string&, std::function<void(Report)> done) override
+    {
+        auto report = std::make_shared<Report>();
+        auto error = std::make_shared<BusError>();
+        m_face.call(
+            [report, error](MonitorBusClient& c) {
+                const auto made = c.makeReport(*error);
+                if (!made) {
+                    report->failure = errorText(*error);
+                    return;
+                }
+                // The service's file name, in a folder of the user's own.
+                const std::filesystem::path name = std::filesystem::path(made->serviceFile).filename();
+                const std::filesystem::path file = reportFolder() / (name.empty() ? "report.html" : name);
+                std::error_code ec;
+                std::filesystem::create_directories(file.parent_path(), ec);
+                report->where = file.string();
+                if (auto why = writeFileAtomically(file, made->page))
+                    report->failure = "The web-based report could not be written to " + report->where + ".\n" + *why;
+                else
+                    report->written = true;
+            },
+            [report, done] { done(*report); });
+    }
+
+    // The service writes its report where its own settings say.
+    std::string reportPath() const override { return {}; }
+
+private:
+    BusMonitorFace& m_face;
+};
+
+std::unique_ptr<HistorySource> BusMonitorFace::historySource()
+{
+    return std::make_unique<History>(*this);
+}
+
+std::filesystem::path BusMonitorFace::reportFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation).toStdString();
+}
+
+std::function<void(void*)> BusMonitorFace::testMail()
+{
+    return [this](void*) {
+        auto mail = std::make_shared<std::optional<BusTestMail>>();
+        auto error = std::make_shared<BusError>();
+        call([mail, error](MonitorBusClient& c) { *mail = c.sendTestMail(*error); },
+             [this, mail, error] {
+                 // Owned by nobody: the Options window may be gone by the time the mail server answered.
+                 if (!*mail)
+                     tell(*error, true);
+                 else
+                     m_boxes.show(testMailBox((*mail)->outcome, nullptr, (*mail)->reason));
+             });
+    };
 }
 
 std::filesystem::path BusMonitorFace::helpDir() const

@@ -65,13 +65,19 @@ public:
     void editOptions(OptionsWindow runWindow) override;
     MessageBoxes& boxes() override { return m_boxes; }
     std::filesystem::path helpDir() const override;
-    SessionMonitor* localMonitor() override { return nullptr; }
+    std::unique_ptr<HistorySource> historySource() override;
+    std::function<void(void*)> testMail() override;
 
     // The texts of the boxes.
     static std::string notRunningText();
     static std::string lostText();
+    // What a failed call's box says.
+    static std::string errorText(const BusError& error);
+    // Where the service's report is kept for the user to open.
+    static std::filesystem::path reportFolder();
 
 private:
+    class History;
     BusMonitorFace(MessageBoxes& boxes) : m_boxes(boxes) {}
 
     // Runs `call` on the worker with the calls' connection, then `then` on the GUI thread.
@@ -106,6 +112,13 @@ private:
     std::string m_caption = captionPlain;
     SessionsSnapshotPtr m_snapshot = std::make_shared<const SessionsSnapshot>();
     bool m_listAllFiles = false;
+    // Every user's files as the last fetch listed them while a window asked for them.
+    struct AllFiles {
+        bool asked = false;
+        std::optional<std::vector<NetFileInfo>> rows;
+        std::string error;
+    };
+    AllFiles m_allFiles;
 };
 
 }  // namespace vantor

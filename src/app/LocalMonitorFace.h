@@ -74,7 +74,11 @@ public:
     void editOptions(OptionsWindow runWindow) override { runWindow(monitor()); }
     MessageBoxes& boxes() override { return monitor().boxes(); }
     std::filesystem::path helpDir() const override { return m().dataDir(); }
-    SessionMonitor* localMonitor() override { return &monitor(); }
+    std::unique_ptr<HistorySource> historySource() override
+    {
+        return std::make_unique<LocalHistorySource>(m().dataDir(), monitor().clock(), &m().settings);
+    }
+    std::function<void(void*)> testMail() override { return {}; }
 
 private:
     LocalMonitorFace(std::unique_ptr<Engine> own, Engine* engine);

@@ -46,10 +46,6 @@ const QRect filesRect(10, 186, 460, 164);
 
 // The history window works on an engine of this process; the service's history is reached through
 // its files for now.
-constexpr const char* serviceOnlyText =
-    "This window shows the Vantor service, whose history is kept in /var/lib/vantor (the report there "
-    "is its web page).";
-
 QTableView* makeTable(QWidget* parent, const QString& tooltip)
 {
     auto* view = new QTableView(parent);
@@ -210,7 +206,7 @@ void MonitorDialog::buildWindow()
     m_historyButton = makeIconButton(this, QStringLiteral("history"), QStringLiteral("Show sessions history"),
                                      QRect(444, 357, 26, 26));
     connect(m_historyButton, &QPushButton::clicked, this,
-            [this] { showHistory(m_face.localMonitor() ? m_face.localMonitor()->settings.reportPath.get() : std::string()); });
+            [this] { showHistory(true); });
     m_openFilesButton = makeIconButton(this, QStringLiteral("file"), QStringLiteral("Show every user's open files"),
                                        QRect(354, 357, 26, 26));
     connect(m_openFilesButton, &QPushButton::clicked, this, [this] { runCommand(OpenFilesWindowCommand); });
@@ -600,7 +596,7 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
     case AddWhiteComputerCommand: m.addToList(ListKind::White, ListTarget::Computer, menu); break;
     case AddWhiteBothCommand: m.addToList(ListKind::White, ListTarget::Both, menu); break;
     case MainDialogCommand: showFromTray(); break;
-    case ShowHistoryCommand: showHistory({}); break;
+    case ShowHistoryCommand: showHistory(false); break;
     case ClearHistoryCommand: clearHistory(); break;
     case OptionsCommand: showOptions(); break;
     case AboutCommand: showAbout(); break;
@@ -678,14 +674,12 @@ void MonitorDialog::exitProgram()
     emit exitRequested();
 }
 
-void MonitorDialog::showHistory(const std::string& reportPath)
+void MonitorDialog::showHistory(bool fromButton)
 {
-    SessionMonitor* monitor = m_face.localMonitor();
-    if (!monitor) {
-        m_face.boxes().show({"Vantor", serviceOnlyText, BoxIcon::Information, BoxButtons::Ok, this});
-        return;
-    }
-    HistoryDialog history({monitor->dataDir(), monitor->boxes(), monitor->clock(), &monitor->settings}, this);
+    std::unique_ptr<HistorySource> source = m_face.historySource();
+    // Only the button hands the report path over; opened from the tray the window has none.
+    const std::string reportPath = fromButton ? source->reportPath() : std::string();
+    HistoryDialog history(std::move(source), m_face.boxes(), this);
     history.reportPathName = reportPath;
     history.exec();
 }
@@ -697,7 +691,10 @@ void MonitorDialog::clearHistory()
 
 void MonitorDialog::showOptions()
 {
-    m_face.editOptions([this](SessionMonitor& monitor) { return runOptionsCommand(monitor, this, m_optionsDeps); });
+    OptionsDeps deps = m_optionsDeps;
+    if (auto mail = m_face.testMail())
+        deps.sendTestMail = [mail](const MailRelay&, const std::string&, MessageBoxes&, void* owner) { mail(owner); };
+    m_face.editOptions([this, deps](SessionMonitor& monitor) { return runOptionsCommand(monitor, this, deps); });
 }
 
 }  // namespace vantor

@@ -174,7 +174,7 @@ private:
     bool openUrl(const QUrl& url);
     void showAbout();
     void exitProgram();
-    void showHistory(const std::string& reportPath);
+    void showHistory(bool fromButton);
     void clearHistory();
     void showOptions();
     // The detail windows and the tray's counts follow the published snapshot.

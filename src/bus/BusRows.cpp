@@ -181,6 +181,83 @@ int readFileRow(sd_bus_message* m, OpenFileRow& row)
     return r < 0 ? r : 1;
 }
 
+namespace {
+
+const std::string listedContents = contents(listedFileRowSignature);
+
+int writeFileDetails(sd_bus_message* m, const FileDetails& d)
+{
+    const std::optional<int64_t> locks = d.locks ? std::optional<int64_t>(*d.locks) : std::nullopt;
+    return sd_bus_message_append(m, ("(" + fileDetails + ")").c_str(), d.share.c_str(), d.relativePath.c_str(),
+                                 static_cast<int>(d.read), static_cast<int>(d.write), d.denyMode.c_str(),
+                                 d.oplock.c_str(), number(locks), number(d.openedAt));
+}
+
+int readFileDetails(sd_bus_message* m, FileDetails& d)
+{
+    const char* share = nullptr;
+    const char* relative = nullptr;
+    int read = 0, write = 0;
+    const char* deny = nullptr;
+    const char* oplock = nullptr;
+    int64_t locks = 0, openedAt = 0;
+    const int r = sd_bus_message_read(m, ("(" + fileDetails + ")").c_str(), &share, &relative, &read, &write, &deny,
+                                      &oplock, &locks, &openedAt);
+    if (r < 0)
+        return r;
+    d.share = share;
+    d.relativePath = relative;
+    d.read = read != 0;
+    d.write = write != 0;
+    d.denyMode = deny;
+    d.oplock = oplock;
+    d.locks = locks == absentNumber || locks < 0 || locks > UINT32_MAX ? std::nullopt
+                                                                      : std::optional<uint32_t>(static_cast<uint32_t>(locks));
+    d.openedAt = number(openedAt);
+    return r;
+}
+
+}  // namespace
+
+int writeListedFile(sd_bus_message* m, const NetFileInfo& file)
+{
+    int r = sd_bus_message_open_container(m, 'r', listedContents.c_str());
+    if (r >= 0)
+        r = sd_bus_message_append(m, "usss", file.id, file.path.c_str(), file.computer.c_str(), file.user.c_str());
+    if (r >= 0)
+        r = writeFileDetails(m, file.details);
+    return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
+int readListedFile(sd_bus_message* m, NetFileInfo& file)
+{
+    int r = sd_bus_message_enter_container(m, 'r', listedContents.c_str());
+    if (r <= 0)
+        return r;
+    const char* path = nullptr;
+    const char* computer = nullptr;
+    const char* user = nullptr;
+    if ((r = sd_bus_message_read(m, "usss", &file.id, &path, &computer, &user)) < 0)
+        return r;
+    file.path = path;
+    file.computer = computer;
+    file.user = user;
+    if ((r = readFileDetails(m, file.details)) < 0)
+        return r;
+    r = sd_bus_message_exit_container(m);
+    return r < 0 ? r : 1;
+}
+
+int writeListedFiles(sd_bus_message* m, const std::vector<NetFileInfo>& files)
+{
+    return writeRows(m, listedFileRowSignature, files, writeListedFile);
+}
+
+int readListedFiles(sd_bus_message* m, std::vector<NetFileInfo>& files)
+{
+    return readRows(m, listedFileRowSignature, files, readListedFile);
+}
+
 int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows)
 {
     return writeRows(m, sessionRowSignature, rows, writeSessionRow);

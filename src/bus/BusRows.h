@@ -14,8 +14,11 @@ namespace vantor::bus {
 // absentNumber.
 #define VANTOR_BUS_SESSION_ROW "(ssu(xxassssxx))"
 #define VANTOR_BUS_FILE_ROW "(suui(ssbbssxx))"
+// One of every user's open files: its id, path, the computer and user that hold it, its details.
+#define VANTOR_BUS_LISTED_FILE_ROW "(usss(ssbbssxx))"
 inline constexpr const char* sessionRowSignature = VANTOR_BUS_SESSION_ROW;
 inline constexpr const char* fileRowSignature = VANTOR_BUS_FILE_ROW;
+inline constexpr const char* listedFileRowSignature = VANTOR_BUS_LISTED_FILE_ROW;
 inline constexpr int64_t absentNumber = INT64_MIN;
 
 // Each returns sd-bus's result: negative errno on failure.
@@ -23,11 +26,15 @@ int writeSessionRow(sd_bus_message* m, const SessionEntry& row);
 int readSessionRow(sd_bus_message* m, SessionEntry& row);
 int writeFileRow(sd_bus_message* m, const OpenFileRow& row);
 int readFileRow(sd_bus_message* m, OpenFileRow& row);
+int writeListedFile(sd_bus_message* m, const NetFileInfo& file);
+int readListedFile(sd_bus_message* m, NetFileInfo& file);
 
 // An array of rows, with the same functions.
 int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows);
 int readSessionRows(sd_bus_message* m, std::vector<SessionEntry>& rows);
 int writeFileRows(sd_bus_message* m, const std::vector<OpenFileRow>& rows);
 int readFileRows(sd_bus_message* m, std::vector<OpenFileRow>& rows);
+int writeListedFiles(sd_bus_message* m, const std::vector<NetFileInfo>& files);
+int readListedFiles(sd_bus_message* m, std::vector<NetFileInfo>& files);
 
 }  // namespace vantor::bus

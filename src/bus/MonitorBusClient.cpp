@@ -5,7 +5,11 @@
 
 #include <systemd/sd-bus.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <sstream>
 
 namespace vantor {
 
@@ -234,6 +238,96 @@ bool MonitorBusClient::setList(const std::string& kind, const std::vector<Access
 }
 
 bool MonitorBusClient::clearHistory(BusError& error) { return Call::run(*this, "ClearHistory", error, {}, {}); }
+
+namespace {
+
+// The whole content of a file passed over the bus, from its start whatever its offset.
+int readPassedFile(int fd, std::string& out)
+{
+    out.clear();
+    char buf[1 << 16];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -errno;
+        if (n == 0)
+            return 0;
+        out.append(buf, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+}  // namespace
+
+std::optional<std::vector<NetFileInfo>> MonitorBusClient::getAllOpenFiles(BusError& error)
+{
+    std::vector<NetFileInfo> files;
+    if (!Call::run(*this, "GetAllOpenFiles", error, {}, [&](sd_bus_message* m) { return bus::readListedFiles(m, files); }))
+        return std::nullopt;
+    return files;
+}
+
+bool MonitorBusClient::addToList(const std::string& kind, const std::string& user, const std::string& computer,
+                                 BusError& error)
+{
+    return Call::run(*this, "AddToList", error, [&](sd_bus_message* m) {
+        return sd_bus_message_append(m, "sss", kind.c_str(), user.c_str(), computer.c_str());
+    }, {});
+}
+
+std::optional<HistoryData> MonitorBusClient::getHistory(BusError& error)
+{
+    std::string files, users;
+    if (!Call::run(*this, "GetHistory", error, {}, [&](sd_bus_message* m) {
+            int filesFd = -1, usersFd = -1;
+            int r = sd_bus_message_read(m, "hh", &filesFd, &usersFd);
+            if (r >= 0)
+                r = readPassedFile(filesFd, files);
+            return r < 0 ? r : readPassedFile(usersFd, users);
+        }))
+        return std::nullopt;
+    std::istringstream filesIn(std::move(files));
+    std::istringstream usersIn(std::move(users));
+    return HistoryData::load(filesIn, usersIn);
+}
+
+std::optional<BusReport> MonitorBusClient::makeReport(BusError& error)
+{
+    BusReport report;
+    if (!Call::run(*this, "MakeReport", error, {}, [&](sd_bus_message* m) {
+            const char* where = nullptr;
+            int fd = -1;
+            int r = sd_bus_message_read(m, "sh", &where, &fd);
+            if (r >= 0) {
+                report.serviceFile = where;
+                r = readPassedFile(fd, report.page);
+            }
+            return r;
+        }))
+        return std::nullopt;
+    return report;
+}
+
+std::optional<BusTestMail> MonitorBusClient::sendTestMail(BusError& error)
+{
+    BusTestMail mail;
+    if (!Call::run(*this, "SendTestMail", error, {}, [&](sd_bus_message* m) {
+            uint32_t outcome = 0;
+            const char* reason = nullptr;
+            const int r = sd_bus_message_read(m, "us", &outcome, &reason);
+            if (r >= 0) {
+                mail.outcome = outcome == 2 ? TestMailOutcome::Sent
+                    : outcome == 1          ? TestMailOutcome::CannotSend
+                                            : TestMailOutcome::CannotConnect;
+                mail.reason = reason;
+            }
+            return r;
+        }))
+        return std::nullopt;
+    return mail;
+}
 
 int MonitorBusClient::fd() const { return sd_bus_get_fd(m_bus); }
 

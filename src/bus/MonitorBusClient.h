@@ -5,6 +5,8 @@
 // which may wait on a password dialogue).
 
 #include "base/AccessList.h"
+#include "history/HistoryReader.h"
+#include "net/TestMail.h"
 #include "monitor/SessionTypes.h"
 
 #include <chrono>
@@ -36,6 +38,17 @@ struct BusSessions {
     uint32_t openFilesTotal = 0;
 };
 
+// The report as the service wrote it: where, in its data folder, and the page itself.
+struct BusReport {
+    std::string serviceFile;
+    std::string page;
+};
+
+struct BusTestMail {
+    TestMailOutcome outcome = TestMailOutcome::CannotConnect;
+    std::string reason;  // the mail server's, or why it could not be reached; may be empty
+};
+
 class MonitorBusClient {
 public:
     // Connects to `address` (empty: the system bus); null with `error` set when that fails.
@@ -61,6 +74,14 @@ public:
     std::optional<std::vector<AccessRow>> getList(const std::string& kind, BusError& error);
     bool setList(const std::string& kind, const std::vector<AccessRow>& rows, BusError& error);
     bool clearHistory(BusError& error);
+    // Every user's open files, of the sessions the table shows.
+    std::optional<std::vector<NetFileInfo>> getAllOpenFiles(BusError& error);
+    // One entry added to the list "black" or "white" by the service itself.
+    bool addToList(const std::string& kind, const std::string& user, const std::string& computer, BusError& error);
+    // The service's history, read as the history window reads the logs.
+    std::optional<HistoryData> getHistory(BusError& error);
+    std::optional<BusReport> makeReport(BusError& error);
+    std::optional<BusTestMail> sendTestMail(BusError& error);
 
     // The service's signals, run from process().
     std::function<void()> onSessionsChanged;

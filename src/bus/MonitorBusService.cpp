@@ -3,6 +3,9 @@
 #include "bus/BusNames.h"
 #include "bus/BusRows.h"
 #include "history/HistoryLog.h"
+#include "history/HistoryReader.h"
+#include "history/HistoryReport.h"
+#include "net/TestMail.h"
 #include "options/OptionsCommand.h"
 #include "options/OptionsModel.h"
 #include "options/SettingsFile.h"
@@ -10,6 +13,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -45,7 +49,7 @@ std::string statusText(const NetStatus& status)
 std::string refusalText(const std::string& action)
 {
     const bool view = action == bus::viewAction;
-    return std::string("You are not allowed to ") + (view ? "view the sessions" : "change the monitor (close, lists, options, history)")
+    return std::string("You are not allowed to ") + (view ? "view the sessions" : "change the monitor (close, lists, options, history, test mail)")
         + " of the Vantor service (polkit action " + action
         + "): ask the administrator to allow it (a rule in /etc/polkit-1/rules.d, see "
           "/usr/share/doc/vantor/49-vantor.rules.example).";
@@ -72,6 +76,28 @@ bool listNameAcceptable(const std::string& name)
     return true;
 }
 
+// A file descriptor handed to a reply, closed once the reply has its own copy (or never got made).
+struct OwnedFd {
+    int fd = -1;
+    explicit OwnedFd(int f) : fd(f) {}
+    ~OwnedFd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+};
+
+// A log that is not there yet is an empty history, not a failure.
+std::shared_ptr<OwnedFd> openLog(const std::filesystem::path& file)
+{
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return std::make_shared<OwnedFd>(fd);
+}
+
 }  // namespace
 
 struct MonitorBusService::Impl {
@@ -89,7 +115,11 @@ struct MonitorBusService::Impl {
     // On the engine's loop: what the last SessionsChanged told.
     SessionsSnapshotPtr lastSnapshot;
     std::string lastCaption;
-    // What waits on Samba; last, so that it is joined before the rest goes.
+    // What waits on Samba; last, so that it is joined before the rest goes. The history's reads
+    // and reports and the test mail (which may wait on a mail server that never answers) have
+    // workers of their own, so that neither holds a close.
+    std::unique_ptr<Worker> history = std::make_unique<Worker>();
+    std::unique_ptr<Worker> mails = std::make_unique<Worker>();
     std::unique_ptr<Worker> actions = std::make_unique<Worker>();
 
     void log(LogLevel level, const std::string& text) const
@@ -283,6 +313,27 @@ struct MonitorBusService::Impl {
                     return done(failure(bus::failedError, statusText(fetch.status)));
                 done(success([rows = monitor.openFileRowsOf(fetch.files)](sd_bus_message* reply) {
                     return bus::writeFileRows(reply, rows);
+                }));
+            });
+        });
+    }
+
+    static int getAllOpenFiles(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            const auto server = SessionMonitor::serverArgument(monitor.settings.serverName.get());
+            if (!server)
+                return done(failure(bus::failedError, "The server name cannot be converted."));
+            // The files of the sessions the table shows, as the engine's own listing keeps them.
+            impl.actions->run([&monitor, server = *server, rows = monitor.snapshot()->rows, done] {
+                std::vector<NetFileInfo> files;
+                const NetStatus status = monitor.net().enumAllFiles(server, files);
+                if (!status.ok())
+                    return done(failure(bus::failedError, statusText(status)));
+                done(success([kept = filesOfSessions(rows, files)](sd_bus_message* reply) {
+                    return bus::writeListedFiles(reply, kept);
                 }));
             });
         });
@@ -489,6 +540,105 @@ struct MonitorBusService::Impl {
         });
     }
 
+    // One entry added on the engine's loop, where every change of a list is made: two callers
+    // adding at once both land, which a read of the list and a write of it back could not promise.
+    static int addToList(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* name = nullptr;
+        const char* user = nullptr;
+        const char* computer = nullptr;
+        if (int r = sd_bus_message_read(m, "sss", &name, &user, &computer); r < 0)
+            return r;
+        const auto kind = listKind(name);
+        if (!kind)
+            return sd_bus_reply_method_errorf(m, bus::refusedError, "There is no list %s (black or white).", name);
+        if (!listNameAcceptable(user) || !listNameAcceptable(computer))
+            return sd_bus_reply_method_errorf(m, bus::refusedError,
+                                              "A list name must be 1 to 255 bytes without blanks: \"%s\" \"%s\".", user,
+                                              computer);
+        return impl.authorize(m, bus::manageAction,
+                              [&impl, kind = *kind, user = std::string(user), computer = std::string(computer)](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            if (!appendAccessListLine(monitor.listFilePath(kind), user, computer))
+                return done(failure(bus::failedError, monitor.listFilePath(kind).string() + " cannot be written."));
+            monitor.loadAccessLists();
+            impl.log(LogLevel::Notice, user + " " + computer + " added to the "
+                                           + (kind == ListKind::Black ? "black" : "white") + " list over the bus");
+            done(success());
+        });
+    }
+
+    // The two logs as they are, for the caller to read as the history window reads them: the
+    // data folder is root's, and a reply of a million file lines would not fit a bus message.
+    static int getHistory(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            impl.history->run([dataDir = impl.engine.monitor().dataDir(), done] {
+                const auto files = openLog(logFilePath(dataDir, filesLogName));
+                const auto users = openLog(logFilePath(dataDir, usersLogName));
+                if (files->fd < 0 || users->fd < 0)
+                    return done(failure(bus::failedError, "The history cannot be read: " + std::string(std::strerror(errno))));
+                done(success([files, users](sd_bus_message* reply) {
+                    return sd_bus_message_append(reply, "hh", files->fd, users->fd);
+                }));
+            });
+        });
+    }
+
+    // Writes the report where the service's settings say, as the history window does, and hands
+    // the page over: the caller cannot open the service's data folder.
+    static int makeReport(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            impl.history->run([dataDir = monitor.dataDir(), path = monitor.settings.reportPath.get(),
+                               now = monitor.clock().now(), done] {
+                std::string why;
+                std::shared_ptr<OwnedFd> page;
+                // Opened under the gate, before another report can take its name: the page is moved
+                // onto its name whole, so the open file stays this report whatever comes later.
+                const bool written = HistoryStore::instance().withLoaded(dataDir, [&](const HistoryPtr& history) {
+                    if (!generateReport(*history, dataDir, path, now, &why))
+                        return false;
+                    page = std::make_shared<OwnedFd>(::open(reportFilePath(dataDir, path).c_str(), O_RDONLY | O_CLOEXEC));
+                    if (page->fd < 0)
+                        why = std::strerror(errno);
+                    return page->fd >= 0;
+                });
+                const std::string where = reportFilePath(dataDir, path).string();
+                if (!written)
+                    return done(failure(bus::failedError, "The web-based report could not be written to " + where + ".\n" + why));
+                done(success([page, where](sd_bus_message* reply) {
+                    return sd_bus_message_append(reply, "sh", where.c_str(), page->fd);
+                }));
+            });
+        });
+    }
+
+    // The test mail through the relay of the service's own settings: the one its mails take.
+    static int sendTestMail(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::manageAction, [&impl](Done done) {
+            const MonitorSettings& settings = impl.engine.monitor().settings;
+            impl.mails->run([relay = mailRelay(settings), address = settings.mailAddress, done] {
+                RecordingMessageBoxes told;
+                const TestMailOutcome outcome = SendTestMail(relay, address, told);
+                // The reason is what the box adds to its fixed text.
+                const std::string fixed = testMailBox(outcome, nullptr).text;
+                std::string reason;
+                if (!told.shown.empty() && told.shown.back().text.size() > fixed.size() + 1)
+                    reason = told.shown.back().text.substr(fixed.size() + 1);
+                done(success([outcome, reason](sd_bus_message* reply) {
+                    return sd_bus_message_append(reply, "us", static_cast<uint32_t>(outcome), reason.c_str());
+                }));
+            });
+        });
+    }
+
     static int clearHistory(sd_bus_message* m, void* userdata, sd_bus_error*)
     {
         Impl& impl = self(userdata);
@@ -518,6 +668,14 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("GetList", "s", "a(ss)", MonitorBusService::Impl::getList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("SetList", "sa(ss)", "", MonitorBusService::Impl::setList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ClearHistory", "", "", MonitorBusService::Impl::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetAllOpenFiles", "", "a" VANTOR_BUS_LISTED_FILE_ROW, MonitorBusService::Impl::getAllOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("AddToList", "sss", "", MonitorBusService::Impl::addToList, SD_BUS_VTABLE_UNPRIVILEGED),
+    // files.log and users.log, read-only.
+    SD_BUS_METHOD("GetHistory", "", "hh", MonitorBusService::Impl::getHistory, SD_BUS_VTABLE_UNPRIVILEGED),
+    // Where the service wrote the report, and the page.
+    SD_BUS_METHOD("MakeReport", "", "sh", MonitorBusService::Impl::makeReport, SD_BUS_VTABLE_UNPRIVILEGED),
+    // How it went (0 cannot connect, 1 cannot send, 2 sent) and the mail server's reason.
+    SD_BUS_METHOD("SendTestMail", "", "us", MonitorBusService::Impl::sendTestMail, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     // Whether the desktop beeps and pops up: its part of the event, as the options say.
     SD_BUS_SIGNAL("NewUser", "bb", 0),
@@ -599,6 +757,8 @@ void MonitorBusService::stop()
     impl.toBus([&impl] { sd_event_exit(impl.event, 0); });
     impl.thread.join();
     impl.actions.reset();
+    impl.mails.reset();
+    impl.history.reset();
     impl.vtableSlot = sd_bus_slot_unref(impl.vtableSlot);
     impl.bus = sd_bus_flush_close_unref(impl.bus);
     impl.event = sd_event_unref(impl.event);

@@ -7,10 +7,12 @@
 // an authorization) runs elsewhere, and its outcome (new rows, an error box) comes back on the
 // window's thread through the listener and the face's boxes.
 
+#include "history/HistorySource.h"
 #include "monitor/SessionMonitor.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,9 +95,12 @@ public:
     virtual MessageBoxes& boxes() = 0;
     // Where the help page may be written when it is not beside the program.
     virtual std::filesystem::path helpDir() const = 0;
-    // The monitor of an engine in this process, for the history window, which works on it
-    // directly; null over the bus, where it is not offered yet.
-    virtual SessionMonitor* localMonitor() = 0;
+    // What the history window reads and writes its report through, for as long as it is open.
+    virtual std::unique_ptr<HistorySource> historySource() = 0;
+    // The E-mail page's "Send test mail" (its argument: the page) when the face sends it itself:
+    // the service, with the options it has, and a box tells the outcome. Empty: the window's own
+    // mail sends it as typed.
+    virtual std::function<void(void* owner)> testMail() = 0;
 };
 
 }  // namespace vantor

@@ -1,15 +1,11 @@
 #include "history/HistoryDialog.h"
 
-#include "history/HistoryReport.h"
-
-#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
-#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -56,7 +52,14 @@ int historySortColumn()
     return g_sortColumn;
 }
 
-HistoryDialog::HistoryDialog(Context context, QWidget* parent) : QDialog(parent), m_ctx(std::move(context))
+HistoryDialog::HistoryDialog(Context context, QWidget* parent)
+    : HistoryDialog(std::make_unique<LocalHistorySource>(context.dataDir, context.clock, context.settings), context.boxes,
+                    parent)
+{
+}
+
+HistoryDialog::HistoryDialog(std::unique_ptr<HistorySource> source, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_source(std::move(source)), m_boxes(boxes)
 {
     setWindowTitle(QStringLiteral("Sessions History"));
     setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) & ~Qt::WindowContextHelpButtonHint);
@@ -109,18 +112,17 @@ HistoryDialog::HistoryDialog(Context context, QWidget* parent) : QDialog(parent)
     m_ok->setFocus();
 
     // The logs can be large: they are read beside the GUI thread, and the lists filled (and the
-    // report button let go) when they come. The thread pool is waited for when the program ends.
+    // report button let go) when they come.
     m_reportButton->setEnabled(false);
     QPointer<HistoryDialog> self(this);
-    QThreadPool::globalInstance()->start([self, dataDir = m_ctx.dataDir] {
-        HistoryPtr history = loadHistory(dataDir);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, history] {
-                if (self)
-                    self->showLoaded(history);
-            },
-            Qt::QueuedConnection);
+    m_source->load([self](HistoryPtr history, std::string failure) {
+        if (!self)
+            return;
+        if (!history) {
+            self->m_boxes.show({"Error", failure, BoxIcon::Error, BoxButtons::Ok, self.data()});
+            return;
+        }
+        self->showLoaded(history);
     });
 }
 
@@ -163,33 +165,18 @@ bool HistoryDialog::eventFilter(QObject* watched, QEvent* event)
 
 void HistoryDialog::generateReport()
 {
-    std::string path = reportPathName;
-    if (path.empty())
-        path = m_ctx.settings ? m_ctx.settings->reportPath.get() : std::string("report.html");
     m_reportButton->setEnabled(false);
     QPointer<HistoryDialog> self(this);
-    // A report of a long history takes seconds to write: the window stays alive meanwhile.
-    QThreadPool::globalInstance()->start([self, history = m_sessionsModel->history(), dataDir = m_ctx.dataDir,
-                                          path, now = m_ctx.clock.now()] {
-        auto why = std::make_shared<std::string>();
-        const bool written = HistoryStore::instance().serialised(
-            [&] { return vantor::generateReport(*history, dataDir, path, now, why.get()); });
-        const std::string where = reportFilePath(dataDir, path).string();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, written, where, why] {
-                if (!self)
-                    return;
-                self->m_reportButton->setEnabled(true);
-                if (written)
-                    self->m_ctx.boxes.show({"Vantor", "The web-based report has been written to " + where + ".",
-                                            BoxIcon::Information, BoxButtons::Ok, self.data()});
-                else
-                    self->m_ctx.boxes.show({"Error", "The web-based report could not be written to " + where + ".\n" + *why,
-                                            BoxIcon::Error, BoxButtons::Ok, self.data()});
-                emit self->reportWritten(written);
-            },
-            Qt::QueuedConnection);
+    m_source->writeReport(m_sessionsModel->history(), reportPathName, [self](const HistorySource::Report& report) {
+        if (!self)
+            return;
+        self->m_reportButton->setEnabled(true);
+        if (report.written)
+            self->m_boxes.show({"Vantor", "The web-based report has been written to " + report.where + ".",
+                                BoxIcon::Information, BoxButtons::Ok, self.data()});
+        else
+            self->m_boxes.show({"Error", report.failure, BoxIcon::Error, BoxButtons::Ok, self.data()});
+        emit self->reportWritten(report.written, QString::fromStdString(report.where));
     });
 }
 

@@ -1,16 +1,17 @@
 #pragma once
 // "Sessions History": the sessions of the logs above, the files of the selected session below, and a
-// button that writes the web-based report. Each opening reads the logs afresh, beside the GUI
-// thread; the load stays with the window until it closes, whatever the console does meanwhile.
+// button that writes the web-based report. Each opening reads the logs afresh from its source,
+// beside the GUI thread; the load stays with the window until it closes, whatever the console does
+// meanwhile.
 
 #include "history/HistoryModels.h"
-#include "monitor/MonitorSettings.h"
-#include "platform/Clock.h"
+#include "history/HistorySource.h"
 #include "platform/MessageBoxes.h"
 
 #include <QDialog>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 class QPushButton;
@@ -30,13 +31,15 @@ public:
         const MonitorSettings* settings = nullptr;
     };
 
+    // The logs of the context's data folder.
     explicit HistoryDialog(Context context, QWidget* parent = nullptr);
+    HistoryDialog(std::unique_ptr<HistorySource> source, MessageBoxes& boxes, QWidget* parent = nullptr);
 
     // The web-based report's path as the opener hands it over; empty: the settings' reportPath.
     std::string reportPathName;
 
     // Writes the report from the load this window shows, beside the GUI thread: the button waits
-    // meanwhile, and a box tells how it went (reportWritten follows it).
+    // meanwhile, and a box tells how it went (reportWritten follows it, with where it is).
     void generateReport();
     // The logs have been read and the lists show them.
     bool isLoaded() const { return m_loaded; }
@@ -51,7 +54,7 @@ public:
 
 signals:
     void loaded();
-    void reportWritten(bool written);
+    void reportWritten(bool written, const QString& where);
 
 private:
     void showLoaded(const HistoryPtr& history);
@@ -59,7 +62,8 @@ private:
     void sortByColumn(int column);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    Context m_ctx;
+    std::unique_ptr<HistorySource> m_source;
+    MessageBoxes& m_boxes;
     QTableView* m_sessions = nullptr;
     QTableView* m_files = nullptr;
     QToolButton* m_reportButton = nullptr;

@@ -1,6 +1,7 @@
 #include "history/HistoryReader.h"
 
 #include <algorithm>
+#include <fstream>
 #include <numeric>
 
 namespace vantor {
@@ -21,16 +22,24 @@ void forEachTextLine(std::string_view text, const std::function<void(std::string
 
 HistoryData HistoryData::load(const std::filesystem::path& dataDir)
 {
+    // A missing log gives no records of its kind: a stream that cannot be read gives no lines.
+    std::ifstream files(logFilePath(dataDir, filesLogName), std::ios::binary);
+    std::ifstream users(logFilePath(dataDir, usersLogName), std::ios::binary);
+    return load(files, users);
+}
+
+HistoryData HistoryData::load(std::istream& filesLog, std::istream& usersLog)
+{
     HistoryData data;
     // No room is set aside from the file's size: a big file need not hold many records, and the
     // vector's own growth costs little next to parsing.
-    forEachLogLine(logFilePath(dataDir, filesLogName), [&](std::string_view line, bool tooLong) {
+    forEachLogLine(filesLog, [&](std::string_view line, bool tooLong) {
         if (!tooLong)
             if (auto f = parseFileLine(line))
                 data.addFile(std::move(*f));
     });
     data.indexFiles();
-    forEachLogLine(logFilePath(dataDir, usersLogName), [&](std::string_view line, bool tooLong) {
+    forEachLogLine(usersLog, [&](std::string_view line, bool tooLong) {
         if (!tooLong)
             if (auto s = parseSessionLine(line))
                 data.addSession(std::move(*s));

@@ -10,6 +10,7 @@
 #include "history/HistoryLog.h"
 
 #include <filesystem>
+#include <istream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,8 @@ class HistoryData {
 public:
     // Reads files.log, then users.log, of `dataDir`. A missing log gives no records of its kind.
     static HistoryData load(const std::filesystem::path& dataDir);
+    // The same from the two logs' contents as streams (the logs of a service, handed over).
+    static HistoryData load(std::istream& filesLog, std::istream& usersLog);
     // The same from texts (the whole content of each log).
     static HistoryData fromText(std::string_view filesLog, std::string_view usersLog);
 

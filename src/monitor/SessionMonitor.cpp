@@ -191,17 +191,27 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
 
 void SessionMonitor::keepShownFiles(const std::vector<NetFileInfo>& files)
 {
-    // A file belongs to a shown session by its user and, where the service tells it, its computer:
-    // the files of rejected and hidden sessions are not shown here either.
-    std::unordered_set<std::string> pairs, users;
+    std::vector<SessionEntry> shown;
     for (const auto& e : m_current) {
         if (settings.hideLocalUsers == 1 && isLocalComputer(e.computer))
             continue;
         if (settings.hideSystemRequests == 1 && e.user.empty())
             continue;
+        shown.push_back(e);
+    }
+    m_allFiles = filesOfSessions(shown, files);
+}
+
+std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files)
+{
+    // A file belongs to a shown session by its user and, where the service tells it, its computer:
+    // the files of rejected and hidden sessions are not shown either.
+    std::unordered_set<std::string> pairs, users;
+    for (const auto& e : sessions) {
         pairs.insert(pairKey(e.user, e.computer));
         users.insert(e.user);
     }
+    std::vector<NetFileInfo> kept;
     for (const auto& f : files) {
         NetFileInfo file = f;
         file.path = cutUtf8(file.path);
@@ -209,8 +219,9 @@ void SessionMonitor::keepShownFiles(const std::vector<NetFileInfo>& files)
         file.computer = cutUtf8(file.computer);
         if (file.computer.empty() ? users.count(file.user) == 0 : pairs.count(pairKey(file.user, file.computer)) == 0)
             continue;
-        m_allFiles.push_back(std::move(file));
+        kept.push_back(std::move(file));
     }
+    return kept;
 }
 
 void SessionMonitor::rebuildSessionsTable()

@@ -102,6 +102,9 @@ std::optional<SessionEntry> commandSessionOf(const std::vector<SessionEntry>& ro
                                              const MenuTarget* menu, bool& gone);
 std::optional<OpenFileRow> commandFileOf(const std::vector<OpenFileRow>& files, std::optional<int> selected,
                                          const MenuTarget* menu, bool& gone);
+// The files of `files` that belong to one of `sessions` (the shown rows), their names cut as the
+// tables cut them: what the list of every user's files shows.
+std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files);
 
 enum class ListKind { Black, White };
 enum class ListTarget { User, Computer, Both };

@@ -4,7 +4,12 @@
 //   sessions | files USER | close USER COMPUTER | close-all | set-option KEY VALUE
 //   set-list KIND USER COMPUTER | clear-history | wait-change MS
 //   new-users (their count, and " beep" and " popup" as the last one asked)
+//   all-files | close-file ID | add-list KIND USER COMPUTER
+//   add-race N KIND (N clients at once, each adding "racerI <Any>")
+//   history (its words, see HistoryWords.h) | report (the service's file, the page's length and hash)
+//   test-mail (the outcome's number and the reason)
 // A reply is "ok ..." or "error NAME TEXT". %XX in an argument stands for the byte XX.
+#include "HistoryWords.h"
 #include "bus/MonitorBusClient.h"
 
 #include <grp.h>
@@ -12,8 +17,10 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 using namespace vantor;
 
@@ -110,6 +117,51 @@ int main(int argc, char** argv)
         } else if (command == "clear-history") {
             if (client->clearHistory(e))
                 reply = "ok";
+        } else if (command == "all-files") {
+            if (auto files = client->getAllOpenFiles(e)) {
+                reply = "ok";
+                for (const auto& f : *files)
+                    reply += " " + f.user + ":" + f.path + "#" + std::to_string(f.id);
+            }
+        } else if (command == "close-file") {
+            if (client->closeFile(static_cast<uint32_t>(std::stoul(a)), e))
+                reply = "ok";
+        } else if (command == "add-list") {
+            std::string computer;
+            in >> computer;
+            if (client->addToList(a, b, decode(computer), e))
+                reply = "ok";
+        } else if (command == "add-race") {
+            // Each on a connection of its own, as two desktops would be.
+            const int n = std::stoi(a);
+            std::vector<BusError> errors(static_cast<std::size_t>(n));
+            std::vector<std::thread> racers;
+            for (int i = 0; i < n; ++i)
+                racers.emplace_back([&, i] {
+                    std::string why;
+                    auto own = MonitorBusClient::connect(address, why);
+                    BusError& mine = errors[static_cast<std::size_t>(i)];
+                    if (!own)
+                        mine = {"connect", why};
+                    else
+                        own->addToList(b, "racer" + std::to_string(i), "<Any>", mine);
+                });
+            for (auto& t : racers)
+                t.join();
+            reply = "ok";
+            for (const auto& racerError : errors)
+                if (racerError)
+                    reply = failed(racerError);
+        } else if (command == "history") {
+            if (auto history = client->getHistory(e))
+                reply = "ok" + test::historyWords(*history);
+        } else if (command == "report") {
+            if (auto report = client->makeReport(e))
+                reply = "ok " + report->serviceFile + " " + std::to_string(report->page.size()) + " "
+                    + std::to_string(std::hash<std::string>{}(report->page));
+        } else if (command == "test-mail") {
+            if (auto mail = client->sendTestMail(e))
+                reply = "ok " + std::to_string(static_cast<int>(mail->outcome)) + " " + mail->reason;
         } else if (command == "wait-change") {
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::stoi(a));
             client->process();

@@ -3,6 +3,7 @@
 // probe takes their ids before it connects), so what polkit judges is what the bus says about them.
 
 #include "FreePort.h"
+#include "HistoryWords.h"
 #include "PrivateSystemBus.h"
 #include "SambaFixture.h"
 #include "bus/BusNames.h"
@@ -144,13 +145,12 @@ protected:
     }
 
     // The main window on the bus face as `account`: what its sessions table and its boxes showed.
-    std::string windowAs(const std::string& account, bool options = false)
+    std::string windowAs(const std::string& account, const std::vector<std::string>& modes = {})
     {
         ProcessOptions o;
-        o.timeLimit = 60s;
+        o.timeLimit = 90s;
         std::vector<std::string> argv{VANTOR_WINDOW_PROBE, "--user", account, "--address", address};
-        if (options)
-            argv.push_back("--options");
+        argv.insert(argv.end(), modes.begin(), modes.end());
         const ProcessResult r = runProcess(argv, o);
         EXPECT_TRUE(r.succeeded()) << r.err;
         return r.out;
@@ -236,10 +236,65 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     // accepted is the service's then.
     ASSERT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
     ASSERT_NE(readAll(config).find("beepOnNewUser = 0"), std::string::npos);
-    EXPECT_EQ(windowAs(alice, true).find("box "), std::string::npos);
+    EXPECT_EQ(windowAs(alice, {"--options"}).find("box "), std::string::npos);
     EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
     EXPECT_EQ(readAll(data / "wlist.dat"), "carol <Any>\n");
     EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+
+    // An entry added by the service itself: clients adding at once all land, where a read of the
+    // list and a write of it back would lose some.
+    EXPECT_EQ(ask(probe, "add-race 6 white"), "ok") << log();
+    const std::string white = readAll(data / "wlist.dat");
+    EXPECT_TRUE(white.starts_with("carol <Any>\n")) << white;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_NE(white.find("racer" + std::to_string(i) + " <Any>\n"), std::string::npos) << white;
+    EXPECT_EQ(std::count(white.begin(), white.end(), '\n'), 7) << white;
+    EXPECT_EQ(ask(probe, "add-list white evil%0Aother <Any>").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+
+    // The history as the service recorded it, through the bus and in the history window, whose
+    // report button hands the service's report over to the user.
+    ASSERT_TRUE(waitUntil([&] { return readAll(data / "users.log").find(bob) != std::string::npos; })) << log();
+    std::string history;
+    ASSERT_TRUE(waitUntil([&] {
+        history = ask(probe, "history");
+        return history == "ok" + test::historyWords(HistoryData::load(data));
+    })) << history;
+    // bob's session, ended by the close above (the log writes the '_' of a name as a blank).
+    EXPECT_NE(history.find(",127.0.0.2,"), std::string::npos) << history;
+    EXPECT_NE(history.find("a.txt"), std::string::npos) << history;
+    const std::string report = ask(probe, "report");
+    const std::string page = readAll(data / "weekly.html");
+    EXPECT_EQ(report, "ok " + (data / "weekly.html").string() + " " + std::to_string(page.size()) + " "
+                          + std::to_string(std::hash<std::string>{}(page)));
+    EXPECT_TRUE(page.starts_with("<!DOCTYPE html>") && page.ends_with("</html>\n"));
+    const std::string historyWindow = windowAs(alice, {"--history"});
+    EXPECT_NE(historyWindow.find(history.substr(2) + "\n"), std::string::npos) << historyWindow;
+    EXPECT_NE(historyWindow.find("report " + std::to_string(page.size()) + " <!DOCTYPE html>\n"), std::string::npos)
+        << historyWindow;
+
+    // The test mail goes through the service's own relay; with nobody listening there the reply
+    // says why it did not go.
+    const int noServer = test::freeTcpPort();
+    ASSERT_EQ(ask(probe, "set-option smtpServer 127.0.0.1"), "ok");
+    ASSERT_EQ(ask(probe, "set-option smtpPort " + std::to_string(noServer)), "ok");
+    const std::string mail = ask(probe, "test-mail");
+    EXPECT_TRUE(mail.starts_with("ok 0 ") && mail.size() > 5) << mail;
+
+    // Every user's open files, as the "Open files" window lists them; its "Close resource" closes
+    // one through the service, which needs an administrator of the Samba server to do it.
+    const std::string all = ask(probe, "all-files");
+    EXPECT_TRUE(all.starts_with("ok " + alice + ":") && all.find("a.txt#") != std::string::npos) << all;
+    std::string error;
+    const std::string admin = server->addUser("admin", "pw-admin", error);
+    ASSERT_FALSE(admin.empty()) << error;
+    ASSERT_TRUE(server->makeAdministrator(admin, true, error)) << error;
+    std::ofstream(data / "credentials") << "username = " << admin << "\npassword = pw-admin\n";
+    fs::permissions(data / "credentials", fs::perms(0600));
+    const std::string filesWindow = windowAs(alice, {"--files"});
+    EXPECT_NE(filesWindow.find("file " + alice + ":"), std::string::npos) << filesWindow;
+    EXPECT_NE(filesWindow.find("closed "), std::string::npos) << filesWindow << log();
+    EXPECT_EQ(filesWindow.find("box "), std::string::npos) << filesWindow;
+    EXPECT_EQ(ask(probe, "all-files").find("a.txt#"), std::string::npos);
 }
 
 TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
@@ -252,6 +307,10 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_EQ(ask(other, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "set-option useBlackList 0").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
+    for (const char* call : {"all-files", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
+        EXPECT_EQ(ask(other, call).rfind(refused, 0), 0u) << call;
+    EXPECT_FALSE(fs::exists(data / "blist.dat"));
+    EXPECT_FALSE(fs::exists(data / "report.html"));
     EXPECT_TRUE(sambaHasSessionOf(alice));
     EXPECT_FALSE(fs::exists(config));
     // The window shows the refusal once, however often it asks again, and no rows.

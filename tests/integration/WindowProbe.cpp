@@ -4,14 +4,25 @@
 //   row USER@COMPUTER        one per row of the sessions table
 //   box TEXT                 one per message box
 // With --options it then takes the Options command with a window that sets "Beep" and adds
-// "carol <Any>" to the white list, and accepts.
+// "carol <Any>" to the white list, and accepts. With --files it opens "Open files", prints
+//   file USER:PATH           one per file the window lists
+// then closes the first with the window's "Close resource" and prints "closed PATH" once the
+// listing no longer has it. With --history it opens the history window and prints
+//   history WORDS            what the window loaded (see HistoryWords.h)
+//   report BYTES HEAD        the report its button wrote where the user can open it
+
+#include "HistoryWords.h"
 #include "app/BusMonitorFace.h"
+#include "app/DetailViews.h"
 #include "app/MonitorDialog.h"
 #include "app/TableModels.h"
 #include "base/AccessList.h"
+#include "history/HistoryDialog.h"
+#include "history/HistoryModels.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTableView>
 
 #include <grp.h>
 #include <sys/prctl.h>
@@ -19,7 +30,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <optional>
+#include <sstream>
 
 using namespace vantor;
 
@@ -43,9 +58,14 @@ int main(int argc, char** argv)
     std::string user;
     std::string address;
     bool options = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]) == "--options")
-            options = true;
+    bool files = false;
+    bool history = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        options = options || arg == "--options";
+        files = files || arg == "--files";
+        history = history || arg == "--history";
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         if (opt == "--user")
@@ -65,6 +85,21 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("HOME", "/tmp", 1);
     ::unsetenv("XDG_RUNTIME_DIR");
+    // The report lands in the user's cache: one of the account's own, gone when the probe ends.
+    char cache[] = "/tmp/vantor-window-probe-XXXXXX";
+    if (!::mkdtemp(cache)) {
+        std::cerr << "window probe: no cache folder\n";
+        return 2;
+    }
+    ::setenv("XDG_CACHE_HOME", cache, 1);
+    struct RemoveCache {
+        const char* dir;
+        ~RemoveCache()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        }
+    } removeCache{cache};
     QApplication app(argc, argv);
 
     RecordingMessageBoxes boxes;
@@ -100,6 +135,47 @@ int main(int argc, char** argv)
         for (int round = 0; round < 3; ++round) {
             face->waitForWorker();
             QCoreApplication::processEvents();
+        }
+    }
+    if (files) {
+        dialog.runCommand(MonitorDialog::OpenFilesWindowCommand);
+        OpenFilesWindow* window = dialog.openFilesWindow();
+        waitFor([&] { return window && window->model()->rowCount() > 0; }, 15000);
+        std::vector<NetFileInfo> listed;
+        for (int r = 0; window && r < window->model()->rowCount(); ++r) {
+            listed.push_back(window->model()->file(r));
+            std::cout << "file " << listed.back().user << ":" << listed.back().path << "\n";
+        }
+        if (!listed.empty()) {
+            window->table()->selectRow(0);
+            const NetFileInfo first = window->model()->file(window->filter()->mapToSource(window->table()->currentIndex()).row());
+            window->closeSelected();
+            auto stillListed = [&] {
+                for (int r = 0; r < window->model()->rowCount(); ++r)
+                    if (window->model()->file(r).id == first.id)
+                        return true;
+                return false;
+            };
+            if (waitFor([&] { return !stillListed(); }, 15000))
+                std::cout << "closed " << first.path << "\n";
+        }
+    }
+    if (history) {
+        HistoryDialog window(face->historySource(), boxes, &dialog);
+        window.show();
+        if (waitFor([&] { return window.isLoaded(); }, 15000))
+            std::cout << "history" << test::historyWords(*window.sessionsModel()->history()) << "\n";
+        std::optional<QString> written;
+        QObject::connect(&window, &HistoryDialog::reportWritten, [&written](bool ok, const QString& where) {
+            written = ok ? where : QString();
+        });
+        window.generateReport();
+        if (waitFor([&] { return written.has_value(); }, 30000) && !written->isEmpty()) {
+            std::ifstream in(written->toStdString(), std::ios::binary);
+            std::ostringstream read;
+            read << in.rdbuf();
+            const std::string page = read.str();
+            std::cout << "report " << page.size() << " " << page.substr(0, 15) << "\n";
         }
     }
     auto* model = dialog.sessionsModel();
