@@ -72,7 +72,7 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     EXPECT_EQ(sessions[1].openFiles, 3u);
     EXPECT_EQ(sessions[2].user, ben);
     EXPECT_EQ(sessions[2].openFiles, 2u);
-    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json" });
+    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json -B" });
 
     // Every session of the user, whatever its computer, in the document's order; names compare
     // without regard to case. Each carries the identifier Samba's srvsvc service closes it by.

@@ -249,6 +249,7 @@ FileDetails SmbStatusIndex::fileDetails(std::size_t k) const
     else
         d.oplock = lowerAscii(open.oplock);
     d.openedAt = open.openedAt;
+    d.locks = open.locks;
 
     // An open names the folder it lies in, not its share: the share is the one of the holding
     // process's tree connects that is named like that folder, else its only one.
@@ -539,6 +540,8 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
     Status s;
     auto args = toolArgs(m_options.smbstatus);
     args.push_back("--json");
+    // The whole document and its byte-range locks: the lock count of each open file.
+    args.push_back("-B");
     ProcessResult r = run(args);
     s.status = toolStatus(
         r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
