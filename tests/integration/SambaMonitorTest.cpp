@@ -2,6 +2,7 @@
 // really reports, a black-listed session must really end, and a stopped server must say so.
 
 #include "SambaFixture.h"
+#include "monitor/DetailsText.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
 #include "platform/samba/PrivateSambaServer.h"
@@ -211,10 +212,22 @@ TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
     std::filesystem::permissions(docs / "b.txt", std::filesystem::perms(0666));
     clock.set(static_cast<int64_t>(::time(nullptr)));
     auto& a = connect(alice, "pw-alice", false);
+    monitor->setListAllFiles(true);
+
+    // With no file open on it, the share's folder comes from the server's configuration.
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    {
+        const auto snap = monitor->snapshot();
+        ASSERT_TRUE(snap->openFiles.empty());
+        EXPECT_EQ(shareUses(snap->rows, snap->openFiles, snap->shares),
+            (std::vector<ShareUse> { { "docs", docs.string(), 1, { alice + "@127.0.0.1" } } }));
+    }
+
     ASSERT_TRUE(a.open("b.txt"));    // writable: smbclient opens it for reading and writing
     ASSERT_TRUE(a.open("report.txt")); // not writable for alice: read only
 
-    monitor->setListAllFiles(true);
+    net->invalidate(); // within a second of the last poll its smbstatus run would be used again
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
     ASSERT_EQ(monitor->sessionRows().size(), 1u);

@@ -32,6 +32,10 @@ TEST(SrvsvcReply, ReadsSessionsFilesAndFailures)
     EXPECT_EQ(r.value.files[0].id, 4294967295u);
     EXPECT_EQ(r.value.files[0].path, "C:\\d\\caf\xc3\xa9.txt");
 
+    r = parseSrvsvcReply(R"({"ok": true, "shares": [{"name": "docs", "path": "C:\\srv\\docs"}, {"name": "x"}]})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.shares, (std::vector<NetShareInfo> { { "docs", "C:\\srv\\docs" }, { "x", "" } }));
+
     // Long names are cut as every name of the service is, never inside a character.
     const std::string longName(300, 'n');
     r = parseSrvsvcReply(
@@ -53,7 +57,8 @@ TEST(SrvsvcReply, RefusesWhatIsNotAnAnswer)
     for (const char* bad : { "", "  \n", "Traceback (most recent call last):", "[]", "{}", R"({"ok": "yes"})",
              R"({"ok": false})", R"({"ok": false, "error": {"code": 5}})",
              R"({"ok": false, "error": {"kind": ""}})", R"({"ok": true, "sessions": {}})",
-             R"({"ok": true, "sessions": [1]})",
+             R"({"ok": true, "sessions": [1]})", R"({"ok": true, "shares": [{"path": "C:\\x"}]})",
+             R"({"ok": true, "shares": {}})",
              R"({"ok": true, "sessions": [{"user": "a", "computer": "b"}]})",
              R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": -1}]})",
              R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 4294967296}]})",

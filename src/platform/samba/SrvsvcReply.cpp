@@ -138,6 +138,22 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
             reply.files.push_back(std::move(info));
         }
     }
+    if (auto it = doc.find("shares"); it != doc.end()) {
+        if (!it->is_array()) {
+            error = "\"shares\" is not a list";
+            return result;
+        }
+        for (const Json& s : *it) {
+            if (!s.is_object()) {
+                error = "a share is not an object";
+                return result;
+            }
+            NetShareInfo share;
+            if (!readText(s, "name", share.name, true, error) || !readText(s, "path", share.path, false, error))
+                return result;
+            reply.shares.push_back(std::move(share));
+        }
+    }
     result.value = std::move(reply);
     return result;
 }
