@@ -114,6 +114,10 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
                 info.details.connectedAt = at->get<int64_t>();
             if (auto idle = s.find("idle"); idle != s.end() && idle->is_number_unsigned())
                 info.details.idleSeconds = static_cast<int64_t>(idle->get<uint64_t>());
+            if (auto shares = s.find("shares"); shares != s.end() && shares->is_array())
+                for (const Json& share : *shares)
+                    if (share.is_string() && !share.get<std::string>().empty())
+                        info.details.shares.push_back(cutUtf8(share.get<std::string>()));
             reply.sessions.push_back(std::move(info));
         }
     }

@@ -183,6 +183,38 @@ def unc(server):
     return "\\\\" + server
 
 
+# NetConnEnum is one call per client computer: past this many, the sessions go without their shares
+# rather than the whole answer coming too late.
+MAX_CONNECTION_QUERIES = 32
+
+
+def connections(conn, server, computers, srvsvc):
+    """The shares each (computer, lower-case user) has connected, oldest first, as far as the
+    server tells. Samba answers every qualifier with one made-up IPC$ connection of "dummy_user", so
+    IPC$ (the pipe this helper itself talks through, on a real server) never counts as a share."""
+    import samba
+
+    found = {}
+    for computer in computers[:MAX_CONNECTION_QUERIES]:
+        ctr = srvsvc.NetConnInfoCtr()
+        ctr.level = 1
+        ctr.ctr = srvsvc.NetConnCtr1()
+        try:
+            info, _total, _resume = conn.NetConnEnum(unc(server), unc(computer), ctr, MAX_PREFERRED_LENGTH, None)
+        except (samba.WERRORError, samba.NTSTATUSError):
+            # Refused or not offered: the same for every computer, so ask no further.
+            break
+        rows = [c for c in ((info.ctr.array or []) if info.ctr else [])
+                if text(c.share) and text(c.share).upper() != "IPC$"]
+        # The longest connected first: the order the client connected them in.
+        rows.sort(key=lambda c: -int(c.conn_time))
+        for c in rows:
+            names = found.setdefault((computer.lower(), text(c.user).lower()), [])
+            if text(c.share) not in names:
+                names.append(text(c.share))
+    return found
+
+
 def sessions(conn, server, srvsvc):
     ctr = srvsvc.NetSessInfoCtr()
     ctr.level = 1
@@ -194,6 +226,15 @@ def sessions(conn, server, srvsvc):
     for s in (info.ctr.array or []) if info.ctr else []:
         out.append({"user": text(s.user), "computer": text(s.client).lstrip("\\"), "opens": int(s.num_open),
                     "connected_at": now - int(s.time), "idle": int(s.idle_time)})
+    computers = []
+    for s in out:
+        if s["computer"] and s["computer"] not in computers:
+            computers.append(s["computer"])
+    used = connections(conn, server, computers, srvsvc)
+    for s in out:
+        names = used.get((s["computer"].lower(), s["user"].lower()))
+        if names:
+            s["shares"] = names
     return {"ok": True, "sessions": out}
 
 
