@@ -47,6 +47,8 @@ protected:
 
         PrivateSambaServer::Options options;
         options.shares = { "docs" };
+        // SMB1's unix extensions: the one way smbclient takes a byte-range lock.
+        options.globalOptions = { "server min protocol = NT1", "unix extensions = yes" };
         server = std::make_unique<PrivateSambaServer>(options);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -248,6 +250,35 @@ TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
         access[f.details.relativePath] = accessText(f.details);
     }
     EXPECT_EQ(access, (std::map<std::string, std::string> { { "b.txt", "read/write" }, { "report.txt", "read" } }));
+}
+
+TEST_F(SambaMonitorTest, OpenFilesCountTheirByteRangeLocks)
+{
+    std::filesystem::permissions(server->sharePath("docs") / "b.txt", std::filesystem::perms(0666));
+    SmbClientHolder::Options o;
+    o.port = server->port();
+    o.share = "docs";
+    o.user = alice;
+    o.password = "pw-alice";
+    o.protocol = "NT1";
+    o.logFile = dataDir / "client-locks.log";
+    clients.push_back(std::make_unique<SmbClientHolder>(o));
+    SmbClientHolder& a = *clients.back();
+    std::string error;
+    ASSERT_TRUE(a.connect(error)) << error;
+    ASSERT_TRUE(a.posix());
+    ASSERT_TRUE(a.open("b.txt"));
+    ASSERT_TRUE(a.open("report.txt"));
+    ASSERT_TRUE(a.lock("b.txt", true, 0, 16));
+    ASSERT_TRUE(a.lock("b.txt", false, 32, 4));
+
+    monitor->setListAllFiles(true);
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    std::map<std::string, std::optional<uint32_t>> locks;
+    for (const auto& f : monitor->snapshot()->openFiles)
+        locks[f.details.relativePath] = f.details.locks;
+    EXPECT_EQ(locks, (std::map<std::string, std::optional<uint32_t>> { { "b.txt", 2u }, { "report.txt", 0u } }));
 }
 
 } // namespace
