@@ -286,7 +286,7 @@ SharesWindow::SharesWindow(QWidget* parent) : QDialog(parent)
 
 void SharesWindow::setSnapshot(const SessionsSnapshot& snapshot)
 {
-    m_model->setShares(shareUses(snapshot.rows, snapshot.openFiles));
+    m_model->setShares(shareUses(snapshot.rows, snapshot.openFiles, snapshot.shares));
 }
 
 void SharesWindow::showEvent(QShowEvent* event)

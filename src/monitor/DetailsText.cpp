@@ -158,7 +158,8 @@ bool openFileMatches(const NetFileInfo& file, const std::string& filter)
     return false;
 }
 
-std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files)
+std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files,
+                                const std::vector<NetShareInfo>& shares)
 {
     std::map<std::string, ShareUse> byName;
     for (const auto& s : sessions) {
@@ -171,7 +172,14 @@ std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const
                 use.clients.push_back(client);
         }
     }
-    // The folder of a share shows in each file open on it: the full path less the path inside.
+    // Share names are case-insensitive on the wire: a client may connect "DOCS" to [docs].
+    for (auto& [name, use] : byName)
+        for (const auto& share : shares)
+            if (!share.path.empty() && lowerAscii(share.name) == lowerAscii(name)) {
+                use.path = share.path;
+                break;
+            }
+    // Otherwise the folder of a share shows in each file open on it: the full path less the path inside.
     for (const auto& f : files) {
         auto it = byName.find(f.details.share);
         const std::string& inside = f.details.relativePath;

@@ -58,12 +58,14 @@ bool openFileMatches(const NetFileInfo& file, const std::string& filter);
 // One shared folder as the shares view lists it: its connections and their users and computers.
 struct ShareUse {
     std::string share;
-    std::string path;  // where the service tells it (from the files open on it), else empty
+    std::string path;  // where the service tells it (its configuration, or the files open on it), else empty
     uint32_t connections = 0;
     std::vector<std::string> clients;  // "user@computer", each once, in the order of the table's rows
     bool operator==(const ShareUse&) const = default;
 };
-// The shares the sessions use, by name.
-std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files);
+// The shares the sessions use, by name, with the folder `shares` gives for each (else the one its
+// open files show).
+std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files,
+                                const std::vector<NetShareInfo>& shares = {});
 
 }  // namespace vantor

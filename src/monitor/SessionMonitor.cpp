@@ -90,6 +90,9 @@ SessionsFetch SessionMonitor::fetchSessions(const std::string& serverName) const
     if (fetch.status.ok() && m_listAllFiles) {
         fetch.allFilesAsked = true;
         fetch.allFilesStatus = m_ctx.net.enumAllFiles(fetch.server, fetch.allFiles);
+        // The folders only complete the shares view: one that cannot be listed stays unknown.
+        if (!m_ctx.net.enumShares(fetch.server, fetch.shares).ok())
+            fetch.shares.clear();
     }
     return fetch;
 }
@@ -105,6 +108,7 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     m_allFilesListed = false;
     m_allFiles.clear();
     m_allFilesError.clear();
+    m_shares.clear();
 
     if (!fetch.serverConvertible) {
         publishSnapshot();
@@ -124,6 +128,7 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         m_allFilesListed = fetch.allFilesStatus.ok();
         if (!m_allFilesListed)
             m_allFilesError = fetch.allFilesStatus.text;
+        m_shares = fetch.shares;
     }
 
     if (fetch.sessions.empty()) {
@@ -256,6 +261,7 @@ void SessionMonitor::publishSnapshot()
     snap->openFilesListed = m_allFilesListed;
     snap->openFiles = m_allFiles;
     snap->openFilesError = m_allFilesError;
+    snap->shares = m_shares;
     std::lock_guard lock(m_snapshotMutex);
     m_snapshot = std::move(snap);
 }

@@ -70,6 +70,7 @@ struct SessionsFetch {
     bool allFilesAsked = false;
     NetStatus allFilesStatus;
     std::vector<NetFileInfo> allFiles;
+    std::vector<NetShareInfo> shares;  // asked with the files; empty when the service cannot tell
 };
 
 struct FilesFetch {
@@ -276,6 +277,7 @@ private:
     bool m_allFilesListed = false;
     std::vector<NetFileInfo> m_allFiles;
     std::string m_allFilesError;
+    std::vector<NetShareInfo> m_shares;
 
     mutable std::mutex m_snapshotMutex;
     SessionsSnapshotPtr m_snapshot;

@@ -29,6 +29,8 @@ struct SessionsSnapshot {
     bool openFilesListed = false;
     std::vector<NetFileInfo> openFiles;
     std::string openFilesError;
+    // The server's shares and their folders, listed with the open files when the service tells.
+    std::vector<NetShareInfo> shares;
 };
 using SessionsSnapshotPtr = std::shared_ptr<const SessionsSnapshot>;
 

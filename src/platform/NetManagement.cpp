@@ -33,6 +33,12 @@ NetStatus NetManagement::enumAllFiles(const ServerName&, std::vector<NetFileInfo
     return {netcode::NotSupported, "The service cannot list the open files of every user at once."};
 }
 
+NetStatus NetManagement::enumShares(const ServerName&, std::vector<NetShareInfo>& out)
+{
+    out.clear();
+    return {netcode::NotSupported, "The service cannot list its shares."};
+}
+
 std::vector<NetStatus> NetManagement::deleteSessions(const ServerName& server, const std::vector<SessionKey>& sessions)
 {
     std::vector<NetStatus> statuses;

@@ -85,6 +85,15 @@ struct NetFileInfo {
     FileDetails details;
 };
 
+// One shared folder of a server: its name and the folder it shares, as the server's configuration
+// writes it (Samba's %-substitutions stand as they are; a server asked over the network gives its
+// own form, "C:\\srv\\docs").
+struct NetShareInfo {
+    std::string name;
+    std::string path;
+    bool operator==(const NetShareInfo&) const = default;
+};
+
 // "read", "write", "read/write", or "" when the service does not tell.
 std::string accessText(const FileDetails& details);
 
@@ -121,6 +130,10 @@ public:
     // The open resources of every user, each with its user, in the service's order: one call where
     // a poll would otherwise make one per user. NotSupported where the service cannot.
     virtual NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out);
+
+    // The disk shares of the server with their folders, in the service's order. Only the shares
+    // view wants them, so a failure leaves the folders unknown and is no poll's error.
+    virtual NetStatus enumShares(const ServerName& server, std::vector<NetShareInfo>& out);
 
     // Ends the sessions of several pairs at once (the closes of one poll); one status per pair, in
     // order. A service that can share its work between them does; by default one deleteSession each.

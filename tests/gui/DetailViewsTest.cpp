@@ -238,6 +238,18 @@ private slots:
         QCOMPARE(h.column(w->model(), SharesModel::ShareColumn), L({"docs", "media"}));
         QCOMPARE(h.column(w->model(), SharesModel::ConnectionsColumn), L({"2", "1"}));
         QCOMPARE(h.column(w->model(), SharesModel::ClientsColumn), L({"bob@pc2, alice@pc1", "alice@pc1"}));
+        QCOMPARE(h.column(w->model(), SharesModel::PathColumn), L({"/srv/docs", ""}));
+
+        // The server's configuration names the folder of a share no file is open on; a service
+        // that cannot list its shares leaves the folders to the open files, and the poll goes on.
+        h.net.setShares({{"MEDIA", "/data/media"}, {"docs", "/srv/docs"}});
+        QVERIFY(h.tick());
+        QCOMPARE(h.column(w->model(), SharesModel::PathColumn), L({"/srv/docs", "/data/media"}));
+        h.net.setStatus(FakeNetManagement::Op::EnumShares, {netcode::AccessDenied, "Listing was refused."});
+        QVERIFY(h.tick());
+        QCOMPARE(h.column(w->model(), SharesModel::PathColumn), L({"/srv/docs", ""}));
+        QVERIFY(h.boxes.shown.empty());
+        h.net.setStatus(FakeNetManagement::Op::EnumShares, NetStatus::success());
 
         h.net.setSessions({session("bob", "pc2", {"docs"}, now)});
         QVERIFY(h.tick());

@@ -150,7 +150,18 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     for (const auto& row : others) {
         ASSERT_TRUE(row.details.connectedAt && row.details.idleSeconds) << row.user;
         EXPECT_LE(std::llabs(*row.details.connectedAt - static_cast<int64_t>(::time(nullptr))), 120) << row.user;
+        // Samba answers NetConnEnum with one made-up IPC$ connection: that is no share of theirs.
+        EXPECT_TRUE(row.details.shares.empty()) << row.details.shares.front();
     }
+    // The folder of each disk share, as the server writes it, for the shares view.
+    std::vector<NetShareInfo> shares;
+    ASSERT_TRUE(net->enumShares(ServerName { "127.0.0.1" }, shares).ok());
+    std::string docsFolder = "C:" + server->sharePath("docs").string();
+    std::replace(docsFolder.begin(), docsFolder.end(), '/', '\\');
+    EXPECT_NE(std::find(shares.begin(), shares.end(), NetShareInfo { "docs", docsFolder }), shares.end())
+        << (shares.empty() ? std::string("no shares") : shares.front().name + " " + shares.front().path);
+    for (const auto& share : shares)
+        EXPECT_NE(share.name, "IPC$");
 
     // The open files of the selected user, as the server names them.
     const auto rows = monitor->sessionRows();

@@ -2,6 +2,7 @@
 // really reports, a black-listed session must really end, and a stopped server must say so.
 
 #include "SambaFixture.h"
+#include "monitor/DetailsText.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
 #include "platform/samba/PrivateSambaServer.h"
@@ -46,6 +47,8 @@ protected:
 
         PrivateSambaServer::Options options;
         options.shares = { "docs" };
+        // SMB1's unix extensions: the one way smbclient takes a byte-range lock.
+        options.globalOptions = { "server min protocol = NT1", "unix extensions = yes" };
         server = std::make_unique<PrivateSambaServer>(options);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -211,10 +214,22 @@ TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
     std::filesystem::permissions(docs / "b.txt", std::filesystem::perms(0666));
     clock.set(static_cast<int64_t>(::time(nullptr)));
     auto& a = connect(alice, "pw-alice", false);
+    monitor->setListAllFiles(true);
+
+    // With no file open on it, the share's folder comes from the server's configuration.
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    {
+        const auto snap = monitor->snapshot();
+        ASSERT_TRUE(snap->openFiles.empty());
+        EXPECT_EQ(shareUses(snap->rows, snap->openFiles, snap->shares),
+            (std::vector<ShareUse> { { "docs", docs.string(), 1, { alice + "@127.0.0.1" } } }));
+    }
+
     ASSERT_TRUE(a.open("b.txt"));    // writable: smbclient opens it for reading and writing
     ASSERT_TRUE(a.open("report.txt")); // not writable for alice: read only
 
-    monitor->setListAllFiles(true);
+    net->invalidate(); // within a second of the last poll its smbstatus run would be used again
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
     ASSERT_EQ(monitor->sessionRows().size(), 1u);
@@ -235,6 +250,35 @@ TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
         access[f.details.relativePath] = accessText(f.details);
     }
     EXPECT_EQ(access, (std::map<std::string, std::string> { { "b.txt", "read/write" }, { "report.txt", "read" } }));
+}
+
+TEST_F(SambaMonitorTest, OpenFilesCountTheirByteRangeLocks)
+{
+    std::filesystem::permissions(server->sharePath("docs") / "b.txt", std::filesystem::perms(0666));
+    SmbClientHolder::Options o;
+    o.port = server->port();
+    o.share = "docs";
+    o.user = alice;
+    o.password = "pw-alice";
+    o.protocol = "NT1";
+    o.logFile = dataDir / "client-locks.log";
+    clients.push_back(std::make_unique<SmbClientHolder>(o));
+    SmbClientHolder& a = *clients.back();
+    std::string error;
+    ASSERT_TRUE(a.connect(error)) << error;
+    ASSERT_TRUE(a.posix());
+    ASSERT_TRUE(a.open("b.txt"));
+    ASSERT_TRUE(a.open("report.txt"));
+    ASSERT_TRUE(a.lock("b.txt", true, 0, 16));
+    ASSERT_TRUE(a.lock("b.txt", false, 32, 4));
+
+    monitor->setListAllFiles(true);
+    monitor->pollSessions();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    std::map<std::string, std::optional<uint32_t>> locks;
+    for (const auto& f : monitor->snapshot()->openFiles)
+        locks[f.details.relativePath] = f.details.locks;
+    EXPECT_EQ(locks, (std::map<std::string, std::optional<uint32_t>> { { "b.txt", 2u }, { "report.txt", 0u } }));
 }
 
 } // namespace

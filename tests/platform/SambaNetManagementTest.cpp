@@ -72,7 +72,7 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     EXPECT_EQ(sessions[1].openFiles, 3u);
     EXPECT_EQ(sessions[2].user, ben);
     EXPECT_EQ(sessions[2].openFiles, 2u);
-    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json" });
+    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json -B" });
 
     // Every session of the user, whatever its computer, in the document's order; names compare
     // without regard to case. Each carries the identifier Samba's srvsvc service closes it by.
@@ -215,6 +215,44 @@ TEST_F(SambaBackend, AccountsComeFromPdbedit)
     ASSERT_TRUE(net.enumUsers(users).ok());
     EXPECT_EQ(users, (std::vector<std::string> { "root", "ann" }));
     EXPECT_EQ(runs("pdbedit"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf -L" });
+}
+
+// The shares view's folders: testparm's reading of the configuration, recorded from a server with a
+// per-user share (path ending in %U), a [homes] without a path and a [printers] print share.
+TEST_F(SambaBackend, SharesComeFromTheConfigurationReadAgainOnlyWhenItChanges)
+{
+    const std::string conf = (dir / "smb.conf").string();
+    fixture("smb.conf", "[docs]\n");
+    auto o = options(catRecorded());
+    o.configFile = conf;
+    fixture("testparm.status", "0");
+    o.testparm = tool("testparm",
+        "cat " VANTOR_TEST_DATA "/samba/testparm-shares.txt; exit $(cat " + (dir / "testparm.status").string() + ")");
+    SambaNetManagement net(o);
+
+    std::vector<NetShareInfo> shares;
+    ASSERT_TRUE(net.enumShares({}, shares).ok());
+    EXPECT_EQ(shares, (std::vector<NetShareInfo> { { "docs", "/tmp/d2x/shares/docs" },
+                          { "pub", "/tmp/d2x/shares/pub/%U" } }));
+    EXPECT_EQ(runs("testparm"), std::vector<std::string> { "--suppress-prompt " + conf });
+    now += std::chrono::hours(1);
+    ASSERT_TRUE(net.enumShares({}, shares).ok());
+    EXPECT_EQ(runs("testparm").size(), 1u) << "the configuration did not change";
+
+    // A failing testparm is an error of this call alone, tried again a while later or when the
+    // configuration changes.
+    fixture("testparm.status", "1");
+    fixture("smb.conf", "[docs]\n[media]\n");
+    EXPECT_FALSE(net.enumShares({}, shares).ok());
+    EXPECT_TRUE(shares.empty());
+    now += 30s;
+    EXPECT_FALSE(net.enumShares({}, shares).ok());
+    EXPECT_EQ(runs("testparm").size(), 2u);
+    fixture("testparm.status", "0");
+    now += 31s;
+    ASSERT_TRUE(net.enumShares({}, shares).ok());
+    EXPECT_EQ(shares.size(), 2u);
+    EXPECT_EQ(runs("testparm").size(), 3u);
 }
 
 TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)

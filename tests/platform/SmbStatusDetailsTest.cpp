@@ -15,9 +15,9 @@ using namespace vantor::samba;
 
 namespace {
 
-std::string recorded()
+std::string recorded(const char* name = "smbstatus-details.json")
 {
-    std::ifstream in(VANTOR_TEST_DATA "/samba/smbstatus-details.json", std::ios::binary);
+    std::ifstream in(std::string(VANTOR_TEST_DATA "/samba/") + name, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
@@ -133,6 +133,43 @@ TEST(SmbStatusDetails, DetailsOfAnOtherShapeNeverRefuseTheDocument)
     EXPECT_EQ(files[0].details.oplock, "batch");
     EXPECT_EQ(accessText(files[0].details), "");
     EXPECT_FALSE(files[0].details.openedAt);
+}
+
+// Recorded with "smbstatus --json -B" while smbclient -m NT1 (unix extensions, "posix") held a.txt
+// open with a write lock on bytes 0-15 and a read lock on 32-35.
+TEST(SmbStatusDetails, ByteRangeLocksCountPerOpenFile)
+{
+    auto parsed = parseSmbStatusJson(recorded("smbstatus-locks.json"));
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const auto files = SmbStatusIndex(parsed.value).allFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(files[0].path.ends_with("/a.txt"));
+    EXPECT_EQ(files[0].details.locks, 2u);
+
+    // Without the part the count is unknown, not zero.
+    parsed = parseSmbStatusJson(recorded());
+    ASSERT_TRUE(parsed.ok());
+    for (const auto& open : parsed.value.opens)
+        EXPECT_FALSE(open.locks) << open.path;
+
+    // The locks belong to the holding process's first open of the file; another process's open
+    // of it holds none. A part Samba may write before others, or a broken one, is still no
+    // reason to refuse the document.
+    const std::string opens = R"("open_files": {"/s/f": {"opens": {
+        "10/1": {"server_id": {"pid": "10"}, "share_file_id": "1"}, "10/2": {"server_id": {"pid": "10"}, "share_file_id": "2"},
+        "11/1": {"server_id": {"pid": "11"}, "share_file_id": "1"}}}})";
+    const std::string sessions = R"("sessions": {"1": {"server_id": {"pid": "10"}, "username": "u", "remote_machine": "h"}})";
+    parsed = parseSmbStatusJson("{" + sessions + ", " + opens + R"(, "byte_range_locks": {"/s/f": {"server_id": {"pid": "10"},
+        "locks": [{"server_id": {"pid": "10"}, "type": "W"}, {"type": "R"}, {"server_id": {"pid": "12"}}]}},
+        "later": {"byte_range": 1}})");
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    ASSERT_EQ(parsed.value.opens.size(), 3u);
+    EXPECT_EQ(parsed.value.opens[0].locks, 2u);
+    EXPECT_EQ(parsed.value.opens[1].locks, 0u);
+    EXPECT_EQ(parsed.value.opens[2].locks, 0u);
+    parsed = parseSmbStatusJson("{" + sessions + ", " + opens + R"(, "byte_range_locks": {"/s/f": {"locks": [{"server_id": []}]}}})");
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_FALSE(parsed.value.opens[0].locks);
 }
 
 TEST(SmbStatusDetails, TimesAreReadInTheirOwnZone)

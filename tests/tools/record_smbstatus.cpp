@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     if (!c3->connectShare("media") || !c3->open("intro.mp4"))
         std::cerr << "the second share could not be used\n";
 
-    ProcessResult r = runProcess({ findProgram("smbstatus"), "-s", server.configFile().string(), "--json" });
+    ProcessResult r = runProcess({ findProgram("smbstatus"), "-s", server.configFile().string(), "--json", "-B" });
     if (!r.succeeded()) {
         std::cerr << "smbstatus failed: " << r.err << "\n";
         return 1;

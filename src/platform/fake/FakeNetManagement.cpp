@@ -93,6 +93,25 @@ NetStatus FakeNetManagement::enumAllFiles(const ServerName& server, std::vector<
     return NetStatus::success();
 }
 
+NetStatus FakeNetManagement::enumShares(const ServerName& server, std::vector<NetShareInfo>& out)
+{
+    std::lock_guard lock(m_mutex);
+    out.clear();
+    if (auto s = takeStatus(Op::EnumShares))
+        return *s;
+    if (!sessionsFor(server))
+        return unreachable(*server);
+    if (!server || server->empty())
+        out = m_shares;
+    return NetStatus::success();
+}
+
+void FakeNetManagement::setShares(std::vector<NetShareInfo> shares)
+{
+    std::lock_guard lock(m_mutex);
+    m_shares = std::move(shares);
+}
+
 NetStatus FakeNetManagement::deleteSession(const ServerName& server, const std::string& computer,
                                            const std::string& user)
 {

@@ -40,7 +40,7 @@ struct ScenarioEvent {
 
 class FakeNetManagement final : public NetManagement {
 public:
-    enum class Op { EnumSessions, EnumFiles, DeleteSession, EnumUsers, CloseFile, EnumAllFiles };
+    enum class Op { EnumSessions, EnumFiles, DeleteSession, EnumUsers, CloseFile, EnumAllFiles, EnumShares };
 
     NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) override;
     NetStatus enumFiles(const ServerName& server, const std::string& user,
@@ -50,6 +50,7 @@ public:
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
     NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
+    NetStatus enumShares(const ServerName& server, std::vector<NetShareInfo>& out) override;
 
     // Scripting. All of these are thread-safe.
     void setSessions(std::vector<FakeSession> sessions);
@@ -57,6 +58,8 @@ public:
     std::size_t addSession(const std::string& user, const std::string& computer,
                            std::vector<std::string> paths = {});
     void setUsers(std::vector<std::string> users);
+    // The shares of this computer that enumShares lists.
+    void setShares(std::vector<NetShareInfo> shares);
     // Every call of `op` answers `status` until cleared with NetStatus::success().
     void setStatus(Op op, NetStatus status);
     // Only the next call of `op` answers `status`.
@@ -84,6 +87,7 @@ private:
     std::vector<FakeSession> m_local;
     std::map<std::string, std::vector<FakeSession>> m_servers;
     std::vector<std::string> m_users;
+    std::vector<NetShareInfo> m_shares;
     std::map<Op, NetStatus> m_sticky;
     std::map<Op, NetStatus> m_once;
     std::map<Op, int> m_calls;

@@ -4,6 +4,7 @@
 #include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 
@@ -12,6 +13,14 @@ namespace vantor::windows {
 namespace {
 
 constexpr std::size_t nameLimit = 255;
+
+std::string lowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
 
 // Frees a buffer NetApi32 handed out exactly once, whatever the status that came with it.
 class NetBuffer {
@@ -112,7 +121,60 @@ NetStatus NetApiManagement::enumSessions(const ServerName& server, std::vector<N
             out.push_back(std::move(info));
         }
     }
+    addShares(srv.get(), out);
     return NetStatus::success();
+}
+
+void NetApiManagement::addShares(LPCWSTR server, std::vector<NetSessionInfo>& sessions)
+{
+    // One call per client computer: past this many the sessions go without their shares rather
+    // than the poll waiting on them.
+    constexpr std::size_t maxComputers = 32;
+    std::vector<std::string> asked;
+    for (NetSessionInfo& session : sessions) {
+        if (session.computer.empty())
+            continue;
+        if (std::find(asked.begin(), asked.end(), session.computer) != asked.end())
+            continue;
+        if (asked.size() == maxComputers)
+            return;
+        asked.push_back(session.computer);
+        const auto computer = utf8ToWide(session.computer);
+        if (!computer)
+            continue;
+        const std::wstring qualifier = L"\\\\" + *computer;
+        NetBuffer buffer(m_calls.bufferFree);
+        DWORD read = 0;
+        DWORD total = 0;
+        const NET_API_STATUS code = m_calls.connectionEnum(const_cast<LPWSTR>(server), const_cast<LPWSTR>(qualifier.c_str()),
+                                                           1, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+        // Refused, or not offered (Wine): the same for every computer, so ask no further.
+        if (!enumerationSucceeded(code))
+            return;
+        const auto* entries = buffer.as<CONNECTION_INFO_1>();
+        if (!entries)
+            continue;
+        // Longest connected first: the order the client connected its shares in. IPC$ is the
+        // pipe of remote administration (this very enumeration, from another computer), no share.
+        std::vector<const CONNECTION_INFO_1*> rows;
+        for (DWORD i = 0; i < read; ++i)
+            if (entries[i].coni1_netname && entries[i].coni1_netname[0]
+                && lowerAscii(wideToUtf8(entries[i].coni1_netname, nameLimit)) != "ipc$")
+                rows.push_back(&entries[i]);
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](const auto* a, const auto* b) { return a->coni1_time > b->coni1_time; });
+        for (NetSessionInfo& s : sessions) {
+            if (s.computer != session.computer)
+                continue;
+            for (const auto* row : rows) {
+                const std::string user = row->coni1_username ? wideToUtf8(row->coni1_username, nameLimit) : std::string();
+                const std::string share = wideToUtf8(row->coni1_netname, nameLimit);
+                if (lowerAscii(user) == lowerAscii(s.user)
+                    && std::find(s.details.shares.begin(), s.details.shares.end(), share) == s.details.shares.end())
+                    s.details.shares.push_back(share);
+            }
+        }
+    }
 }
 
 NetStatus NetApiManagement::enumFiles(const ServerName& server, const std::string& user,

@@ -10,9 +10,11 @@
 namespace vantor::windows {
 
 // The NetApi32 functions the backend calls. Tests put recording stand-ins here: Wine's NetApi32
-// lists no sessions, does not support NetFileEnum and aborts the process in NetSessionDel.
+// lists no sessions, does not support NetFileEnum and aborts the process in NetSessionDel and
+// NetConnectionEnum.
 struct NetApiCalls {
     decltype(&::NetSessionEnum) sessionEnum = &::NetSessionEnum;
+    decltype(&::NetConnectionEnum) connectionEnum = &::NetConnectionEnum;
     decltype(&::NetFileEnum) fileEnum = &::NetFileEnum;
     decltype(&::NetSessionDel) sessionDel = &::NetSessionDel;
     decltype(&::NetUserEnum) userEnum = &::NetUserEnum;
@@ -41,6 +43,9 @@ public:
     static NetStatus status(NET_API_STATUS code);
 
 private:
+    // The shares each session uses, from NetConnectionEnum by client computer; left empty where
+    // the service does not tell.
+    void addShares(LPCWSTR server, std::vector<NetSessionInfo>& sessions);
     // NetFileEnum at level 3 for `user` (null: every user).
     NetStatus listFiles(const ServerName& server, LPCWSTR user, std::vector<NetFileInfo>& out);
 

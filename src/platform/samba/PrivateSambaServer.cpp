@@ -176,6 +176,8 @@ bool PrivateSambaServer::writeConfig(std::string& error) const
       << "  disable spoolss = yes\n"
       << "  map to guest = never\n"
       << "  usershare path =\n";
+    for (const auto& line : m_options.globalOptions)
+        c << "  " << line << "\n";
     for (const auto& share : m_options.shares)
         c << "\n[" << share << "]\n  path = " << sharePath(share).string()
           << "\n  read only = no\n  browseable = yes\n";

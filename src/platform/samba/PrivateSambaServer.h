@@ -32,6 +32,8 @@ public:
         // Lock the folder while the server lives and write down in it every account and group
         // made, so that removeAbandoned can undo all of it after the process was killed.
         bool traceable = false;
+        // More "name = value" lines for [global] (tests that need SMB1's unix extensions).
+        std::vector<std::string> globalOptions;
     };
 
     PrivateSambaServer();

@@ -5,6 +5,7 @@
 #include "platform/SystemError.h"
 
 #include "platform/Paths.h"
+#include "platform/samba/TestparmParser.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +15,7 @@
 #include <set>
 #include <cerrno>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantor {
@@ -249,6 +251,7 @@ FileDetails SmbStatusIndex::fileDetails(std::size_t k) const
     else
         d.oplock = lowerAscii(open.oplock);
     d.openedAt = open.openedAt;
+    d.locks = open.locks;
 
     // An open names the folder it lies in, not its share: the share is the one of the holding
     // process's tree connects that is named like that folder, else its only one.
@@ -405,6 +408,7 @@ SambaNetManagement::SambaNetManagement(SambaOptions options)
     m_options.smbstatus = findProgram(m_options.smbstatus);
     m_options.smbcontrol = findProgram(m_options.smbcontrol);
     m_options.pdbedit = findProgram(m_options.pdbedit);
+    m_options.testparm = findProgram(m_options.testparm);
     if (m_options.srvsvcHelper.empty())
         m_options.srvsvcHelper = defaultSrvsvcHelper();
     m_options.python = m_options.python.empty() ? defaultPython() : findProgram(m_options.python);
@@ -539,6 +543,8 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
     Status s;
     auto args = toolArgs(m_options.smbstatus);
     args.push_back("--json");
+    // The whole document and its byte-range locks: the lock count of each open file.
+    args.push_back("-B");
     ProcessResult r = run(args);
     s.status = toolStatus(
         r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
@@ -735,6 +741,52 @@ NetStatus SambaNetManagement::enumAllFiles(const ServerName& server, std::vector
         return s.status;
     out = s.index->allFiles();
     return NetStatus::success();
+}
+
+NetStatus SambaNetManagement::enumShares(const ServerName& server, std::vector<NetShareInfo>& out)
+{
+    out.clear();
+    if (server && !server->empty()) {
+        const std::string name = bareServer(*server);
+        if (!usableServerName(name))
+            return badServerName(*server);
+        samba::SrvsvcReply reply;
+        NetStatus st = callSrvsvc(
+            name, name, srvsvcRequest("shares"), "Listing the shares of server \"" + name + "\"", reply);
+        if (st.ok())
+            out = std::move(reply.shares);
+        return st;
+    }
+
+    // The configuration rarely changes, and testparm reads all of it (includes too): read it again
+    // only when the file changed, or a while after it could not be read. A change in an included
+    // file alone shows once smbd's own file is touched, as for "smbcontrol reload-config".
+    std::optional<std::tuple<int64_t, uintmax_t, uintmax_t>> state;
+    {
+        const std::string file = m_options.configFile ? *m_options.configFile : std::string("/etc/samba/smb.conf");
+        struct stat st {};
+        if (::stat(file.c_str(), &st) == 0)
+            state = std::tuple<int64_t, uintmax_t, uintmax_t>(
+                static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                static_cast<uintmax_t>(st.st_size), static_cast<uintmax_t>(st.st_ino));
+    }
+    std::lock_guard lock(m_sharesMutex);
+    const auto t = now();
+    const bool fresh = m_sharesReadAt && m_sharesFileState == state
+        && (m_sharesStatus.ok() || t - *m_sharesReadAt < std::chrono::minutes(1));
+    if (!fresh) {
+        std::vector<std::string> args { m_options.testparm, "--suppress-prompt" };
+        if (m_options.configFile)
+            args.push_back(*m_options.configFile);
+        ProcessResult r = run(args);
+        m_sharesStatus = toolStatus(r, m_options.testparm, "Listing the Samba shares", m_options.timeLimit,
+            m_options.configFile);
+        m_shares = m_sharesStatus.ok() ? samba::parseTestparmShares(r.out) : std::vector<NetShareInfo> {};
+        m_sharesFileState = state;
+        m_sharesReadAt = t;
+    }
+    out = m_shares;
+    return m_sharesStatus;
 }
 
 NetStatus SambaNetManagement::enumUsers(std::vector<std::string>& out)

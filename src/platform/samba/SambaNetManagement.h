@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
 
 namespace vantor {
@@ -68,6 +69,7 @@ struct SambaOptions {
     std::string smbstatus = "smbstatus";
     std::string smbcontrol = "smbcontrol";
     std::string pdbedit = "pdbedit";
+    std::string testparm = "testparm";
     // The srvsvc helper and the Python with Samba's bindings that runs it. Empty helper: the
     // vantor-srvsvc.py installed beside the program. Empty python: Debian's /usr/bin/python3 (an
     // interpreter of pyenv or a venv first on PATH has no python3-samba).
@@ -98,6 +100,8 @@ public:
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
     NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
+    // On this computer the shares of the configuration (testparm), read again when the file changes.
+    NetStatus enumShares(const ServerName& server, std::vector<NetShareInfo>& out) override;
     // On this computer one smbstatus run (the poll's own, when it is recent) serves them all.
     std::vector<NetStatus> deleteSessions(const ServerName& server, const std::vector<SessionKey>& sessions) override;
 
@@ -135,6 +139,14 @@ private:
     std::mutex m_mutex;
     std::optional<std::chrono::steady_clock::time_point> m_keptAt;
     std::shared_ptr<const samba::SmbStatusIndex> m_kept;
+
+    // The shares of the configuration, and what the configuration file looked like when they were
+    // read: its modification time, size and inode (none: it could not be seen).
+    std::mutex m_sharesMutex;
+    std::optional<std::tuple<int64_t, uintmax_t, uintmax_t>> m_sharesFileState;
+    std::optional<std::chrono::steady_clock::time_point> m_sharesReadAt;
+    NetStatus m_sharesStatus;
+    std::vector<NetShareInfo> m_shares;
 
     // Held over a whole request: the helper answers one at a time.
     std::mutex m_helperMutex;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -65,6 +66,9 @@ bool SmbClientHolder::connect(std::string& error, std::chrono::milliseconds time
     std::vector<std::string> argv { findProgram("stdbuf"), "-oL", "-eL", findProgram(m_options.smbclient),
         "//" + m_options.host + "/" + m_options.share, "-p", std::to_string(m_options.port), "-U",
         m_options.user + "%" + m_options.password };
+    if (!m_options.protocol.empty()) {
+        argv.insert(argv.end(), { "-m", m_options.protocol, "--option=client min protocol=" + m_options.protocol });
+    }
     if (!m_client.start(argv, co, error))
         return false;
     const auto deadline = SteadyClock::now() + timeout;
@@ -134,6 +138,33 @@ bool SmbClientHolder::connectShare(const std::string& share)
     // smbclient says "tcon to NAME successful, tid: N" or "tcon to NAME failed: NT_STATUS_...".
     const std::string said = ask("tcon \"" + share + "\"", { "successful", "failed", "NT_STATUS" });
     return said.find("successful") != std::string::npos;
+}
+
+bool SmbClientHolder::posix()
+{
+    const std::string said = ask("posix", { "capabilities", "NT_STATUS", "not supported" });
+    return said.find("capabilities") != std::string::npos;
+}
+
+bool SmbClientHolder::lock(const std::string& path, bool write, uint64_t start, uint64_t length)
+{
+    for (auto it = m_handles.rbegin(); it != m_handles.rend(); ++it) {
+        if (it->first != path)
+            continue;
+        // smbclient takes the range in hex and says nothing when the lock is granted, "lock
+        // failed ..." when not: a pwd after it shows that it has been done.
+        std::ostringstream command;
+        command << "lock " << it->second << (write ? " w " : " r ") << std::hex << start << " " << length;
+        const std::size_t before = sizeOf(m_options.logFile);
+        if (!send(command.str()))
+            return false;
+        std::this_thread::sleep_for(m_options.commandPause);
+        ask("pwd", { "Current directory" });
+        const std::string said = readFrom(m_options.logFile, before);
+        return said.find("failed") == std::string::npos && said.find("NT_STATUS") == std::string::npos
+            && said.find("Current directory") != std::string::npos;
+    }
+    return false;
 }
 
 bool SmbClientHolder::close(const std::string& path)

@@ -22,6 +22,8 @@ public:
         std::string user;
         std::string password;
         std::string smbclient = "smbclient";
+        // The protocol to speak ("NT1"); empty: smbclient's default.
+        std::string protocol;
         // smbclient's answers land here (tests read them when something fails); empty: discarded.
         std::filesystem::path logFile;
         // smbclient reads ahead: commands sent closer together than this get lost.
@@ -40,6 +42,11 @@ public:
     // Connects one more share of the same server in the same session; the opens after it are made
     // on that share.
     bool connectShare(const std::string& share);
+    // Switches to SMB1's unix extensions (protocol NT1, "unix extensions" on the server); the files
+    // opened after it can be locked.
+    bool posix();
+    // Takes a POSIX byte-range lock on what open(path) opened last, for writing or reading.
+    bool lock(const std::string& path, bool write, uint64_t start, uint64_t length);
     // Closes what open(path) opened (the last open of that path).
     bool close(const std::string& path);
     // Closes the connection (smbclient ends, its session with it).

@@ -2,9 +2,11 @@
 
 #include "platform/NetManagement.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <unordered_map>
 
 namespace vantor::samba {
@@ -545,9 +547,10 @@ ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
         // Samba writes texts in UTF-8; a document that is not is refused by the parser rather than
         // passed on as broken names.
         const bool parsed = Json::sax_parse(json.begin(), json.end(), &reader);
-        if (parsed && reader.finish())
+        if (parsed && reader.finish()) {
             r.value = std::move(reader.data);
-        else
+            assignLockCounts(r.value, parseByteRangeLocks(json));
+        } else
             r.error = reader.error.empty() ? std::string("not valid JSON") : reader.error;
     } catch (const std::bad_alloc&) {
         r.error = "not enough memory to read it";
@@ -555,6 +558,146 @@ ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
         r.error = std::string("not valid JSON (") + e.what() + ")";
     }
     return r;
+}
+
+namespace {
+
+// Reads one JSON value, the "byte_range_locks" object, and stops at its end: what follows in the
+// document is not its business.
+class ByteRangeLocksReader final : public nlohmann::json_sax<Json> {
+public:
+    std::vector<SmbLockCount> counts;
+    bool complete = false;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t v) override { return pid(std::to_string(v)); }
+    bool number_unsigned(number_unsigned_t v) override { return pid(std::to_string(v)); }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t& v) override { return pid(v); }
+    bool binary(binary_t&) override { return false; }
+    bool key(string_t& k) override
+    {
+        if (m_path.size() == 1)
+            m_file = cutUtf8(k);
+        m_key = std::move(k);
+        return true;
+    }
+    bool start_object(std::size_t) override { return start(); }
+    bool start_array(std::size_t) override { return start(); }
+    bool end_object() override { return end(); }
+    bool end_array() override { return end(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override
+    {
+        return false;
+    }
+
+private:
+    // Where the reader stands: the keys from the part down ("<file>", "locks", "", "server_id").
+    bool start()
+    {
+        m_path.push_back(m_path.empty() ? std::string() : m_key);
+        m_key.clear();
+        if (m_path.size() == 2)
+            m_filePid = 0;
+        if (isLock()) {
+            counts.push_back({m_file, 0, 1});
+            m_lockHasPid = false;
+        }
+        return true;
+    }
+    bool end()
+    {
+        // A lock without a process of its own is its file's process's (the file names one too);
+        // one of no process at all makes every count doubtful.
+        if (isLock() && !m_lockHasPid) {
+            if (m_filePid == 0)
+                return false;
+            counts.back().pid = m_filePid;
+        }
+        m_path.pop_back();
+        if (m_path.empty()) {
+            complete = true;
+            return false;
+        }
+        return true;
+    }
+    bool isLock() const { return m_path.size() == 4 && m_path[2] == "locks"; }
+    bool pid(const std::string& text)
+    {
+        if (m_key != "pid" || m_path.empty() || m_path.back() != "server_id")
+            return true;
+        int32_t value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size() || value <= 0)
+            return false;
+        if (m_path.size() == 3)
+            m_filePid = value;
+        else if (m_path.size() == 5 && m_path[2] == "locks") {
+            counts.back().pid = value;
+            m_lockHasPid = true;
+        }
+        return true;
+    }
+
+    std::vector<std::string> m_path;
+    std::string m_key;
+    std::string m_file;
+    int32_t m_filePid = 0;
+    bool m_lockHasPid = false;
+};
+
+} // namespace
+
+std::optional<std::vector<SmbLockCount>> parseByteRangeLocks(std::string_view json)
+{
+    // Samba writes the part last, and no other key of the document has its name: start at the
+    // last place it is named as a key, so that the rest of a large document is not read twice.
+    const std::string_view name = "\"byte_range_locks\"";
+    std::size_t at = json.rfind(name);
+    // A name inside a text would have its quotes escaped.
+    if (at == std::string_view::npos || (at > 0 && json[at - 1] == '\\'))
+        return std::nullopt;
+    std::size_t value = json.find_first_not_of(" \t\r\n", at + name.size());
+    if (value == std::string_view::npos || json[value] != ':')
+        return std::nullopt;
+    value = json.find_first_not_of(" \t\r\n", value + 1);
+    if (value == std::string_view::npos || json[value] != '{')
+        return std::nullopt;
+    ByteRangeLocksReader reader;
+    try {
+        Json::sax_parse(json.begin() + static_cast<std::ptrdiff_t>(value), json.end(), &reader);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!reader.complete)
+        return std::nullopt;
+    // One count per file and process.
+    std::vector<SmbLockCount> merged;
+    std::map<std::pair<std::string, int32_t>, std::size_t> index;
+    for (SmbLockCount& c : reader.counts) {
+        auto [it, isNew] = index.try_emplace({c.path, c.pid}, merged.size());
+        if (isNew)
+            merged.push_back(std::move(c));
+        else
+            ++merged[it->second].count;
+    }
+    return merged;
+}
+
+void assignLockCounts(SmbStatusData& data, const std::optional<std::vector<SmbLockCount>>& locks)
+{
+    if (!locks)
+        return;
+    std::map<std::pair<std::string, int32_t>, uint32_t> held;
+    for (const SmbLockCount& c : *locks)
+        held[{c.path, c.pid}] += c.count;
+    for (SmbOpen& open : data.opens) {
+        auto it = held.find({open.path, open.pid});
+        open.locks = it == held.end() ? 0 : it->second;
+        if (it != held.end())
+            held.erase(it);
+    }
 }
 
 ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text)

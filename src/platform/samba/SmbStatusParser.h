@@ -47,6 +47,9 @@ struct SmbOpen {
     std::string oplock; // the oplock's "text"; empty: none
     std::string lease; // the lease's "text" ("RWH"); empty: none
     std::optional<int64_t> openedAt;
+    // Byte-range locks its process holds on the file; none: the document does not tell (smbstatus
+    // lists them with -B).
+    std::optional<uint32_t> locks;
 };
 
 struct SmbStatusData {
@@ -68,6 +71,20 @@ template <typename T> struct ParseResult {
 };
 
 ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json);
+
+// The "byte_range_locks" part of a document: how many locks each smbd process holds on each file
+// (the full path, cut as an open's path is). Empty where the document has no such part or it
+// cannot be read: the lock counts are a detail, never a reason to refuse the document.
+struct SmbLockCount {
+    std::string path;
+    int32_t pid = 0;
+    uint32_t count = 0;
+};
+std::optional<std::vector<SmbLockCount>> parseByteRangeLocks(std::string_view json);
+
+// Gives each open the locks its process holds on its file (the first open of the file in that
+// process takes them: a lock names no open), or none when `locks` is none.
+void assignLockCounts(SmbStatusData& data, const std::optional<std::vector<SmbLockCount>>& locks);
 
 // `pdbedit -L`: one "name:uid:full name" line per account; the names in the output's order.
 ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text);

@@ -114,6 +114,10 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
                 info.details.connectedAt = at->get<int64_t>();
             if (auto idle = s.find("idle"); idle != s.end() && idle->is_number_unsigned())
                 info.details.idleSeconds = static_cast<int64_t>(idle->get<uint64_t>());
+            if (auto shares = s.find("shares"); shares != s.end() && shares->is_array())
+                for (const Json& share : *shares)
+                    if (share.is_string() && !share.get<std::string>().empty())
+                        info.details.shares.push_back(cutUtf8(share.get<std::string>()));
             reply.sessions.push_back(std::move(info));
         }
     }
@@ -136,6 +140,22 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
                 return result;
             info.id = static_cast<uint32_t>(id);
             reply.files.push_back(std::move(info));
+        }
+    }
+    if (auto it = doc.find("shares"); it != doc.end()) {
+        if (!it->is_array()) {
+            error = "\"shares\" is not a list";
+            return result;
+        }
+        for (const Json& s : *it) {
+            if (!s.is_object()) {
+                error = "a share is not an object";
+                return result;
+            }
+            NetShareInfo share;
+            if (!readText(s, "name", share.name, true, error) || !readText(s, "path", share.path, false, error))
+                return result;
+            reply.shares.push_back(std::move(share));
         }
     }
     result.value = std::move(reply);

@@ -29,6 +29,7 @@ struct SrvsvcReply {
     SrvsvcError error; // when !ok
     std::vector<NetSessionInfo> sessions; // a "sessions" answer
     std::vector<NetFileInfo> files; // a "files" answer (computer is empty: level 3 has none)
+    std::vector<NetShareInfo> shares; // a "shares" answer: the disk shares and their folders
 };
 
 ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view json);

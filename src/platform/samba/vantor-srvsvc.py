@@ -7,12 +7,16 @@
 # connection failed). Vantor keeps one such helper per monitored server. Requests:
 #   {"command": "sessions"}
 #   {"command": "files", "user": U}         (no "user": the open files of every user)
+#   {"command": "shares"}
 #   {"command": "close-session", "client": C, "user": U}
 #   {"command": "close-file", "id": N}
 # Answers:
-#   {"ok": true, "sessions": [{"user": U, "computer": C, "opens": N, "connected_at": T, "idle": S}, ...]}
-#   (T: seconds since 1970 by this computer's clock; S: seconds; both as the server counts them)
+#   {"ok": true, "sessions": [{"user": U, "computer": C, "opens": N, "connected_at": T, "idle": S,
+#                              "shares": [NAME, ...]}, ...]}
+#   (T: seconds since 1970 by this computer's clock; S: seconds; both as the server counts them;
+#   "shares" only where the server tells which shares a session uses, oldest connection first)
 #   {"ok": true, "files": [{"id": N, "path": P, "user": U}, ...]}
+#   {"ok": true, "shares": [{"name": N, "path": P}, ...]}   (the disk shares)
 #   {"ok": true}
 #   {"ok": false, "error": {"kind": K, "code": N, "name": S, "message": S, ...}}
 # where K is one of: werror, ntstatus, unreachable, credentials, bindings, usage, internal.
@@ -179,6 +183,38 @@ def unc(server):
     return "\\\\" + server
 
 
+# NetConnEnum is one call per client computer: past this many, the sessions go without their shares
+# rather than the whole answer coming too late.
+MAX_CONNECTION_QUERIES = 32
+
+
+def connections(conn, server, computers, srvsvc):
+    """The shares each (computer, lower-case user) has connected, oldest first, as far as the
+    server tells. Samba answers every qualifier with one made-up IPC$ connection of "dummy_user", so
+    IPC$ (the pipe this helper itself talks through, on a real server) never counts as a share."""
+    import samba
+
+    found = {}
+    for computer in computers[:MAX_CONNECTION_QUERIES]:
+        ctr = srvsvc.NetConnInfoCtr()
+        ctr.level = 1
+        ctr.ctr = srvsvc.NetConnCtr1()
+        try:
+            info, _total, _resume = conn.NetConnEnum(unc(server), unc(computer), ctr, MAX_PREFERRED_LENGTH, None)
+        except (samba.WERRORError, samba.NTSTATUSError):
+            # Refused or not offered: the same for every computer, so ask no further.
+            break
+        rows = [c for c in ((info.ctr.array or []) if info.ctr else [])
+                if text(c.share) and text(c.share).upper() != "IPC$"]
+        # The longest connected first: the order the client connected them in.
+        rows.sort(key=lambda c: -int(c.conn_time))
+        for c in rows:
+            names = found.setdefault((computer.lower(), text(c.user).lower()), [])
+            if text(c.share) not in names:
+                names.append(text(c.share))
+    return found
+
+
 def sessions(conn, server, srvsvc):
     ctr = srvsvc.NetSessInfoCtr()
     ctr.level = 1
@@ -190,6 +226,15 @@ def sessions(conn, server, srvsvc):
     for s in (info.ctr.array or []) if info.ctr else []:
         out.append({"user": text(s.user), "computer": text(s.client).lstrip("\\"), "opens": int(s.num_open),
                     "connected_at": now - int(s.time), "idle": int(s.idle_time)})
+    computers = []
+    for s in out:
+        if s["computer"] and s["computer"] not in computers:
+            computers.append(s["computer"])
+    used = connections(conn, server, computers, srvsvc)
+    for s in out:
+        names = used.get((s["computer"].lower(), s["user"].lower()))
+        if names:
+            s["shares"] = names
     return {"ok": True, "sessions": out}
 
 
@@ -204,6 +249,23 @@ def files(conn, server, user, srvsvc):
     return {"ok": True, "files": out}
 
 
+STYPE_MASK = 0xFF
+STYPE_DISKTREE = 0
+
+
+def shares(conn, server, srvsvc):
+    # Level 2 carries the folder; a server gives it to administrators only.
+    ctr = srvsvc.NetShareInfoCtr()
+    ctr.level = 2
+    ctr.ctr = srvsvc.NetShareCtr2()
+    info, _total, _resume = conn.NetShareEnumAll(unc(server), ctr, MAX_PREFERRED_LENGTH, None)
+    out = []
+    for s in (info.ctr.array or []) if info.ctr else []:
+        if (int(s.type) & STYPE_MASK) == STYPE_DISKTREE:
+            out.append({"name": text(s.name), "path": text(s.path)})
+    return {"ok": True, "shares": out}
+
+
 def call(conn, server, account, command, arguments, srvsvc):
     """One srvsvc call on an open connection: its answer, or a Failure."""
     import samba
@@ -213,6 +275,8 @@ def call(conn, server, account, command, arguments, srvsvc):
             return sessions(conn, server, srvsvc)
         if command == "files":
             return files(conn, server, arguments.get("user"), srvsvc)
+        if command == "shares":
+            return shares(conn, server, srvsvc)
         if command == "close-session":
             conn.NetSessDel(unc(server), unc(arguments["client"].lstrip("\\")), arguments["user"])
             return {"ok": True}
@@ -252,7 +316,7 @@ def request_arguments(command, arguments):
         if not isinstance(fid, int) or isinstance(fid, bool):
             fail("usage", "the file id is not a number")
         arguments = dict(arguments, id=fid)
-    elif command != "sessions":
+    elif command not in ("sessions", "shares"):
         fail("usage", "unknown command")
     return arguments
 
@@ -336,14 +400,14 @@ def main():
     parser.add_argument("--credentials", help="Samba authentication file (the format of -A)")
     parser.add_argument("--no-kerberos", action="store_true", help="do not use a Kerberos ticket")
     parser.add_argument("server")
-    parser.add_argument("command", choices=["sessions", "files", "close-session", "close-file", "serve"])
+    parser.add_argument("command", choices=["sessions", "files", "shares", "close-session", "close-file", "serve"])
     parser.add_argument("arguments", nargs="*")
     try:
         args = parser.parse_args()
     except SystemExit:
         fail("usage", "bad arguments")
 
-    wanted = {"sessions": 0, "files": 1, "close-session": 2, "close-file": 1, "serve": 0}[args.command]
+    wanted = {"sessions": 0, "files": 1, "shares": 0, "close-session": 2, "close-file": 1, "serve": 0}[args.command]
     if len(args.arguments) != wanted:
         fail("usage", "%s takes %d arguments" % (args.command, wanted))
     if not valid_host(args.server):
@@ -352,7 +416,7 @@ def main():
         serve(args)
         return
 
-    named = {"sessions": [], "files": ["user"], "close-session": ["client", "user"], "close-file": ["id"]}
+    named = {"sessions": [], "files": ["user"], "shares": [], "close-session": ["client", "user"], "close-file": ["id"]}
     arguments = request_arguments(args.command, dict(zip(named[args.command], args.arguments)))
     credentials, param, srvsvc = load_bindings()
     lp = load_parm(args, param)

@@ -33,6 +33,14 @@ struct Recorder {
     std::vector<std::pair<std::wstring, std::wstring>> names;  // (user or path, computer)
     bool giveBuffer = true;                                    // also with a failed status
     DWORD fileIdBase = 100;
+    // NetConnectionEnum: by qualifier, the (user, share, seconds connected) it lists, and its status.
+    struct Connection {
+        std::wstring user, share;
+        DWORD time = 0;
+    };
+    std::map<std::wstring, std::vector<Connection>> connections;
+    NET_API_STATUS connectionAnswer = NERR_Success;
+    std::vector<Call> connectionCalls;
 
     // Buffers handed out, by address, and how often each was freed.
     std::map<void*, std::shared_ptr<void>> live;
@@ -88,6 +96,38 @@ NET_API_STATUS WINAPI fakeSessionEnum(LMSTR server, LMSTR client, LMSTR user, DW
         i.sesi1_idle_time = 60 * n;
     });
     return rec->answer;
+}
+
+NET_API_STATUS WINAPI fakeConnectionEnum(LMSTR server, LMSTR qualifier, DWORD level, LPBYTE* buffer, DWORD preferred,
+                                         LPDWORD read, LPDWORD total, LPDWORD resume)
+{
+    rec->connectionCalls.push_back({text(server), text(qualifier), {}, level, 0, preferred, resume != nullptr, 0});
+    *buffer = nullptr;
+    *read = *total = 0;
+    if (rec->connectionAnswer != NERR_Success)
+        return rec->connectionAnswer;
+    // A computer without connections: no buffer at all, as NetApi32 may answer.
+    const auto listed = rec->connections.find(qualifier ? qualifier : L"");
+    if (listed == rec->connections.end())
+        return NERR_Success;
+    struct Storage {
+        std::deque<std::wstring> strings;
+        std::vector<CONNECTION_INFO_1> entries;
+    };
+    auto storage = std::make_shared<Storage>();
+    for (const auto& c : listed->second) {
+        CONNECTION_INFO_1 info{};
+        info.coni1_username = storage->strings.emplace_back(c.user).data();
+        info.coni1_netname = storage->strings.emplace_back(c.share).data();
+        info.coni1_time = c.time;
+        storage->entries.push_back(info);
+    }
+    storage->entries.reserve(1);
+    void* address = storage->entries.data();
+    rec->live[address] = storage;
+    *buffer = static_cast<LPBYTE>(address);
+    *read = *total = static_cast<DWORD>(storage->entries.size());
+    return NERR_Success;
 }
 
 NET_API_STATUS WINAPI fakeFileEnum(LMSTR server, LMSTR basePath, LMSTR user, DWORD level, LPBYTE* buffer,
@@ -150,6 +190,7 @@ protected:
     {
         NetApiCalls calls;
         calls.sessionEnum = &fakeSessionEnum;
+        calls.connectionEnum = &fakeConnectionEnum;
         calls.fileEnum = &fakeFileEnum;
         calls.sessionDel = &fakeSessionDel;
         calls.userEnum = &fakeUserEnum;
@@ -191,6 +232,36 @@ TEST_F(NetApiManagementTest, SessionsComeAtLevelOneWithTheServerInUncForm)
     EXPECT_FALSE(local.resumeHandle);
     EXPECT_EQ(recorder.calls[1].server, std::wstring(L"\\\\FILES"));
     EXPECT_EQ(recorder.frees.size(), 2u);
+}
+
+TEST_F(NetApiManagementTest, SharesInUseComeFromTheConnectionsOfEachComputer)
+{
+    recorder.names = {{L"alice", L"PC1"}, {L"bob", L"PC1"}, {L"carol", L"PC2"}};
+    recorder.connections[L"\\\\PC1"] = {
+        {L"alice", L"docs", 100}, {L"ALICE", L"media", 500}, {L"bob", L"docs", 50}, {L"alice", L"IPC$", 900}};
+    std::vector<NetSessionInfo> sessions;
+    ASSERT_TRUE(net.enumSessions(ServerName{"FILES"}, sessions).ok());
+    ASSERT_EQ(sessions.size(), 3u);
+    // Longest connected first; the administration pipe is no share.
+    EXPECT_EQ(sessions[0].details.shares, (std::vector<std::string>{"media", "docs"}));
+    EXPECT_EQ(sessions[1].details.shares, (std::vector<std::string>{"docs"}));
+    EXPECT_TRUE(sessions[2].details.shares.empty());
+    // One call per computer, on the same server, at level 1.
+    ASSERT_EQ(recorder.connectionCalls.size(), 2u);
+    EXPECT_EQ(recorder.connectionCalls[0].server, std::wstring(L"\\\\FILES"));
+    EXPECT_EQ(recorder.connectionCalls[0].client, std::wstring(L"\\\\PC1"));
+    EXPECT_EQ(recorder.connectionCalls[1].client, std::wstring(L"\\\\PC2"));
+    EXPECT_EQ(recorder.connectionCalls[0].level, 1u);
+
+    // A service that refuses or does not offer the connections still lists its sessions, without
+    // shares, and is asked once.
+    recorder.connectionCalls.clear();
+    recorder.connectionAnswer = ERROR_NOT_SUPPORTED;
+    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+    ASSERT_EQ(sessions.size(), 3u);
+    for (const auto& s : sessions)
+        EXPECT_TRUE(s.details.shares.empty()) << s.user;
+    EXPECT_EQ(recorder.connectionCalls.size(), 1u);
 }
 
 TEST_F(NetApiManagementTest, NamesAreConvertedToUtf8AndCutWithoutSplittingALetter)
@@ -318,7 +389,8 @@ TEST_F(NetApiManagementTest, AccountsAndClosingAFile)
 }
 
 // The real NetApi32. Wine lists no sessions, does not support NetFileEnum and aborts in
-// NetSessionDel, so only the calls that answer there are made there.
+// NetSessionDel and NetConnectionEnum (unimplemented), so only the calls that answer there are made
+// there; with no session listed, no connection is asked for.
 TEST(NetApiManagementReal, AnswersForThisComputer)
 {
     // The program asks for the platform's service without naming it; on Windows it is NetApi32.
