@@ -423,9 +423,19 @@ private:
 // over the whole history.
 class TextTable {
 public:
-    uint32_t add(std::string_view text)
+    static uint64_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+    // A lookup of a text of that hash is coming: its slot is fetched meanwhile.
+    void prefetch(uint64_t hash) const
     {
-        const uint64_t hash = std::hash<std::string_view>{}(text);
+#if defined(__GNUC__)
+        __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+#else
+        (void)hash;
+#endif
+    }
+    uint32_t add(std::string_view text) { return add(text, hashOf(text)); }
+    uint32_t add(std::string_view text, uint64_t hash)
+    {
         const auto tag = static_cast<uint32_t>(hash >> 32);
         const std::size_t mask = m_slots.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -534,22 +544,41 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     constexpr int64_t noTime = INT64_MIN;
     std::vector<FileCode> fileCodes(data.files().size());
     std::vector<DirEntry> dirParent;  // by first number
-    auto addDir = [&](auto& self, std::string_view dir) -> uint32_t {
-        const uint32_t id = dirs.add(dir);
+    auto addDir = [&](auto& self, std::string_view dir, uint64_t hash) -> uint32_t {
+        const uint32_t id = dirs.add(dir, hash);
         if (id == dirParent.size()) {
             dirParent.push_back({-1, 0});
             const std::size_t cut = lastSeparator(dir);
-            const int64_t parent = cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut))) : -1;
+            const int64_t parent
+                = cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut), TextTable::hashOf(dir.substr(0, cut)))) : -1;
             dirParent[id] = {parent, cut};
         }
         return id;
     };
+    // The lookups wait on memory, not on work: each file's slots are fetched a few files ahead.
+    struct Split { std::size_t cut; uint64_t dirHash, nameHash; };
+    constexpr std::size_t ahead = 8;
+    std::array<Split, ahead> splits{};
+    const auto split = [&](std::size_t i) {
+        const std::string_view path = data.files()[i].path;
+        const std::size_t cut = lastSeparator(path);
+        Split& s = splits[i % ahead];
+        s = {cut, cut > 0 ? TextTable::hashOf(path.substr(0, cut)) : 0, TextTable::hashOf(path.substr(cut))};
+        if (cut > 0)
+            dirs.prefetch(s.dirHash);
+        names.prefetch(s.nameHash);
+    };
+    for (std::size_t i = 0; i < std::min(ahead, data.files().size()); ++i)
+        split(i);
     for (std::size_t i = 0; i < data.files().size(); ++i) {
         const FileRecord& file = data.files()[i];
-        const std::size_t cut = lastSeparator(file.path);
+        const Split s = splits[i % ahead];
+        if (i + ahead < data.files().size())
+            split(i + ahead);
+        const std::string_view path = file.path;
         fileCodes[i].time = local.localSeconds(file.time).value_or(noTime);
-        fileCodes[i].dir = cut > 0 ? addDir(addDir, std::string_view(file.path).substr(0, cut)) + 1 : 0;
-        fileCodes[i].name = names.add(std::string_view(file.path).substr(cut));
+        fileCodes[i].dir = s.cut > 0 ? addDir(addDir, path.substr(0, s.cut), s.dirHash) + 1 : 0;
+        fileCodes[i].name = names.add(path.substr(s.cut), s.nameHash);
     }
     users.order();
     computers.order();
