@@ -10,10 +10,9 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <optional>
-#include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vantor {
@@ -161,8 +160,18 @@ struct UserTotal {
     int64_t seconds = 0;
     int64_t files = 0;
     int64_t lastEnd = INT64_MIN;
-    std::set<std::string> computers;
+    int64_t computers = 0;
 };
+
+// The pairs of user and computer that have sessions: a user's computers are its pairs, so no
+// name is compared more than once.
+std::vector<bool> pairsWithSessions(const HistoryData& data)
+{
+    std::vector<bool> has(data.pairs().size(), false);
+    for (std::size_t s = 0; s < data.sessions().size(); ++s)
+        has[data.sessionPair(s)] = true;
+    return has;
+}
 
 struct Summary {
     int64_t first = INT64_MAX;  // the earliest and latest valid moment of any record
@@ -175,7 +184,14 @@ struct Summary {
 Summary summarise(const HistoryData& data)
 {
     Summary s;
-    std::set<std::string_view> users, computers;
+    std::unordered_set<std::string_view> users, computers;
+    const std::vector<bool> withSessions = pairsWithSessions(data);
+    for (uint32_t p = 0; p < data.pairs().size(); ++p) {
+        if (withSessions[p]) {
+            users.insert(data.pairs()[p].user);
+            computers.insert(data.pairs()[p].computer);
+        }
+    }
     auto see = [&](int64_t t) {
         if (t >= 0) {
             s.first = std::min(s.first, t);
@@ -183,8 +199,6 @@ Summary summarise(const HistoryData& data)
         }
     };
     for (const auto& r : data.sessions()) {
-        users.insert(r.user);
-        computers.insert(r.computer);
         see(r.start);
         if (r.start >= 0)
             see(r.end());
@@ -347,18 +361,33 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
 
 void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
 {
-    std::map<std::string_view, UserTotal> totals;
-    for (const auto& r : data.sessions()) {
-        UserTotal& t = totals[r.user];
+    std::vector<UserTotal> byPair(data.pairs().size());
+    for (std::size_t s = 0; s < data.sessions().size(); ++s) {
+        const SessionRecord& r = data.sessions()[s];
+        UserTotal& t = byPair[data.sessionPair(s)];
         ++t.sessions;
         t.seconds += r.duration;
         t.files += r.fileCount;
         t.lastEnd = std::max(t.lastEnd, r.end());
-        t.computers.insert(r.computer);
+        t.computers = 1;
     }
+    std::unordered_map<std::string_view, UserTotal> totals;
+    for (uint32_t p = 0; p < data.pairs().size(); ++p) {
+        const UserTotal& pair = byPair[p];
+        if (pair.sessions == 0)
+            continue;
+        UserTotal& t = totals[data.pairs()[p].user];
+        t.sessions += pair.sessions;
+        t.seconds += pair.seconds;
+        t.files += pair.files;
+        t.lastEnd = std::max(t.lastEnd, pair.lastEnd);
+        t.computers += pair.computers;
+    }
+    // By name, then by time: users of the same total time stay in the order of their names.
     std::vector<std::pair<std::string_view, const UserTotal*>> rows;
     for (const auto& [user, t] : totals)
         rows.emplace_back(user, &t);
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second->seconds > b.second->seconds; });
 
     w << "<details class=\"users\"" << (rows.size() <= 200 ? " open" : "") << "><summary>"
@@ -368,7 +397,7 @@ void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
          "<th class=\"num\">Total time</th><th class=\"num\">Files opened</th><th>Last seen</th></tr></thead><tbody>\n";
     for (const auto& [user, t] : rows) {
         w << "<tr><td>" << htmlEscape(user) << "</td><td class=\"num\">" << withThousands(t->sessions)
-          << "</td><td class=\"num\">" << withThousands(static_cast<int64_t>(t->computers.size()))
+          << "</td><td class=\"num\">" << withThousands(t->computers)
           << "</td><td class=\"num\">" << longDuration(t->seconds) << "</td><td class=\"num\">"
           << withThousands(t->files) << "</td><td>" << local.format(t->lastEnd) << "</td></tr>\n";
     }
@@ -429,6 +458,17 @@ public:
     {
 #if defined(__GNUC__)
         __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+#else
+        (void)hash;
+#endif
+    }
+    // Later, when that slot has come: the text it holds, which the lookup compares.
+    void prefetchText(uint64_t hash) const
+    {
+#if defined(__GNUC__)
+        const Slot& slot = m_slots[hash & (m_slots.size() - 1)];
+        if (slot.id != noId && slot.tag == static_cast<uint32_t>(hash >> 32))
+            __builtin_prefetch(m_chars.data() + slot.offset);
 #else
         (void)hash;
 #endif
@@ -575,6 +615,12 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
         const Split s = splits[i % ahead];
         if (i + ahead < data.files().size())
             split(i + ahead);
+        if (i + ahead / 2 < data.files().size()) {
+            const Split& soon = splits[(i + ahead / 2) % ahead];
+            if (soon.cut > 0)
+                dirs.prefetchText(soon.dirHash);
+            names.prefetchText(soon.nameHash);
+        }
         const std::string_view path = file.path;
         fileCodes[i].time = local.localSeconds(file.time).value_or(noTime);
         fileCodes[i].dir = s.cut > 0 ? addDir(addDir, path.substr(0, s.cut), s.dirHash) + 1 : 0;
