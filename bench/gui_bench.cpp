@@ -176,10 +176,14 @@ void benchRebuild(int rows)
             dialog.sessionsView()->viewport()->repaint();
         }));
     }
-    std::printf("rebuild of a %d-row sessions table (model reset + repaint): %.1f ms\n", rows, modelOnly);
-    std::printf("whole apply of a %d-session poll, steady state (closes check, new-user check, rebuild, repaint): %.1f ms\n",
-                rows, steady);
-    std::printf("whole apply of a %d-session poll, first poll (every row new): %.1f ms\n", rows, first);
+    auto goal = [](double ms) { return ms <= 50 ? "met" : "NOT MET"; };
+    std::printf("rebuild of a %d-row sessions table (model reset + repaint): %.1f ms  goal <= 50 ms: %s\n", rows,
+                modelOnly, goal(modelOnly));
+    std::printf("whole apply of a %d-session poll, steady state (closes check, new-user check, rebuild, repaint): %.1f ms"
+                "  goal <= 50 ms: %s\n",
+                rows, steady, goal(steady));
+    std::printf("whole apply of a %d-session poll, first poll (every row new): %.1f ms  goal <= 50 ms: %s\n", rows, first,
+                goal(first));
 }
 
 }  // namespace
@@ -194,8 +198,12 @@ int main(int argc, char** argv)
         std::printf("%s, %d rounds, worst:\n", title, rounds);
         for (auto mode : {LocalMonitorFace::PollMode::GuiThread, LocalMonitorFace::PollMode::Background}) {
             const Figures f = benchPoll(mode, net, rounds, beforeTick);
-            std::printf("  %-11s GUI blocked %.1f ms (longest gap of a 1 ms timer), GUI-thread steps %.1f ms, tick to done %.1f ms\n",
-                        mode == LocalMonitorFace::PollMode::GuiThread ? "GUI thread:" : "worker:", f.probeMax, f.guiMax, f.wallMax);
+            // The poll on the GUI thread is there to compare with; the program polls on a worker.
+            const bool worker = mode == LocalMonitorFace::PollMode::Background;
+            std::printf("  %-11s GUI blocked %.1f ms (longest gap of a 1 ms timer%s%s), GUI-thread steps %.1f ms, "
+                        "tick to done %.1f ms\n",
+                        worker ? "worker:" : "GUI thread:", f.probeMax, worker ? "; goal <= 50 ms: " : "",
+                        worker ? (f.probeMax <= 50 ? "met" : "NOT MET") : "", f.guiMax, f.wallMax);
         }
     };
 
@@ -237,6 +245,5 @@ int main(int argc, char** argv)
     }
 #endif
     benchRebuild(10'000);
-    std::printf("goals: at most 50 ms GUI blocked per poll, at most 50 ms for the rebuild\n");
     return 0;
 }

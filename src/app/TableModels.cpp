@@ -26,30 +26,29 @@ void SessionsTableModel::setRows(const std::vector<SessionEntry>& rows, int64_t 
 {
     beginResetModel();
     m_now = now;
-    m_rows.clear();
-    m_rows.reserve(static_cast<qsizetype>(rows.size()));
-    for (const auto& r : rows) {
-        Row row{fromUtf8(r.user), fromUtf8(r.computer), QString::number(r.openFiles), {},
-                fromUtf8(sessionTooltip(r, now)), r};
-        for (int c = 0; c < sessionDetailColumnCount; ++c)
-            row.details.push_back(fromUtf8(sessionDetailText(r.details, static_cast<SessionDetailColumn>(c), now)));
-        m_rows.push_back(std::move(row));
-    }
+    m_rows = rows;
     applySort();
     endResetModel();
 }
 
-QVariant SessionsTableModel::sortKey(const Row& row, int column) const
+QString SessionsTableModel::text(const SessionEntry& row, int column) const
 {
     switch (column) {
-    case UserColumn: return row.user.toLower();
-    case ComputerColumn: return row.computer.toLower();
-    case OpenFilesColumn: return qlonglong(row.entry.openFiles);
+    case UserColumn: return fromUtf8(row.user);
+    case ComputerColumn: return fromUtf8(row.computer);
+    case OpenFilesColumn: return QString::number(row.openFiles);
     }
-    const auto detail = static_cast<SessionDetailColumn>(column - FirstDetailColumn);
-    if (auto n = sessionDetailNumber(row.entry.details, detail, m_now))
-        return qlonglong(*n);
-    return row.details[column - FirstDetailColumn].toLower();
+    return fromUtf8(sessionDetailText(row.details, static_cast<SessionDetailColumn>(column - FirstDetailColumn), m_now));
+}
+
+QVariant SessionsTableModel::sortKey(const SessionEntry& row, int column) const
+{
+    if (column == OpenFilesColumn)
+        return qlonglong(row.openFiles);
+    if (column >= FirstDetailColumn)
+        if (auto n = sessionDetailNumber(row.details, static_cast<SessionDetailColumn>(column - FirstDetailColumn), m_now))
+            return qlonglong(*n);
+    return text(row, column).toLower();
 }
 
 void SessionsTableModel::applySort()
@@ -62,7 +61,7 @@ void SessionsTableModel::applySort()
         return;
     QVector<QVariant> keys;
     keys.reserve(m_rows.size());
-    for (const Row& r : m_rows)
+    for (const SessionEntry& r : m_rows)
         keys.push_back(sortKey(r, m_sortColumn));
     // Rows without the detail (an empty text) go last whichever way; ties keep the monitor's order.
     std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
@@ -120,18 +119,14 @@ QVariant SessionsTableModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Row& row = m_rows[m_order[index.row()]];
+    // The texts are made for the cells a view asks for, not for every row at each poll: a view
+    // shows a few dozen of ten thousand rows.
+    const SessionEntry& row = m_rows[static_cast<std::size_t>(m_order[index.row()])];
     switch (role) {
     case Qt::DisplayRole:
-        switch (index.column()) {
-        case UserColumn: return row.user;
-        case ComputerColumn: return row.computer;
-        case OpenFilesColumn: return row.openFiles;
-        default: return row.details[index.column() - FirstDetailColumn];
-        }
-        break;
+        return text(row, index.column());
     case Qt::ToolTipRole:
-        return row.tooltip;
+        return fromUtf8(sessionTooltip(row, m_now));
     case Qt::DecorationRole:
         if (index.column() == UserColumn)
             return m_rowIcon;

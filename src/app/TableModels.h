@@ -40,18 +40,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    struct Row {
-        QString user;
-        QString computer;
-        QString openFiles;
-        QStringList details;
-        QString tooltip;
-        SessionEntry entry;
-    };
-    QVariant sortKey(const Row& row, int column) const;
+    QString text(const SessionEntry& row, int column) const;
+    QVariant sortKey(const SessionEntry& row, int column) const;
     void applySort();
 
-    QVector<Row> m_rows;
+    std::vector<SessionEntry> m_rows;
     QVector<int> m_order;    // model row -> monitor row
     QVector<int> m_inverse;  // monitor row -> model row
     int64_t m_now = 0;

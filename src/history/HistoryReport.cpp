@@ -10,10 +10,9 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <optional>
-#include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vantor {
@@ -161,8 +160,18 @@ struct UserTotal {
     int64_t seconds = 0;
     int64_t files = 0;
     int64_t lastEnd = INT64_MIN;
-    std::set<std::string> computers;
+    int64_t computers = 0;
 };
+
+// The pairs of user and computer that have sessions: a user's computers are its pairs, so no
+// name is compared more than once.
+std::vector<bool> pairsWithSessions(const HistoryData& data)
+{
+    std::vector<bool> has(data.pairs().size(), false);
+    for (std::size_t s = 0; s < data.sessions().size(); ++s)
+        has[data.sessionPair(s)] = true;
+    return has;
+}
 
 struct Summary {
     int64_t first = INT64_MAX;  // the earliest and latest valid moment of any record
@@ -175,7 +184,14 @@ struct Summary {
 Summary summarise(const HistoryData& data)
 {
     Summary s;
-    std::set<std::string_view> users, computers;
+    std::unordered_set<std::string_view> users, computers;
+    const std::vector<bool> withSessions = pairsWithSessions(data);
+    for (uint32_t p = 0; p < data.pairs().size(); ++p) {
+        if (withSessions[p]) {
+            users.insert(data.pairs()[p].user);
+            computers.insert(data.pairs()[p].computer);
+        }
+    }
     auto see = [&](int64_t t) {
         if (t >= 0) {
             s.first = std::min(s.first, t);
@@ -183,8 +199,6 @@ Summary summarise(const HistoryData& data)
         }
     };
     for (const auto& r : data.sessions()) {
-        users.insert(r.user);
-        computers.insert(r.computer);
         see(r.start);
         if (r.start >= 0)
             see(r.end());
@@ -347,18 +361,33 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
 
 void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
 {
-    std::map<std::string_view, UserTotal> totals;
-    for (const auto& r : data.sessions()) {
-        UserTotal& t = totals[r.user];
+    std::vector<UserTotal> byPair(data.pairs().size());
+    for (std::size_t s = 0; s < data.sessions().size(); ++s) {
+        const SessionRecord& r = data.sessions()[s];
+        UserTotal& t = byPair[data.sessionPair(s)];
         ++t.sessions;
         t.seconds += r.duration;
         t.files += r.fileCount;
         t.lastEnd = std::max(t.lastEnd, r.end());
-        t.computers.insert(r.computer);
+        t.computers = 1;
     }
+    std::unordered_map<std::string_view, UserTotal> totals;
+    for (uint32_t p = 0; p < data.pairs().size(); ++p) {
+        const UserTotal& pair = byPair[p];
+        if (pair.sessions == 0)
+            continue;
+        UserTotal& t = totals[data.pairs()[p].user];
+        t.sessions += pair.sessions;
+        t.seconds += pair.seconds;
+        t.files += pair.files;
+        t.lastEnd = std::max(t.lastEnd, pair.lastEnd);
+        t.computers += pair.computers;
+    }
+    // By name, then by time: users of the same total time stay in the order of their names.
     std::vector<std::pair<std::string_view, const UserTotal*>> rows;
     for (const auto& [user, t] : totals)
         rows.emplace_back(user, &t);
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second->seconds > b.second->seconds; });
 
     w << "<details class=\"users\"" << (rows.size() <= 200 ? " open" : "") << "><summary>"
@@ -368,7 +397,7 @@ void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
          "<th class=\"num\">Total time</th><th class=\"num\">Files opened</th><th>Last seen</th></tr></thead><tbody>\n";
     for (const auto& [user, t] : rows) {
         w << "<tr><td>" << htmlEscape(user) << "</td><td class=\"num\">" << withThousands(t->sessions)
-          << "</td><td class=\"num\">" << withThousands(static_cast<int64_t>(t->computers.size()))
+          << "</td><td class=\"num\">" << withThousands(t->computers)
           << "</td><td class=\"num\">" << longDuration(t->seconds) << "</td><td class=\"num\">"
           << withThousands(t->files) << "</td><td>" << local.format(t->lastEnd) << "</td></tr>\n";
     }
@@ -417,54 +446,126 @@ private:
     int64_t m_previous = 0;
 };
 
-// Numbers texts by how often they are used, most used first (the shortest numbers). The texts are
-// views into the history, which outlives the table.
+// Numbers texts by how often they are used, most used first (the shortest numbers). A million
+// paths go through it: an open-addressing table of hashes whose texts are copied side by side, so
+// that a lookup touches two places that stay in the cache rather than a node and a text scattered
+// over the whole history.
 class TextTable {
 public:
-    explicit TextTable(std::size_t expected = 0) { m_index.reserve(expected); }
-    uint32_t add(std::string_view text)
+    static uint64_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+    // A lookup of a text of that hash is coming: its slot is fetched meanwhile.
+    void prefetch(uint64_t hash) const
     {
-        auto [it, fresh] = m_index.try_emplace(text, static_cast<uint32_t>(m_counts.size()));
-        if (fresh) {
-            m_counts.push_back(0);
-            m_texts.push_back(text);
+#if defined(__GNUC__)
+        __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+#else
+        (void)hash;
+#endif
+    }
+    // Later, when that slot has come: the text it holds, which the lookup compares.
+    void prefetchText(uint64_t hash) const
+    {
+#if defined(__GNUC__)
+        const Slot& slot = m_slots[hash & (m_slots.size() - 1)];
+        if (slot.id != noId && slot.tag == static_cast<uint32_t>(hash >> 32))
+            __builtin_prefetch(m_chars.data() + slot.offset);
+#else
+        (void)hash;
+#endif
+    }
+    uint32_t add(std::string_view text) { return add(text, hashOf(text)); }
+    uint32_t add(std::string_view text, uint64_t hash)
+    {
+        const auto tag = static_cast<uint32_t>(hash >> 32);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.id == noId) {
+                slot = {tag, static_cast<uint32_t>(m_size), 1, static_cast<uint32_t>(text.size()), m_chars.size()};
+                m_chars.append(text);
+                if (2 * ++m_size > m_slots.size())
+                    grow();
+                return static_cast<uint32_t>(m_size - 1);
+            }
+            if (slot.tag == tag && slot.length == text.size()
+                && std::string_view(m_chars).substr(slot.offset, slot.length) == text) {
+                ++slot.count;
+                return slot.id;
+            }
         }
-        ++m_counts[it->second];
-        return it->second;
     }
     // After every add: the final number of each first number.
     void order()
     {
-        std::vector<uint32_t> byUse(m_counts.size());
+        m_entries.assign(m_size, Slot{});
+        for (const Slot& s : m_slots)
+            if (s.id != noId)
+                m_entries[s.id] = s;
+        std::vector<uint32_t> byUse(m_size);
         for (uint32_t i = 0; i < byUse.size(); ++i)
             byUse[i] = i;
-        std::stable_sort(byUse.begin(), byUse.end(), [&](uint32_t a, uint32_t b) { return m_counts[a] > m_counts[b]; });
+        std::stable_sort(byUse.begin(), byUse.end(),
+                         [&](uint32_t a, uint32_t b) { return m_entries[a].count > m_entries[b].count; });
         m_final.assign(byUse.size(), 0);
         for (uint32_t rank = 0; rank < byUse.size(); ++rank)
             m_final[byUse[rank]] = rank;
         m_byRank = std::move(byUse);
     }
     uint32_t final(uint32_t first) const { return m_final[first]; }
-    std::size_t size() const { return m_counts.size(); }
+    std::size_t size() const { return m_size; }
     // In final order.
-    std::string_view text(uint32_t rank) const { return m_texts[m_byRank[rank]]; }
+    std::string_view text(uint32_t rank) const
+    {
+        const Slot& e = m_entries[m_byRank[rank]];
+        return std::string_view(m_chars).substr(e.offset, e.length);
+    }
     uint32_t firstOf(uint32_t rank) const { return m_byRank[rank]; }
 
 private:
-    std::unordered_map<std::string_view, uint32_t> m_index;
-    std::vector<std::string_view> m_texts;
-    std::vector<uint32_t> m_counts, m_final, m_byRank;
+    static constexpr uint32_t noId = UINT32_MAX;
+    // A slot says all a lookup needs, so that a hit reads the slot and the text and nothing else;
+    // the hash's high half tells most texts apart without reading them, its low half is the place.
+    struct Slot {
+        uint32_t tag = 0;
+        uint32_t id = noId;
+        uint32_t count = 0;
+        uint32_t length = 0;  // a path of a log line, far below 4 GB
+        std::size_t offset = 0;
+    };
+    void grow()
+    {
+        std::vector<Slot> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        const std::size_t mask = m_slots.size() - 1;
+        for (const Slot& s : old) {
+            if (s.id == noId)
+                continue;
+            std::size_t i = std::hash<std::string_view>{}(std::string_view(m_chars).substr(s.offset, s.length)) & mask;
+            while (m_slots[i].id != noId)
+                i = (i + 1) & mask;
+            m_slots[i] = s;
+        }
+    }
+
+    std::vector<Slot> m_slots = std::vector<Slot>(1024);
+    std::size_t m_size = 0;
+    std::string m_chars;
+    std::vector<Slot> m_entries;  // by first number, once ordered
+    std::vector<uint32_t> m_final, m_byRank;
 };
 
+// Where the last separator stands (0: none, or only at the start).
 std::size_t lastSeparator(std::string_view path)
 {
-    const std::size_t at = path.find_last_of("/\\");
-    return at == std::string_view::npos ? 0 : at;
+    for (std::size_t at = path.size(); at > 0; --at)
+        if (path[at - 1] == '/' || path[at - 1] == '\\')
+            return at - 1;
+    return 0;
 }
 
 void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
 {
-    TextTable users, computers, dirs(data.files().size() / 8), names(data.files().size() / 2);
+    TextTable users, computers, dirs, names;
     std::vector<uint32_t> pairUser, pairComputer;
     for (const auto& pair : data.pairs()) {
         pairUser.push_back(users.add(pair.user));
@@ -473,30 +574,66 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     // A folder's parent is the folder its text ends the separator before; folders are added once
     // per file, their parents once per folder.
     struct DirEntry { int64_t parent; std::size_t cut; };
-    std::vector<int64_t> fileDir(data.files().size(), -1);
-    std::vector<uint32_t> fileName(data.files().size());
+    // What the files part says of each file line, gathered in store order: it is written in pair
+    // order, where one read of this beats three of scattered arrays.
+    struct FileCode {
+        int64_t time;  // local; noTime: none
+        uint32_t dir;  // folder + 1 (0: none)
+        uint32_t name;
+    };
+    constexpr int64_t noTime = INT64_MIN;
+    std::vector<FileCode> fileCodes(data.files().size());
     std::vector<DirEntry> dirParent;  // by first number
-    auto addDir = [&](auto& self, std::string_view dir) -> uint32_t {
-        const uint32_t id = dirs.add(dir);
+    auto addDir = [&](auto& self, std::string_view dir, uint64_t hash) -> uint32_t {
+        const uint32_t id = dirs.add(dir, hash);
         if (id == dirParent.size()) {
             dirParent.push_back({-1, 0});
             const std::size_t cut = lastSeparator(dir);
-            const int64_t parent = cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut))) : -1;
+            const int64_t parent
+                = cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut), TextTable::hashOf(dir.substr(0, cut)))) : -1;
             dirParent[id] = {parent, cut};
         }
         return id;
     };
-    for (std::size_t i = 0; i < data.files().size(); ++i) {
-        const std::string& path = data.files()[i].path;
+    // The lookups wait on memory, not on work: each file's slots are fetched a few files ahead.
+    struct Split { std::size_t cut; uint64_t dirHash, nameHash; };
+    constexpr std::size_t ahead = 8;
+    std::array<Split, ahead> splits{};
+    const auto split = [&](std::size_t i) {
+        const std::string_view path = data.files()[i].path;
         const std::size_t cut = lastSeparator(path);
+        Split& s = splits[i % ahead];
+        s = {cut, cut > 0 ? TextTable::hashOf(path.substr(0, cut)) : 0, TextTable::hashOf(path.substr(cut))};
         if (cut > 0)
-            fileDir[i] = addDir(addDir, std::string_view(path).substr(0, cut));
-        fileName[i] = names.add(std::string_view(path).substr(cut));
+            dirs.prefetch(s.dirHash);
+        names.prefetch(s.nameHash);
+    };
+    for (std::size_t i = 0; i < std::min(ahead, data.files().size()); ++i)
+        split(i);
+    for (std::size_t i = 0; i < data.files().size(); ++i) {
+        const FileRecord& file = data.files()[i];
+        const Split s = splits[i % ahead];
+        if (i + ahead < data.files().size())
+            split(i + ahead);
+        if (i + ahead / 2 < data.files().size()) {
+            const Split& soon = splits[(i + ahead / 2) % ahead];
+            if (soon.cut > 0)
+                dirs.prefetchText(soon.dirHash);
+            names.prefetchText(soon.nameHash);
+        }
+        const std::string_view path = file.path;
+        fileCodes[i].time = local.localSeconds(file.time).value_or(noTime);
+        fileCodes[i].dir = s.cut > 0 ? addDir(addDir, path.substr(0, s.cut), s.dirHash) + 1 : 0;
+        fileCodes[i].name = names.add(path.substr(s.cut), s.nameHash);
     }
     users.order();
     computers.order();
     dirs.order();
     names.order();
+    for (FileCode& code : fileCodes) {
+        code.dir = code.dir == 0 ? 0 : dirs.final(code.dir - 1) + 1;
+        code.name = names.final(code.name);
+    }
 
     auto table = [&](const char* key, const TextTable& t) {
         w << '"' << key << "\":[";
@@ -535,9 +672,10 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     TimePacker fileTimes;
     for (std::size_t p = 0; p < data.pairs().size(); ++p) {
         for (uint32_t f : data.pairFiles(static_cast<uint32_t>(p))) {
-            fileTimes.pack(packed, local.localSeconds(data.files()[f].time));
-            packNumber(packed, fileDir[f] < 0 ? 0 : uint64_t{dirs.final(static_cast<uint32_t>(fileDir[f]))} + 1);
-            packNumber(packed, names.final(fileName[f]));
+            const FileCode& code = fileCodes[f];
+            fileTimes.pack(packed, code.time == noTime ? std::nullopt : std::optional<int64_t>(code.time));
+            packNumber(packed, code.dir);
+            packNumber(packed, code.name);
         }
         if (packed.size() >= (std::size_t{1} << 16)) {
             w << packed;

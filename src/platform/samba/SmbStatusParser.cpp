@@ -1,6 +1,7 @@
 #include "platform/samba/SmbStatusParser.h"
 
 #include "platform/NetManagement.h"
+#include "platform/samba/JsonSax.h"
 
 #include <algorithm>
 #include <charconv>
@@ -543,15 +544,23 @@ ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
 {
     ParseResult<SmbStatusData> r;
     try {
-        SmbStatusReader reader;
         // Samba writes texts in UTF-8; a document that is not is refused by the parser rather than
         // passed on as broken names.
-        const bool parsed = Json::sax_parse(json.begin(), json.end(), &reader);
-        if (parsed && reader.finish()) {
-            r.value = std::move(reader.data);
+        std::optional<SmbStatusReader> reader(std::in_place);
+        bool parsed = false;
+        switch (quickSaxParse(json, *reader)) {
+        case JsonSaxOutcome::Read: parsed = true; break;
+        case JsonSaxOutcome::Stopped: parsed = false; break;
+        case JsonSaxOutcome::Undecided:
+            reader.emplace();
+            parsed = Json::sax_parse(json.begin(), json.end(), &*reader);
+            break;
+        }
+        if (parsed && reader->finish()) {
+            r.value = std::move(reader->data);
             assignLockCounts(r.value, parseByteRangeLocks(json));
         } else
-            r.error = reader.error.empty() ? std::string("not valid JSON") : reader.error;
+            r.error = reader->error.empty() ? std::string("not valid JSON") : reader->error;
     } catch (const std::bad_alloc&) {
         r.error = "not enough memory to read it";
     } catch (const std::exception& e) {
