@@ -30,6 +30,14 @@ namespace {
 
 void addToList(SessionMonitor& monitor, ListKind list, const std::string& user, const std::string& computer)
 {
+    if (!listNameAcceptable(user) || !listNameAcceptable(computer)) {
+        // Written as it is, "John Smith" would read back as user John on computer Smith.
+        monitor.boxes().show({"Error",
+                              "User " + user + " and computer " + computer
+                                  + " cannot be added to a list: a name in a list cannot hold a blank.",
+                              BoxIcon::Error, BoxButtons::Ok, nullptr});
+        return;
+    }
     if (!appendAccessListLine(monitor.listFilePath(list), user, computer))
         return;
     const char* name = list == ListKind::Black ? "Black" : "White";

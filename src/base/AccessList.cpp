@@ -121,6 +121,16 @@ AccessList loadAccessListFile(const std::filesystem::path& file)
     return readAccessList(in);
 }
 
+bool listNameAcceptable(const std::string& name)
+{
+    if (name.empty() || name.size() > 255)
+        return false;
+    for (unsigned char c : name)
+        if (c <= ' ' || c == 0x7f)
+            return false;
+    return true;
+}
+
 bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
                           const std::string& computer)
 {

@@ -53,6 +53,11 @@ AccessList readAccessList(std::istream& in);
 // A missing or unreadable file is an empty list.
 AccessList loadAccessListFile(const std::filesystem::path& file);
 
+// A name that goes into a list file as one blank-separated token of one line (1 to 255 bytes, no
+// blank or control character): a blank or a line break in it would make another entry of the file
+// than the one asked for.
+bool listNameAcceptable(const std::string& name);
+
 // Appends "user computer\n"; false when the file cannot be opened for appending.
 bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
                           const std::string& computer);

@@ -64,18 +64,6 @@ std::optional<ListKind> listKind(const std::string& name)
     return std::nullopt;
 }
 
-// A name that goes into a list file as one blank-separated token of one line: a blank or a line
-// break in it would make another entry of the file than the caller asked for.
-bool listNameAcceptable(const std::string& name)
-{
-    if (name.empty() || name.size() > 255)
-        return false;
-    for (unsigned char c : name)
-        if (c <= ' ' || c == 0x7f)
-            return false;
-    return true;
-}
-
 // A file descriptor handed to a reply, closed once the reply has its own copy (or never got made).
 struct OwnedFd {
     int fd = -1;

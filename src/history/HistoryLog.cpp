@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/NetManagement.h"
 #include "platform/Paths.h"
+#include "platform/SystemError.h"
 #include "platform/SystemText.h"
 
 #include <cstring>
@@ -312,11 +313,15 @@ bool clearHistory(const std::filesystem::path& dataDir, MessageBoxes& boxes, voi
 {
     {
         std::lock_guard lock(logFilesMutex());
-        std::error_code ec;
-        if (!std::filesystem::remove(logFilePath(dataDir, usersLogName), ec) || ec)
-            return false;
-        if (!std::filesystem::remove(logFilePath(dataDir, filesLogName), ec) || ec)
-            return false;
+        for (const char* name : {usersLogName, filesLogName}) {
+            std::error_code ec;
+            std::filesystem::remove(logFilePath(dataDir, name), ec);
+            if (ec) {
+                boxes.show({"Error", "The history could not be cleared: " + systemErrorText(ec.value()),
+                            BoxIcon::Error, BoxButtons::Ok, owner});
+                return false;
+            }
+        }
     }
     boxes.show({historyClearedCaption, historyClearedText, BoxIcon::Information, BoxButtons::Ok, owner});
     return true;

@@ -107,7 +107,8 @@ bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, in
 void deleteLogs(const std::filesystem::path& dataDir);
 
 // The menu's "Clear history": users.log, then files.log only if that worked, and the confirmation
-// only when both did. True when both were deleted.
+// when both are gone. A log that was not there counts as deleted (with "Log opened files" off there
+// is no files.log); a log that cannot be deleted ends it with an error box. True when both are gone.
 bool clearHistory(const std::filesystem::path& dataDir, MessageBoxes& boxes, void* owner = nullptr);
 
 }  // namespace vantor

@@ -47,6 +47,16 @@ TEST_F(SessionActions, AddCommandsWriteTheSelectedNamesConfirmAndReload)
     m.pollSessions();  // alice is now closed at the poll
     EXPECT_EQ(m.sessionRows().size(), 1u);
     EXPECT_EQ(m.sessionRows()[0].user, "bob");
+
+    // A name with a blank would read back as another user and computer: refused, the file kept.
+    h.net.addSession("John Smith", "pc3");
+    m.pollSessions();
+    m.selectSessionRow(0);
+    m.addSelectedToList(ListKind::Black, ListTarget::User);
+    EXPECT_EQ(h.dir.read("blist.dat"), "alice <Any>\n<Any> pc1\n");
+    ASSERT_EQ(h.boxes.shown.size(), 4u);
+    EXPECT_EQ(h.boxes.shown[3].caption, "Error");
+    EXPECT_NE(h.boxes.shown[3].text.find("cannot hold a blank"), std::string::npos);
 }
 
 TEST_F(SessionActions, CommandsWithoutASelectionSayWhatIsMissing)

@@ -251,17 +251,13 @@ TEST(DeleteLogs, TheConsoleTriesBoth)
     EXPECT_TRUE(std::filesystem::exists(dir / "report.html"));
 }
 
-TEST(ClearHistory, ConfirmsOnlyWhenBothLogsWereDeleted)
+TEST(ClearHistory, ConfirmsWhenBothLogsAreGoneAndTellsWhyWhenOneStays)
 {
     TempDir dir;
     RecordingMessageBoxes boxes;
 
-    dir.write("files.log", "x");
-    EXPECT_FALSE(clearHistory(dir.path(), boxes));  // no users.log: nothing is touched
-    EXPECT_TRUE(std::filesystem::exists(dir / "files.log"));
-    EXPECT_TRUE(boxes.shown.empty());
-
     dir.write("users.log", "x");
+    dir.write("files.log", "x");
     dir.write("report.html", "r");
     int owner = 0;
     EXPECT_TRUE(clearHistory(dir.path(), boxes, &owner));
@@ -274,8 +270,19 @@ TEST(ClearHistory, ConfirmsOnlyWhenBothLogsWereDeleted)
     EXPECT_EQ(boxes.shown[0].icon, BoxIcon::Information);
     EXPECT_EQ(boxes.shown[0].owner, &owner);
 
-    dir.write("users.log", "x");  // files.log missing: users.log goes, no confirmation
-    EXPECT_FALSE(clearHistory(dir.path(), boxes));
+    // Without files.log (opened files not logged) the history is cleared all the same.
+    dir.write("users.log", "x");
+    EXPECT_TRUE(clearHistory(dir.path(), boxes));
     EXPECT_FALSE(std::filesystem::exists(dir / "users.log"));
-    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown.size(), 2u);
+
+    // A log that cannot go (here a folder of that name with something in it) is an error, not a
+    // confirmation, and files.log is kept.
+    std::filesystem::create_directories(dir / "users.log" / "x");
+    dir.write("files.log", "x");
+    EXPECT_FALSE(clearHistory(dir.path(), boxes));
+    EXPECT_TRUE(std::filesystem::exists(dir / "files.log"));
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].caption, "Error");
+    EXPECT_EQ(boxes.shown[2].text.rfind("The history could not be cleared: ", 0), 0u);
 }
