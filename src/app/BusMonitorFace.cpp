@@ -148,6 +148,11 @@ void BusMonitorFace::fetchSessions()
                 files->asked = true;
                 BusError filesError;
                 files->rows = c.getAllOpenFiles(filesError);
+                if (files->rows) {
+                    // Without them the Shares window still has the folders of the open files.
+                    BusError sharesError;
+                    files->shares = c.getShares(sharesError).value_or(std::vector<NetShareInfo>{});
+                }
                 if (filesError)
                     files->error = filesError.serviceGone() || filesError.text.empty() ? notRunningText() : filesError.text;
             }
@@ -347,6 +352,7 @@ void BusMonitorFace::publishSnapshot(uint32_t sessions, uint32_t openFiles)
         snap->openFilesListed = m_allFiles.rows.has_value();
         if (m_allFiles.rows)
             snap->openFiles = *m_allFiles.rows;
+        snap->shares = m_allFiles.shares;
         snap->openFilesError = m_allFiles.error;
     }
     m_snapshot = std::move(snap);

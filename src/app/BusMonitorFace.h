@@ -116,6 +116,7 @@ private:
     struct AllFiles {
         bool asked = false;
         std::optional<std::vector<NetFileInfo>> rows;
+        std::vector<NetShareInfo> shares;
         std::string error;
     };
     AllFiles m_allFiles;

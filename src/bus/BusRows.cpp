@@ -258,6 +258,33 @@ int readListedFiles(sd_bus_message* m, std::vector<NetFileInfo>& files)
     return readRows(m, listedFileRowSignature, files, readListedFile);
 }
 
+int writeShare(sd_bus_message* m, const NetShareInfo& share)
+{
+    return sd_bus_message_append(m, shareRowSignature, share.name.c_str(), share.path.c_str());
+}
+
+int readShare(sd_bus_message* m, NetShareInfo& share)
+{
+    const char* name = nullptr;
+    const char* path = nullptr;
+    const int r = sd_bus_message_read(m, shareRowSignature, &name, &path);
+    if (r > 0) {
+        share.name = name;
+        share.path = path;
+    }
+    return r;
+}
+
+int writeShares(sd_bus_message* m, const std::vector<NetShareInfo>& shares)
+{
+    return writeRows(m, shareRowSignature, shares, writeShare);
+}
+
+int readShares(sd_bus_message* m, std::vector<NetShareInfo>& shares)
+{
+    return readRows(m, shareRowSignature, shares, readShare);
+}
+
 int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows)
 {
     return writeRows(m, sessionRowSignature, rows, writeSessionRow);

@@ -16,9 +16,12 @@ namespace vantor::bus {
 #define VANTOR_BUS_FILE_ROW "(suui(ssbbssxx))"
 // One of every user's open files: its id, path, the computer and user that hold it, its details.
 #define VANTOR_BUS_LISTED_FILE_ROW "(usss(ssbbssxx))"
+// A share: its name and its folder.
+#define VANTOR_BUS_SHARE_ROW "(ss)"
 inline constexpr const char* sessionRowSignature = VANTOR_BUS_SESSION_ROW;
 inline constexpr const char* fileRowSignature = VANTOR_BUS_FILE_ROW;
 inline constexpr const char* listedFileRowSignature = VANTOR_BUS_LISTED_FILE_ROW;
+inline constexpr const char* shareRowSignature = VANTOR_BUS_SHARE_ROW;
 inline constexpr int64_t absentNumber = INT64_MIN;
 
 // Each returns sd-bus's result: negative errno on failure.
@@ -28,6 +31,8 @@ int writeFileRow(sd_bus_message* m, const OpenFileRow& row);
 int readFileRow(sd_bus_message* m, OpenFileRow& row);
 int writeListedFile(sd_bus_message* m, const NetFileInfo& file);
 int readListedFile(sd_bus_message* m, NetFileInfo& file);
+int writeShare(sd_bus_message* m, const NetShareInfo& share);
+int readShare(sd_bus_message* m, NetShareInfo& share);
 
 // An array of rows, with the same functions.
 int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows);
@@ -36,5 +41,7 @@ int writeFileRows(sd_bus_message* m, const std::vector<OpenFileRow>& rows);
 int readFileRows(sd_bus_message* m, std::vector<OpenFileRow>& rows);
 int writeListedFiles(sd_bus_message* m, const std::vector<NetFileInfo>& files);
 int readListedFiles(sd_bus_message* m, std::vector<NetFileInfo>& files);
+int writeShares(sd_bus_message* m, const std::vector<NetShareInfo>& shares);
+int readShares(sd_bus_message* m, std::vector<NetShareInfo>& shares);
 
 }  // namespace vantor::bus

@@ -269,6 +269,14 @@ std::optional<std::vector<NetFileInfo>> MonitorBusClient::getAllOpenFiles(BusErr
     return files;
 }
 
+std::optional<std::vector<NetShareInfo>> MonitorBusClient::getShares(BusError& error)
+{
+    std::vector<NetShareInfo> shares;
+    if (!Call::run(*this, "GetShares", error, {}, [&](sd_bus_message* m) { return bus::readShares(m, shares); }))
+        return std::nullopt;
+    return shares;
+}
+
 bool MonitorBusClient::addToList(const std::string& kind, const std::string& user, const std::string& computer,
                                  BusError& error)
 {

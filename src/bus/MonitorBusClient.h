@@ -76,6 +76,8 @@ public:
     bool clearHistory(BusError& error);
     // Every user's open files, of the sessions the table shows.
     std::optional<std::vector<NetFileInfo>> getAllOpenFiles(BusError& error);
+    // The shares the service's configuration names, with their folders (empty when it cannot tell).
+    std::optional<std::vector<NetShareInfo>> getShares(BusError& error);
     // One entry added to the list "black" or "white" by the service itself.
     bool addToList(const std::string& kind, const std::string& user, const std::string& computer, BusError& error);
     // The service's history, read as the history window reads the logs.

@@ -528,6 +528,23 @@ struct MonitorBusService::Impl {
         });
     }
 
+    // The shares and their folders as the service's configuration names them. A service that cannot
+    // tell answers with none: the desktop then works the folders out from the open files.
+    static int getShares(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            const auto server = SessionMonitor::serverArgument(monitor.settings.serverName.get());
+            impl.actions->run([&monitor, server, done] {
+                std::vector<NetShareInfo> shares;
+                if (!server || !monitor.net().enumShares(*server, shares).ok())
+                    shares.clear();
+                done(success([shares = std::move(shares)](sd_bus_message* reply) { return bus::writeShares(reply, shares); }));
+            });
+        });
+    }
+
     // One entry added on the engine's loop, where every change of a list is made: two callers
     // adding at once both land, which a read of the list and a write of it back could not promise.
     static int addToList(sd_bus_message* m, void* userdata, sd_bus_error*)
@@ -657,6 +674,7 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("SetList", "sa(ss)", "", MonitorBusService::Impl::setList, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ClearHistory", "", "", MonitorBusService::Impl::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetAllOpenFiles", "", "a" VANTOR_BUS_LISTED_FILE_ROW, MonitorBusService::Impl::getAllOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetShares", "", "a" VANTOR_BUS_SHARE_ROW, MonitorBusService::Impl::getShares, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("AddToList", "sss", "", MonitorBusService::Impl::addToList, SD_BUS_VTABLE_UNPRIVILEGED),
     // files.log and users.log, read-only.
     SD_BUS_METHOD("GetHistory", "", "hh", MonitorBusService::Impl::getHistory, SD_BUS_VTABLE_UNPRIVILEGED),

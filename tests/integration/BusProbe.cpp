@@ -4,7 +4,7 @@
 //   sessions | files USER | close USER COMPUTER | close-all | set-option KEY VALUE
 //   set-list KIND USER COMPUTER | clear-history | wait-change MS
 //   new-users (their count, and " beep" and " popup" as the last one asked)
-//   all-files | close-file ID | add-list KIND USER COMPUTER
+//   all-files | shares | close-file ID | add-list KIND USER COMPUTER
 //   add-race N KIND (N clients at once, each adding "racerI <Any>")
 //   history (its words, see HistoryWords.h) | report (the service's file, the page's length and hash)
 //   test-mail (the outcome's number and the reason)
@@ -122,6 +122,12 @@ int main(int argc, char** argv)
                 reply = "ok";
                 for (const auto& f : *files)
                     reply += " " + f.user + ":" + f.path + "#" + std::to_string(f.id);
+            }
+        } else if (command == "shares") {
+            if (auto shares = client->getShares(e)) {
+                reply = "ok";
+                for (const auto& share : *shares)
+                    reply += " " + share.name + "=" + share.path;
             }
         } else if (command == "close-file") {
             if (client->closeFile(static_cast<uint32_t>(std::stoul(a)), e))

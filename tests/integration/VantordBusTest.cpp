@@ -284,6 +284,8 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     // one through the service, which needs an administrator of the Samba server to do it.
     const std::string all = ask(probe, "all-files");
     EXPECT_TRUE(all.starts_with("ok " + alice + ":") && all.find("a.txt#") != std::string::npos) << all;
+    // The Shares window's folders, as the server's configuration names them.
+    EXPECT_EQ(ask(probe, "shares"), "ok docs=" + server->sharePath("docs").string());
     std::string error;
     const std::string admin = server->addUser("admin", "pw-admin", error);
     ASSERT_FALSE(admin.empty()) << error;
@@ -307,7 +309,7 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_EQ(ask(other, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "set-option useBlackList 0").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
-    for (const char* call : {"all-files", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
+    for (const char* call : {"all-files", "shares", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
         EXPECT_EQ(ask(other, call).rfind(refused, 0), 0u) << call;
     EXPECT_FALSE(fs::exists(data / "blist.dat"));
     EXPECT_FALSE(fs::exists(data / "report.html"));
