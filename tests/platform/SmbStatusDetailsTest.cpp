@@ -95,9 +95,10 @@ TEST(SmbStatusDetails, OpensTellShareAccessAndTime)
     EXPECT_EQ(nested.details.relativePath, "projects/plan.txt");
 
     // The per-user enumeration tells the same.
-    for (const auto& f : index.filesOf(written.user))
+    for (const auto& f : index.filesOf(written.user)) {
         if (f.id == written.id)
             EXPECT_EQ(f.details, written.details);
+    }
 }
 
 TEST(SmbStatusDetails, DetailsOfAnOtherShapeNeverRefuseTheDocument)

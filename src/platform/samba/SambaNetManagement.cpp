@@ -600,20 +600,28 @@ NetStatus SambaNetManagement::checkServerRunning() const
         r, m_options.smbcontrol, "Checking the Samba server", m_options.timeLimit, m_options.configFile);
 }
 
+template <class Row>
+std::optional<NetStatus> SambaNetManagement::listFromServer(const ServerName& server, const std::string& request,
+    const std::string& what, std::vector<Row> samba::SrvsvcReply::*rows, std::vector<Row>& out)
+{
+    if (!server || server->empty())
+        return std::nullopt;
+    const std::string name = bareServer(*server);
+    if (!usableServerName(name))
+        return badServerName(*server);
+    samba::SrvsvcReply reply;
+    NetStatus st = callSrvsvc(name, name, request, what + " \"" + name + "\"", reply);
+    if (st.ok())
+        out = std::move(reply.*rows);
+    return st;
+}
+
 NetStatus SambaNetManagement::enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out)
 {
     out.clear();
-    if (server && !server->empty()) {
-        const std::string name = bareServer(*server);
-        if (!usableServerName(name))
-            return badServerName(*server);
-        samba::SrvsvcReply reply;
-        NetStatus st = callSrvsvc(
-            name, name, srvsvcRequest("sessions"), "Listing the sessions of server \"" + name + "\"", reply);
-        if (st.ok())
-            out = std::move(reply.sessions);
-        return st;
-    }
+    if (auto st = listFromServer(server, srvsvcRequest("sessions"), "Listing the sessions of server",
+                                 &samba::SrvsvcReply::sessions, out))
+        return *st;
     // This computer is monitored now: the helper of a server monitored before has no more use.
     stopRemoteHelper();
     Status s = status();
@@ -633,17 +641,9 @@ NetStatus SambaNetManagement::enumFiles(
     const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out)
 {
     out.clear();
-    if (server && !server->empty()) {
-        const std::string name = bareServer(*server);
-        if (!usableServerName(name))
-            return badServerName(*server);
-        samba::SrvsvcReply reply;
-        NetStatus st = callSrvsvc(name, name, srvsvcRequest("files", { { "user", user } }),
-            "Listing the open files of " + user + " on server \"" + name + "\"", reply);
-        if (st.ok())
-            out = std::move(reply.files);
-        return st;
-    }
+    if (auto st = listFromServer(server, srvsvcRequest("files", { { "user", user } }),
+                                 "Listing the open files of " + user + " on server", &samba::SrvsvcReply::files, out))
+        return *st;
     Status s = status();
     if (!s.status.ok())
         return s.status;
@@ -725,17 +725,9 @@ std::vector<NetStatus> SambaNetManagement::deleteSessions(
 NetStatus SambaNetManagement::enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out)
 {
     out.clear();
-    if (server && !server->empty()) {
-        const std::string name = bareServer(*server);
-        if (!usableServerName(name))
-            return badServerName(*server);
-        samba::SrvsvcReply reply;
-        NetStatus st = callSrvsvc(
-            name, name, srvsvcRequest("files"), "Listing the open files on server \"" + name + "\"", reply);
-        if (st.ok())
-            out = std::move(reply.files);
-        return st;
-    }
+    if (auto st = listFromServer(server, srvsvcRequest("files"), "Listing the open files on server",
+                                 &samba::SrvsvcReply::files, out))
+        return *st;
     Status s = status();
     if (!s.status.ok())
         return s.status;
@@ -746,17 +738,9 @@ NetStatus SambaNetManagement::enumAllFiles(const ServerName& server, std::vector
 NetStatus SambaNetManagement::enumShares(const ServerName& server, std::vector<NetShareInfo>& out)
 {
     out.clear();
-    if (server && !server->empty()) {
-        const std::string name = bareServer(*server);
-        if (!usableServerName(name))
-            return badServerName(*server);
-        samba::SrvsvcReply reply;
-        NetStatus st = callSrvsvc(
-            name, name, srvsvcRequest("shares"), "Listing the shares of server \"" + name + "\"", reply);
-        if (st.ok())
-            out = std::move(reply.shares);
-        return st;
-    }
+    if (auto st = listFromServer(server, srvsvcRequest("shares"), "Listing the shares of server",
+                                 &samba::SrvsvcReply::shares, out))
+        return *st;
 
     // The configuration rarely changes, and testparm reads all of it (includes too): read it again
     // only when the file changed, or a while after it could not be read. A change in an included

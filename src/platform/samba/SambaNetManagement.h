@@ -133,6 +133,11 @@ private:
     // status a person can act on.
     NetStatus callSrvsvc(const std::string& server, const std::string& shownServer,
         const std::string& request, const std::string& what, samba::SrvsvcReply& reply);
+    // A listing of a named server through srvsvc into `out` (`what` is said before the server's
+    // name); nothing when `server` names this computer, which is listed locally instead.
+    template <class Row>
+    std::optional<NetStatus> listFromServer(const ServerName& server, const std::string& request,
+        const std::string& what, std::vector<Row> samba::SrvsvcReply::*rows, std::vector<Row>& out);
     std::chrono::steady_clock::time_point now() const;
 
     SambaOptions m_options;
