@@ -96,8 +96,9 @@ TEST(SmbStatusDetails, OpensTellShareAccessAndTime)
 
     // The per-user enumeration tells the same.
     for (const auto& f : index.filesOf(written.user)) {
-        if (f.id == written.id)
+        if (f.id == written.id) {
             EXPECT_EQ(f.details, written.details);
+        }
     }
 }
 
