@@ -49,6 +49,9 @@ samba::PrivateSambaServer::Options serverOptions()
     o.rootPrefix = demoServerPrefix;
     o.traceable = true;
     o.shares = {"share", "media"};
+    // The client that holds a lock speaks SMB1 with its unix extensions, the only way smbclient
+    // takes a byte-range lock: the demo then shows a locked file, and a dialect besides SMB3.
+    o.globalOptions = {"server min protocol = NT1", "unix extensions = yes"};
     return o;
 }
 
@@ -82,6 +85,7 @@ private:
     std::vector<ScenarioEvent> m_scenario;
     std::map<std::string, Client> m_clients;  // by the scenario's user
     std::string m_password = "Demo-pass-1";
+    std::string m_lockingUser;  // the client whose opens hold the scenario's locks
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
@@ -136,9 +140,13 @@ bool SambaDemoPlayer::prepare(std::string& error)
     // The files and folders the clients open.
     // A file that one client writes must be writable whoever else only reads it.
     std::set<std::string> written;
-    for (const auto& e : m_scenario)
-        if (e.kind == ScenarioEvent::Kind::Open && e.write)
+    for (const auto& e : m_scenario) {
+        if (e.kind == ScenarioEvent::Kind::Open && e.write) {
             written.insert(e.path);
+        }
+        if (e.kind == ScenarioEvent::Kind::Open && e.locks > 0 && m_lockingUser.empty())
+            m_lockingUser = e.user;
+    }
     for (const auto& e : m_scenario) {
         if (e.kind != ScenarioEvent::Kind::Open)
             continue;
@@ -212,6 +220,8 @@ void SambaDemoPlayer::apply(const ScenarioEvent& e)
         o.user = c.account;
         o.password = m_password;
         o.share = "share";
+        if (e.user == m_lockingUser)
+            o.protocol = "NT1";
         c.share = o.share;
         // In the server's folder, so that nothing of the client outlives the demo.
         o.logFile = m_server.root() / "log" / (c.account + ".client");
@@ -231,8 +241,17 @@ void SambaDemoPlayer::apply(const ScenarioEvent& e)
         // One session on more than one share: a tree connect of the same session.
         if (where.share != c.share && c.holder->connectShare(where.share))
             c.share = where.share;
-        if (where.share == c.share)
-            c.holder->open(where.path);
+        if (where.share != c.share)
+            break;
+        if (e.user == m_lockingUser && e.locks > 0) {
+            // The unix extensions of this share first: only what is opened after them can be locked.
+            c.holder->posix();
+            if (c.holder->open(where.path))
+                for (uint32_t i = 0; i < e.locks; ++i)
+                    c.holder->lock(where.path, e.write, 16 * i, 16);
+            break;
+        }
+        c.holder->open(where.path);
         break;
     }
     case ScenarioEvent::Kind::Close:

@@ -117,9 +117,10 @@ std::string SmbClientHolder::ask(const std::string& command, const std::vector<s
 
 bool SmbClientHolder::open(const std::string& path)
 {
+    // With the unix extensions on, names are separated by '/', and a '\\' is part of a name.
     std::string smbPath = path;
     for (char& c : smbPath)
-        if (c == '/')
+        if (c == '/' && !m_posix)
             c = '\\';
     // Success reads "open file \\name: for read/write fnum N"; a failure "Failed to open file
     // \\name. NT_STATUS_...".
@@ -143,7 +144,8 @@ bool SmbClientHolder::connectShare(const std::string& share)
 bool SmbClientHolder::posix()
 {
     const std::string said = ask("posix", { "capabilities", "NT_STATUS", "not supported" });
-    return said.find("capabilities") != std::string::npos;
+    m_posix = m_posix || said.find("capabilities") != std::string::npos;
+    return m_posix;
 }
 
 bool SmbClientHolder::lock(const std::string& path, bool write, uint64_t start, uint64_t length)

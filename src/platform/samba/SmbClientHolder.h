@@ -62,6 +62,7 @@ private:
     ChildProcess m_client;
     bool m_ownLog = false;
     std::vector<std::pair<std::string, int>> m_handles; // path and smbclient's fnum, oldest first
+    bool m_posix = false;  // the unix extensions are on
 };
 
 } // namespace vantor::samba
