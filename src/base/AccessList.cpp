@@ -18,6 +18,14 @@ std::string upperAscii(std::string text)
     return text;
 }
 
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 namespace {
 
 bool isBlank(char c)

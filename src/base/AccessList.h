@@ -23,8 +23,9 @@ inline constexpr const char* blackListFileName = "blist.dat";
 inline constexpr const char* whiteListFileName = "wlist.dat";
 inline constexpr const char* anyName = "<Any>";
 
-// Upper-cases a..z; every other byte stays as it is.
+// Upper-cases a..z (lower-cases A..Z); every other byte stays as it is.
 std::string upperAscii(std::string text);
+std::string lowerAscii(std::string text);
 
 // One line of a list file: its first two blank-separated tokens. A line with fewer than two tokens
 // (left by an empty name) is not an entry. Tokens are cut at 255 bytes.

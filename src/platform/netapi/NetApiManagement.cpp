@@ -1,5 +1,6 @@
 #include "platform/netapi/NetApiManagement.h"
 
+#include "base/AccessList.h"
 #include "platform/PlatformNetManagement.h"
 #include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"
@@ -13,14 +14,6 @@ namespace vantor::windows {
 namespace {
 
 constexpr std::size_t nameLimit = 255;
-
-std::string lowerAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // Frees a buffer NetApi32 handed out exactly once, whatever the status that came with it.
 class NetBuffer {

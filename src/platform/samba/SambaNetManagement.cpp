@@ -1,5 +1,6 @@
 #include "platform/samba/SambaNetManagement.h"
 
+#include "base/AccessList.h"
 #include "platform/PlatformNetManagement.h"
 #include "platform/Process.h"
 #include "platform/SystemError.h"
@@ -23,14 +24,6 @@ namespace vantor {
 namespace {
 
 const char* const startAsRoot = "Start Vantor as root: \"sudo vantor\" (or \"pkexec vantor\").";
-
-std::string lowerAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool sameName(const std::string& a, const std::string& b)
 {
