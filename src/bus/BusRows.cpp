@@ -285,6 +285,35 @@ int readShares(sd_bus_message* m, std::vector<NetShareInfo>& shares)
     return readRows(m, shareRowSignature, shares, readShare);
 }
 
+namespace {
+
+int writeOptionValue(sd_bus_message* m, const std::pair<std::string, std::string>& value)
+{
+    return sd_bus_message_append(m, "{ss}", value.first.c_str(), value.second.c_str());
+}
+
+int readOptionValue(sd_bus_message* m, std::pair<std::string, std::string>& value)
+{
+    const char* key = nullptr;
+    const char* text = nullptr;
+    const int r = sd_bus_message_read(m, "{ss}", &key, &text);
+    if (r > 0)
+        value = {key, text};
+    return r;
+}
+
+}  // namespace
+
+int writeOptionValues(sd_bus_message* m, const OptionValues& values)
+{
+    return writeRows(m, "{ss}", values, writeOptionValue);
+}
+
+int readOptionValues(sd_bus_message* m, OptionValues& values)
+{
+    return readRows(m, "{ss}", values, readOptionValue);
+}
+
 int writeSessionRows(sd_bus_message* m, const std::vector<SessionEntry>& rows)
 {
     return writeRows(m, sessionRowSignature, rows, writeSessionRow);

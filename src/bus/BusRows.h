@@ -7,6 +7,9 @@
 #include <systemd/sd-bus.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace vantor::bus {
 
@@ -43,5 +46,10 @@ int writeListedFiles(sd_bus_message* m, const std::vector<NetFileInfo>& files);
 int readListedFiles(sd_bus_message* m, std::vector<NetFileInfo>& files);
 int writeShares(sd_bus_message* m, const std::vector<NetShareInfo>& shares);
 int readShares(sd_bus_message* m, std::vector<NetShareInfo>& shares);
+
+// The options as names and the values the settings file would hold, "a{ss}".
+using OptionValues = std::vector<std::pair<std::string, std::string>>;
+int writeOptionValues(sd_bus_message* m, const OptionValues& values);
+int readOptionValues(sd_bus_message* m, OptionValues& values);
 
 }  // namespace vantor::bus

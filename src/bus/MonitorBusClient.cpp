@@ -179,30 +179,16 @@ bool MonitorBusClient::setRemoteServer(const std::string& server, BusError& erro
 
 std::optional<std::map<std::string, std::string>> MonitorBusClient::getOptions(BusError& error)
 {
-    std::map<std::string, std::string> values;
-    if (!Call::run(*this, "GetOptions", error, {}, [&](sd_bus_message* m) {
-            int r = sd_bus_message_enter_container(m, 'a', "{ss}");
-            while (r > 0) {
-                const char* key = nullptr;
-                const char* value = nullptr;
-                r = sd_bus_message_read(m, "{ss}", &key, &value);
-                if (r > 0)
-                    values[key] = value;
-            }
-            return r < 0 ? r : sd_bus_message_exit_container(m);
-        }))
+    bus::OptionValues values;
+    if (!Call::run(*this, "GetOptions", error, {}, [&](sd_bus_message* m) { return bus::readOptionValues(m, values); }))
         return std::nullopt;
-    return values;
+    return std::map<std::string, std::string>(values.begin(), values.end());
 }
 
 bool MonitorBusClient::setOptions(const std::map<std::string, std::string>& values, BusError& error)
 {
-    return Call::run(*this, "SetOptions", error, [&](sd_bus_message* m) {
-        int r = sd_bus_message_open_container(m, 'a', "{ss}");
-        for (auto it = values.begin(); r >= 0 && it != values.end(); ++it)
-            r = sd_bus_message_append(m, "{ss}", it->first.c_str(), it->second.c_str());
-        return r < 0 ? r : sd_bus_message_close_container(m);
-    }, {});
+    const bus::OptionValues pairs(values.begin(), values.end());
+    return Call::run(*this, "SetOptions", error, [&](sd_bus_message* m) { return bus::writeOptionValues(m, pairs); }, {});
 }
 
 std::optional<std::vector<AccessRow>> MonitorBusClient::getList(const std::string& kind, BusError& error)

@@ -405,15 +405,10 @@ struct MonitorBusService::Impl {
     {
         Impl& impl = self(userdata);
         return impl.authorize(m, bus::viewAction, [&impl](Done done) {
-            std::vector<std::pair<std::string, std::string>> values;
+            bus::OptionValues values;
             for (const SettingKey& key : settingKeys())
                 values.emplace_back(key.name, key.write(impl.engine.monitor().settings));
-            done(success([values](sd_bus_message* reply) {
-                int r = sd_bus_message_open_container(reply, 'a', "{ss}");
-                for (std::size_t i = 0; r >= 0 && i < values.size(); ++i)
-                    r = sd_bus_message_append(reply, "{ss}", values[i].first.c_str(), values[i].second.c_str());
-                return r < 0 ? r : sd_bus_message_close_container(reply);
-            }));
+            done(success([values](sd_bus_message* reply) { return bus::writeOptionValues(reply, values); }));
         });
     }
 
@@ -422,16 +417,8 @@ struct MonitorBusService::Impl {
     static int setOptions(sd_bus_message* m, void* userdata, sd_bus_error*)
     {
         Impl& impl = self(userdata);
-        std::vector<std::pair<std::string, std::string>> values;
-        int r = sd_bus_message_enter_container(m, 'a', "{ss}");
-        while (r > 0) {
-            const char* key = nullptr;
-            const char* value = nullptr;
-            r = sd_bus_message_read(m, "{ss}", &key, &value);
-            if (r > 0)
-                values.emplace_back(key, value);
-        }
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
+        bus::OptionValues values;
+        if (int r = bus::readOptionValues(m, values); r < 0)
             return r;
         return impl.authorize(m, bus::manageAction, [&impl, values](Done done) {
             SessionMonitor& monitor = impl.engine.monitor();
