@@ -29,8 +29,9 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   # looking at the windows as a person would, and the tests' helpers
   xvfb trayer x11-utils xdotool imagemagick procps passwd
-  # the package and its checks: the .deb, its unit, launcher and metadata
-  dpkg-dev file lintian desktop-file-utils appstream systemd
+  # the package and its checks: the .deb, its unit, launcher and metadata; and a Debian 12 tree
+  # booted with systemd in a container to install it in
+  dpkg-dev file lintian desktop-file-utils appstream systemd systemd-container debootstrap
   # the history bench opens the web report in headless Chromium to time it
   chromium
   # the service's D-Bus face (sd-bus) and its authorization, and the bus and polkit for its tests
@@ -48,6 +49,12 @@ fi
 
 apt-get -o DPkg::Lock::Timeout=600 update -qq
 "${APT[@]}" install "${packages[@]}"
+
+# systemd-container brings libnss-mymachines, which puts itself into /etc/nsswitch.conf: the
+# containers' names are of no use to this machine's lookups.
+if dpkg-query -W -f='${Status}' libnss-mymachines 2>/dev/null | grep -q 'install ok installed'; then
+  "${APT[@]}" remove libnss-mymachines
+fi
 
 # Nor left running from an earlier install, nor started at the next boot. The mail tests run a
 # private exim of their own.

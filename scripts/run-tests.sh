@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds Vantor and runs every test, in three parts:
-#   1. the ordinary build: unit, window (offscreen) and integration tests (a private smbd, as root);
+# Builds Vantor and runs every test, in four parts:
+#   1. the ordinary build: unit, window (offscreen) and integration tests (a private smbd, as root),
+#      then its .deb under real systemd in a container (scripts/systemd-tests.sh);
 #   2. the same suites again in a build with AddressSanitizer and UBSan (build-asan/): any report of
 #      either fails the run;
 #   3. the Windows side: cross-built with mingw-w64, its tests run under Wine.
 # Options: --fast runs only the unit and window tests of the ordinary build (the quick loop while working);
-# VANTOR_SKIP_SANITIZE=1 or VANTOR_SKIP_WINDOWS=1 leave out the sanitizer or Windows part. Extra arguments go to
-# every ctest run (for example -R history).
+# VANTOR_SKIP_SANITIZE=1, VANTOR_SKIP_WINDOWS=1 or VANTOR_SKIP_SYSTEMD=1 leave out the sanitizer, Windows or
+# systemd part. Extra arguments go to every ctest run (for example -R history).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +40,16 @@ if [ "$fast" = 1 ]; then
 fi
 (cd "$build_dir" && ctest --output-on-failure --timeout 600 -j"$jobs" "$@")
 elapsed "build and tests" "$start"
+
+if [ "${VANTOR_SKIP_SYSTEMD:-0}" != 1 ]; then
+  start=$(date +%s)
+  part "the package under real systemd (a container)"
+  status=0
+  VANTOR_BUILD_DIR=$build_dir scripts/systemd-tests.sh || status=$?
+  # 77: this machine cannot run it (no root, no systemd-nspawn), which the script said.
+  [ "$status" = 0 ] || [ "$status" = 77 ] || exit "$status"
+  elapsed "the systemd part" "$start"
+fi
 
 if [ "${VANTOR_SKIP_SANITIZE:-0}" != 1 ]; then
   start=$(date +%s)

@@ -395,6 +395,12 @@ struct MonitorBusService::Impl {
         return impl.authorize(m, bus::manageAction, [&impl, text = std::string(text)](Done done) {
             if (!SessionMonitor::serverArgument(text))
                 return done(failure(bus::refusedError, "The server name cannot be converted."));
+            // The srvsvc helper logs on to the server with root's credentials: only a server that
+            // root's settings file names may have them.
+            if (!remoteServerListed(impl.engine.monitor().settings.remoteServers, text))
+                return done(failure(bus::refusedError, "The service watches only the servers its settings file lists "
+                                                       "(remoteServers in /etc/vantor/vantor.conf); "
+                                                           + text + " is not one of them."));
             impl.engine.monitor().setRemoteServer(text, false);
             impl.engine.poll();
             done(success());
@@ -446,6 +452,27 @@ struct MonitorBusService::Impl {
             if (edited.smtpPasswordFile != monitor.settings.smtpPasswordFile)
                 return done(failure(bus::refusedError,
                                     "smtpPasswordFile is set in the service's settings file only "
+                                    "(/etc/vantor/vantor.conf, by root)."));
+            const MonitorSettings& now = monitor.settings;
+            // Which consoles may act without polkit and which servers get root's credentials are
+            // root's to say, in root's file.
+            for (const auto& [changed, name] :
+                 {std::pair{edited.consoleListen != now.consoleListen, "consoleListen"},
+                  std::pair{edited.consoleAllow != now.consoleAllow, "consoleAllow"},
+                  std::pair{edited.remoteServers != now.remoteServers, "remoteServers"}})
+                if (changed)
+                    return done(failure(bus::refusedError, std::string(name)
+                                                               + " is set in the service's settings file only "
+                                                                 "(/etc/vantor/vantor.conf, by root)."));
+            // With a password in the settings, a relay of the caller's choosing would be handed it
+            // at the next mail.
+            const bool relayChanged = edited.smtpServer != now.smtpServer || edited.smtpPort != now.smtpPort
+                                      || edited.smtpSecurity != now.smtpSecurity || edited.smtpUser != now.smtpUser
+                                      || edited.smtpCertFingerprint != now.smtpCertFingerprint;
+            if (relayChanged && !now.smtpPasswordFile.empty())
+                return done(failure(bus::refusedError,
+                                    "The mail server, its port, security, user and certificate are set in the "
+                                    "service's settings file only while it names a password file "
                                     "(/etc/vantor/vantor.conf, by root)."));
             const OptionsValues accepted = optionsFromSettings(edited);
             if (auto check = firstFailingCheck(accepted))

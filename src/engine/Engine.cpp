@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include "base/ConsoleAllowList.h"
 #include "engine/DailyReport.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReport.h"
@@ -87,8 +88,18 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     }
     if (m_options.consoleAgent) {
         if (!m_options.agentConfig.onCommand)
-            m_options.agentConfig.onCommand = [this](console::CommandRequest::Kind kind) {
-                m_counters.consoleCommand(kind);
+            m_options.agentConfig.onCommand = [this](const console::CommandRequest& request, const std::string& console) {
+                using Kind = console::CommandRequest::Kind;
+                m_counters.consoleCommand(request.kind);
+                // What a console changes is nobody's to check afterwards unless it is written down,
+                // with the address it came from: the protocol names no one.
+                if (request.kind == Kind::CloseSession)
+                    log(LogLevel::Notice, "console " + console + " asks to close the session of " + request.user
+                                              + " from " + request.computer);
+                else if (request.kind == Kind::CloseAll)
+                    log(LogLevel::Notice, "console " + console + " asks to close every session");
+                else if (request.kind == Kind::DeleteLogs)
+                    log(LogLevel::Notice, "console " + console + " asks to delete the history logs");
             };
         m_agentHost = std::make_unique<SessionMonitorAgentHost>(
             m_monitor, [this](std::function<void()> fn) { m_loop.post(std::move(fn)); });
@@ -96,7 +107,6 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
         m_agentHost->useHistoryReport(dataDir, m_monitor.clock());
         m_agentHost->setLogDeleter([dataDir] { deleteLogs(dataDir); });
         m_agentHost->setClosedCounter([this](std::size_t n) { m_counters.sessionsClosed(CloseReason::Console, n); });
-        m_agent = std::make_unique<ConsoleAgent>(*m_agentHost, m_options.agentConfig);
     }
 }
 
@@ -125,8 +135,7 @@ void Engine::start()
 {
     loadSettings();
     // The agent starts after the settings have their values and before the lists load.
-    if (m_agent)
-        m_agent->start();
+    applyConsoleAgent();
     m_monitor.loadAccessLists();
     m_started = true;
 }
@@ -192,9 +201,51 @@ void Engine::loadSettings()
     m_monitor.settings = fresh;
 }
 
+void Engine::applyConsoleAgent()
+{
+    if (!m_agentHost)
+        return;
+    const MonitorSettings& s = m_monitor.settings;
+    std::optional<ConsoleAgent::Config> wanted = m_options.agentConfig;
+    if (wanted->bindAddress.empty())
+        wanted->bindAddress = s.consoleListen;
+    const std::vector<Ipv4Network> allowed = parseConsoleAllowList(s.consoleAllow).networks;
+    if (m_options.consoleAgentOnlyWhenListed) {
+        wanted->allowedConsoles = allowed;
+        if (wanted->bindAddress.empty())
+            wanted.reset();
+    } else if (!allowed.empty()) {
+        wanted->allowedConsoles = allowed;
+    }
+    auto same = [](const std::optional<ConsoleAgent::Config>& a, const std::optional<ConsoleAgent::Config>& b) {
+        return a.has_value() == b.has_value()
+               && (!a || (a->bindAddress == b->bindAddress && a->allowedConsoles == b->allowedConsoles));
+    };
+    if (m_agent && same(wanted, m_agentRunningWith)) {
+        m_agent->start();  // after a stop(); nothing when it runs
+        return;
+    }
+    const bool wasRunning = m_agent != nullptr;
+    m_agent.reset();
+    m_agentRunningWith = wanted;
+    if (!wanted) {
+        if (wasRunning)
+            log(LogLevel::Notice, "the console agent is off");
+        return;
+    }
+    m_agent = std::make_unique<ConsoleAgent>(*m_agentHost, *wanted);
+    m_agent->start();
+    if (m_options.consoleAgentOnlyWhenListed) {
+        log(LogLevel::Notice, "the console agent listens on " + wanted->bindAddress + " for "
+                                  + (s.consoleAllow.empty() ? std::string("no console (consoleAllow is empty)")
+                                                            : s.consoleAllow));
+    }
+}
+
 void Engine::reload()
 {
     loadSettings();
+    applyConsoleAgent();
     m_monitor.loadAccessLists();
     log(LogLevel::Notice, "settings and lists read again");
 }

@@ -40,8 +40,13 @@ struct EngineOptions {
     std::optional<std::filesystem::path> settingsFile;
     // The history recorder (and with it the report's automatic update).
     bool history = true;
-    // The console agent; tests give their own ports.
+    // The console agent; tests give their own ports. Its address is consoleListen of the settings
+    // unless agentConfig names one, and it serves the consoles of consoleAllow.
     bool consoleAgent = false;
+    // The service's way: no agent while no address is set, and no console served that
+    // consoleAllow does not name. Otherwise (the window) the agent listens on every address and
+    // serves every console until the settings narrow it.
+    bool consoleAgentOnlyWhenListed = false;
     ConsoleAgent::Config agentConfig;
     // Notifications (on the loop's thread) and the daily report (on the worker): thread-safe.
     // Null: no mail.
@@ -120,6 +125,8 @@ private:
 
     void log(LogLevel level, const std::string& text) const;
     void loadSettings();
+    // Starts, restarts or stops the agent as the settings now ask.
+    void applyConsoleAgent();
     void applySessionsFetch(const SessionsFetch& fetch);
     void notePollOutcome(const SessionsFetch& fetch);
     void startFilesFetch(bool forPoll);
@@ -136,6 +143,7 @@ private:
     std::unique_ptr<RecorderFeed> m_recorderFeed;  // the recorder on its own worker (Background)
     std::unique_ptr<SessionMonitorAgentHost> m_agentHost;
     std::unique_ptr<ConsoleAgent> m_agent;
+    std::optional<ConsoleAgent::Config> m_agentRunningWith;
     std::optional<EventLoop::TimerId> m_pollTimer;
     std::vector<std::string> m_settingsProblems;
     bool m_started = false;

@@ -58,6 +58,13 @@ bool SmtpSession::Connect()
     m_broken = false;
     m_replyBuffer.clear();
     lastReason.clear();
+    // The password would cross the network in clear, readable by anyone in between: refused
+    // before a byte is sent, whatever the server offers.
+    if (!m_options.user.empty() && m_options.security == SmtpSecurity::None) {
+        lastError = "No logon without TLS";
+        lastReason = smtpReason::clearLogon;
+        return false;
+    }
     m_socket = m_options.makeTransport ? m_options.makeTransport() : makeTcpSmtpTransport();
     if (!m_socket || !m_socket->Create()) {
         m_socket.reset();
@@ -133,7 +140,9 @@ bool SmtpSession::encrypt()
     // Bytes that came with or after the go-ahead were sent before the encryption and may have
     // been put there by someone in between; they must not read as encrypted replies.
     m_replyBuffer.clear();
-    TlsStart tls = startTls(std::move(m_socket), {m_server, m_options.certFingerprint}, m_options.waitLimit);
+    const TlsPeerCheck peer{m_server, m_options.certFingerprint};
+    TlsStart tls = m_options.tlsLayer ? m_options.tlsLayer(std::move(m_socket), peer, m_options.waitLimit)
+                                      : startTls(std::move(m_socket), peer, m_options.waitLimit);
     if (tls.transport) {
         m_socket = std::move(tls.transport);
         return true;

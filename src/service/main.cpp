@@ -108,7 +108,10 @@ int main(int argc, char** argv)
     LogBoxes boxes(log, [&enginePtr] { return enginePtr && enginePtr->monitor().pollInProgress(); });
     EngineOptions options;
     options.settingsFile = cmd.options.config;
+    // Off until the settings file names the address and the consoles: the protocol asks nobody
+    // who they are, so it must not be open where the administrator never opened it.
     options.consoleAgent = true;
+    options.consoleAgentOnlyWhenListed = true;
     if (cmd.options.commandPort)
         options.agentConfig.commandPort = *cmd.options.commandPort;
     if (cmd.options.discoveryPort)

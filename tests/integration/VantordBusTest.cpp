@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -226,6 +227,11 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
                   std::string::npos);
     }
     EXPECT_EQ(ask(probe, "set-option reportPath weekly.html"), "ok");
+    // Nor which consoles act without polkit, nor which servers get root's credentials.
+    for (const char* option : {"consoleListen 127.0.0.1", "consoleAllow 127.0.0.1", "remoteServers elsewhere"})
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u)
+            << option;
+    EXPECT_EQ(ask(probe, "set-server elsewhere").rfind(std::string("error ") + bus::refusedError, 0), 0u);
 
     // A list name with a line break would be two entries of the file: refused whole.
     EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0), 0u);
@@ -279,6 +285,21 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     ASSERT_EQ(ask(probe, "set-option smtpPort " + std::to_string(noServer)), "ok");
     const std::string mail = ask(probe, "test-mail");
     EXPECT_TRUE(mail.starts_with("ok 0 ") && mail.size() > 5) << mail;
+    // With a password in root's settings the relay is root's too: no caller redirects it.
+    const std::string before = readAll(config);
+    std::ofstream(config, std::ios::app) << "smtpPasswordFile = /etc/vantor/smtp-password\n";
+    ASSERT_EQ(::kill(service.pid(), SIGHUP), 0);
+    ASSERT_TRUE(waitUntil([&] { return log().find("settings and lists read again") != std::string::npos; })) << log();
+    for (const char* option : {"smtpServer 192.0.2.1", "smtpPort 25", "smtpSecurity starttls", "smtpUser someone",
+                               "smtpCertFingerprint 00"})
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u)
+            << option;
+    // Saved into the file as it stood: only the changed value changed, the line added by hand stays.
+    std::string expected = before + "smtpPasswordFile = /etc/vantor/smtp-password\n";
+    ASSERT_NE(expected.find("beepOnNewUser = 1\n"), std::string::npos) << expected;
+    expected.replace(expected.find("beepOnNewUser = 1\n"), 17, "beepOnNewUser = 0");
+    EXPECT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
+    EXPECT_EQ(readAll(config), expected);
 
     // Every user's open files, as the "Open files" window lists them; its "Close resource" closes
     // one through the service, which needs an administrator of the Samba server to do it.

@@ -92,6 +92,9 @@ protected:
                 metricsPort = test::freeTcpPort();
                 std::ofstream(config) << baseConfig << "metricsListen = 127.0.0.1:" << metricsPort << "\n";
             }
+            // The console this test is: the service serves no other.
+            if (readAll(config).find("consoleAllow") == std::string::npos)
+                std::ofstream(config, std::ios::app) << "consoleAllow = 127.0.0.1\n";
             ChildProcess::Options o;
             o.outputFile = (dataDir.path() / "vantord.log").string();
             std::string error;

@@ -56,6 +56,9 @@ for f in usr/sbin/vantord usr/bin/vantor usr/bin/vantor-console usr/bin/vantor-p
   # The unit may sit under /usr/lib on a merged system.
   [ -e "$work/root/$f" ] || [ -e "$work/root/usr/$f" ] || { echo "missing from the package: /$f"; exit 1; }
 done
+# The bus must never start the service on a caller's behalf.
+[ ! -e "$work/root/usr/share/dbus-1/system-services/org.vantor.Monitor1.service" ] \
+  || { echo "the package ships a bus activation file"; exit 1; }
 grep -qx '/etc/vantor/vantor.conf' <(dpkg-deb -f "$deb" Conffiles 2>/dev/null; dpkg-deb -I "$deb" conffiles)
 
 dpkg_locked -i "$deb"
