@@ -141,7 +141,7 @@ journal_has() { inside journalctl -u vantord --no-pager -o cat | grep -qF -- "$1
 
 # --- install, as an administrator would ------------------------------------------------------------
 say "installing the package"
-inside apt-get install -qq -y --no-download /root/vantor.deb >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+inside apt-get install -qq -y /root/vantor.deb >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
 check "installed, neither enabled nor started" bash -c "[ \"\$(nsenter -t $pid1 -a -- systemctl is-enabled vantord)\" = disabled ]"
 check "the service is not running after the install" active inactive
 
@@ -192,8 +192,9 @@ printf '[vt]\n  path = /srv/vt\n  read only = no\n' >>"$root/etc/samba/smb.conf"
 inside systemctl restart smbd
 inside useradd -M vtsmb
 printf 'pw-smb\npw-smb\n' | inside smbpasswd -a -s vtsmb >/dev/null
-printf 'username = vtsmb\npassword = pw-smb\n' >"$root/root/credentials"
-chmod 600 "$root/root/credentials"
+# Where the service keeps the srvsvc helper's account (ProtectHome= hides /root).
+printf 'username = vtsmb\npassword = pw-smb\n' >"$root/var/lib/vantor/credentials"
+chmod 600 "$root/var/lib/vantor/credentials"
 inside bash -c 'mkfifo /root/hold; (sleep 120 >/root/hold &); smbclient //127.0.0.1/vt -U vtsmb%pw-smb </root/hold >/dev/null 2>&1 &'
 check "the service lists the Samba session (smbstatus)" until_true 30 bash -c \
   "nsenter -t $pid1 -a -- runuser -u vtadmin -- busctl --system call org.vantor.Monitor1 /org/vantor/Monitor org.vantor.Monitor1 GetSessions 2>/dev/null | grep -q vtsmb"
@@ -212,8 +213,8 @@ out=$(sandboxed pdbedit -L || true)
 check "pdbedit under the unit's sandbox" grep -q '^vtsmb:' <<<"$out"
 out=$(sandboxed testparm -s --suppress-prompt || true)
 check "testparm under the unit's sandbox" grep -q '^\[vt\]' <<<"$out"
-out=$(sandboxed python3 /usr/share/vantor/vantor-srvsvc.py --credentials /root/credentials 127.0.0.1 shares || true)
-check "the srvsvc helper under the unit's sandbox (${out:0:120})" grep -q '"ok": *true' <<<"$out"
+out=$(sandboxed python3 /usr/share/vantor/vantor-srvsvc.py --credentials /var/lib/vantor/credentials 127.0.0.1 shares || true)
+check "the srvsvc helper under the unit's sandbox ($(tail -n 1 <<<"$out" | cut -c1-60)...)" grep -q '"ok": *true' <<<"$out"
 out=$(call vtadmin CloseSession ss vtsmb 127.0.0.1 || true)
 check "CloseSession over the bus ($out)" [ -z "$out" ]
 check "the session is gone (smbcontrol)" until_true 30 bash -c \
@@ -231,8 +232,8 @@ out=$(probe 127.0.0.2 id || true)
 check "the allowed console gets the identity ($out)" grep -q "^b'\\\\x01" <<<"$out"
 out=$(probe 127.0.0.2 discover || true)
 check "and the discovery reply ($out)" grep -q "^b'\\\\x01" <<<"$out"
-probe 127.0.0.1 close-all >/dev/null
-probe 127.0.0.2 close-all >/dev/null
+probe 127.0.0.1 close-all >/dev/null || true
+probe 127.0.0.2 close-all >/dev/null || true
 check "the allowed console's close-all is in the journal with its address" until_true 10 journal_has "console 127.0.0.2 asks to close every session"
 check "the other's is not even read" bash -c "! nsenter -t $pid1 -a -- journalctl -u vantord --no-pager -o cat | grep -q 'console 127.0.0.1'"
 

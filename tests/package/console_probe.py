@@ -26,6 +26,8 @@ def command(source, request):
             received += chunk
     except socket.timeout:
         return "held open"
+    except ConnectionResetError:
+        pass  # closed with the request unread: no answer either
     finally:
         s.close()
     return repr(received) if received else "none"
