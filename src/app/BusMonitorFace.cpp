@@ -16,8 +16,9 @@ namespace vantor {
 
 std::string BusMonitorFace::notRunningText()
 {
-    return "The Vantor service is not running, so there are no sessions to show. Start the service "
-           "(systemctl start vantord) and this window shows them.";
+    // Nothing on the bus starts it for the window: an administrator does, once.
+    return "The Vantor service is not running, so there are no sessions to show. An administrator starts "
+           "it with \"systemctl enable --now vantord\"; this window shows them then.";
 }
 
 std::string BusMonitorFace::lostText()

@@ -286,16 +286,19 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     const std::string mail = ask(probe, "test-mail");
     EXPECT_TRUE(mail.starts_with("ok 0 ") && mail.size() > 5) << mail;
     // With a password in root's settings the relay is root's too: no caller redirects it.
-    const std::string before = readAll(config);
-    std::ofstream(config, std::ios::app) << "smtpPasswordFile = /etc/vantor/smtp-password\n";
+    std::string edited = readAll(config);
+    const std::size_t passwordLine = edited.find("smtpPasswordFile = \n");
+    ASSERT_NE(passwordLine, std::string::npos) << edited;
+    edited.insert(passwordLine + 19, "/etc/vantor/smtp-password");
+    std::ofstream(config) << "# the administrator's own\n" << edited;
     ASSERT_EQ(::kill(service.pid(), SIGHUP), 0);
     ASSERT_TRUE(waitUntil([&] { return log().find("settings and lists read again") != std::string::npos; })) << log();
     for (const char* option : {"smtpServer 192.0.2.1", "smtpPort 25", "smtpSecurity starttls", "smtpUser someone",
                                "smtpCertFingerprint 00"})
         EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u)
             << option;
-    // Saved into the file as it stood: only the changed value changed, the line added by hand stays.
-    std::string expected = before + "smtpPasswordFile = /etc/vantor/smtp-password\n";
+    // Saved into the file as it stood: only the changed value changed, the comment added by hand stays.
+    std::string expected = "# the administrator's own\n" + edited;
     ASSERT_NE(expected.find("beepOnNewUser = 1\n"), std::string::npos) << expected;
     expected.replace(expected.find("beepOnNewUser = 1\n"), 17, "beepOnNewUser = 0");
     EXPECT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
@@ -323,6 +326,10 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
 TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
 {
     connect(alice, "pw-alice", false);
+    // A stopped service stays stopped whoever calls: the window says how an administrator starts it.
+    const std::string stopped = windowAs(bob);
+    EXPECT_NE(stopped.find("box The Vantor service is not running"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("systemctl enable --now vantord"), std::string::npos) << stopped;
     startService();
     LineHelper& other = probeAs(bob);
     EXPECT_EQ(ask(other, "sessions").rfind(refused, 0), 0u);
