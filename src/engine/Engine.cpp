@@ -88,18 +88,18 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     }
     if (m_options.consoleAgent) {
         if (!m_options.agentConfig.onCommand)
-            m_options.agentConfig.onCommand = [this](const console::CommandRequest& request, const std::string& console) {
+            m_options.agentConfig.onCommand = [this](const console::CommandRequest& request, const std::string& from) {
                 using Kind = console::CommandRequest::Kind;
                 m_counters.consoleCommand(request.kind);
                 // What a console changes is nobody's to check afterwards unless it is written down,
                 // with the address it came from: the protocol names no one.
                 if (request.kind == Kind::CloseSession)
-                    log(LogLevel::Notice, "console " + console + " asks to close the session of " + request.user
+                    log(LogLevel::Notice, "console " + from + " asks to close the session of " + request.user
                                               + " from " + request.computer);
                 else if (request.kind == Kind::CloseAll)
-                    log(LogLevel::Notice, "console " + console + " asks to close every session");
+                    log(LogLevel::Notice, "console " + from + " asks to close every session");
                 else if (request.kind == Kind::DeleteLogs)
-                    log(LogLevel::Notice, "console " + console + " asks to delete the history logs");
+                    log(LogLevel::Notice, "console " + from + " asks to delete the history logs");
             };
         m_agentHost = std::make_unique<SessionMonitorAgentHost>(
             m_monitor, [this](std::function<void()> fn) { m_loop.post(std::move(fn)); });

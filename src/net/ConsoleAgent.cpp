@@ -209,17 +209,17 @@ void ConsoleAgent::CommandWorker()
     }
 }
 
-bool ConsoleAgent::served(const std::string& console) const
+bool ConsoleAgent::served(const std::string& address) const
 {
-    return !m_config.allowedConsoles || consoleAllowed(*m_config.allowedConsoles, console);
+    return !m_config.allowedConsoles || consoleAllowed(*m_config.allowedConsoles, address);
 }
 
 void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
 {
     using Kind = console::CommandRequest::Kind;
-    const std::string console = sockets::formatIpv4(connection.PeerAddress().address);
+    const std::string peer = sockets::formatIpv4(connection.PeerAddress().address);
     // Closed unread: a console that is not served learns nothing, not even the protocol.
-    if (!served(console))
+    if (!served(peer))
         return;
     // One request buffer per command, cleared so that a short request never compares with anything
     // but NULs. One byte more than a receive takes, so the text is always terminated.
@@ -230,7 +230,7 @@ void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
     const console::CommandRequest request =
         console::parseCommandRequest(std::string_view(buffer, static_cast<std::size_t>(n)));
     if (m_config.onCommand)
-        m_config.onCommand(request, console);
+        m_config.onCommand(request, peer);
     switch (request.kind) {
     case Kind::Sessions:
         sendSessions(connection, deadline);

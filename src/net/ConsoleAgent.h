@@ -81,7 +81,7 @@ public:
         // Told of every request read on the command port, with the console's address, on the
         // worker that serves it before it is served (the service counts and logs them); empty:
         // nobody is told.
-        std::function<void(const console::CommandRequest&, const std::string& console)> onCommand;
+        std::function<void(const console::CommandRequest&, const std::string& from)> onCommand;
     };
 
     explicit ConsoleAgent(ConsoleAgentHost& host);
@@ -124,7 +124,7 @@ private:
     // The protocol's fixed wait for the console, cut short by the command's deadline and by stop().
     WaitLimit consoleWait(Deadline deadline) const;
     std::string identity();
-    bool served(const std::string& console) const;
+    bool served(const std::string& address) const;
 
     ConsoleAgentHost& m_host;
     Config m_config;

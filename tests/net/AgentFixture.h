@@ -148,9 +148,9 @@ struct AgentFixture : ::testing::Test {
             config.commandDeadline = commandDeadline;
             config.maxCommandsAtOnce = maxCommandsAtOnce;
             config.allowedConsoles = allowedConsoles;
-            config.onCommand = [this](const console::CommandRequest&, const std::string& console) {
+            config.onCommand = [this](const console::CommandRequest&, const std::string& from) {
                 std::lock_guard lock(host.mutex);
-                commandsFrom.push_back(console);
+                commandsFrom.push_back(from);
             };
             agent = std::make_unique<ConsoleAgent>(host, config);
             agent->start();
