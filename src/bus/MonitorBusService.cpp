@@ -103,6 +103,7 @@ struct MonitorBusService::Impl {
     // On the engine's loop: what the last SessionsChanged told.
     SessionsSnapshotPtr lastSnapshot;
     std::string lastCaption;
+    std::string lastPollError;
     // What waits on Samba; last, so that it is joined before the rest goes. The history's reads
     // and reports and the test mail (which may wait on a mail server that never answers) have
     // workers of their own, so that neither holds a close.
@@ -238,9 +239,11 @@ struct MonitorBusService::Impl {
         const std::string caption = engine.monitor().captionText();
         const bool same = lastSnapshot && snap && lastSnapshot->rows == snap->rows
             && lastSnapshot->currentSessionsCount == snap->currentSessionsCount
-            && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption;
+            && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption
+            && engine.lastPollError() == lastPollError;
         lastSnapshot = snap;
         lastCaption = caption;
+        lastPollError = engine.lastPollError();
         if (!same)
             emit("SessionsChanged");
     }
@@ -282,6 +285,17 @@ struct MonitorBusService::Impl {
             done(success([caption = monitor.captionText(), server = monitor.settings.serverName.get()](sd_bus_message* reply) {
                 return sd_bus_message_append(reply, "ss", caption.c_str(), server.c_str());
             }));
+        });
+    }
+
+    // The poll's state: why the last one failed (empty when it worked), and the route it took when
+    // that was not the usual one (empty here: the engine has only one).
+    static int getStatus(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            bus::OptionValues values{{"pollError", impl.engine.lastPollError()}, {"pollRoute", ""}};
+            done(success([values](sd_bus_message* reply) { return bus::writeOptionValues(reply, values); }));
         });
     }
 
@@ -669,6 +683,8 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("MakeReport", "", "sh", MonitorBusService::Impl::makeReport, SD_BUS_VTABLE_UNPRIVILEGED),
     // How it went (0 cannot connect, 1 cannot send, 2 sent) and the mail server's reason.
     SD_BUS_METHOD("SendTestMail", "", "us", MonitorBusService::Impl::sendTestMail, SD_BUS_VTABLE_UNPRIVILEGED),
+    // pollError, pollRoute.
+    SD_BUS_METHOD("GetStatus", "", "a{ss}", MonitorBusService::Impl::getStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     // Whether the desktop beeps and pops up: its part of the event, as the options say.
     SD_BUS_SIGNAL("NewUser", "bb", 0),
