@@ -36,25 +36,31 @@ export function formatDuration(seconds) {
 }
 
 // Numbers by value, texts by the locale's order; rows that compare equal keep their order.
+// Texts compare without case and with their numbers by value ("pc9" before "pc10"): each key is
+// made once, and the sort then compares plain strings, which for 10,000 rows is several times
+// faster than a collator.
+const naturalKey = text => String(text).toLowerCase().replace(/\d+/g, d => d.padStart(20, "0"));
+
+// Numbers by value, texts as above, the missing last; rows that compare equal keep their order.
 export function sortRows(rows, key, descending) {
-    const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: "base" });
     const sign = descending ? -1 : 1;
-    return rows.map((row, i) => [row, i]).sort(([a, i], [b, k]) => {
-        const x = a[key];
-        const y = b[key];
-        let c;
-        if (x === null || y === null || x === undefined || y === undefined)
-            c = (x === null || x === undefined) - (y === null || y === undefined);
-        else if (typeof x === "number" && typeof y === "number")
-            c = x - y;
-        else
-            c = collator.compare(String(x), String(y));
-        return c * sign || i - k;
-    }).map(([row]) => row);
+    const keyed = rows.map((row, i) => {
+        const v = row[key];
+        return { row, i, missing: v === null || v === undefined, v: typeof v === "number" ? v : naturalKey(v ?? "") };
+    });
+    keyed.sort((a, b) => {
+        if (a.missing !== b.missing)
+            return a.missing ? 1 : -1;
+        const c = a.v < b.v ? -1 : a.v > b.v ? 1 : 0;
+        return c * sign || a.i - b.i;
+    });
+    return keyed.map(k => k.row);
 }
 
 // Whether any of the texts holds every word of the filter, in any case.
 export function matches(filter, ...texts) {
+    if (!filter)
+        return true;
     const words = filter.toLowerCase().split(/\s+/).filter(Boolean);
     if (!words.length)
         return true;

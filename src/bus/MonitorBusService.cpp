@@ -2,7 +2,7 @@
 
 #include "bus/BusNames.h"
 #include "bus/BusRows.h"
-#include "bus/HistoryView.h"
+#include "bus/PageView.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
@@ -276,6 +276,18 @@ struct MonitorBusService::Impl {
             done(success([snap](sd_bus_message* reply) {
                 int r = bus::writeSessionRows(reply, snap->rows);
                 return r < 0 ? r : sd_bus_message_append(reply, "uu", snap->currentSessionsCount, snap->openFilesTotal);
+            }));
+        });
+    }
+
+    // The same table as one JSON text (see PageView.h): what a web page asks for.
+    static int getSessionsJson(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            // Written on the bus thread: the snapshot does not change, and the engine goes on.
+            done(success([snap = impl.engine.monitor().snapshot()](sd_bus_message* reply) {
+                return sd_bus_message_append(reply, "s", bus::sessionsJson(*snap).c_str());
             }));
         });
     }
@@ -645,17 +657,17 @@ struct MonitorBusService::Impl {
                 const HistoryPtr data = impl.historyCache.get(dataDir);
                 const std::vector<std::size_t> kept = bus::historySessions(*data, query);
                 done(success([data, kept, offset, count](sd_bus_message* reply) {
-                    int r = sd_bus_message_append(reply, "u", static_cast<uint32_t>(kept.size()));
-                    if (r >= 0)
-                        r = sd_bus_message_open_container(reply, 'a', "(ssxuu)");
+                    int w = sd_bus_message_append(reply, "u", static_cast<uint32_t>(kept.size()));
+                    if (w >= 0)
+                        w = sd_bus_message_open_container(reply, 'a', "(ssxuu)");
                     const std::size_t end = std::min<std::size_t>(kept.size(), std::size_t{offset} + count);
-                    for (std::size_t i = offset; r >= 0 && i < end; ++i) {
+                    for (std::size_t i = offset; w >= 0 && i < end; ++i) {
                         const SessionRecord& s = data->sessions()[kept[i]];
-                        r = sd_bus_message_append(reply, "(ssxuu)", bus::validUtf8(s.user).c_str(),
+                        w = sd_bus_message_append(reply, "(ssxuu)", bus::validUtf8(s.user).c_str(),
                                                   bus::validUtf8(s.computer).c_str(), int64_t{s.start}, s.duration,
                                                   s.fileCount);
                     }
-                    return r < 0 ? r : sd_bus_message_close_container(reply);
+                    return w < 0 ? w : sd_bus_message_close_container(reply);
                 }));
             });
         });
@@ -786,6 +798,7 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("MakeReport", "", "sh", MonitorBusService::Impl::makeReport, SD_BUS_VTABLE_UNPRIVILEGED),
     // How it went (0 cannot connect, 1 cannot send, 2 sent) and the mail server's reason.
     SD_BUS_METHOD("SendTestMail", "", "us", MonitorBusService::Impl::sendTestMail, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetSessionsJson", "", "s", MonitorBusService::Impl::getSessionsJson, SD_BUS_VTABLE_UNPRIVILEGED),
     // A page of the history's sessions: filters (text, from, to, sort, order), offset, count;
     // how many the filters keep, and the page's user, computer, start, duration and file count.
     SD_BUS_METHOD("GetHistoryPage", "a{ss}uu", "ua(ssxuu)", MonitorBusService::Impl::getHistoryPage, SD_BUS_VTABLE_UNPRIVILEGED),

@@ -43,7 +43,7 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit)
 
 // The rows the page's sessions table shows, "user@computer", sorted.
 const std::string shownRows =
-    "[...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr')]"
+    "[...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr[data-i]')]"
     ".map(r => r.cells[0].textContent + '@' + r.cells[1].textContent).sort()";
 
 class CockpitPageTest : public test::SambaFixture {
@@ -191,7 +191,7 @@ protected:
 
     void selectRowOf(const std::string& user)
     {
-        EXPECT_TRUE(page("eval (() => { const r = [...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr')]"
+        EXPECT_TRUE(page("eval (() => { const r = [...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr[data-i]')]"
                          ".find(r => r.cells[0].textContent === '" + user + "'); if (r) r.click(); return !!r; })()")
                         .get<bool>())
             << user;

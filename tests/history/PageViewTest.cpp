@@ -1,9 +1,12 @@
-// The history as the web page reads it over the bus: filters, order and files of a session.
+// What the web page reads over the bus: the history's filters, order and files of a session, and
+// the sessions table as one JSON text.
 
 #include "TempDir.h"
-#include "bus/HistoryView.h"
+#include "bus/PageView.h"
 
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 
@@ -32,7 +35,7 @@ const HistoryData data = HistoryData::fromText(
 
 }  // namespace
 
-TEST(HistoryView, FiltersByNameInAnyCaseAndByStartBothEndsIncluded)
+TEST(PageView, FiltersByNameInAnyCaseAndByStartBothEndsIncluded)
 {
     HistoryQuery q;
     // Newest line first, as the history window lists them.
@@ -48,7 +51,7 @@ TEST(HistoryView, FiltersByNameInAnyCaseAndByStartBothEndsIncluded)
     EXPECT_EQ(users(data, historySessions(data, q)), (std::vector<std::string>{"Carol@pc1", "bob@Lab"}));
 }
 
-TEST(HistoryView, SortsByValueAndKeepsTiesNewestFirst)
+TEST(PageView, SortsByValueAndKeepsTiesNewestFirst)
 {
     HistoryQuery q;
     ASSERT_FALSE(readHistoryQuery({{"sort", "duration"}, {"order", "desc"}}, q));
@@ -66,7 +69,7 @@ TEST(HistoryView, SortsByValueAndKeepsTiesNewestFirst)
     EXPECT_TRUE(historySessionFiles(data, "alice", "pc1", 1000, 100).empty());
 }
 
-TEST(HistoryView, RefusesAFilterItCannotRead)
+TEST(PageView, RefusesAFilterItCannotRead)
 {
     HistoryQuery q;
     EXPECT_TRUE(readHistoryQuery({{"from", "yesterday"}}, q));
@@ -78,7 +81,7 @@ TEST(HistoryView, RefusesAFilterItCannotRead)
     EXPECT_EQ(q.from, -5);
 }
 
-TEST(HistoryView, MakesEveryTextABusStringAndKeepsGoodOnes)
+TEST(PageView, MakesEveryTextABusStringAndKeepsGoodOnes)
 {
     const std::string replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(validUtf8("Jürgen 日本 \xF0\x9F\x98\x80"), "Jürgen 日本 \xF0\x9F\x98\x80");
@@ -89,7 +92,7 @@ TEST(HistoryView, MakesEveryTextABusStringAndKeepsGoodOnes)
     EXPECT_EQ(validUtf8(std::string("a\0b", 3)), "a" + replacement + "b");   // sd-bus refuses NUL
 }
 
-TEST(HistoryView, TheCacheLoadsAgainOnlyWhenALogChanged)
+TEST(PageView, TheCacheLoadsAgainOnlyWhenALogChanged)
 {
     test::TempDir dir;
     std::ofstream(dir.path() / usersLogName) << "1000 alice PC1 100\n";
@@ -101,4 +104,32 @@ TEST(HistoryView, TheCacheLoadsAgainOnlyWhenALogChanged)
     EXPECT_EQ(cache.get(dir.path())->sessions().size(), 2u);
     std::ofstream(dir.path() / filesLogName) << "2001 bob Lab /docs/c.txt\n";
     EXPECT_EQ(cache.get(dir.path())->sessions()[1].fileCount, 1u);
+}
+
+TEST(PageView, TheTableAsJsonKeepsEveryFieldAndSurvivesBadBytes)
+{
+    SessionsSnapshot snap;
+    SessionEntry known{"alice", "PC1", 2, {}};
+    known.details.connectedAt = 1'760'000'000;
+    known.details.shares = {"docs", "home"};
+    known.details.dialect = "SMB3_11";
+    known.details.processId = 4242;
+    SessionEntry odd{"b\xFFob", "10.0.0.2", 0, {}};
+    snap.rows = {known, odd};
+    snap.currentSessionsCount = 2;
+    snap.openFilesTotal = 2;
+    const auto json = nlohmann::json::parse(sessionsJson(snap));
+    EXPECT_EQ(json["current"], 2);
+    EXPECT_EQ(json["files"], 2);
+    ASSERT_EQ(json["rows"].size(), 2u);
+    const auto& a = json["rows"][0];
+    EXPECT_EQ(a[0], "alice");
+    EXPECT_EQ(a[2], 2);
+    EXPECT_EQ(a[3][0], 1'760'000'000);
+    EXPECT_TRUE(a[3][1].is_null());  // idle time unknown
+    EXPECT_EQ(a[3][2], (std::vector<std::string>{"docs", "home"}));
+    EXPECT_EQ(a[3][3], "SMB3_11");
+    EXPECT_EQ(a[3][6], 4242);
+    EXPECT_TRUE(a[3][7].is_null());
+    EXPECT_EQ(json["rows"][1][0], "b\xEF\xBF\xBDob");
 }

@@ -1,6 +1,8 @@
-#include "bus/HistoryView.h"
+#include "bus/PageView.h"
 
 #include "base/AccessList.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -101,6 +103,21 @@ std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::strin
                                              std::string_view computer, int64_t start, uint32_t duration)
 {
     return data.filesInWindow(user, computer, start, start + duration);
+}
+
+std::string sessionsJson(const SessionsSnapshot& snapshot)
+{
+    using Json = nlohmann::json;
+    auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
+    Json rows = Json::array();
+    for (const SessionEntry& row : snapshot.rows) {
+        const SessionDetails& d = row.details;
+        rows.push_back(Json::array({row.user, row.computer, row.openFiles,
+                                    Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect,
+                                                 d.encryption, d.signing, number(d.processId), number(d.uid)})}));
+    }
+    const Json all = {{"rows", std::move(rows)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}};
+    return all.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string validUtf8(std::string_view text)
