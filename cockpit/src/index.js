@@ -92,8 +92,12 @@ function alertLine(kind) {
 
 function showAlert(box, kind, text) {
     box.replaceChildren();
+    clearTimeout(box.vtTimer);
     if (!text)
         return;
+    // What went well is said for a while; what went wrong stays until the next thing is said.
+    if (kind === "success" || kind === "info")
+        box.vtTimer = setTimeout(() => box.replaceChildren(), 10000);
     box.append(el("div", { class: "pf-v6-c-alert pf-m-inline pf-m-" + kind },
                   el("div", { class: "pf-v6-c-alert__icon vt-alert-icon", "aria-hidden": "true" }, ALERT_ICONS[kind] || "i"),
                   el("p", { class: "pf-v6-c-alert__title" }, text)));
@@ -571,19 +575,27 @@ const OPTION_TEXTS = {
     smtpUser: "SMTP user",
     dailyReportTime: "Daily report at (hh:mm)",
     reportPath: "Web-based report file name",
+    smtpPasswordFile: "SMTP password file (root sets it in /etc/vantor/vantor.conf)",
+    smtpCertFingerprint: "SMTP server's certificate fingerprint (SHA-256)",
+    metricsListen: "Metrics address (ADDRESS:PORT, empty: none)",
+    metricsPerSession: "Metrics per session",
 };
 const REPORT_PERIODS = [["0", "1 Hour"], ["1", "2 Hours"], ["2", "3 Hours"], ["4", "1 Day"], ["5", "2 Days"], ["6", "3 Days"],
     ["8", "1 Week"], ["9", "1 Month"], ["-1", "none"]];
 const FLAGS = new Set(["hideLocalUsers", "hideSystemRequests", "popupOnNewUser", "beepOnNewUser", "noHistory", "mailOnNewUser",
     "dailyReport", "reportAutoUpdate", "reportLimit", "logOpenedFiles", "useBlackList"]);
-// Set by root in the settings file only, or by their own commands.
-const READ_ONLY = new Set(["serverName", "smtpPasswordFile", "metricsListen", "smtpCertFingerprint"]);
+// Set by root in the settings file only; the server has a command of its own and is not shown.
+const READ_ONLY = new Set(["smtpPasswordFile"]);
+const HIDDEN = new Set(["serverName"]);
 let loadedOptions = {};
 
 function renderOptions(values) {
     loadedOptions = values;
     const fields = [];
-    for (const [key, value] of Object.entries(values)) {
+    const entries = Object.entries(values).filter(([key]) => !HIDDEN.has(key));
+    // The check boxes first, as the Options window groups them, then the fields.
+    entries.sort(([a], [b]) => FLAGS.has(b) - FLAGS.has(a));
+    for (const [key, value] of entries) {
         const text = OPTION_TEXTS[key] || key;
         const id = "vt-option-" + key;
         if (FLAGS.has(key)) {
@@ -617,7 +629,7 @@ function saveOptions() {
     for (const input of ui.optionFields.querySelectorAll("[data-key]")) {
         const key = input.dataset.key;
         const value = input.type === "checkbox" ? (input.checked ? "1" : "0") : input.value;
-        if (!READ_ONLY.has(key) && value !== loadedOptions[key])
+        if (!READ_ONLY.has(key) && !HIDDEN.has(key) && value !== loadedOptions[key])
             changed[key] = value;
     }
     if (!Object.keys(changed).length)

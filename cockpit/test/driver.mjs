@@ -5,6 +5,8 @@
 //   eval EXPRESSION         the value of a JavaScript expression in the page (awaited)
 //   click NAME              presses the page's button of that accessible name
 //   tab NAME                shows the page's tab of that name
+//   popup NAME              presses that button and answers what the window it opens shows
+//   download NAME           presses that button and answers the name and size of what it saves
 //   key KEY                 presses a key in the page (ArrowDown, Enter, Delete, ...)
 //   shot FILE               a picture of the whole window
 // An answer is {"ok": value} or {"error": text}. The browser ends when the input does.
@@ -60,6 +62,25 @@ async function run(line) {
     case "tab":
         await target().getByRole("tab", { name: arg, exact: true }).click({ timeout: 10000 });
         return true;
+    case "popup": {
+        const opened = page.context().waitForEvent("page", { timeout: 20000 });
+        await target().getByRole("button", { name: arg, exact: true }).click({ timeout: 10000 });
+        const popup = await opened;
+        await popup.waitForURL(/^blob:/, { timeout: 20000 });
+        await popup.waitForLoadState("load");
+        await new Promise(r => setTimeout(r, 500));
+        const shown = { url: popup.url(), title: await popup.title(), text: await popup.evaluate(() => document.body.innerText) };
+        await popup.close();
+        return shown;
+    }
+    case "download": {
+        const saved = page.waitForEvent("download", { timeout: 20000 });
+        await target().getByRole("button", { name: arg, exact: true }).click({ timeout: 10000 });
+        const download = await saved;
+        const file = await download.path();
+        const { statSync } = await import("node:fs");
+        return { name: download.suggestedFilename(), size: statSync(file).size };
+    }
     case "key":
         await page.keyboard.press(arg);
         return true;

@@ -263,13 +263,17 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
               accounts["dave"]);
     page("eval document.querySelector('select[aria-label=\"What to add to a list\"]').value = 'user'");
     page("click Black list");
+    std::string notice;
+    EXPECT_TRUE(waitUntil([&] {
+        notice = page("eval (document.querySelector('[role=status] .pf-v6-c-alert__title') || {}).textContent || ''").get<std::string>();
+        return notice == "Added " + accounts["dave"] + " <Any> to the black list.";
+    }, 10s)) << notice;
     EXPECT_TRUE(waitUntil([&] { return !sambaHasSessionOf(accounts["dave"]); }, 15s));
     EXPECT_TRUE(waitUntil([&] {
         rows = pageRows();
         return rows == std::vector<std::string>{accounts["carol"] + "@127.0.0.1"};
     }, 10s)) << testing::PrintToString(rows);
-    EXPECT_EQ(page("eval document.querySelector('[role=status] .pf-v6-c-alert__title').textContent").get<std::string>(),
-              "Added " + accounts["dave"] + " <Any> to the black list.");
+
 
     // The lists tab shows the entry the button wrote.
     page("tab Lists");
@@ -291,6 +295,25 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
         return history.find(logged(accounts["eve"])) != std::string::npos
             && history.find(logged(accounts["dave"])) != std::string::npos;
     }, 15s)) << history;
+    shot("cockpit-page-history.png", 1280, 800);
+    // The report, opened and saved: the page the service wrote, with its sessions drawn.
+    const Json opened = page("popup Open report");
+    ASSERT_TRUE(opened.is_object());
+    const std::string reportText = opened["text"].get<std::string>();
+    EXPECT_NE(reportText.find("Sessions 1\u20132 of 2"), std::string::npos) << reportText;
+    const Json saved = page("download Download report");
+    ASSERT_TRUE(saved.is_object());
+    EXPECT_EQ(saved["name"], "report.html");
+    EXPECT_GT(saved["size"].get<int>(), 1000);
+    // Cockpit's dark style, as its shell's menu sets it.
+    page("eval localStorage.setItem('shell:style', 'dark'); window.dispatchEvent(new CustomEvent('cockpit-style', "
+         "{detail: {style: 'dark'}}))");
+    EXPECT_TRUE(page("eval document.documentElement.classList.contains('pf-v6-theme-dark')").get<bool>());
+    page("tab Options");
+    EXPECT_TRUE(waitUntil([&] { return page("eval document.querySelectorAll('[data-key]').length").get<int>() > 10; }, 10s));
+    shot("cockpit-page-options-dark.png", 1280, 800);
+    page("eval localStorage.setItem('shell:style', 'light'); window.dispatchEvent(new CustomEvent('cockpit-style', "
+         "{detail: {style: 'light'}}))");
     page("tab Sessions");
     selectRowOf(accounts["carol"]);
     shot("cockpit-page-phone.png", 390, 844);
