@@ -813,7 +813,7 @@ function build() {
     const filter = textInput({ type: "search", "aria-label": "Filter sessions", placeholder: "Filter by user, computer or share" });
     filter.input.addEventListener("input", () => { state.filter = filter.input.value; renderSessions(); });
     ui.filter = filter.input;
-    const target = selectInput([["user", "User"], ["computer", "Computer"], ["pair", "Combination of user and computer"]],
+    const target = selectInput([["user", "User"], ["computer", "Computer"], ["pair", "User and computer"]],
                                { "aria-label": "What to add to a list" }, true);
     ui.listTarget = target.select;
     const close = button("Close session", "danger", closeSelected);
