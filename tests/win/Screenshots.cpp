@@ -133,6 +133,14 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
     sheet.showTab(OptionsSheet::BlackList);
     pumpFor(300);
     EXPECT_TRUE(capture(windowRect(sheet.hwnd()), shotDir / "options-black-list.bmp"));
+    DestroyWindow(sheet.hwnd());
+
+    // Nobody connected: the label over the empty table, after the timer message.
+    net.setSessions({});
+    face.poll();
+    SendMessageW(main.hwnd(), WM_TIMER, TIMER_POLL, 0);
+    pumpFor(400);
+    EXPECT_TRUE(capture(windowRect(main.hwnd()), shotDir / "main-window-empty.bmp"));
 }
 
 }  // namespace
