@@ -188,13 +188,18 @@ void MonitorDialog::setUpTray()
 {
     m_trayIcons[0] = icon(IDI_TRAY, GetSystemMetrics(SM_CXSMICON));
     m_trayIcons[1] = icon(IDI_TRAY_USER, GetSystemMetrics(SM_CXSMICON));
+    m_trayIcon = IDI_TRAY;
+    addTrayIcon();
+}
+
+void MonitorDialog::addTrayIcon()
+{
     NOTIFYICONDATAW data = trayData(hwnd());
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAY_CALLBACK;
-    data.hIcon = m_trayIcons[0];
+    data.hIcon = m_trayIcons[m_trayIcon == IDI_TRAY_USER ? 1 : 0];
     wcscpy(data.szTip, L"Vantor");
     m_trayAdded = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
-    m_trayIcon = IDI_TRAY;
 }
 
 void MonitorDialog::setUpMenus()
@@ -441,6 +446,13 @@ void MonitorDialog::layoutTables()
 
 bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer)
 {
+    // A shell that starts again (Explorer restarted) has forgotten every tray icon.
+    static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    if (message == taskbarCreated && taskbarCreated) {
+        if (!m_ended)
+            addTrayIcon();
+        return true;
+    }
     switch (message) {
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

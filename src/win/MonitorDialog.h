@@ -76,6 +76,7 @@ private:
 
     void setUpTables();
     void setUpTray();
+    void addTrayIcon();
     void setUpMenus();
     void setUpButtons();
     void setUpAnimation();

@@ -24,6 +24,8 @@ BoxAnswer WinMessageBoxes::show(const BoxRequest& request)
     // A hidden main window would own a box nobody sees in the task bar: the box stands alone then.
     if (owner && !IsWindowVisible(owner))
         owner = nullptr;
+    if (!owner)
+        type |= MB_SETFOREGROUND | MB_TOPMOST;
     switch (MessageBoxW(owner, wide(request.text).c_str(), wide(request.caption).c_str(), type)) {
     case IDCANCEL: return BoxAnswer::Cancel;
     case IDYES: return BoxAnswer::Yes;
