@@ -21,6 +21,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <mutex>
+
 namespace {
 
 using namespace vantor;
@@ -112,15 +114,23 @@ int run()
         engineOptions.settingsFile = dataDir / "vantor.conf";
     engineOptions.consoleAgent = true;
     // Mail waits on a mail server: on a worker of its own; its outcomes come back in order.
-    std::function<void(std::function<void()>)> toWindow;
+    // The mail's worker hands its outcomes to the window thread while the window is there.
+    struct ToWindow {
+        std::mutex mutex;
+        std::function<void(std::function<void()>)> post;
+    } toWindow;
     AsyncMailSender mail({}, [&toWindow](std::function<void()> fn) {
-        if (toWindow)
-            toWindow(std::move(fn));
+        std::lock_guard guard(toWindow.mutex);
+        if (toWindow.post)
+            toWindow.post(std::move(fn));
     });
     engineOptions.mail = &mail;
     Engine engine({*net, boxes, SystemClock::instance(), dataDir, inspector}, engineOptions);
     win::WinMonitorFace face(engine);
-    toWindow = [&face](std::function<void()> fn) { face.driver().toWindowThread(std::move(fn)); };
+    {
+        std::lock_guard guard(toWindow.mutex);
+        toWindow.post = [&face](std::function<void()> fn) { face.driver().toWindowThread(std::move(fn)); };
+    }
 
     win::MonitorDialogDeps deps;
     if (cmd.options.demo)
@@ -159,7 +169,8 @@ int run()
         boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr});
     });
     dialog.runModal(nullptr);
-    toWindow = {};
+    std::lock_guard guard(toWindow.mutex);
+    toWindow.post = {};
     return 0;
 }
 
