@@ -27,6 +27,8 @@ packages=(
   samba samba-common-bin smbclient python3-samba
   # the Windows build: mingw-w64 cross compiler (posix threads), and Wine to run its tests
   g++-mingw-w64-x86-64-posix wine wine64
+  # NSIS makes the Windows installer, vantor-setup.exe
+  nsis
   # looking at the windows as a person would, and the tests' helpers
   xvfb trayer x11-utils xdotool imagemagick procps passwd
   # the package and its checks: the .deb, its unit, launcher and metadata
