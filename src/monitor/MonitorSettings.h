@@ -38,7 +38,11 @@ struct MonitorSettings {
     // series only while metricsPerSession is 1 (their number grows with the sessions).
     std::string metricsListen;
     int32_t metricsPerSession = 0;
+    // Days of history the logs keep (trimmed at start and once a day); 0: all of it.
+    int32_t historyDays = 0;
 };
+
+inline constexpr int32_t maxHistoryDays = 36500;  // a hundred years
 
 inline MailRelay mailRelay(const MonitorSettings& s)
 {
