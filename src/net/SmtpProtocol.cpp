@@ -178,8 +178,9 @@ std::string encodeHeaderText(std::string_view text)
 {
     if (isAsciiText(text))
         return std::string(text);
-    // 45 bytes are 60 base64 characters: with "=?UTF-8?B?" and "?=" a word of 72.
-    constexpr std::size_t wordBytes = 45;
+    // A line with encoded words holds at most 76 characters: 39 bytes are 52 base64 characters,
+    // with "=?UTF-8?B?" and "?=" a word of 64, which leaves room for "Subject: " before it.
+    constexpr std::size_t wordBytes = 39;
     std::string out;
     std::size_t pos = 0;
     while (pos < text.size()) {

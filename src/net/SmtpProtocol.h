@@ -81,8 +81,8 @@ std::string formatMailDate(int64_t time);
 std::string mailDisplayName(const std::string& name);
 
 // A header's text as RFC 2047 wants it: as it stands while it is ASCII, otherwise as encoded words
-// ("=?UTF-8?B?...?=", each at most 75 characters and of whole characters, folded onto lines of their
-// own). Mail programs show the words as the text again.
+// ("=?UTF-8?B?...?=", each of whole characters and short enough for a header line of 76, folded
+// onto lines of their own). Mail programs show the words as the text again.
 std::string encodeHeaderText(std::string_view text);
 bool isAsciiText(std::string_view text);
 
