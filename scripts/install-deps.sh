@@ -27,12 +27,15 @@ packages=(
   samba samba-common-bin smbclient python3-samba
   # the Windows build: mingw-w64 cross compiler (posix threads), and Wine to run its tests
   g++-mingw-w64-x86-64-posix wine wine64
+  # NSIS makes the Windows installer, vantor-setup.exe
+  nsis
   # looking at the windows as a person would, and the tests' helpers
   xvfb trayer x11-utils xdotool imagemagick procps passwd
   # the package and its checks: the .deb, its unit, launcher and metadata
   dpkg-dev file lintian desktop-file-utils appstream systemd
-  # the history bench opens the web report in headless Chromium to time it
-  chromium
+  # the history bench opens the web report in headless Chromium to time it; the Cockpit page's
+  # test drives it too, in Cockpit's own web server, bridge and shell
+  chromium cockpit-ws cockpit-bridge cockpit-system
   # the service's D-Bus face (sd-bus) and its authorization, and the bus and polkit for its tests
   libsystemd-dev dbus-daemon polkitd
 )
@@ -44,6 +47,12 @@ if [ ! -e "$policy" ]; then
   printf '#!/bin/sh\nexit 101\n' > "$policy"
   chmod 755 "$policy"
   trap 'rm -f "$policy"' EXIT
+fi
+
+# The Cockpit page is bundled with npm's packages at build time; a Node.js of the machine's own
+# (with its npm) is kept.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
 fi
 
 apt-get -o DPkg::Lock::Timeout=600 update -qq

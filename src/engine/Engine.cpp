@@ -296,6 +296,7 @@ void Engine::notePollOutcome(const SessionsFetch& fetch)
             log(LogLevel::Notice, "the poll works again");
     }
     m_lastPollOk = ok;
+    m_lastPollError = ok ? std::string() : statusText(fetch.status);
 }
 
 void Engine::refreshOpenFiles()

@@ -85,6 +85,8 @@ public:
     void refreshOpenFiles();
     // Whether the last finished enumeration succeeded.
     bool lastPollOk() const { return m_lastPollOk; }
+    // Why it failed; empty when it succeeded. Read on the loop's thread.
+    const std::string& lastPollError() const { return m_lastPollError; }
     // Milliseconds the loop's thread spent on the last finished poll.
     double lastPollLoopMs() const { return m_lastLoopMs; }
     // What the engine has done since it started; any thread reads them (and a face adds what
@@ -149,6 +151,7 @@ private:
     bool m_busy = false;
     bool m_filesPending = false;
     bool m_lastPollOk = true;
+    std::string m_lastPollError;
     double m_loopMs = 0;
     double m_lastLoopMs = 0;
     std::chrono::steady_clock::time_point m_pollStart;

@@ -279,7 +279,7 @@ std::optional<std::string> saveSettingsFile(const std::filesystem::path& file, c
 std::filesystem::path defaultSettingsFile()
 {
 #ifdef _WIN32
-    return executableDirectory() / "vantor.conf";
+    return defaultDataDirectory() / "vantor.conf";
 #else
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
         return std::filesystem::path(xdg) / "vantor" / "vantor.conf";

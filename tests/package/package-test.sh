@@ -52,7 +52,8 @@ appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.vantor.Vantor.
 for f in usr/sbin/vantord usr/bin/vantor usr/bin/vantor-console usr/bin/vantor-poll \
          usr/share/vantor/vantor-srvsvc.py usr/share/vantor/vantor_help.html etc/vantor/vantor.conf \
          usr/share/icons/hicolor/scalable/apps/vantor.svg usr/share/icons/hicolor/48x48/apps/vantor.png \
-         usr/share/man/man8/vantord.8.gz usr/share/man/man1/vantor-console.1.gz lib/systemd/system/vantord.service; do
+         usr/share/man/man8/vantord.8.gz usr/share/man/man1/vantor-console.1.gz lib/systemd/system/vantord.service \
+         usr/share/cockpit/vantor/manifest.json usr/share/cockpit/vantor/index.js usr/share/cockpit/vantor/index.css; do
   # The unit may sit under /usr/lib on a merged system.
   [ -e "$work/root/$f" ] || [ -e "$work/root/usr/$f" ] || { echo "missing from the package: /$f"; exit 1; }
 done
