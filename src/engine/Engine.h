@@ -40,6 +40,11 @@ struct EngineOptions {
     std::optional<std::filesystem::path> settingsFile;
     // The history recorder (and with it the report's automatic update).
     bool history = true;
+    // The service: the history's open sessions are kept in the data folder, and a stop leaves them
+    // open for the next start to go on with (a restart is no news). Otherwise a stop ends them.
+    bool keepSessions = false;
+    // historyDays where the settings file does not say.
+    int32_t historyDaysDefault = 0;
     // The console agent; tests give their own ports. Its address is consoleListen of the settings
     // unless agentConfig names one, and it serves the consoles of consoleAllow.
     bool consoleAgent = false;
@@ -136,6 +141,8 @@ private:
     void finishPoll();
     void runSlow(std::function<void()> task);
     void updateReport(int64_t now);
+    void trimHistory(int64_t now);
+    void historyWriteFailed(const std::string& error, bool first);
     void sendDailyReport(int64_t now);
 
     EngineOptions m_options;
@@ -161,6 +168,8 @@ private:
     // The report's automatic update: the recorder's write count it was made from, and when.
     uint64_t m_reportWrites = 0;
     std::optional<int64_t> m_reportMadeAt;
+    // When the logs were last trimmed to historyDays.
+    std::optional<int64_t> m_trimmedAt;
     // The daily report under way on the worker; its date is written when it has gone.
     std::atomic<bool> m_dailyReportSending{false};
 

@@ -37,6 +37,7 @@ struct EngineCounts {
     double pollDurationSum = 0;  // seconds
     uint64_t mailsSent = 0;
     uint64_t mailsFailed = 0;
+    uint64_t historyWriteFailures = 0;
     std::array<uint64_t, consoleCommandCount> consoleCommands{};
     bool operator==(const EngineCounts&) const = default;
 };
@@ -50,6 +51,8 @@ public:
     void pollDuration(double seconds);
     void mail(bool sent) { ++(sent ? m_mailsSent : m_mailsFailed); }
     void consoleCommand(console::CommandRequest::Kind kind);
+    // A write of the history (a log line, a trim, the kept sessions) that failed.
+    void historyWriteFailed() { ++m_historyWriteFailures; }
 
     EngineCounts read() const;
 
@@ -63,6 +66,7 @@ private:
     std::atomic<uint64_t> m_pollMicroseconds{0};
     std::atomic<uint64_t> m_mailsSent{0};
     std::atomic<uint64_t> m_mailsFailed{0};
+    std::atomic<uint64_t> m_historyWriteFailures{0};
     std::array<std::atomic<uint64_t>, consoleCommandCount> m_consoleCommands{};
 };
 

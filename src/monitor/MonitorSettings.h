@@ -48,7 +48,11 @@ struct MonitorSettings {
     // commas: the srvsvc helper logs on to them with root's credentials, so the service goes to
     // no other one. Set in the settings file only.
     std::string remoteServers;
+    // Days of history the logs keep (trimmed at start and once a day); 0: all of it.
+    int32_t historyDays = 0;
 };
+
+inline constexpr int32_t maxHistoryDays = 36500;  // a hundred years
 
 inline MailRelay mailRelay(const MonitorSettings& s)
 {

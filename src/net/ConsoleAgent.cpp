@@ -111,6 +111,10 @@ WaitLimit ConsoleAgent::consoleWait(Deadline deadline) const
 
 bool ConsoleAgent::sendText(NetSocket& connection, const std::string& bytes, Deadline deadline)
 {
+    // The deadline is the command's as a whole: a send that would not wait still ends it, or a
+    // console that reads fast enough could keep a worker for as long as the reply goes on.
+    if (std::chrono::steady_clock::now() >= deadline)
+        return false;
     const auto size = static_cast<int32_t>(bytes.size());
     return connection.SendAll(bytes.data(), size, WaitLimit::until(deadline, &agentRunning)) == size;
 }

@@ -73,7 +73,7 @@ bool SmtpSession::Connect()
     }
     if (!m_socket->Connect(m_server, m_port, m_options.waitLimit)) {
         lastError = "Unable to connect to server";
-        lastReason = smtpReason::cannotConnect;
+        lastReason = m_socket->hostNotFound() ? smtpReason::unknownServer : smtpReason::cannotConnect;
         closeSocket();
         return false;
     }
@@ -245,9 +245,13 @@ bool SmtpSession::BuildHeader(MailMessage& message)
     to.reserve(message.recipients.size());
     for (const auto& r : message.recipients)
         to.push_back({cleanMailText(r.address), cleanMailText(r.name)});
+    // Text outside ASCII: the header's in encoded words, the body declared as UTF-8. A mail of
+    // ASCII alone keeps the classic header.
+    const std::string mime = isAsciiText(message.body) ? std::string()
+        : "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n";
     message.header = "Date: " + formatMailDate(message.date) + "\r\nFrom: " + cleanMailText(message.from)
-                     + "\r\nTo: " + mailToLine(to) + "\r\nSubject: " + cleanMailText(message.subject)
-                     + "\r\nX-Mailer: <" + cleanMailText(mailer) + ">\r\n\r\n";
+                     + "\r\nTo: " + mailToLine(to) + "\r\nSubject: " + encodeHeaderText(cleanMailText(message.subject))
+                     + "\r\nX-Mailer: <" + cleanMailText(mailer) + ">\r\n" + mime + "\r\n";
     return true;
 }
 

@@ -105,6 +105,7 @@ inline constexpr const char* noAuth = "The server does not offer a logon that Va
 inline constexpr const char* handshake = "The encrypted connection to the server could not be set up.";
 inline constexpr const char* noTls = "This build of Vantor cannot encrypt mail.";
 inline constexpr const char* cannotConnect = "Nothing answers at that server and port.";
+inline constexpr const char* unknownServer = "No computer of that name is known: check the server's name.";
 inline constexpr const char* noAnswer = "The server did not answer in time.";
 inline constexpr const char* closed = "The server closed the connection.";
 inline constexpr const char* clearLogon =

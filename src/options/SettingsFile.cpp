@@ -127,6 +127,14 @@ std::optional<std::string> checkPort(int32_t port)
     return "smtpPort must be from 1 to 65535, not " + std::to_string(port);
 }
 
+std::optional<std::string> checkHistoryDays(int32_t days)
+{
+    if (days >= 0 && days <= maxHistoryDays)
+        return std::nullopt;
+    return "historyDays must be from 0 (keep everything) to " + std::to_string(maxHistoryDays) + ", not "
+        + std::to_string(days);
+}
+
 std::optional<std::string> checkTime(std::string_view v)
 {
     if (v.size() < 3 || v[2] != ':')
@@ -195,6 +203,7 @@ const std::vector<SettingKey>& settingKeys()
         textKey("consoleListen", &MonitorSettings::consoleListen, checkConsoleListen),
         textKey("consoleAllow", &MonitorSettings::consoleAllow, checkConsoleAllow),
         textKey("remoteServers", &MonitorSettings::remoteServers),
+        intKey("historyDays", &MonitorSettings::historyDays, checkHistoryDays),
     };
     return keys;
 }

@@ -145,6 +145,9 @@ protected:
         return rows;
     }
 
+    // Whether the window probe was built: a build without the windows checks the service alone.
+    static bool windows() { return !std::string_view(VANTOR_WINDOW_PROBE).empty(); }
+
     // The main window on the bus face as `account`: what its sessions table and its boxes showed.
     std::string windowAs(const std::string& account, const std::vector<std::string>& modes = {})
     {
@@ -195,7 +198,8 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     EXPECT_NE(files.find("a.txt"), std::string::npos) << files;
     EXPECT_NE(files.find(":docs"), std::string::npos) << files;
     // The window, run as the account, shows the same rows and no box.
-    EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
+    if (windows())
+        EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
 
     // A newcomer reaches the client as a signal, with no poll of the client's, and the new-user
     // event tells the desktop its part as the options say.
@@ -242,19 +246,21 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     // accepted is the service's then.
     ASSERT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
     ASSERT_NE(readAll(config).find("beepOnNewUser = 0"), std::string::npos);
-    EXPECT_EQ(windowAs(alice, {"--options"}).find("box "), std::string::npos);
-    EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
-    EXPECT_EQ(readAll(data / "wlist.dat"), "carol <Any>\n");
+    if (windows()) {
+        EXPECT_EQ(windowAs(alice, {"--options"}).find("box "), std::string::npos);
+        EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
+        EXPECT_EQ(readAll(data / "wlist.dat"), "carol <Any>\n");
+    }
     EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
 
     // An entry added by the service itself: clients adding at once all land, where a read of the
     // list and a write of it back would lose some.
     EXPECT_EQ(ask(probe, "add-race 6 white"), "ok") << log();
     const std::string white = readAll(data / "wlist.dat");
-    EXPECT_TRUE(white.starts_with("carol <Any>\n")) << white;
+    EXPECT_TRUE(!windows() || white.starts_with("carol <Any>\n")) << white;
     for (int i = 0; i < 6; ++i)
         EXPECT_NE(white.find("racer" + std::to_string(i) + " <Any>\n"), std::string::npos) << white;
-    EXPECT_EQ(std::count(white.begin(), white.end(), '\n'), 7) << white;
+    EXPECT_EQ(std::count(white.begin(), white.end(), '\n'), windows() ? 7 : 6) << white;
     EXPECT_EQ(ask(probe, "add-list white evil%0Aother <Any>").rfind(std::string("error ") + bus::refusedError, 0), 0u);
 
     // The history as the service recorded it, through the bus and in the history window, whose
@@ -273,10 +279,12 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     EXPECT_EQ(report, "ok " + (data / "weekly.html").string() + " " + std::to_string(page.size()) + " "
                           + std::to_string(std::hash<std::string>{}(page)));
     EXPECT_TRUE(page.starts_with("<!DOCTYPE html>") && page.ends_with("</html>\n"));
-    const std::string historyWindow = windowAs(alice, {"--history"});
-    EXPECT_NE(historyWindow.find(history.substr(2) + "\n"), std::string::npos) << historyWindow;
-    EXPECT_NE(historyWindow.find("report " + std::to_string(page.size()) + " <!DOCTYPE html>\n"), std::string::npos)
-        << historyWindow;
+    if (windows()) {
+        const std::string historyWindow = windowAs(alice, {"--history"});
+        EXPECT_NE(historyWindow.find(history.substr(2) + "\n"), std::string::npos) << historyWindow;
+        EXPECT_NE(historyWindow.find("report " + std::to_string(page.size()) + " <!DOCTYPE html>\n"), std::string::npos)
+            << historyWindow;
+    }
 
     // The test mail goes through the service's own relay; with nobody listening there the reply
     // says why it did not go.
@@ -316,6 +324,8 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     ASSERT_TRUE(server->makeAdministrator(admin, true, error)) << error;
     std::ofstream(data / "credentials") << "username = " << admin << "\npassword = pw-admin\n";
     fs::permissions(data / "credentials", fs::perms(0600));
+    if (!windows())
+        return;
     const std::string filesWindow = windowAs(alice, {"--files"});
     EXPECT_NE(filesWindow.find("file " + alice + ":"), std::string::npos) << filesWindow;
     EXPECT_NE(filesWindow.find("closed "), std::string::npos) << filesWindow << log();
@@ -344,9 +354,11 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_TRUE(sambaHasSessionOf(alice));
     EXPECT_FALSE(fs::exists(config));
     // The window shows the refusal once, however often it asks again, and no rows.
-    const std::string window = windowAs(bob);
-    EXPECT_EQ(window.rfind("box You are not allowed to view the sessions", 0), 0u) << window;
-    EXPECT_EQ(std::count(window.begin(), window.end(), '\n'), 1) << window;
+    if (windows()) {
+        const std::string window = windowAs(bob);
+        EXPECT_EQ(window.rfind("box You are not allowed to view the sessions", 0), 0u) << window;
+        EXPECT_EQ(std::count(window.begin(), window.end(), '\n'), 1) << window;
+    }
 
     LineHelper& allowed = probeAs(alice);
     ASSERT_EQ(ask(allowed, "sessions").rfind("ok ", 0), 0u);

@@ -37,6 +37,7 @@ MonitorSettings everythingChanged()
     s.reportPath = std::string("/srv/www/vantor report.html");
     s.metricsListen = "[::1]:36874";
     s.metricsPerSession = 1;
+    s.historyDays = 30;
     return s;
 }
 
@@ -109,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{"dailyReportTime = 2359", "hh:mm"}, BadLine{"reportPath = report.txt", ".htm"},
                     BadLine{"reportPath =", ".htm"}, BadLine{"hideLocalUsers = 0", "set again"},
                     BadLine{"metricsListen = localhost:36874", "ADDRESS:PORT"},
-                    BadLine{"metricsPerSession = 2", "0 or 1"}));
+                    BadLine{"metricsPerSession = 2", "0 or 1"}, BadLine{"historyDays = -1", "historyDays"},
+                    BadLine{"historyDays = 36501", "historyDays"}));
 
 TEST(SettingsFile, ListenAddressesReadBackAsWritten)
 {
