@@ -76,9 +76,8 @@ TEST(SmbStatusParser, MissingOpenFilesMeansNoOpens)
     EXPECT_TRUE(r.value.opens.empty());
 }
 
-TEST(SmbStatusParser, WrongShapesAreErrorsThatSayWhat)
+TEST(SmbStatusParser, WrongShapesOfTheDocumentAreErrorsThatSayWhat)
 {
-    const std::string session = R"("username":"u","remote_machine":"1.2.3.4")";
     struct Case {
         std::string doc;
         std::string mention;
@@ -88,27 +87,9 @@ TEST(SmbStatusParser, WrongShapesAreErrorsThatSayWhat)
         { "{\"sessions\":{}} trailing", "not valid JSON" },
         { R"({"timestamp":"t"})", "no \"sessions\"" },
         { R"({"sessions":[]})", "\"sessions\" of the document is not an object" },
-        { R"({"sessions":{"1":"x"}})", "session 1 is not an object" },
-        { R"({"sessions":{"1":{"remote_machine":"m","server_id":{"pid":"5"}}}})", "no \"username\"" },
-        { R"({"sessions":{"1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}}}})",
-            "\"username\" of session 1 is not a text" },
-        { R"({"sessions":{"1":{)" + session + R"(}}})", "no \"server_id\"" },
-        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":true}}}})",
-            "neither a number nor a text" },
-        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"12x"}}}})", "not a number" },
-        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"-3"}}}})", "not a number" },
-        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":"99999999999"}}}})", "out of range" },
-        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":0}}}})", "is 0" },
-        { R"({"sessions":{"1":{)" + session + R"(,"server_id":{"pid":5},"uid":"x"}}})", "uid" },
         { R"({"sessions":{},"open_files":[]})", "\"open_files\" of the document is not an object" },
-        { R"({"sessions":{},"open_files":{"/a":{"opens":[]}}})", "\"opens\" of open file /a" },
-        { R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}}}})",
-            "no \"share_file_id\"" },
-        { R"({"sessions":{},"open_files":{"/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}}}})",
-            "out of range" },
-        // Samba writes UTF-8; anything else is refused, not passed on as broken names.
-        { "{\"sessions\":{\"1\":{\"username\":\"\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}}}",
-            "not valid JSON" },
+        // An escape that is no character at all is not JSON; bytes that are not UTF-8 are a
+        // record's fault (below).
         { R"({"sessions":{"1":{"username":"\ud800","remote_machine":"m","server_id":{"pid":5}}}})",
             "not valid JSON" },
     };
@@ -117,6 +98,59 @@ TEST(SmbStatusParser, WrongShapesAreErrorsThatSayWhat)
         ASSERT_FALSE(r.ok()) << c.doc;
         EXPECT_NE(r.error.find(c.mention), std::string::npos) << c.doc << " -> " << r.error;
     }
+}
+
+// One record that cannot be read is left out and named; the records around it are read all the
+// same, and the cause, which the journal tells once, does not name the record.
+TEST(SmbStatusParser, ARecordThatCannotBeReadIsLeftOutAndTheRestIsRead)
+{
+    const std::string session = R"("username":"u","remote_machine":"1.2.3.4")";
+    const std::string good = R"("9":{"username":"keep","remote_machine":"m","server_id":{"pid":"9"}})";
+    const std::string goodFile = R"("/k":{"opens":{"9/1":{"server_id":{"pid":"9"},"share_file_id":"1"}}})";
+    struct Case {
+        std::string sessions; // a session entry, or empty
+        std::string files;    // an open_files entry, or empty
+        std::string mention;
+        std::string kind;
+    } cases[] = {
+        { R"("1":"x")", "", "session 1 is not an object", "a session" },
+        { R"("1":["x"])", "", "session 1 is not an object", "a session" },
+        { R"("1":{"remote_machine":"m","server_id":{"pid":"5"}})", "", "no \"username\"", "a session" },
+        { R"("1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}})", "",
+            "\"username\" of session 1 is not a text", "a session" },
+        { R"("1":{"username":{"a":[1]},"remote_machine":"m","server_id":{"pid":"5"}})", "", "is not a text", "a session" },
+        { "\"1\":{" + session + "}", "", "no \"server_id\"", "a session" },
+        { "\"1\":{" + session + R"(,"server_id":{"pid":true}})", "", "neither a number nor a text", "a session" },
+        { "\"1\":{" + session + R"(,"server_id":{"pid":"12x"}})", "", "not a number", "a session" },
+        { "\"1\":{" + session + R"(,"server_id":{"pid":"-3"}})", "", "not a number", "a session" },
+        { "\"1\":{" + session + R"(,"server_id":{"pid":"99999999999"}})", "", "out of range", "a session" },
+        { "\"1\":{" + session + R"(,"server_id":{"pid":0}})", "", "is 0", "a session" },
+        { "\"1\":{" + session + R"(,"server_id":{"pid":5},"uid":"x"})", "", "uid", "a session" },
+        { "\"1\":{\"username\":\"a\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}", "", "not valid UTF-8", "a session" },
+        { "", R"("/a":{"opens":[]})", "\"opens\" of open file /a", "an open file" },
+        { "", "\"/a\xc0\":{\"opens\":{}}", "not valid UTF-8", "an open file" },
+        { "", R"("/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}})", "no \"share_file_id\"", "an open" },
+        { "", R"("/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}})", "out of range", "an open" },
+    };
+    for (const auto& c : cases) {
+        const std::string doc = "{\"sessions\":{" + (c.sessions.empty() ? "" : c.sessions + ",") + good
+            + "},\"open_files\":{" + (c.files.empty() ? "" : c.files + ",") + goodFile + "}}";
+        auto r = parseSmbStatusJson(doc);
+        ASSERT_TRUE(r.ok()) << doc << " -> " << r.error;
+        ASSERT_EQ(r.value.skipped.size(), 1u) << doc;
+        EXPECT_NE(r.value.skipped[0].text.find(c.mention), std::string::npos) << doc << " -> " << r.value.skipped[0].text;
+        EXPECT_NE(r.value.skipped[0].cause.find(c.kind), std::string::npos) << r.value.skipped[0].cause;
+        ASSERT_EQ(r.value.sessions.size(), 1u) << doc;
+        EXPECT_EQ(r.value.sessions[0].user, "keep");
+        ASSERT_EQ(r.value.opens.size(), 1u) << doc;
+        EXPECT_EQ(r.value.opens[0].path, "/k");
+    }
+    // The good open of a file beside a broken one stays.
+    auto r = parseSmbStatusJson(R"({"sessions":{},"open_files":{"/a":{"opens":{
+        "5/1":{"server_id":{"pid":"5"},"share_file_id":"x"},"5/2":{"server_id":{"pid":"5"},"share_file_id":"2"}}}}})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.opens.size(), 1u);
+    EXPECT_EQ(r.value.opens[0].shareFileId, 2u);
 }
 
 TEST(SmbStatusParser, NumbersAndTextsBothServeAsIdsAndNamesAreCut)

@@ -251,5 +251,5 @@ TEST(MetricsContrib, EveryQueryOfTheDashboardAndTheRulesNamesAServedSeries)
             check(line.substr(at + 5), "vantor.rules.yml");
             ++exprs;
         }
-    EXPECT_EQ(exprs, 3u);
+    EXPECT_EQ(exprs, 4u);
 }
