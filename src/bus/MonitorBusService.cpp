@@ -285,6 +285,18 @@ struct MonitorBusService::Impl {
         });
     }
 
+    // How the polls stand: "pollError" (empty while they work) and "pollRoute" (empty on the
+    // server's usual listing, else the short name of the one the poll fell back to).
+    static int getStatus(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            const PollState state = impl.engine.pollState();
+            const bus::OptionValues values{{"pollError", state.error}, {"pollRoute", state.route}};
+            done(success([values](sd_bus_message* reply) { return bus::writeOptionValues(reply, values); }));
+        });
+    }
+
     static int getOpenFiles(sd_bus_message* m, void* userdata, sd_bus_error*)
     {
         Impl& impl = self(userdata);
@@ -650,6 +662,7 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("GetSessions", "", "a" VANTOR_BUS_SESSION_ROW "uu", MonitorBusService::Impl::getSessions, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetCaption", "", "ss", MonitorBusService::Impl::getCaption, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetStatus", "", "a{ss}", MonitorBusService::Impl::getStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetOpenFiles", "s", "a" VANTOR_BUS_FILE_ROW, MonitorBusService::Impl::getOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("CloseSession", "ss", "", MonitorBusService::Impl::closeSession, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("CloseAllSessions", "", "", MonitorBusService::Impl::closeAllSessions, SD_BUS_VTABLE_UNPRIVILEGED),
