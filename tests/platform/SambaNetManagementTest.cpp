@@ -165,59 +165,71 @@ TEST_F(SambaBackend, AnEmptyListFromAStoppedServerIsAnError)
 }
 
 // smbstatus cannot write the opens as JSON while one holds WRITE_OWNER: the sessions, their shares
-// and the opens then come from the listings it still writes (recorded from Samba 4.17 while a
-// client held a file with full access and a folder), and the poll says so.
+// and the opens then come from the listings it still writes, and the poll says so. Recorded from
+// Samba 4.17 and 4.22 while a client held a file with full access.
 TEST_F(SambaBackend, AnOpenThatBreaksTheJsonListingIsListedFromTheText)
 {
-    const std::string data = VANTOR_TEST_DATA "/samba/";
-    fixture("json-works", "no");
-    const std::string body = "case \"$*\" in\n"
-        "*'--json -B') if grep -q yes " + (dir / "json-works").string() + "; then cat " + data + "smbstatus-small.json; else cat "
-        + data + "smbstatus-4.17-panic.txt >&2; exit 1; fi ;;\n"
-        "*'--json -b') cat " + data + "smbstatus-4.17-full-access-b.json ;;\n"
-        "*'--json -S') cat " + data + "smbstatus-4.17-full-access-S.json ;;\n"
-        "*'-L -B') cat " + data + "smbstatus-4.17-full-access-locks.txt ;;\n"
-        "esac";
-    SambaOptions o = options(body);
-    o.reuseWindow = 0ms;
-    SambaNetManagement net(o);
-    std::vector<NetSessionInfo> sessions;
-    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
-    ASSERT_EQ(sessions.size(), 1u);
-    EXPECT_EQ(sessions[0].user, "vtblind1");
-    EXPECT_EQ(sessions[0].openFiles, 2u);
-    EXPECT_EQ(sessions[0].details.shares, std::vector<std::string> { "docs" });
-    EXPECT_TRUE(sessions[0].details.connectedAt.has_value());
-    const ListingNotes notes = net.listingNotes();
-    EXPECT_EQ(notes.route, "text-opens");
-    EXPECT_NE(notes.routeReason.find("tomap == 0"), std::string::npos) << notes.routeReason;
-    EXPECT_NE(notes.routeMissing.find("share_file_id"), std::string::npos);
-    EXPECT_TRUE(notes.skipped.empty());
+    struct Recording {
+        std::string version;
+        std::vector<std::pair<std::string, uint32_t>> sessions; // user and open count
+        std::string fullAccessUser, fullAccessPath;
+    } recordings[] = {
+        { "4.17", { { "vtblind1", 2 } }, "vtblind1", "/tmp/vt-blind-smb/share/a.txt" },
+        { "4.22", { { "vtalice", 1 }, { "vtcarol", 1 }, { "vtbob", 1 }, { "vtalice", 2 } }, "vtcarol",
+            "/srv/rec/root/shares/docs/carol.txt" },
+    };
+    for (const Recording& rec : recordings) {
+        SCOPED_TRACE(rec.version);
+        const std::string data = VANTOR_TEST_DATA "/samba/smbstatus-" + rec.version;
+        fixture("json-works", "no");
+        const std::string body = "case \"$*\" in\n"
+            "*'--json -B') if grep -q yes " + (dir / "json-works").string() + "; then cat " VANTOR_TEST_DATA
+            "/samba/smbstatus-small.json; else cat " + data + "-panic.txt >&2; exit 1; fi ;;\n"
+            "*'--json -b') cat " + data + "-full-access-b.json ;;\n"
+            "*'--json -S') cat " + data + "-full-access-S.json ;;\n"
+            "*'-L -B') cat " + data + "-full-access-locks.txt ;;\n"
+            "esac";
+        SambaOptions o = options(body);
+        o.reuseWindow = 0ms;
+        SambaNetManagement net(o);
+        std::vector<NetSessionInfo> sessions;
+        ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+        std::vector<std::pair<std::string, uint32_t>> counts;
+        for (const auto& session : sessions) {
+            counts.push_back({ session.user, session.openFiles });
+            EXPECT_EQ(session.details.shares, std::vector<std::string> { "docs" }) << session.user;
+            EXPECT_TRUE(session.details.connectedAt.has_value()) << session.user;
+        }
+        EXPECT_EQ(counts, rec.sessions);
+        const ListingNotes notes = net.listingNotes();
+        EXPECT_EQ(notes.route, "text-opens");
+        EXPECT_NE(notes.routeReason.find("tomap == 0"), std::string::npos) << notes.routeReason;
+        EXPECT_NE(notes.routeMissing.find("share_file_id"), std::string::npos);
+        EXPECT_TRUE(notes.skipped.empty());
 
-    std::vector<NetFileInfo> files;
-    ASSERT_TRUE(net.enumFiles({}, "vtblind1", files).ok());
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].path, "/tmp/vt-blind-smb/share/a.txt");
-    EXPECT_EQ(files[0].details.share, "docs");
-    EXPECT_EQ(files[0].details.relativePath, "a.txt");
-    EXPECT_TRUE(files[0].details.read && files[0].details.write);
-    EXPECT_EQ(files[0].details.denyMode, "none");
-    EXPECT_EQ(files[0].details.locks, 0u);
-    EXPECT_TRUE(files[0].details.openedAt.has_value());
-    EXPECT_EQ(files[1].path, "/tmp/vt-blind-smb/share/dir");
-    EXPECT_TRUE(files[1].details.read);
-    EXPECT_FALSE(files[1].details.write);
-    EXPECT_NE(files[0].id, files[1].id);
-    // Such an open has no name the srvsvc service knows: closing it alone is refused with why,
-    // never tried on whatever that number would name.
-    NetStatus closed = net.closeFile({}, files[0].id);
-    EXPECT_EQ(closed.code, netcode::NotSupported);
-    EXPECT_NE(closed.text.find("Close the session"), std::string::npos);
+        std::vector<NetFileInfo> files;
+        ASSERT_TRUE(net.enumFiles({}, rec.fullAccessUser, files).ok());
+        ASSERT_FALSE(files.empty());
+        const NetFileInfo& held = files.front();
+        EXPECT_EQ(held.path, rec.fullAccessPath);
+        EXPECT_EQ(held.details.share, "docs");
+        EXPECT_EQ(held.details.relativePath, std::filesystem::path(rec.fullAccessPath).filename().string());
+        EXPECT_TRUE(held.details.read && held.details.write);
+        EXPECT_EQ(held.details.denyMode, "none");
+        EXPECT_EQ(held.details.oplock, "none");
+        EXPECT_EQ(held.details.locks, 0u);
+        EXPECT_TRUE(held.details.openedAt.has_value());
+        // Such an open has no name the srvsvc service knows: closing it alone is refused with why,
+        // never tried on whatever that number would name.
+        NetStatus closed = net.closeFile({}, held.id);
+        EXPECT_EQ(closed.code, netcode::NotSupported);
+        EXPECT_NE(closed.text.find("Close the session"), std::string::npos);
 
-    fixture("json-works", "yes");
-    ASSERT_TRUE(net.enumSessions({}, sessions).ok());
-    EXPECT_EQ(sessions.size(), 3u);
-    EXPECT_TRUE(net.listingNotes().route.empty());
+        fixture("json-works", "yes");
+        ASSERT_TRUE(net.enumSessions({}, sessions).ok());
+        EXPECT_EQ(sessions.size(), 3u);
+        EXPECT_TRUE(net.listingNotes().route.empty());
+    }
 }
 
 TEST_F(SambaBackend, ToolFailuresBecomeTextsAPersonCanActOn)
