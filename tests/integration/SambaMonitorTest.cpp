@@ -214,7 +214,9 @@ TEST_F(SambaMonitorTest, AFullAccessOpenNeitherBlindsThePollNorShieldsABlackList
     for (const auto& s : sambaSessions())
         users.push_back(s.user);
     EXPECT_EQ(users, std::vector<std::string> { alice });
-    // With the open gone the JSON listing answers again, and the journal says so once.
+    // With the open gone (the second poll saw none) the JSON listing answers again, and the
+    // journal says so once.
+    ASSERT_TRUE(engine.poll());
     EXPECT_EQ(engine.pollState().route, "");
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("falls back") != std::string::npos; }), 1);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "the poll is back on its usual listing"), lines.end());

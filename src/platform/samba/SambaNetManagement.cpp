@@ -635,16 +635,30 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatusWithoutJsonOpens(cons
     return s;
 }
 
-SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
+SambaNetManagement::Status SambaNetManagement::runSmbStatus()
 {
+    // While the text listing shows an open that breaks the JSON one, asking for the JSON first
+    // would only add a failing run to every poll.
+    if (m_jsonBroke) {
+        Status s = runSmbStatusWithoutJsonOpens(*m_jsonBroke);
+        if (!s.status.ok() || std::none_of(s.index->data().opens.begin(), s.index->data().opens.end(),
+                [](const samba::SmbOpen& o) { return o.writeOwner; }))
+            m_jsonBroke.reset();
+        return s;
+    }
     Status s;
     auto args = toolArgs(m_options.smbstatus);
     args.push_back("--json");
     // The whole document and its byte-range locks: the lock count of each open file.
     args.push_back("-B");
     ProcessResult r = run(args);
-    if (jsonListingBroke(r))
-        return runSmbStatusWithoutJsonOpens(r);
+    if (jsonListingBroke(r)) {
+        Status fallback = runSmbStatusWithoutJsonOpens(r);
+        if (fallback.status.ok() && std::any_of(fallback.index->data().opens.begin(), fallback.index->data().opens.end(),
+                [](const samba::SmbOpen& o) { return o.writeOwner; }))
+            m_jsonBroke = r;
+        return fallback;
+    }
     s.status = toolStatus(
         r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
     if (!s.status.ok())

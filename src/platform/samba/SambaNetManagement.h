@@ -128,7 +128,7 @@ private:
     };
     // The parsed smbstatus document, run now or reused from within the window.
     Status status();
-    Status runSmbStatus() const;
+    Status runSmbStatus();
     // The listing without the JSON one of the open files, which smbstatus cannot always write.
     Status runSmbStatusWithoutJsonOpens(const ProcessResult& failed) const;
     // Whether an open the enumeration listed (by its id) is still open: closes that the server
@@ -156,6 +156,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_keptAt;
     std::shared_ptr<const samba::SmbStatusIndex> m_kept;
     ListingNotes m_keptNotes;
+    // The JSON listing failed and an open that breaks it was listed since: the poll goes straight
+    // to the other listings until none is (under m_mutex).
+    std::optional<ProcessResult> m_jsonBroke;
     mutable std::mutex m_notesMutex;
     ListingNotes m_notes; // of the last enumSessions of this computer
 

@@ -1017,6 +1017,7 @@ ParseResult<SmbStatusData> parseSmbStatusLocksText(
         // The share's own folder is opened as "."; the JSON names it by the folder's path alone.
         std::string full = open.filename == "." ? open.servicePath : open.servicePath + "/" + open.filename;
         open.path = cutUtf8(std::move(full));
+        open.writeOwner = (mask & 0x80000) != 0;
         open.read = (mask & 0x1) != 0;
         open.write = (mask & 0x6) != 0;
         if (deny.starts_with("DENY_")) {

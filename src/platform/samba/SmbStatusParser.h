@@ -51,6 +51,8 @@ struct SmbOpen {
     bool shareRead = true; // sharemode: what others may still do
     bool shareWrite = true;
     bool hasShareMode = false;
+    // Its access holds WRITE_OWNER, which smbstatus cannot write as JSON (the text listing tells).
+    bool writeOwner = false;
     std::string oplock; // the oplock's "text"; empty: none
     std::string lease; // the lease's "text" ("RWH"); empty: none
     std::optional<int64_t> openedAt;
