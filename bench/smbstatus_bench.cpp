@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -277,13 +278,16 @@ void benchRealSmbstatus(const std::string& doc200)
         return v;
     };
     const Figures one = timeIt(10, [&] { runProcess(args({ "--json", "-B" })); });
+    // At once, as the backend runs them.
     const Figures three = timeIt(10, [&] {
-        runProcess(args({ "--json", "-b" }));
-        runProcess(args({ "--json", "-S" }));
+        std::thread b([&] { runProcess(args({ "--json", "-b" })); });
+        std::thread S([&] { runProcess(args({ "--json", "-S" })); });
         runProcess(args({ "-L", "-B" }));
+        b.join();
+        S.join();
     });
     print("smbstatus --json -B", one);
-    print("the fallback's runs: --json -b, --json -S, -L -B", three);
+    print("the fallback's runs at once: --json -b, --json -S, -L -B", three);
     std::printf("  %-56s %.2fx the JSON run's wall time; goal <= 2x: %s\n", "fallback's runs", three.median / one.median,
         three.median <= 2 * one.median ? "met" : "NOT MET");
     clients.clear();

@@ -268,7 +268,7 @@ TEST(SmbStatusParser, ReadsTheFieldsOfSamba422)
     EXPECT_TRUE(r.value.skipped.empty());
     const SmbSession& bob = r.value.sessions[1];
     EXPECT_EQ(bob.user, "vtbob");
-    EXPECT_EQ(bob.createdAt, parseSambaTime("2026-12-09T04:23:06.668588+00:00"));
+    EXPECT_EQ(bob.createdAt, parseSambaTime("2026-12-09T04:23:07+00:00"));
     EXPECT_EQ(bob.channels, 1u);
     EXPECT_EQ(bob.encryption, "AES-128-GCM (partial)");
     EXPECT_EQ(bob.signing, "AES-128-GMAC (full)");

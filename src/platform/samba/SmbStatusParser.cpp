@@ -412,7 +412,7 @@ private:
             } else if (v.kind == Scalar::Kind::Text && m_key == "session_dialect") {
                 m_session.dialect = cutUtf8(v.text, 40);
             } else if (v.kind == Scalar::Kind::Text && m_key == "creation_time") {
-                m_session.createdAt = parseSambaTime(v.text);
+                m_session.createdAt = roundedSambaTime(v.text);
             }
             return true;
         case Role::SessionServerId:
@@ -432,7 +432,7 @@ private:
             else if (m_key == "session_id")
                 m_tcon.sessionId = cutUtf8(v.text, 40);
             else if (m_key == "connected_at") {
-                m_tcon.connectedAt = parseSambaTime(v.text);
+                m_tcon.connectedAt = roundedSambaTime(v.text);
                 m_tcon.connectedAtMicros = parseSambaTimeMicros(v.text).value_or(0);
             }
             return true;
@@ -564,6 +564,15 @@ std::optional<std::string> repairedUtf8(std::string_view s)
 }
 
 } // namespace
+
+std::optional<int64_t> roundedSambaTime(std::string_view text)
+{
+    auto micros = parseSambaTimeMicros(text);
+    if (!micros)
+        return std::nullopt;
+    const int64_t m = *micros + 500'000;
+    return m >= 0 ? m / 1'000'000 : -((-m + 999'999) / 1'000'000);
+}
 
 std::optional<int64_t> parseSambaTime(std::string_view text)
 {

@@ -77,6 +77,8 @@ struct SmbStatusData {
 // Samba's time texts ("2026-12-07T00:26:30.680228+00:00", also "+0000" and "Z") as seconds since
 // 1970; none for anything else.
 std::optional<int64_t> parseSambaTime(std::string_view text);
+// The same to the nearest second, as smbstatus shows when a session or a tree connect began.
+std::optional<int64_t> roundedSambaTime(std::string_view text);
 // The same in microseconds.
 std::optional<int64_t> parseSambaTimeMicros(std::string_view text);
 
