@@ -68,7 +68,8 @@ chroot "$tree" smbd --version
 echo "=== debian13-tests.sh: build (no windows) and test"
 mkdir -p "$tree/src/vantor"
 git ls-files -z | tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$tree/src/vantor"
-chroot "$tree" sh -c 'cd /src/vantor &&
+chroot "$tree" bash -c 'cd /src/vantor &&
   cmake -S . -B /build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_BUILD_GUI=OFF -DVANTOR_BUILD_BENCH=OFF >/dev/null &&
-  cmake --build /build -j"$(nproc)" | tail -1'
+  if ! cmake --build /build -j"$(nproc)" > /build/build.log 2>&1; then grep -E -B2 -A8 "error|FAILED" /build/build.log | head -80; exit 1; fi
+  tail -1 /build/build.log'
 chroot "$tree" sh -c 'cd /build && ctest --output-on-failure --timeout 600 -j"$(nproc)" -LE "package|interop" "$@"' ctest "$@"

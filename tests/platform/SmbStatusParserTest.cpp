@@ -1,4 +1,6 @@
 #include "platform/samba/SmbStatusParser.h"
+#include "monitor/DetailsText.h"
+#include "platform/samba/SambaNetManagement.h"
 
 #include <gtest/gtest.h>
 
@@ -274,6 +276,10 @@ TEST(SmbStatusParser, ReadsTheFieldsOfSamba422)
     EXPECT_EQ(bob.signing, "AES-128-GMAC (full)");
     EXPECT_EQ(r.value.sessions[0].dialect, "NT1");
     EXPECT_EQ(r.value.opens.size(), 4u);
+    // The session's own start, not its first tree connect's (40 ms later), and its channels.
+    const SmbStatusIndex index(r.value);
+    EXPECT_EQ(index.detailsOf(1).connectedAt, bob.createdAt);
+    EXPECT_EQ(vantor::sessionDetailText(index.detailsOf(1), vantor::SessionDetailColumn::Protocol, 0), "SMB3_11, 1 channel");
 
     auto anonymous = parseSmbStatusJson(R"({"sessions":{"1":{"username":"","remote_machine":"m","server_id":{"pid":"5"},
         "signing":{"cipher":"AES-128-GMAC","degree":"anonymous"},"channels":{"1":{"channel_id":"1"},"2":{"channel_id":"2"}}}}})");
