@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything Vantor needs to build, run and test on Debian 12, from Debian's packages.
+# Installs everything Vantor needs to build, run and test on Debian 12 or 13, from Debian's packages
+# (the names below are the same on both).
 # Run as root. Safe to run again.
 set -euo pipefail
 
@@ -21,7 +22,7 @@ packages=(
   # TLS for the mail (OpenSSL), and a real mail relay and certificates for the mail tests
   libssl-dev openssl exim4-daemon-heavy
   # windows
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
   adwaita-icon-theme hicolor-icon-theme xdg-utils
   # the platform: Samba and its tools, and its client side for remote servers
   samba samba-common-bin smbclient python3-samba
@@ -39,6 +40,8 @@ packages=(
   chromium cockpit-ws cockpit-bridge cockpit-system
   # the service's D-Bus face (sd-bus) and its authorization, and the bus and polkit for its tests
   libsystemd-dev dbus-daemon polkitd
+  # the Debian 13 part of the tests builds a trixie tree
+  debootstrap
 )
 
 # A package's own service is not started during the install (exim4 above all: a system mail

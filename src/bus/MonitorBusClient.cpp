@@ -188,6 +188,14 @@ std::optional<std::map<std::string, std::string>> MonitorBusClient::getOptions(B
     return std::map<std::string, std::string>(values.begin(), values.end());
 }
 
+std::optional<std::map<std::string, std::string>> MonitorBusClient::getStatus(BusError& error)
+{
+    bus::OptionValues values;
+    if (!Call::run(*this, "GetStatus", error, {}, [&](sd_bus_message* m) { return bus::readOptionValues(m, values); }))
+        return std::nullopt;
+    return std::map<std::string, std::string>(values.begin(), values.end());
+}
+
 bool MonitorBusClient::setOptions(const std::map<std::string, std::string>& values, BusError& error)
 {
     const bus::OptionValues pairs(values.begin(), values.end());

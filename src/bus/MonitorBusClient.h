@@ -70,6 +70,8 @@ public:
     bool closeFile(uint32_t id, BusError& error);
     bool setRemoteServer(const std::string& server, BusError& error);
     std::optional<std::map<std::string, std::string>> getOptions(BusError& error);
+    // "pollError" and "pollRoute" (and what a later service adds).
+    std::optional<std::map<std::string, std::string>> getStatus(BusError& error);
     bool setOptions(const std::map<std::string, std::string>& values, BusError& error);
     std::optional<std::vector<AccessRow>> getList(const std::string& kind, BusError& error);
     bool setList(const std::string& kind, const std::vector<AccessRow>& rows, BusError& error);

@@ -105,7 +105,7 @@ struct MonitorBusService::Impl {
     // On the engine's loop: what the last SessionsChanged told.
     SessionsSnapshotPtr lastSnapshot;
     std::string lastCaption;
-    std::string lastPollError;
+    PollState lastPollState;
     // What waits on Samba; last, so that it is joined before the rest goes. The history's reads
     // and reports and the test mail (which may wait on a mail server that never answers) have
     // workers of their own, so that neither holds a close.
@@ -240,13 +240,14 @@ struct MonitorBusService::Impl {
     {
         const SessionsSnapshotPtr snap = engine.monitor().snapshot();
         const std::string caption = engine.monitor().captionText();
+        const PollState state = engine.pollState();
         const bool same = lastSnapshot && snap && lastSnapshot->rows == snap->rows
             && lastSnapshot->currentSessionsCount == snap->currentSessionsCount
             && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption
-            && engine.lastPollError() == lastPollError;
+            && state.error == lastPollState.error && state.route == lastPollState.route;
         lastSnapshot = snap;
         lastCaption = caption;
-        lastPollError = engine.lastPollError();
+        lastPollState = state;
         if (!same)
             emit("SessionsChanged");
     }
@@ -303,13 +304,14 @@ struct MonitorBusService::Impl {
         });
     }
 
-    // The poll's state: why the last one failed (empty when it worked), and the route it took when
-    // that was not the usual one (empty here: the engine has only one).
+    // How the polls stand: "pollError" (empty while they work) and "pollRoute" (empty on the
+    // server's usual listing, else the short name of the one the poll fell back to).
     static int getStatus(sd_bus_message* m, void* userdata, sd_bus_error*)
     {
         Impl& impl = self(userdata);
         return impl.authorize(m, bus::viewAction, [&impl](Done done) {
-            bus::OptionValues values{{"pollError", impl.engine.lastPollError()}, {"pollRoute", ""}};
+            const PollState state = impl.engine.pollState();
+            const bus::OptionValues values{{"pollError", state.error}, {"pollRoute", state.route}};
             done(success([values](sd_bus_message* reply) { return bus::writeOptionValues(reply, values); }));
         });
     }
@@ -806,6 +808,7 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("GetSessions", "", "a" VANTOR_BUS_SESSION_ROW "uu", MonitorBusService::Impl::getSessions, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetCaption", "", "ss", MonitorBusService::Impl::getCaption, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetStatus", "", "a{ss}", MonitorBusService::Impl::getStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetOpenFiles", "s", "a" VANTOR_BUS_FILE_ROW, MonitorBusService::Impl::getOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("CloseSession", "ss", "", MonitorBusService::Impl::closeSession, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("CloseAllSessions", "", "", MonitorBusService::Impl::closeAllSessions, SD_BUS_VTABLE_UNPRIVILEGED),

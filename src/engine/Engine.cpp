@@ -347,7 +347,27 @@ void Engine::notePollOutcome(const SessionsFetch& fetch)
             log(LogLevel::Notice, "the poll works again");
     }
     m_lastPollOk = ok;
-    m_lastPollError = ok ? std::string() : statusText(fetch.status);
+    m_pollError = ok ? std::string() : statusText(fetch.status);
+    if (!ok || !fetch.serverConvertible)
+        return;
+    const ListingNotes& notes = fetch.notes;
+    if (notes.route != m_pollRoute) {
+        if (!notes.route.empty())
+            log(LogLevel::Warning, "the poll falls back to another listing (" + notes.route + "): " + notes.routeReason
+                                       + (notes.routeMissing.empty() ? std::string() : "; it lacks " + notes.routeMissing));
+        else
+            log(LogLevel::Notice, "the poll is back on its usual listing");
+        m_pollRoute = notes.route;
+    }
+    if (!notes.skipped.empty()) {
+        m_counters.recordsSkipped(notes.skipped.size());
+        // Once per kind of fault: the same record comes back at every poll. The kinds are few (a
+        // field and what is wrong with it); the bound keeps a strange server from filling memory.
+        for (const auto& skipped : notes.skipped)
+            if (m_skipCausesLogged.size() < 256 && m_skipCausesLogged.insert(skipped.cause).second)
+                log(LogLevel::Warning, "left out a record of the listing that could not be read (" + skipped.text
+                                           + "); the rest is enforced");
+    }
 }
 
 void Engine::refreshOpenFiles()

@@ -24,12 +24,19 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace vantor {
 
 enum class LogLevel { Error, Warning, Notice, Info };
+
+// How the polls stand, for a face that shows it.
+struct PollState {
+    std::string error;  // the last poll's failure; empty when it worked
+    std::string route;  // empty: the service's usual listing; else the short name of the other one
+};
 using LogFn = std::function<void(LogLevel, const std::string&)>;
 
 struct EngineOptions {
@@ -90,8 +97,8 @@ public:
     void refreshOpenFiles();
     // Whether the last finished enumeration succeeded.
     bool lastPollOk() const { return m_lastPollOk; }
-    // Why it failed; empty when it succeeded. Read on the loop's thread.
-    const std::string& lastPollError() const { return m_lastPollError; }
+    // Loop thread.
+    PollState pollState() const { return {m_pollError, m_pollRoute}; }
     // Milliseconds the loop's thread spent on the last finished poll.
     double lastPollLoopMs() const { return m_lastLoopMs; }
     // What the engine has done since it started; any thread reads them (and a face adds what
@@ -159,7 +166,9 @@ private:
     bool m_busy = false;
     bool m_filesPending = false;
     bool m_lastPollOk = true;
-    std::string m_lastPollError;
+    std::string m_pollError;
+    std::string m_pollRoute;
+    std::set<std::string> m_skipCausesLogged;
     double m_loopMs = 0;
     double m_lastLoopMs = 0;
     std::chrono::steady_clock::time_point m_pollStart;

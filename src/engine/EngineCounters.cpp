@@ -43,6 +43,7 @@ EngineCounts EngineCounters::read() const
     c.newUsers = m_newUsers;
     c.polls = m_polls;
     c.pollErrors = m_pollErrors;
+    c.recordsSkipped = m_recordsSkipped;
     for (std::size_t i = 0; i < c.pollDurationBuckets.size(); ++i)
         c.pollDurationBuckets[i] = m_pollBuckets[i];
     c.pollDurationSum = static_cast<double>(m_pollMicroseconds.load()) / 1e6;

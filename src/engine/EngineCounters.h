@@ -32,6 +32,7 @@ struct EngineCounts {
     uint64_t newUsers = 0;
     uint64_t polls = 0;
     uint64_t pollErrors = 0;
+    uint64_t recordsSkipped = 0;  // records of the service's listings that could not be read
     // Polls whose duration fell in each bucket (not cumulative); the last is above every bound.
     std::array<uint64_t, pollDurationBounds.size() + 1> pollDurationBuckets{};
     double pollDurationSum = 0;  // seconds
@@ -49,6 +50,7 @@ public:
     // A poll's outcome, and its duration once it is applied.
     void pollDone(bool ok);
     void pollDuration(double seconds);
+    void recordsSkipped(uint64_t count) { m_recordsSkipped += count; }
     void mail(bool sent) { ++(sent ? m_mailsSent : m_mailsFailed); }
     void consoleCommand(console::CommandRequest::Kind kind);
     // A write of the history (a log line, a trim, the kept sessions) that failed.
@@ -62,6 +64,7 @@ private:
     std::atomic<uint64_t> m_newUsers{0};
     std::atomic<uint64_t> m_polls{0};
     std::atomic<uint64_t> m_pollErrors{0};
+    std::atomic<uint64_t> m_recordsSkipped{0};
     std::array<std::atomic<uint64_t>, pollDurationBounds.size() + 1> m_pollBuckets{};
     std::atomic<uint64_t> m_pollMicroseconds{0};
     std::atomic<uint64_t> m_mailsSent{0};

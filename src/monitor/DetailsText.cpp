@@ -72,7 +72,11 @@ std::string sessionDetailText(const SessionDetails& d, SessionDetailColumn colum
         return n ? durationText(*n) : std::string();
     }
     case SessionDetailColumn::Shares: return joined(d.shares, ", ");
-    case SessionDetailColumn::Protocol: return d.dialect;
+    // SMB3 multichannel: a session may run over several connections.
+    case SessionDetailColumn::Protocol:
+        if (!d.channels || d.dialect.empty())
+            return d.dialect;
+        return d.dialect + ", " + std::to_string(*d.channels) + (*d.channels == 1 ? " channel" : " channels");
     case SessionDetailColumn::Encryption: return d.encryption;
     case SessionDetailColumn::Signing: return d.signing;
     case SessionDetailColumn::ProcessId:

@@ -87,6 +87,7 @@ SessionsFetch SessionMonitor::fetchSessions(const std::string& serverName) const
     }
     fetch.server = *server;
     fetch.status = m_ctx.net.enumSessions(fetch.server, fetch.sessions);
+    fetch.notes = m_ctx.net.listingNotes();
     if (fetch.status.ok() && m_listAllFiles) {
         fetch.allFilesAsked = true;
         fetch.allFilesStatus = m_ctx.net.enumAllFiles(fetch.server, fetch.allFiles);
@@ -116,12 +117,21 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     }
 
     if (!fetch.status.ok()) {
+        m_lastPollError = fetch.status.text.empty() ? "error " + std::to_string(fetch.status.code) : fetch.status.text;
         publishSnapshot();
+        if (m_view)
+            m_view->captionChanged();
         showSystemError(fetch.status);
         settings.serverName = std::string();
         if (m_view)
             m_view->captionChanged();
         return;
+    }
+
+    if (!m_lastPollError.empty()) {
+        m_lastPollError.clear();
+        if (m_view)
+            m_view->captionChanged();
     }
 
     if (fetch.allFilesAsked) {
@@ -293,6 +303,9 @@ void SessionMonitor::clickSessionRow(std::optional<int> row)
 std::string SessionMonitor::captionText() const
 {
     const std::string server = settings.serverName.get();
+    // A failed poll sets the server back to this computer: the failure is what the caption tells.
+    if (!m_lastPollError.empty() && server.empty())
+        return captionPollFailed;
     if (server.empty())
         return captionPlain;
     return std::string("Current sessions: (server:") + server + ")";

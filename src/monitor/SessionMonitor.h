@@ -67,6 +67,7 @@ struct SessionsFetch {
     ServerName server;
     NetStatus status;
     std::vector<NetSessionInfo> sessions;
+    ListingNotes notes;  // how the service came by them
     bool allFilesAsked = false;
     NetStatus allFilesStatus;
     std::vector<NetFileInfo> allFiles;
@@ -111,6 +112,8 @@ enum class ListKind { Black, White };
 enum class ListTarget { User, Computer, Both };
 
 inline constexpr const char* captionPlain = "Current sessions:";
+// The caption while the polls fail: the table then shows nothing, and must not look like a quiet server.
+inline constexpr const char* captionPollFailed = "Current sessions: (the poll failed)";
 inline constexpr const char* noActiveUsersText = "<No active users>";
 
 class SessionMonitor {
@@ -141,6 +144,8 @@ public:
     void setListAllFiles(bool on) { m_listAllFiles = on; }
     bool listAllFiles() const { return m_listAllFiles; }
 
+    // The text of the last poll's failure; empty when it worked.
+    const std::string& lastPollError() const { return m_lastPollError; }
     const std::vector<SessionEntry>& currentSessions() const { return m_current; }
     uint32_t openFilesTotal() const { return m_openFilesTotal; }
 
@@ -278,6 +283,7 @@ private:
     std::vector<OpenFileRow> m_fileRows;
     std::optional<int> m_selectedFileRow;
     int m_pollDepth = 0;
+    std::string m_lastPollError;
 
     AccessList m_blackList;
     AccessList m_whiteList;

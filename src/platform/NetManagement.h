@@ -47,6 +47,7 @@ struct SessionDetails {
     std::string signing;                 // the cipher, or "none"
     std::optional<int64_t> processId;    // the smbd process serving it
     std::optional<int64_t> uid;          // the account's uid on this computer
+    std::optional<uint32_t> channels;    // its connections (more than one: multichannel)
     bool operator==(const SessionDetails&) const = default;
 };
 
@@ -103,6 +104,19 @@ struct SessionKey {
     std::string user;
 };
 
+// How the last listing of sessions went beyond its status: the way it took where the usual one
+// failed, and the records it could not read and left out (the rest being listed all the same).
+struct ListingNotes {
+    std::string route;        // empty: the usual way; else a short name of the other way
+    std::string routeReason;  // why the usual way was left
+    std::string routeMissing; // what the other way cannot tell
+    struct Skipped {
+        std::string cause;  // the same text for every record with that fault
+        std::string text;   // the same, naming the record
+    };
+    std::vector<Skipped> skipped;
+};
+
 // A server argument: empty means this computer, otherwise the server's name without backslashes.
 using ServerName = std::optional<std::string>;
 
@@ -138,6 +152,10 @@ public:
     // Ends the sessions of several pairs at once (the closes of one poll); one status per pair, in
     // order. A service that can share its work between them does; by default one deleteSession each.
     virtual std::vector<NetStatus> deleteSessions(const ServerName& server, const std::vector<SessionKey>& sessions);
+
+    // The notes of the last enumSessions of this thread's caller: asked right after it, on the
+    // same thread. By default none.
+    virtual ListingNotes listingNotes() const { return {}; }
 };
 
 // Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a multi-byte sequence.

@@ -197,8 +197,13 @@ std::string formatMetrics(const MetricsSnapshot& snapshot)
     sample(out, "vantor_new_users_total", c.newUsers);
     header(out, "vantor_polls_total", "counter", "Polls of the sessions.");
     sample(out, "vantor_polls_total", c.polls);
-    header(out, "vantor_poll_errors_total", "counter", "Polls of the sessions that failed.");
+    header(out, "vantor_poll_failures_total", "counter", "Polls of the sessions that failed.");
+    sample(out, "vantor_poll_failures_total", c.pollErrors);
+    header(out, "vantor_poll_errors_total", "counter", "The same as vantor_poll_failures_total (its earlier name).");
     sample(out, "vantor_poll_errors_total", c.pollErrors);
+    header(out, "vantor_poll_records_skipped_total", "counter",
+           "Records of the server's listings (a session, an open file) that could not be read and were left out.");
+    sample(out, "vantor_poll_records_skipped_total", c.recordsSkipped);
 
     header(out, "vantor_poll_duration_seconds", "histogram", "How long a poll took, from its start to its applied table.");
     uint64_t cumulative = 0;

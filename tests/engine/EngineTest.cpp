@@ -348,6 +348,39 @@ TEST(EngineLog, OneLinePerEventAndAFailingPollOnlyWhenItStartsAndEnds)
                                                   "the poll works again"}));
 }
 
+// A listing that takes another way, or leaves out records it cannot read, is told once: when it
+// starts (per kind of fault) and when it ends; the records are counted at every poll.
+TEST(EngineLog, AFallbackAndLeftOutRecordsAreToldOnceAndCounted)
+{
+    EngineHarness h;
+    h.net.addSession("alice", "pc1");
+    h.engine->poll();
+    h.logged.clear();
+    ListingNotes notes;
+    notes.route = "text-opens";
+    notes.routeReason = "smbstatus --json failed (PANIC)";
+    notes.routeMissing = "ids";
+    notes.skipped = {{"a session has no \"username\"", "session 7 has no \"username\""},
+                     {"a session has no \"username\"", "session 8 has no \"username\""},
+                     {"a line that is not valid UTF-8", "line 9: a line that is not valid UTF-8"}};
+    h.net.setListingNotes(notes);
+    h.engine->poll();
+    h.engine->poll();
+    EXPECT_EQ(h.engine->pollState().route, "text-opens");
+    EXPECT_EQ(h.engine->counters().read().recordsSkipped, 6u);
+    h.net.setListingNotes({});
+    h.engine->poll();
+    h.engine->poll();
+    EXPECT_EQ(h.engine->pollState().route, "");
+    EXPECT_EQ(h.logged,
+              (std::vector<std::string>{
+                  "the poll falls back to another listing (text-opens): smbstatus --json failed (PANIC); it lacks ids",
+                  "left out a record of the listing that could not be read (session 7 has no \"username\"); the rest is enforced",
+                  "left out a record of the listing that could not be read (line 9: a line that is not valid UTF-8); the rest is enforced",
+                  "the poll is back on its usual listing"}));
+    EXPECT_TRUE(h.engine->pollState().error.empty());
+}
+
 TEST(EngineCounters, CountEachCloseByItsReasonAndEveryPollWithItsOutcome)
 {
     EngineHarness h;

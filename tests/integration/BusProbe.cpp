@@ -94,6 +94,10 @@ int main(int argc, char** argv)
                 for (const auto& row : s->rows)
                     reply += " " + row.user + "@" + row.computer + "#" + std::to_string(row.openFiles);
             }
+        } else if (command == "status") {
+            // One line: the route, then the error.
+            if (auto s = client->getStatus(e))
+                reply = "ok route=" + (*s)["pollRoute"] + " error=" + (*s)["pollError"];
         } else if (command == "files") {
             if (auto rows = client->getOpenFiles(a, e)) {
                 reply = "ok";

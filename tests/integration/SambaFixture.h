@@ -13,8 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <pwd.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace vantor::test {
 
@@ -41,6 +45,9 @@ protected:
     void TearDown() override
     {
         // Clients first: their sessions end before their server.
+        for (auto& c : fullAccessClients)
+            c->stop();
+        fullAccessClients.clear();
         clients.clear();
         forwarder.reset();
         if (server)
@@ -61,6 +68,33 @@ protected:
         return *clients.back();
     }
 
+#ifdef VANTOR_FULL_ACCESS_CLIENT
+    // A client of `user` that holds `name` in "docs" open with full access, as Windows Explorer
+    // may: the open smbstatus cannot write as JSON. The file is made here, owned by the user, so
+    // that the user holds every right on it. Empty when it is held, else why not.
+    std::string holdWithFullAccess(const std::string& user, const std::string& password, const std::string& name)
+    {
+        const auto file = server->sharePath("docs") / name;
+        std::ofstream(file) << "held with full access\n";
+        const struct passwd* pw = ::getpwnam(user.c_str());
+        if (!pw || ::chown(file.c_str(), pw->pw_uid, pw->pw_gid) != 0)
+            return "cannot give " + file.string() + " to " + user;
+        std::filesystem::permissions(file, std::filesystem::perms::all);
+        auto client = std::make_unique<LineHelper>();
+        int startError = 0;
+        if (!client->start({ "/usr/bin/python3", VANTOR_FULL_ACCESS_CLIENT, server->configFile().string(), user, password,
+                               std::to_string(server->port()) },
+                startError))
+            return "cannot start the client: error " + std::to_string(startError);
+        const auto reply = client->exchange("open " + name, std::chrono::seconds(60));
+        const std::string said = client->errorOutput();
+        fullAccessClients.push_back(std::move(client));
+        if (reply.outcome != LineHelper::Reply::Outcome::Line || reply.line != "opened")
+            return "the client answered \"" + reply.line + "\" " + said;
+        return {};
+    }
+#endif
+
     // Sessions as Samba itself reports them right now, without the monitor.
     std::vector<NetSessionInfo> sambaSessions()
     {
@@ -77,6 +111,7 @@ protected:
     std::unique_ptr<samba::PrivateSambaServer> server;
     std::unique_ptr<samba::TcpForwarder> forwarder;
     std::vector<std::unique_ptr<samba::SmbClientHolder>> clients;
+    std::vector<std::unique_ptr<LineHelper>> fullAccessClients;
 };
 
 }  // namespace vantor::test

@@ -2,6 +2,7 @@
 // really reports, a black-listed session must really end, and a stopped server must say so.
 
 #include "SambaFixture.h"
+#include "engine/Engine.h"
 #include "monitor/DetailsText.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
@@ -174,6 +175,52 @@ TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
 
     // No session of that pair is left to close.
     EXPECT_EQ(net->deleteSession({}, "127.0.0.2", bob).code, netcode::ClientNameNotFound);
+}
+
+// A file held with full access makes smbstatus's JSON listing fail: the window's engine polls on
+// through the other listings, and a black-listed user who holds such a file is still thrown out,
+// within two polls.
+TEST_F(SambaMonitorTest, AFullAccessOpenNeitherBlindsThePollNorShieldsABlackListedUser)
+{
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("report.txt"));
+    const std::string held = holdWithFullAccess(bob, "pw-bob", "bob.txt");
+    ASSERT_TRUE(held.empty()) << held;
+    const ProcessResult json = runProcess({ findProgram("smbstatus"), "-s", server->configFile().string(), "--json", "-B" });
+    EXPECT_FALSE(json.exitedWith(0)) << "this Samba lists such an open as JSON: the fallback is not needed";
+
+    std::vector<std::string> lines;
+    EngineOptions options;
+    options.pollMode = EngineOptions::PollMode::LoopThread;
+    options.history = false;
+    options.log = [&](LogLevel, const std::string& text) { lines.push_back(text); };
+    Engine engine(SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector }, options);
+    engine.start();
+    engine.monitor().addToBlackList(bob, "127.0.0.1");
+    boxes.shown.clear();
+    ASSERT_TRUE(engine.poll());
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_EQ(test::columns(engine.monitor().sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_EQ(engine.pollState().route, "text-opens");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.front().find("falls back to another listing (text-opens)"), std::string::npos) << lines.front();
+    EXPECT_NE(lines.front().find("tomap == 0"), std::string::npos) << lines.front();
+
+    // The close is a message to bob's smbd: gone by the second poll.
+    for (int i = 0; i < 50 && fullAccessClients.front()->running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(engine.poll());
+    std::vector<std::string> users;
+    for (const auto& s : sambaSessions())
+        users.push_back(s.user);
+    EXPECT_EQ(users, std::vector<std::string> { alice });
+    // With the open gone (the second poll saw none) the JSON listing answers again, and the
+    // journal says so once.
+    ASSERT_TRUE(engine.poll());
+    EXPECT_EQ(engine.pollState().route, "");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("falls back") != std::string::npos; }), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "the poll is back on its usual listing"), lines.end());
+    EXPECT_EQ(engine.counters().read().sessionsClosed[static_cast<std::size_t>(CloseReason::BlackList)], 1u);
 }
 
 TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)

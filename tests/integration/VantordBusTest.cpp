@@ -197,6 +197,8 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     const std::string files = ask(probe, "files " + alice);
     EXPECT_NE(files.find("a.txt"), std::string::npos) << files;
     EXPECT_NE(files.find(":docs"), std::string::npos) << files;
+    // The polls work, on the usual listing.
+    EXPECT_EQ(ask(probe, "status"), "ok route= error=");
     // The window, run as the account, shows the same rows and no box.
     if (windows())
         EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
@@ -347,7 +349,7 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_EQ(ask(other, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "set-option useBlackList 0").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
-    for (const char* call : {"all-files", "shares", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
+    for (const char* call : {"status", "all-files", "shares", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
         EXPECT_EQ(ask(other, call).rfind(refused, 0), 0u) << call;
     EXPECT_FALSE(fs::exists(data / "blist.dat"));
     EXPECT_FALSE(fs::exists(data / "report.html"));

@@ -178,6 +178,31 @@ TEST_F(VantordTest, AConsoleSeesTheLabsSessionsAndABlackListedOneIsClosed)
     EXPECT_NE(log().find("new user " + alice + " from 127.0.0.1"), std::string::npos) << log();
 }
 
+// A black-listed user who holds a file with full access, which smbstatus cannot list as JSON, is
+// closed by the service all the same, and its journal says which listing it fell back to.
+TEST_F(VantordTest, ABlackListedUserHoldingAFileWithFullAccessIsClosed)
+{
+    std::filesystem::create_directories(data);
+    std::ofstream(data / "blist.dat") << bob << " <Any>\n";
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("a.txt"));
+    const std::string held = holdWithFullAccess(bob, "pw-bob", "bob.txt");
+    ASSERT_TRUE(held.empty()) << held;
+    startService();
+
+    ASSERT_TRUE(waitUntil([&] { return !sambaHasSessionOf(bob); })) << log();
+    EXPECT_TRUE(sambaHasSessionOf(alice));
+    EXPECT_NE(log().find("the poll falls back to another listing (text-opens)"), std::string::npos) << log();
+    EXPECT_NE(log().find("closed the session of " + bob + " from 127.0.0.1: on the black list"), std::string::npos)
+        << log();
+    EXPECT_EQ(log().find("the poll failed"), std::string::npos) << log();
+    ProcessResult sessions;
+    ASSERT_TRUE(waitUntil([&] {
+        sessions = console("sessions");
+        return sessions.succeeded() && sessions.out.find(alice) != std::string::npos;
+    })) << sessions.out;
+}
+
 TEST_F(VantordTest, TheWhiteListOfTheSettingsFileHoldsAfterARestartAndSighupRereadsTheList)
 {
     std::filesystem::create_directories(data);

@@ -178,6 +178,10 @@ TEST(SmbStatusDetails, TimesAreReadInTheirOwnZone)
 {
     EXPECT_EQ(parseSambaTime("1970-01-01T00:00:00Z"), 0);
     EXPECT_EQ(parseSambaTime("2024-02-29T12:00:00.5+00:00"), 1709208000);
+    // When a session began is shown as smbstatus shows it: to the nearest second.
+    EXPECT_EQ(roundedSambaTime("2024-02-29T12:00:00.5+00:00"), 1709208001);
+    EXPECT_EQ(roundedSambaTime("2024-02-29T12:00:00.499999+00:00"), 1709208000);
+    EXPECT_EQ(roundedSambaTime("1969-12-31T23:59:59.4Z"), -1);
     EXPECT_EQ(parseSambaTime("2024-02-29T13:30:00+0130"), 1709208000);
     EXPECT_EQ(parseSambaTime("2024-02-29T10:00:00-02:00"), 1709208000);
     EXPECT_EQ(parseSambaTime("2000-03-01T00:00:00Z"), 951868800);

@@ -13,7 +13,7 @@ TEST(SrvsvcReply, ReadsSessionsFilesAndFailures)
 {
     auto r = parseSrvsvcReply(R"({"ok": true, "sessions": [{"user": "ann", "computer": "PC1", "opens": 3,
         "connected_at": 1800000000, "idle": 75, "shares": ["docs", "", 7, "media"]}, {"user": "", "computer": "10.0.0.2",
-        "opens": 0, "idle": -1, "connected_at": "soon", "shares": "docs"}]})");
+        "opens": 0, "idle": -1, "connected_at": -2494967295, "shares": "docs"}]})");
     ASSERT_TRUE(r.ok()) << r.error;
     ASSERT_EQ(r.value.sessions.size(), 2u);
     EXPECT_EQ(r.value.sessions[0].user, "ann");

@@ -57,6 +57,7 @@ MetricsSnapshot busySnapshot(bool perSession)
     c.newUsers = 5;
     c.polls = 100;
     c.pollErrors = 7;
+    c.recordsSkipped = 3;
     c.pollDurationBuckets[0] = 60;
     c.pollDurationBuckets[4] = 30;
     c.pollDurationBuckets.back() = 10;
@@ -96,6 +97,8 @@ TEST(Metrics, EveryCountReadsBackUnderItsNameAndLabels)
     EXPECT_EQ(m.at("vantor_new_users_total"), "5");
     EXPECT_EQ(m.at("vantor_polls_total"), "100");
     EXPECT_EQ(m.at("vantor_poll_errors_total"), "7");
+    EXPECT_EQ(m.at("vantor_poll_failures_total"), "7");
+    EXPECT_EQ(m.at("vantor_poll_records_skipped_total"), "3");
     EXPECT_EQ(m.at("vantor_mails_total{result=\"sent\"}"), "3");
     EXPECT_EQ(m.at("vantor_mails_total{result=\"failed\"}"), "2");
     EXPECT_EQ(m.at("vantor_console_commands_total{command=\"sess\"}"), "21");
@@ -301,5 +304,5 @@ TEST(MetricsContrib, EveryQueryOfTheDashboardAndTheRulesNamesAServedSeries)
             check(line.substr(at + 5), "vantor.rules.yml");
             ++exprs;
         }
-    EXPECT_EQ(exprs, 3u);
+    EXPECT_EQ(exprs, 4u);
 }

@@ -327,4 +327,16 @@ std::vector<ScenarioEvent> demoScenario()
     };
 }
 
+void FakeNetManagement::setListingNotes(ListingNotes notes)
+{
+    std::lock_guard lock(m_mutex);
+    m_notes = std::move(notes);
+}
+
+ListingNotes FakeNetManagement::listingNotes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_notes;
+}
+
 }  // namespace vantor

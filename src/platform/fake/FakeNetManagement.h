@@ -64,6 +64,9 @@ public:
     void setStatus(Op op, NetStatus status);
     // Only the next call of `op` answers `status`.
     void failNext(Op op, NetStatus status);
+    // What listingNotes answers (the route a listing took, the records it left out).
+    void setListingNotes(ListingNotes notes);
+    ListingNotes listingNotes() const override;
     // Sessions on a named server; a server name with no entry here is unreachable.
     void setServerSessions(const std::string& server, std::vector<FakeSession> sessions);
 
@@ -84,6 +87,7 @@ private:
     uint32_t nextFileId() { return m_nextFileId++; }
 
     mutable std::mutex m_mutex;
+    ListingNotes m_notes;
     std::vector<FakeSession> m_local;
     std::map<std::string, std::vector<FakeSession>> m_servers;
     std::vector<std::string> m_users;

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantor {
@@ -148,6 +149,20 @@ uint32_t srvsvcFileId(int32_t pid, uint32_t shareFileId)
     return (static_cast<uint32_t>(pid) << 16) | shareFileId;
 }
 
+uint32_t listedFileId(const SmbOpen& open)
+{
+    if (open.hasShareFileId)
+        return srvsvcFileId(open.pid, open.shareFileId);
+    // FNV-1a over the process and the path.
+    uint32_t h = 2166136261u;
+    auto mix = [&](unsigned char c) { h = (h ^ c) * 16777619u; };
+    for (int shift = 0; shift < 32; shift += 8)
+        mix(static_cast<unsigned char>(static_cast<uint32_t>(open.pid) >> shift));
+    for (char c : open.path)
+        mix(static_cast<unsigned char>(c));
+    return h | 0x80000000u;
+}
+
 SmbStatusIndex::SmbStatusIndex(SmbStatusData data)
     : m_data(std::move(data))
 {
@@ -178,6 +193,8 @@ void SmbStatusIndex::collectDetails()
         d.signing = session.signing;
         d.processId = session.pid;
         d.uid = session.uid;
+        d.channels = session.channels;
+        d.connectedAt = session.createdAt;
         if (!session.sessionId.empty())
             byId.emplace(session.sessionId, i);
         byPid[session.pid].push_back(i);
@@ -197,7 +214,9 @@ void SmbStatusIndex::collectDetails()
                 d.shares.push_back(tcon.share);
                 connectedAt[i].push_back(tcon.connectedAt ? tcon.connectedAtMicros : std::numeric_limits<int64_t>::max());
             }
-            if (tcon.connectedAt && (!d.connectedAt || *tcon.connectedAt < *d.connectedAt))
+            // Samba 4.20 and later tell when the session began; before, its first tree connect
+            // is the nearest.
+            if (!m_data.sessions[i].createdAt && tcon.connectedAt && (!d.connectedAt || *tcon.connectedAt < *d.connectedAt))
                 d.connectedAt = tcon.connectedAt;
         }
     }
@@ -278,7 +297,7 @@ std::vector<NetFileInfo> SmbStatusIndex::filesOf(const std::string& user) const
     out.reserve(it->second.size());
     for (std::size_t k : it->second) {
         const SmbOpen& open = m_data.opens[k];
-        out.push_back({ srvsvcFileId(open.pid, open.shareFileId), open.path,
+        out.push_back({ listedFileId(open), open.path,
             m_data.sessions[static_cast<std::size_t>(m_owner[k])].remoteMachine, {}, fileDetails(k) });
     }
     return out;
@@ -294,7 +313,7 @@ std::vector<NetFileInfo> SmbStatusIndex::allFiles() const
         const SmbOpen& open = m_data.opens[k];
         const SmbSession& session = m_data.sessions[static_cast<std::size_t>(m_owner[k])];
         out.push_back(
-            { srvsvcFileId(open.pid, open.shareFileId), open.path, session.remoteMachine, session.user, fileDetails(k) });
+            { listedFileId(open), open.path, session.remoteMachine, session.user, fileDetails(k) });
     }
     return out;
 }
@@ -531,14 +550,125 @@ void SambaNetManagement::invalidate()
     m_kept.reset();
 }
 
-SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
+namespace {
+
+// smbstatus 4.17 to 4.23 asserts while it writes an open whose access mask holds WRITE_OWNER as
+// JSON ("PANIC: assert failed ... tomap == 0"), exits 1 and writes nothing; a clear failure of
+// another kind (no root, no configuration, no tool) would fail the other listings as well.
+bool jsonListingBroke(const ProcessResult& r)
 {
+    if (r.outcome == ProcessResult::Outcome::Signalled)
+        return true;
+    if (r.outcome != ProcessResult::Outcome::Exited || r.exitCode == 0)
+        return false;
+    for (const std::string* text : { &r.err, &r.out })
+        if (text->find("PANIC") != std::string::npos || text->find("INTERNAL ERROR") != std::string::npos)
+            return true;
+    return false;
+}
+
+std::string panicLine(const ProcessResult& r)
+{
+    for (const std::string* text : { &r.err, &r.out }) {
+        const std::size_t at = text->find("PANIC");
+        if (at != std::string::npos)
+            return firstLine(text->substr(at));
+    }
+    return r.outcome == ProcessResult::Outcome::Signalled ? "ended by signal " + std::to_string(r.signal)
+                                                          : firstLine(r.err.empty() ? r.out : r.err);
+}
+
+} // namespace
+
+ListingNotes SambaNetManagement::listingNotes() const
+{
+    std::lock_guard lock(m_notesMutex);
+    return m_notes;
+}
+
+SambaNetManagement::Status SambaNetManagement::runSmbStatusWithoutJsonOpens(const ProcessResult& failed) const
+{
+    Status s;
+    s.notes.route = "text-opens";
+    s.notes.routeReason = "\"" + m_options.smbstatus + " --json\" failed (" + panicLine(failed) + ")";
+    s.notes.routeMissing = "the open files' share_file_id, so that one of them cannot be closed alone";
+    const std::string what = "Listing the Samba sessions";
+    samba::SmbStatusData data;
+    // The sessions and the tree connects as JSON, which they always can be; the opens and their
+    // byte-range locks as text. The three runs go at once: each costs a process start, and one
+    // after another they took three times the JSON run.
+    auto jsonArgs = [&](const char* part) {
+        auto args = toolArgs(m_options.smbstatus);
+        args.push_back("--json");
+        args.push_back(part);
+        return args;
+    };
+    auto textArgs = toolArgs(m_options.smbstatus);
+    textArgs.push_back("-L");
+    textArgs.push_back("-B");
+    ProcessResult sessionsRun, tconsRun;
+    std::thread sessionsThread([&] { sessionsRun = run(jsonArgs("-b")); });
+    std::thread tconsThread([&] { tconsRun = run(jsonArgs("-S")); });
+    ProcessResult r = run(textArgs);
+    sessionsThread.join();
+    tconsThread.join();
+    for (auto [part, result] : { std::pair { "-b", &sessionsRun }, std::pair { "-S", &tconsRun } }) {
+        s.status = toolStatus(*result, m_options.smbstatus, what, m_options.timeLimit, m_options.configFile);
+        if (!s.status.ok())
+            return s;
+        const bool sessions = part == std::string("-b");
+        auto parsed = samba::parseSmbStatusJson(result->out, sessions);
+        if (!parsed.ok()) {
+            s.status = { netcode::BadToolOutput,
+                what + " failed: the output of \"" + m_options.smbstatus + " --json " + part
+                    + "\" could not be read (" + cutUtf8(parsed.error, 300) + ")." };
+            return s;
+        }
+        if (sessions)
+            data.sessions = std::move(parsed.value.sessions);
+        else
+            data.tcons = std::move(parsed.value.tcons);
+        for (auto& k : parsed.value.skipped)
+            data.skipped.push_back(std::move(k));
+    }
+    s.status = toolStatus(r, m_options.smbstatus, what, m_options.timeLimit, m_options.configFile);
+    if (!s.status.ok())
+        return s;
+    auto opens = samba::parseSmbStatusLocksText(r.out);
+    data.opens = std::move(opens.value.opens);
+    for (auto& k : opens.value.skipped)
+        data.skipped.push_back(std::move(k));
+    for (auto& k : data.skipped)
+        s.notes.skipped.push_back({ std::move(k.cause), std::move(k.text) });
+    data.skipped.clear();
+    s.index = std::make_shared<const samba::SmbStatusIndex>(std::move(data));
+    return s;
+}
+
+SambaNetManagement::Status SambaNetManagement::runSmbStatus()
+{
+    // While the text listing shows an open that breaks the JSON one, asking for the JSON first
+    // would only add a failing run to every poll.
+    if (m_jsonBroke) {
+        Status s = runSmbStatusWithoutJsonOpens(*m_jsonBroke);
+        if (!s.status.ok() || std::none_of(s.index->data().opens.begin(), s.index->data().opens.end(),
+                [](const samba::SmbOpen& o) { return o.writeOwner; }))
+            m_jsonBroke.reset();
+        return s;
+    }
     Status s;
     auto args = toolArgs(m_options.smbstatus);
     args.push_back("--json");
     // The whole document and its byte-range locks: the lock count of each open file.
     args.push_back("-B");
     ProcessResult r = run(args);
+    if (jsonListingBroke(r)) {
+        Status fallback = runSmbStatusWithoutJsonOpens(r);
+        if (fallback.status.ok() && std::any_of(fallback.index->data().opens.begin(), fallback.index->data().opens.end(),
+                [](const samba::SmbOpen& o) { return o.writeOwner; }))
+            m_jsonBroke = r;
+        return fallback;
+    }
     s.status = toolStatus(
         r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
     if (!s.status.ok())
@@ -551,6 +681,9 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus() const
                 + "). Vantor needs Samba 4.16 or later (smbstatus --json)." };
         return s;
     }
+    for (auto& k : parsed.value.skipped)
+        s.notes.skipped.push_back({ std::move(k.cause), std::move(k.text) });
+    parsed.value.skipped.clear();
     s.index = std::make_shared<const samba::SmbStatusIndex>(std::move(parsed.value));
     return s;
 }
@@ -562,10 +695,11 @@ SambaNetManagement::Status SambaNetManagement::status()
     const auto t = now();
     if (m_keptAt && m_options.reuseWindow.count() > 0 && t >= *m_keptAt
         && t - *m_keptAt <= m_options.reuseWindow)
-        return { NetStatus::success(), m_kept };
+        return { NetStatus::success(), m_kept, m_keptNotes };
     Status s = runSmbStatus();
     if (s.status.ok() && m_options.reuseWindow.count() > 0) {
         m_kept = s.index;
+        m_keptNotes = s.notes;
         m_keptAt = t;
     } else {
         m_keptAt.reset();
@@ -612,12 +746,20 @@ std::optional<NetStatus> SambaNetManagement::listFromServer(const ServerName& se
 NetStatus SambaNetManagement::enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out)
 {
     out.clear();
+    {
+        std::lock_guard lock(m_notesMutex);
+        m_notes = {};
+    }
     if (auto st = listFromServer(server, srvsvcRequest("sessions"), "Listing the sessions of server",
                                  &samba::SrvsvcReply::sessions, out))
         return *st;
     // This computer is monitored now: the helper of a server monitored before has no more use.
     stopRemoteHelper();
     Status s = status();
+    {
+        std::lock_guard lock(m_notesMutex);
+        m_notes = s.notes;
+    }
     if (!s.status.ok())
         return s.status;
     if (s.index->data().sessions.empty()) {
@@ -792,15 +934,41 @@ NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t fileI
         const std::string name = bareServer(*server);
         if (!usableServerName(name))
             return badServerName(*server);
-        return callSrvsvc(name, name, srvsvcRequest("close-file", { { "id", fileId } }),
+        NetStatus st = callSrvsvc(name, name, srvsvcRequest("close-file", { { "id", fileId } }),
             "Closing the open file on server \"" + name + "\"", reply);
+        if (st.code == netcode::FileIdNotFound && stillOpen(server, fileId) == false)
+            return NetStatus::success();
+        return st;
+    }
+    // An open listed without its share_file_id has no name the srvsvc service knows.
+    if (fileId & 0x80000000u) {
+        Status s = status();
+        if (s.status.ok())
+            for (const samba::SmbOpen& open : s.index->data().opens)
+                if (!open.hasShareFileId && samba::listedFileId(open) == fileId)
+                    return { netcode::NotSupported,
+                        "Closing the open file failed: smbstatus cannot list the open files with their "
+                        "identifiers while one is open with full access (WRITE_OWNER), so this file cannot be "
+                        "closed alone now. Close the session that holds it instead." };
     }
     // smbcontrol has no message that closes one file; the srvsvc service of this computer's smbd
     // does, reached over loopback on the configuration's "smb ports".
     NetStatus st = callSrvsvc(
         "127.0.0.1", "", srvsvcRequest("close-file", { { "id", fileId } }), "Closing the open file", reply);
     invalidate();
+    if (st.code == netcode::FileIdNotFound && stillOpen(server, fileId) == false)
+        return NetStatus::success();
     return st;
+}
+
+std::optional<bool> SambaNetManagement::stillOpen(const ServerName& server, uint32_t fileId)
+{
+    // Samba 4.22 closes the file and answers WERR_FILE_NOT_FOUND: what counts is whether it is
+    // still listed.
+    std::vector<NetFileInfo> files;
+    if (!enumAllFiles(server, files).ok())
+        return std::nullopt;
+    return std::any_of(files.begin(), files.end(), [&](const NetFileInfo& f) { return f.id == fileId; });
 }
 
 std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions& options)

@@ -54,6 +54,10 @@ private:
 // The identifier Samba's srvsvc service gives an open (and takes back to close it): the smbd
 // process id above the open's share_file_id, cut to 32 bits as Samba cuts it.
 uint32_t srvsvcFileId(int32_t pid, uint32_t shareFileId);
+// The identifier an open is listed with: srvsvcFileId where the listing gave its share_file_id,
+// else one made from its process and path (the same at every poll), which closeFile recognises in
+// the listing as one it cannot name to the srvsvc service.
+uint32_t listedFileId(const SmbOpen& open);
 
 } // namespace samba
 
@@ -114,15 +118,22 @@ public:
     std::string srvsvcHelperServer();
 
     const SambaOptions& options() const { return m_options; }
+    ListingNotes listingNotes() const override;
 
 private:
     struct Status {
         NetStatus status;
         std::shared_ptr<const samba::SmbStatusIndex> index;
+        ListingNotes notes;
     };
     // The parsed smbstatus document, run now or reused from within the window.
     Status status();
-    Status runSmbStatus() const;
+    Status runSmbStatus();
+    // The listing without the JSON one of the open files, which smbstatus cannot always write.
+    Status runSmbStatusWithoutJsonOpens(const ProcessResult& failed) const;
+    // Whether an open the enumeration listed (by its id) is still open: closes that the server
+    // answers with "not found" may have worked.
+    std::optional<bool> stillOpen(const ServerName& server, uint32_t fileId);
     NetStatus checkServerRunning() const;
     NetStatus closeLocalSessions(const samba::SmbStatusIndex& index, const std::string& computer,
         const std::string& user);
@@ -144,6 +155,12 @@ private:
     std::mutex m_mutex;
     std::optional<std::chrono::steady_clock::time_point> m_keptAt;
     std::shared_ptr<const samba::SmbStatusIndex> m_kept;
+    ListingNotes m_keptNotes;
+    // The JSON listing failed and an open that breaks it was listed since: the poll goes straight
+    // to the other listings until none is (under m_mutex).
+    std::optional<ProcessResult> m_jsonBroke;
+    mutable std::mutex m_notesMutex;
+    ListingNotes m_notes; // of the last enumSessions of this computer
 
     // The shares of the configuration, and what the configuration file looked like when they were
     // read: its modification time, size and inode (none: it could not be seen).

@@ -70,10 +70,14 @@ class SmbStatusReader final : public nlohmann::json_sax<Json> {
 public:
     SmbStatusData data;
     std::string error;
+    // The document had bytes that are not UTF-8, each replaced by U+FFFD: a name holding one is
+    // not the name Samba has.
+    bool repaired = false;
+    bool needSessions = true;
 
     bool finish()
     {
-        if (error.empty() && !m_sawSessions)
+        if (error.empty() && !m_sawSessions && needSessions)
             error = "the document has no \"sessions\"";
         return error.empty();
     }
@@ -123,16 +127,41 @@ public:
 
 private:
     enum class Role {
-        Root, Sessions, Session, SessionServerId, SessionCrypto, Tcons, Tcon, TconServerId,
+        Root, Sessions, Session, SessionServerId, SessionCrypto, SessionChannels, Tcons, Tcon, TconServerId,
         Files, File, Opens, Open, OpenServerId, OpenShareMode, OpenAccess, OpenOplock, OpenLease
     };
 
-    bool fail(std::string text)
+    // A fault inside one session, open file or open leaves that record out, and the reading goes
+    // on after it; anywhere else it ends the document. `opening`: the fault is the container that
+    // starts now, which is not on the stack yet.
+    bool fail(std::string text, bool opening = false)
     {
+        for (std::size_t i = m_roles.size(); i-- > 0;) {
+            const Role r = m_roles[i];
+            const bool entry = i + 1 == m_roles.size() && (r == Role::Sessions || r == Role::Files || r == Role::Opens);
+            if (entry || r == Role::Session || r == Role::File || r == Role::Open) {
+                const Role record = entry ? (r == Role::Sessions ? Role::Session : r == Role::Files ? Role::File : Role::Open) : r;
+                const std::size_t popped = entry ? 0 : m_roles.size() - i;
+                if (!entry)
+                    m_roles.resize(i);
+                m_ignoreDepth = static_cast<int>(popped) + (opening ? 1 : 0);
+                if (record == Role::File)
+                    data.opens.resize(std::min(data.opens.size(), m_fileFirstOpen));
+                const std::string name = record == Role::Session ? sessionName() : record == Role::File ? fileName() : openName();
+                const char* kind = record == Role::Session ? "a session" : record == Role::File ? "an open file" : "an open";
+                std::string cause = text;
+                if (auto at = cause.find(name); at != std::string::npos)
+                    cause.replace(at, name.size(), kind);
+                data.skipped.push_back({std::move(cause), std::move(text)});
+                return true;
+            }
+        }
         if (error.empty())
             error = std::move(text);
         return false;
     }
+
+    bool broken(const std::string& text) const { return repaired && text.find("\xEF\xBF\xBD") != std::string::npos; }
 
     std::string sessionName() const { return "session " + cutUtf8(m_sessionKey, 40); }
     std::string fileName() const { return "open file " + cutUtf8(m_path, 80); }
@@ -177,9 +206,12 @@ private:
                 where = "\"server_id\" of " + sessionName();
                 m_hasServerId = true;
             } else if (m_key == "username" || m_key == "remote_machine") {
-                return fail("\"" + m_key + "\" of " + sessionName() + " is not a text");
+                return fail("\"" + m_key + "\" of " + sessionName() + " is not a text", true);
             } else if (m_key == "uid") {
-                return fail("the uid of " + sessionName() + " is neither a number nor a text");
+                return fail("the uid of " + sessionName() + " is neither a number nor a text", true);
+            } else if (m_key == "channels" && isObject) {
+                role = Role::SessionChannels;
+                m_session.channels = 0;
             } else if ((m_key == "encryption" || m_key == "signing") && isObject) {
                 role = Role::SessionCrypto;
                 m_cryptoKey = m_key;
@@ -189,7 +221,12 @@ private:
             break;
         case Role::SessionServerId:
             if (m_key == "pid")
-                return fail("the pid of " + sessionName() + " is neither a number nor a text");
+                return fail("the pid of " + sessionName() + " is neither a number nor a text", true);
+            break;
+        case Role::SessionChannels:
+            // Only their number is shown.
+            if (isObject && m_session.channels)
+                ++*m_session.channels;
             break;
         case Role::Tcons:
             if (isObject) {
@@ -227,7 +264,7 @@ private:
                 where = "\"server_id\" of " + openName();
                 m_hasServerId = true;
             } else if (m_key == "share_file_id" || m_key == "uid") {
-                return fail("the " + m_key + " of " + openName() + " is neither a number nor a text");
+                return fail("the " + m_key + " of " + openName() + " is neither a number nor a text", true);
             } else if (isObject) {
                 // How it is held is told, not needed: a document without it is read all the same.
                 if (m_key == "sharemode") {
@@ -244,7 +281,7 @@ private:
             break;
         case Role::OpenServerId:
             if (m_key == "pid")
-                return fail("the pid of " + openName() + " is neither a number nor a text");
+                return fail("the pid of " + openName() + " is neither a number nor a text", true);
             break;
         default:
             break;
@@ -254,7 +291,9 @@ private:
             return true;
         }
         if (!isObject)
-            return fail(where + " is not an object");
+            return fail(where + " is not an object", true);
+        if (*role == Role::File && (broken(m_path)))
+            return fail(fileName() + ": its path is not valid UTF-8", true);
         if (*role == Role::Session) {
             m_session = {};
             m_hasUser = m_hasMachine = m_hasServerId = m_hasPid = false;
@@ -286,7 +325,8 @@ private:
         } else if (role == Role::SessionCrypto) {
             // The degree says whether the cipher is used at all ("none", "partial", "full").
             std::string text = m_degree;
-            if (!m_degree.empty() && m_degree != "none" && !m_cipher.empty() && m_cipher != "-")
+            // An anonymous logon has no key to sign or seal with, whatever cipher is named.
+            if (!m_degree.empty() && m_degree != "none" && m_degree != "anonymous" && !m_cipher.empty() && m_cipher != "-")
                 text = m_cipher + " (" + m_degree + ")";
             (m_cryptoKey == "encryption" ? m_session.encryption : m_session.signing) = cutUtf8(text, 80);
         } else if (role == Role::Tcon) {
@@ -311,10 +351,11 @@ private:
 
     bool pidValue(const Scalar& v, const std::string& where, int32_t& into)
     {
+        std::string fault;
         auto pid = unsignedValue(
-            v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, error);
+            v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, fault);
         if (!pid)
-            return false;
+            return fail(fault);
         if (*pid == 0)
             return fail("the pid of " + where + " is 0");
         into = static_cast<int32_t>(*pid);
@@ -330,9 +371,10 @@ private:
             into = v.i;
             return true;
         }
-        auto uid = unsignedValue(v, std::numeric_limits<uint32_t>::max(), "the uid of " + where, error);
+        std::string fault;
+        auto uid = unsignedValue(v, std::numeric_limits<uint32_t>::max(), "the uid of " + where, fault);
         if (!uid)
-            return false;
+            return fail(fault);
         into = static_cast<int64_t>(*uid);
         return true;
     }
@@ -357,6 +399,8 @@ private:
             if (m_key == "username" || m_key == "remote_machine") {
                 if (v.kind != Scalar::Kind::Text)
                     return fail("\"" + m_key + "\" of " + sessionName() + " is not a text");
+                if (broken(v.text))
+                    return fail("\"" + m_key + "\" of " + sessionName() + " is not valid UTF-8");
                 (m_key == "username" ? m_session.user : m_session.remoteMachine) = cutUtf8(v.text);
                 (m_key == "username" ? m_hasUser : m_hasMachine) = true;
             } else if (m_key == "uid") {
@@ -367,6 +411,8 @@ private:
                 m_session.sessionId = cutUtf8(v.text, 40);
             } else if (v.kind == Scalar::Kind::Text && m_key == "session_dialect") {
                 m_session.dialect = cutUtf8(v.text, 40);
+            } else if (v.kind == Scalar::Kind::Text && m_key == "creation_time") {
+                m_session.createdAt = roundedSambaTime(v.text);
             }
             return true;
         case Role::SessionServerId:
@@ -375,6 +421,7 @@ private:
             if (v.kind == Scalar::Kind::Text && (m_key == "cipher" || m_key == "degree"))
                 (m_key == "cipher" ? m_cipher : m_degree) = cutUtf8(v.text, 40);
             return true;
+        case Role::SessionChannels:
         case Role::Tcons:
             return true;
         case Role::Tcon:
@@ -385,7 +432,7 @@ private:
             else if (m_key == "session_id")
                 m_tcon.sessionId = cutUtf8(v.text, 40);
             else if (m_key == "connected_at") {
-                m_tcon.connectedAt = parseSambaTime(v.text);
+                m_tcon.connectedAt = roundedSambaTime(v.text);
                 m_tcon.connectedAtMicros = parseSambaTimeMicros(v.text).value_or(0);
             }
             return true;
@@ -404,18 +451,22 @@ private:
         case Role::File:
             if (m_key == "opens" && v.kind != Scalar::Kind::Null)
                 return fail("\"opens\" of " + fileName() + " is not an object");
-            if (v.kind == Scalar::Kind::Text && (m_key == "service_path" || m_key == "filename"))
+            if (v.kind == Scalar::Kind::Text && (m_key == "service_path" || m_key == "filename")) {
+                if (broken(v.text))
+                    return fail("\"" + m_key + "\" of " + fileName() + " is not valid UTF-8");
                 (m_key == "service_path" ? m_servicePath : m_filename) = cutUtf8(v.text);
+            }
             return true;
         case Role::Opens:
             m_openKey = m_key;
             return fail(openName() + " is not an object");
         case Role::Open:
             if (m_key == "share_file_id") {
+                std::string fault;
                 auto id = unsignedValue(
-                    v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), error);
+                    v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), fault);
                 if (!id)
-                    return false;
+                    return fail(fault);
                 m_open.shareFileId = static_cast<uint32_t>(*id);
                 m_hasShareFileId = true;
             } else if (m_key == "uid") {
@@ -471,7 +522,57 @@ private:
     std::string m_servicePath, m_filename;
 };
 
+// The text with every byte that starts no valid UTF-8 sequence (RFC 3629: no overlong forms, no
+// surrogates) replaced by U+FFFD; none when it is valid already.
+std::optional<std::string> repairedUtf8(std::string_view s)
+{
+    std::string out;
+    bool changed = false;
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        if (ok && n > 1) {
+            unsigned lo = 0x80, hi = 0xBF;
+            if (c == 0xE0)
+                lo = 0xA0;
+            else if (c == 0xED)
+                hi = 0x9F;
+            else if (c == 0xF0)
+                lo = 0x90;
+            else if (c == 0xF4)
+                hi = 0x8F;
+            const auto c1 = static_cast<unsigned char>(s[i + 1]);
+            ok = c1 >= lo && c1 <= hi;
+            for (std::size_t k = 2; ok && k < n; ++k)
+                ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        }
+        if (ok) {
+            i += n;
+            continue;
+        }
+        out.append(s.substr(copied, i - copied));
+        out += "\xEF\xBF\xBD";
+        changed = true;
+        copied = ++i;
+    }
+    if (!changed)
+        return std::nullopt;
+    out.append(s.substr(copied));
+    return out;
+}
+
 } // namespace
+
+std::optional<int64_t> roundedSambaTime(std::string_view text)
+{
+    auto micros = parseSambaTimeMicros(text);
+    if (!micros)
+        return std::nullopt;
+    const int64_t m = *micros + 500'000;
+    return m >= 0 ? m / 1'000'000 : -((-m + 999'999) / 1'000'000);
+}
 
 std::optional<int64_t> parseSambaTime(std::string_view text)
 {
@@ -540,21 +641,31 @@ std::optional<int64_t> parseSambaTimeMicros(std::string_view t)
     return (days * 86400 + *h * 3600 + *mi * 60 + *sec - offset) * 1'000'000 + micros;
 }
 
-ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json)
+ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json, bool needSessions)
 {
     ParseResult<SmbStatusData> r;
     try {
         // Samba writes texts in UTF-8; a document that is not is refused by the parser rather than
         // passed on as broken names.
         std::optional<SmbStatusReader> reader(std::in_place);
+        reader->needSessions = needSessions;
         bool parsed = false;
         switch (quickSaxParse(json, *reader)) {
         case JsonSaxOutcome::Read: parsed = true; break;
         case JsonSaxOutcome::Stopped: parsed = false; break;
-        case JsonSaxOutcome::Undecided:
+        case JsonSaxOutcome::Undecided: {
             reader.emplace();
-            parsed = Json::sax_parse(json.begin(), json.end(), &*reader);
+            reader->needSessions = needSessions;
+            // Bytes that are not UTF-8 would make the library refuse the whole document: they
+            // are marked instead, and only the records that hold one are left out.
+            if (auto repaired = repairedUtf8(json)) {
+                reader->repaired = true;
+                parsed = Json::sax_parse(repaired->begin(), repaired->end(), &*reader);
+            } else {
+                parsed = Json::sax_parse(json.begin(), json.end(), &*reader);
+            }
             break;
+        }
         }
         if (parsed && reader->finish()) {
             r.value = std::move(reader->data);
@@ -731,6 +842,216 @@ ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text)
             return r;
         }
         r.value.push_back(cutUtf8(std::string(line.substr(0, colon))));
+    }
+    return r;
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view t)
+{
+    const std::size_t start = t.find_first_not_of(' ');
+    if (start == std::string_view::npos)
+        return {};
+    return t.substr(start, t.find_last_not_of(' ') - start + 1);
+}
+
+// The next word of `line` from `at` (words are separated by blanks); empty at the end.
+std::string_view nextWord(std::string_view line, std::size_t& at)
+{
+    at = std::min(line.size(), line.find_first_not_of(' ', at));
+    const std::size_t end = std::min(line.size(), line.find(' ', at));
+    std::string_view w = line.substr(at, end - at);
+    at = end;
+    return w;
+}
+
+// A process as smbstatus writes a server id: "PID", or "VNN:PID" in a cluster, perhaps with a
+// ".TASK" after it.
+std::optional<int32_t> textPid(std::string_view w)
+{
+    if (auto colon = w.find(':'); colon != std::string_view::npos)
+        w = w.substr(colon + 1);
+    w = w.substr(0, w.find('.'));
+    int32_t pid = 0;
+    const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), pid);
+    if (w.empty() || ec != std::errc() || end != w.data() + w.size() || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+// asctime's "Wed Dec  9 03:34:30 2026".
+std::optional<std::tm> asctimeDate(std::string_view t)
+{
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (t.size() != 24 || t[3] != ' ' || t[7] != ' ' || t[10] != ' ' || t[13] != ':' || t[16] != ':' || t[19] != ' ')
+        return std::nullopt;
+    auto number = [&](std::size_t at, std::size_t n) -> std::optional<int> {
+        std::string_view d = trimmed(t.substr(at, n));
+        int v = 0;
+        const auto [end, ec] = std::from_chars(d.data(), d.data() + d.size(), v);
+        if (d.empty() || ec != std::errc() || end != d.data() + d.size())
+            return std::nullopt;
+        return v;
+    };
+    std::tm tm {};
+    const std::string_view month = t.substr(4, 3);
+    tm.tm_mon = -1;
+    for (int m = 0; m < 12; ++m)
+        if (month == months[m])
+            tm.tm_mon = m;
+    auto day = number(8, 2), h = number(11, 2), mi = number(14, 2), sec = number(17, 2), y = number(20, 4);
+    if (tm.tm_mon < 0 || !day || !h || !mi || !sec || !y || *day < 1 || *day > 31 || *h > 23 || *mi > 59 || *sec > 60)
+        return std::nullopt;
+    tm.tm_mday = *day;
+    tm.tm_hour = *h;
+    tm.tm_min = *mi;
+    tm.tm_sec = *sec;
+    tm.tm_year = *y - 1900;
+    tm.tm_isdst = -1;
+    return tm;
+}
+
+std::optional<int64_t> localDate(const std::tm& date)
+{
+    std::tm copy = date;
+    const std::time_t t = std::mktime(&copy);
+    if (t == static_cast<std::time_t>(-1))
+        return std::nullopt;
+    return static_cast<int64_t>(t);
+}
+
+} // namespace
+
+ParseResult<SmbStatusData> parseSmbStatusLocksText(
+    std::string_view text, const std::function<std::optional<int64_t>(const std::tm&)>& localTime)
+{
+    ParseResult<SmbStatusData> r;
+    SmbStatusData& data = r.value;
+    enum class Part { None, Opens, Locks } part = Part::None;
+    bool header = false; // the part's column titles and rule are still to come
+    std::vector<SmbLockCount> locks;
+    std::size_t pos = 0;
+    int lineNo = 0;
+    auto skip = [&](const char* cause) {
+        data.skipped.push_back({cause, "line " + std::to_string(lineNo) + ": " + cause});
+    };
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        pos = end == std::string_view::npos ? text.size() : end + 1;
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (trimmed(line).empty())
+            continue;
+        if (line.starts_with("Locked files:")) {
+            part = Part::Opens;
+            header = true;
+            continue;
+        }
+        if (line.starts_with("Byte range locks:")) {
+            part = Part::Locks;
+            header = true;
+            continue;
+        }
+        if (line.starts_with("No locked files") || line.starts_with("using configfile") || part == Part::None)
+            continue;
+        if (header) {
+            if (line.starts_with("---"))
+                header = false;
+            continue;
+        }
+        if (repairedUtf8(line)) {
+            skip("a line that is not valid UTF-8");
+            continue;
+        }
+        std::size_t at = 0;
+        auto pid = textPid(nextWord(line, at));
+        if (!pid) {
+            skip(part == Part::Opens ? "an open file line without a process id" : "a lock line without a process id");
+            continue;
+        }
+        if (part == Part::Locks) {
+            // PID DEV:INODE R/W START SIZE SHAREPATH NAME: the path is matched against the opens,
+            // whose share path and name are known apart.
+            nextWord(line, at);
+            nextWord(line, at);
+            nextWord(line, at);
+            nextWord(line, at);
+            const std::string_view rest = trimmed(line.substr(at));
+            bool matched = false;
+            for (const SmbOpen& open : data.opens) {
+                if (open.pid != *pid || !rest.starts_with(open.servicePath))
+                    continue;
+                if (trimmed(rest.substr(open.servicePath.size())) == open.filename) {
+                    locks.push_back({open.path, *pid, 1});
+                    matched = true;
+                    break;
+                }
+            }
+            if (!matched)
+                skip("a lock of a file that no open names");
+            continue;
+        }
+        // PID UID DENYMODE ACCESS R/W OPLOCK SHAREPATH   NAME   TIME
+        SmbOpen open;
+        open.pid = *pid;
+        open.hasShareFileId = false;
+        const std::string_view uid = nextWord(line, at);
+        const std::string_view deny = nextWord(line, at);
+        const std::string_view access = nextWord(line, at);
+        nextWord(line, at); // R/W: what the access mask says, in short
+        const std::string_view oplock = nextWord(line, at);
+        int64_t uidValue = 0;
+        uint32_t mask = 0;
+        const bool uidOk = std::from_chars(uid.data(), uid.data() + uid.size(), uidValue).ec == std::errc();
+        const bool maskOk = access.starts_with("0x")
+            && std::from_chars(access.data() + 2, access.data() + access.size(), mask, 16).ec == std::errc();
+        std::string_view rest = line.substr(std::min(line.size(), at));
+        // The columns are padded; a share path starts with '/'.
+        while (!rest.empty() && rest.front() == ' ')
+            rest.remove_prefix(1);
+        while (!rest.empty() && rest.back() == ' ')
+            rest.remove_suffix(1);
+        const std::size_t cut = rest.size() >= 27 ? rest.size() - 24 : std::string_view::npos;
+        const std::size_t gap = cut == std::string_view::npos ? cut : rest.substr(0, cut).find("   ");
+        if (!uidOk || !maskOk || oplock.empty() || gap == std::string_view::npos || rest.substr(cut - 3, 3) != "   ") {
+            skip("an open file line that is not \"PID UID DENYMODE ACCESS R/W OPLOCK SHAREPATH   NAME   TIME\"");
+            continue;
+        }
+        open.uid = uidValue;
+        open.servicePath = cutUtf8(std::string(rest.substr(0, gap)));
+        open.filename = cutUtf8(std::string(rest.substr(gap + 3, cut - 3 - gap - 3)));
+        // The share's own folder is opened as "."; the JSON names it by the folder's path alone.
+        std::string full = open.filename == "." ? open.servicePath : open.servicePath + "/" + open.filename;
+        open.path = cutUtf8(std::move(full));
+        open.writeOwner = (mask & 0x80000) != 0;
+        open.read = (mask & 0x1) != 0;
+        open.write = (mask & 0x6) != 0;
+        if (deny.starts_with("DENY_")) {
+            open.hasShareMode = true;
+            open.shareRead = !(deny == "DENY_READ" || deny == "DENY_ALL" || deny == "DENY_DOS" || deny == "DENY_FCB");
+            open.shareWrite = !(deny == "DENY_WRITE" || deny == "DENY_ALL" || deny == "DENY_DOS" || deny == "DENY_FCB");
+        }
+        if (oplock.starts_with("LEASE(") && oplock.ends_with(")"))
+            open.lease = std::string(oplock.substr(6, oplock.size() - 7));
+        else
+            open.oplock = cutUtf8(std::string(oplock), 40);
+        if (auto date = asctimeDate(rest.substr(cut)))
+            open.openedAt = localTime ? localTime(*date) : localDate(*date);
+        data.opens.push_back(std::move(open));
+    }
+    // The text tells the locks when it was asked for them (-B); without that part every open
+    // file holds none.
+    std::map<std::pair<std::string, int32_t>, uint32_t> held;
+    for (const SmbLockCount& c : locks)
+        held[{c.path, c.pid}] += c.count;
+    for (SmbOpen& open : data.opens) {
+        auto it = held.find({open.path, open.pid});
+        open.locks = it == held.end() ? 0 : it->second;
+        if (it != held.end())
+            held.erase(it);
     }
     return r;
 }

@@ -110,7 +110,8 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
                 return result;
             info.openFiles = static_cast<uint32_t>(opens);
             // What the server tells of the session beyond that: read where it fits, never refused.
-            if (auto at = s.find("connected_at"); at != s.end() && at->is_number_integer())
+            // A time before 1970 is a server's "unknown" (-1 seconds connected) turned into a date.
+            if (auto at = s.find("connected_at"); at != s.end() && at->is_number_integer() && at->get<int64_t>() >= 0)
                 info.details.connectedAt = at->get<int64_t>();
             if (auto idle = s.find("idle"); idle != s.end() && idle->is_number_unsigned())
                 info.details.idleSeconds = static_cast<int64_t>(idle->get<uint64_t>());

@@ -228,8 +228,13 @@ def sessions(conn, server, srvsvc):
     # The server counts how long each session has been connected and idle, not when it began.
     now = int(time.time())
     for s in (info.ctr.array or []) if info.ctr else []:
-        out.append({"user": text(s.user), "computer": text(s.client).lstrip("\\"), "opens": int(s.num_open),
-                    "connected_at": now - int(s.time), "idle": int(s.idle_time)})
+        row = {"user": text(s.user), "computer": text(s.client).lstrip("\\"), "opens": int(s.num_open)}
+        # A server that does not know answers 0xFFFFFFFF (-1): that is no time, not one near 1890.
+        if 0 <= int(s.time) < 0xFFFFFFFF:
+            row["connected_at"] = now - int(s.time)
+        if 0 <= int(s.idle_time) < 0xFFFFFFFF:
+            row["idle"] = int(s.idle_time)
+        out.append(row)
     computers = []
     for s in out:
         if s["computer"] and s["computer"] not in computers:
