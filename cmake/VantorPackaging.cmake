@@ -25,11 +25,10 @@ install(CODE "
   file(INSTALL \"${VANTOR_SERVICE_DIR}/vantor.conf\" DESTINATION \"\${etc}/vantor\")
 ")
 
-# vantord's face on the system bus: who may own and call its name, how the bus starts it, and the
-# polkit actions every call is checked against (with a commented rule that lets a group in).
+# vantord's face on the system bus: who may own and call its name, and the polkit actions every
+# call is checked against (with a commented rule that lets a group in). No activation file: any
+# caller on the bus, polkit's refusal notwithstanding, could start a stopped service through it.
 install(FILES ${VANTOR_PACKAGING_DIR}/dbus/org.vantor.Monitor1.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
-install(FILES ${VANTOR_PACKAGING_DIR}/dbus/org.vantor.Monitor1.service
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services)
 install(FILES ${VANTOR_PACKAGING_DIR}/polkit/org.vantor.monitor.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 install(FILES ${VANTOR_PACKAGING_DIR}/polkit/49-vantor.rules.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantor)
 
@@ -97,6 +96,9 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, python3-samba, smbclient, polkitd,
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 file(WRITE ${VANTOR_GENERATED_DIR}/conffiles "/etc/vantor/vantor.conf\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${VANTOR_GENERATED_DIR}/conffiles)
+# The maintainer scripts are those debhelper's dh_installsystemd --no-enable would write, by hand
+# as the package is built without debhelper: stopped on remove, cleaned up on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${VANTOR_GENERATED_DIR}/conffiles ${VANTOR_PACKAGING_DIR}/maintainer/postinst
+  ${VANTOR_PACKAGING_DIR}/maintainer/prerm ${VANTOR_PACKAGING_DIR}/maintainer/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -28,12 +28,16 @@ packages=(
   samba samba-common-bin smbclient python3-samba
   # the Windows build: mingw-w64 cross compiler (posix threads), and Wine to run its tests
   g++-mingw-w64-x86-64-posix wine wine64
+  # NSIS makes the Windows installer, vantor-setup.exe
+  nsis
   # looking at the windows as a person would, and the tests' helpers
   xvfb trayer x11-utils xdotool imagemagick procps passwd
-  # the package and its checks: the .deb, its unit, launcher and metadata
-  dpkg-dev file lintian desktop-file-utils appstream systemd
-  # the history bench opens the web report in headless Chromium to time it
-  chromium
+  # the package and its checks: the .deb, its unit, launcher and metadata; and a Debian 12 tree
+  # booted with systemd in a container to install it in
+  dpkg-dev file lintian desktop-file-utils appstream systemd systemd-container debootstrap
+  # the history bench opens the web report in headless Chromium to time it; the Cockpit page's
+  # test drives it too, in Cockpit's own web server, bridge and shell
+  chromium cockpit-ws cockpit-bridge cockpit-system
   # the service's D-Bus face (sd-bus) and its authorization, and the bus and polkit for its tests
   libsystemd-dev dbus-daemon polkitd
   # the Debian 13 part of the tests builds a trixie tree
@@ -49,8 +53,20 @@ if [ ! -e "$policy" ]; then
   trap 'rm -f "$policy"' EXIT
 fi
 
+# The Cockpit page is bundled with npm's packages at build time; a Node.js of the machine's own
+# (with its npm) is kept.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+
 apt-get -o DPkg::Lock::Timeout=600 update -qq
 "${APT[@]}" install "${packages[@]}"
+
+# systemd-container brings libnss-mymachines, which puts itself into /etc/nsswitch.conf: the
+# containers' names are of no use to this machine's lookups.
+if dpkg-query -W -f='${Status}' libnss-mymachines 2>/dev/null | grep -q 'install ok installed'; then
+  "${APT[@]}" remove libnss-mymachines
+fi
 
 # Nor left running from an earlier install, nor started at the next boot. The mail tests run a
 # private exim of their own.

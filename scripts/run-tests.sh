@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds Vantor and runs every test, in three parts:
-#   1. the ordinary build: unit, window (offscreen) and integration tests (a private smbd, as root);
+# Builds Vantor and runs every test, in four parts:
+#   1. the ordinary build: unit, window (offscreen) and integration tests (a private smbd, as root),
+#      then its .deb under real systemd in a container (scripts/systemd-tests.sh);
 #   2. the same suites again in a build with AddressSanitizer and UBSan (build-asan/): any report of
 #      either fails the run;
-#   3. the Windows side: cross-built with mingw-w64, its tests run under Wine;
-#   4. Debian 13: a fresh trixie tree (debootstrap), Vantor built there without the windows, its unit
+#   3. the core and the service without the windows, built with ThreadSanitizer (build-tsan/), and
+#      their tests: any report fails the run;
+#   4. the Windows side: cross-built with mingw-w64, its tests run under Wine;
+#   5. Debian 13: a fresh trixie tree (debootstrap), Vantor built there without the windows, its unit
 #      and integration tests run against that tree's Samba 4.22 (scripts/debian13-tests.sh).
 # Options: --fast runs only the unit and window tests of the ordinary build (the quick loop while working);
-# VANTOR_SKIP_SANITIZE=1, VANTOR_SKIP_WINDOWS=1 or VANTOR_SKIP_DEBIAN13=1 leave out the sanitizer,
-# Windows or Debian 13 part. Extra arguments go to
-# every ctest run (for example -R history).
+# VANTOR_SKIP_SANITIZE=1, VANTOR_SKIP_TSAN=1, VANTOR_SKIP_WINDOWS=1, VANTOR_SKIP_SYSTEMD=1 or
+# VANTOR_SKIP_DEBIAN13=1 leave out the sanitizer, ThreadSanitizer, Windows, systemd or Debian 13 part.
+# Extra arguments go to every ctest run (for example -R history).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +24,7 @@ fi
 
 build_dir=${VANTOR_BUILD_DIR:-build}
 asan_dir=${VANTOR_ASAN_BUILD_DIR:-build-asan}
+tsan_dir=${VANTOR_TSAN_BUILD_DIR:-build-tsan}
 jobs=$(nproc)
 
 part() {
@@ -42,6 +46,16 @@ if [ "$fast" = 1 ]; then
 fi
 (cd "$build_dir" && ctest --output-on-failure --timeout 600 -j"$jobs" "$@")
 elapsed "build and tests" "$start"
+
+if [ "${VANTOR_SKIP_SYSTEMD:-0}" != 1 ]; then
+  start=$(date +%s)
+  part "the package under real systemd (a container)"
+  status=0
+  VANTOR_BUILD_DIR=$build_dir scripts/systemd-tests.sh || status=$?
+  # 77: this machine cannot run it (no root, no systemd-nspawn), which the script said.
+  [ "$status" = 0 ] || [ "$status" = 77 ] || exit "$status"
+  elapsed "the systemd part" "$start"
+fi
 
 if [ "${VANTOR_SKIP_SANITIZE:-0}" != 1 ]; then
   start=$(date +%s)
@@ -69,6 +83,34 @@ if [ "${VANTOR_SKIP_SANITIZE:-0}" != 1 ]; then
   fi
   [ "$tests_status" = 0 ] || exit "$tests_status"
   elapsed "sanitizer build and tests" "$start"
+fi
+
+if [ "${VANTOR_SKIP_TSAN:-0}" != 1 ]; then
+  start=$(date +%s)
+  part "ThreadSanitizer build"
+  # The threads live in the core and the service (poll worker, recorder, agent, metrics, bus);
+  # the windows add none of their own, and Qt would need a ThreadSanitizer build of its own.
+  VANTOR_BUILD_DIR=$tsan_dir scripts/build.sh -DCMAKE_BUILD_TYPE=Debug -DVANTOR_TSAN=ON -DVANTOR_BUILD_GUI=OFF \
+    -DVANTOR_BUILD_BENCH=OFF
+  # As in part 2, every report also lands in a file, so one from a program a test starts counts.
+  reports=$(cd "$tsan_dir" && pwd)/sanitizer-reports
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  chmod 1777 "$reports"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan:suppressions=$PWD/tests/support/tsan.supp"
+  # The parsers' corpus replays and the JSON reader's differential run use one thread and take
+  # minutes under ThreadSanitizer: parts 1 and 2 run them.
+  export GTEST_FILTER='-JsonSax.*'
+  tests_status=0
+  (cd "$tsan_dir" && ctest --output-on-failure --timeout 900 -j"$jobs" -LE 'package' -E '_replay$' "$@") || tests_status=$?
+  unset TSAN_OPTIONS GTEST_FILTER
+  if compgen -G "$reports/*" >/dev/null; then
+    echo "run-tests.sh: ThreadSanitizer reported:"
+    cat "$reports"/*
+    exit 1
+  fi
+  [ "$tests_status" = 0 ] || exit "$tests_status"
+  elapsed "ThreadSanitizer build and tests" "$start"
 fi
 
 if [ "${VANTOR_SKIP_WINDOWS:-0}" != 1 ]; then

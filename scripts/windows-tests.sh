@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Cross-builds the core, the Windows backends and the core's tests with mingw-w64, and runs the
-# tests under Wine with ctest, in a fresh Wine prefix that is thrown away afterwards.
+# Cross-builds the core, the Windows backends, the window program vantor.exe, its installer and
+# the tests with mingw-w64, and runs the tests under Wine with ctest, in a fresh Wine prefix that
+# is thrown away afterwards, on a private X display (Xvfb) with a tray (trayer) for the windows.
 # Build folder: build-windows/ (or $VANTOR_WINDOWS_BUILD_DIR). Extra arguments go to ctest.
+# Pictures of the windows are left in build-windows/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${VANTOR_WINDOWS_BUILD_DIR:-build-windows}
 linux_build_dir=${VANTOR_BUILD_DIR:-build}
 
-for tool in x86_64-w64-mingw32-g++-posix wine wineserver wineboot; do
+for tool in x86_64-w64-mingw32-g++-posix wine wineserver wineboot Xvfb trayer; do
   if ! command -v "$tool" >/dev/null; then
     echo "windows-tests.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2
     exit 1
@@ -31,25 +33,46 @@ cmake --build "$build_dir" -j"$(nproc)"
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vantor-wine.XXXXXX")
 export WINEPREFIX
-# No debug chatter; no Mono or Gecko (their installers would ask for downloads); no display.
+# No debug chatter; no Mono or Gecko (their installers would ask for downloads).
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEARCH=win64
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
 
+xvfb_pid=
+trayer_pid=
 finish() {
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
+  [ -n "$trayer_pid" ] && kill "$trayer_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -f "${display_fifo:-}"
 }
 trap finish EXIT
 
+# A display of our own: Xvfb picks a free number and says which; trayer is its notification area.
+display_fifo=$(mktemp -u "${TMPDIR:-/tmp}/vantor-display.XXXXXX")
+mkfifo "$display_fifo"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$display_fifo" </dev/null >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -t 30 display_number <"$display_fifo" || { echo "windows-tests.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$display_number"
+trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 </dev/null >/dev/null 2>&1 &
+trayer_pid=$!
+
+# The prefix is made first, to its end: wineboot returns while its services are still being
+# installed, so the server of that first start is waited for until it ends (a test started into
+# a prefix still being made could end at once without a word).
 # The server and the prefix's own processes (services, explorer) outlive wineboot and keep any
 # pipe they were given open: with ctest's or CI's output on them, ctest would wait for ever. So
-# they are started here, on a persistent server, with no pipe of ours; a test that started them
-# itself would hold its ctest pipe open past its end and time out. One program is run to its end
-# before the tests start side by side, so that no test is the prefix's first.
+# they are started again here, on a persistent server, with no pipe of ours; a test that started
+# them itself would hold its ctest pipe open past its end and time out. One program is run to its
+# end before the tests start side by side, so that no test is the prefix's first.
 start=$(date +%s)
+timeout 300 wineboot -i >/dev/null 2>&1 </dev/null || true
+timeout 120 wineserver -w >/dev/null 2>&1 </dev/null || true
 wineserver -p >/dev/null 2>&1 </dev/null
-wineboot -u >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+wineboot >/dev/null 2>&1 </dev/null
+# Without a window manager on the display, Wine draws the windows' frames and captions itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null || true
 echo "windows-tests.sh: Wine prefix ready in $(( $(date +%s) - start )) s"
 
 cd "$build_dir"
@@ -57,6 +80,15 @@ junit=$PWD/windows-tests.xml
 rm -f "$junit"
 status=0
 ctest --output-on-failure --timeout 300 -j2 --output-junit "$junit" "$@" || status=$?
+
+# The pictures of the windows, for a person to look at.
+if [ -d screenshots ] && command -v convert >/dev/null; then
+  for shot in screenshots/*.bmp; do
+    [ -e "$shot" ] || continue
+    convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
+  done
+  echo "windows-tests.sh: pictures of the windows in $PWD/screenshots"
+fi
 [ "$status" = 0 ] && exit 0
 
 # A test program that failed without printing a single byte never reached its main(): Wine did not

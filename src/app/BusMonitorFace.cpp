@@ -11,13 +11,20 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace vantor {
 
+namespace {
+// How often the rows are asked for again while the service refuses them.
+constexpr int refusedRetryMs = 3000;
+}  // namespace
+
 std::string BusMonitorFace::notRunningText()
 {
-    return "The Vantor service is not running, so there are no sessions to show. Start the service "
-           "(systemctl start vantord) and this window shows them.";
+    // Nothing on the bus starts it for the window: an administrator does, once.
+    return "The Vantor service is not running, so there are no sessions to show. An administrator starts "
+           "it with \"systemctl enable --now vantord\"; this window shows them then.";
 }
 
 std::string BusMonitorFace::lostText()
@@ -52,11 +59,15 @@ std::unique_ptr<BusMonitorFace> BusMonitorFace::connect(const std::string& addre
         if (self->m_stopped)
             return;
         if (running) {
+            self->m_serviceGone = false;
             self->m_problemTold = false;
             self->poll();
-        } else if (!self->m_problemTold) {
-            self->m_problemTold = true;
-            self->m_boxes.show({"Vantor", lostText(), BoxIcon::Warning, BoxButtons::Ok, nullptr});
+        } else {
+            self->m_serviceGone = true;
+            if (!self->m_problemTold) {
+                self->m_problemTold = true;
+                self->m_boxes.show({"Vantor", lostText(), BoxIcon::Warning, BoxButtons::Ok, nullptr});
+            }
         }
     };
     face->m_notifier = new QSocketNotifier(face->m_signals->fd(), QSocketNotifier::Read, face->m_context.get());
@@ -103,7 +114,7 @@ void BusMonitorFace::stop()
 
 bool BusMonitorFace::poll()
 {
-    if (m_stopped)
+    if (m_stopped || m_serviceGone)
         return false;
     if (m_fetching) {
         // A change told while a fetch is under way may have come after its answer was made.
@@ -131,7 +142,19 @@ std::string BusMonitorFace::errorText(const BusError& error)
     return "The Vantor service could not do it: " + error.text;
 }
 
-void BusMonitorFace::fetchSessions()
+void BusMonitorFace::retryRefused()
+{
+    if (m_retryPending)
+        return;
+    m_retryPending = true;
+    QTimer::singleShot(refusedRetryMs, m_context.get(), [this] {
+        m_retryPending = false;
+        if (!m_stopped && !m_serviceGone && !m_fetching)
+            fetchSessions(false);
+    });
+}
+
+void BusMonitorFace::fetchSessions(bool asking)
 {
     m_fetching = true;
     auto sessions = std::make_shared<std::optional<BusSessions>>();
@@ -139,8 +162,10 @@ void BusMonitorFace::fetchSessions()
     auto error = std::make_shared<BusError>();
     auto files = std::make_shared<AllFiles>();
     call(
-        [sessions, caption, error, files, listFiles = m_listAllFiles](MonitorBusClient& c) {
+        [sessions, caption, error, files, listFiles = m_listAllFiles, asking](MonitorBusClient& c) {
+            c.setInteractive(asking);
             *sessions = c.getSessions(*error);
+            c.setInteractive(true);
             if (*sessions)
                 *caption = c.getCaption(*error);
             // The files after the rows, so that they are at least as new as the sessions shown.
@@ -160,9 +185,13 @@ void BusMonitorFace::fetchSessions()
         [this, sessions, caption, error, files] {
             m_fetching = false;
             if (!*sessions || !*caption) {
-                tell(*error, false);
+                if (!m_serviceGone)
+                    tell(*error, false);
+                if (error->refused())
+                    retryRefused();
             } else {
-                m_problemTold = false;
+                if (!m_serviceGone)
+                    m_problemTold = false;
                 m_rows = std::move((*sessions)->rows);
                 // A listing asked before the windows that wanted it closed is not shown.
                 if (files->asked && m_listAllFiles)

@@ -82,7 +82,11 @@ private:
 
     // Runs `call` on the worker with the calls' connection, then `then` on the GUI thread.
     void call(std::function<void(MonitorBusClient&)> call, std::function<void()> then);
-    void fetchSessions();
+    // `asking` false: polkit is not to ask the user (the quiet retries after a refusal).
+    void fetchSessions(bool asking = true);
+    // While the service refuses the rows, they are asked for again now and then: a rule that lets
+    // the user in changes nothing the service would signal.
+    void retryRefused();
     void fetchFiles(bool forPoll);
     // The box of a failed call. A command's failure is always told; the fetches' only once until
     // one succeeds again.
@@ -103,6 +107,10 @@ private:
     bool m_fetching = false;
     bool m_fetchAgain = false;
     bool m_problemTold = false;
+    // Between the service's going and its coming back: nothing is asked, and what comes back from
+    // before is no news to tell (its going was told).
+    bool m_serviceGone = false;
+    bool m_retryPending = false;
     bool m_mainVisible = true;
 
     std::vector<SessionEntry> m_rows;

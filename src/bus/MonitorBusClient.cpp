@@ -34,6 +34,9 @@ struct MonitorBusClient::Call {
                                                bus::interfaceName, method);
         if (r >= 0)
             r = sd_bus_message_set_allow_interactive_authorization(call, client.m_interactive);
+        // A stopped service is the administrator's choice: no call of the desktop starts it.
+        if (r >= 0)
+            r = sd_bus_message_set_auto_start(call, 0);
         if (r >= 0 && in)
             r = in(call);
         if (r >= 0) {

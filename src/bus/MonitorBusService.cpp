@@ -2,6 +2,7 @@
 
 #include "bus/BusNames.h"
 #include "bus/BusRows.h"
+#include "bus/PageView.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -103,9 +105,11 @@ struct MonitorBusService::Impl {
     // On the engine's loop: what the last SessionsChanged told.
     SessionsSnapshotPtr lastSnapshot;
     std::string lastCaption;
+    PollState lastPollState;
     // What waits on Samba; last, so that it is joined before the rest goes. The history's reads
     // and reports and the test mail (which may wait on a mail server that never answers) have
     // workers of their own, so that neither holds a close.
+    bus::HistoryCache historyCache;
     std::unique_ptr<Worker> history = std::make_unique<Worker>();
     std::unique_ptr<Worker> mails = std::make_unique<Worker>();
     std::unique_ptr<Worker> actions = std::make_unique<Worker>();
@@ -236,11 +240,14 @@ struct MonitorBusService::Impl {
     {
         const SessionsSnapshotPtr snap = engine.monitor().snapshot();
         const std::string caption = engine.monitor().captionText();
+        const PollState state = engine.pollState();
         const bool same = lastSnapshot && snap && lastSnapshot->rows == snap->rows
             && lastSnapshot->currentSessionsCount == snap->currentSessionsCount
-            && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption;
+            && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption
+            && state.error == lastPollState.error && state.route == lastPollState.route;
         lastSnapshot = snap;
         lastCaption = caption;
+        lastPollState = state;
         if (!same)
             emit("SessionsChanged");
     }
@@ -270,6 +277,18 @@ struct MonitorBusService::Impl {
             done(success([snap](sd_bus_message* reply) {
                 int r = bus::writeSessionRows(reply, snap->rows);
                 return r < 0 ? r : sd_bus_message_append(reply, "uu", snap->currentSessionsCount, snap->openFilesTotal);
+            }));
+        });
+    }
+
+    // The same table as one JSON text (see PageView.h): what a web page asks for.
+    static int getSessionsJson(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            // Written on the bus thread: the snapshot does not change, and the engine goes on.
+            done(success([snap = impl.engine.monitor().snapshot()](sd_bus_message* reply) {
+                return sd_bus_message_append(reply, "s", bus::sessionsJson(*snap).c_str());
             }));
         });
     }
@@ -407,6 +426,12 @@ struct MonitorBusService::Impl {
         return impl.authorize(m, bus::manageAction, [&impl, text = std::string(text)](Done done) {
             if (!SessionMonitor::serverArgument(text))
                 return done(failure(bus::refusedError, "The server name cannot be converted."));
+            // The srvsvc helper logs on to the server with root's credentials: only a server that
+            // root's settings file names may have them.
+            if (!remoteServerListed(impl.engine.monitor().settings.remoteServers, text))
+                return done(failure(bus::refusedError, "The service watches only the servers its settings file lists "
+                                                       "(remoteServers in /etc/vantor/vantor.conf); "
+                                                           + text + " is not one of them."));
             impl.engine.monitor().setRemoteServer(text, false);
             impl.engine.poll();
             done(success());
@@ -458,6 +483,27 @@ struct MonitorBusService::Impl {
             if (edited.smtpPasswordFile != monitor.settings.smtpPasswordFile)
                 return done(failure(bus::refusedError,
                                     "smtpPasswordFile is set in the service's settings file only "
+                                    "(/etc/vantor/vantor.conf, by root)."));
+            const MonitorSettings& now = monitor.settings;
+            // Which consoles may act without polkit and which servers get root's credentials are
+            // root's to say, in root's file.
+            for (const auto& [changed, name] :
+                 {std::pair{edited.consoleListen != now.consoleListen, "consoleListen"},
+                  std::pair{edited.consoleAllow != now.consoleAllow, "consoleAllow"},
+                  std::pair{edited.remoteServers != now.remoteServers, "remoteServers"}})
+                if (changed)
+                    return done(failure(bus::refusedError, std::string(name)
+                                                               + " is set in the service's settings file only "
+                                                                 "(/etc/vantor/vantor.conf, by root)."));
+            // With a password in the settings, a relay of the caller's choosing would be handed it
+            // at the next mail.
+            const bool relayChanged = edited.smtpServer != now.smtpServer || edited.smtpPort != now.smtpPort
+                                      || edited.smtpSecurity != now.smtpSecurity || edited.smtpUser != now.smtpUser
+                                      || edited.smtpCertFingerprint != now.smtpCertFingerprint;
+            if (relayChanged && !now.smtpPasswordFile.empty())
+                return done(failure(bus::refusedError,
+                                    "The mail server, its port, security, user and certificate are set in the "
+                                    "service's settings file only while it names a password file "
                                     "(/etc/vantor/vantor.conf, by root)."));
             const OptionsValues accepted = optionsFromSettings(edited);
             if (auto check = firstFailingCheck(accepted))
@@ -622,6 +668,106 @@ struct MonitorBusService::Impl {
         });
     }
 
+    // The history for a caller that cannot take file descriptors (a web page): one page of the
+    // sessions the filters keep, newest first unless sorted, with how many they keep in all.
+    static int getHistoryPage(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        bus::OptionValues values;
+        uint32_t offset = 0, count = 0;
+        int r = bus::readOptionValues(m, values);
+        if (r < 0 || (r = sd_bus_message_read(m, "uu", &offset, &count)) < 0)
+            return r;
+        bus::HistoryQuery query;
+        if (auto problem = bus::readHistoryQuery(values, query))
+            return sd_bus_reply_method_errorf(m, bus::refusedError, "%s.", problem->c_str());
+        return impl.authorize(m, bus::viewAction, [&impl, query, offset, count](Done done) {
+            impl.history->run([&impl, dataDir = impl.engine.monitor().dataDir(), query, offset, count, done] {
+                const HistoryPtr data = impl.historyCache.get(dataDir);
+                const std::vector<std::size_t> kept = bus::historySessions(*data, query);
+                done(success([data, kept, offset, count](sd_bus_message* reply) {
+                    int w = sd_bus_message_append(reply, "u", static_cast<uint32_t>(kept.size()));
+                    if (w >= 0)
+                        w = sd_bus_message_open_container(reply, 'a', "(ssxuu)");
+                    const std::size_t end = std::min<std::size_t>(kept.size(), std::size_t{offset} + count);
+                    for (std::size_t i = offset; w >= 0 && i < end; ++i) {
+                        const SessionRecord& s = data->sessions()[kept[i]];
+                        w = sd_bus_message_append(reply, "(ssxuu)", bus::validUtf8(s.user).c_str(),
+                                                  bus::validUtf8(s.computer).c_str(), int64_t{s.start}, s.duration,
+                                                  s.fileCount);
+                    }
+                    return w < 0 ? w : sd_bus_message_close_container(reply);
+                }));
+            });
+        });
+    }
+
+    // The files of one session of the history (its user, computer, start and duration), a page at a time.
+    static int getHistoryFiles(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* user = nullptr;
+        const char* computer = nullptr;
+        int64_t start = 0;
+        uint32_t duration = 0, offset = 0, count = 0;
+        if (int r = sd_bus_message_read(m, "ssxuuu", &user, &computer, &start, &duration, &offset, &count); r < 0)
+            return r;
+        return impl.authorize(m, bus::viewAction, [&impl, user = std::string(user), computer = std::string(computer),
+                                                   start, duration, offset, count](Done done) {
+            impl.history->run([&impl, dataDir = impl.engine.monitor().dataDir(), user, computer, start, duration,
+                               offset, count, done] {
+                const HistoryPtr data = impl.historyCache.get(dataDir);
+                const auto files = bus::historySessionFiles(*data, user, computer, start, duration);
+                done(success([data, files, offset, count](sd_bus_message* reply) {
+                    int r = sd_bus_message_append(reply, "u", static_cast<uint32_t>(files.size()));
+                    if (r >= 0)
+                        r = sd_bus_message_open_container(reply, 'a', "(xs)");
+                    const std::size_t end = std::min<std::size_t>(files.size(), std::size_t{offset} + count);
+                    for (std::size_t i = offset; r >= 0 && i < end; ++i) {
+                        const FileRecord& f = data->files()[files[i]];
+                        r = sd_bus_message_append(reply, "(xs)", int64_t{f.time}, bus::validUtf8(f.path).c_str());
+                    }
+                    return r < 0 ? r : sd_bus_message_close_container(reply);
+                }));
+            });
+        });
+    }
+
+    // The report as MakeReport writes it, handed over as text for a caller that cannot take a
+    // file descriptor. A page beyond what one bus message may carry is refused, not cut.
+    static int getReportText(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        return impl.authorize(m, bus::viewAction, [&impl](Done done) {
+            SessionMonitor& monitor = impl.engine.monitor();
+            impl.history->run([dataDir = monitor.dataDir(), path = monitor.settings.reportPath.get(),
+                               now = monitor.clock().now(), done] {
+                constexpr std::uintmax_t largest = 24u << 20;
+                std::string why;
+                std::string page;
+                const bool written = HistoryStore::instance().withLoaded(dataDir, [&](const HistoryPtr& history) {
+                    if (!generateReport(*history, dataDir, path, now, &why))
+                        return false;
+                    std::error_code ec;
+                    const auto size = std::filesystem::file_size(reportFilePath(dataDir, path), ec);
+                    if (ec || size > largest) {
+                        why = ec ? ec.message() : "the report is larger than 24 MiB; open it on the server";
+                        return false;
+                    }
+                    std::ifstream in(reportFilePath(dataDir, path), std::ios::binary);
+                    page.assign(std::istreambuf_iterator<char>(in), {});
+                    return static_cast<bool>(in) || in.eof();
+                });
+                const std::string where = reportFilePath(dataDir, path).string();
+                if (!written)
+                    return done(failure(bus::failedError, "The web-based report could not be written to " + where + ".\n" + why));
+                done(success([where, page = bus::validUtf8(page)](sd_bus_message* reply) {
+                    return sd_bus_message_append(reply, "ss", where.c_str(), page.c_str());
+                }));
+            });
+        });
+    }
+
     // The test mail through the relay of the service's own settings: the one its mails take.
     static int sendTestMail(sd_bus_message* m, void* userdata, sd_bus_error*)
     {
@@ -682,6 +828,16 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD("MakeReport", "", "sh", MonitorBusService::Impl::makeReport, SD_BUS_VTABLE_UNPRIVILEGED),
     // How it went (0 cannot connect, 1 cannot send, 2 sent) and the mail server's reason.
     SD_BUS_METHOD("SendTestMail", "", "us", MonitorBusService::Impl::sendTestMail, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("GetSessionsJson", "", "s", MonitorBusService::Impl::getSessionsJson, SD_BUS_VTABLE_UNPRIVILEGED),
+    // A page of the history's sessions: filters (text, from, to, sort, order), offset, count;
+    // how many the filters keep, and the page's user, computer, start, duration and file count.
+    SD_BUS_METHOD("GetHistoryPage", "a{ss}uu", "ua(ssxuu)", MonitorBusService::Impl::getHistoryPage, SD_BUS_VTABLE_UNPRIVILEGED),
+    // One history session's files (user, computer, start, duration, offset, count): the total, and time and path.
+    SD_BUS_METHOD("GetHistoryFiles", "ssxuuu", "ua(xs)", MonitorBusService::Impl::getHistoryFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+    // Where the service wrote the report, and the page itself.
+    SD_BUS_METHOD("GetReportText", "", "ss", MonitorBusService::Impl::getReportText, SD_BUS_VTABLE_UNPRIVILEGED),
+    // pollError, pollRoute.
+    SD_BUS_METHOD("GetStatus", "", "a{ss}", MonitorBusService::Impl::getStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     // Whether the desktop beeps and pops up: its part of the event, as the options say.
     SD_BUS_SIGNAL("NewUser", "bb", 0),

@@ -1,8 +1,10 @@
 #include "engine/Engine.h"
 
+#include "base/ConsoleAllowList.h"
 #include "engine/DailyReport.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReport.h"
+#include "history/SessionState.h"
 #include "options/SettingsFile.h"
 #include "platform/AtomicFile.h"
 #include "platform/ThreadGuard.h"
@@ -37,6 +39,7 @@ private:
 
 constexpr int64_t reportUpdateSeconds = 60;
 constexpr int64_t dailyReportPeriod = 24 * 60 * 60;
+constexpr int64_t historyTrimPeriod = 24 * 60 * 60;
 
 std::string readSmallFile(const std::filesystem::path& file)
 {
@@ -55,6 +58,7 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     : m_options(std::move(options)), m_monitor(std::move(context)), m_worker(std::make_unique<Worker>())
 {
     m_monitor.setEvents(this);
+    m_monitor.settings.historyDays = m_options.historyDaysDefault;
     if (m_options.mail)
         m_monitor.setMailSender(m_options.mail);
     // Work of the agent's threads reaches the monitor through the loop. A window puts its own in
@@ -76,6 +80,10 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     }
     if (m_options.history) {
         m_recorder = std::make_unique<HistoryRecorder>(m_monitor.net(), m_monitor.settings, m_monitor.dataDir());
+        if (m_options.keepSessions)
+            m_recorder->keepStateIn(m_monitor.dataDir() / sessionStateName);
+        m_recorder->onWriteFailed = [this](const std::string& error, bool first) { historyWriteFailed(error, first); };
+        m_recorder->onWriteRecovered = [this] { log(LogLevel::Notice, "the history is written again"); };
         // The recorder lists every user's files and writes the logs: with the enumerations beside
         // the loop it works beside it too, poll after poll, with the options as they stood.
         if (background) {
@@ -87,8 +95,18 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
     }
     if (m_options.consoleAgent) {
         if (!m_options.agentConfig.onCommand)
-            m_options.agentConfig.onCommand = [this](console::CommandRequest::Kind kind) {
-                m_counters.consoleCommand(kind);
+            m_options.agentConfig.onCommand = [this](const console::CommandRequest& request, const std::string& from) {
+                using Kind = console::CommandRequest::Kind;
+                m_counters.consoleCommand(request.kind);
+                // What a console changes is nobody's to check afterwards unless it is written down,
+                // with the address it came from: the protocol names no one.
+                if (request.kind == Kind::CloseSession)
+                    log(LogLevel::Notice, "console " + from + " asks to close the session of " + request.user
+                                              + " from " + request.computer);
+                else if (request.kind == Kind::CloseAll)
+                    log(LogLevel::Notice, "console " + from + " asks to close every session");
+                else if (request.kind == Kind::DeleteLogs)
+                    log(LogLevel::Notice, "console " + from + " asks to delete the history logs");
             };
         m_agentHost = std::make_unique<SessionMonitorAgentHost>(
             m_monitor, [this](std::function<void()> fn) { m_loop.post(std::move(fn)); });
@@ -96,7 +114,6 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
         m_agentHost->useHistoryReport(dataDir, m_monitor.clock());
         m_agentHost->setLogDeleter([dataDir] { deleteLogs(dataDir); });
         m_agentHost->setClosedCounter([this](std::size_t n) { m_counters.sessionsClosed(CloseReason::Console, n); });
-        m_agent = std::make_unique<ConsoleAgent>(*m_agentHost, m_options.agentConfig);
     }
 }
 
@@ -125,9 +142,16 @@ void Engine::start()
 {
     loadSettings();
     // The agent starts after the settings have their values and before the lists load.
-    if (m_agent)
-        m_agent->start();
+    applyConsoleAgent();
     m_monitor.loadAccessLists();
+    if (m_recorder && m_options.keepSessions) {
+        const HistoryRecorder::Restored restored = m_recorder->restore(m_monitor.clock().now());
+        if (!restored.error.empty())
+            log(LogLevel::Warning, restored.error);
+        if (!restored.sessions.empty())
+            log(LogLevel::Info, std::to_string(restored.sessions.size()) + " sessions of before the restart go on");
+        m_monitor.assumeShown(restored.sessions);
+    }
     m_started = true;
 }
 
@@ -165,10 +189,14 @@ void Engine::stop(bool joinAgent)
             m_agent->agentRunning = false;
     }
     m_worker->waitIdle();
-    if (m_recorderFeed && m_started)
-        m_recorderFeed->finish(m_monitor.clock().now());
-    else if (m_recorder && m_started)
-        m_recorder->finish(m_monitor.clock().now());
+    if (m_recorderFeed)
+        m_recorderFeed->waitIdle();
+    if (m_recorder && m_started) {
+        if (m_options.keepSessions)
+            m_recorder->saveState(m_monitor.clock().now());
+        else
+            m_recorder->finish(m_monitor.clock().now());
+    }
     m_started = false;
 }
 
@@ -177,6 +205,7 @@ void Engine::loadSettings()
     if (!m_options.settingsFile)
         return;
     MonitorSettings fresh;
+    fresh.historyDays = m_options.historyDaysDefault;
     const SettingsLoad load = loadSettingsFile(*m_options.settingsFile, fresh);
     m_settingsProblems = load.messages;
     if (load.error) {
@@ -192,9 +221,51 @@ void Engine::loadSettings()
     m_monitor.settings = fresh;
 }
 
+void Engine::applyConsoleAgent()
+{
+    if (!m_agentHost)
+        return;
+    const MonitorSettings& s = m_monitor.settings;
+    std::optional<ConsoleAgent::Config> wanted = m_options.agentConfig;
+    if (wanted->bindAddress.empty())
+        wanted->bindAddress = s.consoleListen;
+    const std::vector<Ipv4Network> allowed = parseConsoleAllowList(s.consoleAllow).networks;
+    if (m_options.consoleAgentOnlyWhenListed) {
+        wanted->allowedConsoles = allowed;
+        if (wanted->bindAddress.empty())
+            wanted.reset();
+    } else if (!allowed.empty()) {
+        wanted->allowedConsoles = allowed;
+    }
+    auto same = [](const std::optional<ConsoleAgent::Config>& a, const std::optional<ConsoleAgent::Config>& b) {
+        return a.has_value() == b.has_value()
+               && (!a || (a->bindAddress == b->bindAddress && a->allowedConsoles == b->allowedConsoles));
+    };
+    if (m_agent && same(wanted, m_agentRunningWith)) {
+        m_agent->start();  // after a stop(); nothing when it runs
+        return;
+    }
+    const bool wasRunning = m_agent != nullptr;
+    m_agent.reset();
+    m_agentRunningWith = wanted;
+    if (!wanted) {
+        if (wasRunning)
+            log(LogLevel::Notice, "the console agent is off");
+        return;
+    }
+    m_agent = std::make_unique<ConsoleAgent>(*m_agentHost, *wanted);
+    m_agent->start();
+    if (m_options.consoleAgentOnlyWhenListed) {
+        log(LogLevel::Notice, "the console agent listens on " + wanted->bindAddress + " for "
+                                  + (s.consoleAllow.empty() ? std::string("no console (consoleAllow is empty)")
+                                                            : s.consoleAllow));
+    }
+}
+
 void Engine::reload()
 {
     loadSettings();
+    applyConsoleAgent();
     m_monitor.loadAccessLists();
     log(LogLevel::Notice, "settings and lists read again");
 }
@@ -378,8 +449,34 @@ void Engine::runSlow(std::function<void()> task)
 void Engine::afterPoll()
 {
     const int64_t now = m_monitor.clock().now();
+    trimHistory(now);
     updateReport(now);
     sendDailyReport(now);
+}
+
+void Engine::trimHistory(int64_t now)
+{
+    const int32_t days = m_monitor.settings.historyDays;
+    if (days <= 0 || (m_trimmedAt && now - *m_trimmedAt < historyTrimPeriod && now >= *m_trimmedAt))
+        return;
+    m_trimmedAt = now;
+    const std::filesystem::path dataDir = m_monitor.dataDir();
+    runSlow([this, dataDir, days, now] {
+        std::string why;
+        if (trimLogsTo(dataDir, int64_t{days} * 24 * 60 * 60, now, &why))
+            return;
+        // The logs stay as they were: nothing is lost, they are only longer until the next try.
+        m_counters.historyWriteFailed();
+        log(LogLevel::Error, "the history could not be trimmed to " + std::to_string(days) + " days: " + why);
+    });
+}
+
+void Engine::historyWriteFailed(const std::string& error, bool first)
+{
+    m_counters.historyWriteFailed();
+    // Once when it starts to fail: a full disk would otherwise fill the journal too.
+    if (first)
+        log(LogLevel::Error, error + "; the lines are kept and written when the disk takes them");
 }
 
 void Engine::updateReport(int64_t now)

@@ -47,8 +47,18 @@ struct EngineOptions {
     std::optional<std::filesystem::path> settingsFile;
     // The history recorder (and with it the report's automatic update).
     bool history = true;
-    // The console agent; tests give their own ports.
+    // The service: the history's open sessions are kept in the data folder, and a stop leaves them
+    // open for the next start to go on with (a restart is no news). Otherwise a stop ends them.
+    bool keepSessions = false;
+    // historyDays where the settings file does not say.
+    int32_t historyDaysDefault = 0;
+    // The console agent; tests give their own ports. Its address is consoleListen of the settings
+    // unless agentConfig names one, and it serves the consoles of consoleAllow.
     bool consoleAgent = false;
+    // The service's way: no agent while no address is set, and no console served that
+    // consoleAllow does not name. Otherwise (the window) the agent listens on every address and
+    // serves every console until the settings narrow it.
+    bool consoleAgentOnlyWhenListed = false;
     ConsoleAgent::Config agentConfig;
     // Notifications (on the loop's thread) and the daily report (on the worker): thread-safe.
     // Null: no mail.
@@ -129,6 +139,8 @@ private:
 
     void log(LogLevel level, const std::string& text) const;
     void loadSettings();
+    // Starts, restarts or stops the agent as the settings now ask.
+    void applyConsoleAgent();
     void applySessionsFetch(const SessionsFetch& fetch);
     void notePollOutcome(const SessionsFetch& fetch);
     void startFilesFetch(bool forPoll);
@@ -136,6 +148,8 @@ private:
     void finishPoll();
     void runSlow(std::function<void()> task);
     void updateReport(int64_t now);
+    void trimHistory(int64_t now);
+    void historyWriteFailed(const std::string& error, bool first);
     void sendDailyReport(int64_t now);
 
     EngineOptions m_options;
@@ -145,6 +159,7 @@ private:
     std::unique_ptr<RecorderFeed> m_recorderFeed;  // the recorder on its own worker (Background)
     std::unique_ptr<SessionMonitorAgentHost> m_agentHost;
     std::unique_ptr<ConsoleAgent> m_agent;
+    std::optional<ConsoleAgent::Config> m_agentRunningWith;
     std::optional<EventLoop::TimerId> m_pollTimer;
     std::vector<std::string> m_settingsProblems;
     bool m_started = false;
@@ -162,6 +177,8 @@ private:
     // The report's automatic update: the recorder's write count it was made from, and when.
     uint64_t m_reportWrites = 0;
     std::optional<int64_t> m_reportMadeAt;
+    // When the logs were last trimmed to historyDays.
+    std::optional<int64_t> m_trimmedAt;
     // The daily report under way on the worker; its date is written when it has gone.
     std::atomic<bool> m_dailyReportSending{false};
 

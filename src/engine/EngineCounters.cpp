@@ -49,6 +49,7 @@ EngineCounts EngineCounters::read() const
     c.pollDurationSum = static_cast<double>(m_pollMicroseconds.load()) / 1e6;
     c.mailsSent = m_mailsSent;
     c.mailsFailed = m_mailsFailed;
+    c.historyWriteFailures = m_historyWriteFailures;
     for (std::size_t i = 0; i < consoleCommandCount; ++i)
         c.consoleCommands[i] = m_consoleCommands[i];
     return c;

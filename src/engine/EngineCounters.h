@@ -38,6 +38,7 @@ struct EngineCounts {
     double pollDurationSum = 0;  // seconds
     uint64_t mailsSent = 0;
     uint64_t mailsFailed = 0;
+    uint64_t historyWriteFailures = 0;
     std::array<uint64_t, consoleCommandCount> consoleCommands{};
     bool operator==(const EngineCounts&) const = default;
 };
@@ -52,6 +53,8 @@ public:
     void recordsSkipped(uint64_t count) { m_recordsSkipped += count; }
     void mail(bool sent) { ++(sent ? m_mailsSent : m_mailsFailed); }
     void consoleCommand(console::CommandRequest::Kind kind);
+    // A write of the history (a log line, a trim, the kept sessions) that failed.
+    void historyWriteFailed() { ++m_historyWriteFailures; }
 
     EngineCounts read() const;
 
@@ -66,6 +69,7 @@ private:
     std::atomic<uint64_t> m_pollMicroseconds{0};
     std::atomic<uint64_t> m_mailsSent{0};
     std::atomic<uint64_t> m_mailsFailed{0};
+    std::atomic<uint64_t> m_historyWriteFailures{0};
     std::array<std::atomic<uint64_t>, consoleCommandCount> m_consoleCommands{};
 };
 

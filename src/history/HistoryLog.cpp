@@ -228,12 +228,19 @@ void writeFileLine(std::ostream& out, int64_t time, std::string_view user, std::
         << encodeLogName(computer, filesLogBlank) << ' ' << encodeLogPath(path) << '\n';
 }
 
-bool appendToLog(const std::filesystem::path& dataDir, const std::string& name, const std::string& lines)
+bool appendToLog(const std::filesystem::path& dataDir, const std::string& name, const std::string& lines,
+                 std::string* why)
 {
     std::lock_guard lock(logFilesMutex());
-    if (!ensureDirectory(dataDir))
+    if (!ensureDirectory(dataDir)) {
+        if (why)
+            *why = "cannot make the folder " + dataDir.string();
         return false;
-    return !appendToFile(logFilePath(dataDir, name), lines);
+    }
+    auto error = appendToFile(logFilePath(dataDir, name), lines);
+    if (error && why)
+        *why = *error;
+    return !error;
 }
 
 std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex)
@@ -248,6 +255,11 @@ bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, in
     const auto limit = reportLimitFor(reportLimitIndex);
     if (!limit)
         return false;
+    return trimLogsTo(dataDir, *limit, now, why);
+}
+
+bool trimLogsTo(const std::filesystem::path& dataDir, int64_t limit, int64_t now, std::string* why)
+{
     std::lock_guard lock(logFilesMutex());
     std::string errors;
     auto failed = [&](const std::string& error) {
@@ -284,7 +296,7 @@ bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, in
             } else if (auto r = parseFileLine(line)) {
                 t = r->time;
             }
-            if (t && int64_t{*t} + *limit >= now)
+            if (t && int64_t{*t} + limit >= now)
                 out.stream() << splitLineEnd(line).content << "\n\n";
         });
         if (!readWhole) {

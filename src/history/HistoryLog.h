@@ -87,8 +87,10 @@ void writeFileLine(std::ostream& out, int64_t time, std::string_view user, std::
                    std::string_view path);
 
 // Appends text (whole lines) to a log, creating the data directory and the log when missing.
-// Appends from every thread are serialised. False when the log cannot be written.
-bool appendToLog(const std::filesystem::path& dataDir, const std::string& name, const std::string& lines);
+// Appends from every thread are serialised. False when the log cannot be written (then nothing of
+// `lines` is in it, and `why`, when given, names the file and the reason).
+bool appendToLog(const std::filesystem::path& dataDir, const std::string& name, const std::string& lines,
+                 std::string* why = nullptr);
 
 // --- trimming and deleting ---------------------------------------------------------------------------
 // The report limit of each choice of "Limit report to"; the separators (3 and 7) have none.
@@ -102,6 +104,9 @@ std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex);
 // the result is false and `why` (when given) names the file and the reason, one line per log.
 bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now,
               std::string* why = nullptr);
+
+// The same with a limit of its own (the service's historyDays), in seconds.
+bool trimLogsTo(const std::filesystem::path& dataDir, int64_t limitSeconds, int64_t now, std::string* why = nullptr);
 
 // The console's deletion: both logs, each tried whatever became of the other; nothing reported.
 void deleteLogs(const std::filesystem::path& dataDir);

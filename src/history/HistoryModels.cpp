@@ -56,17 +56,7 @@ HistorySessionsModel::HistorySessionsModel(QObject* parent)
 void HistorySessionsModel::setHistory(HistoryPtr history)
 {
     beginResetModel();
-    m_history = std::move(history);
-    m_rows.clear();
-    if (m_history) {
-        const auto& sessions = m_history->sessions();
-        LocalTimeCache local;
-        m_rows.reserve(sessions.size());
-        for (std::size_t i = sessions.size(); i-- > 0;) {
-            const SessionRecord& s = sessions[i];
-            m_rows.push_back({i, std::to_string(s.fileCount), local.format(s.start), formatDuration(s.duration)});
-        }
-    }
+    m_rows.setHistory(std::move(history));
     endResetModel();
 }
 
@@ -80,31 +70,18 @@ int HistorySessionsModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-const std::string& HistorySessionsModel::text(const Row& row, int column) const
-{
-    const SessionRecord& s = m_history->sessions()[row.session];
-    switch (column) {
-    case User: return s.user;
-    case Computer: return s.computer;
-    case TotalFiles: return row.files;
-    case Timestamp: return row.timestamp;
-    default: return row.duration;
-    }
-}
-
 const std::string& HistorySessionsModel::cellText(int row, int column) const
 {
-    return text(m_rows.at(static_cast<std::size_t>(row)), column);
+    return m_rows.cellText(static_cast<std::size_t>(row), column);
 }
 
 QVariant HistorySessionsModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return qtext(text(row, index.column()));
+        return qtext(cellText(index.row(), index.column()));
     case Qt::DecorationRole:
         return index.column() == User ? QVariant(m_rowIcon) : QVariant();
     case Qt::TextAlignmentRole:
@@ -134,21 +111,19 @@ QVariant HistorySessionsModel::headerData(int section, Qt::Orientation orientati
 
 void HistorySessionsModel::sortDescending(int column)
 {
-    if (column < 0 || column >= ColumnCount || !m_history)
+    if (column < 0 || column >= ColumnCount || !m_rows.history())
         return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     std::vector<std::size_t> oldSession;
     for (const auto& index : before)
-        oldSession.push_back(m_rows[static_cast<std::size_t>(index.row())].session);
+        oldSession.push_back(m_rows.sessionIndex(static_cast<std::size_t>(index.row())));
 
-    // std::string compares its bytes as unsigned characters.
-    std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [&](const Row& a, const Row& b) { return text(b, column) < text(a, column); });
+    m_rows.sortDescending(column);
 
-    std::vector<int> rowOfSession(m_history->sessions().size());
+    std::vector<int> rowOfSession(m_rows.history()->sessions().size());
     for (std::size_t r = 0; r < m_rows.size(); ++r)
-        rowOfSession[m_rows[r].session] = static_cast<int>(r);
+        rowOfSession[m_rows.sessionIndex(r)] = static_cast<int>(r);
     QModelIndexList after;
     for (qsizetype i = 0; i < before.size(); ++i)
         after.push_back(index(rowOfSession[oldSession[static_cast<std::size_t>(i)]], before[i].column()));
@@ -160,7 +135,7 @@ const SessionRecord* HistorySessionsModel::sessionAt(int row) const
 {
     if (row < 0 || row >= rowCount())
         return nullptr;
-    return &m_history->sessions()[m_rows[static_cast<std::size_t>(row)].session];
+    return &m_rows.session(static_cast<std::size_t>(row));
 }
 
 // --- files ---------------------------------------------------------------------------------------
@@ -177,13 +152,11 @@ void HistoryFilesModel::showSession(const HistoryPtr& history, const SessionReco
     m_history = history;
     m_files.clear();
     m_stamps.clear();
-    if (history && session) {
-        m_files = history->filesInWindow(session->user, session->computer, session->start, session->end());
-        LocalTimeCache local;
-        m_stamps.reserve(m_files.size());
-        for (std::size_t f : m_files)
-            m_stamps.push_back(local.format(history->files()[f].time));
-    }
+    if (history && session)
+        for (HistoryFileRow& row : historyFileRows(*history, *session)) {
+            m_files.push_back(row.file);
+            m_stamps.push_back(std::move(row.timestamp));
+        }
     endResetModel();
 }
 

@@ -6,6 +6,7 @@
 // text is the same for two moments in the hour that repeats when daylight saving time ends.
 
 #include "history/HistoryReader.h"
+#include "history/HistorySessionRows.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>
@@ -19,13 +20,20 @@ namespace vantor {
 class HistorySessionsModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { User, Computer, TotalFiles, Timestamp, SessionTime, ColumnCount };
+    enum Column {
+        User = HistorySessionRows::User,
+        Computer = HistorySessionRows::Computer,
+        TotalFiles = HistorySessionRows::TotalFiles,
+        Timestamp = HistorySessionRows::Timestamp,
+        SessionTime = HistorySessionRows::SessionTime,
+        ColumnCount = HistorySessionRows::ColumnCount
+    };
 
     explicit HistorySessionsModel(QObject* parent = nullptr);
 
     // Rows in the order of the session store reversed: each was inserted at the top.
     void setHistory(HistoryPtr history);
-    const HistoryPtr& history() const { return m_history; }
+    const HistoryPtr& history() const { return m_rows.history(); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -39,17 +47,10 @@ public:
     // The text a cell shows, as the bytes the sort compares.
     const std::string& cellText(int row, int column) const;
 
-    static constexpr std::array<int, ColumnCount> columnWidths = {110, 110, 100, 200, 100};
+    static constexpr std::array<int, ColumnCount> columnWidths = HistorySessionRows::columnWidths;
 
 private:
-    struct Row {
-        std::size_t session;
-        std::string files, timestamp, duration;
-    };
-    const std::string& text(const Row& row, int column) const;
-
-    HistoryPtr m_history;
-    std::vector<Row> m_rows;
+    HistorySessionRows m_rows;
     QIcon m_rowIcon;
     std::array<QIcon, ColumnCount> m_headerIcons;
 };

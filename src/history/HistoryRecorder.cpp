@@ -1,8 +1,10 @@
 #include "history/HistoryRecorder.h"
 
 #include "history/HistoryLog.h"
+#include "platform/AtomicFile.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -27,6 +29,12 @@ bool equalNoCase(const std::string& a, const std::string& b)
     }
     return true;
 }
+
+// The kept state is rewritten at least this often while nothing else changes, so that a session
+// that ends during a crash ends in the history at most this long before it really did.
+constexpr int64_t stateRefreshSeconds = 60;
+// What a disk that stays full may hold back of each log before the oldest lines are given up.
+constexpr std::size_t maxPendingBytes = std::size_t{8} << 20;
 
 uint32_t durationBetween(int64_t start, int64_t end)
 {
@@ -67,6 +75,8 @@ void HistoryRecorder::record(int64_t now, const ServerName& server, const std::v
             endSession(s, s.lastSeen, usersLines);
         m_open.clear();
     }
+    if (m_server != server)
+        m_stateChanged = true;
     m_server = server;
 
     std::map<PairKey, std::size_t> wanted;
@@ -94,13 +104,90 @@ void HistoryRecorder::record(int64_t now, const ServerName& server, const std::v
         if (have < wanted[key]) {
             ++have;
             open.push_back({e.user, e.computer, now, now, {}});
+            m_stateChanged = true;
         }
     }
     m_open = std::move(open);
+    if (!usersLines.empty())
+        m_stateChanged = true;
 
     if (flags.noHistory == 0 && flags.logOpenedFiles != 0)
         recordFiles(now, server, kept, filesLines);
+    if (!filesLines.empty())
+        m_stateChanged = true;
     write(usersLines, filesLines, flags);
+    if (m_stateFile && (m_stateChanged || !m_stateSavedAt || now - *m_stateSavedAt >= stateRefreshSeconds
+                        || now < *m_stateSavedAt))
+        writeState(now);
+}
+
+HistoryRecorder::Restored HistoryRecorder::restore(int64_t now, int64_t gap)
+{
+    Restored restored;
+    if (!m_stateFile)
+        return restored;
+    std::ifstream in(*m_stateFile, std::ios::binary);
+    if (!in)
+        return restored;  // a first start, or a stop that kept nothing
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    SessionStateParse parsed = parseSessionState(text);
+    if (!parsed.state) {
+        restored.error = m_stateFile->string() + ": " + parsed.error + "; the sessions start afresh";
+        return restored;
+    }
+    SessionState& state = *parsed.state;
+    m_lastNow = std::max(m_lastNow, state.saved);
+    if (now - state.saved > gap || now < state.saved) {
+        // Too long away to tell whether a session of the same user and computer is the one seen
+        // then: those end where they were last seen, and what is there now begins now.
+        std::string usersLines;
+        for (const auto& s : state.sessions)
+            endSession(s, s.lastSeen, usersLines);
+        write(usersLines, {}, flagsOf(m_settings));
+        m_stateChanged = true;
+        return restored;
+    }
+    m_server = state.server;
+    m_open = std::move(state.sessions);
+    for (const auto& s : m_open)
+        restored.sessions.emplace_back(s.user, s.computer);
+    m_stateSavedAt = state.saved;
+    return restored;
+}
+
+void HistoryRecorder::saveState(int64_t now)
+{
+    write({}, {}, flagsOf(m_settings));
+    if (m_stateFile)
+        writeState(std::max(now, m_lastNow));
+}
+
+void HistoryRecorder::writeState(int64_t now)
+{
+    SessionState state;
+    state.saved = now;
+    state.server = m_server;
+    state.sessions = m_open;
+    const auto error = writeFileAtomically(*m_stateFile, formatSessionState(state));
+    noteWrite(error);
+    if (!error) {
+        m_stateChanged = false;
+        m_stateSavedAt = now;
+    }
+}
+
+void HistoryRecorder::noteWrite(const std::optional<std::string>& error)
+{
+    if (error) {
+        const bool first = !m_writeFailing;
+        m_writeFailing = true;
+        if (onWriteFailed)
+            onWriteFailed(*error, first);
+    } else if (m_writeFailing && m_pendingFiles.empty() && m_pendingUsers.empty()) {
+        m_writeFailing = false;
+        if (onWriteRecovered)
+            onWriteRecovered();
+    }
 }
 
 std::map<std::string, std::vector<NetFileInfo>> HistoryRecorder::filesOf(const ServerName& server,
@@ -193,18 +280,42 @@ void HistoryRecorder::finish(int64_t now)
         endSession(s, std::max(now, s.lastSeen), usersLines);
     m_open.clear();
     write(usersLines, {}, flagsOf(m_settings));
+    if (m_stateFile)
+        writeState(now);
 }
 
-void HistoryRecorder::write(const std::string& usersLines, const std::string& filesLines, const Flags& flags) const
+void HistoryRecorder::write(const std::string& usersLines, const std::string& filesLines, const Flags& flags)
 {
-    if (flags.noHistory != 0)
-        return;
-    if (!filesLines.empty())
-        appendToLog(m_dataDir, filesLogName, filesLines);
-    if (!usersLines.empty())
-        appendToLog(m_dataDir, usersLogName, usersLines);
-    if (!filesLines.empty() || !usersLines.empty())
+    // Lines held back by a failed write were recorded while history was on: they go out whatever
+    // the options say now.
+    if (flags.noHistory == 0) {
+        m_pendingFiles += filesLines;
+        m_pendingUsers += usersLines;
+    }
+    std::optional<std::string> error;
+    bool wrote = false;
+    for (auto [pending, name] : {std::pair{&m_pendingFiles, filesLogName}, std::pair{&m_pendingUsers, usersLogName}}) {
+        if (pending->empty())
+            continue;
+        std::string why;
+        if (appendToLog(m_dataDir, name, *pending, &why)) {
+            pending->clear();
+            wrote = true;
+            continue;
+        }
+        if (pending->size() > maxPendingBytes) {
+            // Whole lines from the front: the oldest go, the log keeps its order.
+            const std::size_t cut = pending->find('\n', pending->size() - maxPendingBytes);
+            pending->erase(0, cut == std::string::npos ? pending->size() : cut + 1);
+            why += "; the oldest lines waiting for " + std::string(name) + " were given up";
+        }
+        if (!error)
+            error = why;
+    }
+    if (wrote)
         ++m_writes;
+    if (error || wrote)
+        noteWrite(error);
 }
 
 }  // namespace vantor

@@ -20,6 +20,13 @@
 // enumerated at all); the sessions are followed all the same, so a session that began while history
 // was off and ends after it is turned on is written with its real start.
 //
+// The service keeps the open sessions in its data folder (keepStateIn), rewritten whenever they
+// change and at least once a minute, so that after a restart, planned or not, a session that is
+// still there goes on with its start and its logged files instead of being cut in two.
+//
+// A line that cannot be written (a full disk) is kept and written before the next ones, so the logs
+// lose nothing and keep their order; onWriteFailed and onWriteRecovered tell of it.
+//
 // The open files of every user come from one enumeration per poll, grouped by user here (one call
 // per user only where the service cannot list them all at once). That enumeration waits on the
 // service and the lines on the disk, so the program calls record() on a worker of its own, in the
@@ -28,10 +35,12 @@
 #include "monitor/MonitorSettings.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/NetManagement.h"
+#include "history/SessionState.h"
 #include "platform/OrderedWorker.h"
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -57,13 +66,27 @@ public:
     // Writes every session still open as ending at `now` and forgets them (at "Exit").
     void finish(int64_t now);
 
-    struct OpenSession {
-        std::string user;
-        std::string computer;
-        int64_t start = 0;
-        int64_t lastSeen = 0;
-        std::set<std::string> loggedPaths;
+    using OpenSession = KeptSession;
+
+    // Where the open sessions are kept across a restart (the service's way); none: they live only
+    // in memory and finish() ends them (the window program's "Exit").
+    void keepStateIn(std::filesystem::path file) { m_stateFile = std::move(file); }
+    // At start, before the first poll: takes up the sessions a previous run kept. When that run was
+    // last heard of longer than `gap` ago, its sessions are written as ended where they were last
+    // seen, and none goes on. The (user, computer) of every session that goes on; `error` says why
+    // the kept file could not be used (then nothing goes on).
+    struct Restored {
+        std::vector<std::pair<std::string, std::string>> sessions;
+        std::string error;
     };
+    Restored restore(int64_t now, int64_t gap = 15 * 60);
+    // Writes the kept state now (and any lines still waiting): at a stop that means to come back.
+    void saveState(int64_t now);
+
+    // Every failed write of the history (a log or the kept state), `first` when the ones before
+    // worked; and the first write that works after failures. On the recorder's thread.
+    std::function<void(const std::string& error, bool first)> onWriteFailed;
+    std::function<void()> onWriteRecovered;
     // Grows each time lines are added to the logs: whoever keeps a copy of the history (the report)
     // compares it to know whether that copy is out of date.
     // Read on the loop's thread while the recorder may work on its own.
@@ -76,7 +99,9 @@ private:
     void endSession(const OpenSession& s, int64_t end, std::string& usersLines) const;
     void recordFiles(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept,
                      std::string& filesLines);
-    void write(const std::string& usersLines, const std::string& filesLines, const Flags& flags) const;
+    void write(const std::string& usersLines, const std::string& filesLines, const Flags& flags);
+    void writeState(int64_t now);
+    void noteWrite(const std::optional<std::string>& error);
     // The open files of each of `users`, as their own enumerations would give them; a user whose
     // files could not be listed is left out (seen again at the next poll).
     std::map<std::string, std::vector<NetFileInfo>> filesOf(const ServerName& server,
@@ -89,6 +114,14 @@ private:
     std::optional<ServerName> m_server;  // the server of the last poll
     int64_t m_lastNow = 0;               // time never runs backwards within the history
     mutable std::atomic<uint64_t> m_writes{0};
+
+    std::optional<std::filesystem::path> m_stateFile;
+    bool m_stateChanged = false;
+    std::optional<int64_t> m_stateSavedAt;
+    // Lines a failed write left, written before the next ones.
+    std::string m_pendingUsers;
+    std::string m_pendingFiles;
+    bool m_writeFailing = false;
 };
 
 // The recorder as the program runs it: each poll is handed to a worker of its own with the options

@@ -38,7 +38,21 @@ struct MonitorSettings {
     // series only while metricsPerSession is 1 (their number grows with the sessions).
     std::string metricsListen;
     int32_t metricsPerSession = 0;
+    // The console agent: the one IPv4 address it listens on and the consoles it serves
+    // ("ADDRESS[/PREFIX], ..."). The window's agent listens on every address and serves every
+    // console while they are empty; the service's is off until consoleListen is set, and serves
+    // only the consoles consoleAllow names.
+    std::string consoleListen;
+    std::string consoleAllow;
+    // The servers other than this computer whose sessions may be watched, by name, separated by
+    // commas: the srvsvc helper logs on to them with root's credentials, so the service goes to
+    // no other one. Set in the settings file only.
+    std::string remoteServers;
+    // Days of history the logs keep (trimmed at start and once a day); 0: all of it.
+    int32_t historyDays = 0;
 };
+
+inline constexpr int32_t maxHistoryDays = 36500;  // a hundred years
 
 inline MailRelay mailRelay(const MonitorSettings& s)
 {

@@ -142,6 +142,7 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     }
 
     if (fetch.sessions.empty()) {
+        m_assumedShown.clear();
         m_rows.clear();
         m_selectedRow.reset();
         m_fileRows.clear();
@@ -187,7 +188,9 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
                    });
     }
 
+    m_pollServer = fetch.server;
     raiseNewUserEvents(m_current);
+    m_assumedShown.clear();
     if (m_allFilesListed)
         keepShownFiles(fetch.allFiles);
     rebuildSessionsTable();
@@ -411,6 +414,20 @@ std::vector<std::string> SessionMonitor::listOpenFiles(const std::string& user) 
     return paths;
 }
 
+std::vector<std::string> SessionMonitor::listSessionFiles(const ServerName& server, const std::string& user,
+                                                         const std::string& computer) const
+{
+    std::vector<NetFileInfo> files;
+    if (!m_ctx.net.enumFiles(server, user, files).ok())
+        return {};
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const auto& f : files)
+        if (f.computer.empty() || cutUtf8(f.computer) == computer)
+            paths.push_back(cutUtf8(f.path));
+    return paths;
+}
+
 // --- the new-user event --------------------------------------------------------------------------
 
 std::string SessionMonitor::newUserSubject(const std::string& user)
@@ -440,6 +457,8 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
     shown.reserve(m_rows.size());
     for (const auto& r : m_rows)
         shown.insert(pairKey(r.user, r.computer));
+    for (const auto& [user, computer] : m_assumedShown)
+        shown.insert(pairKey(user, computer));
     for (const auto& e : kept) {
         if (shown.count(pairKey(e.user, e.computer)))
             continue;
@@ -457,12 +476,19 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
             continue;
         // Listing the files waits on the service and sending waits on the mail server: neither
         // happens in the poll. The mails keep the order of the events.
-        background([this, user = e.user, computer = e.computer, relay = mailRelay(settings),
+        // The files of this session, on the server where it was seen: a remote server's user may
+        // share a name with someone on this computer.
+        background([this, server = m_pollServer, user = e.user, computer = e.computer, relay = mailRelay(settings),
                     address = settings.mailAddress] {
-            const std::vector<std::string> files = listOpenFiles(user);
+            const std::vector<std::string> files = listSessionFiles(server, user, computer);
             m_mail->sendMail(relay, address, address, newUserSubject(user), newUserBody(user, computer, files));
         });
     }
+}
+
+void SessionMonitor::assumeShown(const std::vector<std::pair<std::string, std::string>>& sessions)
+{
+    m_assumedShown = sessions;
 }
 
 void SessionMonitor::background(std::function<void()> work, std::function<void()> then)

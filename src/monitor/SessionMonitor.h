@@ -179,9 +179,16 @@ public:
     void clearOpenFiles();
     // The user's open resources on this computer, whatever server is monitored. Never fails.
     std::vector<std::string> listOpenFiles(const std::string& user) const;
+    // What one session holds open on `server`: the user's files there, less those the service
+    // places at another computer (another session of the same user). Never fails. Thread-safe.
+    std::vector<std::string> listSessionFiles(const ServerName& server, const std::string& user,
+                                              const std::string& computer) const;
 
     // --- the new-user event ------------------------------------------------------------------
     void raiseNewUserEvents(const std::vector<SessionEntry>& kept);
+    // The (user, computer) of sessions a run before this one showed, which go on now: the next
+    // successful poll takes them as shown and greets none of them as a new user.
+    void assumeShown(const std::vector<std::pair<std::string, std::string>>& sessions);
     static std::string newUserSubject(const std::string& user);
     static std::string newUserBody(const std::string& user, const std::string& computer,
                                    const std::vector<std::string>& files);
@@ -270,6 +277,8 @@ private:
     std::vector<SessionEntry> m_current;
     uint32_t m_openFilesTotal = 0;
     std::vector<SessionEntry> m_rows;
+    std::vector<std::pair<std::string, std::string>> m_assumedShown;  // until the next successful poll
+    ServerName m_pollServer;  // the server of the poll being applied
     std::optional<int> m_selectedRow;
     std::vector<OpenFileRow> m_fileRows;
     std::optional<int> m_selectedFileRow;

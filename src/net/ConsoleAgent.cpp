@@ -111,6 +111,10 @@ WaitLimit ConsoleAgent::consoleWait(Deadline deadline) const
 
 bool ConsoleAgent::sendText(NetSocket& connection, const std::string& bytes, Deadline deadline)
 {
+    // The deadline is the command's as a whole: a send that would not wait still ends it, or a
+    // console that reads fast enough could keep a worker for as long as the reply goes on.
+    if (std::chrono::steady_clock::now() >= deadline)
+        return false;
     const auto size = static_cast<int32_t>(bytes.size());
     return connection.SendAll(bytes.data(), size, WaitLimit::until(deadline, &agentRunning)) == size;
 }
@@ -131,7 +135,8 @@ void ConsoleAgent::DiscoveryThread(std::unique_ptr<NetDatagramSocket> socket)
         std::memset(buffer, 0, sizeof buffer);
         const int32_t n = socket->ReceiveFrom(buffer, console::discoveryBufferSize,
                                               WaitLimit{std::chrono::seconds(m_config.waitSeconds), &agentRunning});
-        if (n > 0 && console::isDiscoveryRequest(std::string_view(buffer, static_cast<std::size_t>(n)))) {
+        if (n > 0 && console::isDiscoveryRequest(std::string_view(buffer, static_cast<std::size_t>(n)))
+            && served(socket->senderText())) {
             sendIdentityTo(socket->senderText());
         } else if (n < 0) {
             // A wait that fails at once would fail again at once; don't spin on it.
@@ -208,9 +213,18 @@ void ConsoleAgent::CommandWorker()
     }
 }
 
+bool ConsoleAgent::served(const std::string& address) const
+{
+    return !m_config.allowedConsoles || consoleAllowed(*m_config.allowedConsoles, address);
+}
+
 void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
 {
     using Kind = console::CommandRequest::Kind;
+    const std::string peer = sockets::formatIpv4(connection.PeerAddress().address);
+    // Closed unread: a console that is not served learns nothing, not even the protocol.
+    if (!served(peer))
+        return;
     // One request buffer per command, cleared so that a short request never compares with anything
     // but NULs. One byte more than a receive takes, so the text is always terminated.
     char buffer[console::commandBufferSize + 1] = {};
@@ -220,7 +234,7 @@ void ConsoleAgent::serveConnection(NetSocket& connection, Deadline deadline)
     const console::CommandRequest request =
         console::parseCommandRequest(std::string_view(buffer, static_cast<std::size_t>(n)));
     if (m_config.onCommand)
-        m_config.onCommand(request.kind);
+        m_config.onCommand(request, peer);
     switch (request.kind) {
     case Kind::Sessions:
         sendSessions(connection, deadline);

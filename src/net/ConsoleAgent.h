@@ -9,9 +9,11 @@
 // at agentRunning often, so stop() returns promptly whatever a console is doing.
 //
 // The command port is unauthenticated: anyone who can reach it can read the sessions, delete the
-// history and close sessions. The protocol is kept as consoles expect it; protect the ports with
-// a firewall.
+// history and close sessions. The protocol is kept as consoles expect it; a list of the consoles
+// served (Config::allowedConsoles) leaves every other address unanswered, and a firewall should
+// protect the ports as well.
 
+#include "base/ConsoleAllowList.h"
 #include "net/ConsoleProtocol.h"
 #include "net/NetSocket.h"
 #include "platform/MessageBoxes.h"
@@ -25,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,9 +75,13 @@ public:
         std::chrono::milliseconds commandDeadline{15'000};
         // Commands served at once; more consoles wait in the listen backlog.
         std::size_t maxCommandsAtOnce = 4;
-        // Told of every request read on the command port, on the worker that serves it (the
-        // service counts them); empty: nobody is told.
-        std::function<void(console::CommandRequest::Kind)> onCommand;
+        // The consoles served, by their address; none: every one. A datagram or a connection from
+        // any other address gets no answer at all.
+        std::optional<std::vector<Ipv4Network>> allowedConsoles;
+        // Told of every request read on the command port, with the console's address, on the
+        // worker that serves it before it is served (the service counts and logs them); empty:
+        // nobody is told.
+        std::function<void(const console::CommandRequest&, const std::string& from)> onCommand;
     };
 
     explicit ConsoleAgent(ConsoleAgentHost& host);
@@ -117,6 +124,7 @@ private:
     // The protocol's fixed wait for the console, cut short by the command's deadline and by stop().
     WaitLimit consoleWait(Deadline deadline) const;
     std::string identity();
+    bool served(const std::string& address) const;
 
     ConsoleAgentHost& m_host;
     Config m_config;

@@ -43,10 +43,18 @@ std::filesystem::path SessionMonitorAgentHost::generateReport()
         return {};
     const std::string reportPath = m_monitor.settings.reportPath.get();
     std::string why;
-    if (loadAndGenerateReport(m_historyDir, reportPath, m_clock->now(), &why)) {
-        m_lastReportError.clear();
-    } else if (why != m_lastReportError) {
-        m_lastReportError = why;
+    const bool made = loadAndGenerateReport(m_historyDir, reportPath, m_clock->now(), &why);
+    bool tell = false;
+    {
+        std::lock_guard lock(m_reportErrorMutex);
+        if (made) {
+            m_lastReportError.clear();
+        } else if (why != m_lastReportError) {
+            m_lastReportError = why;
+            tell = true;
+        }
+    }
+    if (tell) {
         showBox({"Error", "The web-based report asked for by a console could not be written. " + why, BoxIcon::Error,
                  BoxButtons::Ok});
     }

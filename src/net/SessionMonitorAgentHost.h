@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 
 #include <functional>
+#include <mutex>
 
 namespace vantor {
 
@@ -46,7 +47,9 @@ private:
     std::function<void(std::size_t)> m_closed;
     std::filesystem::path m_historyDir;
     const Clock* m_clock = nullptr;
-    std::string m_lastReportError;  // only the agent's command thread makes reports
+    // The agent's command threads make reports side by side: the last error is theirs together.
+    std::mutex m_reportErrorMutex;
+    std::string m_lastReportError;
 };
 
 }  // namespace vantor

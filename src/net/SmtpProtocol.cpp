@@ -1,5 +1,6 @@
 #include "net/SmtpProtocol.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -168,15 +169,45 @@ std::string formatMailDate(int64_t time)
     return text;
 }
 
+bool isAsciiText(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string encodeHeaderText(std::string_view text)
+{
+    if (isAsciiText(text))
+        return std::string(text);
+    // A line with encoded words holds at most 76 characters: 39 bytes are 52 base64 characters,
+    // with "=?UTF-8?B?" and "?=" a word of 64, which leaves room for "Subject: " before it.
+    constexpr std::size_t wordBytes = 39;
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = std::min(pos + wordBytes, text.size());
+        // Back to the start of a character: a word holds whole characters only.
+        while (end < text.size() && end > pos && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+        if (end == pos)
+            end = std::min(pos + wordBytes, text.size());  // no character start in reach: not UTF-8
+        if (!out.empty())
+            out += "\r\n ";
+        out += "=?UTF-8?B?" + base64Encode(text.substr(pos, end - pos)) + "?=";
+        pos = end;
+    }
+    return out;
+}
+
 std::string mailDisplayName(const std::string& name)
 {
-    // Letters, digits, the atom's specials, blanks between words, and UTF-8 (RFC 5322 3.2.3,
-    // RFC 6532 3.2) may stand as they are; anything else, an address's '@' above all, needs quotes.
+    if (!isAsciiText(name))
+        return encodeHeaderText(name);
+    // Letters, digits, the atom's specials and blanks between words (RFC 5322 3.2.3) may stand as
+    // they are; anything else, an address's '@' above all, needs quotes.
     static constexpr std::string_view atomSpecials = "!#$%&'*+-/=?^_`{|}~";
     bool plain = !name.starts_with(' ') && !name.ends_with(' ');
     for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (!(isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || u >= 0x80 || c == ' ' || atomSpecials.find(c) != std::string_view::npos))
+        if (!(isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' ' || atomSpecials.find(c) != std::string_view::npos))
             plain = false;
     }
     if (plain)

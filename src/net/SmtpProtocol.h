@@ -75,10 +75,16 @@ std::optional<std::string> parseCertFingerprint(std::string_view text);
 // process's locale, as mail dates must be.
 std::string formatMailDate(int64_t time);
 
-// A recipient's name as a header may carry it: as it stands when it is a plain phrase, otherwise in
-// quotes. Callers give the address as the name too, and a bare "a@b<a@b>" is refused by servers
+// A recipient's name as a header may carry it: as it stands when it is a plain phrase, in encoded
+// words when it has text outside ASCII, otherwise in quotes. Callers give the address as the name too, and a bare "a@b<a@b>" is refused by servers
 // that check header syntax.
 std::string mailDisplayName(const std::string& name);
+
+// A header's text as RFC 2047 wants it: as it stands while it is ASCII, otherwise as encoded words
+// ("=?UTF-8?B?...?=", each of whole characters and short enough for a header line of 76, folded
+// onto lines of their own). Mail programs show the words as the text again.
+std::string encodeHeaderText(std::string_view text);
+bool isAsciiText(std::string_view text);
 
 // name1<address1>,name2<address2>, each name through mailDisplayName; no blanks are added.
 std::string mailToLine(const std::vector<MailRecipient>& recipients);

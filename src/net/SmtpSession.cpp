@@ -58,6 +58,13 @@ bool SmtpSession::Connect()
     m_broken = false;
     m_replyBuffer.clear();
     lastReason.clear();
+    // The password would cross the network in clear, readable by anyone in between: refused
+    // before a byte is sent, whatever the server offers.
+    if (!m_options.user.empty() && m_options.security == SmtpSecurity::None) {
+        lastError = "No logon without TLS";
+        lastReason = smtpReason::clearLogon;
+        return false;
+    }
     m_socket = m_options.makeTransport ? m_options.makeTransport() : makeTcpSmtpTransport();
     if (!m_socket || !m_socket->Create()) {
         m_socket.reset();
@@ -66,7 +73,7 @@ bool SmtpSession::Connect()
     }
     if (!m_socket->Connect(m_server, m_port, m_options.waitLimit)) {
         lastError = "Unable to connect to server";
-        lastReason = smtpReason::cannotConnect;
+        lastReason = m_socket->hostNotFound() ? smtpReason::unknownServer : smtpReason::cannotConnect;
         closeSocket();
         return false;
     }
@@ -133,7 +140,9 @@ bool SmtpSession::encrypt()
     // Bytes that came with or after the go-ahead were sent before the encryption and may have
     // been put there by someone in between; they must not read as encrypted replies.
     m_replyBuffer.clear();
-    TlsStart tls = startTls(std::move(m_socket), {m_server, m_options.certFingerprint}, m_options.waitLimit);
+    const TlsPeerCheck peer{m_server, m_options.certFingerprint};
+    TlsStart tls = m_options.tlsLayer ? m_options.tlsLayer(std::move(m_socket), peer, m_options.waitLimit)
+                                      : startTls(std::move(m_socket), peer, m_options.waitLimit);
     if (tls.transport) {
         m_socket = std::move(tls.transport);
         return true;
@@ -236,9 +245,13 @@ bool SmtpSession::BuildHeader(MailMessage& message)
     to.reserve(message.recipients.size());
     for (const auto& r : message.recipients)
         to.push_back({cleanMailText(r.address), cleanMailText(r.name)});
+    // Text outside ASCII: the header's in encoded words, the body declared as UTF-8. A mail of
+    // ASCII alone keeps the classic header.
+    const std::string mime = isAsciiText(message.body) ? std::string()
+        : "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n";
     message.header = "Date: " + formatMailDate(message.date) + "\r\nFrom: " + cleanMailText(message.from)
-                     + "\r\nTo: " + mailToLine(to) + "\r\nSubject: " + cleanMailText(message.subject)
-                     + "\r\nX-Mailer: <" + cleanMailText(mailer) + ">\r\n\r\n";
+                     + "\r\nTo: " + mailToLine(to) + "\r\nSubject: " + encodeHeaderText(cleanMailText(message.subject))
+                     + "\r\nX-Mailer: <" + cleanMailText(mailer) + ">\r\n" + mime + "\r\n";
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "net/MailMessage.h"
 #include "monitor/MailRelay.h"
 #include "net/SmtpProtocol.h"
+#include "net/SmtpTls.h"
 #include "net/SmtpTransport.h"
 #include "platform/Clock.h"
 
@@ -37,6 +38,9 @@ struct SmtpOptions {
     std::string user;  // empty: no AUTH
     std::string password;
     std::string certFingerprint;  // see MailRelay
+    // The encryption; null: startTls (SmtpTls.h). Tests put a layer there that encrypts nothing,
+    // to follow the logon over a scripted server.
+    std::function<TlsStart(std::unique_ptr<SmtpTransport>, const TlsPeerCheck&, std::chrono::milliseconds)> tlsLayer;
 };
 
 class SmtpSession {
@@ -101,8 +105,11 @@ inline constexpr const char* noAuth = "The server does not offer a logon that Va
 inline constexpr const char* handshake = "The encrypted connection to the server could not be set up.";
 inline constexpr const char* noTls = "This build of Vantor cannot encrypt mail.";
 inline constexpr const char* cannotConnect = "Nothing answers at that server and port.";
+inline constexpr const char* unknownServer = "No computer of that name is known: check the server's name.";
 inline constexpr const char* noAnswer = "The server did not answer in time.";
 inline constexpr const char* closed = "The server closed the connection.";
+inline constexpr const char* clearLogon =
+    "A logon needs an encrypted connection: set the security to starttls or tls, or leave the user empty.";
 }  // namespace smtpReason
 
 // The name this computer gives in HELO: the host name, or when that cannot be read, the

@@ -1,6 +1,7 @@
 #include "net/SmtpTransport.h"
 
 #include "net/NetSocket.h"
+#include "net/SocketPlatform.h"
 
 #include <algorithm>
 #include <climits>
@@ -23,13 +24,19 @@ public:
 
     bool Connect(const std::string& host, int port, std::chrono::milliseconds limit) override
     {
+        m_hostNotFound = false;
         if (port < 0 || port > 0xFFFF)
             return false;
-        if (!m_socket.Connect(static_cast<uint16_t>(port), host, wholeSeconds(limit)))
+        if (!m_socket.Connect(static_cast<uint16_t>(port), host, wholeSeconds(limit))) {
+            // The socket was created: the one failure before the connection itself is the name's.
+            m_hostNotFound = m_socket.lastError() == sockets::invalidArgumentError();
             return false;
+        }
         // A server that stops reading fails the send after the limit instead of holding us.
         return m_socket.SetSendTimeout(std::max<uint32_t>(1, wholeSeconds(limit)));
     }
+
+    bool hostNotFound() const override { return m_hostNotFound; }
 
     bool SendAll(std::string_view bytes, std::chrono::milliseconds) override
     {
@@ -60,6 +67,7 @@ public:
 
 private:
     NetSocket m_socket;
+    bool m_hostNotFound = false;
 };
 
 }  // namespace

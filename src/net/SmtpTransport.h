@@ -17,6 +17,8 @@ public:
 
     virtual bool Create() = 0;
     virtual bool Connect(const std::string& host, int port, std::chrono::milliseconds limit) = 0;
+    // After a failed Connect: whether it failed because the host's name has no address.
+    virtual bool hostNotFound() const { return false; }
     // Every byte, or false (failure, or the peer took nothing for the whole limit).
     virtual bool SendAll(std::string_view bytes, std::chrono::milliseconds limit) = 0;
     // The count of bytes received (> 0); 0 when the peer has closed the connection; -1 on failure;

@@ -1,5 +1,7 @@
 #include "options/SettingsFile.h"
 
+#include "base/AccessList.h"
+#include "base/ConsoleAllowList.h"
 #include "base/ListenAddress.h"
 #include "base/MailText.h"
 #include "options/OptionsModel.h"
@@ -125,6 +127,14 @@ std::optional<std::string> checkPort(int32_t port)
     return "smtpPort must be from 1 to 65535, not " + std::to_string(port);
 }
 
+std::optional<std::string> checkHistoryDays(int32_t days)
+{
+    if (days >= 0 && days <= maxHistoryDays)
+        return std::nullopt;
+    return "historyDays must be from 0 (keep everything) to " + std::to_string(maxHistoryDays) + ", not "
+        + std::to_string(days);
+}
+
 std::optional<std::string> checkTime(std::string_view v)
 {
     if (v.size() < 3 || v[2] != ':')
@@ -145,6 +155,20 @@ std::optional<std::string> checkMetricsListen(std::string_view v)
         return std::nullopt;
     return "metricsListen must be empty or ADDRESS:PORT with a numeric address (127.0.0.1:36874, [::1]:36874), not "
         + quoted(v);
+}
+
+std::optional<std::string> checkConsoleListen(std::string_view v)
+{
+    if (v.empty() || parseIpv4Address(v))
+        return std::nullopt;
+    return "consoleListen must be empty or a numeric IPv4 address (192.168.1.10, 127.0.0.1), not " + quoted(v);
+}
+
+std::optional<std::string> checkConsoleAllow(std::string_view v)
+{
+    if (auto error = parseConsoleAllowList(v).error)
+        return "consoleAllow: " + *error;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -176,6 +200,10 @@ const std::vector<SettingKey>& settingKeys()
         textKey("reportPath", &MonitorSettings::reportPath, checkReportPath),
         textKey("metricsListen", &MonitorSettings::metricsListen, checkMetricsListen),
         flagKey("metricsPerSession", &MonitorSettings::metricsPerSession),
+        textKey("consoleListen", &MonitorSettings::consoleListen, checkConsoleListen),
+        textKey("consoleAllow", &MonitorSettings::consoleAllow, checkConsoleAllow),
+        textKey("remoteServers", &MonitorSettings::remoteServers),
+        intKey("historyDays", &MonitorSettings::historyDays, checkHistoryDays),
     };
     return keys;
 }
@@ -234,6 +262,80 @@ std::string formatSettings(const MonitorSettings& settings)
     return out;
 }
 
+namespace {
+
+// The key of a "key = value" line, or empty for comments, blanks and lines without "=".
+std::string_view lineKey(std::string_view line)
+{
+    line = trim(line);
+    if (line.empty() || line.front() == '#')
+        return {};
+    const std::size_t eq = line.find('=');
+    return eq == std::string_view::npos ? std::string_view{} : trim(line.substr(0, eq));
+}
+
+}  // namespace
+
+std::string updateSettingsText(std::string_view text, const MonitorSettings& settings)
+{
+    MonitorSettings inFile;
+    parseSettings(text, inFile);
+    std::set<std::string, std::less<>> changed;
+    for (const auto& k : settingKeys())
+        if (k.write(inFile) != k.write(settings))
+            changed.emplace(k.name);
+
+    auto newLine = [&settings](const SettingKey& k) { return std::string(k.name) + " = " + cleanMailText(k.write(settings)); };
+    std::string out;
+    std::set<std::string, std::less<>> written;
+    while (!text.empty()) {
+        const std::size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        const bool ended = nl != std::string_view::npos;
+        text = ended ? text.substr(nl + 1) : std::string_view{};
+        const std::string_view key = lineKey(line);
+        if (!key.empty() && changed.count(key) && !written.count(key)) {
+            for (const auto& k : settingKeys())
+                if (key == k.name)
+                    out += newLine(k) + (line.size() > 0 && line.back() == '\r' ? "\r" : "");
+            written.emplace(key);
+        } else {
+            out += line;
+        }
+        // A last line without its line end gets one only when more follows.
+        if (ended)
+            out += '\n';
+    }
+    for (const auto& k : settingKeys()) {
+        if (!changed.count(k.name) || written.count(k.name))
+            continue;
+        if (!out.empty() && out.back() != '\n')
+            out += '\n';
+        out += newLine(k) + '\n';
+    }
+    return out;
+}
+
+bool remoteServerListed(std::string_view remoteServers, std::string_view server)
+{
+    auto bare = [](std::string_view name) {
+        name = trim(name);
+        while (!name.empty() && name.front() == '\\')
+            name.remove_prefix(1);
+        return lowerAscii(std::string(name));
+    };
+    const std::string wanted = bare(server);
+    if (wanted.empty())
+        return true;
+    while (!remoteServers.empty()) {
+        const std::size_t comma = remoteServers.find(',');
+        if (bare(remoteServers.substr(0, comma)) == wanted)
+            return true;
+        remoteServers = comma == std::string_view::npos ? std::string_view{} : remoteServers.substr(comma + 1);
+    }
+    return false;
+}
+
 std::string describeProblem(const std::filesystem::path& file, const SettingsProblem& problem)
 {
     return file.string() + ":" + std::to_string(problem.line) + ": " + problem.text;
@@ -264,13 +366,21 @@ std::optional<std::string> saveSettingsFile(const std::filesystem::path& file, c
 {
     if (file.has_parent_path() && !ensureDirectory(file.parent_path()))
         return file.parent_path().string() + ": the folder cannot be made";
-    return writeFileAtomically(file, formatSettings(settings));
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec))
+        return writeFileAtomically(file, formatSettings(settings));
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    if (!in || (!(text << in.rdbuf()) && std::filesystem::file_size(file, ec) != 0))
+        // Written whole instead, the administrator's comments would be gone unseen.
+        return file.string() + ": cannot be read, so the options were not written into it";
+    return writeFileAtomically(file, updateSettingsText(text.str(), settings));
 }
 
 std::filesystem::path defaultSettingsFile()
 {
 #ifdef _WIN32
-    return executableDirectory() / "vantor.conf";
+    return defaultDataDirectory() / "vantor.conf";
 #else
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
         return std::filesystem::path(xdg) / "vantor" / "vantor.conf";

@@ -40,6 +40,16 @@ std::vector<SettingsProblem> parseSettings(std::string_view text, MonitorSetting
 // The whole file for `settings`, a comment line at its top.
 std::string formatSettings(const MonitorSettings& settings);
 
+// `text` (a settings file as it stands) with the values that `settings` changed, and nothing else:
+// comments, blank lines, the order, unknown and bad lines stay as the administrator wrote them. An
+// option is changed when what `text` loads differs from `settings`; its first line then gets the
+// new value, or a line is added at the end when the text has none.
+std::string updateSettingsText(std::string_view text, const MonitorSettings& settings);
+
+// Whether `server` is one of the names of `remoteServers` ("fs1, fs2.corp.test"): letters in either
+// case, leading backslashes of the UNC form ignored. The empty name (this computer) is always listed.
+bool remoteServerListed(std::string_view remoteServers, std::string_view server);
+
 // "FILE:LINE: TEXT", the form editors and compilers use, so a message can be jumped to.
 std::string describeProblem(const std::filesystem::path& file, const SettingsProblem& problem);
 
@@ -52,7 +62,8 @@ struct SettingsLoad {
 // Loads `file` over `settings`. A missing file is no error: the program has never been set up.
 SettingsLoad loadSettingsFile(const std::filesystem::path& file, MonitorSettings& settings);
 
-// Writes the settings, atomically; the error text when the file could not be written.
+// Writes the settings, atomically, into the file as it stands (updateSettingsText), or the whole
+// file when there is none; the error text when the file could not be read or written.
 std::optional<std::string> saveSettingsFile(const std::filesystem::path& file, const MonitorSettings& settings);
 
 // Where the standalone program keeps its settings: $XDG_CONFIG_HOME/vantor/vantor.conf (or

@@ -211,6 +211,7 @@ std::optional<std::string> AtomicFile::commit()
     if (d.error.empty() && d.out.fail())
         d.fail("the content could not be made", 0);
     if (d.error.empty()) {
+        atomicfile::keepAttributesOf(d.target, d.file);
         if (const int code = atomicfile::syncAndClose(d.file))
             d.fail("", code);
     }
@@ -260,7 +261,7 @@ std::optional<std::string> appendToFile(const std::filesystem::path& path, std::
     atomicfile::OsFile file;
     int code = atomicfile::openForAppend(path, file);
     if (code == 0) {
-        code = atomicfile::writeAll(file, content.data(), content.size());
+        code = atomicfile::appendAll(file, content.data(), content.size());
         atomicfile::closeQuietly(file);
     }
     if (code)

@@ -8,6 +8,9 @@
 // always created new (it never opens what stands at its name: no planted symbolic link is
 // followed), under a name nobody can guess beforehand. Temporary files that a crash left behind
 // are removed (unlinked, never opened) the next time the same target is written.
+//
+// A new file is readable by its owner alone (state files hold who was connected; the list files
+// and settings are root's); a rewrite keeps the permissions and group of the file it replaces.
 
 #include <filesystem>
 #include <memory>
@@ -51,7 +54,8 @@ private:
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path, std::string_view content);
 
 // Appends `content` to `path` (created when missing) in one write, never through a symbolic link
-// planted at the name. nullopt when done, else the error text naming the file.
+// planted at the name; a write that fails part way is taken back, so the file never ends in a
+// broken line. nullopt when done, else the error text naming the file.
 std::optional<std::string> appendToFile(const std::filesystem::path& path, std::string_view content);
 
 // True when `name` is the name the temporary files of `target` take (tests and the clean-up use it).

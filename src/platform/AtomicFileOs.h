@@ -21,6 +21,13 @@ bool isExistsError(int code);
 // followed (the open fails).
 int openForAppend(const std::filesystem::path& path, OsFile& file);
 int writeAll(OsFile file, const char* data, std::size_t size);
+// Appends all of `data` or, where the platform can, nothing: what a failing write (a full disk) put
+// down is cut off again, so the file never ends in half a line.
+int appendAll(OsFile file, const char* data, std::size_t size);
+// Gives the new file `file` the permissions (and group) of the file it will replace, when that is
+// a regular file of the same owner: an administrator's chmod of a list outlives its next rewrite.
+// A file of anybody else keeps the new file's own, narrow permissions.
+void keepAttributesOf(const std::filesystem::path& target, OsFile file);
 // Puts the bytes on disk and closes the file (closed even when the sync fails).
 int syncAndClose(OsFile& file);
 void closeQuietly(OsFile& file);

@@ -9,7 +9,7 @@ namespace vantor::atomicfile {
 
 int createExclusive(const std::filesystem::path& path, OsFile& file)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     file.handle = fd;
@@ -18,7 +18,7 @@ int createExclusive(const std::filesystem::path& path, OsFile& file)
 
 int openForAppend(const std::filesystem::path& path, OsFile& file)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     file.handle = fd;
@@ -43,6 +43,32 @@ int writeAll(OsFile file, const char* data, std::size_t size)
         size -= static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+int appendAll(OsFile file, const char* data, std::size_t size)
+{
+    const int fd = static_cast<int>(file.handle);
+    struct stat before {};
+    if (::fstat(fd, &before) != 0)
+        return errno;
+    const int failure = writeAll(file, data, size);
+    if (failure != 0) {
+        while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+        }
+    }
+    return failure;
+}
+
+void keepAttributesOf(const std::filesystem::path& target, OsFile file)
+{
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return;
+    const int fd = static_cast<int>(file.handle);
+    if (st.st_gid != ::getegid())
+        (void)!::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    // Never a set-id bit on a file whose content came from elsewhere.
+    (void)!::fchmod(fd, st.st_mode & 0777);
 }
 
 int syncAndClose(OsFile& file)

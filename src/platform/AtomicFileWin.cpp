@@ -50,6 +50,17 @@ int writeAll(OsFile file, const char* data, std::size_t size)
     return 0;
 }
 
+int appendAll(OsFile file, const char* data, std::size_t size)
+{
+    // An append-only handle cannot cut the file back; the log's reader skips a broken last line.
+    return writeAll(file, data, size);
+}
+
+void keepAttributesOf(const std::filesystem::path&, OsFile)
+{
+    // A new file takes the folder's inherited access list, as the one it replaces did.
+}
+
 int syncAndClose(OsFile& file)
 {
     const HANDLE h = handleOf(file);

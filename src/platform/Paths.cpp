@@ -5,18 +5,16 @@
 
 namespace vantor {
 
+#ifndef _WIN32
 std::filesystem::path defaultDataDirectory()
 {
-#ifdef _WIN32
-    return executableDirectory();
-#else
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
         return std::filesystem::path(xdg) / "vantor";
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::filesystem::path(home) / ".local" / "share" / "vantor";
     return std::filesystem::current_path() / "vantor-data";
-#endif
 }
+#endif
 
 #ifndef _WIN32
 std::filesystem::path executablePath()

@@ -106,6 +106,11 @@ std::vector<char*> argvPointers(const std::vector<std::string>& argv)
 
 int spawn(pid_t& pid, const std::vector<std::string>& argv, SpawnAttrs& sa)
 {
+    // A tool gets its own three descriptors and nothing else: a descriptor another thread opened
+    // without close-on-exec (a library's socket, a stream being read) would otherwise live on in
+    // the tool, and in a long-lived helper for as long as it runs. After the other actions, which
+    // have put the tool's pipes at 0, 1 and 2.
+    posix_spawn_file_actions_addclosefrom_np(&sa.actions, 3);
     auto ptrs = argvPointers(argv);
     if (argv[0].find('/') != std::string::npos)
         return posix_spawn(&pid, argv[0].c_str(), &sa.actions, &sa.attr, ptrs.data(), environ);

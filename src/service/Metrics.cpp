@@ -225,6 +225,9 @@ std::string formatMetrics(const MetricsSnapshot& snapshot)
     header(out, "vantor_mails_total", "counter", "Mails handed to the mail server (sent) or not (failed).");
     labelled(out, "vantor_mails_total", "result", "sent", c.mailsSent);
     labelled(out, "vantor_mails_total", "result", "failed", c.mailsFailed);
+    header(out, "vantor_history_write_failures_total", "counter",
+           "Writes of the history (log lines, trims, the kept sessions) that failed, as on a full disk.");
+    sample(out, "vantor_history_write_failures_total", c.historyWriteFailures);
     header(out, "vantor_console_commands_total", "counter", "Requests of consoles on the command port, by command.");
     for (std::size_t i = 0; i < consoleCommandCount; ++i)
         labelled(out, "vantor_console_commands_total", "command",

@@ -5,10 +5,108 @@
 #include <httplib.h>
 
 #include <cerrno>
-#include <sys/socket.h>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/socket.h>
+#include <vector>
 
 namespace vantor {
+
+// cpp-httplib's own pool queues every accepted connection without limit: a crowd of idle clients
+// took every descriptor of the process. This one has room for a few; while it is full the accept
+// loop waits here, and no more connections are taken.
+struct MetricsServer::QueueSlot {
+    std::mutex mutex;
+    ConnectionQueue* queue = nullptr;
+};
+
+class MetricsServer::ConnectionQueue final : public httplib::TaskQueue {
+public:
+    ConnectionQueue(std::size_t threads, std::size_t queued, std::shared_ptr<QueueSlot> slot)
+        : m_max(std::max<std::size_t>(queued, 1)), m_slot(std::move(slot))
+    {
+        {
+            std::lock_guard lock(m_slot->mutex);
+            m_slot->queue = this;
+        }
+        for (std::size_t i = 0; i < threads; ++i)
+            m_threads.emplace_back([this] { work(); });
+    }
+    ~ConnectionQueue() override
+    {
+        {
+            std::lock_guard lock(m_slot->mutex);
+            m_slot->queue = nullptr;
+        }
+        if (!m_threads.empty() && m_threads.front().joinable())
+            shutdown();
+    }
+
+    void enqueue(std::function<void()> fn) override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_room.wait(lock, [this] { return m_jobs.size() < m_max || m_releasing; });
+            m_jobs.push_back(std::move(fn));
+        }
+        m_ready.notify_one();
+    }
+
+    void shutdown() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = m_releasing = true;
+        }
+        m_ready.notify_all();
+        m_room.notify_all();
+        for (auto& t : m_threads)
+            if (t.joinable())
+                t.join();
+    }
+
+    // The server is being stopped: an accept that waits for room goes on, so the loop can end.
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_releasing = true;
+        }
+        m_room.notify_all();
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            std::function<void()> fn;
+            {
+                std::unique_lock lock(m_mutex);
+                m_ready.wait(lock, [this] { return !m_jobs.empty() || m_stopping; });
+                // Queued connections are served (each within the timeouts) even at the end: a job
+                // that is dropped would leave its socket open.
+                if (m_jobs.empty())
+                    return;
+                fn = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            m_room.notify_one();
+            fn();
+        }
+    }
+
+    const std::size_t m_max;
+    const std::shared_ptr<QueueSlot> m_slot;
+    std::mutex m_mutex;
+    std::condition_variable m_ready, m_room;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    bool m_releasing = false;
+    std::vector<std::thread> m_threads;
+};
 
 MetricsServer::MetricsServer(std::function<std::string()> source) : MetricsServer(std::move(source), Limits{}) {}
 
@@ -27,7 +125,10 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
     stop();
     auto server = std::make_unique<httplib::Server>();
     const std::size_t threads = std::max<std::size_t>(m_limits.threads, 1);
-    server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    auto slot = std::make_shared<QueueSlot>();
+    server->new_task_queue = [threads, queued = m_limits.queued, slot] {
+        return new ConnectionQueue(threads, queued, slot);
+    };
     server->set_read_timeout(m_limits.ioTimeout);
     server->set_write_timeout(m_limits.ioTimeout);
     server->set_keep_alive_timeout(std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(m_limits.ioTimeout).count()));
@@ -37,6 +138,7 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
     server->set_socket_options([](socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::fcntl(sock, F_SETFD, FD_CLOEXEC);
     });
     // Nothing here takes a body: a client that sends one is refused before it is read.
     server->set_payload_max_length(1024);
@@ -63,6 +165,7 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
             + (error != 0 ? std::strerror(error) : "the address cannot be listened on");
     }
     m_server = std::move(server);
+    m_queue = std::move(slot);
     m_address = address;
     m_port = static_cast<uint16_t>(port);
     m_thread = std::thread([server = m_server.get()] { server->listen_after_bind(); });
@@ -71,11 +174,17 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
 
 void MetricsServer::stop()
 {
+    if (m_queue) {
+        std::lock_guard lock(m_queue->mutex);
+        if (m_queue->queue)
+            m_queue->queue->release();
+    }
     if (m_server)
         m_server->stop();
     if (m_thread.joinable())
         m_thread.join();
     m_server.reset();
+    m_queue.reset();
     m_port = 0;
 }
 

@@ -2,7 +2,9 @@
 // The service's /metrics over HTTP, served by cpp-httplib on threads of its own: a scrape reads
 // only what `source` copies out (atomics and the published snapshot), so it never waits for a poll,
 // and a client that is slow or never reads holds one of a few threads for a bounded time, never
-// the engine.
+// the engine. The server holds at most `threads + queued` connections: while that many are open it
+// accepts no more, and the rest wait in the system's backlog (or are refused there). So a crowd
+// of idle clients can slow the scrapes, but never take the descriptors the poll's tools need.
 
 #include "base/ListenAddress.h"
 
@@ -27,6 +29,8 @@ public:
         // Every read and write of a connection, and the wait for a kept-alive connection's next
         // request: a client that stops reading or writing is dropped after it.
         std::chrono::milliseconds ioTimeout{2000};
+        // Accepted connections waiting for a thread.
+        std::size_t queued = 12;
     };
 
     // `source` makes the text of one scrape; it is called on the server's threads, several at once.
@@ -47,9 +51,14 @@ public:
     const ListenAddress& address() const { return m_address; }
 
 private:
+    class ConnectionQueue;
+    struct QueueSlot;
+
     std::function<std::string()> m_source;
     Limits m_limits;
     std::unique_ptr<httplib::Server> m_server;
+    // The queue of the running server (the server makes it when it starts listening).
+    std::shared_ptr<QueueSlot> m_queue;
     std::thread m_thread;
     ListenAddress m_address;
     uint16_t m_port = 0;

@@ -64,7 +64,8 @@ std::string serviceUsage()
            "  --samba-config FILE    the Samba configuration to monitor (default: Samba's own)\n"
            "  --command-port N       the console agent's command port (default 36872)\n"
            "  --discovery-port N     the console agent's discovery port (default 36869)\n"
-           "  --listen ADDRESS       the address the agent listens on (default: all)\n"
+           "  --listen ADDRESS       the address the agent listens on, in place of consoleListen\n"
+           "                         (default: none, the agent is off); it serves consoleAllow\n"
            "  --help, --version\n"
            "\n"
            "SIGHUP reads the settings and the lists again; SIGTERM ends the service.\n";

@@ -108,7 +108,10 @@ int main(int argc, char** argv)
     LogBoxes boxes(log, [&enginePtr] { return enginePtr && enginePtr->monitor().pollInProgress(); });
     EngineOptions options;
     options.settingsFile = cmd.options.config;
+    // Off until the settings file names the address and the consoles: the protocol asks nobody
+    // who they are, so it must not be open where the administrator never opened it.
     options.consoleAgent = true;
+    options.consoleAgentOnlyWhenListed = true;
     if (cmd.options.commandPort)
         options.agentConfig.commandPort = *cmd.options.commandPort;
     if (cmd.options.discoveryPort)
@@ -116,6 +119,9 @@ int main(int argc, char** argv)
     if (cmd.options.listen)
         options.agentConfig.bindAddress = *cmd.options.listen;
     options.mail = &mail;
+    // A restart of the service is no news: the sessions it showed go on after it.
+    options.keepSessions = true;
+    options.historyDaysDefault = 90;
     options.log = [&log](LogLevel level, const std::string& text) { log.write(level, text); };
     Engine engine({*net, boxes, SystemClock::instance(), dataDir, nullptr}, options);
     enginePtr = &engine;
@@ -161,7 +167,7 @@ int main(int argc, char** argv)
     engine.loop().run();
     busFace.stop();
 
-    // The history's open sessions are written before the process goes; the agent's threads are
+    // The history's open sessions are kept for the next start before the process goes; the agent's threads are
     // told to stop but not waited for (a wait of theirs lasts up to 3 s), as the exit ends them.
     // The metrics server is not stopped, which would wait for a kept-alive scraper: a scrape under
     // way reads an engine that stays until the exit, and the exit ends the server's threads.

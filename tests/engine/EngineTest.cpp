@@ -1,10 +1,12 @@
 // The engine on the fake service with a manual clock: the poll's after-work (the daily report mail,
-// the report's automatic update), the settings file it loads and keeps, and its event loop.
+// the report's automatic update, the trim to historyDays), the settings file it loads and keeps, the
+// sessions a restart goes on with, and its event loop.
 #include "engine/DailyReport.h"
 #include "engine/Engine.h"
 
 #include "../history/ScopedTimeZone.h"
 #include "MonitorFixture.h"
+#include "history/HistoryLog.h"
 #include "history/HistoryReport.h"
 #include "options/SettingsFile.h"
 
@@ -43,6 +45,8 @@ struct EngineHarness {
         o.pollMode = EngineOptions::PollMode::LoopThread;
         o.settingsFile = std::move(settingsFile);
         o.mail = &mail;
+        o.keepSessions = keepSessions;
+        o.historyDaysDefault = historyDays;
         o.log = [this](LogLevel, const std::string& text) { logged.push_back(text); };
         engine = std::make_unique<Engine>(SessionMonitor::Context{net, boxes, clock, dir.path(), &inspector}, o);
         engine->start();
@@ -69,6 +73,8 @@ struct EngineHarness {
     SetFileInspector inspector;
     RecordingMail mail;
     std::vector<std::string> logged;
+    bool keepSessions = false;
+    int32_t historyDays = 0;
     std::unique_ptr<Engine> engine;
 };
 
@@ -437,4 +443,65 @@ TEST(EngineCounters, PollDurationsFallInTheFirstBucketTheyDoNotExceed)
     EXPECT_EQ(c.pollDurationBuckets[1], 1u);
     EXPECT_EQ(c.pollDurationBuckets.back(), 1u);
     EXPECT_NEAR(c.pollDurationSum, 1000.0200001, 1e-5);
+}
+
+TEST(EngineRestart, TheServiceGreetsNobodyTwiceAndCutsNoSessionInTwo)
+{
+    EngineHarness h;
+    h.keepSessions = true;
+    h.makeEngine();
+    h.settings().mailOnNewUser = 1;
+    h.net.addSession("alice", "pc1", {"/srv/a", "/srv/b"});
+    h.engine->poll();
+    EXPECT_EQ(h.engine->counters().read().newUsers, 1u);
+
+    // A clean restart, then a crash (the engine goes without being stopped).
+    h.clock.set(day0 + 30);
+    h.engine->stop();
+    h.makeEngine();
+    h.settings().mailOnNewUser = 1;
+    h.engine->poll();
+    h.clock.set(day0 + 60);
+    h.makeEngine();
+    h.settings().mailOnNewUser = 1;
+    h.engine->poll();
+    EXPECT_EQ(h.engine->counters().read().newUsers, 0u);
+    EXPECT_EQ(h.mail.mails.size(), 1u);
+    // Whoever comes now is new.
+    h.net.addSession("bob", "pc2");
+    h.engine->poll();
+    EXPECT_EQ(h.engine->counters().read().newUsers, 1u);
+
+    h.net.setSessions({});
+    h.clock.set(day0 + 63);
+    h.engine->poll();
+    h.engine->stop();
+    EXPECT_EQ(h.dir.readText("users.log"), std::to_string(day0) + " alice pc1 60\n" + std::to_string(day0 + 60) + " bob pc2 0\n");
+    const auto history = HistoryData::load(h.dir.path());
+    ASSERT_EQ(history.sessions().size(), 2u);
+    EXPECT_EQ(history.sessions()[0].fileCount, 2u);
+}
+
+TEST(EngineHistoryDays, TrimsBothLogsAtStartAndOnceADay)
+{
+    EngineHarness h;
+    h.historyDays = 90;
+    const auto line = [](int64_t t) { return std::to_string(t) + " u pc 5\n"; };
+    const auto fileLine = [](int64_t t) { return std::to_string(t) + " u pc /f\n"; };
+    const int64_t old = day0 - 91 * 24 * hour, recent = day0 - 89 * 24 * hour;
+    h.dir.write("users.log", line(old) + line(recent));
+    h.dir.write("files.log", fileLine(old) + fileLine(recent));
+    h.makeEngine();
+    h.engine->poll();
+    EXPECT_EQ(h.dir.readText("users.log"), line(recent) + "\n");
+    EXPECT_EQ(h.dir.readText("files.log"), fileLine(recent) + "\n");
+
+    // Within the day nothing is trimmed again; a day later what has grown old since goes.
+    ASSERT_TRUE(appendToLog(h.dir.path(), usersLogName, line(old)));
+    h.clock.set(day0 + 23 * hour);
+    h.engine->poll();
+    EXPECT_EQ(h.dir.readText("users.log"), line(recent) + "\n" + line(old));
+    h.clock.set(day0 + 24 * hour + 1);
+    h.engine->poll();
+    EXPECT_EQ(h.dir.readText("users.log"), "");
 }

@@ -1,8 +1,15 @@
 #include "MonitorFixture.h"
+#include "history/HistoryLog.h"
 #include "history/HistoryReader.h"
 #include "history/HistoryRecorder.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#ifdef __linux__
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
 
 using namespace vantor;
 using vantor::test::MonitorHarness;
@@ -222,3 +229,128 @@ TEST_F(RecorderTest, OneEnumerationPerPollServesEveryUser)
     recorder.record(t0 + 3, std::nullopt, {{"v", "pc", 1}}, {0, 1});
     EXPECT_EQ(h.net.callCount(Op::EnumAllFiles), 2);
 }
+
+TEST_F(RecorderTest, ARestartGoesOnWithTheKeptSessionsAndEndsTheGoneOnesWhereLastSeen)
+{
+    const auto stateFile = h.dir.path() / sessionStateName;
+    recorder.keepStateIn(stateFile);
+    pollAt(t0, {session("alice", "10.0.0.5", {"/srv/a", "/srv/b"}), session("bob", "pc2")});
+    pollAt(t0 + 60, {session("alice", "10.0.0.5", {"/srv/a", "/srv/b"}), session("bob", "pc2")});
+    EXPECT_EQ(std::filesystem::status(stateFile).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // A crash: nothing more is told. The next process reads what this one kept.
+    HistoryRecorder next{h.net, h.monitor.settings, h.dir.path()};
+    next.keepStateIn(stateFile);
+    const auto restored = next.restore(t0 + 80);
+    EXPECT_EQ(restored.error, "");
+    EXPECT_EQ(restored.sessions, (std::vector<std::pair<std::string, std::string>>{{"alice", "10.0.0.5"}, {"bob", "pc2"}}));
+    next.record(t0 + 81, ServerName{}, {{"alice", "10.0.0.5", 2}}, {});
+    EXPECT_EQ(usersLog(), at(t0) + " bob pc2 60\n");
+    // A clean stop keeps them too; the start after it goes on once more.
+    next.saveState(t0 + 82);
+    HistoryRecorder third{h.net, h.monitor.settings, h.dir.path()};
+    third.keepStateIn(stateFile);
+    EXPECT_EQ(third.restore(t0 + 90).sessions.size(), 1u);
+    third.record(t0 + 90, ServerName{}, {{"alice", "10.0.0.5", 2}}, {});
+    third.record(t0 + 93, ServerName{}, {}, {});
+
+    EXPECT_EQ(usersLog(), at(t0) + " bob pc2 60\n" + at(t0) + " alice 10.0.0.5 90\n");
+    EXPECT_EQ(filesLog(), at(t0) + " alice 10.0.0.5 /srv/a\n" + at(t0) + " alice 10.0.0.5 /srv/b\n");
+    const auto history = HistoryData::load(h.dir.path());
+    ASSERT_EQ(history.sessions().size(), 2u);
+    EXPECT_EQ(history.sessions()[1].fileCount, 2u);
+}
+
+TEST_F(RecorderTest, AKeptStateTooOldOrDamagedGoesOnWithNothing)
+{
+    const auto stateFile = h.dir.path() / sessionStateName;
+    recorder.keepStateIn(stateFile);
+    pollAt(t0, {session("carl", "pc")});
+    pollAt(t0 + 3, {session("carl", "pc")});
+    recorder.saveState(t0 + 4);
+
+    // Down for an hour: the carl there now may be another session; the kept one ended when last seen.
+    HistoryRecorder later{h.net, h.monitor.settings, h.dir.path()};
+    later.keepStateIn(stateFile);
+    EXPECT_TRUE(later.restore(t0 + 3600).sessions.empty());
+    EXPECT_EQ(usersLog(), at(t0) + " carl pc 3\n");
+
+    h.dir.write(sessionStateName, "vantor-sessions 1\nsaved 5\nsession 1 2 x\n");
+    HistoryRecorder damaged{h.net, h.monitor.settings, h.dir.path()};
+    damaged.keepStateIn(stateFile);
+    const auto restored = damaged.restore(t0 + 3600);
+    EXPECT_TRUE(restored.sessions.empty());
+    EXPECT_NE(restored.error.find("line 3"), std::string::npos) << restored.error;
+}
+
+#ifdef __linux__
+namespace {
+
+// A file system of its own, 64 KiB, that the test can fill; unmounted whatever happens.
+struct TinyDisk {
+    TinyDisk()
+    {
+        if (::geteuid() == 0 && ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") == 0)
+            mounted = true;
+    }
+    ~TinyDisk()
+    {
+        if (mounted)
+            ::umount2(dir.path().c_str(), MNT_DETACH);
+    }
+    // Fills what is left with one file; false when the disk took it all (it is not full then).
+    bool fill() const
+    {
+        std::ofstream out(dir / "filler", std::ios::binary | std::ios::app);
+        const std::string block(4096, 'x');
+        for (int i = 0; i < 64 && out; ++i)
+            out.write(block.data(), static_cast<std::streamsize>(block.size())).flush();
+        return !out;
+    }
+    vantor::test::TempDir dir;
+    bool mounted = false;
+};
+
+}  // namespace
+
+TEST_F(RecorderTest, AFullDiskBreaksNoLineAndLosesNone)
+{
+    TinyDisk disk;
+    if (!disk.mounted)
+        GTEST_SKIP() << "needs root to mount a small file system of its own";
+    HistoryRecorder onDisk{h.net, h.monitor.settings, disk.dir.path()};
+    std::vector<std::pair<std::string, bool>> failures;
+    int recovered = 0;
+    onDisk.onWriteFailed = [&](const std::string& error, bool first) { failures.emplace_back(error, first); };
+    onDisk.onWriteRecovered = [&] { ++recovered; };
+    // users.log's last page half used: the next lines fit partly, and a write stops half way.
+    std::string earlier;
+    for (int i = 0; earlier.size() < 4000; ++i)
+        earlier += std::to_string(t0) + " early" + std::to_string(i) + " pc 1\n";
+    ASSERT_TRUE(appendToLog(disk.dir.path(), usersLogName, earlier));
+
+    std::vector<SessionEntry> crowd;
+    for (int i = 0; i < 40; ++i)
+        crowd.push_back({"someone-with-a-long-name-" + std::to_string(i), "pc", 0});
+    onDisk.record(t0, ServerName{}, crowd, {});
+    ASSERT_TRUE(disk.fill());
+    onDisk.record(t0 + 3, ServerName{}, {}, {});      // forty lines, and no room for them
+    onDisk.record(t0 + 6, ServerName{}, {{"late", "pc", 0}}, {});
+    EXPECT_EQ(disk.dir.read(usersLogName), earlier);  // not half a line more
+    ASSERT_GE(failures.size(), 2u);
+    EXPECT_TRUE(failures[0].second);
+    EXPECT_FALSE(failures[1].second);
+    EXPECT_NE(failures[0].first.find("users.log"), std::string::npos) << failures[0].first;
+    EXPECT_EQ(recovered, 0);
+
+    std::filesystem::remove(disk.dir / "filler");
+    onDisk.record(t0 + 9, ServerName{}, {}, {});
+    EXPECT_EQ(recovered, 1);
+    std::string expected = earlier;
+    for (const auto& e : crowd)
+        expected += at(t0) + " " + e.user + " pc 0\n";
+    expected += at(t0 + 6) + " late pc 0\n";
+    EXPECT_EQ(disk.dir.read(usersLogName), expected);
+}
+#endif

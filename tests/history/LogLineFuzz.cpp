@@ -1,9 +1,10 @@
 // One entry point for the history's parsers: the input is read as both logs, as single lines, as a
-// timestamp text, and as a name to write; the report is written from what was read. Checks that
+// timestamp text, as the kept sessions of a restart, and as a name to write; the report is written from what was read. Checks that
 // nothing read breaks the invariants the rest of the program relies on.
 
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
+#include "history/SessionState.h"
 #include "history/TimeText.h"
 
 #include <cstddef>
@@ -57,6 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const auto f = parseFileLine(files.str());
     require(s && f && s->user == f->user && s->computer == f->computer);
     require(users.str().find('\n') == users.str().size() - 1);
+
+    // Kept sessions that read at all read back the same once written; any name survives the trip.
+    if (const auto kept = parseSessionState(text); kept.state) {
+        const auto again = parseSessionState(formatSessionState(*kept.state));
+        require(again.state && *again.state == *kept.state);
+    } else {
+        require(!kept.error.empty());
+    }
+    SessionState named{7, ServerName{std::string(text)}, {{std::string(text), std::string(text), 1, 2, {std::string(text)}}}};
+    const auto back = parseSessionState(formatSessionState(named));
+    require(back.state && *back.state == named);
 
     const std::string json = jsonString(text);
     require(json.find('<') == std::string::npos && json.find("\n") == std::string::npos);

@@ -110,6 +110,9 @@ int main(int argc, char** argv)
         } else if (command == "close-all") {
             if (client->closeAllSessions(e))
                 reply = "ok";
+        } else if (command == "set-server") {
+            if (client->setRemoteServer(a, e))
+                reply = "ok";
         } else if (command == "set-option") {
             if (client->setOptions({{a, b}}, e))
                 reply = "ok";

@@ -329,6 +329,13 @@ TEST_F(RemoteServerTest, UnreachableServerAndMissingRightsAreClearErrors)
     NetStatus st = net->enumSessions(ServerName { "127.0.0.1" }, sessions);
     EXPECT_EQ(st.code, netcode::LogonFailure) << st.text;
     EXPECT_TRUE(contains(st.text, (dataDir / "credentials").string())) << st.text;
+
+    // A right password that others may read has leaked: refused, and told so.
+    logOnAs(alice, "pw-alice");
+    std::filesystem::permissions(dataDir / "credentials", std::filesystem::perms(0644));
+    st = net->enumSessions(ServerName { "127.0.0.1" }, sessions);
+    EXPECT_EQ(st.code, netcode::LogonFailure) << st.text;
+    EXPECT_TRUE(contains(st.text, "others than its owner may read it")) << st.text;
 }
 
 } // namespace

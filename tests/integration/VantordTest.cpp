@@ -1,7 +1,7 @@
 // vantord against a private smbd: a console sees the lab's sessions through it, the lists it reads
 // from its data folder are enforced (the white list from its settings file after a restart, a
-// changed list after SIGHUP), SIGTERM leaves complete history lines behind, and a private
-// Prometheus scrapes its /metrics.
+// changed list after SIGHUP), a restart goes on with the sessions it showed, a private Prometheus
+// scrapes its /metrics, and a crowd of idle clients there leaves the poll what it needs.
 
 #include "FreePort.h"
 #include "SambaFixture.h"
@@ -18,6 +18,11 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace vantor;
@@ -92,6 +97,9 @@ protected:
                 metricsPort = test::freeTcpPort();
                 std::ofstream(config) << baseConfig << "metricsListen = 127.0.0.1:" << metricsPort << "\n";
             }
+            // The console this test is: the service serves no other.
+            if (readAll(config).find("consoleAllow") == std::string::npos)
+                std::ofstream(config, std::ios::app) << "consoleAllow = 127.0.0.1\n";
             ChildProcess::Options o;
             o.outputFile = (dataDir.path() / "vantord.log").string();
             std::string error;
@@ -219,12 +227,12 @@ TEST_F(VantordTest, TheWhiteListOfTheSettingsFileHoldsAfterARestartAndSighupRere
     EXPECT_NE(log().find("settings and lists read again"), std::string::npos);
 }
 
-TEST_F(VantordTest, SigtermLeavesCompleteHistoryLinesAndEndsAtOnce)
+TEST_F(VantordTest, SigtermEndsAtOnceAndTheStartAfterGoesOnWithTheSessions)
 {
     auto& a = connect(alice, "pw-alice", false);
     ASSERT_TRUE(a.open("a.txt"));
     startService();
-    ASSERT_TRUE(waitUntil([&] { return console("sessions").out.find(alice) != std::string::npos; }));
+    ASSERT_TRUE(waitUntil([&] { return readAll(data / "files.log").find("a.txt") != std::string::npos; })) << log();
 
     const auto before = std::chrono::steady_clock::now();
     ASSERT_EQ(::kill(service->pid(), SIGTERM), 0);
@@ -235,26 +243,106 @@ TEST_F(VantordTest, SigtermLeavesCompleteHistoryLinesAndEndsAtOnce)
               << (ms.count() <= 1000 ? "met" : "not met") << "\n";
     ASSERT_TRUE(service->waitStatus());
     EXPECT_TRUE(WIFEXITED(*service->waitStatus()) && WEXITSTATUS(*service->waitStatus()) == 0);
+    // Alice is still there: her session is kept for the next start, readable by root alone.
+    EXPECT_EQ(readAll(data / "users.log"), "");
+    EXPECT_EQ(std::filesystem::status(data / "sessions.state").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
-    // Alice's session was still open: the exit wrote it, as a whole line.
+    startService();
+    ASSERT_TRUE(waitUntil([&] { return console("sessions").out.find(alice) != std::string::npos; })) << log();
+    a.disconnect();
+    ASSERT_TRUE(waitUntil([&] { return !readAll(data / "users.log").empty(); })) << log();
+
+    // One line for the session, whole, one for its file, and one greeting. (The trim at each start
+    // leaves an empty line after every record.)
+    const auto records = [](const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty())
+                lines.push_back(line + "\n");
+        return lines;
+    };
     const std::string users = readAll(data / "users.log");
-    ASSERT_FALSE(users.empty()) << log();
+    ASSERT_EQ(records(users).size(), 1u) << users;
     EXPECT_EQ(users.back(), '\n');
-    std::istringstream lines(users);
-    std::string line;
-    bool aliceLogged = false;
-    while (std::getline(lines, line)) {
-        const auto record = parseSessionLine(line + "\n");
-        ASSERT_TRUE(record) << line;
-        // The log writes a blank in a name as '_', and reads every '_' back as a blank.
-        std::string logged = alice;
-        std::replace(logged.begin(), logged.end(), '_', ' ');
-        aliceLogged = aliceLogged || record->user == logged;
-    }
-    EXPECT_TRUE(aliceLogged) << users;
+    const auto record = parseSessionLine(records(users)[0]);
+    ASSERT_TRUE(record) << users;
+    std::string logged = alice;  // a blank in a name is written as '_', and every '_' reads as a blank
+    std::replace(logged.begin(), logged.end(), '_', ' ');
+    EXPECT_EQ(record->user, logged);
     const std::string files = readAll(data / "files.log");
-    EXPECT_NE(files.find("a.txt"), std::string::npos) << files;
-    EXPECT_EQ(files.back(), '\n');
+    EXPECT_EQ(records(files).size(), 1u) << files;
+    const std::string greeting = "new user " + alice + " from";
+    const std::string journal = log();
+    EXPECT_EQ(journal.find(greeting), journal.rfind(greeting)) << journal;
+}
+
+namespace {
+
+// The file-descriptor limit of this process (and so of what it starts) for a while.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t soft)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lower = m_saved;
+        lower.rlim_cur = std::min(soft, m_saved.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &lower);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+};
+
+}  // namespace
+
+TEST_F(VantordTest, TwoThousandIdleMetricsClientsLeaveThePollItsTools)
+{
+    withMetrics = true;
+    constexpr rlim_t serviceLimit = 256;
+    {
+        // vantord may hold few descriptors: idle clients let in without bound would take them all,
+        // and the poll could start no smbstatus.
+        DescriptorLimit low(serviceLimit);
+        startService();
+    }
+    constexpr int clients = 2000;
+    std::vector<int> idle;
+    for (int i = 0; i < clients; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        idle.push_back(fd);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(metricsPort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // In progress is enough: the ones the service does not take wait in its backlog or for it.
+        const int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS) << std::strerror(errno);
+    }
+    struct CloseAll {
+        std::vector<int>& fds;
+        ~CloseAll()
+        {
+            for (int fd : fds)
+                ::close(fd);
+        }
+    } closeAll{idle};
+    std::this_thread::sleep_for(1s);
+
+    // The poll goes on: a new session and its file reach the console through smbstatus.
+    auto& a = connect(alice, "pw-alice", false);
+    ASSERT_TRUE(a.open("a.txt"));
+    ASSERT_TRUE(waitUntil([&] { return console("sessions").out.find(alice) != std::string::npos; })) << log();
+    EXPECT_EQ(log().find("the poll failed"), std::string::npos) << log();
+    std::size_t held = 0;
+    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(service->pid()) + "/fd"))
+        ++held;
+    EXPECT_LT(held, serviceLimit / 2) << "descriptors vantord holds";
 }
 
 // A Prometheus of the test's own: loopback only, its web port free, a temporary configuration and

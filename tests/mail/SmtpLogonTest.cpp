@@ -48,11 +48,17 @@ protected:
         return relay;
     }
 
-    // The test mail through `relay`; its one box.
-    BoxRequest testMail(const MailRelay& relay)
+    // The test mail through `relay`; its one box. Unless `realTls`, "TLS" is a layer that lets the
+    // bytes through as they are, so that the scripted server reads the logon.
+    BoxRequest testMail(const MailRelay& relay, bool realTls = false)
     {
         RecordingBoxes boxes;
-        SendTestMail(relay, "me@test.local", boxes, nullptr, fastSmtpOptions());
+        SmtpOptions options = fastSmtpOptions();
+        if (!realTls)
+            options.tlsLayer = [](std::unique_ptr<SmtpTransport> plain, const TlsPeerCheck&, milliseconds) {
+                return TlsStart{std::move(plain), TlsFailure::None};
+            };
+        SendTestMail(relay, "me@test.local", boxes, nullptr, options);
         EXPECT_EQ(boxes.shown.size(), 1u);
         return boxes.shown.empty() ? BoxRequest{} : boxes.shown[0];
     }
@@ -76,14 +82,14 @@ TEST_F(SmtpLogonTest, LogsOnWithPlainOrLoginAsOfferedThenSendsTheSameMail)
 {
     {
         ScriptedSmtpServer server;
-        EXPECT_EQ(testMail(relayFor(server, SmtpSecurity::None)).text, "The mail has been sent!");
+        EXPECT_EQ(testMail(relayFor(server, SmtpSecurity::Tls)).text, "The mail has been sent!");
         // Base64 of NUL "mailer" NUL "s3cret": the first line of the file, without its CR LF.
         EXPECT_EQ(wire(server), "EHLO testhost\r\nAUTH PLAIN AG1haWxlcgBzM2NyZXQ=\r\n" + mailTransaction());
     }
     {
         ScriptedSmtpServer server({.ehlo = "250-test.local\r\n250 AUTH LOGIN\r\n",
                                    .auth = {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"}});
-        EXPECT_EQ(testMail(relayFor(server, SmtpSecurity::None)).text, "The mail has been sent!");
+        EXPECT_EQ(testMail(relayFor(server, SmtpSecurity::Tls)).text, "The mail has been sent!");
         EXPECT_EQ(wire(server), "EHLO testhost\r\nAUTH LOGIN\r\nbWFpbGVy\r\nczNjcmV0\r\n" + mailTransaction());
     }
 }
@@ -98,15 +104,17 @@ TEST_F(SmtpLogonTest, RefusalsKeepTheBoxTextAndTellWhy)
         const char* wire;  // all the server heard: nothing of the mail, no password where none belongs
     };
     const Case cases[] = {
-        {"wrong password", {.auth = {"535 5.7.8 Authentication credentials invalid\r\n"}}, SmtpSecurity::None,
+        {"wrong password", {.auth = {"535 5.7.8 Authentication credentials invalid\r\n"}}, SmtpSecurity::Tls,
          smtpReason::badLogon, nullptr},
         {"no STARTTLS", {.ehlo = "250-test.local\r\n250 AUTH PLAIN\r\n"}, SmtpSecurity::StartTls,
          smtpReason::noStartTls, "EHLO testhost\r\n"},
-        {"no logon", {.ehlo = "250-test.local\r\n250 SIZE 1000\r\n"}, SmtpSecurity::None, smtpReason::noAuth,
+        {"no logon", {.ehlo = "250-test.local\r\n250 SIZE 1000\r\n"}, SmtpSecurity::Tls, smtpReason::noAuth,
          "EHLO testhost\r\n"},
         {"LOGIN refused at the user", {.ehlo = "250-test.local\r\n250 AUTH LOGIN\r\n",
                                        .auth = {"334 VXNlcm5hbWU6\r\n", "535 no\r\n"}},
-         SmtpSecurity::None, smtpReason::badLogon, nullptr},
+         SmtpSecurity::Tls, smtpReason::badLogon, nullptr},
+        // The password never crosses the network in clear, whatever the server offers.
+        {"a logon without TLS", {}, SmtpSecurity::None, smtpReason::clearLogon, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -114,7 +122,9 @@ TEST_F(SmtpLogonTest, RefusalsKeepTheBoxTextAndTellWhy)
         const BoxRequest box = testMail(relayFor(server, c.security));
         EXPECT_EQ(box.caption, "Error");
         EXPECT_EQ(box.text, std::string("Can't connect to the SMTP server!\n") + c.reason);
-        const std::string heard = wire(server);
+        const std::string heard = c.security == SmtpSecurity::None ? std::string() : wire(server);
+        if (c.security == SmtpSecurity::None)
+            EXPECT_EQ(server.connectionCount(), 0u);
         if (c.wire) {
             EXPECT_EQ(heard, c.wire);
         }
@@ -176,7 +186,7 @@ TEST_F(SmtpLogonTest, AServerThatStopsInTheHandshakeIsLeftWithinTheWaitLimit)
         SCOPED_TRACE(smtpSecurityName(c.security));
         ScriptedSmtpServer server(c.script);
         const auto start = steady_clock::now();
-        const BoxRequest box = testMail(relayFor(server, c.security));
+        const BoxRequest box = testMail(relayFor(server, c.security), true);
         EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 10.0);  // the limit is 1 s
         EXPECT_EQ(box.text, std::string("Can't connect to the SMTP server!\n") + smtpReason::noAnswer);
         const std::string heard = wire(server);

@@ -98,12 +98,63 @@ TEST(MailText, ToLineListsNameAndAddressWithoutBlanks)
 
 TEST(MailText, DisplayNamesAreQuotedOnlyWhenThePhraseNeedsIt)
 {
-    for (const char* plain : {"", "name1", "John Smith", "O'Brien", "J\xc3\xa9r\xc3\xb4me", "a+b=c"})
+    for (const char* plain : {"", "name1", "John Smith", "O'Brien", "a+b=c"})
         EXPECT_EQ(mailDisplayName(plain), plain);
+    EXPECT_EQ(mailDisplayName("J\xc3\xa9r\xc3\xb4me"), "=?UTF-8?B?SsOpcsO0bWU=?=");
     EXPECT_EQ(mailDisplayName("admin@example.com"), "\"admin@example.com\"");
     EXPECT_EQ(mailDisplayName("Smith, John"), "\"Smith, John\"");
     EXPECT_EQ(mailDisplayName(" padded"), "\" padded\"");
     EXPECT_EQ(mailDisplayName("say \"hi\" \\o/"), "\"say \\\"hi\\\" \\\\o/\"");
+}
+
+namespace {
+
+std::string base64Decode(const std::string& text)
+{
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        const auto v = alphabet.find(c);
+        if (v == std::string::npos)
+            break;  // the padding
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        if ((count += 6) >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(MailText, TextOutsideAsciiGoesInEncodedWordsOfWholeCharacters)
+{
+    EXPECT_EQ(encodeHeaderText("Vantor: new user - alice"), "Vantor: new user - alice");
+    EXPECT_EQ(encodeHeaderText("Vantor: new user - J\xc3\xa9r\xc3\xb4me"),
+              "=?UTF-8?B?VmFudG9yOiBuZXcgdXNlciAtIErDqXLDtG1l?=");
+
+    // A long name: words on lines of their own, each line (the first after "Subject: ") within 76
+    // characters, no word splitting a letter.
+    std::string name = "Vantor: new user - ";
+    for (int i = 0; i < 40; ++i)
+        name += "\xe2\x82\xac";  // the euro sign, three bytes
+    const std::string encoded = encodeHeaderText(name);
+    std::string decoded;
+    std::size_t pos = 0;
+    while (pos < encoded.size()) {
+        const std::size_t end = std::min(encoded.find("\r\n ", pos), encoded.size());
+        const std::string word = encoded.substr(pos, end - pos);
+        EXPECT_LE(std::string("Subject: ").size() + word.size(), 76u) << word;
+        ASSERT_TRUE(word.starts_with("=?UTF-8?B?") && word.ends_with("?=")) << word;
+        const std::string bytes = base64Decode(word.substr(10, word.size() - 12));
+        EXPECT_NE(static_cast<unsigned char>(bytes.front()) & 0xC0, 0x80u) << "a word starts inside a letter";
+        decoded += bytes;
+        pos = end + 3;
+    }
+    EXPECT_EQ(decoded, name);
 }
 
 TEST(MailText, StuffingDoublesOnlyLoneDotLines)

@@ -268,6 +268,26 @@ TEST_F(SmtpSessionTest, EveryWaitIsBounded)
     }
 }
 
+TEST_F(SmtpSessionTest, AMailWithTextOutsideAsciiSaysSo)
+{
+    ScriptedSmtpServer server;
+    SmtpSession session("127.0.0.1", server.port(), fastSmtpOptions());
+    ASSERT_TRUE(session.Connect());
+    MailMessage foreign = message(" Username: J\xc3\xa9r\xc3\xb4me\r\n", "Vantor: new user - J\xc3\xa9r\xc3\xb4me");
+    MailMessage plain = message("plain\r\n");
+    EXPECT_TRUE(session.Send(foreign));
+    EXPECT_TRUE(session.Send(plain));
+    session.Disconnect();
+    const std::string wire = dialogue(server);
+    EXPECT_NE(wire.find("\r\nSubject: =?UTF-8?B?VmFudG9yOiBuZXcgdXNlciAtIErDqXLDtG1l?=\r\nX-Mailer: <QK Mail>\r\n"
+                        "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                        "Content-Transfer-Encoding: 8bit\r\n\r\n Username: J\xc3\xa9r\xc3\xb4me\r\n"),
+              std::string::npos)
+        << wire;
+    // A mail of ASCII alone keeps the classic header.
+    EXPECT_NE(wire.find(header() + "plain\r\n"), std::string::npos) << wire;
+}
+
 TEST_F(SmtpSessionTest, NamesFromTheNetworkCannotAddHeaderLinesOrCommands)
 {
     ScriptedSmtpServer server;

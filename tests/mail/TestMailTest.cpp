@@ -89,14 +89,16 @@ TEST(TestMail, NoConnectionIsToldAsSuch)
         ASSERT_TRUE(server.waitForClosedConnections(1));
         EXPECT_EQ(server.received()[0], "");
     }
+    // A name that gives no address is not a server that does not answer.
     for (const std::string& host : {std::string(), std::string("127.0.0.1")}) {
         WatchingBoxes boxes(nullptr);
         MailRelay relay = loopbackRelay(freeTcpPort());
         relay.server = host;
         EXPECT_EQ(SendTestMail(relay, "me@test.local", boxes, &owner, fastSmtpOptions()),
                   TestMailOutcome::CannotConnect);
-        expectBox(boxes, "Error", "Can't connect to the SMTP server!\nNothing answers at that server and port.",
-                  BoxIcon::Error);
+        const std::string text = std::string("Can't connect to the SMTP server!\n")
+            + (host.empty() ? smtpReason::unknownServer : smtpReason::cannotConnect);
+        expectBox(boxes, "Error", text.c_str(), BoxIcon::Error);
     }
 }
 

@@ -120,6 +120,20 @@ TEST(NewUserEvent, NameComparisonIsCaseSensitive)
 
 namespace {
 
+TEST(NewUserEvent, TheMailListsTheFilesOfTheSessionOnItsOwnServer)
+{
+    MonitorHarness h;
+    h.monitor.settings.mailOnNewUser = 1;
+    h.net.addSession("alice", "pc1", {"/local/mine"});  // another alice, on this computer
+    FakeSession there{"alice", "10.0.0.7", {{7, "/far/a", "10.0.0.7"}}, std::nullopt};
+    FakeSession otherDesk{"alice", "10.0.0.9", {{8, "/far/elsewhere", "10.0.0.9"}}, std::nullopt};
+    h.net.setServerSessions("far", {there, otherDesk});
+    ASSERT_TRUE(h.monitor.setRemoteServer("far"));
+    ASSERT_EQ(h.mail.mails.size(), 2u);
+    EXPECT_TRUE(h.mail.mails[0].body.ends_with(" Opened files:\r\n/far/a\r\n")) << h.mail.mails[0].body;
+    EXPECT_TRUE(h.mail.mails[1].body.ends_with(" Opened files:\r\n/far/elsewhere\r\n")) << h.mail.mails[1].body;
+}
+
 TEST(NewUserEvent, OpenFilesAreFetchedOnlyForTheMail)
 {
     MonitorHarness h;

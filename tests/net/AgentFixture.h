@@ -133,7 +133,9 @@ struct AgentFixture : ::testing::Test {
     void startAgent(uint32_t waitSeconds = 1, std::chrono::milliseconds commandDeadline = std::chrono::seconds(5),
                     std::size_t maxCommandsAtOnce = 4)
     {
-        ASSERT_TRUE(replyListener.Listen(0, "127.0.0.1"));
+        if (!replyListener.isValid()) {  // kept when a test starts a second agent
+            ASSERT_TRUE(replyListener.Listen(0, "127.0.0.1"));
+        }
         // The discovery port is probed and bound again by the agent; another process may take it in
         // between, so try a few.
         for (int attempt = 0; attempt < 5; ++attempt) {
@@ -145,6 +147,11 @@ struct AgentFixture : ::testing::Test {
             config.waitSeconds = waitSeconds;
             config.commandDeadline = commandDeadline;
             config.maxCommandsAtOnce = maxCommandsAtOnce;
+            config.allowedConsoles = allowedConsoles;
+            config.onCommand = [this](const console::CommandRequest&, const std::string& from) {
+                std::lock_guard lock(host.mutex);
+                commandsFrom.push_back(from);
+            };
             agent = std::make_unique<ConsoleAgent>(host, config);
             agent->start();
             if (agent->discoveryActive() && agent->commandActive()) {
@@ -174,6 +181,9 @@ struct AgentFixture : ::testing::Test {
 
     TempDir dir;
     FakeAgentHost host;
+    // The agent's list of consoles (none: every one), and the address of each command it read.
+    std::optional<std::vector<Ipv4Network>> allowedConsoles;
+    std::vector<std::string> commandsFrom;
     NetSocket replyListener;
     std::unique_ptr<ConsoleAgent> agent;
     uint16_t discoveryPort = 0;

@@ -309,6 +309,41 @@ TEST_F(ConsoleAgentTest, DiscoveryAnswersListDatagramsOnTheConsolesReplyPort)
     EXPECT_TRUE(reply.isValid());
 }
 
+TEST_F(ConsoleAgentTest, AConsoleNotOnTheListGetsNoAnswerAtAllAndOnesOnItAreServedAsBefore)
+{
+    host.setSessions({{"alice", "PC7", 1}}, 1, 1);
+    allowedConsoles = parseConsoleAllowList("10.1.2.3, 127.0.0.2/32").networks;
+    startAgent();
+    // Closed unread (a reset, as the request is never taken), whatever was asked: no row, no
+    // identity, no close, no reply to a discovery.
+    for (const std::string& request : {"sess"s, "id"s, "\x05" "alice PC7\0"s, "\x06"s, "del_logs"s}) {
+        NetSocket s = connectTo(commandPort);
+        s.SendAll(request.data(), static_cast<int32_t>(request.size()));  // may meet the reset already
+        EXPECT_EQ(readToClose(s).received, "");
+    }
+    sendDatagram("list\0"s);
+    EXPECT_EQ(replyListener.Accept(2), invalidSocket);
+    {
+        std::lock_guard lock(host.mutex);
+        EXPECT_TRUE(host.closed.empty());
+        EXPECT_EQ(host.closeAllCount + host.deleteCount, 0);
+        EXPECT_TRUE(commandsFrom.empty());
+    }
+
+    agent->stop();
+    allowedConsoles = parseConsoleAllowList("127.0.0.0/8").networks;
+    startAgent();
+    EXPECT_EQ(askAgent(commandPort, "sess").received, console::sessionRowMessage({"alice", "PC7", 1}) + console::sessionsEndMessage());
+    EXPECT_EQ(askAgent(commandPort, "\x06"s).received, "");
+    sendDatagram("list\0"s);
+    NetSocket reply(replyListener.Accept(3));
+    EXPECT_TRUE(reply.isValid());
+    std::lock_guard lock(host.mutex);
+    EXPECT_EQ(host.closeAllCount, 1);
+    // The service writes each of them to the journal with this address.
+    EXPECT_EQ(commandsFrom, (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
+}
+
 TEST_F(ConsoleAgentTest, ADiscoveryNobodyListensForIsDroppedAndTheNextAnswered)
 {
     startAgent();

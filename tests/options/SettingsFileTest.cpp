@@ -1,5 +1,6 @@
 #include "options/SettingsFile.h"
 
+#include "base/ConsoleAllowList.h"
 #include "base/ListenAddress.h"
 
 #include "TempDir.h"
@@ -36,6 +37,7 @@ MonitorSettings everythingChanged()
     s.reportPath = std::string("/srv/www/vantor report.html");
     s.metricsListen = "[::1]:36874";
     s.metricsPerSession = 1;
+    s.historyDays = 30;
     return s;
 }
 
@@ -108,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{"dailyReportTime = 2359", "hh:mm"}, BadLine{"reportPath = report.txt", ".htm"},
                     BadLine{"reportPath =", ".htm"}, BadLine{"hideLocalUsers = 0", "set again"},
                     BadLine{"metricsListen = localhost:36874", "ADDRESS:PORT"},
-                    BadLine{"metricsPerSession = 2", "0 or 1"}));
+                    BadLine{"metricsPerSession = 2", "0 or 1"}, BadLine{"historyDays = -1", "historyDays"},
+                    BadLine{"historyDays = 36501", "historyDays"}));
 
 TEST(SettingsFile, ListenAddressesReadBackAsWritten)
 {
@@ -191,3 +194,80 @@ TEST(SettingsFile, TheStandaloneFileLiesInTheUsersConfigFolder)
         unsetenv("XDG_CONFIG_HOME");
 }
 #endif
+
+TEST(SettingsFile, SavingChangesOnlyTheChangedValuesAndKeepsTheAdministratorsLines)
+{
+    const std::string before = "# Vantor, set up by the administrator\r\n"
+                               "useBlackList = 0\r\n"
+                               "\n"
+                               "  # the relay of the head office\n"
+                               "smtpServer = relay.corp.test   \n"
+                               "anOptionOfANewerVersion = 7\n"
+                               "smtpPort = seven\n"
+                               "smtpServer = second.line.test\n"
+                               "noHistory = 1";
+    MonitorSettings s;
+    parseSettings(before, s);
+    EXPECT_EQ(updateSettingsText(before, s), before);  // nothing changed, not a byte
+
+    s.smtpServer = "relay2.corp.test";
+    s.smtpPort = 587;     // its line was bad: the default held, and now the new value does
+    s.mailOnNewUser = 1;  // no line of its own yet
+    const std::string after = updateSettingsText(before, s);
+    EXPECT_EQ(after, "# Vantor, set up by the administrator\r\n"
+                     "useBlackList = 0\r\n"
+                     "\n"
+                     "  # the relay of the head office\n"
+                     "smtpServer = relay2.corp.test\n"
+                     "anOptionOfANewerVersion = 7\n"
+                     "smtpPort = 587\n"
+                     "smtpServer = second.line.test\n"
+                     "noHistory = 1\n"
+                     "mailOnNewUser = 1\n");
+    MonitorSettings loaded;
+    parseSettings(after, loaded);
+    EXPECT_EQ(formatSettings(loaded), formatSettings(s));
+
+    // Through the file: the comments of the sample stay where they were.
+    TempDir dir;
+    dir.write("vantor.conf", before);
+    ASSERT_FALSE(saveSettingsFile(dir / "vantor.conf", s));
+    std::ifstream in(dir / "vantor.conf", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), after);
+}
+
+TEST(SettingsFile, ConsoleAndServerListsAreReadStrictly)
+{
+    const ConsoleAllowList list = parseConsoleAllowList(" 192.168.1.20,10.0.0.0/24\t127.0.0.1/32, 0.0.0.0/0 ,");
+    ASSERT_FALSE(list.error);
+    EXPECT_EQ(list.networks, (std::vector<Ipv4Network>{{0xC0A80114, 32}, {0x0A000000, 24}, {0x7F000001, 32}, {0, 0}}));
+    const std::vector<Ipv4Network> lan = parseConsoleAllowList("192.168.1.77/26, 10.9.8.7").networks;
+    EXPECT_EQ(lan[0], (Ipv4Network{0xC0A80140, 26}));  // the host bits go
+    for (const char* in : {"192.168.1.64", "192.168.1.127", "10.9.8.7"})
+        EXPECT_TRUE(consoleAllowed(lan, in)) << in;
+    for (const char* out : {"192.168.1.63", "192.168.1.128", "10.9.8.6", "", "192.168.1.070", "::ffff:10.9.8.7"})
+        EXPECT_FALSE(consoleAllowed(lan, out)) << out;
+    EXPECT_TRUE(parseConsoleAllowList("").networks.empty());
+    EXPECT_FALSE(parseConsoleAllowList("").error);
+
+    // One bad entry and nothing is allowed: a typing mistake must not let in more than meant.
+    for (const char* bad : {"10.0.0.1, pc07", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/08", "10.0.0/24", "::1",
+                            "10.0.0.1/24/8", "10.0.0.256", "10.0.0.1;10.0.0.2"}) {
+        const ConsoleAllowList refused = parseConsoleAllowList(bad);
+        EXPECT_TRUE(refused.error) << bad;
+        EXPECT_TRUE(refused.networks.empty()) << bad;
+    }
+    MonitorSettings s;
+    const auto problems = parseSettings("consoleListen = pc07\nconsoleAllow = 10.0.0.1, pc07\nconsoleListen = 1.2.3.4\n", s);
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_NE(problems[1].text.find("\"pc07\""), std::string::npos) << problems[1].text;
+    EXPECT_EQ(s.consoleListen, "");
+    EXPECT_EQ(s.consoleAllow, "");
+
+    EXPECT_TRUE(remoteServerListed("fs1, FS2.corp.test ,fs3", "\\\\fs2.CORP.test"));
+    EXPECT_TRUE(remoteServerListed("", ""));  // this computer
+    EXPECT_TRUE(remoteServerListed("fs1, FS2.corp.test ,fs3", "fs1 "));
+    for (const char* other : {"fs", "fs2", "fs4", "corp.test", "fs1, fs3"})
+        EXPECT_FALSE(remoteServerListed("fs1, FS2.corp.test ,fs3", other)) << other;
+    EXPECT_FALSE(remoteServerListed("", "fs1"));
+}

@@ -52,10 +52,14 @@ appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.vantor.Vantor.
 for f in usr/sbin/vantord usr/bin/vantor usr/bin/vantor-console usr/bin/vantor-poll \
          usr/share/vantor/vantor-srvsvc.py usr/share/vantor/vantor_help.html etc/vantor/vantor.conf \
          usr/share/icons/hicolor/scalable/apps/vantor.svg usr/share/icons/hicolor/48x48/apps/vantor.png \
-         usr/share/man/man8/vantord.8.gz usr/share/man/man1/vantor-console.1.gz lib/systemd/system/vantord.service; do
+         usr/share/man/man8/vantord.8.gz usr/share/man/man1/vantor-console.1.gz lib/systemd/system/vantord.service \
+         usr/share/cockpit/vantor/manifest.json usr/share/cockpit/vantor/index.js usr/share/cockpit/vantor/index.css; do
   # The unit may sit under /usr/lib on a merged system.
   [ -e "$work/root/$f" ] || [ -e "$work/root/usr/$f" ] || { echo "missing from the package: /$f"; exit 1; }
 done
+# The bus must never start the service on a caller's behalf.
+[ ! -e "$work/root/usr/share/dbus-1/system-services/org.vantor.Monitor1.service" ] \
+  || { echo "the package ships a bus activation file"; exit 1; }
 grep -qx '/etc/vantor/vantor.conf' <(dpkg-deb -f "$deb" Conffiles 2>/dev/null; dpkg-deb -I "$deb" conffiles)
 
 dpkg_locked -i "$deb"

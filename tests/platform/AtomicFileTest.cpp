@@ -137,3 +137,25 @@ TEST(AtomicFile, AFailedWriteKeepsTheOldFileAndSaysWhich)
 }
 
 }  // namespace
+
+TEST(AtomicFile, ANewFileIsItsOwnersAloneAndARewriteKeepsTheModeGiven)
+{
+    TempDir dir;
+    const auto modeOf = [&](const std::string& name) {
+        struct stat st {};
+        EXPECT_EQ(::stat((dir / name).c_str(), &st), 0);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(writeFileAtomically(dir / "blist.dat", "a <Any>\n"), std::nullopt);
+    EXPECT_EQ(appendToFile(dir / "users.log", "1 a b 2\n"), std::nullopt);
+    EXPECT_EQ(modeOf("blist.dat"), 0600u);
+    EXPECT_EQ(modeOf("users.log"), 0600u);
+
+    // An administrator's choice outlives the rewrite, a set-id bit does not.
+    ASSERT_EQ(::chmod((dir / "blist.dat").c_str(), 0640), 0);
+    EXPECT_EQ(writeFileAtomically(dir / "blist.dat", "b <Any>\n"), std::nullopt);
+    EXPECT_EQ(modeOf("blist.dat"), 0640u);
+    ASSERT_EQ(::chmod((dir / "blist.dat").c_str(), 04644), 0);
+    EXPECT_EQ(writeFileAtomically(dir / "blist.dat", "c <Any>\n"), std::nullopt);
+    EXPECT_EQ(modeOf("blist.dat"), 0644u);
+}

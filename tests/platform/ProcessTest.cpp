@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace vantor;
 using namespace std::chrono_literals;
@@ -172,3 +174,23 @@ TEST(ChildProcess, FeedsInputAndStopsWithinBoundedTime)
 }
 
 } // namespace
+
+TEST(Process, AToolAndALongLivedHelperGetOnlyTheirOwnDescriptors)
+{
+    // A descriptor another part of the program opened without close-on-exec, high up where no
+    // pipe of the tool's lands.
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int stray = ::fcntl(devNull, F_DUPFD, 500);
+    ::close(devNull);
+    ASSERT_GE(stray, 500);
+    const std::string path = "/proc/self/fd/" + std::to_string(stray);
+    EXPECT_EQ(runProcess({ "/usr/bin/test", "-e", path }, {}).exitCode, 1);
+    EXPECT_EQ(runProcess({ "/usr/bin/test", "-e", "/proc/self/fd/2" }, {}).exitCode, 0);
+
+    LineHelper helper;
+    int startError = 0;
+    ASSERT_TRUE(helper.start({ "cat" }, startError)) << startError;
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(helper.pid()) + "/fd/" + std::to_string(stray)));
+    EXPECT_TRUE(std::filesystem::exists("/proc/" + std::to_string(helper.pid()) + "/fd/0"));
+    ::close(stray);
+}

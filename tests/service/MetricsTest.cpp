@@ -12,11 +12,13 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
 #include <set>
+#include <thread>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -217,6 +219,54 @@ TEST(MetricsServer, ServesScrapesWhileAClientHoldsAConnectionAndRefusesATakenPor
     server.stop();
     EXPECT_FALSE(server.running());
     EXPECT_FALSE(httplib::Client("127.0.0.1", port).Get("/metrics"));
+}
+
+TEST(MetricsServer, ACrowdOfIdleClientsGetsNoMoreThanItsFewConnections)
+{
+    const auto openDescriptors = [] {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++n;
+        return n;
+    };
+    MetricsServer::Limits limits;
+    limits.threads = 1;
+    limits.queued = 2;
+    limits.ioTimeout = std::chrono::milliseconds(20000);
+    MetricsServer server([] { return std::string("vantor_up 1\n"); }, limits);
+    ASSERT_FALSE(server.start({"127.0.0.1", 0}));
+    const std::size_t before = openDescriptors();
+
+    constexpr int crowd = 200;
+    std::vector<int> idle;
+    std::unique_ptr<std::vector<int>, void (*)(std::vector<int>*)> closeAll(&idle, [](std::vector<int>* fds) {
+        for (int fd : *fds)
+            ::close(fd);
+        fds->clear();
+    });
+    for (int i = 0; i < crowd; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(server.port());
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS);
+    }
+    // What the server accepts shows as descriptors of this process beside the crowd's own.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::size_t accepted = openDescriptors() - before - crowd;
+    EXPECT_LE(accepted, limits.threads + limits.queued + 1);
+
+    // Gone, they free the server for the next scrape at once.
+    closeAll.reset();
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_read_timeout(std::chrono::seconds(20));
+    const auto reply = client.Get("/metrics");
+    ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+    EXPECT_EQ(reply->body, "vantor_up 1\n");
 }
 
 // The dashboard and the alert rules ask only for series the service serves: a renamed series

@@ -1,6 +1,8 @@
 #include "platform/Paths.h"
 
 #include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 namespace vantor {
 
@@ -24,7 +26,45 @@ std::wstring modulePath()
     return {};
 }
 
+// Whether a file can be made in `dir`: the folder of a program installed under Program Files
+// cannot be written by a user who is not an administrator.
+bool writable(const std::filesystem::path& dir)
+{
+    const std::filesystem::path probe = dir / (L".vantor-write-test-" + std::to_wstring(GetCurrentProcessId()));
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+std::filesystem::path knownFolder(REFKNOWNFOLDERID id)
+{
+    PWSTR path = nullptr;
+    std::filesystem::path out;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path)) && path)
+        out = path;
+    CoTaskMemFree(path);
+    return out;
+}
+
 }  // namespace
+
+std::filesystem::path defaultDataDirectory()
+{
+    // Beside the program, as it has always been, where that folder can be written; else the
+    // user's roaming application data (the local one when there is no roaming one).
+    const std::filesystem::path beside = executableDirectory();
+    if (writable(beside))
+        return beside;
+    for (const KNOWNFOLDERID* id : {&FOLDERID_RoamingAppData, &FOLDERID_LocalAppData}) {
+        const std::filesystem::path base = knownFolder(*id);
+        if (!base.empty())
+            return base / L"Vantor";
+    }
+    return beside;
+}
 
 std::filesystem::path executableDirectory()
 {

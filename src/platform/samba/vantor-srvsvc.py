@@ -137,6 +137,10 @@ def credential_sets(args, lp, credentials):
             except Exception:
                 pass
     if args.credentials and os.path.isfile(args.credentials):
+        # A password that others can read has leaked already: using it would hide that.
+        if os.stat(args.credentials).st_mode & 0o077:
+            fail("credentials", "others than its owner may read it; allow only the owner (chmod 600) and "
+                 "change the password it holds", path=args.credentials)
         c = credentials.Credentials()
         c.set_conf(lp)
         c.set_kerberos_state(credentials.DONT_USE_KERBEROS)
@@ -350,14 +354,14 @@ def load_parm(args, param):
 
 
 def logon_state(args):
-    """What the logon was made with: a changed authentication file or Kerberos cache means logging
-    on again."""
+    """What the logon was made with: a changed authentication file (its permissions included) or
+    Kerberos cache means logging on again."""
     state = []
     cache = kerberos_cache() if not args.no_kerberos else None
     for path in (args.credentials, cache[len("FILE:"):] if cache and cache.startswith("FILE:") else cache):
         try:
             st = os.stat(path) if path else None
-            state.append((path, st.st_mtime_ns, st.st_size, st.st_ino) if st else (path,))
+            state.append((path, st.st_mtime_ns, st.st_size, st.st_ino, st.st_mode) if st else (path,))
         except OSError:
             state.append((path, None))
     return tuple(state)

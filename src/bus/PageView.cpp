@@ -1,0 +1,177 @@
+#include "bus/PageView.h"
+
+#include "base/AccessList.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <tuple>
+
+namespace vantor::bus {
+
+namespace {
+
+std::optional<int64_t> wholeNumber(const std::string& text)
+{
+    int64_t n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return n;
+}
+
+bool holds(std::string_view haystack, const std::string& upperNeedle)
+{
+    return upperAscii(std::string(haystack)).find(upperNeedle) != std::string::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> readHistoryQuery(const std::vector<std::pair<std::string, std::string>>& values,
+                                            HistoryQuery& query)
+{
+    using Column = HistoryQuery::Column;
+    for (const auto& [name, value] : values) {
+        if (name == "text") {
+            query.text = value;
+        } else if (name == "from" || name == "to") {
+            const auto n = wholeNumber(value);
+            if (!n)
+                return name + " must be a time in seconds since 1970, not \"" + value + "\"";
+            (name == "from" ? query.from : query.to) = n;
+        } else if (name == "sort") {
+            static const std::pair<const char*, Column> columns[] = {{"user", Column::User},
+                                                                     {"computer", Column::Computer},
+                                                                     {"files", Column::Files},
+                                                                     {"start", Column::Start},
+                                                                     {"duration", Column::Duration}};
+            const auto it = std::find_if(std::begin(columns), std::end(columns),
+                                         [&](const auto& c) { return value == c.first; });
+            if (it == std::end(columns))
+                return "sort must be user, computer, files, start or duration, not \"" + value + "\"";
+            query.sort = it->second;
+        } else if (name == "order") {
+            if (value != "asc" && value != "desc")
+                return "order must be asc or desc, not \"" + value + "\"";
+            query.descending = value == "desc";
+        } else {
+            return "there is no history filter " + name;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::size_t> historySessions(const HistoryData& data, const HistoryQuery& query)
+{
+    const auto& sessions = data.sessions();
+    const std::string needle = upperAscii(query.text);
+    std::vector<std::size_t> kept;
+    for (std::size_t i = sessions.size(); i-- > 0;) {
+        const SessionRecord& s = sessions[i];
+        if ((query.from && s.start < *query.from) || (query.to && s.start > *query.to))
+            continue;
+        if (!needle.empty() && !holds(s.user, needle) && !holds(s.computer, needle))
+            continue;
+        kept.push_back(i);
+    }
+    if (!query.sort)
+        return kept;
+    using Column = HistoryQuery::Column;
+    const Column column = *query.sort;
+    auto less = [&](std::size_t a, std::size_t b) {
+        const SessionRecord& x = sessions[a];
+        const SessionRecord& y = sessions[b];
+        switch (column) {
+        case Column::User: return x.user < y.user;
+        case Column::Computer: return x.computer < y.computer;
+        case Column::Files: return x.fileCount < y.fileCount;
+        case Column::Start: return x.start < y.start;
+        case Column::Duration: return x.duration < y.duration;
+        }
+        return false;
+    };
+    // Stable: sessions that compare equal stay newest first, whichever way the column runs.
+    if (query.descending)
+        std::stable_sort(kept.begin(), kept.end(), [&](std::size_t a, std::size_t b) { return less(b, a); });
+    else
+        std::stable_sort(kept.begin(), kept.end(), less);
+    return kept;
+}
+
+std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::string_view user,
+                                             std::string_view computer, int64_t start, uint32_t duration)
+{
+    return data.filesInWindow(user, computer, start, start + duration);
+}
+
+std::string sessionsJson(const SessionsSnapshot& snapshot)
+{
+    using Json = nlohmann::json;
+    auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
+    Json rows = Json::array();
+    for (const SessionEntry& row : snapshot.rows) {
+        const SessionDetails& d = row.details;
+        rows.push_back(Json::array({row.user, row.computer, row.openFiles,
+                                    Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect,
+                                                 d.encryption, d.signing, number(d.processId), number(d.uid)})}));
+    }
+    const Json all = {{"rows", std::move(rows)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}};
+    return all.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string validUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        bool ok = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; ok && k < length; ++k)
+            ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (ok && length > 1) {
+            // Overlong forms, surrogates and code points beyond U+10FFFF are no UTF-8 either.
+            uint32_t cp = c & (0xFF >> (length + 1));
+            for (std::size_t k = 1; k < length; ++k)
+                cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            static constexpr uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+            ok = cp >= least[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        }
+        if (ok && c != 0) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+HistoryCache::Stamp HistoryCache::stampOf(const std::filesystem::path& file)
+{
+    std::error_code ec;
+    Stamp s;
+    s.size = std::filesystem::file_size(file, ec);
+    if (ec)
+        return {};
+    s.time = std::filesystem::last_write_time(file, ec);
+    return s;
+}
+
+HistoryPtr HistoryCache::get(const std::filesystem::path& dataDir)
+{
+    std::lock_guard lock(m_mutex);
+    const Stamp users = stampOf(logFilePath(dataDir, usersLogName));
+    const Stamp files = stampOf(logFilePath(dataDir, filesLogName));
+    if (!m_data || dataDir != m_dir || !(users == m_users) || !(files == m_files)) {
+        m_data = loadHistory(dataDir);
+        m_dir = dataDir;
+        m_users = users;
+        m_files = files;
+    }
+    return m_data;
+}
+
+}  // namespace vantor::bus

@@ -1,0 +1,131 @@
+#pragma once
+// The main window of the Windows program (dialog 102): the sessions and open-files tables, the
+// splitter between them, the tray icon with its menu and its flash, and the buttons. It shows
+// the state of its face of the monitor and turns clicks, menu commands and tray messages into the
+// face's calls.
+
+#include "engine/MonitorFace.h"
+#include "platform/DesktopShell.h"
+#include "win/OptionsSheet.h"
+#include "win/SplitterBar.h"
+#include "win/WinUi.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vantor::win {
+
+struct MonitorDialogDeps {
+    // The slide-away of "Hide"; tests switch it off.
+    bool animations = true;
+    UINT flashIntervalMs = 500;
+    // Added to the title, e.g. " (demo)".
+    std::string titleSuffix;
+    // "Beep" of a new user (default: the system's sound).
+    std::function<void()> beep;
+    // "Connect to user" and "Open folder" (default: the shell's "explore").
+    DesktopShell* shell = nullptr;
+    // The help page (default: the page beside the program, opened by the shell).
+    std::function<void(HWND owner)> openHelp;
+    // The About box (default: the program's own).
+    std::function<void(HWND owner)> about;
+    OptionsDeps options;
+};
+
+class MonitorDialog final : public Dialog, private FaceListener {
+public:
+    MonitorDialog(MonitorFace& face, MonitorDialogDeps deps);
+    ~MonitorDialog() override;
+
+    MonitorFace& face() { return m_face; }
+    // Run on "Exit" in the order added, after the poll timer is stopped and the tray icon removed.
+    void addExitStep(std::function<void()> step) { m_exitSteps.push_back(std::move(step)); }
+
+    // A menu command; from a context menu, on what the menu was opened on (`menu`).
+    void runCommand(int command, const MenuTarget* menu = nullptr);
+
+    // --- what tests look at ---------------------------------------------------------------------
+    HWND sessionsList() const { return item(IDC_SESSIONS); }
+    HWND filesList() const { return item(IDC_FILES); }
+    HWND caption() const { return item(IDC_CAPTION); }
+    HWND noUsersLabel() const { return item(IDC_NO_USERS); }
+    SplitterBar& splitter() { return m_splitter; }
+    bool trayIconAdded() const { return m_trayAdded; }
+    // The icon resource the tray shows now (129 or 130).
+    int trayIcon() const { return m_trayIcon; }
+    bool flashing() const { return m_flashing; }
+    HMENU menus() const { return m_menus; }
+    bool ended() const { return m_ended; }
+    const std::vector<int>& fileImageSources() const { return m_fileImages; }
+
+private:
+    // Dialog
+    bool onInit() override;
+    bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer) override;
+
+    // FaceListener
+    void sessionsTableChanged() override;
+    void openFilesTableChanged() override;
+    void captionChanged() override;
+    void startFlash() override;
+    void pollTimerTick() override;
+    void pollApplied() override;
+    void filesApplied() override {}
+    void newUserArrived(bool beep, bool popup) override;
+
+    void setUpTables();
+    void setUpTray();
+    void addTrayIcon();
+    void setUpMenus();
+    void setUpButtons();
+    void setUpAnimation();
+    void setTrayIcon(int id);
+    void flashTick();
+    void updateNoUsersLabel();
+    void showFromTray();
+    void hideAnimated();
+    void hideNow();
+    void layoutTables();
+    bool onNotify(const NMHDR& header, LRESULT& answer);
+    void openContextMenu(int popup, HWND table, POINT screen);
+    void remoteServerCommand();
+    void showHistory(bool fromButton);
+    void showOptions();
+    void showAbout();
+    void openHelp();
+    void exitProgram();
+
+    MonitorFace& m_face;
+    MonitorDialogDeps m_deps;
+    std::unique_ptr<DesktopShell> m_ownShell;
+    std::vector<std::function<void()>> m_exitSteps;
+
+    HMENU m_menus = nullptr;
+    std::vector<HBITMAP> m_menuBitmaps;
+    HICON m_folderIcon = nullptr;
+    HICON m_fileIcon = nullptr;
+    HICON m_trayIcons[2] = {};
+    HIMAGELIST m_sessionImages = nullptr;
+    HIMAGELIST m_fileRowImages = nullptr;
+    HIMAGELIST m_sessionHeaderImages = nullptr;
+    HIMAGELIST m_fileHeaderImages = nullptr;
+    HMODULE m_shell32 = nullptr;
+    HBRUSH m_tableBrush = nullptr;
+    SplitterBar m_splitter{100, 50};
+    RECT m_sessionsHome{};
+    RECT m_filesHome{};
+    std::vector<int> m_fileImages;  // per image of the files' list: 0 folder, 1 default, 2 the shell's
+
+    bool m_trayAdded = false;
+    int m_trayIcon = 0;
+    bool m_flashing = false;
+    bool m_flashPhase = false;
+    bool m_tickPoll = false;
+    bool m_syncing = false;
+    bool m_sliding = false;
+    bool m_ended = false;
+    MenuTarget m_menuTarget;
+};
+
+}  // namespace vantor::win

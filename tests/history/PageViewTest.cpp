@@ -1,0 +1,135 @@
+// What the web page reads over the bus: the history's filters, order and files of a session, and
+// the sessions table as one JSON text.
+
+#include "TempDir.h"
+#include "bus/PageView.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+using namespace vantor;
+using namespace vantor::bus;
+
+namespace {
+
+std::vector<std::string> users(const HistoryData& data, const std::vector<std::size_t>& kept)
+{
+    std::vector<std::string> out;
+    for (std::size_t i : kept)
+        out.push_back(data.sessions()[i].user + "@" + data.sessions()[i].computer);
+    return out;
+}
+
+const HistoryData data = HistoryData::fromText(
+    "1000 alice PC1 /docs/a.txt\n"
+    "1010 alice PC1 /docs/b.txt\n"
+    "1500 alice PC1 /docs/late.txt\n"
+    "2005 bob Lab /docs/c.txt\n",
+    "1000 alice PC1 100\n"
+    "2000 bob Lab 50\n"
+    "3000 Carol pc1 10\n"
+    "4000 dave Other 100\n");
+
+}  // namespace
+
+TEST(PageView, FiltersByNameInAnyCaseAndByStartBothEndsIncluded)
+{
+    HistoryQuery q;
+    // Newest line first, as the history window lists them.
+    EXPECT_EQ(users(data, historySessions(data, q)),
+              (std::vector<std::string>{"dave@Other", "Carol@pc1", "bob@Lab", "alice@PC1"}));
+    q.text = "pC1";
+    EXPECT_EQ(users(data, historySessions(data, q)), (std::vector<std::string>{"Carol@pc1", "alice@PC1"}));
+    q.text = "CAROL";
+    EXPECT_EQ(users(data, historySessions(data, q)), (std::vector<std::string>{"Carol@pc1"}));
+    q.text.clear();
+    q.from = 2000;
+    q.to = 3000;
+    EXPECT_EQ(users(data, historySessions(data, q)), (std::vector<std::string>{"Carol@pc1", "bob@Lab"}));
+}
+
+TEST(PageView, SortsByValueAndKeepsTiesNewestFirst)
+{
+    HistoryQuery q;
+    ASSERT_FALSE(readHistoryQuery({{"sort", "duration"}, {"order", "desc"}}, q));
+    // alice and dave both lasted 100 s: dave's line is the newer.
+    EXPECT_EQ(users(data, historySessions(data, q)),
+              (std::vector<std::string>{"dave@Other", "alice@PC1", "bob@Lab", "Carol@pc1"}));
+    ASSERT_FALSE(readHistoryQuery({{"sort", "files"}, {"order", "asc"}}, q));
+    // Files counted by the reader: alice 2 (1500 is past her window), bob 1, the others none.
+    EXPECT_EQ(users(data, historySessions(data, q)),
+              (std::vector<std::string>{"dave@Other", "Carol@pc1", "bob@Lab", "alice@PC1"}));
+
+    const auto files = historySessionFiles(data, "alice", "PC1", 1000, 100);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(data.files()[files[1]].path, "/docs/b.txt");
+    EXPECT_TRUE(historySessionFiles(data, "alice", "pc1", 1000, 100).empty());
+}
+
+TEST(PageView, RefusesAFilterItCannotRead)
+{
+    HistoryQuery q;
+    EXPECT_TRUE(readHistoryQuery({{"from", "yesterday"}}, q));
+    EXPECT_TRUE(readHistoryQuery({{"to", "12x"}}, q));
+    EXPECT_TRUE(readHistoryQuery({{"sort", "size"}}, q));
+    EXPECT_TRUE(readHistoryQuery({{"order", "up"}}, q));
+    EXPECT_TRUE(readHistoryQuery({{"colour", "red"}}, q));
+    EXPECT_FALSE(readHistoryQuery({{"from", "-5"}, {"text", ""}}, q));
+    EXPECT_EQ(q.from, -5);
+}
+
+TEST(PageView, MakesEveryTextABusStringAndKeepsGoodOnes)
+{
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(validUtf8("Jürgen 日本 \xF0\x9F\x98\x80"), "Jürgen 日本 \xF0\x9F\x98\x80");
+    EXPECT_EQ(validUtf8("a\xFF" "b"), "a" + replacement + "b");
+    EXPECT_EQ(validUtf8("\xC3"), replacement);                                // cut short
+    EXPECT_EQ(validUtf8("\xC0\xAF"), replacement + replacement);              // overlong '/'
+    EXPECT_EQ(validUtf8("\xED\xA0\x80"), replacement + replacement + replacement);  // a surrogate
+    EXPECT_EQ(validUtf8(std::string("a\0b", 3)), "a" + replacement + "b");   // sd-bus refuses NUL
+}
+
+TEST(PageView, TheCacheLoadsAgainOnlyWhenALogChanged)
+{
+    test::TempDir dir;
+    std::ofstream(dir.path() / usersLogName) << "1000 alice PC1 100\n";
+    HistoryCache cache;
+    const HistoryPtr first = cache.get(dir.path());
+    ASSERT_EQ(first->sessions().size(), 1u);
+    EXPECT_EQ(cache.get(dir.path()), first);
+    std::ofstream(dir.path() / usersLogName, std::ios::app) << "2000 bob Lab 50\n";
+    EXPECT_EQ(cache.get(dir.path())->sessions().size(), 2u);
+    std::ofstream(dir.path() / filesLogName) << "2001 bob Lab /docs/c.txt\n";
+    EXPECT_EQ(cache.get(dir.path())->sessions()[1].fileCount, 1u);
+}
+
+TEST(PageView, TheTableAsJsonKeepsEveryFieldAndSurvivesBadBytes)
+{
+    SessionsSnapshot snap;
+    SessionEntry known{"alice", "PC1", 2, {}};
+    known.details.connectedAt = 1'760'000'000;
+    known.details.shares = {"docs", "home"};
+    known.details.dialect = "SMB3_11";
+    known.details.processId = 4242;
+    SessionEntry odd{"b\xFFob", "10.0.0.2", 0, {}};
+    snap.rows = {known, odd};
+    snap.currentSessionsCount = 2;
+    snap.openFilesTotal = 2;
+    const auto json = nlohmann::json::parse(sessionsJson(snap));
+    EXPECT_EQ(json["current"], 2);
+    EXPECT_EQ(json["files"], 2);
+    ASSERT_EQ(json["rows"].size(), 2u);
+    const auto& a = json["rows"][0];
+    EXPECT_EQ(a[0], "alice");
+    EXPECT_EQ(a[2], 2);
+    EXPECT_EQ(a[3][0], 1'760'000'000);
+    EXPECT_TRUE(a[3][1].is_null());  // idle time unknown
+    EXPECT_EQ(a[3][2], (std::vector<std::string>{"docs", "home"}));
+    EXPECT_EQ(a[3][3], "SMB3_11");
+    EXPECT_EQ(a[3][6], 4242);
+    EXPECT_TRUE(a[3][7].is_null());
+    EXPECT_EQ(json["rows"][1][0], "b\xEF\xBF\xBDob");
+}
