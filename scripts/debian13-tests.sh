@@ -12,7 +12,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "debian13-tests.sh: needs root (debootstrap, chroot)" >&2
   exit 1
 fi
-tree=${VANTOR_DEBIAN13_DIR:-/var/tmp/vt-blind-trixie}
+tree=${VANTOR_DEBIAN13_DIR:-/var/tmp/vantor-trixie}
 mirror=http://deb.debian.org/debian
 start=$(date +%s)
 mounted=()
