@@ -837,7 +837,6 @@ const sd_bus_vtable monitorVtable[] = {
     // Where the service wrote the report, and the page itself.
     SD_BUS_METHOD("GetReportText", "", "ss", MonitorBusService::Impl::getReportText, SD_BUS_VTABLE_UNPRIVILEGED),
     // pollError, pollRoute.
-    SD_BUS_METHOD("GetStatus", "", "a{ss}", MonitorBusService::Impl::getStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     // Whether the desktop beeps and pops up: its part of the event, as the options say.
     SD_BUS_SIGNAL("NewUser", "bb", 0),
