@@ -808,10 +808,15 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QStringList>("users");
         QTest::addColumn<int>("errorBoxes");
-        QTest::newRow("a server") << S("srv1") << true << S("Current sessions: (server:srv1)") << L({"remote"}) << 0;
-        QTest::newRow("cancel") << S("srv1") << false << S("Current sessions:") << L({"local"}) << 0;
-        QTest::newRow("empty") << S("") << true << S("Current sessions:") << L({"local"}) << 0;
-        QTest::newRow("unreachable") << S("nowhere") << true << S("Current sessions:") << L({"local"}) << 1;
+        // The caption after the next tick: a failed poll says so until a poll works again.
+        QTest::addColumn<QString>("captionAfter");
+        QTest::newRow("a server") << S("srv1") << true << S("Current sessions: (server:srv1)") << L({"remote"}) << 0
+                                  << S("Current sessions: (server:srv1)");
+        QTest::newRow("cancel") << S("srv1") << false << S("Current sessions:") << L({"local"}) << 0
+                                << S("Current sessions:");
+        QTest::newRow("empty") << S("") << true << S("Current sessions:") << L({"local"}) << 0 << S("Current sessions:");
+        QTest::newRow("unreachable") << S("nowhere") << true << S("Current sessions: (the poll failed)") << L({"local"})
+                                     << 1 << S("Current sessions:");
     }
 
     void theRemoteServerCommand()
@@ -821,6 +826,7 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(QStringList, users);
         QFETCH(int, errorBoxes);
+        QFETCH(QString, captionAfter);
         Harness h;
         h.net.addSession("local", "pc1");
         h.net.setServerSessions("srv1", {{"remote", "pc9", {}, std::nullopt}});
@@ -846,6 +852,7 @@ private slots:
         // The next tick polls the server in force (this computer after a failure).
         QVERIFY(h.tick());
         QCOMPARE(h.column(0), users);
+        QCOMPARE(h.dialog->captionLabel()->text(), captionAfter);
         QCOMPARE(static_cast<int>(h.boxes.shown.size()), errorBoxes);
     }
 
