@@ -308,10 +308,13 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
         EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u)
             << option;
     // Saved into the file as it stood: only the changed value changed, the comment added by hand stays.
+    // (The window's Options set the beep earlier where there are windows; flip whatever it is.)
     std::string expected = "# the administrator's own\n" + edited;
-    ASSERT_NE(expected.find("beepOnNewUser = 1\n"), std::string::npos) << expected;
-    expected.replace(expected.find("beepOnNewUser = 1\n"), 17, "beepOnNewUser = 0");
-    EXPECT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
+    const bool beeps = expected.find("beepOnNewUser = 1\n") != std::string::npos;
+    const std::size_t beepLine = expected.find(beeps ? "beepOnNewUser = 1\n" : "beepOnNewUser = 0\n");
+    ASSERT_NE(beepLine, std::string::npos) << expected;
+    expected.replace(beepLine, 17, beeps ? "beepOnNewUser = 0" : "beepOnNewUser = 1");
+    EXPECT_EQ(ask(probe, beeps ? "set-option beepOnNewUser 0" : "set-option beepOnNewUser 1"), "ok");
     EXPECT_EQ(readAll(config), expected);
 
     // Every user's open files, as the "Open files" window lists them; its "Close resource" closes
@@ -339,9 +342,11 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
 {
     connect(alice, "pw-alice", false);
     // A stopped service stays stopped whoever calls: the window says how an administrator starts it.
-    const std::string stopped = windowAs(bob);
-    EXPECT_NE(stopped.find("box The Vantor service is not running"), std::string::npos) << stopped;
-    EXPECT_NE(stopped.find("systemctl enable --now vantord"), std::string::npos) << stopped;
+    if (windows()) {
+        const std::string stopped = windowAs(bob);
+        EXPECT_NE(stopped.find("box The Vantor service is not running"), std::string::npos) << stopped;
+        EXPECT_NE(stopped.find("systemctl enable --now vantord"), std::string::npos) << stopped;
+    }
     startService();
     LineHelper& other = probeAs(bob);
     EXPECT_EQ(ask(other, "sessions").rfind(refused, 0), 0u);
