@@ -369,11 +369,14 @@ std::optional<std::string> saveSettingsFile(const std::filesystem::path& file, c
     std::error_code ec;
     if (!std::filesystem::exists(file, ec))
         return writeFileAtomically(file, formatSettings(settings));
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
-    if (!in || (!(text << in.rdbuf()) && std::filesystem::file_size(file, ec) != 0))
-        // Written whole instead, the administrator's comments would be gone unseen.
-        return file.string() + ": cannot be read, so the options were not written into it";
+    {
+        // Closed before the replacement: Windows does not replace a file that is still open.
+        std::ifstream in(file, std::ios::binary);
+        if (!in || (!(text << in.rdbuf()) && std::filesystem::file_size(file, ec) != 0))
+            // Written whole instead, the administrator's comments would be gone unseen.
+            return file.string() + ": cannot be read, so the options were not written into it";
+    }
     return writeFileAtomically(file, updateSettingsText(text.str(), settings));
 }
 

@@ -373,7 +373,7 @@ TEST_F(WindowsTest, RemoteServerButtonMonitorsTheNamedServer)
     pump();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, "Error");
-    EXPECT_EQ(windowText(w.caption()), "Current sessions:");
+    EXPECT_EQ(windowText(w.caption()), "Current sessions: (the poll failed)");
 }
 
 // --- the Options window -------------------------------------------------------------------------
