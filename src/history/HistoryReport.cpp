@@ -2,7 +2,7 @@
 
 #include "platform/AtomicFile.h"
 
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 #include "platform/Paths.h"
 
 #include <algorithm>

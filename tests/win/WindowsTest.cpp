@@ -6,7 +6,7 @@
 #include "TempDir.h"
 #include "engine/Engine.h"
 #include "history/HistoryLog.h"
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 #include "platform/fake/FakeNetManagement.h"
 #include "win/HistoryDialog.h"
 #include "win/MonitorDialog.h"

@@ -1,4 +1,4 @@
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <cstdio>
 #include <ctime>
