@@ -1,4 +1,4 @@
-#include "net/MailMessage.h"
+#include "mail/MailMessage.h"
 
 namespace vantor {
 

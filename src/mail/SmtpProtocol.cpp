@@ -1,4 +1,4 @@
-#include "net/SmtpProtocol.h"
+#include "mail/SmtpProtocol.h"
 
 #include <algorithm>
 #include <cstdio>

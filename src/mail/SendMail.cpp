@@ -1,4 +1,4 @@
-#include "net/SendMail.h"
+#include "mail/SendMail.h"
 
 #include "platform/SecretFile.h"
 

@@ -3,7 +3,7 @@
 // as typed on the page, and one box that tells the user how it went.
 
 #include "monitor/MailRelay.h"
-#include "net/SmtpSession.h"
+#include "mail/SmtpSession.h"
 #include "platform/MessageBoxes.h"
 
 #include <string>

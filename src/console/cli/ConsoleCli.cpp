@@ -1,6 +1,6 @@
-#include "net/console/ConsoleCli.h"
+#include "console/cli/ConsoleCli.h"
 
-#include "net/ConsoleClient.h"
+#include "console/ConsoleClient.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "net/ConsoleProtocol.h"
+#include "console/ConsoleProtocol.h"
 
 #include <charconv>
 #include <cstring>

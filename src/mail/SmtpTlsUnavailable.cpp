@@ -1,6 +1,6 @@
 // Builds without a TLS library (the Windows cross build): the plain dialogue works, and a relay
 // that wants encryption is refused with a reason instead of being spoken to in plain text.
-#include "net/SmtpTls.h"
+#include "mail/SmtpTls.h"
 
 namespace vantor {
 

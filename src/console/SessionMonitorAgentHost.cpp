@@ -1,4 +1,4 @@
-#include "net/SessionMonitorAgentHost.h"
+#include "console/SessionMonitorAgentHost.h"
 
 #include "history/HistoryReport.h"
 #include "monitor/SessionMonitor.h"

@@ -1,5 +1,5 @@
 // POSIX sockets behind the socket classes.
-#include "net/SocketPlatform.h"
+#include "sockets/SocketPlatform.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

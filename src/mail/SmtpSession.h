@@ -6,11 +6,11 @@
 // every wait is bounded: a server that stops answering costs at most one wait limit per step, the
 // TLS handshake included, not the platform's own connection time-outs.
 
-#include "net/MailMessage.h"
+#include "mail/MailMessage.h"
 #include "monitor/MailRelay.h"
-#include "net/SmtpProtocol.h"
-#include "net/SmtpTls.h"
-#include "net/SmtpTransport.h"
+#include "mail/SmtpProtocol.h"
+#include "mail/SmtpTls.h"
+#include "mail/SmtpTransport.h"
 #include "platform/Clock.h"
 
 #include <chrono>

@@ -4,7 +4,7 @@
 
 #include "monitor/SessionMonitor.h"
 #include "monitor/MailRelay.h"
-#include "net/SmtpSession.h"
+#include "mail/SmtpSession.h"
 #include "platform/OrderedWorker.h"
 
 #include <functional>

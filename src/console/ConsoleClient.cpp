@@ -1,6 +1,6 @@
-#include "net/ConsoleClient.h"
+#include "console/ConsoleClient.h"
 
-#include "net/NetSocket.h"
+#include "sockets/NetSocket.h"
 
 #include <chrono>
 

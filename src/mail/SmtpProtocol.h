@@ -4,7 +4,7 @@
 // and the fuzzer call them directly.
 
 #include "base/MailText.h"
-#include "net/MailMessage.h"
+#include "mail/MailMessage.h"
 
 #include <array>
 #include <cstddef>

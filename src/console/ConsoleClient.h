@@ -3,7 +3,7 @@
 // end-to-end tests use. Every wait is bounded by the configured time-out; failures come back as a
 // text that says what went wrong, never as an exception.
 
-#include "net/ConsoleProtocol.h"
+#include "console/ConsoleProtocol.h"
 
 #include <functional>
 #include <optional>

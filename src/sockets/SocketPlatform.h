@@ -1,9 +1,9 @@
 #pragma once
 // The few socket calls that differ between POSIX and Winsock. NetSocket.cpp holds the classes'
 // logic once; SocketPlatformPosix.cpp (or a Windows file chosen by CMake) implements these.
-// Internal to src/net.
+// Internal to src/sockets.
 
-#include "net/NetSocket.h"
+#include "sockets/NetSocket.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "net/SmtpTransport.h"
+#include "mail/SmtpTransport.h"
 
-#include "net/NetSocket.h"
-#include "net/SocketPlatform.h"
+#include "sockets/NetSocket.h"
+#include "sockets/SocketPlatform.h"
 
 #include <algorithm>
 #include <climits>

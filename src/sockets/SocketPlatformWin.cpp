@@ -4,7 +4,7 @@
 #include <mswsock.h>
 #include <windows.h>
 
-#include "net/SocketPlatform.h"
+#include "sockets/SocketPlatform.h"
 #include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"
 

@@ -14,8 +14,8 @@
 // protect the ports as well.
 
 #include "base/ConsoleAllowList.h"
-#include "net/ConsoleProtocol.h"
-#include "net/NetSocket.h"
+#include "console/ConsoleProtocol.h"
+#include "sockets/NetSocket.h"
 #include "platform/MessageBoxes.h"
 #include "monitor/SessionTypes.h"
 

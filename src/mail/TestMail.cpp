@@ -1,6 +1,6 @@
-#include "net/TestMail.h"
+#include "mail/TestMail.h"
 
-#include "net/SendMail.h"
+#include "mail/SendMail.h"
 
 namespace vantor {
 

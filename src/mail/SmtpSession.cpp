@@ -1,7 +1,7 @@
-#include "net/SmtpSession.h"
+#include "mail/SmtpSession.h"
 
-#include "net/SmtpProtocol.h"
-#include "net/SmtpTls.h"
+#include "mail/SmtpProtocol.h"
+#include "mail/SmtpTls.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

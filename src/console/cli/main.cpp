@@ -1,5 +1,5 @@
-#include "net/NetSocket.h"
-#include "net/console/ConsoleCli.h"
+#include "sockets/NetSocket.h"
+#include "console/cli/ConsoleCli.h"
 
 #include <iostream>
 

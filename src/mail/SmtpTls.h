@@ -4,7 +4,7 @@
 // SmtpTransport, so the dialogue above it does not change. Every wait, the handshake's included,
 // is bounded.
 
-#include "net/SmtpTransport.h"
+#include "mail/SmtpTransport.h"
 
 #include <chrono>
 #include <memory>

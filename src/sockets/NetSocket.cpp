@@ -1,6 +1,6 @@
-#include "net/NetSocket.h"
+#include "sockets/NetSocket.h"
 
-#include "net/SocketPlatform.h"
+#include "sockets/SocketPlatform.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,7 +1,7 @@
-#include "net/ConsoleAgent.h"
+#include "console/ConsoleAgent.h"
 
-#include "net/ConsoleProtocol.h"
-#include "net/SocketPlatform.h"
+#include "console/ConsoleProtocol.h"
+#include "sockets/SocketPlatform.h"
 #include "platform/SystemText.h"
 #include "platform/ThreadGuard.h"
 

@@ -4,7 +4,7 @@
 // history operations are given as functions (set them before the agent starts); without them the
 // report is missing (size 0) and deleting the logs does nothing.
 
-#include "net/ConsoleAgent.h"
+#include "console/ConsoleAgent.h"
 #include "platform/Clock.h"
 
 #include <functional>

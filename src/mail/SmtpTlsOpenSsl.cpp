@@ -1,6 +1,6 @@
-#include "net/SmtpTls.h"
+#include "mail/SmtpTls.h"
 
-#include "net/SmtpProtocol.h"
+#include "mail/SmtpProtocol.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
