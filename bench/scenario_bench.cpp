@@ -17,9 +17,9 @@
 #include "mail/SendMail.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
+#include "demo/PrivateSambaServer.h"
 #include "platform/samba/SambaNetManagement.h"
-#include "platform/samba/SmbClientHolder.h"
+#include "demo/SmbClientHolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // on the NetApi32 service; the main window shows it and the tray icon keeps it reachable.
 
 #include "app/CommandLine.h"
-#include "app/DemoService.h"
+#include "demo/DemoService.h"
 #include "engine/Engine.h"
 #include "history/HistoryLog.h"
 #include "sockets/NetSocket.h"

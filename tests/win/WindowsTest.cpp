@@ -7,7 +7,7 @@
 #include "engine/Engine.h"
 #include "history/HistoryLog.h"
 #include "base/TimeText.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 #include "win/HistoryDialog.h"
 #include "win/MonitorDialog.h"
 #include "win/OptionsSheet.h"

@@ -11,7 +11,7 @@
 #include "console/ConsoleAgent.h"
 #include "console/SessionMonitorAgentHost.h"
 #include "platform/Clock.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <charconv>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/SambaDemo.h"
+#include "demo/SambaDemo.h"
 
 namespace vantor {
 

@@ -1,4 +1,4 @@
-#include "platform/samba/SmbClientHolder.h"
+#include "demo/SmbClientHolder.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -3,7 +3,7 @@
 // where a private Samba server cannot run.
 
 #include "monitor/FileInspector.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <memory>
 

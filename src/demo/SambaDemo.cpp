@@ -1,9 +1,9 @@
-#include "app/SambaDemo.h"
+#include "demo/SambaDemo.h"
 
-#include "platform/fake/FakeNetManagement.h"
-#include "platform/samba/PrivateSambaServer.h"
-#include "platform/samba/SmbClientHolder.h"
-#include "platform/samba/TcpForwarder.h"
+#include "demo/FakeNetManagement.h"
+#include "demo/PrivateSambaServer.h"
+#include "demo/SmbClientHolder.h"
+#include "demo/TcpForwarder.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "app/DemoService.h"
+#include "demo/DemoService.h"
 
 #include "platform/Clock.h"
 

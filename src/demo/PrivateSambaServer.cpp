@@ -1,4 +1,4 @@
-#include "platform/samba/PrivateSambaServer.h"
+#include "demo/PrivateSambaServer.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <algorithm>
 #include <cctype>
