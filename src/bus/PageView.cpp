@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <random>
 #include <tuple>
+#include <unordered_map>
 
 namespace vantor::bus {
 
@@ -105,19 +108,107 @@ std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::strin
     return data.filesInWindow(user, computer, start, start + duration);
 }
 
+namespace {
+
+using Json = nlohmann::json;
+
+Json rowJson(const SessionEntry& row)
+{
+    auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
+    const SessionDetails& d = row.details;
+    return Json::array({row.user, row.computer, row.openFiles,
+                        Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect, d.encryption,
+                                     d.signing, number(d.processId), number(d.uid)})});
+}
+
+Json allRows(const SessionsSnapshot& snapshot)
+{
+    Json rows = Json::array();
+    for (const SessionEntry& row : snapshot.rows)
+        rows.push_back(rowJson(row));
+    return rows;
+}
+
+std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string rowKey(const SessionEntry& row)
+{
+    std::string key = row.user;
+    key += '\0';
+    key += row.computer;
+    return key;
+}
+
+// The rows by user and computer; false when a pair stands on two rows.
+bool byKey(const SessionsSnapshot& snapshot, std::unordered_map<std::string, const SessionEntry*>& out)
+{
+    out.reserve(snapshot.rows.size());
+    for (const SessionEntry& row : snapshot.rows)
+        if (!out.emplace(rowKey(row), &row).second)
+            return false;
+    return true;
+}
+
+}  // namespace
+
 std::string sessionsJson(const SessionsSnapshot& snapshot)
 {
-    using Json = nlohmann::json;
-    auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
-    Json rows = Json::array();
-    for (const SessionEntry& row : snapshot.rows) {
-        const SessionDetails& d = row.details;
-        rows.push_back(Json::array({row.user, row.computer, row.openFiles,
-                                    Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect,
-                                                 d.encryption, d.signing, number(d.processId), number(d.uid)})}));
+    return dump({{"rows", allRows(snapshot)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}});
+}
+
+std::string sessionsChangeJson(const SessionsSnapshot* base, const SessionsSnapshot& now, const std::string& version)
+{
+    Json out = {{"version", version}, {"current", now.currentSessionsCount}, {"files", now.openFilesTotal}};
+    std::unordered_map<std::string, const SessionEntry*> before, after;
+    if (!base || !byKey(*base, before) || !byKey(now, after)) {
+        out["full"] = true;
+        out["rows"] = allRows(now);
+        return dump(out);
     }
-    const Json all = {{"rows", std::move(rows)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}};
-    return all.dump(-1, ' ', false, Json::error_handler_t::replace);
+    Json changed = Json::array();
+    Json removed = Json::array();
+    for (const SessionEntry& row : now.rows) {
+        const auto it = before.find(rowKey(row));
+        if (it == before.end() || !(*it->second == row))
+            changed.push_back(rowJson(row));
+    }
+    for (const SessionEntry& row : base->rows)
+        if (!after.count(rowKey(row)))
+            removed.push_back(Json::array({row.user, row.computer}));
+    out["full"] = false;
+    out["changed"] = std::move(changed);
+    out["removed"] = std::move(removed);
+    return dump(out);
+}
+
+SessionsJournal::SessionsJournal(std::size_t keep) : m_keep(std::max<std::size_t>(keep, 1))
+{
+    std::random_device random;
+    const uint64_t run = (uint64_t(random()) << 32) ^ random();
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(run));
+    m_run = text;
+}
+
+const SessionsJournal::Entry& SessionsJournal::record(SessionsSnapshotPtr snapshot)
+{
+    if (m_entries.size() == m_keep)
+        m_entries.pop_front();
+    m_entries.push_back({m_run + "-" + std::to_string(++m_count), std::move(snapshot)});
+    return m_entries.back();
+}
+
+const SessionsJournal::Entry* SessionsJournal::newest() const
+{
+    return m_entries.empty() ? nullptr : &m_entries.back();
+}
+
+const SessionsJournal::Entry* SessionsJournal::find(std::string_view version) const
+{
+    for (const Entry& e : m_entries)
+        if (e.version == version)
+            return &e;
+    return nullptr;
 }
 
 std::string validUtf8(std::string_view text)
