@@ -293,10 +293,14 @@ function renderSessions(change = null) {
         rows = sortRows(state.sessions.filter(shownBy), state.sort.key, state.sort.descending, keyOf);
     }
     state.shown = rows;
-    ui.sessions.table.tHead.replaceWith(tableHead(SESSION_COLUMNS, state.sort, key => {
-        state.sort = { key, descending: state.sort.key === key ? !state.sort.descending : false };
-        renderSessions();
-    }));
+    // The head again only when the order changed (a new state.sort).
+    if (ui.sessionsSort !== state.sort) {
+        ui.sessionsSort = state.sort;
+        ui.sessions.table.tHead.replaceWith(tableHead(SESSION_COLUMNS, state.sort, key => {
+            state.sort = { key, descending: state.sort.key === key ? !state.sort.descending : false };
+            renderSessions();
+        }));
+    }
     ui.sessions.table.setAttribute("aria-rowcount", String(rows.length + 1));
     if (state.selected && !rows.some(s => keyOf(s) === state.selected)) {
         state.selected = null;
