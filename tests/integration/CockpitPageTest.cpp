@@ -378,10 +378,12 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
     page("tab Options");
     EXPECT_TRUE(waitUntil([&] { return page("eval document.querySelectorAll('[data-key]').length").get<int>() > 10; }, 10s));
     shot("cockpit-page-options-dark.png", 1280, 800);
-    page("eval localStorage.setItem('shell:style', 'light'); window.dispatchEvent(new CustomEvent('cockpit-style', "
-         "{detail: {style: 'light'}}))");
     page("tab Sessions");
     selectRowOf(accounts["carol"]);
+    shot("cockpit-page-phone-dark.png", 390, 844);
+    page("eval localStorage.setItem('shell:style', 'light'); window.dispatchEvent(new CustomEvent('cockpit-style', "
+         "{detail: {style: 'light'}}))");
+    EXPECT_FALSE(page("eval document.documentElement.classList.contains('pf-v6-theme-dark')").get<bool>());
     shot("cockpit-page-phone.png", 390, 844);
     // The service goes: the page says so, and what to ask for, instead of a broken table.
     service.stop();
