@@ -200,6 +200,7 @@ int main()
     std::vector<double> draws, bigChanges, smallChanges, bigFetches, smallFetches, signals, smallSignals, bigDraws, smallDraws;
     std::vector<double> bigSignals, bigParses, smallParses, rootChecks, userChecks, tableJson, changeJson, busTable, busChange,
         cockpitTable;
+    std::vector<double> busSignals;
     int fullFetches = 0;
     double wholeParse = -1;
     double originOff = 0;
@@ -250,14 +251,14 @@ int main()
         other.stop();
         // The service's JSON of the table, and of a change of one row.
         const SessionsSnapshotPtr now = engine.monitor().snapshot();
-        SessionsSnapshot before = *now;
-        before.rows.pop_back();
+        SessionsSnapshot older = *now;
+        older.rows.pop_back();
         for (int i = 0; i < runs; ++i) {
             auto start = std::chrono::steady_clock::now();
             const std::string whole = bus::sessionsJson(*now);
             tableJson.push_back(sinceMs(start));
             start = std::chrono::steady_clock::now();
-            const std::string change = bus::sessionsChangeJson(&before, *now, "v");
+            const std::string change = bus::sessionsChangeJson(&older, *now, "v");
             changeJson.push_back(sinceMs(start));
         }
         // The calls on the bus alone (the first asks polkit, the rest find its yes kept), and the
@@ -276,6 +277,20 @@ int main()
 
         // Where a change's time goes: the call that fetches the rows (through the bridge, polkit
         // and the service), and drawing them.
+        // The signal's way to a plain client on the bus, beside the page's through Cockpit.
+        std::atomic<double> heardAt{0};
+        BusCaller listener(bus.address());
+        sd_bus_match_signal(listener.bus, nullptr, nullptr, bus::objectPath, bus::interfaceName, "SessionsChanged",
+                            [](sd_bus_message*, void* at, sd_bus_error*) {
+                                *static_cast<std::atomic<double>*>(at) = wallMs();
+                                return 0;
+                            },
+                            &heardAt);
+        std::jthread listen([&](std::stop_token stop) {
+            while (!stop.stop_requested())
+                if (sd_bus_process(listener.bus, nullptr) == 0)
+                    sd_bus_wait(listener.bus, 50'000);
+        });
         auto changes = [&](int base, std::vector<double>& into, std::vector<double>& fetches) {
             signals.clear();
             for (int i = 0; i < runs; ++i) {
@@ -289,6 +304,7 @@ int main()
                 (base == rowCount ? bigParses : smallParses).push_back(shown["parseMs"].get<double>());
                 fullFetches += shown["full"].get<bool>() ? 1 : 0;
                 signals.push_back(shown["signalAt"].get<double>() - polledAt.load());
+                busSignals.push_back(heardAt.load() - polledAt.load());
             }
         };
         changes(rowCount, bigChanges, bigFetches);
@@ -297,6 +313,8 @@ int main()
         engine.loop().post([&] { engine.poll(); });
         waitForRows(100, 0);
         changes(100, smallChanges, smallFetches);
+        listen.request_stop();
+        listen.join();
         smallSignals = signals;
     } catch (const Failure& f) {
         std::cerr << "cockpit bench: " << f.text << "\n" << test::readWholeFile(dir.path() / "cockpit-ws.log") << "\n";
@@ -311,6 +329,7 @@ int main()
               << " of the page's fetches brought the whole table):\n";
     part("the signal's way to the page (100 sessions)", smallSignals);
     part("the signal's way to the page (10,000 sessions)", bigSignals);
+    part("the signal's way to a plain client on the bus (both)", busSignals);
     part("GetSessionsChanges through Cockpit, polkit's yes kept (100 sessions)", smallFetches);
     part("GetSessionsChanges through Cockpit, polkit's yes kept (10,000 sessions)", bigFetches);
     part("parsing the change in the page (100 sessions)", smallParses);

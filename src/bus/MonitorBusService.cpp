@@ -348,8 +348,10 @@ struct MonitorBusService::Impl {
         if (int r = sd_bus_message_read(m, "s", &since); r < 0)
             return r;
         return impl.authorize(m, bus::viewAction, [&impl, since = std::string(since)](Done done) {
-            if (!impl.journal.newest())
-                impl.journal.record(impl.engine.monitor().snapshot());
+            if (!impl.journal.newest()) {
+                const SessionsSnapshotPtr snap = impl.engine.monitor().snapshot();
+                impl.journal.record(snap ? snap : std::make_shared<const SessionsSnapshot>());
+            }
             const bus::SessionsJournal::Entry now = *impl.journal.newest();
             const bus::SessionsJournal::Entry* base = impl.journal.find(since);
             // Written on the bus thread, as the whole table is.
