@@ -19,7 +19,7 @@
 #include "platform/Clock.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Process.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <nlohmann/json.hpp>
 #include <systemd/sd-bus.h>

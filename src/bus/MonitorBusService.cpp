@@ -7,7 +7,7 @@
 #include "history/HistoryLog.h"
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
-#include "net/TestMail.h"
+#include "mail/TestMail.h"
 #include "options/OptionsCommand.h"
 #include "options/OptionsModel.h"
 #include "options/SettingsFile.h"
