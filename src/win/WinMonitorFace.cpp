@@ -194,7 +194,7 @@ WinMonitorFace::~WinMonitorFace()
 void WinMonitorFace::start()
 {
     m_engine.start();
-    monitor().mainVisible = true;
+    monitor().desk()->mainVisible = true;
     m_engine.startPolling();
 }
 
