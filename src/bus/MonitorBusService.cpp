@@ -160,6 +160,8 @@ int MonitorBusService::Impl::clearHistory(sd_bus_message* m, void* userdata, sd_
     Impl& impl = self(userdata);
     return impl.authorize(m, bus::manageAction, [&impl](Done done) {
         const Outcome outcome = vantor::clearHistory(impl.engine.monitor().dataDir());
+        // What the window's box says is the journal's line.
+        impl.log(outcome.ok() ? LogLevel::Info : LogLevel::Error, outcome.text);
         done(outcome.ok() ? success() : failure(bus::failedError, "The history could not be cleared."));
     });
 }
