@@ -90,7 +90,7 @@ void LocalMonitorFace::stop()
 
 void LocalMonitorFace::setRemoteServer(const std::string& text)
 {
-    if (monitor().setRemoteServer(text, false))
+    if (chooseServer(monitor(), text, Chooser::Desk).showOn(monitor().boxes()))
         m_engine->poll();
 }
 
