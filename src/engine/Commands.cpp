@@ -132,7 +132,7 @@ Outcome setOptions(Engine& engine, const std::vector<std::pair<std::string, std:
     applyAcceptedOptions(monitor, accepted, [&monitor](int32_t index) {
         trimLogs(monitor.dataDir(), index, monitor.clock().now());
     });
-    if (!engine.saveSettings())
+    if (!engine.saveSettings().ok())
         return Outcome::failed("The options are in force but could not be saved.");
     return Outcome::done();
 }
