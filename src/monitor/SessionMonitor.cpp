@@ -121,7 +121,9 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         publishSnapshot();
         if (m_view)
             m_view->captionChanged();
-        showSystemError(fetch.status);
+        // A desktop is told at once; the service logs when the polls start and stop failing.
+        if (m_desk)
+            showSystemError(fetch.status);
         settings.serverName = std::string();
         if (m_view)
             m_view->captionChanged();

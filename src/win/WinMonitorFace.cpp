@@ -201,7 +201,7 @@ void WinMonitorFace::start()
 
 void WinMonitorFace::setRemoteServer(const std::string& text)
 {
-    if (monitor().setRemoteServer(text, false))
+    if (chooseServer(monitor(), text, Chooser::Desk).showOn(monitor().boxes()))
         m_engine.poll();
 }
 
