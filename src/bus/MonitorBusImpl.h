@@ -5,6 +5,7 @@
 // A method reads its arguments, asks polkit, and makes one call into the engine's commands
 // (engine/Commands.h): the decisions are the engine's, never this layer's.
 
+#include "bus/AuthorizationCache.h"
 #include "bus/BusNames.h"
 #include "bus/MonitorBusService.h"
 #include "bus/PageView.h"
@@ -87,6 +88,10 @@ struct MonitorBusService::Impl {
     SessionsSnapshotPtr lastSnapshot;
     std::string lastCaption;
     PollState lastPollState;
+    // On the engine's loop: the table's last states, for a page that fetches only what changed.
+    bus::SessionsJournal journal;
+    // On the bus thread: polkit's recent yes to a view (see AuthorizationCache.h).
+    bus::AuthorizationCache views{std::chrono::seconds(5)};
     // What waits on Samba; last, so that it is joined before the rest goes. The history's reads
     // and reports and the test mail (which may wait on a mail server that never answers) have
     // workers of their own, so that neither holds a close.
@@ -153,7 +158,15 @@ struct MonitorBusService::Impl {
         sd_bus_message* call;
         std::string action;
         Work work;
+        std::string sender;
+        uint64_t generation;
     };
+
+    void run(sd_bus_message* call, Work work)
+    {
+        Done done = replyTo(call);
+        engine.loop().post([work = std::move(work), done = std::move(done)] { work(done); });
+    }
 
     // Asks polkit whether the caller the bus names may do `action`; runs `work` on the engine's
     // loop when it may. Anything else, polkit's silence included, refuses the call.
@@ -162,6 +175,11 @@ struct MonitorBusService::Impl {
         const char* sender = sd_bus_message_get_sender(call);
         if (!sender)
             return sd_bus_reply_method_errorf(call, bus::notAuthorizedError, "The caller has no bus name.");
+        const bool view = std::strcmp(action, bus::viewAction) == 0;
+        if (view && views.allowed(sender, action, bus::AuthorizationCache::Clock::now())) {
+            run(sd_bus_message_ref(call), std::move(work));
+            return 1;
+        }
         const bool interactive = sd_bus_message_get_allow_interactive_authorization(call) > 0;
         sd_bus_message* check = nullptr;
         int r = sd_bus_message_new_method_call(bus, &check, "org.freedesktop.PolicyKit1",
@@ -170,7 +188,7 @@ struct MonitorBusService::Impl {
         if (r >= 0)
             r = sd_bus_message_append(check, "(sa{sv})sa{ss}us", "system-bus-name", 1, "name", "s", sender, action, 0,
                                       static_cast<uint32_t>(interactive ? 1 : 0), "");
-        auto* pending = new Pending{this, sd_bus_message_ref(call), action, std::move(work)};
+        auto* pending = new Pending{this, sd_bus_message_ref(call), action, std::move(work), sender, views.generation()};
         if (r >= 0) {
             // A password dialogue may take the user a while; a plain check is answered at once.
             const uint64_t timeout = interactive ? 300'000'000ULL : 25'000'000ULL;
@@ -210,9 +228,34 @@ struct MonitorBusService::Impl {
             sd_bus_message_unref(pending->call);
             return 1;
         }
-        Done done = impl.replyTo(pending->call);
-        impl.engine.loop().post([work = std::move(pending->work), done = std::move(done)] { work(done); });
+        if (pending->action == bus::viewAction)
+            impl.views.remember(pending->sender, pending->action, pending->generation, bus::AuthorizationCache::Clock::now());
+        impl.run(pending->call, std::move(pending->work));
         return 1;
+    }
+
+    // polkit's authority changed (rules, actions, login sessions), or polkitd went or came: no
+    // earlier yes counts any more. (A forged signal can only make the service ask polkit again.)
+    static int onPolkitChanged(sd_bus_message*, void* userdata, sd_bus_error*)
+    {
+        static_cast<Impl*>(userdata)->views.clear();
+        return 0;
+    }
+
+    // Without polkit's announcements a kept yes could outlive a right taken away: then none is kept.
+    void watchPolkit()
+    {
+        int r = sd_bus_match_signal(bus, nullptr, nullptr, "/org/freedesktop/PolicyKit1/Authority",
+                                    "org.freedesktop.PolicyKit1.Authority", "Changed", &Impl::onPolkitChanged, this);
+        if (r >= 0)
+            r = sd_bus_add_match(bus, nullptr,
+                                 "type='signal',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+                                 "arg0='org.freedesktop.PolicyKit1'",
+                                 &Impl::onPolkitChanged, this);
+        if (r < 0) {
+            log(LogLevel::Warning, std::string("polkit's changes cannot be heard, every call asks it: ") + std::strerror(-r));
+            views.disable();
+        }
     }
 
     // --- what the engine tells the bus ---------------------------------------------------------
@@ -229,8 +272,11 @@ struct MonitorBusService::Impl {
         lastSnapshot = snap;
         lastCaption = caption;
         lastPollState = state;
-        if (!same)
+        if (!same) {
+            if (snap)
+                journal.record(snap);
             emit("SessionsChanged");
+        }
     }
 
     void emit(const char* signal)
@@ -258,6 +304,7 @@ struct MonitorBusService::Impl {
     // --- the methods (sd-bus's callbacks) --------------------------------------------------------
     static int getSessions(sd_bus_message* m, void* userdata, sd_bus_error*);
     static int getSessionsJson(sd_bus_message* m, void* userdata, sd_bus_error*);
+    static int getSessionsChanges(sd_bus_message* m, void* userdata, sd_bus_error*);
     static int getCaption(sd_bus_message* m, void* userdata, sd_bus_error*);
     static int getStatus(sd_bus_message* m, void* userdata, sd_bus_error*);
     static int getOpenFiles(sd_bus_message* m, void* userdata, sd_bus_error*);

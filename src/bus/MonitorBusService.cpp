@@ -235,6 +235,9 @@ const sd_bus_vtable monitorVtable[] = {
     SD_BUS_METHOD_WITH_NAMES("GetSessionsJson", "", "",
                              "s", SD_BUS_PARAM(json),
                              Methods::getSessionsJson, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetSessionsChanges", "s", SD_BUS_PARAM(since),
+                             "s", SD_BUS_PARAM(changes),
+                             Methods::getSessionsChanges, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("GetHistoryPage", "a{ss}uu", SD_BUS_PARAM(filters) SD_BUS_PARAM(offset) SD_BUS_PARAM(count),
                              "ua(ssxuu)", SD_BUS_PARAM(total) SD_BUS_PARAM(sessions),
                              Methods::getHistoryPage, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -287,6 +290,7 @@ std::string MonitorBusService::start()
         return fail("the system bus cannot be reached", r);
     if ((r = sd_event_new(&impl.event)) < 0 || (r = sd_bus_attach_event(impl.bus, impl.event, 0)) < 0)
         return fail("the bus's event loop cannot be made", r);
+    impl.watchPolkit();
     impl.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (impl.wakeFd < 0)
         return fail("the bus thread's wake-up cannot be made", -errno);

@@ -35,6 +35,29 @@ int MonitorBusService::Impl::getSessionsJson(sd_bus_message* m, void* userdata, 
     });
 }
 
+// What changed in the table since the version the caller holds ("": none), as JSON (see
+// PageView.h): after a change a page fetches a few rows, not the table.
+int MonitorBusService::Impl::getSessionsChanges(sd_bus_message* m, void* userdata, sd_bus_error*)
+{
+    Impl& impl = self(userdata);
+    const char* since = nullptr;
+    if (int r = sd_bus_message_read(m, "s", &since); r < 0)
+        return r;
+    return impl.authorize(m, bus::viewAction, [&impl, since = std::string(since)](Done done) {
+        if (!impl.journal.newest()) {
+            const SessionsSnapshotPtr snap = impl.engine.monitor().snapshot();
+            impl.journal.record(snap ? snap : std::make_shared<const SessionsSnapshot>());
+        }
+        const bus::SessionsJournal::Entry now = *impl.journal.newest();
+        const bus::SessionsJournal::Entry* base = impl.journal.find(since);
+        // Written on the bus thread, as the whole table is.
+        done(success([now, from = base ? base->snapshot : nullptr](sd_bus_message* reply) {
+            return sd_bus_message_append(reply, "s",
+                                         bus::sessionsChangeJson(from.get(), *now.snapshot, now.version).c_str());
+        }));
+    });
+}
+
 int MonitorBusService::Impl::getCaption(sd_bus_message* m, void* userdata, sd_bus_error*)
 {
     Impl& impl = self(userdata);

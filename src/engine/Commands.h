@@ -10,7 +10,7 @@
 
 #include "monitor/Outcome.h"
 #include "monitor/SessionMonitor.h"
-#include "net/TestMail.h"
+#include "mail/TestMail.h"
 
 #include <cstdint>
 #include <functional>
