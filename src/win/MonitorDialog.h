@@ -6,6 +6,8 @@
 
 #include "engine/MonitorFace.h"
 #include "platform/DesktopShell.h"
+#include "win/DetailWindows.h"
+#include "win/ListColumns.h"
 #include "win/OptionsSheet.h"
 #include "win/SplitterBar.h"
 #include "win/WinUi.h"
@@ -58,6 +60,14 @@ public:
     HMENU menus() const { return m_menus; }
     bool ended() const { return m_ended; }
     const std::vector<int>& fileImageSources() const { return m_fileImages; }
+    ListColumns& sessionColumns() { return m_sessionColumns; }
+    // The row of the sessions list that shows row `monitorRow` of the face's table, and back.
+    std::optional<int> viewRow(std::optional<int> monitorRow) const;
+    std::optional<int> monitorRow(std::optional<int> viewRow) const;
+    // The windows of every user's open files and of the shares, once opened.
+    OpenFilesWindow* openFilesWindow() const { return m_openFilesWindow.get(); }
+    SharesWindow* sharesWindow() const { return m_sharesWindow.get(); }
+    std::string trayTip() const { return m_trayTip; }
 
 private:
     // Dialog
@@ -95,6 +105,12 @@ private:
     void showAbout();
     void openHelp();
     void exitProgram();
+    void showOpenFilesWindow();
+    void showSharesWindow();
+    // The detail windows and the tray's counts follow the published snapshot.
+    void showSnapshot();
+    // Every user's files are listed with each poll only while a detail window is up.
+    void updateAllFilesListing();
 
     MonitorFace& m_face;
     MonitorDialogDeps m_deps;
@@ -126,6 +142,12 @@ private:
     bool m_sliding = false;
     bool m_ended = false;
     MenuTarget m_menuTarget;
+    ListColumns m_sessionColumns;
+    std::unique_ptr<OpenFilesWindow> m_openFilesWindow;
+    std::unique_ptr<SharesWindow> m_sharesWindow;
+    bool m_openFilesShown = false;
+    bool m_sharesShown = false;
+    std::string m_trayTip = "Vantor";
 };
 
 }  // namespace vantor::win
