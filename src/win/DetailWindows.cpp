@@ -45,6 +45,16 @@ void answerInfoTip(NMLVGETINFOTIPW& tip, const std::string& text)
     tip.pszText[n] = L'\0';
 }
 
+// The program's icon in the window's caption and task bar button.
+void setProgramIcon(HWND window)
+{
+    for (auto [which, metric] : {std::pair{ICON_BIG, SM_CXICON}, std::pair{ICON_SMALL, SM_CXSMICON}}) {
+        const int size = GetSystemMetrics(metric);
+        HANDLE picture = LoadImageW(resources(), MAKEINTRESOURCEW(IDI_VANTOR), IMAGE_ICON, size, size, LR_SHARED);
+        SendMessageW(window, WM_SETICON, which, reinterpret_cast<LPARAM>(picture));
+    }
+}
+
 }  // namespace
 
 // --- layout -------------------------------------------------------------------------------------
@@ -100,6 +110,7 @@ OpenFilesWindow::~OpenFilesWindow()
 bool OpenFilesWindow::onInit()
 {
     HWND w = hwnd();
+    setProgramIcon(w);
     SendMessageW(filterBox(), EM_SETCUEBANNER, TRUE,
                  reinterpret_cast<LPARAM>(wide("Filter by file, share, user or computer").c_str()));
     HWND view = listView();
@@ -219,6 +230,9 @@ bool OpenFilesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         default:
             return false;
         }
+    case WM_CLOSE:
+        ShowWindow(hwnd(), SW_HIDE);
+        return true;
     case WM_SHOWWINDOW:
         if (onShownChanged)
             onShownChanged(wParam != FALSE);
@@ -282,10 +296,11 @@ SharesWindow::SharesWindow() : Dialog(IDD_SHARES) {}
 
 bool SharesWindow::onInit()
 {
+    setProgramIcon(hwnd());
     HWND view = listView();
     list::setFullRow(view);
     ListView_SetExtendedListViewStyleEx(view, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
-    const int widths[] = {100, 160, 80, 250};
+    const int widths[] = {100, 160, 90, 250};
     std::vector<ListColumns::Column> columns;
     for (int c = 0; c < shareColumnCount; ++c)
         columns.push_back({shareTitle(static_cast<ShareColumn>(c)), widths[c], true, false});
@@ -343,6 +358,9 @@ bool SharesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
             return true;
         }
         return LOWORD(wParam) == IDOK;
+    case WM_CLOSE:
+        ShowWindow(hwnd(), SW_HIDE);
+        return true;
     case WM_SHOWWINDOW:
         if (onShownChanged)
             onShownChanged(wParam != FALSE);

@@ -153,7 +153,7 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
     // Every user's open files, and the shares in use, each beside the main window.
     SendMessageW(main.hwnd(), WM_COMMAND, IDM_OPEN_FILES_WINDOW, 0);
     ASSERT_NE(main.openFilesWindow(), nullptr);
-    SetWindowPos(main.openFilesWindow()->hwnd(), HWND_TOP, 40, 420, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    SetWindowPos(main.openFilesWindow()->hwnd(), HWND_TOP, 40, 370, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     engine.waitForWorker();
     pumpFor(800);
     list::select(main.openFilesWindow()->listView(), 1);
