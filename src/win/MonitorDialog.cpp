@@ -170,7 +170,7 @@ void MonitorDialog::setUpTables()
     ListView_SetExtendedListViewStyleEx(sessions, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
     // User, computer and open files always show; of the details, the ids are for the few who ask.
     std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Computer", 150, true}, {"# Open files", 100, true}};
-    constexpr int detailWidths[sessionDetailColumnCount] = {140, 100, 80, 120, 100, 80, 90, 70, 60};
+    constexpr int detailWidths[sessionDetailColumnCount] = {140, 110, 80, 120, 100, 80, 90, 70, 60};
     for (int c = 0; c < sessionDetailColumnCount; ++c) {
         const auto detail = static_cast<SessionDetailColumn>(c);
         columns.push_back({sessionDetailTitle(detail), detailWidths[c], false,
