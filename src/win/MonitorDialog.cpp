@@ -118,6 +118,33 @@ MonitorDialog::~MonitorDialog()
         FreeLibrary(m_shell32);
 }
 
+int MonitorDialog::run()
+{
+    if (!create(nullptr))
+        return -1;
+    MSG msg;
+    while (!m_ended) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;
+        if (!translateDialogKeys(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return 0;
+}
+
+bool MonitorDialog::translateDialogKeys(MSG& msg)
+{
+    // IsDialogMessage takes only the messages of that window and its controls.
+    for (HWND w : {hwnd(), m_openFilesWindow ? m_openFilesWindow->hwnd() : nullptr,
+                   m_sharesWindow ? m_sharesWindow->hwnd() : nullptr})
+        if (w && IsDialogMessageW(w, &msg))
+            return true;
+    return false;
+}
+
 // --- initialisation -----------------------------------------------------------------------------
 
 bool MonitorDialog::onInit()

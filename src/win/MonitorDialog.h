@@ -44,6 +44,13 @@ public:
     // Run on "Exit" in the order added, after the poll timer is stopped and the tray icon removed.
     void addExitStep(std::function<void()> step) { m_exitSteps.push_back(std::move(step)); }
 
+    // The program's run: the window made and its messages carried until "Exit". The main window
+    // is modeless under this loop so that the windows beside it get their keys (Tab, Enter, Esc)
+    // as a dialog's controls do.
+    int run();
+    // A key message for the main window or a window beside it, handled as its dialog does it.
+    bool translateDialogKeys(MSG& msg);
+
     // A menu command; from a context menu, on what the menu was opened on (`menu`).
     void runCommand(int command, const MenuTarget* menu = nullptr);
 

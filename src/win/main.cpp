@@ -75,7 +75,7 @@ int run()
     const InstanceLock::Attempt lock = InstanceLock::acquire(dataDir);
     if (lock.holder) {
         // The running one's window comes up instead of a second monitor.
-        if (HWND running = FindWindowW(L"#32770", L"Vantor")) {
+        if (HWND running = FindWindowW(L"#32770", cmd.options.demo ? L"Vantor (demo)" : L"Vantor")) {
             PostMessageW(running, WM_COMMAND, IDM_MAIN_DIALOG, 0);
             return 0;
         }
@@ -168,7 +168,7 @@ int run()
             text += "\n" + problem;
         boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr});
     });
-    dialog.runModal(nullptr);
+    dialog.run();
     std::lock_guard guard(toWindow.mutex);
     toWindow.post = {};
     return 0;

@@ -545,9 +545,16 @@ TEST_F(WindowsTest, OpenFilesWindowFiltersSortsAndCloses)
     net.setStatus(FakeNetManagement::Op::EnumAllFiles, {netcode::AccessDenied, "Listing was refused."});
     poll();
     EXPECT_EQ(windowText(files->statusLabel()), "Listing was refused.");
-    SendMessageW(files->hwnd(), WM_CLOSE, 0, 0);
+    // Its keys come through the program's loop as a dialog's do: Escape in the filter hides it.
+    MSG escape{files->filterBox(), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+    EXPECT_TRUE(w.translateDialogKeys(escape));
+    pump();
     EXPECT_FALSE(IsWindowVisible(files->hwnd()));
     EXPECT_FALSE(monitor().listAllFiles());
+    SendMessageW(w.hwnd(), WM_COMMAND, IDM_OPEN_FILES_WINDOW, 0);
+    EXPECT_TRUE(IsWindowVisible(files->hwnd()));
+    SendMessageW(files->hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(files->hwnd()));
 }
 
 TEST_F(WindowsTest, SharesWindowAndTrayCounts)
