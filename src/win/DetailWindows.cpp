@@ -96,8 +96,8 @@ void EdgeLayout::apply(HWND dialog) const
 
 // --- the open files of every user ---------------------------------------------------------------
 
-OpenFilesWindow::OpenFilesWindow(std::function<void(const NetFileInfo&)> closeFile)
-    : Dialog(IDD_OPEN_FILES), m_closeFile(std::move(closeFile))
+OpenFilesWindow::OpenFilesWindow(std::function<void(const NetFileInfo&)> closeFile, LayoutFile layout)
+    : Dialog(IDD_OPEN_FILES), m_closeFile(std::move(closeFile)), m_kept(std::move(layout))
 {
 }
 
@@ -122,13 +122,14 @@ bool OpenFilesWindow::onInit()
         columns.push_back({openFileTitle(column), column == OpenFileColumn::File ? 220 : 100,
                            column == OpenFileColumn::File, false});
     }
-    m_columns.setUp(view, std::move(columns));
+    m_columns.setUp(view, std::move(columns), m_kept, "openFiles");
     m_menus = LoadMenuW(resources(), MAKEINTRESOURCEW(IDR_MENUS));
 
     m_layout.add(w, IDC_FILES_FILTER, EdgeLayout::Stretch, EdgeLayout::Left);
     m_layout.add(w, IDC_ALL_FILES, EdgeLayout::Stretch, EdgeLayout::Stretch);
     m_layout.add(w, IDC_FILES_STATUS, EdgeLayout::Stretch, EdgeLayout::Right);
     m_layout.add(w, IDC_CLOSE_LISTED_FILE, EdgeLayout::Right, EdgeLayout::Right);
+    m_kept.restoreWindow(w, "openFiles");
     rebuild();
     return true;
 }
@@ -234,6 +235,10 @@ bool OpenFilesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         ShowWindow(hwnd(), SW_HIDE);
         return true;
     case WM_SHOWWINDOW:
+        if (!wParam) {
+            m_columns.save();
+            m_kept.saveWindow(hwnd(), "openFiles");
+        }
         if (onShownChanged)
             onShownChanged(wParam != FALSE);
         return false;
@@ -292,7 +297,7 @@ bool OpenFilesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
 
 // --- shares -------------------------------------------------------------------------------------
 
-SharesWindow::SharesWindow() : Dialog(IDD_SHARES) {}
+SharesWindow::SharesWindow(LayoutFile layout) : Dialog(IDD_SHARES), m_kept(std::move(layout)) {}
 
 bool SharesWindow::onInit()
 {
@@ -304,8 +309,9 @@ bool SharesWindow::onInit()
     std::vector<ListColumns::Column> columns;
     for (int c = 0; c < shareColumnCount; ++c)
         columns.push_back({shareTitle(static_cast<ShareColumn>(c)), widths[c], true, false});
-    m_columns.setUp(view, std::move(columns));
+    m_columns.setUp(view, std::move(columns), m_kept, "shares");
     m_layout.add(hwnd(), IDC_SHARES_LIST, EdgeLayout::Stretch, EdgeLayout::Stretch);
+    m_kept.restoreWindow(hwnd(), "shares");
     rebuild();
     return true;
 }
@@ -362,6 +368,10 @@ bool SharesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         ShowWindow(hwnd(), SW_HIDE);
         return true;
     case WM_SHOWWINDOW:
+        if (!wParam) {
+            m_columns.save();
+            m_kept.saveWindow(hwnd(), "shares");
+        }
         if (onShownChanged)
             onShownChanged(wParam != FALSE);
         return false;

@@ -7,6 +7,7 @@
 // runs only while one of them is up.
 
 #include "monitor/DetailsText.h"
+#include "win/LayoutFile.h"
 #include "win/ListColumns.h"
 #include "win/WinUi.h"
 #include "win/resource.h"
@@ -41,7 +42,7 @@ class OpenFilesWindow final : public Dialog {
 public:
     // `closeFile` closes one file of the list (an empty file when none is selected: the close
     // answers as the main window does).
-    explicit OpenFilesWindow(std::function<void(const NetFileInfo&)> closeFile);
+    OpenFilesWindow(std::function<void(const NetFileInfo&)> closeFile, LayoutFile layout = {});
     ~OpenFilesWindow() override;
 
     void setSnapshot(const SessionsSnapshot& snapshot);
@@ -71,12 +72,13 @@ private:
     std::string m_filter;
     ListColumns m_columns;
     EdgeLayout m_layout;
+    LayoutFile m_kept;
     HMENU m_menus = nullptr;
 };
 
 class SharesWindow final : public Dialog {
 public:
-    SharesWindow();
+    explicit SharesWindow(LayoutFile layout = {});
     void setSnapshot(const SessionsSnapshot& snapshot);
     std::function<void(bool shown)> onShownChanged;
 
@@ -91,6 +93,7 @@ private:
     std::vector<ShareUse> m_shares;
     ListColumns m_columns;
     EdgeLayout m_layout;
+    LayoutFile m_kept;
 };
 
 }  // namespace vantor::win

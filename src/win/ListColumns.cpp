@@ -4,16 +4,46 @@
 
 namespace vantor::win {
 
-void ListColumns::setUp(HWND view, std::vector<Column> columns)
+void ListColumns::setUp(HWND view, std::vector<Column> columns, const LayoutFile& layout, std::string section)
 {
     m_view = view;
+    m_layout = layout;
+    m_section = std::move(section);
     m_columns = std::move(columns);
+    // What was kept counts only while it fits the columns there are now.
+    const std::vector<int> widths = m_layout.numbers(m_section, "widths");
+    const std::vector<int> hidden = m_layout.numbers(m_section, "hidden");
+    if (widths.size() == m_columns.size()) {
+        for (std::size_t c = 0; c < widths.size(); ++c) {
+            if (widths[c] > 0 && widths[c] < 4000)
+                m_columns[c].width = widths[c];
+            m_columns[c].hidden = false;
+        }
+        for (int c : hidden)
+            if (c >= 0 && c < count())
+                m_columns[static_cast<std::size_t>(c)].hidden = true;
+    }
     m_widths.clear();
     for (int c = 0; c < count(); ++c) {
         const Column& col = m_columns[static_cast<std::size_t>(c)];
         m_widths.push_back(col.width);
         list::addColumn(view, c, col.title.c_str(), col.hidden && !col.fixed ? 0 : col.width, col.format);
     }
+}
+
+void ListColumns::save() const
+{
+    if (!m_layout.kept() || !m_view || !IsWindow(m_view))
+        return;
+    std::vector<int> widths, hidden;
+    for (int c = 0; c < count(); ++c) {
+        const bool on = shown(c);
+        widths.push_back(on ? ListView_GetColumnWidth(m_view, c) : m_widths[static_cast<std::size_t>(c)]);
+        if (!on)
+            hidden.push_back(c);
+    }
+    m_layout.save(m_section, "widths", widths);
+    m_layout.save(m_section, "hidden", hidden);
 }
 
 bool ListColumns::shown(int column) const
@@ -29,6 +59,7 @@ void ListColumns::setShown(int column, bool on)
         m_widths[static_cast<std::size_t>(column)] = ListView_GetColumnWidth(m_view, column);
     const int width = m_widths[static_cast<std::size_t>(column)];
     ListView_SetColumnWidth(m_view, column, on ? (width > 0 ? width : m_columns[static_cast<std::size_t>(column)].width) : 0);
+    save();
 }
 
 void ListColumns::clickTitle(int column)

@@ -4,6 +4,7 @@
 // cannot be dragged open), and a click on a column's title sorts by it: ascending, descending,
 // then back to the list's own order, with the header's sort mark.
 
+#include "win/LayoutFile.h"
 #include "win/WinUi.h"
 
 #include <optional>
@@ -22,8 +23,11 @@ public:
         int format = LVCFMT_LEFT;
     };
 
-    // Inserts the columns into `view` (which has none yet).
-    void setUp(HWND view, std::vector<Column> columns);
+    // Inserts the columns into `view` (which has none yet), as `layout` kept them under `section`
+    // when it did.
+    void setUp(HWND view, std::vector<Column> columns, const LayoutFile& layout = {}, std::string section = {});
+    // Which columns are shown and their widths, into the layout file.
+    void save() const;
 
     int count() const { return static_cast<int>(m_columns.size()); }
     bool shown(int column) const;
@@ -48,6 +52,8 @@ private:
     void markSort();
 
     HWND m_view = nullptr;
+    LayoutFile m_layout;
+    std::string m_section;
     std::vector<Column> m_columns;
     std::vector<int> m_widths;  // what a hidden column is given back when shown
     int m_sort = -1;

@@ -82,7 +82,7 @@ NOTIFYICONDATAW trayData(HWND window)
 }  // namespace
 
 MonitorDialog::MonitorDialog(MonitorFace& face, MonitorDialogDeps deps)
-    : Dialog(IDD_MAIN), m_face(face), m_deps(std::move(deps))
+    : Dialog(IDD_MAIN), m_face(face), m_deps(std::move(deps)), m_layout(m_deps.layoutFile)
 {
     if (!m_deps.shell) {
         m_ownShell = std::make_unique<windows::ShellExplorer>();
@@ -203,7 +203,7 @@ void MonitorDialog::setUpTables()
         columns.push_back({sessionDetailTitle(detail), detailWidths[c], false,
                            detail == SessionDetailColumn::ProcessId || detail == SessionDetailColumn::Uid});
     }
-    m_sessionColumns.setUp(sessions, std::move(columns));
+    m_sessionColumns.setUp(sessions, std::move(columns), m_layout, "sessions");
     m_sessionImages = bitmapList(16, {IDB_USER}, {RGB(255, 255, 255)});
     ListView_SetImageList(sessions, m_sessionImages, LVSIL_SMALL);
     m_sessionHeaderImages = bitmapList(13, {IDB_HEADER_USER, IDB_HEADER_COMPUTER}, {RGB(255, 255, 255)});
@@ -371,7 +371,8 @@ void MonitorDialog::updateAllFilesListing()
 void MonitorDialog::showOpenFilesWindow()
 {
     if (!m_openFilesWindow) {
-        m_openFilesWindow = std::make_unique<OpenFilesWindow>([this](const NetFileInfo& f) { m_face.closeListedFile(f); });
+        m_openFilesWindow = std::make_unique<OpenFilesWindow>([this](const NetFileInfo& f) { m_face.closeListedFile(f); },
+                                                              m_layout);
         m_openFilesWindow->onShownChanged = [this](bool shown) {
             m_openFilesShown = shown;
             updateAllFilesListing();
@@ -390,7 +391,7 @@ void MonitorDialog::showOpenFilesWindow()
 void MonitorDialog::showSharesWindow()
 {
     if (!m_sharesWindow) {
-        m_sharesWindow = std::make_unique<SharesWindow>();
+        m_sharesWindow = std::make_unique<SharesWindow>(m_layout);
         m_sharesWindow->onShownChanged = [this](bool shown) {
             m_sharesShown = shown;
             updateAllFilesListing();
@@ -683,6 +684,7 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         }
         return false;
     case WM_DESTROY:
+        m_sessionColumns.save();
         if (m_trayAdded) {
             NOTIFYICONDATAW data = trayData(hwnd());
             Shell_NotifyIconW(NIM_DELETE, &data);

@@ -12,6 +12,7 @@
 #include "win/SplitterBar.h"
 #include "win/WinUi.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -22,6 +23,9 @@ struct MonitorDialogDeps {
     // The slide-away of "Hide"; tests switch it off.
     bool animations = true;
     UINT flashIntervalMs = 500;
+    // The window layout file (columns shown, the sizes of the windows beside the main window);
+    // none: nothing kept.
+    std::filesystem::path layoutFile;
     // Added to the title, e.g. " (demo)".
     std::string titleSuffix;
     // "Beep" of a new user (default: the system's sound).
@@ -121,6 +125,7 @@ private:
 
     MonitorFace& m_face;
     MonitorDialogDeps m_deps;
+    LayoutFile m_layout;
     std::unique_ptr<DesktopShell> m_ownShell;
     std::vector<std::function<void()>> m_exitSteps;
 

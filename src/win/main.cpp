@@ -133,6 +133,7 @@ int run()
     }
 
     win::MonitorDialogDeps deps;
+    deps.layoutFile = dataDir / "layout.ini";
     if (cmd.options.demo)
         deps.titleSuffix = " (demo)";
     deps.options.trimLogs = [dataDir, &boxes](int32_t reportLimitIndex) {

@@ -485,6 +485,45 @@ TEST_F(WindowsTest, SessionDetailColumnsSortAndHide)
     EXPECT_EQ(list::selected(view), 1);
 }
 
+TEST_F(WindowsTest, ColumnsShownAndTheirWidthsAreKeptInTheLayoutFile)
+{
+    const LayoutFile layout(dir / "layout.ini");
+    auto listView = [] {
+        return CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 400, 200, HWND_MESSAGE, nullptr,
+                               resources(), nullptr);
+    };
+    const std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Shares", 120}, {"Process", 70, false, true}};
+    HWND first = listView();
+    ListColumns before;
+    before.setUp(first, columns, layout, "sessions");
+    EXPECT_FALSE(before.shown(2));
+    before.setShown(1, false);
+    before.setShown(2, true);
+    ListView_SetColumnWidth(first, 0, 180);
+    before.save();
+    DestroyWindow(first);
+
+    HWND second = listView();
+    ListColumns after;
+    after.setUp(second, columns, layout, "sessions");
+    EXPECT_FALSE(after.shown(1));
+    EXPECT_TRUE(after.shown(2));
+    EXPECT_EQ(ListView_GetColumnWidth(second, 0), 180);
+    // Shown again, a hidden column has its width back.
+    after.setShown(1, true);
+    EXPECT_EQ(ListView_GetColumnWidth(second, 1), 120);
+    DestroyWindow(second);
+
+    // A layout of other columns (an older program's) is not applied to these.
+    layout.save("sessions", "widths", {10, 10});
+    HWND third = listView();
+    ListColumns other;
+    other.setUp(third, columns, layout, "sessions");
+    EXPECT_EQ(ListView_GetColumnWidth(third, 0), 150);
+    EXPECT_FALSE(other.shown(2));
+    DestroyWindow(third);
+}
+
 TEST_F(WindowsTest, OpenFilesWindowFiltersSortsAndCloses)
 {
     const int64_t now = clock.now();
