@@ -547,6 +547,32 @@ TEST_F(WindowsTest, OpenFilesWindowFiltersSortsAndCloses)
     EXPECT_EQ(heading(view, static_cast<int>(OpenFileColumn::DenyMode)), "Deny mode");
     EXPECT_EQ(infoTip(view, 0), "/srv/docs/finance/budget.ods");
 
+    // Made larger, the list takes the room and the button stays in the bottom right corner;
+    // smaller than designed it cannot be made.
+    auto inClient = [&](int id) {
+        RECT r;
+        GetWindowRect(GetDlgItem(files->hwnd(), id), &r);
+        MapWindowPoints(nullptr, files->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    auto clientOf = [&] {
+        RECT c;
+        GetClientRect(files->hwnd(), &c);
+        return c;
+    };
+    RECT frame;
+    GetWindowRect(files->hwnd(), &frame);
+    const RECT button = inClient(IDC_CLOSE_LISTED_FILE), listBefore = inClient(IDC_ALL_FILES), client = clientOf();
+    SetWindowPos(files->hwnd(), nullptr, 0, 0, frame.right - frame.left + 200, frame.bottom - frame.top + 100,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    const RECT moved = inClient(IDC_CLOSE_LISTED_FILE), listAfter = inClient(IDC_ALL_FILES), bigger = clientOf();
+    EXPECT_EQ(bigger.right - moved.right, client.right - button.right);
+    EXPECT_EQ(bigger.bottom - moved.bottom, client.bottom - button.bottom);
+    EXPECT_EQ(listAfter.right - listAfter.left, listBefore.right - listBefore.left + (bigger.right - client.right));
+    MINMAXINFO limits{};
+    SendMessageW(files->hwnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, frame.right - frame.left);
+
     // "Who holds budget.ods open?"
     setWindowText(files->filterBox(), "BUDGET");
     const int user = static_cast<int>(OpenFileColumn::User);
