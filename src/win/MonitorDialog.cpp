@@ -18,6 +18,7 @@ namespace {
 const COLORREF tableColour = RGB(207, 231, 255);
 const COLORREF noUsersColour = RGB(50, 0, 225);
 constexpr int dragEdge = 30;
+const char* const sessionsTip = "Current sessions. Right click mouse to open context menu";
 
 // The pictures of the menus' items, by position in each pop-up: the sessions menu, the files
 // menu, the tray menu.
@@ -178,14 +179,24 @@ bool MonitorDialog::onInit()
     m_filesHome = childRect(w, filesList());
     m_splitter.create(w, IDC_SPLITTER, childRect(w, item(IDC_SPLITTER)), 5, 5);
 
-    addTooltips(w, {{IDC_REMOTE_SERVER, "Connect to a remote server..."},
-                    {IDC_SESSIONS, "Current sessions. Right click mouse to open context menu"},
+    m_tooltips = addTooltips(w, {{IDC_REMOTE_SERVER, "Connect to a remote server..."},
+                    {IDC_SESSIONS, sessionsTip},
                     {IDC_HELP_BUTTON, "Help"},
                     {IDC_HIDE, "Hide the dialog"},
                     {IDC_HISTORY_BUTTON, "Show sessions history"},
                     {IDC_FILES, "Opened files list. Right click mouse to open context menu"},
                     {IDC_OPEN_FILES_BUTTON, "Show every user's open files"},
                     {IDC_SHARES_BUTTON, "Show the shares in use"}});
+    // Over a row the sessions list's tooltip tells that session's details, elsewhere what the
+    // list is: its text is asked for each time it shows (sessionsTipText).
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = w;
+    tool.uId = reinterpret_cast<UINT_PTR>(sessionsList());
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(m_tooltips, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(m_tooltips, TTM_SETMAXTIPWIDTH, 0, 500);
     SetFocus(item(IDC_HIDE));
     return false;  // the focus is set
 }
@@ -194,7 +205,6 @@ void MonitorDialog::setUpTables()
 {
     HWND sessions = sessionsList();
     list::setFullRow(sessions);
-    ListView_SetExtendedListViewStyleEx(sessions, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
     // User, computer and open files always show; of the details, the ids are for the few who ask.
     std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Computer", 150, true}, {"# Open files", 100, true}};
     constexpr int detailWidths[sessionDetailColumnCount] = {140, 110, 80, 120, 100, 80, 90, 70, 60};
@@ -317,6 +327,24 @@ void MonitorDialog::sessionsTableChanged()
     InvalidateRect(view, nullptr, TRUE);
     m_syncing = false;
     showSnapshot();
+}
+
+std::optional<int> MonitorDialog::rowUnder(POINT screen) const
+{
+    LVHITTESTINFO hit{};
+    hit.pt = screen;
+    ScreenToClient(sessionsList(), &hit.pt);
+    const int row = ListView_HitTest(sessionsList(), &hit);
+    return row < 0 ? std::nullopt : std::optional<int>(row);
+}
+
+std::string MonitorDialog::sessionsTipText(std::optional<int> viewRow) const
+{
+    const std::optional<int> row = monitorRow(viewRow);
+    const auto& rows = m_face.sessionRows();
+    if (!row || *row >= static_cast<int>(rows.size()))
+        return sessionsTip;
+    return sessionTooltip(rows[static_cast<std::size_t>(*row)], m_face.now());
 }
 
 std::optional<int> MonitorDialog::viewRow(std::optional<int> monitorRow) const
@@ -674,6 +702,16 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         }
         return false;
     }
+    case WM_SETCURSOR:
+        // The cursor went to another row (or off the rows): the tooltip goes, to come back with
+        // that row's text.
+        if (reinterpret_cast<HWND>(wParam) == sessionsList() && m_tooltips) {
+            POINT p;
+            GetCursorPos(&p);
+            if (rowUnder(p) != m_tipRow && IsWindowVisible(m_tooltips))
+                SendMessageW(m_tooltips, TTM_POP, 0, 0);
+        }
+        return false;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == noUsersLabel()) {
             HDC dc = reinterpret_cast<HDC>(wParam);
@@ -702,6 +740,17 @@ bool MonitorDialog::onNotify(const NMHDR& header, LRESULT& answer)
     answer = 0;
     if (m_sessionColumns.refuse(header, answer))
         return true;
+    if (header.hwndFrom == m_tooltips && header.code == TTN_GETDISPINFOW
+        && header.idFrom == reinterpret_cast<UINT_PTR>(sessionsList())) {
+        auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+        POINT p;
+        GetCursorPos(&p);
+        m_tipRow = rowUnder(p);
+        m_tipText = wide(sessionsTipText(m_tipRow));
+        info.lpszText = m_tipText.data();
+        info.hinst = nullptr;
+        return true;
+    }
     if (header.idFrom == IDC_SESSIONS) {
         if (header.code == NM_CLICK) {
             m_face.selectSessionRow(monitorRow(list::selected(sessionsList())));
@@ -717,18 +766,6 @@ bool MonitorDialog::onNotify(const NMHDR& header, LRESULT& answer)
         if (header.code == LVN_COLUMNCLICK) {
             m_sessionColumns.clickTitle(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
             sessionsTableChanged();
-            return true;
-        }
-        if (header.code == LVN_GETINFOTIPW) {
-            auto& tip = const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header));
-            const std::optional<int> row = monitorRow(tip.iItem);
-            const auto& rows = m_face.sessionRows();
-            if (row && *row < static_cast<int>(rows.size()) && tip.pszText && tip.cchTextMax > 0) {
-                const std::wstring text = wide(sessionTooltip(rows[static_cast<std::size_t>(*row)], m_face.now()));
-                const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(tip.cchTextMax) - 1);
-                std::copy_n(text.begin(), n, tip.pszText);
-                tip.pszText[n] = L'\0';
-            }
             return true;
         }
     } else if (header.idFrom == IDC_FILES) {

@@ -79,6 +79,8 @@ public:
     OpenFilesWindow* openFilesWindow() const { return m_openFilesWindow.get(); }
     SharesWindow* sharesWindow() const { return m_sharesWindow.get(); }
     std::string trayTip() const { return m_trayTip; }
+    // The sessions list's tooltip over row `viewRow` of the list (none: off the rows).
+    std::string sessionsTipText(std::optional<int> viewRow) const;
 
 private:
     // Dialog
@@ -116,6 +118,7 @@ private:
     void showAbout();
     void openHelp();
     void exitProgram();
+    std::optional<int> rowUnder(POINT screen) const;
     void showOpenFilesWindow();
     void showSharesWindow();
     // The detail windows and the tray's counts follow the published snapshot.
@@ -160,6 +163,9 @@ private:
     bool m_openFilesShown = false;
     bool m_sharesShown = false;
     std::string m_trayTip = "Vantor";
+    HWND m_tooltips = nullptr;
+    std::optional<int> m_tipRow;
+    std::wstring m_tipText;
 };
 
 }  // namespace vantor::win

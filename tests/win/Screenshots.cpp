@@ -144,6 +144,23 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
     SendMessageW(main.hwnd(), WM_NOTIFY, IDC_SESSIONS, reinterpret_cast<LPARAM>(&n));
     pumpFor(800);
     EXPECT_TRUE(capture(windowRect(main.hwnd()), shotDir / "main-window.bmp"));
+    // A row's tooltip: its session's details, the cursor resting on it.
+    {
+        RECT row{};
+        ListView_GetItemRect(main.sessionsList(), 2, &row, LVIR_BOUNDS);
+        POINT at{row.left + 40, (row.top + row.bottom) / 2};
+        ClientToScreen(main.sessionsList(), &at);
+        SetCursorPos(at.x - 5, at.y);
+        pumpFor(100);
+        SetCursorPos(at.x, at.y);
+        pumpFor(2000);
+        RECT area = windowRect(main.hwnd());
+        area.right += 200;
+        area.bottom += 60;
+        EXPECT_TRUE(capture(area, shotDir / "main-window-tooltip.bmp"));
+        SetCursorPos(5, 5);
+        pumpFor(300);
+    }
     // The session details, to the right of the three columns.
     ListView_Scroll(main.sessionsList(), 400, 0);
     pumpFor(300);

@@ -452,7 +452,8 @@ TEST_F(WindowsTest, SessionDetailColumnsSortAndHide)
     EXPECT_EQ(heading(view, shares), "Shares");
     EXPECT_EQ(column(view, shares), (Strings{"", "docs", "docs, media"}));
     EXPECT_EQ(column(view, time), (Strings{"02:00:00", "00:01:00", "01:02:05"}));
-    const std::string tip = infoTip(view, 2);
+    const std::string tip = w.sessionsTipText(2);
+    EXPECT_EQ(w.sessionsTipText(std::nullopt), "Current sessions. Right click mouse to open context menu");
     EXPECT_EQ(tip.rfind("alice on pc1\n", 0), 0u) << tip;
     EXPECT_NE(tip.find("\nShares: docs, media"), std::string::npos) << tip;
     EXPECT_EQ(tip.find("Idle time"), std::string::npos) << tip;
