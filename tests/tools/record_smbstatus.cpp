@@ -4,9 +4,9 @@
 // fixture. Run as root: vantor-record-smbstatus OUT.json
 
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
-#include "platform/samba/SmbClientHolder.h"
-#include "platform/samba/TcpForwarder.h"
+#include "demo/PrivateSambaServer.h"
+#include "demo/SmbClientHolder.h"
+#include "demo/TcpForwarder.h"
 
 #include <fstream>
 #include <iostream>

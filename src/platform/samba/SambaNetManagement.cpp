@@ -1,6 +1,6 @@
 #include "platform/samba/SambaNetManagement.h"
 
-#include "base/AccessList.h"
+#include "platform/AsciiCase.h"
 #include "platform/PlatformNetManagement.h"
 #include "platform/Process.h"
 #include "platform/SystemError.h"
