@@ -355,7 +355,7 @@ void SharesWindow::rebuild()
     InvalidateRect(view, nullptr, TRUE);
 }
 
-bool SharesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer)
+bool SharesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&)
 {
     switch (message) {
     case WM_COMMAND:
@@ -401,7 +401,6 @@ bool SharesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
                                              ShareColumn::Clients, "\n"));
             return true;
         }
-        (void)answer;
         return false;
     }
     default:
