@@ -35,6 +35,12 @@ public:
     virtual std::string reportPath() const = 0;
 };
 
+// The report of the load a history window shows, written where `pathName` says (empty: where
+// `settingsPath` says, else "report.html"), under the history's gate: what a local source answers
+// its window. Blocks for as long as the page takes to write: called beside the window's thread.
+HistorySource::Report writeShownReport(const HistoryData& shown, const std::filesystem::path& dataDir,
+                                       const std::string& pathName, const std::string& settingsPath, int64_t now);
+
 // The logs of a data folder of this program's own, read and written beside the GUI thread.
 class LocalHistorySource final : public HistorySource {
 public:
