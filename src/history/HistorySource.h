@@ -6,6 +6,7 @@
 #include "history/HistoryReader.h"
 #include "monitor/MonitorSettings.h"
 #include "platform/Clock.h"
+#include "platform/MessageBoxes.h"
 
 #include <filesystem>
 #include <functional>
@@ -25,6 +26,8 @@ public:
         bool written = false;
         std::string where;    // the page, where the user can open it
         std::string failure;  // the whole text of the box when it was not written
+        // The box a history window tells it with.
+        BoxRequest box(void* owner) const;
     };
     // Writes the web-based report. `shown` is the load the window shows, `pathName` the path the
     // window's opener handed over (empty: the settings').

@@ -5,6 +5,14 @@
 
 namespace vantor {
 
+BoxRequest HistorySource::Report::box(void* owner) const
+{
+    if (written)
+        return {"Vantor", "The web-based report has been written to " + where + ".", BoxIcon::Information,
+                BoxButtons::Ok, owner};
+    return {"Error", failure, BoxIcon::Error, BoxButtons::Ok, owner};
+}
+
 HistorySource::Report writeShownReport(const HistoryData& shown, const std::filesystem::path& dataDir,
                                        const std::string& pathName, const std::string& settingsPath, int64_t now)
 {

@@ -139,7 +139,7 @@ int run()
     deps.options.trimLogs = [dataDir, &boxes](int32_t reportLimitIndex) {
         std::string why;
         if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
-            boxes.show({"Error", "The history could not be trimmed.\n" + why, BoxIcon::Error, BoxButtons::Ok, nullptr});
+            boxes.show({"Error", trimFailedText(why), BoxIcon::Error, BoxButtons::Ok, nullptr});
     };
     deps.options.sendTestMail = [&mail, &boxes](const MailRelay& relay, const std::string& address, MessageBoxes&,
                                                 void*) {
@@ -164,9 +164,7 @@ int run()
         boxes.setMainWindow(dialog.hwnd());
         if (engine.settingsProblems().empty())
             return;
-        std::string text = "Some settings could not be read and keep their defaults:";
-        for (const auto& problem : engine.settingsProblems())
-            text += "\n" + problem;
+        const std::string text = settingsProblemsText(engine.settingsProblems());
         boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr});
     });
     dialog.run();
