@@ -665,11 +665,11 @@ TEST_F(WindowsTest, SharesWindowAndTrayCounts)
 TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
 {
     dir.write("wlist.dat", "w1 PC1\nw2 PC2\n");
-    OptionsValues values = optionsFromSettings(monitor().settings);
-    values.hideLocalUsers = 1;
-    values.logOpenedFiles = 1;
-    values.reportLimitIndex = 4;
-    values.dailyReportTime = "08:30";
+    OptionsValue values = optionsFromSettings(monitor().settings);
+    values.settings.hideLocalUsers = 1;
+    values.settings.logOpenedFiles = 1;
+    values.settings.reportLimitIndex = 4;
+    values.settings.dailyReportTime = "08:30";
     autostart.enabled = true;
     OptionsSheet sheet(monitor(), values, deps.options);
     ASSERT_NE(sheet.create(nullptr), nullptr);
@@ -720,11 +720,11 @@ TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
     setItemText(sheet.page(OptionsSheet::Report), IDC_REPORT_PATH, "C:\\web\\r.htm.bak");
     click(sheet.hwnd(), IDOK);
     ASSERT_EQ(sheet.result(), IDOK);
-    EXPECT_EQ(sheet.values().reportLimitIndex, 8);
-    EXPECT_EQ(sheet.values().useBlackList, 0);
-    EXPECT_EQ(sheet.values().logOpenedFiles, 0);
-    EXPECT_EQ(sheet.values().dailyReportTime, "99:99");
-    EXPECT_EQ(sheet.values().reportPath, "C:\\web\\r.htm.bak");
+    EXPECT_EQ(sheet.values().settings.reportLimitIndex, 8);
+    EXPECT_EQ(sheet.values().settings.useBlackList, 0);
+    EXPECT_EQ(sheet.values().settings.logOpenedFiles, 0);
+    EXPECT_EQ(sheet.values().settings.dailyReportTime, "99:99");
+    EXPECT_EQ(sheet.values().settings.reportPath.get(), "C:\\web\\r.htm.bak");
     EXPECT_FALSE(autostart.enabled);
 }
 
