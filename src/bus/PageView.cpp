@@ -114,7 +114,8 @@ std::string sessionsJson(const SessionsSnapshot& snapshot)
         const SessionDetails& d = row.details;
         rows.push_back(Json::array({row.user, row.computer, row.openFiles,
                                     Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect,
-                                                 d.encryption, d.signing, number(d.processId), number(d.uid)})}));
+                                                 d.encryption, d.signing, number(d.processId), number(d.uid),
+                                                 d.channels ? Json(*d.channels) : Json(nullptr)})}));
     }
     const Json all = {{"rows", std::move(rows)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}};
     return all.dump(-1, ' ', false, Json::error_handler_t::replace);
