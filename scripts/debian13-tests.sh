@@ -87,7 +87,7 @@ inside sh -c '
   apt-get -qq update &&
   apt-get -qq -y --no-install-recommends install build-essential cmake ninja-build pkg-config \
     nlohmann-json3-dev libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libsystemd-dev \
-    samba samba-common-bin smbclient python3-samba dbus-daemon polkitd procps passwd openssl \
+    samba samba-common-bin smbclient python3-samba dbus-daemon polkitd systemd procps passwd openssl \
     exim4-daemon-heavy prometheus >/dev/null'
 inside smbd --version
 

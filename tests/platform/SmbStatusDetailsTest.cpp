@@ -24,22 +24,23 @@ std::string recorded(const char* name = "smbstatus-details.json")
     return ss.str();
 }
 
-const NetSessionInfo& sessionOf(const std::vector<NetSessionInfo>& sessions, const std::string& userPrefix,
-    const std::string& computer)
+// The names are plain texts: gcc 14 takes a reference returned beside a temporary string for one
+// into it.
+const NetSessionInfo& sessionOf(const std::vector<NetSessionInfo>& sessions, const char* userPrefix,
+    const char* computer)
 {
     for (const auto& s : sessions)
         if (s.user.starts_with(userPrefix) && s.computer == computer)
             return s;
-    throw std::runtime_error("no session of " + userPrefix + " from " + computer);
+    throw std::runtime_error(std::string("no session of ") + userPrefix + " from " + computer);
 }
 
-const NetFileInfo& fileOf(const std::vector<NetFileInfo>& files, const std::string& userPrefix,
-    const std::string& pathEnd)
+const NetFileInfo& fileOf(const std::vector<NetFileInfo>& files, const char* userPrefix, const char* pathEnd)
 {
     for (const auto& f : files)
         if (f.user.starts_with(userPrefix) && f.path.ends_with(pathEnd))
             return f;
-    throw std::runtime_error("no open of " + pathEnd + " by " + userPrefix);
+    throw std::runtime_error(std::string("no open of ") + pathEnd + " by " + userPrefix);
 }
 
 TEST(SmbStatusDetails, SessionsTellProtocolSecurityProcessSharesAndTime)
