@@ -12,7 +12,7 @@
 #include "engine/Engine.h"
 #include "platform/Clock.h"
 #include "platform/MessageBoxes.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <algorithm>
 #include <atomic>

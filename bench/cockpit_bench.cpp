@@ -5,18 +5,24 @@
 //   drawing 10,000 sessions until they are on the screen          goal: at most 200 ms
 //   from the signal of a change to the page showing it            goal: within 100 ms
 //   the page's own code and styles, compressed (gzip -9)          goal: under 300 KB
+// and where a change's time goes: polkit's check (for root, as the bench's Cockpit runs, and for
+// another user, whose check runs polkit's rules), the service's JSON, the call on the bus alone
+// and through Cockpit's bridge, and the page's parsing and drawing.
 
 #include "FreePort.h"
 #include "PrivateSystemBus.h"
 #include "TempDir.h"
+#include "bus/BusNames.h"
 #include "bus/MonitorBusService.h"
+#include "bus/PageView.h"
 #include "engine/Engine.h"
 #include "platform/Clock.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Process.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <nlohmann/json.hpp>
+#include <systemd/sd-bus.h>
 
 #include <algorithm>
 #include <atomic>
@@ -72,6 +78,75 @@ struct Failure {
     std::string text;
 };
 
+double sinceMs(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+void part(const std::string& what, std::vector<double> figures)
+{
+    if (figures.empty()) {
+        std::cout << "  " << what << ": no figure\n";
+        return;
+    }
+    std::sort(figures.begin(), figures.end());
+    std::cout << "  " << what << ": median " << figures[figures.size() / 2] << " ms, worst " << figures.back() << " ms\n";
+}
+
+// A connection of the bench's own to the private bus, as root.
+struct BusCaller {
+    sd_bus* bus = nullptr;
+    explicit BusCaller(const std::string& address)
+    {
+        if (sd_bus_new(&bus) < 0 || sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0
+            || sd_bus_start(bus) < 0)
+            throw Failure{"the bench cannot reach its bus"};
+    }
+    ~BusCaller() { sd_bus_flush_close_unref(bus); }
+
+    // The time of one call of the service's with a string argument (none when empty) and a string reply.
+    double call(const char* method, const char* argument, std::string* answer = nullptr)
+    {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const auto start = std::chrono::steady_clock::now();
+        const int r = argument ? sd_bus_call_method(bus, bus::serviceName, bus::objectPath, bus::interfaceName, method,
+                                                    &error, &reply, "s", argument)
+                               : sd_bus_call_method(bus, bus::serviceName, bus::objectPath, bus::interfaceName, method,
+                                                    &error, &reply, "");
+        const char* text = nullptr;
+        const bool ok = r >= 0 && sd_bus_message_read(reply, "s", &text) >= 0;
+        const double ms = sinceMs(start);
+        if (ok && answer)
+            *answer = text;
+        const std::string why = error.message ? error.message : "";
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        if (!ok)
+            throw Failure{std::string(method) + ": " + why};
+        return ms;
+    }
+
+    // The time of polkit's check of the view for a process.
+    double checkProcess(pid_t pid)
+    {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const auto start = std::chrono::steady_clock::now();
+        const int r = sd_bus_call_method(bus, "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                         "org.freedesktop.PolicyKit1.Authority", "CheckAuthorization", &error, &reply,
+                                         "(sa{sv})sa{ss}us", "unix-process", 2, "pid", "u", static_cast<uint32_t>(pid),
+                                         "start-time", "t", uint64_t(0), bus::viewAction, 0, uint32_t(0), "");
+        const double ms = sinceMs(start);
+        const std::string why = error.message ? error.message : "";
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        if (r < 0)
+            throw Failure{"polkit's check: " + why};
+        return ms;
+    }
+};
+
 }  // namespace
 
 int main()
@@ -123,6 +198,12 @@ int main()
     LineHelper browser;
     int startError = 0;
     std::vector<double> draws, bigChanges, smallChanges, bigFetches, smallFetches, signals, smallSignals, bigDraws, smallDraws;
+    std::vector<double> bigSignals, bigParses, smallParses, rootChecks, userChecks, tableJson, changeJson, busTable, busChange,
+        cockpitTable;
+    std::vector<double> busSignals;
+    int fullFetches = 0;
+    double wholeParse = -1;
+    double originOff = 0;
     try {
         if (!cockpit.start({"/usr/bin/env", "XDG_DATA_DIRS=" + web.string() + ":/usr/share", "/usr/lib/cockpit/cockpit-ws",
                             "--address", "127.0.0.1", "--port", std::to_string(port), "--local-session=cockpit-bridge"},
@@ -148,13 +229,68 @@ int main()
             }
             throw Failure{"the page never showed " + std::to_string(rows) + " rows"};
         };
-        waitForRows(rowCount, 0);
+        const Json first = waitForRows(rowCount, 0);
+        wholeParse = first["fullParseMs"].get<double>();
+        originOff = first["originOff"].get<double>();
 
         for (int i = 0; i < runs; ++i)
             draws.push_back(page("eval vantorRedraw()").get<double>());
 
+        // The parts one by one, at 10,000 sessions. polkit, for root (the bench's own connection)
+        // and for a process of another user.
+        BusCaller caller(bus.address());
+        ChildProcess other;
+        ChildProcess::Options quiet;
+        if (!other.start({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/bin/sleep", "60"}, quiet, error))
+            throw Failure{error};
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int i = 0; i < runs; ++i) {
+            rootChecks.push_back(caller.checkProcess(::getpid()));
+            userChecks.push_back(caller.checkProcess(other.pid()));
+        }
+        other.stop();
+        // The service's JSON of the table, and of a change of one row.
+        const SessionsSnapshotPtr now = engine.monitor().snapshot();
+        SessionsSnapshot older = *now;
+        older.rows.pop_back();
+        for (int i = 0; i < runs; ++i) {
+            auto start = std::chrono::steady_clock::now();
+            const std::string whole = bus::sessionsJson(*now);
+            tableJson.push_back(sinceMs(start));
+            start = std::chrono::steady_clock::now();
+            const std::string change = bus::sessionsChangeJson(&older, *now, "v");
+            changeJson.push_back(sinceMs(start));
+        }
+        // The calls on the bus alone (the first asks polkit, the rest find its yes kept), and the
+        // whole table through Cockpit's bridge and the browser's WebSocket.
+        std::string answer;
+        caller.call("GetSessionsChanges", "", &answer);
+        const std::string version = Json::parse(answer)["version"];
+        for (int i = 0; i < runs; ++i) {
+            busTable.push_back(caller.call("GetSessionsJson", nullptr));
+            busChange.push_back(caller.call("GetSessionsChanges", version.c_str()));
+            cockpitTable.push_back(page("eval (async () => { const c = cockpit.dbus('org.vantor.Monitor1', {bus: 'system'}); "
+                                        "const t = performance.now(); await c.call('/org/vantor/Monitor', 'org.vantor.Monitor1', "
+                                        "'GetSessionsJson', []); const ms = performance.now() - t; c.close(); return ms; })()")
+                                       .get<double>());
+        }
+
         // Where a change's time goes: the call that fetches the rows (through the bridge, polkit
         // and the service), and drawing them.
+        // The signal's way to a plain client on the bus, beside the page's through Cockpit.
+        std::atomic<double> heardAt{0};
+        BusCaller listener(bus.address());
+        sd_bus_match_signal(listener.bus, nullptr, nullptr, bus::objectPath, bus::interfaceName, "SessionsChanged",
+                            [](sd_bus_message*, void* at, sd_bus_error*) {
+                                *static_cast<std::atomic<double>*>(at) = wallMs();
+                                return 0;
+                            },
+                            &heardAt);
+        std::jthread listen([&](std::stop_token stop) {
+            while (!stop.stop_requested())
+                if (sd_bus_process(listener.bus, nullptr) == 0)
+                    sd_bus_wait(listener.bus, 50'000);
+        });
         auto changes = [&](int base, std::vector<double>& into, std::vector<double>& fetches) {
             signals.clear();
             for (int i = 0; i < runs; ++i) {
@@ -165,14 +301,20 @@ int main()
                 into.push_back(shown["paintedAt"].get<double>() - polledAt.load());
                 fetches.push_back(shown["fetchMs"].get<double>());
                 (base == rowCount ? bigDraws : smallDraws).push_back(shown["drawMs"].get<double>());
+                (base == rowCount ? bigParses : smallParses).push_back(shown["parseMs"].get<double>());
+                fullFetches += shown["full"].get<bool>() ? 1 : 0;
                 signals.push_back(shown["signalAt"].get<double>() - polledAt.load());
+                busSignals.push_back(heardAt.load() - polledAt.load());
             }
         };
         changes(rowCount, bigChanges, bigFetches);
+        bigSignals = signals;
         net.setSessions(sessions(100));
         engine.loop().post([&] { engine.poll(); });
         waitForRows(100, 0);
         changes(100, smallChanges, smallFetches);
+        listen.request_stop();
+        listen.join();
         smallSignals = signals;
     } catch (const Failure& f) {
         std::cerr << "cockpit bench: " << f.text << "\n" << test::readWholeFile(dir.path() / "cockpit-ws.log") << "\n";
@@ -183,17 +325,29 @@ int main()
     report("drawing 10,000 sessions in Chromium until they are on the screen", draws, 200);
     report("from SessionsChanged to the page showing the change (100 sessions)", smallChanges, 100);
     report("from SessionsChanged to the page showing the change (10,000 sessions)", bigChanges, 100);
-    auto part = [](const std::string& what, std::vector<double> figures) {
-        if (figures.empty())
-            return;
-        std::sort(figures.begin(), figures.end());
-        std::cout << "  of which " << what << ": median " << figures[figures.size() / 2] << " ms\n";
-    };
+    std::cout << "where a change's time goes (each change one row; " << fullFetches
+              << " of the page's fetches brought the whole table):\n";
     part("the signal's way to the page (100 sessions)", smallSignals);
-    part("the GetSessions call through Cockpit (100 sessions)", smallFetches);
-    part("the GetSessions call through Cockpit (10,000 sessions)", bigFetches);
-    part("sorting and drawing the table (100 sessions)", smallDraws);
-    part("sorting and drawing the table (10,000 sessions)", bigDraws);
+    part("the signal's way to the page (10,000 sessions)", bigSignals);
+    part("the signal's way to a plain client on the bus (both)", busSignals);
+    part("GetSessionsChanges through Cockpit, polkit's yes kept (100 sessions)", smallFetches);
+    part("GetSessionsChanges through Cockpit, polkit's yes kept (10,000 sessions)", bigFetches);
+    part("parsing the change in the page (100 sessions)", smallParses);
+    part("parsing the change in the page (10,000 sessions)", bigParses);
+    part("sorting in the change and drawing the table (100 sessions)", smallDraws);
+    part("sorting in the change and drawing the table (10,000 sessions)", bigDraws);
+    std::cout << "  (Chromium's performance.timeOrigin stood " << originOff
+              << " ms off its wall clock; the figures use the wall clock)\n";
+    std::cout << "the parts alone, at 10,000 sessions:\n";
+    part("polkit's check for root", rootChecks);
+    part("polkit's check for another user (its rules run)", userChecks);
+    part("the service's JSON of the whole table", tableJson);
+    part("the service's JSON of a change of one row", changeJson);
+    part("GetSessionsJson on the bus, no bridge (the whole table)", busTable);
+    part("GetSessionsChanges on the bus, no bridge (nothing changed)", busChange);
+    part("GetSessionsJson through Cockpit's bridge (the whole table)", cockpitTable);
+    part("parsing the whole table in the page", {wholeParse});
+    part("sorting and drawing the whole table in the page", draws);
 
     std::size_t compressed = 0;
     for (const char* file : {"index.js", "index.css", "index.html", "manifest.json"}) {

@@ -1,8 +1,8 @@
 // Measures the console agent on 127.0.0.1: 1,000 sequential "id" requests (goal: at most 2 s in
 // all) and "sess" of a 10,000-row table (goal: at most 200 ms each). Prints its figures.
-#include "net/ConsoleAgent.h"
-#include "net/ConsoleProtocol.h"
-#include "net/NetSocket.h"
+#include "console/ConsoleAgent.h"
+#include "console/ConsoleProtocol.h"
+#include "sockets/NetSocket.h"
 
 #include <algorithm>
 #include <chrono>

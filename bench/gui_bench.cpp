@@ -8,7 +8,7 @@
 #include "app/LocalMonitorFace.h"
 #include "app/MonitorDialog.h"
 #include "app/TableModels.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 #ifdef VANTOR_RECORDED_SMBSTATUS
 #include "SmbStatusDocument.h"
 #include "platform/samba/SambaNetManagement.h"

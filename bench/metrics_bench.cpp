@@ -4,7 +4,7 @@
 // or "not met".
 #include "engine/Engine.h"
 #include "platform/Clock.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 #include "service/Metrics.h"
 #include "service/MetricsServer.h"
 

@@ -12,14 +12,14 @@
 #include "engine/Engine.h"
 #include "app/TableModels.h"
 #include "history/HistoryRecorder.h"
-#include "net/ConsoleAgent.h"
-#include "net/NetSocket.h"
-#include "net/SendMail.h"
+#include "console/ConsoleAgent.h"
+#include "sockets/NetSocket.h"
+#include "mail/SendMail.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
+#include "demo/PrivateSambaServer.h"
 #include "platform/samba/SambaNetManagement.h"
-#include "platform/samba/SmbClientHolder.h"
+#include "demo/SmbClientHolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

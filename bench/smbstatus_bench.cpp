@@ -12,9 +12,9 @@
 #include "monitor/SessionMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
+#include "demo/PrivateSambaServer.h"
 #include "platform/samba/SambaNetManagement.h"
-#include "platform/samba/SmbClientHolder.h"
+#include "demo/SmbClientHolder.h"
 #include "platform/samba/SmbStatusParser.h"
 
 #include <nlohmann/json.hpp>

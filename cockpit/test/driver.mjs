@@ -8,6 +8,7 @@
 //   popup NAME              presses that button and answers what the window it opens shows
 //   download NAME           presses that button and answers the name and size of what it saves
 //   key KEY                 presses a key in the page (ArrowDown, Enter, Delete, ...)
+//   permit PERMISSION       the user allows the open page's site that (notifications, ...)
 //   shot FILE               a picture of the whole window
 // An answer is {"ok": value} or {"error": text}. The browser ends when the input does.
 import { chromium } from "playwright-core";
@@ -83,6 +84,9 @@ async function run(line) {
     }
     case "key":
         await page.keyboard.press(arg);
+        return true;
+    case "permit":
+        await browser.grantPermissions([arg], { origin: new URL(page.url()).origin });
         return true;
     case "shot":
         await page.screenshot({ path: arg });

@@ -2,7 +2,7 @@
 // into the table's HTML, the order of the columns, the filter, the history's time texts.
 import { test } from "node:test";
 import assert from "node:assert/strict";
-import { esc, sortRows, matches, formatDuration, absent } from "../src/util.js";
+import { esc, sortRows, insertSorted, matches, formatDuration, absent } from "../src/util.js";
 
 test("a name from the network is text in the table, never markup", () => {
     assert.equal(esc('<img src=x onerror="alert(1)">'), "&lt;img src=x onerror=&quot;alert(1)&quot;&gt;");
@@ -30,4 +30,18 @@ test("durations and unknown numbers read as the history window writes them", () 
     assert.ok(absent(-9223372036854775808));
     assert.ok(absent(null));
     assert.ok(!absent(0));
+});
+
+test("a row put into the sorted table lands where sorting the whole table puts it", () => {
+    const tie = r => r.u + "\n" + r.c;
+    const rows = [];
+    for (let i = 0; i < 200; ++i)
+        rows.push({ u: "user" + (i * 7919 % 37), c: "pc" + (i % 13), n: i % 5 === 0 ? null : (i * 31) % 17 });
+    for (const [key, descending] of [["u", false], ["u", true], ["n", false], ["n", true], ["c", true]]) {
+        const whole = sortRows(rows, key, descending, tie);
+        const built = [];
+        for (const r of rows)
+            insertSorted(built, r, key, descending, tie);
+        assert.deepEqual(built.map(tie), whole.map(tie), key + (descending ? " descending" : ""));
+    }
 });

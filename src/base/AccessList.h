@@ -3,6 +3,8 @@
 // closed. List files hold one "user computer" line per entry; names are matched in upper case and
 // "<Any>" (in any case) matches every name.
 
+#include "platform/AsciiCase.h"
+
 #include <filesystem>
 #include <istream>
 #include <optional>
@@ -22,10 +24,6 @@ using AccessList = std::vector<AccessEntry>;
 inline constexpr const char* blackListFileName = "blist.dat";
 inline constexpr const char* whiteListFileName = "wlist.dat";
 inline constexpr const char* anyName = "<Any>";
-
-// Upper-cases a..z (lower-cases A..Z); every other byte stays as it is.
-std::string upperAscii(std::string text);
-std::string lowerAscii(std::string text);
 
 // One line of a list file: its first two blank-separated tokens. A line with fewer than two tokens
 // (left by an empty name) is not an entry. Tokens are cut at 255 bytes.

@@ -6,7 +6,7 @@
 
 #include "base/AccessList.h"
 #include "history/HistoryReader.h"
-#include "net/TestMail.h"
+#include "mail/TestMail.h"
 #include "monitor/SessionTypes.h"
 
 #include <chrono>

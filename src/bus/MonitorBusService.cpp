@@ -1,12 +1,13 @@
 #include "bus/MonitorBusService.h"
 
+#include "bus/AuthorizationCache.h"
 #include "bus/BusNames.h"
 #include "bus/BusRows.h"
 #include "bus/PageView.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
-#include "net/TestMail.h"
+#include "mail/TestMail.h"
 #include "options/OptionsCommand.h"
 #include "options/OptionsModel.h"
 #include "options/SettingsFile.h"
@@ -106,6 +107,10 @@ struct MonitorBusService::Impl {
     SessionsSnapshotPtr lastSnapshot;
     std::string lastCaption;
     PollState lastPollState;
+    // On the engine's loop: the table's last states, for a page that fetches only what changed.
+    bus::SessionsJournal journal;
+    // On the bus thread: polkit's recent yes to a view (see AuthorizationCache.h).
+    bus::AuthorizationCache views{std::chrono::seconds(5)};
     // What waits on Samba; last, so that it is joined before the rest goes. The history's reads
     // and reports and the test mail (which may wait on a mail server that never answers) have
     // workers of their own, so that neither holds a close.
@@ -172,7 +177,15 @@ struct MonitorBusService::Impl {
         sd_bus_message* call;
         std::string action;
         Work work;
+        std::string sender;
+        uint64_t generation;
     };
+
+    void run(sd_bus_message* call, Work work)
+    {
+        Done done = replyTo(call);
+        engine.loop().post([work = std::move(work), done = std::move(done)] { work(done); });
+    }
 
     // Asks polkit whether the caller the bus names may do `action`; runs `work` on the engine's
     // loop when it may. Anything else, polkit's silence included, refuses the call.
@@ -181,6 +194,11 @@ struct MonitorBusService::Impl {
         const char* sender = sd_bus_message_get_sender(call);
         if (!sender)
             return sd_bus_reply_method_errorf(call, bus::notAuthorizedError, "The caller has no bus name.");
+        const bool view = std::strcmp(action, bus::viewAction) == 0;
+        if (view && views.allowed(sender, action, bus::AuthorizationCache::Clock::now())) {
+            run(sd_bus_message_ref(call), std::move(work));
+            return 1;
+        }
         const bool interactive = sd_bus_message_get_allow_interactive_authorization(call) > 0;
         sd_bus_message* check = nullptr;
         int r = sd_bus_message_new_method_call(bus, &check, "org.freedesktop.PolicyKit1",
@@ -189,7 +207,7 @@ struct MonitorBusService::Impl {
         if (r >= 0)
             r = sd_bus_message_append(check, "(sa{sv})sa{ss}us", "system-bus-name", 1, "name", "s", sender, action, 0,
                                       static_cast<uint32_t>(interactive ? 1 : 0), "");
-        auto* pending = new Pending{this, sd_bus_message_ref(call), action, std::move(work)};
+        auto* pending = new Pending{this, sd_bus_message_ref(call), action, std::move(work), sender, views.generation()};
         if (r >= 0) {
             // A password dialogue may take the user a while; a plain check is answered at once.
             const uint64_t timeout = interactive ? 300'000'000ULL : 25'000'000ULL;
@@ -229,9 +247,34 @@ struct MonitorBusService::Impl {
             sd_bus_message_unref(pending->call);
             return 1;
         }
-        Done done = impl.replyTo(pending->call);
-        impl.engine.loop().post([work = std::move(pending->work), done = std::move(done)] { work(done); });
+        if (pending->action == bus::viewAction)
+            impl.views.remember(pending->sender, pending->action, pending->generation, bus::AuthorizationCache::Clock::now());
+        impl.run(pending->call, std::move(pending->work));
         return 1;
+    }
+
+    // polkit's authority changed (rules, actions, login sessions), or polkitd went or came: no
+    // earlier yes counts any more. (A forged signal can only make the service ask polkit again.)
+    static int onPolkitChanged(sd_bus_message*, void* userdata, sd_bus_error*)
+    {
+        static_cast<Impl*>(userdata)->views.clear();
+        return 0;
+    }
+
+    // Without polkit's announcements a kept yes could outlive a right taken away: then none is kept.
+    void watchPolkit()
+    {
+        int r = sd_bus_match_signal(bus, nullptr, nullptr, "/org/freedesktop/PolicyKit1/Authority",
+                                    "org.freedesktop.PolicyKit1.Authority", "Changed", &Impl::onPolkitChanged, this);
+        if (r >= 0)
+            r = sd_bus_add_match(bus, nullptr,
+                                 "type='signal',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+                                 "arg0='org.freedesktop.PolicyKit1'",
+                                 &Impl::onPolkitChanged, this);
+        if (r < 0) {
+            log(LogLevel::Warning, std::string("polkit's changes cannot be heard, every call asks it: ") + std::strerror(-r));
+            views.disable();
+        }
     }
 
     // --- what the engine tells the bus ---------------------------------------------------------
@@ -248,8 +291,11 @@ struct MonitorBusService::Impl {
         lastSnapshot = snap;
         lastCaption = caption;
         lastPollState = state;
-        if (!same)
+        if (!same) {
+            if (snap)
+                journal.record(snap);
             emit("SessionsChanged");
+        }
     }
 
     void emit(const char* signal)
@@ -289,6 +335,29 @@ struct MonitorBusService::Impl {
             // Written on the bus thread: the snapshot does not change, and the engine goes on.
             done(success([snap = impl.engine.monitor().snapshot()](sd_bus_message* reply) {
                 return sd_bus_message_append(reply, "s", bus::sessionsJson(*snap).c_str());
+            }));
+        });
+    }
+
+    // What changed in the table since the version the caller holds ("": none), as JSON (see
+    // PageView.h): after a change a page fetches a few rows, not the table.
+    static int getSessionsChanges(sd_bus_message* m, void* userdata, sd_bus_error*)
+    {
+        Impl& impl = self(userdata);
+        const char* since = nullptr;
+        if (int r = sd_bus_message_read(m, "s", &since); r < 0)
+            return r;
+        return impl.authorize(m, bus::viewAction, [&impl, since = std::string(since)](Done done) {
+            if (!impl.journal.newest()) {
+                const SessionsSnapshotPtr snap = impl.engine.monitor().snapshot();
+                impl.journal.record(snap ? snap : std::make_shared<const SessionsSnapshot>());
+            }
+            const bus::SessionsJournal::Entry now = *impl.journal.newest();
+            const bus::SessionsJournal::Entry* base = impl.journal.find(since);
+            // Written on the bus thread, as the whole table is.
+            done(success([now, from = base ? base->snapshot : nullptr](sd_bus_message* reply) {
+                return sd_bus_message_append(reply, "s",
+                                             bus::sessionsChangeJson(from.get(), *now.snapshot, now.version).c_str());
             }));
         });
     }
@@ -829,6 +898,8 @@ const sd_bus_vtable monitorVtable[] = {
     // How it went (0 cannot connect, 1 cannot send, 2 sent) and the mail server's reason.
     SD_BUS_METHOD("SendTestMail", "", "us", MonitorBusService::Impl::sendTestMail, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("GetSessionsJson", "", "s", MonitorBusService::Impl::getSessionsJson, SD_BUS_VTABLE_UNPRIVILEGED),
+    // What changed in the table since a version the caller holds ("": none), as JSON.
+    SD_BUS_METHOD("GetSessionsChanges", "s", "s", MonitorBusService::Impl::getSessionsChanges, SD_BUS_VTABLE_UNPRIVILEGED),
     // A page of the history's sessions: filters (text, from, to, sort, order), offset, count;
     // how many the filters keep, and the page's user, computer, start, duration and file count.
     SD_BUS_METHOD("GetHistoryPage", "a{ss}uu", "ua(ssxuu)", MonitorBusService::Impl::getHistoryPage, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -881,6 +952,7 @@ std::string MonitorBusService::start()
         return fail("the system bus cannot be reached", r);
     if ((r = sd_event_new(&impl.event)) < 0 || (r = sd_bus_attach_event(impl.bus, impl.event, 0)) < 0)
         return fail("the bus's event loop cannot be made", r);
+    impl.watchPolkit();
     impl.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (impl.wakeFd < 0)
         return fail("the bus thread's wake-up cannot be made", -errno);

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <random>
 #include <tuple>
+#include <unordered_map>
 
 namespace vantor::bus {
 
@@ -105,20 +108,126 @@ std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::strin
     return data.filesInWindow(user, computer, start, start + duration);
 }
 
+namespace {
+
+using Json = nlohmann::json;
+
+Json rowJson(const SessionEntry& row)
+{
+    auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
+    const SessionDetails& d = row.details;
+    return Json::array({row.user, row.computer, row.openFiles,
+                        Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect, d.encryption,
+                                     d.signing, number(d.processId), number(d.uid),
+                                     d.channels ? Json(*d.channels) : Json(nullptr)})});
+}
+
+Json allRows(const SessionsSnapshot& snapshot)
+{
+    Json rows = Json::array();
+    for (const SessionEntry& row : snapshot.rows)
+        rows.push_back(rowJson(row));
+    return rows;
+}
+
+std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// A row's user and computer, as keys into a table of rows that outlive them.
+struct PairKey {
+    std::string_view user, computer;
+    bool operator==(const PairKey&) const = default;
+};
+struct PairHash {
+    std::size_t operator()(const PairKey& k) const noexcept
+    {
+        const std::size_t u = std::hash<std::string_view>()(k.user);
+        return u ^ (std::hash<std::string_view>()(k.computer) + 0x9e3779b97f4a7c15ULL + (u << 6) + (u >> 2));
+    }
+};
+
+}  // namespace
+
 std::string sessionsJson(const SessionsSnapshot& snapshot)
 {
-    using Json = nlohmann::json;
-    auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
-    Json rows = Json::array();
-    for (const SessionEntry& row : snapshot.rows) {
-        const SessionDetails& d = row.details;
-        rows.push_back(Json::array({row.user, row.computer, row.openFiles,
-                                    Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect,
-                                                 d.encryption, d.signing, number(d.processId), number(d.uid),
-                                                 d.channels ? Json(*d.channels) : Json(nullptr)})}));
+    return dump({{"rows", allRows(snapshot)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}});
+}
+
+std::string sessionsChangeJson(const SessionsSnapshot* base, const SessionsSnapshot& now, const std::string& version)
+{
+    Json out = {{"version", version}, {"current", now.currentSessionsCount}, {"files", now.openFilesTotal}};
+    auto whole = [&] {
+        out["full"] = true;
+        out["rows"] = allRows(now);
+        return dump(out);
+    };
+    if (!base)
+        return whole();
+    // The base's rows by pair, each marked when the new table holds it again: one table of rows,
+    // not two (at 10,000 sessions building it is most of the work).
+    struct Held {
+        const SessionEntry* row;
+        bool again = false;
+    };
+    std::unordered_map<PairKey, Held, PairHash> before;
+    before.reserve(base->rows.size());
+    for (const SessionEntry& row : base->rows)
+        if (!before.emplace(PairKey{row.user, row.computer}, Held{&row}).second)
+            return whole();
+    Json changed = Json::array();
+    std::unordered_map<PairKey, bool, PairHash> came;  // the new pairs, few
+    for (const SessionEntry& row : now.rows) {
+        const PairKey key{row.user, row.computer};
+        const auto it = before.find(key);
+        if (it == before.end()) {
+            if (!came.emplace(key, true).second)
+                return whole();
+        } else if (it->second.again) {
+            return whole();
+        } else {
+            it->second.again = true;
+            if (*it->second.row == row)
+                continue;
+        }
+        changed.push_back(rowJson(row));
     }
-    const Json all = {{"rows", std::move(rows)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}};
-    return all.dump(-1, ' ', false, Json::error_handler_t::replace);
+    Json removed = Json::array();
+    for (const SessionEntry& row : base->rows)
+        if (!before.at(PairKey{row.user, row.computer}).again)
+            removed.push_back(Json::array({row.user, row.computer}));
+    out["full"] = false;
+    out["changed"] = std::move(changed);
+    out["removed"] = std::move(removed);
+    return dump(out);
+}
+
+SessionsJournal::SessionsJournal(std::size_t keep) : m_keep(std::max<std::size_t>(keep, 1))
+{
+    std::random_device random;
+    const uint64_t run = (uint64_t(random()) << 32) ^ random();
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(run));
+    m_run = text;
+}
+
+const SessionsJournal::Entry& SessionsJournal::record(SessionsSnapshotPtr snapshot)
+{
+    if (m_entries.size() == m_keep)
+        m_entries.pop_front();
+    m_entries.push_back({m_run + "-" + std::to_string(++m_count), std::move(snapshot)});
+    return m_entries.back();
+}
+
+const SessionsJournal::Entry* SessionsJournal::newest() const
+{
+    return m_entries.empty() ? nullptr : &m_entries.back();
+}
+
+const SessionsJournal::Entry* SessionsJournal::find(std::string_view version) const
+{
+    for (const Entry& e : m_entries)
+        if (e.version == version)
+            return &e;
+    return nullptr;
 }
 
 std::string validUtf8(std::string_view text)

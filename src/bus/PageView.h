@@ -9,6 +9,7 @@
 #include "monitor/SessionTypes.h"
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -46,6 +47,39 @@ std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::strin
 // [connected, idle, [shares], dialect, encryption, signing, pid, uid]], ...], "current": n,
 // "files": n}; an unknown number is null, a byte that is not UTF-8 becomes U+FFFD.
 std::string sessionsJson(const SessionsSnapshot& snapshot);
+
+// The sessions table's last few states, each under a version of its own, so that a page holding one
+// of them fetches only what changed since: at 10,000 sessions a change is a few rows, the table a
+// megabyte and a half of JSON. Versions are "RUN-N": RUN differs at every start of the service, so
+// that a version of an earlier run is never taken for one of this.
+class SessionsJournal {
+public:
+    explicit SessionsJournal(std::size_t keep = 4);
+
+    struct Entry {
+        std::string version;
+        SessionsSnapshotPtr snapshot;
+    };
+    // `snapshot` as the newest state, under a new version.
+    const Entry& record(SessionsSnapshotPtr snapshot);
+    // The newest state; none before the first record.
+    const Entry* newest() const;
+    // The state of that version while it is kept.
+    const Entry* find(std::string_view version) const;
+
+private:
+    std::size_t m_keep;
+    std::string m_run;
+    uint64_t m_count = 0;
+    std::deque<Entry> m_entries;  // oldest first
+};
+
+// What changed from `base` to `now`, as JSON. With a base: {"version": v, "full": false, "changed":
+// [rows that came or changed, as sessionsJson writes them], "removed": [[user, computer], ...],
+// "current": n, "files": n}. Without one (the page has none, or one no longer kept), or when a
+// user and computer stand on more than one row (their rows could not be told apart): {"version":
+// v, "full": true, "rows": [every row], "current": n, "files": n}.
+std::string sessionsChangeJson(const SessionsSnapshot* base, const SessionsSnapshot& now, const std::string& version);
 
 // A text as a bus string must be: bytes that are not UTF-8 become U+FFFD.
 std::string validUtf8(std::string_view text);

@@ -1,7 +1,7 @@
 #include "engine/DailyReport.h"
 
 #include "base/MailText.h"
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <algorithm>
 #include <ctime>

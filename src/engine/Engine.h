@@ -15,8 +15,8 @@
 #include "engine/Worker.h"
 #include "history/HistoryRecorder.h"
 #include "monitor/SessionMonitor.h"
-#include "net/ConsoleAgent.h"
-#include "net/SessionMonitorAgentHost.h"
+#include "console/ConsoleAgent.h"
+#include "console/SessionMonitorAgentHost.h"
 
 #include <atomic>
 #include <chrono>

@@ -3,7 +3,7 @@
 // /metrics). Every count is an atomic that the engine's threads add to and any thread reads:
 // a reader never waits for a poll, and a poll never waits for a reader.
 
-#include "net/ConsoleProtocol.h"
+#include "console/ConsoleProtocol.h"
 
 #include <array>
 #include <atomic>

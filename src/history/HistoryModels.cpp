@@ -1,6 +1,6 @@
 #include "history/HistoryModels.h"
 
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <QPainter>
 #include <QPixmap>

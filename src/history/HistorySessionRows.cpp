@@ -1,6 +1,6 @@
 #include "history/HistorySessionRows.h"
 
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <algorithm>
 

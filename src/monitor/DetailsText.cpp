@@ -1,6 +1,6 @@
 #include "monitor/DetailsText.h"
 
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <algorithm>
 #include <map>

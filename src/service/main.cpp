@@ -2,8 +2,8 @@
 // /var/lib/vantor, messages to standard error (the journal), no window and no display.
 #include "bus/MonitorBusService.h"
 #include "engine/Engine.h"
-#include "net/NetSocket.h"
-#include "net/SendMail.h"
+#include "sockets/NetSocket.h"
+#include "mail/SendMail.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/PlatformNetManagement.h"

@@ -2,12 +2,12 @@
 // on the NetApi32 service; the main window shows it and the tray icon keeps it reachable.
 
 #include "app/CommandLine.h"
-#include "app/DemoService.h"
+#include "demo/DemoService.h"
 #include "engine/Engine.h"
 #include "history/HistoryLog.h"
-#include "net/NetSocket.h"
-#include "net/SendMail.h"
-#include "net/TestMail.h"
+#include "sockets/NetSocket.h"
+#include "mail/SendMail.h"
+#include "mail/TestMail.h"
 #include "options/SettingsFile.h"
 #include "platform/Clock.h"
 #include "platform/InstanceLock.h"

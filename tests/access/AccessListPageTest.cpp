@@ -3,7 +3,7 @@
 #include "access/AccessListModel.h"
 #include "access/AccessListPage.h"
 #include "access/AddUserDialog.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>

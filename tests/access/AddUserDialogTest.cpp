@@ -1,5 +1,5 @@
 #include "access/AddUserDialog.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -1,8 +1,8 @@
 // Fuzz target for what vantor-console reads from an agent and prints: the replies, and the
 // escaping of the peer's text for the terminal. Besides "no crash": the printed text holds no
 // control character and is UTF-8, and text that needs no escaping comes through unchanged.
-#include "net/ConsoleProtocol.h"
-#include "net/console/ConsoleCli.h"
+#include "console/ConsoleProtocol.h"
+#include "console/cli/ConsoleCli.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Fuzz target: everything a peer of the console protocol can send, read by the functions that the
 // agent and the console use. Checks that nothing crashes and that what is accepted is sound.
-#include "net/ConsoleProtocol.h"
+#include "console/ConsoleProtocol.h"
 
 #include <cstddef>
 #include <cstdint>

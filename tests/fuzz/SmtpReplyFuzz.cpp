@@ -2,8 +2,8 @@
 // EHLO keywords, and whole sessions (the basic one and one that logs on) whose server replies are
 // the fuzzer's bytes. Also built into a replay test that
 // runs the corpus in the ordinary test run.
-#include "net/SmtpProtocol.h"
-#include "net/SmtpSession.h"
+#include "mail/SmtpProtocol.h"
+#include "mail/SmtpSession.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
 #include "history/SessionState.h"
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <cstddef>
 #include <cstdint>

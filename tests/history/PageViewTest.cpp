@@ -1,7 +1,8 @@
-// What the web page reads over the bus: the history's filters, order and files of a session, and
-// the sessions table as one JSON text.
+// What the web page reads over the bus: the history's filters, order and files of a session, the
+// sessions table as one JSON text and its changes; and polkit's yes as the service keeps it.
 
 #include "TempDir.h"
+#include "bus/AuthorizationCache.h"
 #include "bus/PageView.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <map>
 
 using namespace vantor;
 using namespace vantor::bus;
@@ -135,4 +137,118 @@ TEST(PageView, TheTableAsJsonKeepsEveryFieldAndSurvivesBadBytes)
     EXPECT_EQ(a[3][8], 2);
     EXPECT_TRUE(json["rows"][1][3][8].is_null());
     EXPECT_EQ(json["rows"][1][0], "b\xEF\xBF\xBDob");
+}
+
+namespace {
+
+SessionEntry row(std::string user, std::string computer, uint32_t files)
+{
+    return SessionEntry{std::move(user), std::move(computer), files, {}};
+}
+
+// The table a page holds after it took `change` on top of `base`, in the JSON the rows come as,
+// keyed by user and computer.
+std::map<std::string, nlohmann::json> applied(const SessionsSnapshot& base, const nlohmann::json& change)
+{
+    std::map<std::string, nlohmann::json> table;
+    const auto key = [](const nlohmann::json& user, const nlohmann::json& computer) {
+        return user.get<std::string>() + "\n" + computer.get<std::string>();
+    };
+    const auto held = nlohmann::json::parse(sessionsJson(base));
+    if (!change["full"].get<bool>())
+        for (const auto& r : held["rows"])
+            table[key(r[0], r[1])] = r;
+    for (const auto& gone : change.value("removed", nlohmann::json::array()))
+        table.erase(key(gone[0], gone[1]));
+    for (const auto& r : change.contains("changed") ? change["changed"] : change["rows"])
+        table[key(r[0], r[1])] = r;
+    return table;
+}
+
+}  // namespace
+
+TEST(PageView, AChangeHoldsOnlyTheRowsThatCameChangedOrWentAndMakesTheNewTable)
+{
+    SessionsSnapshot before;
+    before.rows = {row("alice", "PC1", 1), row("bob", "PC2", 0), row("carol", "PC3", 4), row("alice", "PC4", 0)};
+    SessionsSnapshot after;
+    after.rows = {row("alice", "PC1", 1), row("bob", "PC2", 3), row("dave", "PC5", 0), row("alice", "PC4", 0)};
+    after.rows[3].details.dialect = "SMB3_11";  // a detail alone is a change too
+    after.currentSessionsCount = 4;
+    after.openFilesTotal = 4;
+
+    const auto change = nlohmann::json::parse(sessionsChangeJson(&before, after, "v2"));
+    EXPECT_EQ(change["version"], "v2");
+    EXPECT_FALSE(change["full"].get<bool>());
+    EXPECT_EQ(change["current"], 4);
+    EXPECT_EQ(change["files"], 4);
+    std::vector<std::string> changed;
+    for (const auto& r : change["changed"])
+        changed.push_back(r[0].get<std::string>() + "@" + r[1].get<std::string>());
+    EXPECT_EQ(changed, (std::vector<std::string>{"bob@PC2", "dave@PC5", "alice@PC4"}));
+    EXPECT_EQ(change["removed"], nlohmann::json::parse(R"([["carol", "PC3"]])"));
+    const auto full = nlohmann::json::parse(sessionsChangeJson(nullptr, after, "v2"));
+    EXPECT_TRUE(full["full"].get<bool>());
+    EXPECT_EQ(applied(before, change), applied(before, full));
+    // Nothing changed: nothing comes.
+    const auto same = nlohmann::json::parse(sessionsChangeJson(&after, after, "v2"));
+    EXPECT_TRUE(same["changed"].empty() && same["removed"].empty());
+
+    // A user and computer on two rows cannot be told apart by a change: the whole table goes.
+    SessionsSnapshot twice = after;
+    twice.rows.push_back(row("bob", "PC2", 1));
+    EXPECT_TRUE(nlohmann::json::parse(sessionsChangeJson(&after, twice, "v3"))["full"].get<bool>());
+    EXPECT_EQ(nlohmann::json::parse(sessionsChangeJson(&twice, after, "v4"))["rows"].size(), 4u);
+}
+
+TEST(PageView, TheJournalKeepsTheLastStatesUnderVersionsOfThisRunOnly)
+{
+    SessionsJournal journal(2), restarted(2);
+    EXPECT_EQ(journal.newest(), nullptr);
+    auto state = [](uint32_t n) {
+        auto s = std::make_shared<SessionsSnapshot>();
+        s->currentSessionsCount = n;
+        return SessionsSnapshotPtr(s);
+    };
+    const std::string v1 = journal.record(state(1)).version;
+    const std::string v2 = journal.record(state(2)).version;
+    EXPECT_NE(v1, v2);
+    ASSERT_NE(journal.find(v1), nullptr);
+    EXPECT_EQ(journal.find(v1)->snapshot->currentSessionsCount, 1u);
+    journal.record(state(3));
+    EXPECT_EQ(journal.find(v1), nullptr);  // no longer kept: the page gets the whole table
+    EXPECT_EQ(journal.find(v2)->snapshot->currentSessionsCount, 2u);
+    EXPECT_EQ(journal.newest()->snapshot->currentSessionsCount, 3u);
+    // A page that held a version of the service's last run is not answered with a change to it.
+    EXPECT_NE(restarted.record(state(9)).version.substr(0, 16), v1.substr(0, 16));
+    EXPECT_EQ(restarted.find(v1), nullptr);
+    EXPECT_EQ(journal.find(""), nullptr);
+}
+
+TEST(AuthorizationCache, KeepsAYesForItsCallerAndActionAWhileAndDropsThemAllWhenPolkitChanges)
+{
+    using Clock = AuthorizationCache::Clock;
+    const Clock::time_point t0 = Clock::now();
+    AuthorizationCache cache(std::chrono::seconds(5));
+    EXPECT_FALSE(cache.allowed(":1.5", "view", t0));
+    cache.remember(":1.5", "view", cache.generation(), t0);
+    EXPECT_TRUE(cache.allowed(":1.5", "view", t0 + std::chrono::seconds(4)));
+    EXPECT_FALSE(cache.allowed(":1.5", "view", t0 + std::chrono::seconds(5)));  // asked again
+    EXPECT_FALSE(cache.allowed(":1.6", "view", t0));
+    EXPECT_FALSE(cache.allowed(":1.5", "manage", t0));
+
+    cache.clear();  // polkit's rules changed
+    EXPECT_FALSE(cache.allowed(":1.5", "view", t0));
+    // A yes polkit gave before its change but that came after it is not kept.
+    const uint64_t asked = cache.generation();
+    cache.clear();
+    cache.remember(":1.5", "view", asked, t0);
+    EXPECT_FALSE(cache.allowed(":1.5", "view", t0));
+    cache.remember(":1.5", "view", cache.generation(), t0);
+    EXPECT_TRUE(cache.allowed(":1.5", "view", t0));
+
+    // Without polkit's announcements nothing is kept.
+    cache.disable();
+    cache.remember(":1.5", "view", cache.generation(), t0);
+    EXPECT_FALSE(cache.allowed(":1.5", "view", t0));
 }

@@ -1,5 +1,5 @@
 #include "ScopedTimeZone.h"
-#include "history/TimeText.h"
+#include "base/TimeText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Plays a demo that gets killed: starts a traceable private server with one account and one
 // client logged on, prints the server's folder and the account, and waits to be killed.
-#include "platform/samba/PrivateSambaServer.h"
-#include "platform/samba/SmbClientHolder.h"
+#include "demo/PrivateSambaServer.h"
+#include "demo/SmbClientHolder.h"
 
 #include <iostream>
 #include <unistd.h>

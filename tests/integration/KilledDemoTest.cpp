@@ -1,6 +1,6 @@
 // A demo that is killed cannot stop its server or remove its accounts; the next demo start does.
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
+#include "demo/PrivateSambaServer.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 #include "SambaFixture.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
+#include "demo/PrivateSambaServer.h"
 #include "platform/samba/SambaNetManagement.h"
-#include "platform/samba/SmbClientHolder.h"
-#include "platform/samba/TcpForwarder.h"
+#include "demo/SmbClientHolder.h"
+#include "demo/TcpForwarder.h"
 
 #include <gtest/gtest.h>
 

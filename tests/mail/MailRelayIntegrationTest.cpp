@@ -7,9 +7,9 @@
 #include "MonitorFixture.h"
 #include "SmtpTestSupport.h"
 #include "TempDir.h"
-#include "net/NetSocket.h"
-#include "net/SendMail.h"
-#include "net/TestMail.h"
+#include "sockets/NetSocket.h"
+#include "mail/SendMail.h"
+#include "mail/TestMail.h"
 #include "platform/Process.h"
 
 #include <gtest/gtest.h>

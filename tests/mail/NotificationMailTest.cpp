@@ -4,7 +4,7 @@
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
 #include "TimeZone.h"
-#include "net/SendMail.h"
+#include "mail/SendMail.h"
 
 #include <gtest/gtest.h>
 

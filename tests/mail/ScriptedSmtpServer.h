@@ -3,7 +3,7 @@
 // command with the reply its script gives and records every byte it receives, one record per
 // connection. All its waits are bounded; it stops when destroyed.
 
-#include "net/NetSocket.h"
+#include "sockets/NetSocket.h"
 
 #include <atomic>
 #include <chrono>

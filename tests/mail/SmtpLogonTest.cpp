@@ -4,9 +4,9 @@
 #include "SmtpTestSupport.h"
 #include "TempDir.h"
 #include "TimeZone.h"
-#include "net/SendMail.h"
-#include "net/SmtpTls.h"
-#include "net/TestMail.h"
+#include "mail/SendMail.h"
+#include "mail/SmtpTls.h"
+#include "mail/TestMail.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The parts of the SMTP client that need no connection.
 #include "TimeZone.h"
-#include "net/MailMessage.h"
-#include "net/SmtpProtocol.h"
-#include "net/SmtpSession.h"
+#include "mail/MailMessage.h"
+#include "mail/SmtpProtocol.h"
+#include "mail/SmtpSession.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
 #include "TimeZone.h"
-#include "net/SendMail.h"
-#include "net/SmtpSession.h"
+#include "mail/SendMail.h"
+#include "mail/SmtpSession.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // What the SMTP tests share: fast, deterministic session options and the expected header.
 
 #include "monitor/MailRelay.h"
-#include "net/SmtpSession.h"
+#include "mail/SmtpSession.h"
 #include "platform/Clock.h"
 #include "TimeZone.h"
 

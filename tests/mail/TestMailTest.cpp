@@ -3,7 +3,7 @@
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
 #include "TimeZone.h"
-#include "net/TestMail.h"
+#include "mail/TestMail.h"
 
 #include <gtest/gtest.h>
 

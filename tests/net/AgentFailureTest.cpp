@@ -1,8 +1,8 @@
 // A fault inside the agent's work must not end the program: the thread it hit stops, the rest of
 // the program (and the process) goes on, and the fault is told once.
 #include "FreePort.h"
-#include "net/ConsoleAgent.h"
-#include "net/ConsoleClient.h"
+#include "console/ConsoleAgent.h"
+#include "console/ConsoleClient.h"
 #include "platform/ThreadGuard.h"
 
 #include <gtest/gtest.h>

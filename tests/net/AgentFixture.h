@@ -3,8 +3,8 @@
 
 #include "FreePort.h"
 #include "TempDir.h"
-#include "net/ConsoleAgent.h"
-#include "net/NetSocket.h"
+#include "console/ConsoleAgent.h"
+#include "sockets/NetSocket.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "AgentFixture.h"
 #include "platform/SystemText.h"
 #include "SocketCodes.h"
-#include "net/ConsoleProtocol.h"
+#include "console/ConsoleProtocol.h"
 
 #include <fstream>
 

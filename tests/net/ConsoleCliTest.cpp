@@ -1,7 +1,7 @@
 // vantor-console against a running agent on 127.0.0.1, and against peers that fail it.
 #include "AgentFixture.h"
 #include "SocketCodes.h"
-#include "net/console/ConsoleCli.h"
+#include "console/cli/ConsoleCli.h"
 
 #include <sstream>
 

@@ -1,5 +1,5 @@
 // The protocol's free functions: what a peer's bytes mean, and how the console reads replies.
-#include "net/ConsoleProtocol.h"
+#include "console/ConsoleProtocol.h"
 
 #include <gtest/gtest.h>
 

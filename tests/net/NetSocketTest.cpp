@@ -1,7 +1,7 @@
 // The socket classes on 127.0.0.1 only; every wait is bounded.
 #include "FreePort.h"
 #include "SocketCodes.h"
-#include "net/NetSocket.h"
+#include "sockets/NetSocket.h"
 
 #include <gtest/gtest.h>
 

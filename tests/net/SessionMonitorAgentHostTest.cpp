@@ -3,8 +3,8 @@
 #include "FaultInjection.h"
 #include "FreePort.h"
 #include "MonitorFixture.h"
-#include "net/ConsoleClient.h"
-#include "net/SessionMonitorAgentHost.h"
+#include "console/ConsoleClient.h"
+#include "console/SessionMonitorAgentHost.h"
 
 #include <gtest/gtest.h>
 

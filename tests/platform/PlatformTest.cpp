@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/NetManagement.h"
 #include "platform/Paths.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <gtest/gtest.h>
 

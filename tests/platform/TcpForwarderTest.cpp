@@ -1,4 +1,4 @@
-#include "platform/samba/TcpForwarder.h"
+#include "demo/TcpForwarder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "FreePort.h"
 
-#include "net/NetSocket.h"
+#include "sockets/NetSocket.h"
 
 #include <random>
 #include <stdexcept>

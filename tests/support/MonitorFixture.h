@@ -4,7 +4,7 @@
 
 #include "TempDir.h"
 #include "monitor/SessionMonitor.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <set>
 

@@ -8,9 +8,9 @@
 // JSON listing (`--json -B`) and the text one the poll falls back to (`-L -B`).
 
 #include "platform/Process.h"
-#include "platform/samba/PrivateSambaServer.h"
-#include "platform/samba/SmbClientHolder.h"
-#include "platform/samba/TcpForwarder.h"
+#include "demo/PrivateSambaServer.h"
+#include "demo/SmbClientHolder.h"
+#include "demo/TcpForwarder.h"
 
 #include <fstream>
 #include <iostream>

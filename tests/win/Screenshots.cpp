@@ -3,7 +3,7 @@
 
 #include "TempDir.h"
 #include "engine/Engine.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 #include "win/MonitorDialog.h"
 #include "win/OptionsSheet.h"
 #include "win/WinMonitorFace.h"

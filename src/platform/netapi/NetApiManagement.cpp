@@ -1,6 +1,6 @@
 #include "platform/netapi/NetApiManagement.h"
 
-#include "base/AccessList.h"
+#include "platform/AsciiCase.h"
 #include "platform/PlatformNetManagement.h"
 #include "platform/netapi/AnsiText.h"
 #include "platform/netapi/WindowsError.h"

@@ -1,6 +1,6 @@
 #include "platform/samba/SambaTools.h"
 
-#include "base/AccessList.h"
+#include "platform/AsciiCase.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
 

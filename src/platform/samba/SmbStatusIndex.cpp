@@ -1,6 +1,6 @@
 #include "platform/samba/SmbStatusIndex.h"
 
-#include "base/AccessList.h"
+#include "platform/AsciiCase.h"
 #include "platform/samba/SambaTools.h"
 
 #include <algorithm>

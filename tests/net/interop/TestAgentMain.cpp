@@ -8,10 +8,10 @@
 // On its way out it prints "closed <user> <computer>" for every session the service was asked
 // to end, for the caller to check.
 #include "monitor/SessionMonitor.h"
-#include "net/ConsoleAgent.h"
-#include "net/SessionMonitorAgentHost.h"
+#include "console/ConsoleAgent.h"
+#include "console/SessionMonitorAgentHost.h"
 #include "platform/Clock.h"
-#include "platform/fake/FakeNetManagement.h"
+#include "demo/FakeNetManagement.h"
 
 #include <charconv>
 #include <chrono>
