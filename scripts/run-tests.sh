@@ -8,7 +8,8 @@
 #      their tests: any report fails the run;
 #   4. the Windows side: cross-built with mingw-w64, its tests run under Wine;
 #   5. Debian 13: a fresh trixie tree (debootstrap), Vantor built there without the windows, its unit
-#      and integration tests run against that tree's Samba 4.22 (scripts/debian13-tests.sh).
+#      and integration tests run against that tree's Samba 4.22 (scripts/debian13-tests.sh; about
+#      10 minutes on an idle 2-core machine, which keeps the whole run within the hour).
 # Options: --fast runs only the unit and window tests of the ordinary build (the quick loop while working);
 # VANTOR_SKIP_SANITIZE=1, VANTOR_SKIP_TSAN=1, VANTOR_SKIP_WINDOWS=1, VANTOR_SKIP_SYSTEMD=1 or
 # VANTOR_SKIP_DEBIAN13=1 leave out the sanitizer, ThreadSanitizer, Windows, systemd or Debian 13 part.
