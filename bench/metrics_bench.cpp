@@ -119,7 +119,7 @@ int main()
     EngineOptions options;
     options.history = false;
     Engine engine({net, boxes, SystemClock::instance(), std::filesystem::temp_directory_path(), nullptr}, options);
-    engine.monitor().mainVisible = false;
+    engine.monitor().setDesk(nullptr);  // as the service: no desktop
     engine.start();
     std::thread loop([&] { engine.loop().run(); });
 

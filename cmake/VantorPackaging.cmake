@@ -26,9 +26,11 @@ install(CODE "
 ")
 
 # vantord's face on the system bus: who may own and call its name, and the polkit actions every
-# call is checked against (with a commented rule that lets a group in). No activation file: any
+# call is checked against (with a commented rule that lets a group in), and the interface itself as
+# documented introspection data, where D-Bus tools look for it. No activation file: any
 # caller on the bus, polkit's refusal notwithstanding, could start a stopped service through it.
 install(FILES ${VANTOR_PACKAGING_DIR}/dbus/org.vantor.Monitor1.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
+install(FILES ${VANTOR_PACKAGING_DIR}/dbus/org.vantor.Monitor1.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/interfaces)
 install(FILES ${VANTOR_PACKAGING_DIR}/polkit/org.vantor.monitor.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 install(FILES ${VANTOR_PACKAGING_DIR}/polkit/49-vantor.rules.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantor)
 

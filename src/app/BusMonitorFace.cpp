@@ -1,5 +1,6 @@
 #include "app/BusMonitorFace.h"
 
+#include "engine/Commands.h"
 #include "history/HistoryLog.h"
 #include "options/SettingsFile.h"
 #include "platform/AtomicFile.h"
@@ -51,7 +52,7 @@ std::unique_ptr<BusMonitorFace> BusMonitorFace::connect(const std::string& addre
     face->m_signals->onNewUser = [self](bool beep, bool popup) {
         if (!self->m_listener || self->m_stopped)
             return;
-        if (!self->m_mainVisible)
+        if (!self->m_desk.mainVisible)
             self->m_listener->startFlash();
         self->m_listener->newUserArrived(beep, popup);
     };
@@ -101,7 +102,7 @@ void BusMonitorFace::call(std::function<void(MonitorBusClient&)> work, std::func
 void BusMonitorFace::start()
 {
     m_stopped = false;
-    m_mainVisible = true;
+    m_desk.mainVisible = true;
     // Signals that came before (there is no call under way yet) are read now.
     m_signals->process();
     poll();
@@ -198,8 +199,7 @@ void BusMonitorFace::fetchSessions(bool asking)
                     m_allFiles = std::move(*files);
                 publishSnapshot((*sessions)->currentSessions, (*sessions)->openFilesTotal);
                 // The selection follows the row index, as the engine's table does.
-                if (m_selectedRow && *m_selectedRow >= static_cast<int>(m_rows.size()))
-                    m_selectedRow.reset();
+                m_desk.keepRowIn(m_rows.size());
                 const bool captionChanged = m_caption != (*caption)->first;
                 m_caption = (*caption)->first;
                 if (m_listener) {
@@ -207,13 +207,12 @@ void BusMonitorFace::fetchSessions(bool asking)
                     if (captionChanged)
                         m_listener->captionChanged();
                 }
-                if (m_selectedRow) {
+                if (m_desk.selectedRow) {
                     fetchFiles(true);
                     return;
                 }
-                if (!m_fileRows.empty()) {
-                    m_fileRows.clear();
-                    m_selectedFileRow.reset();
+                if (!m_desk.fileRows.empty()) {
+                    m_desk.clearFiles();
                     if (m_listener)
                         m_listener->openFilesTableChanged();
                 }
@@ -229,12 +228,12 @@ void BusMonitorFace::fetchSessions(bool asking)
 
 void BusMonitorFace::fetchFiles(bool forPoll)
 {
-    if (!m_selectedRow) {
+    if (!m_desk.selectedRow) {
         if (!forPoll && m_listener)
             m_listener->filesApplied();
         return;
     }
-    const std::string user = m_rows[static_cast<std::size_t>(*m_selectedRow)].user;
+    const std::string user = m_rows[static_cast<std::size_t>(*m_desk.selectedRow)].user;
     auto rows = std::make_shared<std::optional<std::vector<OpenFileRow>>>();
     auto error = std::make_shared<BusError>();
     call([user, rows, error](MonitorBusClient& c) { *rows = c.getOpenFiles(user, *error); },
@@ -242,8 +241,8 @@ void BusMonitorFace::fetchFiles(bool forPoll)
              if (!*rows) {
                  tell(*error, !forPoll);
              } else {
-                 m_fileRows = std::move(**rows);
-                 m_selectedFileRow.reset();
+                 m_desk.fileRows = std::move(**rows);
+                 m_desk.selectedFileRow.reset();
                  if (m_listener)
                      m_listener->openFilesTableChanged();
              }
@@ -258,9 +257,7 @@ void BusMonitorFace::fetchFiles(bool forPoll)
 
 void BusMonitorFace::selectSessionRow(std::optional<int> row)
 {
-    if (row && (*row < 0 || *row >= static_cast<int>(m_rows.size())))
-        row.reset();
-    m_selectedRow = row;
+    m_desk.selectRow(row, m_rows.size());
 }
 
 void BusMonitorFace::refreshOpenFiles()
@@ -270,29 +267,27 @@ void BusMonitorFace::refreshOpenFiles()
 
 void BusMonitorFace::selectFileRow(std::optional<int> row)
 {
-    if (row && (*row < 0 || *row >= static_cast<int>(m_fileRows.size())))
-        row.reset();
-    m_selectedFileRow = row;
+    m_desk.selectFileRow(row);
 }
 
 MenuTarget BusMonitorFace::menuTarget() const
 {
-    return menuTargetOf(m_rows, m_selectedRow, m_fileRows, m_selectedFileRow);
+    return m_desk.menuTarget(m_rows);
 }
 
 std::optional<SessionEntry> BusMonitorFace::commandSession(const MenuTarget* menu, bool& gone) const
 {
-    return commandSessionOf(m_rows, m_selectedRow, menu, gone);
+    return m_desk.commandSession(m_rows, menu, gone);
 }
 
 std::optional<OpenFileRow> BusMonitorFace::commandFile(const MenuTarget* menu, bool& gone) const
 {
-    return commandFileOf(m_fileRows, m_selectedFileRow, menu, gone);
+    return m_desk.commandFile(menu, gone);
 }
 
 void BusMonitorFace::selectError(const char* text)
 {
-    m_boxes.show({"Error", text, BoxIcon::Error, BoxButtons::Ok, nullptr});
+    Outcome::noTarget(text).showOn(m_boxes);
 }
 
 void BusMonitorFace::closeSession(const MenuTarget* menu)
@@ -301,7 +296,7 @@ void BusMonitorFace::closeSession(const MenuTarget* menu)
     const auto row = commandSession(menu, gone);
     if (!row) {
         if (gone)
-            selectError("Select a user!");
+            selectError(commandText::selectUser);
         return;
     }
     auto error = std::make_shared<BusError>();
@@ -311,8 +306,7 @@ void BusMonitorFace::closeSession(const MenuTarget* menu)
                  tell(*error, true);
                  return;
              }
-             m_fileRows.clear();
-             m_selectedFileRow.reset();
+             m_desk.clearFiles();
              if (m_listener)
                  m_listener->openFilesTableChanged();
          });
@@ -333,7 +327,7 @@ void BusMonitorFace::closeResource(const MenuTarget* menu)
     bool gone = false;
     const auto file = commandFile(menu, gone);
     if (!file) {
-        selectError("Select a file!");
+        selectError(commandText::selectFile);
         return;
     }
     auto error = std::make_shared<BusError>();
@@ -392,7 +386,7 @@ std::optional<OpenTarget> BusMonitorFace::connectToUserTarget(const MenuTarget* 
     bool gone = false;
     const auto row = commandSession(menu, gone);
     if (!row) {
-        selectError("Select a user!");
+        selectError(commandText::selectUser);
         return std::nullopt;
     }
     return OpenTarget{OpenTarget::Kind::Computer, row->computer};
@@ -403,13 +397,10 @@ std::optional<OpenTarget> BusMonitorFace::openFolderTarget(const MenuTarget* men
     bool gone = false;
     const auto file = commandFile(menu, gone);
     if (!file) {
-        selectError("Select a file!");
+        selectError(commandText::selectFile);
         return std::nullopt;
     }
-    const auto sep = file->path.rfind(pathSeparator);
-    if (sep == std::string::npos || sep == 0)
-        return std::nullopt;
-    return OpenTarget{OpenTarget::Kind::Folder, cutUtf8(file->path.substr(0, sep))};
+    return folderOf(*file);
 }
 
 void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarget* menu)
@@ -417,12 +408,13 @@ void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarge
     bool gone = false;
     const auto row = commandSession(menu, gone);
     if (!row) {
-        selectError("Select a user!");
+        selectError(commandText::selectUser);
         return;
     }
-    const std::string user = target == ListTarget::Computer ? anyName : row->user;
-    const std::string computer = target == ListTarget::User ? anyName : row->computer;
-    const std::string kind = list == ListKind::Black ? "black" : "white";
+    const auto entry = listEntryOf(*row, target);
+    const std::string user = entry.first;
+    const std::string computer = entry.second;
+    const std::string kind = listName(list);
     auto error = std::make_shared<BusError>();
     call(
         [kind, user, computer, error](MonitorBusClient& c) { c.addToList(kind, user, computer, *error); },
@@ -431,10 +423,7 @@ void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarge
                 tell(*error, true);
                 return;
             }
-            m_boxes.show({user,
-                          "User " + user + " and computer " + computer + " has been added to the "
-                              + (list == ListKind::Black ? "Black" : "White") + " list!",
-                          BoxIcon::Information, BoxButtons::Ok, nullptr});
+            Outcome::done(user, commandText::addedToList(user, computer, list)).showOn(m_boxes);
         });
 }
 
@@ -558,7 +547,7 @@ public:
                 std::filesystem::create_directories(file.parent_path(), ec);
                 report->where = file.string();
                 if (auto why = writeFileAtomically(file, made->page))
-                    report->failure = "The web-based report could not be written to " + report->where + ".\n" + *why;
+                    report->failure = commandText::reportNotWritten(report->where, *why);
                 else
                     report->written = true;
             },

@@ -37,11 +37,11 @@ public:
     void waitForWorker() override { m_worker->waitIdle(); }
 
     const std::vector<SessionEntry>& sessionRows() const override { return m_rows; }
-    std::optional<int> selectedSessionRow() const override { return m_selectedRow; }
+    std::optional<int> selectedSessionRow() const override { return m_desk.selectedRow; }
     void selectSessionRow(std::optional<int> row) override;
     void refreshOpenFiles() override;
-    const std::vector<OpenFileRow>& openFileRows() const override { return m_fileRows; }
-    std::optional<int> selectedFileRow() const override { return m_selectedFileRow; }
+    const std::vector<OpenFileRow>& openFileRows() const override { return m_desk.fileRows; }
+    std::optional<int> selectedFileRow() const override { return m_desk.selectedFileRow; }
     void selectFileRow(std::optional<int> row) override;
     std::string captionText() const override { return m_caption; }
     SessionsSnapshotPtr snapshot() const override { return m_snapshot; }
@@ -49,8 +49,8 @@ public:
     bool listAllFiles() const override { return m_listAllFiles; }
     void setListAllFiles(bool on) override;
     MenuTarget menuTarget() const override;
-    bool mainVisible() const override { return m_mainVisible; }
-    void setMainVisible(bool visible) override { m_mainVisible = visible; }
+    bool mainVisible() const override { return m_desk.mainVisible; }
+    void setMainVisible(bool visible) override { m_desk.mainVisible = visible; }
 
     void closeSession(const MenuTarget* menu) override;
     void closeAllSessions() override;
@@ -111,12 +111,10 @@ private:
     // before is no news to tell (its going was told).
     bool m_serviceGone = false;
     bool m_retryPending = false;
-    bool m_mainVisible = true;
 
+    // The service's rows as last fetched, and what this desktop chose of them.
     std::vector<SessionEntry> m_rows;
-    std::optional<int> m_selectedRow;
-    std::vector<OpenFileRow> m_fileRows;
-    std::optional<int> m_selectedFileRow;
+    Desk m_desk;
     std::string m_caption = captionPlain;
     SessionsSnapshotPtr m_snapshot = std::make_shared<const SessionsSnapshot>();
     bool m_listAllFiles = false;

@@ -1,6 +1,6 @@
 #include "app/LocalMonitorFace.h"
 
-#include "history/HistoryLog.h"
+#include "engine/Commands.h"
 
 #include <QThread>
 
@@ -79,7 +79,7 @@ LocalMonitorFace::~LocalMonitorFace()
 void LocalMonitorFace::start()
 {
     m_engine->start();
-    monitor().mainVisible = true;
+    monitor().desk()->mainVisible = true;
     m_engine->startPolling();
 }
 
@@ -90,13 +90,13 @@ void LocalMonitorFace::stop()
 
 void LocalMonitorFace::setRemoteServer(const std::string& text)
 {
-    if (monitor().setRemoteServer(text, false))
+    if (chooseServer(monitor(), text, Chooser::Desk).showOn(monitor().boxes()))
         m_engine->poll();
 }
 
 void LocalMonitorFace::clearHistory()
 {
-    vantor::clearHistory(monitor().dataDir(), monitor().boxes());
+    vantor::clearHistory(monitor().dataDir()).showOn(monitor().boxes());
 }
 
 void LocalMonitorFace::sessionsTableChanged()

@@ -262,7 +262,7 @@ int MonitorApp::run()
                       }
                   });
     };
-    optionsDeps.saveSettings = [&engine] { engine.saveSettings(); };
+    optionsDeps.saveSettings = [&engine] { engine.saveSettings().showOn(engine.monitor().boxes()); };
     dialog.setOptionsDeps(optionsDeps);
     // The agent's threads stop and the sessions still open are written to the history.
     dialog.addExitStep([&engine] { engine.stop(); });

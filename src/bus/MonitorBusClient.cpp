@@ -24,14 +24,15 @@ bool BusError::serviceGone() const
 // One method call: the arguments appended by `in`, the reply read by `out`.
 struct MonitorBusClient::Call {
     static bool run(MonitorBusClient& client, const char* method, BusError& error,
-                    const std::function<int(sd_bus_message*)>& in, const std::function<int(sd_bus_message*)>& out)
+                    const std::function<int(sd_bus_message*)>& in, const std::function<int(sd_bus_message*)>& out,
+                    const char* interface = bus::interfaceName)
     {
         error = {};
         sd_bus_message* call = nullptr;
         sd_bus_message* reply = nullptr;
         sd_bus_error e = SD_BUS_ERROR_NULL;
-        int r = sd_bus_message_new_method_call(client.m_bus, &call, bus::serviceName, bus::objectPath,
-                                               bus::interfaceName, method);
+        int r = sd_bus_message_new_method_call(client.m_bus, &call, bus::serviceName, bus::objectPath, interface,
+                                               method);
         if (r >= 0)
             r = sd_bus_message_set_allow_interactive_authorization(call, client.m_interactive);
         // A stopped service is the administrator's choice: no call of the desktop starts it.
@@ -134,6 +135,23 @@ std::optional<BusSessions> MonitorBusClient::getSessions(BusError& error)
         }))
         return std::nullopt;
     return s;
+}
+
+std::optional<std::string> MonitorBusClient::introspect(BusError& error)
+{
+    std::string xml;
+    if (!Call::run(
+            *this, "Introspect", error, {},
+            [&](sd_bus_message* m) {
+                const char* text = nullptr;
+                const int r = sd_bus_message_read(m, "s", &text);
+                if (r >= 0)
+                    xml = text;
+                return r;
+            },
+            "org.freedesktop.DBus.Introspectable"))
+        return std::nullopt;
+    return xml;
 }
 
 std::optional<std::pair<std::string, std::string>> MonitorBusClient::getCaption(BusError& error)

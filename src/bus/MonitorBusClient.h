@@ -62,6 +62,8 @@ public:
     // Whether the service's name has an owner now.
     bool serviceRunning();
 
+    // The service object's introspection data (org.freedesktop.DBus.Introspectable).
+    std::optional<std::string> introspect(BusError& error);
     std::optional<BusSessions> getSessions(BusError& error);
     std::optional<std::pair<std::string, std::string>> getCaption(BusError& error);  // caption, serverName
     std::optional<std::vector<OpenFileRow>> getOpenFiles(const std::string& user, BusError& error);

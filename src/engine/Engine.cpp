@@ -270,18 +270,16 @@ void Engine::reload()
     log(LogLevel::Notice, "settings and lists read again");
 }
 
-bool Engine::saveSettings()
+Outcome Engine::saveSettings()
 {
     if (!m_options.settingsFile)
-        return true;
+        return Outcome::done();
     auto error = saveSettingsFile(*m_options.settingsFile, m_monitor.settings);
     if (!error)
-        return true;
+        return Outcome::done();
     // The options are in force, but would be lost at the next start: that must not pass unseen.
     log(LogLevel::Error, *error);
-    m_monitor.boxes().show({"Warning", "The options are in force but could not be saved:\n" + *error,
-                            BoxIcon::Warning, BoxButtons::Ok, nullptr});
-    return false;
+    return Outcome::failed("The options are in force but could not be saved:\n" + *error, "Warning", BoxIcon::Warning);
 }
 
 // --- the poll ------------------------------------------------------------------------------------

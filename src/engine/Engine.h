@@ -111,8 +111,9 @@ public:
     // What the last read of the settings file found wrong, one "FILE:LINE: ..." text each (also
     // logged); a window shows them, where nobody reads a log.
     const std::vector<std::string>& settingsProblems() const { return m_settingsProblems; }
-    // Writes the settings file; a box tells when that failed. True when saved (or no file is kept).
-    bool saveSettings();
+    // Writes the settings file (when one is kept); the failure is logged, and its outcome is for a
+    // window to show.
+    Outcome saveSettings();
 
     // After the poll: the report made again when the history grew (at most once a minute), and the
     // daily report when it is due. Runs by itself after every poll; tests call it to check the clock.

@@ -25,10 +25,19 @@ BoxRequest testMailBox(TestMailOutcome outcome, void* owner, const std::string& 
 TestMailOutcome SendTestMail(const MailRelay& relay, const std::string& address, MessageBoxes& boxes, void* owner,
                              const SmtpOptions& options)
 {
+    return SendTestMail(
+        relay, address,
+        [&boxes, owner](TestMailOutcome outcome, const std::string& reason) { boxes.show(testMailBox(outcome, owner, reason)); },
+        options);
+}
+
+TestMailOutcome SendTestMail(const MailRelay& relay, const std::string& address, const TestMailTold& tell,
+                             const SmtpOptions& options)
+{
     SmtpOptions sessionOptions;
     std::string reason;
     if (!relaySmtpOptions(relay, options, sessionOptions, reason)) {
-        boxes.show(testMailBox(TestMailOutcome::CannotConnect, owner, reason));
+        tell(TestMailOutcome::CannotConnect, reason);
         return TestMailOutcome::CannotConnect;
     }
 
@@ -43,15 +52,15 @@ TestMailOutcome SendTestMail(const MailRelay& relay, const std::string& address,
     if (!session.Connect()) {
         session.Disconnect();
         outcome = TestMailOutcome::CannotConnect;
-        boxes.show(testMailBox(outcome, owner, session.lastReason));
+        tell(outcome, session.lastReason);
     } else if (!session.Send(message)) {
         outcome = TestMailOutcome::CannotSend;
-        boxes.show(testMailBox(outcome, owner, session.lastReason));
+        tell(outcome, session.lastReason);
         session.Disconnect();
     } else {
         session.Disconnect();
         outcome = TestMailOutcome::Sent;
-        boxes.show(testMailBox(outcome, owner));
+        tell(outcome, {});
     }
     return outcome;
 }

@@ -6,6 +6,7 @@
 #include "mail/SmtpSession.h"
 #include "platform/MessageBoxes.h"
 
+#include <functional>
 #include <string>
 
 namespace vantor {
@@ -22,5 +23,9 @@ BoxRequest testMailBox(TestMailOutcome outcome, void* owner, const std::string& 
 // refused mail is told before QUIT, an accepted one after it.
 TestMailOutcome SendTestMail(const MailRelay& relay, const std::string& address, MessageBoxes& boxes,
                              void* owner = nullptr, const SmtpOptions& options = {});
+// The same, telling the outcome and the mail server's reason at the same steps (the service's way).
+using TestMailTold = std::function<void(TestMailOutcome, const std::string& reason)>;
+TestMailOutcome SendTestMail(const MailRelay& relay, const std::string& address, const TestMailTold& tell,
+                             const SmtpOptions& options = {});
 
 }  // namespace vantor

@@ -121,7 +121,9 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         publishSnapshot();
         if (m_view)
             m_view->captionChanged();
-        showSystemError(fetch.status);
+        // A desktop is told at once; the service logs when the polls start and stop failing.
+        if (m_desk)
+            showSystemError(fetch.status);
         settings.serverName = std::string();
         if (m_view)
             m_view->captionChanged();
@@ -144,9 +146,10 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     if (fetch.sessions.empty()) {
         m_assumedShown.clear();
         m_rows.clear();
-        m_selectedRow.reset();
-        m_fileRows.clear();
-        m_selectedFileRow.reset();
+        if (m_desk) {
+            m_desk->selectedRow.reset();
+            m_desk->clearFiles();
+        }
         publishSnapshot();
         if (m_view) {
             m_view->sessionsTableChanged();
@@ -199,7 +202,7 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
         o->sessionsPolled(m_ctx.clock.now(), fetch.server, m_current);
 
     // The selection follows the index, not the session.
-    if (m_selectedRow) {
+    if (selectedSessionRow()) {
         if (m_filesRefresher)
             m_filesRefresher();
         else
@@ -244,7 +247,6 @@ std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessio
 
 void SessionMonitor::rebuildSessionsTable()
 {
-    const std::optional<int> selected = m_selectedRow;
     m_rows.clear();
     m_rows.reserve(m_current.size());
     for (const auto& e : m_current) {
@@ -256,10 +258,8 @@ void SessionMonitor::rebuildSessionsTable()
     }
     // Each row was inserted at the top: the table lists the sessions in reverse order.
     std::reverse(m_rows.begin(), m_rows.end());
-    if (selected && *selected >= 0 && *selected < static_cast<int>(m_rows.size()))
-        m_selectedRow = selected;
-    else
-        m_selectedRow.reset();
+    if (m_desk)
+        m_desk->keepRowIn(m_rows.size());
     publishSnapshot();
     if (m_view)
         m_view->sessionsTableChanged();
@@ -289,9 +289,8 @@ SessionsSnapshotPtr SessionMonitor::snapshot() const
 
 void SessionMonitor::selectSessionRow(std::optional<int> row)
 {
-    if (row && (*row < 0 || *row >= static_cast<int>(m_rows.size())))
-        row.reset();
-    m_selectedRow = row;
+    if (m_desk)
+        m_desk->selectRow(row, m_rows.size());
 }
 
 void SessionMonitor::clickSessionRow(std::optional<int> row)
@@ -311,18 +310,20 @@ std::string SessionMonitor::captionText() const
     return std::string("Current sessions: (server:") + server + ")";
 }
 
-bool SessionMonitor::setRemoteServer(const std::string& text, bool pollNow)
+Outcome SessionMonitor::chooseServer(const std::string& text)
 {
-    if (!serverArgument(text)) {
-        m_ctx.boxes.show({"Error",
-                          "\"" + cutUtf8(text, 64) + (text.size() > 64 ? "..." : "")
-                              + "\" cannot be a server name: a server name is text of at most 253 bytes.",
-                          BoxIcon::Error, BoxButtons::Ok, nullptr});
-        return false;
-    }
+    if (!serverArgument(text))
+        return Outcome::refused(commandText::notAServerName(text));
     settings.serverName = text;
     if (m_view)
         m_view->captionChanged();
+    return Outcome::done();
+}
+
+bool SessionMonitor::setRemoteServer(const std::string& text, bool pollNow)
+{
+    if (!chooseServer(text).showOn(m_ctx.boxes))
+        return false;
     if (pollNow)
         pollSessions();
     return true;
@@ -333,8 +334,8 @@ bool SessionMonitor::setRemoteServer(const std::string& text, bool pollNow)
 void SessionMonitor::refreshOpenFiles()
 {
     std::optional<std::string> user;
-    if (m_selectedRow)
-        user = m_rows[static_cast<std::size_t>(*m_selectedRow)].user;
+    if (auto row = selectedSessionRow())
+        user = m_rows[static_cast<std::size_t>(*row)].user;
     applyOpenFiles(fetchOpenFiles(settings.serverName.get(), user));
 }
 
@@ -362,8 +363,10 @@ void SessionMonitor::applyOpenFiles(const FilesFetch& fetch)
         showSystemError(fetch.status);
         return;
     }
-    m_fileRows = openFileRowsOf(fetch.files);
-    m_selectedFileRow.reset();
+    if (!m_desk)
+        return;
+    m_desk->fileRows = openFileRowsOf(fetch.files);
+    m_desk->selectedFileRow.reset();
     if (m_view)
         m_view->openFilesTableChanged();
 }
@@ -387,17 +390,22 @@ std::vector<OpenFileRow> SessionMonitor::openFileRowsOf(const std::vector<NetFil
     return rows;
 }
 
+const std::vector<OpenFileRow>& SessionMonitor::openFileRows() const
+{
+    static const std::vector<OpenFileRow> none;
+    return m_desk ? m_desk->fileRows : none;
+}
+
 void SessionMonitor::selectFileRow(std::optional<int> row)
 {
-    if (row && (*row < 0 || *row >= static_cast<int>(m_fileRows.size())))
-        row.reset();
-    m_selectedFileRow = row;
+    if (m_desk)
+        m_desk->selectFileRow(row);
 }
 
 void SessionMonitor::clearOpenFiles()
 {
-    m_fileRows.clear();
-    m_selectedFileRow.reset();
+    if (m_desk)
+        m_desk->clearFiles();
     if (m_view)
         m_view->openFilesTableChanged();
 }
@@ -466,7 +474,7 @@ void SessionMonitor::raiseNewUserEvents(const std::vector<SessionEntry>& kept)
             continue;
         if (settings.hideSystemRequests == 1 && e.user.empty())
             continue;
-        if (!mainVisible && m_view)
+        if (m_desk && !m_desk->mainVisible && m_view)
             m_view->startFlash();
         if (m_events)
             m_events->newUser(e);

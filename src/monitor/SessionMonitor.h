@@ -6,8 +6,10 @@
 // Everything here runs on the GUI thread unless a member says it is thread-safe.
 
 #include "base/AccessList.h"
+#include "monitor/Desk.h"
 #include "monitor/FileInspector.h"
 #include "monitor/MonitorSettings.h"
+#include "monitor/Outcome.h"
 #include "monitor/SessionTypes.h"
 #include "platform/Clock.h"
 #include "platform/MessageBoxes.h"
@@ -45,7 +47,7 @@ public:
     virtual void sessionsTableChanged() {}
     virtual void openFilesTableChanged() {}
     virtual void captionChanged() {}
-    // The new-user event wants the tray icon flashing (only asked while mainVisible is 0).
+    // The new-user event wants the tray icon flashing (only asked while the desk's window is hidden).
     virtual void startFlash() {}
 };
 
@@ -81,35 +83,12 @@ struct FilesFetch {
     std::vector<NetFileInfo> files;
 };
 
-// Where a "Connect to user" or "Open folder" command wants the desktop to go.
-struct OpenTarget {
-    enum class Kind { Computer, Folder } kind;
-    std::string location;  // the computer name, or the folder path
-};
-
-// What a context menu was opened on: the selected session and open file at that moment. The menu's
-// commands act on these, whatever a poll has done to the tables since (the selection follows the
-// row index, so by then it may point at another session).
-struct MenuTarget {
-    std::optional<SessionEntry> session;
-    std::optional<OpenFileRow> file;
-};
-
-// The rows a context menu opened now would act on.
-MenuTarget menuTargetOf(const std::vector<SessionEntry>& rows, std::optional<int> row,
-                        const std::vector<OpenFileRow>& files, std::optional<int> fileRow);
-// What a command acts on: the selected row when no menu is given, else the row the menu was opened
-// on while the table still shows it; `gone` is set when it no longer does.
-std::optional<SessionEntry> commandSessionOf(const std::vector<SessionEntry>& rows, std::optional<int> selected,
-                                             const MenuTarget* menu, bool& gone);
-std::optional<OpenFileRow> commandFileOf(const std::vector<OpenFileRow>& files, std::optional<int> selected,
-                                         const MenuTarget* menu, bool& gone);
 // The files of `files` that belong to one of `sessions` (the shown rows), their names cut as the
 // tables cut them: what the list of every user's files shows.
 std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files);
 
-enum class ListKind { Black, White };
-enum class ListTarget { User, Computer, Both };
+// What one of the six "Add to the ... list" entries adds for a session: its user, its computer, or both.
+std::pair<std::string, std::string> listEntryOf(const SessionEntry& session, ListTarget target);
 
 inline constexpr const char* captionPlain = "Current sessions:";
 // The caption while the polls fail: the table then shows nothing, and must not look like a quiet server.
@@ -129,8 +108,14 @@ public:
     explicit SessionMonitor(Context context);
 
     MonitorSettings settings;
-    // 1 while the window is meant to be on screen; the tray icon flashes only while it is 0.
-    bool mainVisible = true;
+
+    // --- the desktop ------------------------------------------------------------------------
+    // What the desktop that shows this monitor has chosen (selection, open files, visibility).
+    // A monitor has one of its own until told of another, or of none: the service's has none,
+    // and then nothing is selected and no open files are kept.
+    Desk* desk() { return m_desk; }
+    const Desk* desk() const { return m_desk; }
+    void setDesk(Desk* desk) { m_desk = desk; }
 
     // --- the poll --------------------------------------------------------------------------
     void pollSessions();
@@ -151,7 +136,7 @@ public:
 
     // --- the sessions table ---------------------------------------------------------------
     const std::vector<SessionEntry>& sessionRows() const { return m_rows; }
-    std::optional<int> selectedSessionRow() const { return m_selectedRow; }
+    std::optional<int> selectedSessionRow() const { return m_desk ? m_desk->selectedRow : std::nullopt; }
     // Selects a row (or none) without refreshing the open files: the keyboard's way.
     void selectSessionRow(std::optional<int> row);
     // A left click: select and refresh the open files.
@@ -165,6 +150,8 @@ public:
     // and a poll runs at once (unless the caller runs it: `pollNow` false). A name that cannot be a
     // server name is refused with a box; returns whether the name was taken.
     bool setRemoteServer(const std::string& text, bool pollNow = true);
+    // The same without the box or the poll: the outcome tells it.
+    Outcome chooseServer(const std::string& text);
     static inline const char* remoteServerDefault = "127.0.0.1";
 
     // --- the open-files table ----------------------------------------------------------------
@@ -173,8 +160,8 @@ public:
     void applyOpenFiles(const FilesFetch& fetch);
     // The rows of the open-files table for an enumeration's files. Thread-safe.
     std::vector<OpenFileRow> openFileRowsOf(const std::vector<NetFileInfo>& files) const;
-    const std::vector<OpenFileRow>& openFileRows() const { return m_fileRows; }
-    std::optional<int> selectedFileRow() const { return m_selectedFileRow; }
+    const std::vector<OpenFileRow>& openFileRows() const;
+    std::optional<int> selectedFileRow() const { return m_desk ? m_desk->selectedFileRow : std::nullopt; }
     void selectFileRow(std::optional<int> row);
     void clearOpenFiles();
     // The user's open resources on this computer, whatever server is monitored. Never fails.
@@ -198,6 +185,9 @@ public:
     bool mustCloseSession(const std::string& user, const std::string& computer) const;
     const AccessList& blackList() const { return m_blackList; }
     const AccessList& whiteList() const { return m_whiteList; }
+    // The line appended and the lists read again; the outcome tells it (no box).
+    Outcome addToList(ListKind list, const std::string& user, const std::string& computer);
+    // The same, its box shown.
     void addToBlackList(const std::string& user, const std::string& computer);
     void addToWhiteList(const std::string& user, const std::string& computer);
     // The six "Add to the ... list" commands on the selected row (or the menu's target).
@@ -260,6 +250,7 @@ private:
     std::optional<SessionEntry> commandSession(const MenuTarget* menu, bool& gone) const;
     std::optional<OpenFileRow> commandFile(const MenuTarget* menu, bool& gone) const;
     void postToGui(std::function<void()> fn);
+    void showOnDesk(const Outcome& outcome);
     void background(std::function<void()> work, std::function<void()> then = {});
     static NetStatus noUserToClose(const std::string& computer);
     const FileInspector& inspector() const;
@@ -279,9 +270,8 @@ private:
     std::vector<SessionEntry> m_rows;
     std::vector<std::pair<std::string, std::string>> m_assumedShown;  // until the next successful poll
     ServerName m_pollServer;  // the server of the poll being applied
-    std::optional<int> m_selectedRow;
-    std::vector<OpenFileRow> m_fileRows;
-    std::optional<int> m_selectedFileRow;
+    Desk m_ownDesk;
+    Desk* m_desk = &m_ownDesk;
     int m_pollDepth = 0;
     std::string m_lastPollError;
 

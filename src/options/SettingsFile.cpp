@@ -208,6 +208,14 @@ const std::vector<SettingKey>& settingKeys()
     return keys;
 }
 
+const SettingKey* findSettingKey(std::string_view name)
+{
+    for (const SettingKey& key : settingKeys())
+        if (name == key.name)
+            return &key;
+    return nullptr;
+}
+
 std::vector<SettingsProblem> parseSettings(std::string_view text, MonitorSettings& settings)
 {
     std::vector<SettingsProblem> problems;

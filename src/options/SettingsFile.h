@@ -27,6 +27,8 @@ struct SettingKey {
 
 // Every key in the order the file lists them.
 const std::vector<SettingKey>& settingKeys();
+// The key of that name; null when there is none.
+const SettingKey* findSettingKey(std::string_view name);
 
 struct SettingsProblem {
     int line = 0;  // 1-based

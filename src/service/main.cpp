@@ -125,8 +125,8 @@ int main(int argc, char** argv)
     options.log = [&log](LogLevel level, const std::string& text) { log.write(level, text); };
     Engine engine({*net, boxes, SystemClock::instance(), dataDir, nullptr}, options);
     enginePtr = &engine;
-    // The window is never on screen: a new user is news for the log, not for a tray icon.
-    engine.monitor().mainVisible = false;
+    // No desktop: nothing is selected here, and a new user is news for the log, not for a tray icon.
+    engine.monitor().setDesk(nullptr);
 
     // Read by the server's threads: the snapshot and the counters are published for any thread,
     // the settings are not, so the one setting a scrape needs is copied here.

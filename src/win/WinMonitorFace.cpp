@@ -1,5 +1,6 @@
 #include "win/WinMonitorFace.h"
 
+#include "engine/Commands.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReport.h"
 #include "platform/Paths.h"
@@ -131,7 +132,7 @@ public:
                 [&] { return generateReport(*shown, m_dataDir, path, now, &why); });
             report.where = textFromPath(reportFilePath(m_dataDir, path));
             if (!report.written)
-                report.failure = "The web-based report could not be written to " + report.where + ".\n" + why;
+                report.failure = commandText::reportNotWritten(report.where, why);
             m_driver.toWindowThread([alive = m_alive, done, report] {
                 if (*alive)
                     done(report);
@@ -194,19 +195,19 @@ WinMonitorFace::~WinMonitorFace()
 void WinMonitorFace::start()
 {
     m_engine.start();
-    monitor().mainVisible = true;
+    monitor().desk()->mainVisible = true;
     m_engine.startPolling();
 }
 
 void WinMonitorFace::setRemoteServer(const std::string& text)
 {
-    if (monitor().setRemoteServer(text, false))
+    if (chooseServer(monitor(), text, Chooser::Desk).showOn(monitor().boxes()))
         m_engine.poll();
 }
 
 void WinMonitorFace::clearHistory()
 {
-    vantor::clearHistory(monitor().dataDir(), monitor().boxes());
+    vantor::clearHistory(monitor().dataDir()).showOn(monitor().boxes());
 }
 
 std::unique_ptr<HistorySource> WinMonitorFace::historySource()

@@ -66,8 +66,8 @@ public:
     bool listAllFiles() const override { return m().listAllFiles(); }
     void setListAllFiles(bool on) override { monitor().setListAllFiles(on); }
     MenuTarget menuTarget() const override { return m().menuTarget(); }
-    bool mainVisible() const override { return m().mainVisible; }
-    void setMainVisible(bool visible) override { monitor().mainVisible = visible; }
+    bool mainVisible() const override { return m().desk()->mainVisible; }
+    void setMainVisible(bool visible) override { monitor().desk()->mainVisible = visible; }
 
     void closeSession(const MenuTarget* menu) override { monitor().closeSelectedSession(menu); }
     void closeAllSessions() override { monitor().closeAllSessionsCommand(); }

@@ -152,7 +152,7 @@ int run()
                       }
                   });
     };
-    deps.options.saveSettings = [&engine] { engine.saveSettings(); };
+    deps.options.saveSettings = [&engine] { engine.saveSettings().showOn(engine.monitor().boxes()); };
 
     win::MonitorDialog dialog(face, deps);
     // The agent's threads stop and the sessions still open are written to the history.

@@ -284,7 +284,7 @@ TEST(EngineSettings, LoadedAtStartAndReadAgainWithTheLists)
     // Saving writes what is in force; an option the file no longer names is back at its default
     // after a reload, as after a restart.
     h.settings().mailAddress = "new@corp.test";
-    ASSERT_TRUE(h.engine->saveSettings());
+    ASSERT_TRUE(h.engine->saveSettings().ok());
     config.write("vantor.conf", "mailAddress = other@corp.test\n");
     h.engine->reload();
     EXPECT_EQ(h.settings().mailAddress, "other@corp.test");
@@ -296,7 +296,7 @@ TEST(EngineSettings, AFailedSaveIsShownNotPassedOver)
     TempDir config;
     config.write("blocker", "");
     EngineHarness h(config / "blocker" / "vantor.conf");
-    EXPECT_FALSE(h.engine->saveSettings());
+    EXPECT_FALSE(h.engine->saveSettings().showOn(h.boxes));
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].caption, "Warning");
 }

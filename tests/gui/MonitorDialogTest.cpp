@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor: 3 sessions, 2 open files"));
         QVERIFY(h.dialog->pollTimerActive());
         QVERIFY(h.dialog->hideButton()->hasFocus());
-        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(h.monitor().desk()->mainVisible);
         // Only the first poll has run: no tick yet, so no label either way.
         QVERIFY(!h.dialog->noUsersLabel()->isVisible());
     }
@@ -593,7 +593,7 @@ private slots:
 
         QTest::mouseClick(h.dialog->hideButton(), Qt::LeftButton);
         QVERIFY(!h.dialog->isVisible());
-        QVERIFY(!h.monitor().mainVisible);
+        QVERIFY(!h.monitor().desk()->mainVisible);
         QVERIFY(h.dialog->trayIcon()->isVisible());
 
         h.net.addSession("bob", "pc2");
@@ -609,7 +609,7 @@ private slots:
 
         h.dialog->showFromTray();
         QVERIFY(h.dialog->isVisible());
-        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(h.monitor().desk()->mainVisible);
         QVERIFY(!h.dialog->flashTimer().isActive());
         QVERIFY(!h.dialog->trayShowsUserFigure());
 
@@ -626,7 +626,7 @@ private slots:
         h.dialog->showMinimized();
         h.net.addSession("dave", "pc4");
         QVERIFY(h.tick());
-        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(h.monitor().desk()->mainVisible);
         QVERIFY(!h.dialog->flashTimer().isActive());
         QCOMPARE(h.beeps, 0);
 
@@ -639,7 +639,7 @@ private slots:
         QVERIFY(h.tick());
         QCOMPARE(h.beeps, 1);
         QVERIFY(h.dialog->isVisible());
-        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(h.monitor().desk()->mainVisible);
         QVERIFY(!h.dialog->flashTimer().isActive());
     }
 
@@ -660,7 +660,7 @@ private slots:
         QVERIFY(anim.dialog->sliding());
         QTRY_VERIFY(anim.dialog->pos().y() > home.y() + 60 || !anim.dialog->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!anim.dialog->isVisible(), 5000);
-        QVERIFY(!anim.monitor().mainVisible);
+        QVERIFY(!anim.monitor().desk()->mainVisible);
         QCOMPARE(anim.dialog->pos(), home);
     }
 
@@ -671,10 +671,10 @@ private slots:
         QSignalSpy exits(h.dialog.get(), &MonitorDialog::exitRequested);
         QTest::keyClick(h.dialog.get(), Qt::Key_Escape);
         QVERIFY(h.dialog->isVisible());
-        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(h.monitor().desk()->mainVisible);
         QVERIFY(!h.dialog->close());
         QVERIFY(!h.dialog->isVisible());
-        QVERIFY(!h.monitor().mainVisible);
+        QVERIFY(!h.monitor().desk()->mainVisible);
         QVERIFY(h.dialog->trayIcon()->isVisible());
         QCOMPARE(exits.count(), 0);
     }
@@ -690,7 +690,7 @@ private slots:
         QVERIFY(h.start());
         h.dialog->close();
         QVERIFY(h.dialog->isMinimized());
-        QVERIFY(h.monitor().mainVisible);
+        QVERIFY(h.monitor().desk()->mainVisible);
     }
 
     void exitStopsEverythingInOrder()

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -38,6 +39,53 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
 }
 
 std::string readAll(const fs::path& file) { return test::readWholeFile(file); }
+
+// The members of org.vantor.Monitor1 in introspection data, one text each ("method Name(in s user, out
+// u id)"), sorted: what a caller relies on, without the comments, the layout or the members' order.
+std::vector<std::string> contractOf(std::string xml)
+{
+    for (auto at = xml.find("<!--"); at != std::string::npos; at = xml.find("<!--", at))
+        xml.erase(at, xml.find("-->", at) == std::string::npos ? std::string::npos : xml.find("-->", at) + 3 - at);
+    const auto from = xml.find("<interface name=\"org.vantor.Monitor1\"");
+    const auto to = xml.find("</interface>", from);
+    if (from == std::string::npos || to == std::string::npos)
+        return {};
+    const std::string body = xml.substr(from, to - from);
+    auto attribute = [](const std::string& attrs, const char* name) {
+        std::smatch m;
+        return std::regex_search(attrs, m, std::regex(std::string("\\b") + name + "=\"([^\"]*)\""))
+                   ? m[1].str() : std::string();
+    };
+    std::vector<std::string> members;
+    std::string kind;
+    const std::regex tag("<(/?)(method|signal|property|arg)\\b([^>]*?)(/?)>");
+    for (auto it = std::sregex_iterator(body.begin(), body.end(), tag); it != std::sregex_iterator(); ++it) {
+        const std::string element = (*it)[2], attrs = (*it)[3];
+        if ((*it)[1] == "/") {
+            members.back() += ")";
+            continue;
+        }
+        if (element == "arg") {
+            std::string direction = attribute(attrs, "direction");
+            if (direction.empty())
+                direction = kind == "method" ? "in" : "out";
+            std::string& member = members.back();
+            member += (member.back() == '(' ? "" : ", ") + direction + " " + attribute(attrs, "type") + " "
+                      + attribute(attrs, "name");
+            continue;
+        }
+        kind = element;
+        members.push_back(element + " " + attribute(attrs, "name"));
+        if (element == "property")
+            members.back() += " " + attribute(attrs, "type") + " " + attribute(attrs, "access");
+        else if ((*it)[4] == "/")
+            members.back() += "()";
+        else
+            members.back() += "(";
+    }
+    std::sort(members.begin(), members.end());
+    return members;
+}
 
 class VantordBusTest : public test::SambaFixture {
 protected:
@@ -374,6 +422,22 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_EQ(ask(allowed, "sessions").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(allowed, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
     EXPECT_TRUE(sambaHasSessionOf(alice));
+}
+
+// The contract the faces are built on is the committed introspection file: the running service
+// answers Introspect with exactly its members, arguments (names, types, directions) and signals.
+TEST_F(VantordBusTest, TheServiceIntrospectsAsItsCommittedInterfaceFileSays)
+{
+    startService();
+    BusError error;
+    const auto introspected = root->introspect(error);
+    ASSERT_TRUE(introspected) << error.text;
+    const std::vector<std::string> running = contractOf(*introspected);
+    const std::vector<std::string> committed =
+        contractOf(readAll(fs::path(VANTOR_SOURCE_DIR) / "packaging/dbus/org.vantor.Monitor1.xml"));
+    ASSERT_GE(committed.size(), 25u);
+    EXPECT_EQ(running, committed) << *introspected;
+    EXPECT_NE(std::find(committed.begin(), committed.end(), "signal NewUser(out b beep, out b popup)"), committed.end());
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST(NewUserEvent, FlashOnlyWhileHiddenAndAgainAfterAGap)
 {
     MonitorHarness h;
     h.net.addSession("alice", "pc1");
-    h.monitor.mainVisible = false;
+    h.monitor.desk()->mainVisible = false;
     h.monitor.pollSessions();
     EXPECT_EQ(h.view.flashes, 1);
 
@@ -70,7 +70,7 @@ TEST(NewUserEvent, FlashOnlyWhileHiddenAndAgainAfterAGap)
     h.monitor.pollSessions();  // missing from one poll: new again
     EXPECT_EQ(h.view.flashes, 2);
 
-    h.monitor.mainVisible = true;
+    h.monitor.desk()->mainVisible = true;
     h.net.addSession("bob", "pc2");
     h.monitor.pollSessions();
     EXPECT_EQ(h.view.flashes, 2);

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 
 using namespace vantor;
 using vantor::test::TempDir;
@@ -270,4 +271,38 @@ TEST(SettingsFile, ConsoleAndServerListsAreReadStrictly)
     for (const char* other : {"fs", "fs2", "fs4", "corp.test", "fs1, fs3"})
         EXPECT_FALSE(remoteServerListed("fs1, FS2.corp.test ,fs3", other)) << other;
     EXPECT_FALSE(remoteServerListed("", "fs1"));
+}
+
+// The sample configuration the package installs speaks of every option of the table and of no
+// other, each line (the commented examples too) loads without a problem, and what it sets is the
+// service's defaults: an administrator who reads it reads what the service does unconfigured.
+TEST(SettingsFile, TheSampleConfigurationNamesEveryOptionWithItsDefault)
+{
+    std::ifstream in(std::string(VANTOR_SOURCE_DIR) + "/src/service/vantor.conf");
+    ASSERT_TRUE(in) << "src/service/vantor.conf";
+    std::string line, active, examples;
+    std::set<std::string> named;
+    while (std::getline(in, line)) {
+        const auto eq = line.find(" =");
+        const bool example = line.rfind("#", 0) == 0 && eq != std::string::npos && line.find(' ') == eq;
+        if (line.empty() || (line[0] == '#' && !example))
+            continue;
+        (example ? examples : active) += (example ? line.substr(1) : line) + "\n";
+        named.insert(line.substr(example ? 1 : 0, eq - (example ? 1 : 0)));
+    }
+    std::set<std::string> keys;
+    for (const SettingKey& key : settingKeys())
+        keys.insert(key.name);
+    EXPECT_EQ(named, keys);
+
+    MonitorSettings loaded;
+    for (const auto& problem : parseSettings(active, loaded))
+        ADD_FAILURE() << "line " << problem.line << ": " << problem.text;
+    MonitorSettings tried;
+    EXPECT_TRUE(parseSettings(examples, tried).empty()) << examples;
+
+    MonitorSettings defaults;
+    defaults.historyDays = 90;  // the service's own default (vantord)
+    for (const SettingKey& key : settingKeys())
+        EXPECT_EQ(key.write(loaded), key.write(defaults)) << key.name;
 }

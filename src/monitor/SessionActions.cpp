@@ -26,38 +26,31 @@ bool SessionMonitor::mustCloseSession(const std::string& user, const std::string
     return vantor::mustCloseSession(m_blackList, m_whiteList, settings.useBlackList != 0, user, computer);
 }
 
-namespace {
-
-void addToList(SessionMonitor& monitor, ListKind list, const std::string& user, const std::string& computer)
+Outcome SessionMonitor::addToList(ListKind list, const std::string& user, const std::string& computer)
 {
-    if (!listNameAcceptable(user) || !listNameAcceptable(computer)) {
-        // Written as it is, "John Smith" would read back as user John on computer Smith.
-        monitor.boxes().show({"Error",
-                              "User " + user + " and computer " + computer
-                                  + " cannot be added to a list: a name in a list cannot hold a blank.",
-                              BoxIcon::Error, BoxButtons::Ok, nullptr});
-        return;
-    }
-    if (!appendAccessListLine(monitor.listFilePath(list), user, computer))
-        return;
-    const char* name = list == ListKind::Black ? "Black" : "White";
-    monitor.boxes().show({user,
-                          "User " + user + " and computer " + computer + " has been added to the "
-                              + name + " list!",
-                          BoxIcon::Information, BoxButtons::Ok, nullptr});
-    monitor.loadAccessLists();
+    if (!listNameAcceptable(user) || !listNameAcceptable(computer))
+        return Outcome::refused(commandText::listNameHasBlank(user, computer));
+    if (!appendAccessListLine(listFilePath(list), user, computer))
+        return Outcome::failed(listFilePath(list).string() + " cannot be written.");
+    loadAccessLists();
+    return Outcome::done(user, commandText::addedToList(user, computer, list));
 }
-
-}  // namespace
 
 void SessionMonitor::addToBlackList(const std::string& user, const std::string& computer)
 {
-    addToList(*this, ListKind::Black, user, computer);
+    showOnDesk(addToList(ListKind::Black, user, computer));
 }
 
 void SessionMonitor::addToWhiteList(const std::string& user, const std::string& computer)
 {
-    addToList(*this, ListKind::White, user, computer);
+    showOnDesk(addToList(ListKind::White, user, computer));
+}
+
+void SessionMonitor::showOnDesk(const Outcome& outcome)
+{
+    // A list file that cannot be written was never told in the window: the list stays as it was.
+    if (outcome.kind != Outcome::Kind::Failed)
+        outcome.showOn(m_ctx.boxes);
 }
 
 void SessionMonitor::addSelectedToList(ListKind list, ListTarget target, const MenuTarget* menu)
@@ -65,30 +58,30 @@ void SessionMonitor::addSelectedToList(ListKind list, ListTarget target, const M
     bool gone = false;
     const std::optional<SessionEntry> row = commandSession(menu, gone);
     if (!row) {
-        m_ctx.boxes.show({"Error", "Select a user!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+        Outcome::noTarget(commandText::selectUser).showOn(m_ctx.boxes);
         return;
     }
-    const std::string user = target == ListTarget::Computer ? anyName : row->user;
-    const std::string computer = target == ListTarget::User ? anyName : row->computer;
-    if (list == ListKind::Black)
-        addToBlackList(user, computer);
-    else
-        addToWhiteList(user, computer);
+    const auto [user, computer] = listEntryOf(*row, target);
+    showOnDesk(addToList(list, user, computer));
+}
+
+std::pair<std::string, std::string> listEntryOf(const SessionEntry& session, ListTarget target)
+{
+    return {target == ListTarget::Computer ? anyName : session.user, target == ListTarget::User ? anyName : session.computer};
 }
 
 // --- session actions -----------------------------------------------------------------------------
 
 void SessionMonitor::showSystemError(const NetStatus& status, void* owner)
 {
-    std::string text = status.text.empty() ? "Error " + std::to_string(status.code) : status.text;
-    m_ctx.boxes.show({"Error", std::move(text), BoxIcon::Information, BoxButtons::Ok, owner});
+    Outcome::failed(status).showOn(m_ctx.boxes, owner);
 }
 
 NetStatus SessionMonitor::closeSessionByName(const std::string& user, const std::string& computer)
 {
     auto server = serverArgument(settings.serverName.get());
     if (!server)
-        return {netcode::NotEnoughMemory, "The server name cannot be converted."};
+        return {netcode::NotEnoughMemory, commandText::serverNotConvertible};
     if (user.empty())
         return noUserToClose(computer);
     return m_ctx.net.deleteSession(*server, computer, user);
@@ -96,11 +89,7 @@ NetStatus SessionMonitor::closeSessionByName(const std::string& user, const std:
 
 NetStatus SessionMonitor::noUserToClose(const std::string& computer)
 {
-    // The service takes an empty user name as "every user": the close would end every session of
-    // that computer, those of people on the white list and Vantor's own logon among them.
-    return {netcode::InvalidParameter,
-            "A session without a user name cannot be closed by itself: closing it would end every session of "
-            "computer " + computer + "."};
+    return {netcode::InvalidParameter, commandText::noUserToClose(computer)};
 }
 
 std::size_t SessionMonitor::closeAllSessions()
@@ -136,60 +125,21 @@ void SessionMonitor::closeAllSessionsCommand()
                });
 }
 
-MenuTarget menuTargetOf(const std::vector<SessionEntry>& rows, std::optional<int> row,
-                        const std::vector<OpenFileRow>& files, std::optional<int> fileRow)
-{
-    MenuTarget target;
-    if (row)
-        target.session = rows[static_cast<std::size_t>(*row)];
-    if (fileRow)
-        target.file = files[static_cast<std::size_t>(*fileRow)];
-    return target;
-}
-
-std::optional<SessionEntry> commandSessionOf(const std::vector<SessionEntry>& rows, std::optional<int> selected,
-                                             const MenuTarget* menu, bool& gone)
-{
-    gone = false;
-    if (!menu)
-        return selected ? std::optional<SessionEntry>(rows[static_cast<std::size_t>(*selected)]) : std::nullopt;
-    if (!menu->session)
-        return std::nullopt;
-    const bool shown = std::any_of(rows.begin(), rows.end(), [&](const SessionEntry& r) {
-        return r.user == menu->session->user && r.computer == menu->session->computer;
-    });
-    gone = !shown;
-    return shown ? menu->session : std::nullopt;
-}
-
-std::optional<OpenFileRow> commandFileOf(const std::vector<OpenFileRow>& files, std::optional<int> selected,
-                                         const MenuTarget* menu, bool& gone)
-{
-    gone = false;
-    if (!menu)
-        return selected ? std::optional<OpenFileRow>(files[static_cast<std::size_t>(*selected)]) : std::nullopt;
-    if (!menu->file)
-        return std::nullopt;
-    const bool shown = std::any_of(files.begin(), files.end(), [&](const OpenFileRow& r) {
-        return r.path == menu->file->path && r.id == menu->file->id;
-    });
-    gone = !shown;
-    return shown ? menu->file : std::nullopt;
-}
-
 MenuTarget SessionMonitor::menuTarget() const
 {
-    return menuTargetOf(m_rows, m_selectedRow, m_fileRows, m_selectedFileRow);
+    return m_desk ? m_desk->menuTarget(m_rows) : MenuTarget{};
 }
 
 std::optional<SessionEntry> SessionMonitor::commandSession(const MenuTarget* menu, bool& gone) const
 {
-    return commandSessionOf(m_rows, m_selectedRow, menu, gone);
+    gone = false;
+    return m_desk ? m_desk->commandSession(m_rows, menu, gone) : std::nullopt;
 }
 
 std::optional<OpenFileRow> SessionMonitor::commandFile(const MenuTarget* menu, bool& gone) const
 {
-    return commandFileOf(m_fileRows, m_selectedFileRow, menu, gone);
+    gone = false;
+    return m_desk ? m_desk->commandFile(menu, gone) : std::nullopt;
 }
 
 void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
@@ -199,7 +149,7 @@ void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
     if (!row) {
         // No selection says nothing; a session that has gone since the menu opened is said so.
         if (gone)
-            m_ctx.boxes.show({"Error", "Select a user!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+            Outcome::noTarget(commandText::selectUser).showOn(m_ctx.boxes);
         return;
     }
     auto server = serverArgument(settings.serverName.get());
@@ -228,7 +178,7 @@ std::optional<OpenTarget> SessionMonitor::connectToUserTarget(const MenuTarget* 
     bool gone = false;
     const std::optional<SessionEntry> row = commandSession(menu, gone);
     if (!row) {
-        m_ctx.boxes.show({"Error", "Select a user!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+        Outcome::noTarget(commandText::selectUser).showOn(m_ctx.boxes);
         return std::nullopt;
     }
     return OpenTarget{OpenTarget::Kind::Computer, row->computer};
@@ -239,14 +189,10 @@ std::optional<OpenTarget> SessionMonitor::openFolderTarget(const MenuTarget* men
     bool gone = false;
     const std::optional<OpenFileRow> file = commandFile(menu, gone);
     if (!file) {
-        m_ctx.boxes.show({"Error", "Select a file!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+        Outcome::noTarget(commandText::selectFile).showOn(m_ctx.boxes);
         return std::nullopt;
     }
-    const std::string& path = file->path;
-    const auto sep = path.rfind(pathSeparator);
-    if (sep == std::string::npos || sep == 0)
-        return std::nullopt;
-    return OpenTarget{OpenTarget::Kind::Folder, cutUtf8(path.substr(0, sep))};
+    return folderOf(*file);
 }
 
 void SessionMonitor::closeListedFile(const NetFileInfo& file)
@@ -257,7 +203,7 @@ void SessionMonitor::closeListedFile(const NetFileInfo& file)
                                     [&](const NetFileInfo& f) { return f.id == file.id && f.path == file.path; });
     auto server = serverArgument(settings.serverName.get());
     if (!listed || !server) {
-        m_ctx.boxes.show({"Error", "Select a file!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+        Outcome::noTarget(commandText::selectFile).showOn(m_ctx.boxes);
         return;
     }
     auto status = std::make_shared<NetStatus>();
@@ -279,7 +225,7 @@ void SessionMonitor::closeSelectedResource(const MenuTarget* menu)
     bool gone = false;
     const std::optional<OpenFileRow> file = commandFile(menu, gone);
     if (!file) {
-        m_ctx.boxes.show({"Error", "Select a file!", BoxIcon::Error, BoxButtons::Ok, nullptr});
+        Outcome::noTarget(commandText::selectFile).showOn(m_ctx.boxes);
         return;
     }
     auto server = serverArgument(settings.serverName.get());
