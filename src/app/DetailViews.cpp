@@ -189,12 +189,8 @@ void OpenFilesWindow::setSnapshot(const SessionsSnapshot& snapshot)
 
 void OpenFilesWindow::updateStatus()
 {
-    if (!m_error.isEmpty())
-        m_status->setText(m_error);
-    else if (!m_listed)
-        m_status->setText(QStringLiteral("Waiting for the next poll..."));
-    else
-        m_status->setText(QStringLiteral("%1 of %2 open files").arg(m_proxy->rowCount()).arg(m_model->rowCount()));
+    m_status->setText(fromUtf8(openFilesStatus(m_listed, m_error.toStdString(), static_cast<std::size_t>(m_proxy->rowCount()),
+                                               static_cast<std::size_t>(m_model->rowCount()))));
 }
 
 void OpenFilesWindow::closeSelected()
@@ -241,32 +237,17 @@ QVariant SharesModel::data(const QModelIndex& index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)
         || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
+    if (index.column() >= ColumnCount)
+        return {};
     const ShareUse& s = m_shares[static_cast<std::size_t>(index.row())];
-    switch (index.column()) {
-    case ShareColumn: return fromUtf8(s.share);
-    case PathColumn: return fromUtf8(s.path);
-    case ConnectionsColumn: return QString::number(s.connections);
-    case ClientsColumn: {
-        QStringList clients;
-        for (const auto& c : s.clients)
-            clients << fromUtf8(c);
-        return clients.join(role == Qt::ToolTipRole ? QStringLiteral("\n") : QStringLiteral(", "));
-    }
-    }
-    return {};
+    return fromUtf8(shareText(s, static_cast<vantor::ShareColumn>(index.column()), role == Qt::ToolTipRole ? "\n" : ", "));
 }
 
 QVariant SharesModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
         return {};
-    switch (section) {
-    case ShareColumn: return QStringLiteral("Share");
-    case PathColumn: return QStringLiteral("Path");
-    case ConnectionsColumn: return QStringLiteral("Connections");
-    case ClientsColumn: return QStringLiteral("Connected from");
-    }
-    return {};
+    return QString::fromLatin1(shareTitle(static_cast<vantor::ShareColumn>(section)));
 }
 
 SharesWindow::SharesWindow(QWidget* parent) : QDialog(parent)

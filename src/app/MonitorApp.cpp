@@ -248,7 +248,7 @@ int MonitorApp::run()
     optionsDeps.trimLogs = [dataDir, &boxes, &dialog](int32_t reportLimitIndex) {
         std::string why;
         if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
-            boxes.show({"Error", "The history could not be trimmed.\n" + why, BoxIcon::Error, BoxButtons::Ok, &dialog});
+            boxes.show({"Error", trimFailedText(why), BoxIcon::Error, BoxButtons::Ok, &dialog});
     };
     optionsDeps.sendTestMail = [&mail, &boxes](const MailRelay& relay, const std::string& address, MessageBoxes&,
                                                void*) {
@@ -279,9 +279,7 @@ int MonitorApp::run()
     dialog.show();
     dialog.start();
     if (!engine.settingsProblems().empty()) {
-        std::string text = "Some settings could not be read and keep their defaults:";
-        for (const auto& problem : engine.settingsProblems())
-            text += "\n" + problem;
+        const std::string text = settingsProblemsText(engine.settingsProblems());
         // From inside the event loop: a box opened before it runs would keep "Exit" (or SIGTERM)
         // from ending the program, its quit coming before the loop it should end.
         QMetaObject::invokeMethod(

@@ -41,39 +41,16 @@ QString SessionsTableModel::text(const SessionEntry& row, int column) const
     return fromUtf8(sessionDetailText(row.details, static_cast<SessionDetailColumn>(column - FirstDetailColumn), m_now));
 }
 
-QVariant SessionsTableModel::sortKey(const SessionEntry& row, int column) const
-{
-    if (column == OpenFilesColumn)
-        return qlonglong(row.openFiles);
-    if (column >= FirstDetailColumn)
-        if (auto n = sessionDetailNumber(row.details, static_cast<SessionDetailColumn>(column - FirstDetailColumn), m_now))
-            return qlonglong(*n);
-    return text(row, column).toLower();
-}
-
 void SessionsTableModel::applySort()
 {
-    m_order.resize(m_rows.size());
+    // The order is the core's (sessionRowOrder), the same in every window that shows the table.
+    const bool sorted = m_sortColumn >= 0 && m_sortColumn < ColumnCount;
+    const std::vector<std::size_t> order =
+        sorted ? sessionRowOrder(m_rows, m_sortColumn, m_sortOrder == Qt::DescendingOrder, m_now) : std::vector<std::size_t>{};
+    m_order.resize(static_cast<qsizetype>(m_rows.size()));
     for (int i = 0; i < m_order.size(); ++i)
-        m_order[i] = i;
+        m_order[i] = sorted ? static_cast<int>(order[static_cast<std::size_t>(i)]) : i;
     m_inverse = m_order;
-    if (m_sortColumn < 0 || m_sortColumn >= ColumnCount)
-        return;
-    QVector<QVariant> keys;
-    keys.reserve(m_rows.size());
-    for (const SessionEntry& r : m_rows)
-        keys.push_back(sortKey(r, m_sortColumn));
-    // Rows without the detail (an empty text) go last whichever way; ties keep the monitor's order.
-    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
-        const QVariant& ka = keys[a];
-        const QVariant& kb = keys[b];
-        const bool emptyA = ka.typeId() == QMetaType::QString && ka.toString().isEmpty();
-        const bool emptyB = kb.typeId() == QMetaType::QString && kb.toString().isEmpty();
-        if (emptyA != emptyB)
-            return emptyB;
-        const auto cmp = QVariant::compare(ka, kb);
-        return m_sortOrder == Qt::AscendingOrder ? cmp == QPartialOrdering::Less : cmp == QPartialOrdering::Greater;
-    });
     for (int i = 0; i < m_order.size(); ++i)
         m_inverse[m_order[i]] = i;
 }

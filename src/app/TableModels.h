@@ -41,7 +41,6 @@ public:
 
 private:
     QString text(const SessionEntry& row, int column) const;
-    QVariant sortKey(const SessionEntry& row, int column) const;
     void applySort();
 
     std::vector<SessionEntry> m_rows;

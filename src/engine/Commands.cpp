@@ -126,7 +126,7 @@ Outcome setOptions(Engine& engine, const std::vector<std::pair<std::string, std:
     }
     if (auto refusal = serviceRefusal(monitor.settings, edited))
         return Outcome::refused(*refusal);
-    const OptionsValues accepted = optionsFromSettings(edited);
+    const OptionsValue accepted{edited};
     if (auto check = firstFailingCheck(accepted))
         return Outcome::refused(*check);
     applyAcceptedOptions(monitor, accepted, [&monitor](int32_t index) {

@@ -171,11 +171,7 @@ void HistoryDialog::generateReport()
         if (!self)
             return;
         self->m_reportButton->setEnabled(true);
-        if (report.written)
-            self->m_boxes.show({"Vantor", "The web-based report has been written to " + report.where + ".",
-                                BoxIcon::Information, BoxButtons::Ok, self.data()});
-        else
-            self->m_boxes.show({"Error", report.failure, BoxIcon::Error, BoxButtons::Ok, self.data()});
+        self->m_boxes.show(report.box(self.data()));
         emit self->reportWritten(report.written, QString::fromStdString(report.where));
     });
 }

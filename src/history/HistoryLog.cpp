@@ -258,6 +258,11 @@ bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, in
     return trimLogsTo(dataDir, *limit, now, why);
 }
 
+std::string trimFailedText(const std::string& why)
+{
+    return "The history could not be trimmed.\n" + why;
+}
+
 bool trimLogsTo(const std::filesystem::path& dataDir, int64_t limit, int64_t now, std::string* why)
 {
     std::lock_guard lock(logFilesMutex());

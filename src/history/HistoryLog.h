@@ -105,6 +105,9 @@ std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex);
 bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now,
               std::string* why = nullptr);
 
+// What a window tells when trimLogs failed for `why`.
+std::string trimFailedText(const std::string& why);
+
 // The same with a limit of its own (the service's historyDays), in seconds.
 bool trimLogsTo(const std::filesystem::path& dataDir, int64_t limitSeconds, int64_t now, std::string* why = nullptr);
 

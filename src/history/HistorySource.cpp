@@ -28,18 +28,11 @@ void LocalHistorySource::load(Loaded done)
 void LocalHistorySource::writeReport(const HistoryPtr& shown, const std::string& pathName,
                                      std::function<void(Report)> done)
 {
-    std::string path = pathName;
-    if (path.empty())
-        path = m_settings ? m_settings->reportPath.get() : std::string("report.html");
     // A report of a long history takes seconds to write.
-    QThreadPool::globalInstance()->start([shown, dataDir = m_dataDir, path, now = m_clock.now(), done = std::move(done)] {
-        Report report;
-        std::string why;
-        report.written = HistoryStore::instance().serialised(
-            [&] { return vantor::generateReport(*shown, dataDir, path, now, &why); });
-        report.where = reportFilePath(dataDir, path).string();
-        if (!report.written)
-            report.failure = "The web-based report could not be written to " + report.where + ".\n" + why;
+    QThreadPool::globalInstance()->start([shown, dataDir = m_dataDir, pathName,
+                                          settingsPath = m_settings ? m_settings->reportPath.get() : std::string(),
+                                          now = m_clock.now(), done = std::move(done)] {
+        const Report report = writeShownReport(*shown, dataDir, pathName, settingsPath, now);
         toGui([done, report] { done(report); });
     });
 }

@@ -6,6 +6,7 @@
 #include "history/HistoryReader.h"
 #include "monitor/MonitorSettings.h"
 #include "platform/Clock.h"
+#include "platform/MessageBoxes.h"
 
 #include <filesystem>
 #include <functional>
@@ -25,6 +26,8 @@ public:
         bool written = false;
         std::string where;    // the page, where the user can open it
         std::string failure;  // the whole text of the box when it was not written
+        // The box a history window tells it with.
+        BoxRequest box(void* owner) const;
     };
     // Writes the web-based report. `shown` is the load the window shows, `pathName` the path the
     // window's opener handed over (empty: the settings').
@@ -34,6 +37,12 @@ public:
     // where the source's owner decides where its report goes (the service).
     virtual std::string reportPath() const = 0;
 };
+
+// The report of the load a history window shows, written where `pathName` says (empty: where
+// `settingsPath` says, else "report.html"), under the history's gate: what a local source answers
+// its window. Blocks for as long as the page takes to write: called beside the window's thread.
+HistorySource::Report writeShownReport(const HistoryData& shown, const std::filesystem::path& dataDir,
+                                       const std::string& pathName, const std::string& settingsPath, int64_t now);
 
 // The logs of a data folder of this program's own, read and written beside the GUI thread.
 class LocalHistorySource final : public HistorySource {

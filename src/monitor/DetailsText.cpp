@@ -28,7 +28,109 @@ std::string durationText(int64_t seconds)
     return formatDuration(static_cast<uint32_t>(std::clamp<int64_t>(seconds, 0, UINT32_MAX)));
 }
 
+// A sort key: a number, or a text (empty: the detail is not told).
+struct SortKey {
+    std::optional<int64_t> number;
+    std::string text;
+};
+
+// Indexes 0..n-1 in the order of their keys, the empty texts last; stable.
+std::vector<std::size_t> orderByKeys(const std::vector<SortKey>& keys, bool descending, bool emptyLast)
+{
+    std::vector<std::size_t> order(keys.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const SortKey& ka = keys[a];
+        const SortKey& kb = keys[b];
+        if (emptyLast) {
+            const bool emptyA = !ka.number && ka.text.empty();
+            const bool emptyB = !kb.number && kb.text.empty();
+            if (emptyA != emptyB)
+                return emptyB;
+        }
+        if (ka.number && kb.number)
+            return descending ? *ka.number > *kb.number : *ka.number < *kb.number;
+        return descending ? ka.text > kb.text : ka.text < kb.text;
+    });
+    return order;
+}
+
 }  // namespace
+
+std::vector<std::size_t> sessionRowOrder(const std::vector<SessionEntry>& rows, int column, bool descending,
+                                         int64_t now)
+{
+    std::vector<SortKey> keys;
+    keys.reserve(rows.size());
+    for (const SessionEntry& r : rows) {
+        SortKey k;
+        if (column == 0)
+            k.text = lowerAscii(r.user);
+        else if (column == 1)
+            k.text = lowerAscii(r.computer);
+        else if (column == 2)
+            k.number = r.openFiles;
+        else if (column > 2 && column < sessionColumnCount) {
+            const auto detail = static_cast<SessionDetailColumn>(column - 3);
+            k.number = sessionDetailNumber(r.details, detail, now);
+            if (!k.number)
+                k.text = lowerAscii(sessionDetailText(r.details, detail, now));
+        }
+        keys.push_back(std::move(k));
+    }
+    return orderByKeys(keys, descending, true);
+}
+
+std::vector<std::size_t> openFileOrder(const std::vector<NetFileInfo>& files, OpenFileColumn column, bool descending)
+{
+    std::vector<SortKey> keys;
+    keys.reserve(files.size());
+    for (const NetFileInfo& f : files) {
+        SortKey k;
+        if (column == OpenFileColumn::OpenedAt)
+            k.number = f.details.openedAt.value_or(-1);
+        else if (column == OpenFileColumn::Locks)
+            k.number = f.details.locks.value_or(0);
+        else
+            k.text = lowerAscii(openFileText(f, column));
+        keys.push_back(std::move(k));
+    }
+    return orderByKeys(keys, descending, false);
+}
+
+std::string openFilesStatus(bool listed, const std::string& error, std::size_t shown, std::size_t total)
+{
+    if (!error.empty())
+        return error;
+    if (!listed)
+        return "Waiting for the next poll...";
+    return std::to_string(shown) + " of " + std::to_string(total) + " open files";
+}
+
+const char* shareTitle(ShareColumn column)
+{
+    switch (column) {
+    case ShareColumn::Share: return "Share";
+    case ShareColumn::Path: return "Path";
+    case ShareColumn::Connections: return "Connections";
+    case ShareColumn::Clients: return "Connected from";
+    case ShareColumn::Count: break;
+    }
+    return "";
+}
+
+std::string shareText(const ShareUse& share, ShareColumn column, const char* separator)
+{
+    switch (column) {
+    case ShareColumn::Share: return share.share;
+    case ShareColumn::Path: return share.path;
+    case ShareColumn::Connections: return std::to_string(share.connections);
+    case ShareColumn::Clients: return joined(share.clients, separator);
+    case ShareColumn::Count: break;
+    }
+    return {};
+}
 
 const char* sessionDetailTitle(SessionDetailColumn column)
 {

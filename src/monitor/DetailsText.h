@@ -34,6 +34,14 @@ std::string sessionDetailText(const SessionDetails& details, SessionDetailColumn
 // text sorts).
 std::optional<int64_t> sessionDetailNumber(const SessionDetails& details, SessionDetailColumn column, int64_t now);
 
+// The sessions table's columns: user, computer, open files, then the details.
+inline constexpr int sessionColumnCount = 3 + sessionDetailColumnCount;
+// The order a click on column `column`'s title puts the rows in (indexes into `rows`): the open
+// files and the details' numbers as numbers, the rest as text ignoring ASCII case; rows without the
+// detail (an empty text) last whichever way; ties keep the monitor's order.
+std::vector<std::size_t> sessionRowOrder(const std::vector<SessionEntry>& rows, int column, bool descending,
+                                         int64_t now);
+
 // The row's tooltip: its user and computer, then one "Title: text" line per detail the service told.
 std::string sessionTooltip(const SessionEntry& entry, int64_t now);
 
@@ -55,6 +63,15 @@ std::string fileInShare(const NetFileInfo& file);
 // ignoring ASCII case. An empty filter takes every file.
 bool openFileMatches(const NetFileInfo& file, const std::string& filter);
 
+// The order a click on a column's title puts the "Open files" view's files in (indexes into
+// `files`): the moment and the lock count as numbers, the rest as text ignoring ASCII case; ties
+// keep the service's order.
+std::vector<std::size_t> openFileOrder(const std::vector<NetFileInfo>& files, OpenFileColumn column, bool descending);
+
+// The "Open files" view's status line: why the files could not be listed, that the next poll will
+// list them, or how many of them the filter shows ("2 of 4 open files").
+std::string openFilesStatus(bool listed, const std::string& error, std::size_t shown, std::size_t total);
+
 // One shared folder as the shares view lists it: its connections and their users and computers.
 struct ShareUse {
     std::string share;
@@ -67,5 +84,12 @@ struct ShareUse {
 // open files show).
 std::vector<ShareUse> shareUses(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files,
                                 const std::vector<NetShareInfo>& shares = {});
+
+// The "Shares" view's columns; its clients joined by `separator` (", " in a cell, a line each in
+// a tooltip).
+enum class ShareColumn { Share, Path, Connections, Clients, Count };
+inline constexpr int shareColumnCount = static_cast<int>(ShareColumn::Count);
+const char* shareTitle(ShareColumn column);
+std::string shareText(const ShareUse& share, ShareColumn column, const char* separator = ", ");
 
 }  // namespace vantor

@@ -50,6 +50,8 @@ struct MonitorSettings {
     std::string remoteServers;
     // Days of history the logs keep (trimmed at start and once a day); 0: all of it.
     int32_t historyDays = 0;
+
+    bool operator==(const MonitorSettings&) const = default;
 };
 
 inline constexpr int32_t maxHistoryDays = 36500;  // a hundred years

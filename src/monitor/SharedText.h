@@ -25,6 +25,7 @@ public:
         store(std::make_shared<const std::string>(std::move(value)));
         return *this;
     }
+    SharedText& operator=(const char* value) { return *this = std::string(value); }
 
     std::string get() const { return *load(); }
     bool empty() const { return load()->empty(); }

@@ -32,7 +32,7 @@ GeneralPage::GeneralPage(QWidget* parent)
     layout->addStretch();
 }
 
-void GeneralPage::load(const OptionsValues& v, bool launchOnStartup)
+void GeneralPage::load(const MonitorSettings& v, bool launchOnStartup)
 {
     m_hideLocalUsers->setChecked(v.hideLocalUsers != 0);
     m_noHistory->setChecked(v.noHistory != 0);
@@ -42,7 +42,7 @@ void GeneralPage::load(const OptionsValues& v, bool launchOnStartup)
     (v.useBlackList ? m_useBlackList : m_useWhiteList)->setChecked(true);
 }
 
-void GeneralPage::store(OptionsValues& v) const
+void GeneralPage::store(MonitorSettings& v) const
 {
     v.hideLocalUsers = flag(m_hideLocalUsers);
     v.noHistory = flag(m_noHistory);

@@ -16,8 +16,8 @@ class GeneralPage final : public QFrame {
 public:
     explicit GeneralPage(QWidget* parent = nullptr);
 
-    void load(const OptionsValues& values, bool launchOnStartup);
-    void store(OptionsValues& values) const;
+    void load(const MonitorSettings& settings, bool launchOnStartup);
+    void store(MonitorSettings& settings) const;
     bool launchOnStartup() const;
 
 private:

@@ -85,7 +85,7 @@ MailPage::MailPage(SendTestMailFn sendTestMail, MessageBoxes& boxes, QWidget* pa
     layout->addStretch();
 }
 
-void MailPage::load(const OptionsValues& v)
+void MailPage::load(const MonitorSettings& v)
 {
     m_dailyReport->setChecked(v.dailyReport != 0);
     m_address->setText(QString::fromStdString(v.mailAddress));
@@ -98,7 +98,7 @@ void MailPage::load(const OptionsValues& v)
     m_dailyReportTime->setText(QString::fromStdString(v.dailyReportTime));
 }
 
-void MailPage::store(OptionsValues& v) const
+void MailPage::store(MonitorSettings& v) const
 {
     v.dailyReport = flag(m_dailyReport);
     v.mailAddress = m_address->text().toStdString();
@@ -116,7 +116,7 @@ void MailPage::sendTestMail()
 {
     if (!m_sendTestMail)
         return;
-    OptionsValues typed;
+    MonitorSettings typed;
     store(typed);
     m_sendTestMail(mailRelay(typed), typed.mailAddress, m_boxes, static_cast<QWidget*>(this));
 }

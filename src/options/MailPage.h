@@ -22,8 +22,8 @@ public:
     // Without `sendTestMail` the "Send test mail" button is disabled.
     MailPage(SendTestMailFn sendTestMail, MessageBoxes& boxes, QWidget* parent = nullptr);
 
-    void load(const OptionsValues& values);
-    void store(OptionsValues& values) const;
+    void load(const MonitorSettings& settings);
+    void store(MonitorSettings& settings) const;
 
     // Sends the test mail with the values typed now; the settings are not touched.
     void sendTestMail();

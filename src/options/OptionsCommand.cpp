@@ -4,8 +4,9 @@
 
 namespace vantor {
 
-void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValues& v, const TrimLogsFn& trimLogs)
+void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValue& value, const TrimLogsFn& trimLogs)
 {
+    const MonitorSettings& v = value.settings;
     MonitorSettings& s = monitor.settings;
     s.hideLocalUsers = v.hideLocalUsers;
     s.hideSystemRequests = v.hideSystemRequests;
@@ -44,7 +45,7 @@ void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValues& v, const
 bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs,
                        const SaveSettingsFn& saveSettings)
 {
-    OptionsValues values = optionsFromSettings(monitor.settings);
+    OptionsValue values = optionsFromSettings(monitor.settings);
     if (!runWindow(values))
         return false;
     applyAcceptedOptions(monitor, values, trimLogs);

@@ -17,11 +17,11 @@ using TrimLogsFn = std::function<void(int32_t reportLimitIndex)>;
 
 // Runs the Options window modally over `values`; true when it closed with OK (the values then
 // hold what the user accepted).
-using OptionsRunner = std::function<bool(OptionsValues& values)>;
+using OptionsRunner = std::function<bool(OptionsValue& values)>;
 
 // Copies an accepted window back into the monitor's settings, reloading the lists and trimming the
 // logs at their places in the order. Nothing else happens: no poll, no refiltering.
-void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValues& values, const TrimLogsFn& trimLogs);
+void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValue& values, const TrimLogsFn& trimLogs);
 
 // Keeps the settings in force for the next start.
 using SaveSettingsFn = std::function<void()>;

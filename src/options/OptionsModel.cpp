@@ -4,36 +4,9 @@
 
 namespace vantor {
 
-OptionsValues optionsFromSettings(const MonitorSettings& s)
+OptionsValue optionsFromSettings(const MonitorSettings& s)
 {
-    OptionsValues v;
-    v.hideLocalUsers = s.hideLocalUsers;
-    v.hideSystemRequests = s.hideSystemRequests;
-    v.popupOnNewUser = s.popupOnNewUser;
-    v.beepOnNewUser = s.beepOnNewUser;
-    v.noHistory = s.noHistory;
-    v.mailOnNewUser = s.mailOnNewUser;
-    v.dailyReport = s.dailyReport;
-    v.reportAutoUpdate = s.reportAutoUpdate;
-    v.reportLimit = s.reportLimit;
-    v.logOpenedFiles = s.logOpenedFiles;
-    v.useBlackList = s.useBlackList;
-    v.reportLimitIndex = s.reportLimitIndex;
-    v.mailAddress = s.mailAddress;
-    v.smtpServer = s.smtpServer;
-    v.dailyReportTime = s.dailyReportTime;
-    v.reportPath = s.reportPath.get();
-    v.smtpPort = s.smtpPort;
-    v.smtpSecurity = s.smtpSecurity;
-    v.smtpUser = s.smtpUser;
-    v.smtpPasswordFile = s.smtpPasswordFile;
-    v.smtpCertFingerprint = s.smtpCertFingerprint;
-    return v;
-}
-
-MailRelay mailRelay(const OptionsValues& v)
-{
-    return {v.smtpServer, v.smtpPort, v.smtpSecurity, v.smtpUser, v.smtpPasswordFile, v.smtpCertFingerprint};
+    return OptionsValue{s};
 }
 
 bool isReportLimitSeparator(int32_t index)
@@ -46,20 +19,22 @@ bool isReportLimitChoice(int32_t index)
     return index >= 0 && index < static_cast<int32_t>(reportLimitChoices.size()) && !isReportLimitSeparator(index);
 }
 
-std::optional<std::string> firstFailingCheck(const OptionsValues& v)
+std::optional<std::string> firstFailingCheck(const OptionsValue& value)
 {
+    const MonitorSettings& v = value.settings;
+    const std::string reportPath = v.reportPath.get();
     if (isReportLimitSeparator(v.reportLimitIndex))
         return optionsText::wrongReportLimit;
-    if (v.reportPath.empty())
+    if (reportPath.empty())
         return optionsText::noReportName;
-    if (v.reportPath.find(".htm") == std::string::npos)
+    if (reportPath.find(".htm") == std::string::npos)
         return optionsText::reportNotHtml;
     if (v.dailyReportTime.size() < 3 || v.dailyReportTime[2] != ':')
         return optionsText::wrongTime;
     return std::nullopt;
 }
 
-bool acceptOptions(const OptionsValues& values, bool launchOnStartup, const OptionsAcceptContext& ctx)
+bool acceptOptions(const OptionsValue& values, bool launchOnStartup, const OptionsAcceptContext& ctx)
 {
     SessionMonitor& monitor = ctx.monitor;
     // Before any check: the list files hold the pages' rows even when a check keeps the window
@@ -67,7 +42,7 @@ bool acceptOptions(const OptionsValues& values, bool launchOnStartup, const Opti
     ctx.whiteRows.save(monitor.listFilePath(ListKind::White));
     ctx.blackRows.save(monitor.listFilePath(ListKind::Black));
 
-    if (!values.useBlackList && ctx.whiteRows.empty())
+    if (!values.settings.useBlackList && ctx.whiteRows.empty())
         monitor.boxes().show({"Warning", optionsText::whiteListEmpty, BoxIcon::Warning, BoxButtons::Ok, ctx.owner});
 
     if (auto failure = firstFailingCheck(values)) {

@@ -18,35 +18,15 @@ namespace vantor {
 
 class SessionMonitor;
 
-// The Options window's copy of the sixteen options (serverName is not shown there).
-struct OptionsValues {
-    int32_t beepOnNewUser = 0;
-    int32_t hideLocalUsers = 0;
-    int32_t popupOnNewUser = 0;
-    int32_t noHistory = 0;
-    int32_t hideSystemRequests = 0;
-    int32_t mailOnNewUser = 0;
-    int32_t dailyReport = 0;
-    int32_t reportAutoUpdate = 0;
-    int32_t reportLimit = 0;
-    int32_t logOpenedFiles = 1;
-    int32_t useBlackList = 1;
-    std::string mailAddress;
-    std::string smtpServer;
-    std::string dailyReportTime;
-    std::string reportPath;
-    int32_t reportLimitIndex = 0;  // 0 to 9, or -1 when the choice list has no selection
-    // How smtpServer is reached (the E-mail page).
-    int32_t smtpPort = 25;
-    SmtpSecurity smtpSecurity = SmtpSecurity::None;
-    std::string smtpUser;
-    std::string smtpPasswordFile;
-    std::string smtpCertFingerprint;
+// What the Options window edits: a copy of the settings. The window shows sixteen of them; the
+// others (serverName, the service's own) ride along unchanged, so the copy goes back whole.
+struct OptionsValue {
+    MonitorSettings settings;
 
-    bool operator==(const OptionsValues&) const = default;
+    bool operator==(const OptionsValue&) const = default;
 };
 
-OptionsValues optionsFromSettings(const MonitorSettings& settings);
+OptionsValue optionsFromSettings(const MonitorSettings& settings);
 
 // The report-limit choice list; the two rows of dashes are separators, not choices.
 inline constexpr std::array<const char*, 10> reportLimitChoices = {
@@ -67,10 +47,7 @@ inline constexpr const char* wrongTime = "Wrong time format! Use hh:mm format, e
 
 // The first check that keeps the Options window open, as the text of its error box; none when
 // every check passes.
-std::optional<std::string> firstFailingCheck(const OptionsValues& values);
-
-// The relay the values name (smtpServer and how it is reached).
-MailRelay mailRelay(const OptionsValues& values);
+std::optional<std::string> firstFailingCheck(const OptionsValue& values);
 
 // The E-mail page's "Send test mail": sends the test mail to `mailAddress` through the relay and
 // shows its outcome itself through `boxes`, owned by `owner` (the E-mail page). The mail code
@@ -93,6 +70,6 @@ struct OptionsAcceptContext {
 // empty white list, runs the blocking checks (false at the first failure, after its box), then
 // writes or removes the autostart entry. True when the window closes with OK, also after the
 // autostart entry could not be written.
-bool acceptOptions(const OptionsValues& values, bool launchOnStartup, const OptionsAcceptContext& context);
+bool acceptOptions(const OptionsValue& values, bool launchOnStartup, const OptionsAcceptContext& context);
 
 }  // namespace vantor

@@ -41,7 +41,7 @@ Autostart& resolveAutostart(const OptionsDeps& deps, std::unique_ptr<Autostart>&
 
 }  // namespace
 
-OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValues& values, const OptionsDeps& deps,
+OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps,
                            QWidget* parent)
     : QDialog(parent)
     , m_monitor(monitor)
@@ -69,10 +69,10 @@ OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValues& values,
         m_tabs->setTabToolTip(i, QString::fromLatin1(tabInfo[i].tip));
     }
 
-    m_general->load(m_values, m_autostart.isEnabled());
-    m_users->load(m_values);
-    m_mail->load(m_values);
-    m_report->load(m_values);
+    m_general->load(m_values.settings, m_autostart.isEnabled());
+    m_users->load(m_values.settings);
+    m_mail->load(m_values.settings);
+    m_report->load(m_values.settings);
 
     // The tab strip lies below the pages, with buttons to step through the tabs.
     m_tabs->setObjectName(QStringLiteral("tabStrip"));
@@ -147,11 +147,11 @@ void OptionsSheet::showTab(int index)
 
 void OptionsSheet::accept()
 {
-    OptionsValues edited = m_values;
-    m_general->store(edited);
-    m_users->store(edited);
-    m_mail->store(edited);
-    m_report->store(edited);
+    OptionsValue edited = m_values;
+    m_general->store(edited.settings);
+    m_users->store(edited.settings);
+    m_mail->store(edited.settings);
+    m_report->store(edited.settings);
 
     if (!acceptOptions(edited, m_general->launchOnStartup(),
                        {m_monitor, m_whiteList->model()->rows(), m_blackList->model()->rows(), m_autostart,
@@ -165,7 +165,7 @@ bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDe
 {
     return runOptionsCommand(
         monitor,
-        [&](OptionsValues& values) {
+        [&](OptionsValue& values) {
             OptionsSheet sheet(monitor, values, deps, parent);
             if (sheet.exec() != QDialog::Accepted)
                 return false;

@@ -39,12 +39,12 @@ class OptionsSheet final : public QDialog {
 public:
     enum Tab { General, Users, Mail, Report, BlackList, WhiteList, TabCount };
 
-    OptionsSheet(SessionMonitor& monitor, const OptionsValues& values, const OptionsDeps& deps,
+    OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps,
                  QWidget* parent = nullptr);
     ~OptionsSheet() override;
 
     // The settings copy: as given before the window ran, as accepted after OK.
-    const OptionsValues& values() const { return m_values; }
+    const OptionsValue& values() const { return m_values; }
 
     QTabBar* tabBar() const { return m_tabs; }
     AccessListPage* listPage(Tab tab) const;
@@ -56,7 +56,7 @@ private:
     QToolButton* navigationButton(const char* name, const char* tip, int icon);
 
     SessionMonitor& m_monitor;
-    OptionsValues m_values;
+    OptionsValue m_values;
     std::unique_ptr<Autostart> m_ownAutostart;
     Autostart& m_autostart;
     std::string m_executablePath;

@@ -51,10 +51,10 @@ ReportPage::ReportPage(std::filesystem::path browseDirectory, QWidget* parent)
     layout->addStretch();
 }
 
-void ReportPage::load(const OptionsValues& v)
+void ReportPage::load(const MonitorSettings& v)
 {
     m_autoUpdate->setChecked(v.reportAutoUpdate != 0);
-    m_path->setText(QString::fromStdString(v.reportPath));
+    m_path->setText(QString::fromStdString(v.reportPath.get()));
     m_limit->setChecked(v.reportLimit != 0);
     // An index outside the list shows no selection.
     m_limitChoice->setCurrentIndex(v.reportLimitIndex >= 0 && v.reportLimitIndex < m_limitChoice->count()
@@ -62,7 +62,7 @@ void ReportPage::load(const OptionsValues& v)
                                        : -1);
 }
 
-void ReportPage::store(OptionsValues& v) const
+void ReportPage::store(MonitorSettings& v) const
 {
     v.reportAutoUpdate = flag(m_autoUpdate);
     v.reportPath = m_path->text().toStdString();

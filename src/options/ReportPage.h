@@ -19,8 +19,8 @@ public:
     // `browseDirectory` is where the "..." dialog starts.
     explicit ReportPage(std::filesystem::path browseDirectory, QWidget* parent = nullptr);
 
-    void load(const OptionsValues& values);
-    void store(OptionsValues& values) const;
+    void load(const MonitorSettings& settings);
+    void store(MonitorSettings& settings) const;
 
     // The choice list's selection: the item whose text is shown, or -1 for a typed text that is
     // no item.

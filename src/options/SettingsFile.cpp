@@ -400,4 +400,12 @@ std::filesystem::path defaultSettingsFile()
 #endif
 }
 
+std::string settingsProblemsText(const std::vector<std::string>& problems)
+{
+    std::string text = "Some settings could not be read and keep their defaults:";
+    for (const auto& problem : problems)
+        text += "\n" + problem;
+    return text;
+}
+
 }  // namespace vantor

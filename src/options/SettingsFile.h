@@ -72,4 +72,7 @@ std::optional<std::string> saveSettingsFile(const std::filesystem::path& file, c
 // ~/.config/vantor/vantor.conf); beside the executable on Windows.
 std::filesystem::path defaultSettingsFile();
 
+// The warning a window shows at start when some settings could not be read: one line per problem.
+std::string settingsProblemsText(const std::vector<std::string>& problems);
+
 }  // namespace vantor

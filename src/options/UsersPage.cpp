@@ -25,14 +25,14 @@ UsersPage::UsersPage(QWidget* parent)
     layout->addStretch();
 }
 
-void UsersPage::load(const OptionsValues& v)
+void UsersPage::load(const MonitorSettings& v)
 {
     m_beep->setChecked(v.beepOnNewUser != 0);
     m_mail->setChecked(v.mailOnNewUser != 0);
     m_popup->setChecked(v.popupOnNewUser != 0);
 }
 
-void UsersPage::store(OptionsValues& v) const
+void UsersPage::store(MonitorSettings& v) const
 {
     v.beepOnNewUser = flag(m_beep);
     v.mailOnNewUser = flag(m_mail);

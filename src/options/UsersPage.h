@@ -14,8 +14,8 @@ class UsersPage final : public QFrame {
 public:
     explicit UsersPage(QWidget* parent = nullptr);
 
-    void load(const OptionsValues& values);
-    void store(OptionsValues& values) const;
+    void load(const MonitorSettings& settings);
+    void store(MonitorSettings& settings) const;
 
 private:
     QCheckBox* m_popup;

@@ -113,11 +113,7 @@ void HistoryDialog::generateReport()
     EnableWindow(item(IDC_REPORT_BUTTON), FALSE);
     m_source->writeReport(m_rows.history(), m_reportPathName, [this](const HistorySource::Report& report) {
         EnableWindow(item(IDC_REPORT_BUTTON), TRUE);
-        if (report.written)
-            m_boxes.show({"Vantor", "The web-based report has been written to " + report.where + ".",
-                          BoxIcon::Information, BoxButtons::Ok, hwnd()});
-        else
-            m_boxes.show({"Error", report.failure, BoxIcon::Error, BoxButtons::Ok, hwnd()});
+        m_boxes.show(report.box(hwnd()));
         if (onReport)
             onReport(report.written);
     });

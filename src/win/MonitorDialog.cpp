@@ -1,5 +1,6 @@
 #include "win/MonitorDialog.h"
 
+#include "monitor/DetailsText.h"
 #include "platform/Paths.h"
 #include "platform/netapi/ShellExplorer.h"
 #include "win/HistoryDialog.h"
@@ -17,6 +18,7 @@ namespace {
 const COLORREF tableColour = RGB(207, 231, 255);
 const COLORREF noUsersColour = RGB(50, 0, 225);
 constexpr int dragEdge = 30;
+const char* const sessionsTip = "Current sessions. Right click mouse to open context menu";
 
 // The pictures of the menus' items, by position in each pop-up: the sessions menu, the files
 // menu, the tray menu.
@@ -81,7 +83,7 @@ NOTIFYICONDATAW trayData(HWND window)
 }  // namespace
 
 MonitorDialog::MonitorDialog(MonitorFace& face, MonitorDialogDeps deps)
-    : Dialog(IDD_MAIN), m_face(face), m_deps(std::move(deps))
+    : Dialog(IDD_MAIN), m_face(face), m_deps(std::move(deps)), m_layout(m_deps.layoutFile)
 {
     if (!m_deps.shell) {
         m_ownShell = std::make_unique<windows::ShellExplorer>();
@@ -92,6 +94,10 @@ MonitorDialog::MonitorDialog(MonitorFace& face, MonitorDialogDeps deps)
 
 MonitorDialog::~MonitorDialog()
 {
+    for (auto* shown : {m_openFilesWindow ? &m_openFilesWindow->onShownChanged : nullptr,
+                        m_sharesWindow ? &m_sharesWindow->onShownChanged : nullptr})
+        if (shown)
+            *shown = {};
     m_face.stop();
     m_face.setListener(nullptr);
     m_face.waitForWorker();
@@ -111,6 +117,33 @@ MonitorDialog::~MonitorDialog()
         DeleteObject(m_tableBrush);
     if (m_shell32)
         FreeLibrary(m_shell32);
+}
+
+int MonitorDialog::run()
+{
+    if (!create(nullptr))
+        return -1;
+    MSG msg;
+    while (!m_ended) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;
+        if (!translateDialogKeys(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return 0;
+}
+
+bool MonitorDialog::translateDialogKeys(MSG& msg)
+{
+    // IsDialogMessage takes only the messages of that window and its controls.
+    for (HWND w : {hwnd(), m_openFilesWindow ? m_openFilesWindow->hwnd() : nullptr,
+                   m_sharesWindow ? m_sharesWindow->hwnd() : nullptr})
+        if (w && IsDialogMessageW(w, &msg))
+            return true;
+    return false;
 }
 
 // --- initialisation -----------------------------------------------------------------------------
@@ -146,12 +179,24 @@ bool MonitorDialog::onInit()
     m_filesHome = childRect(w, filesList());
     m_splitter.create(w, IDC_SPLITTER, childRect(w, item(IDC_SPLITTER)), 5, 5);
 
-    addTooltips(w, {{IDC_REMOTE_SERVER, "Connect to a remote server..."},
-                    {IDC_SESSIONS, "Current sessions. Right click mouse to open context menu"},
+    m_tooltips = addTooltips(w, {{IDC_REMOTE_SERVER, "Connect to a remote server..."},
+                    {IDC_SESSIONS, sessionsTip},
                     {IDC_HELP_BUTTON, "Help"},
                     {IDC_HIDE, "Hide the dialog"},
                     {IDC_HISTORY_BUTTON, "Show sessions history"},
-                    {IDC_FILES, "Opened files list. Right click mouse to open context menu"}});
+                    {IDC_FILES, "Opened files list. Right click mouse to open context menu"},
+                    {IDC_OPEN_FILES_BUTTON, "Show every user's open files"},
+                    {IDC_SHARES_BUTTON, "Show the shares in use"}});
+    // Over a row the sessions list's tooltip tells that session's details, elsewhere what the
+    // list is: its text is asked for each time it shows (sessionsTipText).
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = w;
+    tool.uId = reinterpret_cast<UINT_PTR>(sessionsList());
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(m_tooltips, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(m_tooltips, TTM_SETMAXTIPWIDTH, 0, 500);
     SetFocus(item(IDC_HIDE));
     return false;  // the focus is set
 }
@@ -160,9 +205,15 @@ void MonitorDialog::setUpTables()
 {
     HWND sessions = sessionsList();
     list::setFullRow(sessions);
-    list::addColumn(sessions, 0, "User", 150);
-    list::addColumn(sessions, 1, "Computer", 150);
-    list::addColumn(sessions, 2, "# Open files", 100);
+    // User, computer and open files always show; of the details, the ids are for the few who ask.
+    std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Computer", 150, true}, {"# Open files", 100, true}};
+    constexpr int detailWidths[sessionDetailColumnCount] = {140, 110, 80, 120, 100, 80, 90, 70, 60};
+    for (int c = 0; c < sessionDetailColumnCount; ++c) {
+        const auto detail = static_cast<SessionDetailColumn>(c);
+        columns.push_back({sessionDetailTitle(detail), detailWidths[c], false,
+                           detail == SessionDetailColumn::ProcessId || detail == SessionDetailColumn::Uid});
+    }
+    m_sessionColumns.setUp(sessions, std::move(columns), m_layout, "sessions");
     m_sessionImages = bitmapList(16, {IDB_USER}, {RGB(255, 255, 255)});
     ListView_SetImageList(sessions, m_sessionImages, LVSIL_SMALL);
     m_sessionHeaderImages = bitmapList(13, {IDB_HEADER_USER, IDB_HEADER_COMPUTER}, {RGB(255, 255, 255)});
@@ -198,7 +249,8 @@ void MonitorDialog::addTrayIcon()
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAY_CALLBACK;
     data.hIcon = m_trayIcons[m_trayIcon == IDI_TRAY_USER ? 1 : 0];
-    wcscpy(data.szTip, L"Vantor");
+    const std::wstring tip = wide(m_trayTip).substr(0, std::size(data.szTip) - 1);
+    std::copy(tip.begin(), tip.end(), data.szTip);
     m_trayAdded = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
@@ -222,7 +274,8 @@ void MonitorDialog::setUpMenus()
 void MonitorDialog::setUpButtons()
 {
     const std::pair<int, int> buttons[] = {
-        {IDC_HELP_BUTTON, IDI_HELP}, {IDC_HIDE, IDI_HIDE}, {IDC_REMOTE_SERVER, IDI_REMOTE}, {IDC_HISTORY_BUTTON, IDI_HISTORY}};
+        {IDC_HELP_BUTTON, IDI_HELP},          {IDC_HIDE, IDI_HIDE},          {IDC_REMOTE_SERVER, IDI_REMOTE},
+        {IDC_HISTORY_BUTTON, IDI_HISTORY},    {IDC_OPEN_FILES_BUTTON, IDI_FILE}, {IDC_SHARES_BUTTON, IDI_FOLDER}};
     for (auto [id, picture] : buttons)
         SendMessageW(item(id), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon(picture, 16)));
 }
@@ -252,15 +305,134 @@ void MonitorDialog::sessionsTableChanged()
     SendMessageW(view, WM_SETREDRAW, FALSE, 0);
     ListView_DeleteAllItems(view);
     const auto& rows = m_face.sessionRows();
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const int row = list::insertRow(view, static_cast<int>(i), rows[i].user, 0);
-        list::setCell(view, row, 1, rows[i].computer);
-        list::setCell(view, row, 2, std::to_string(rows[i].openFiles));
+    const int64_t now = m_face.now();
+    // In the face's order, or in that of the clicked column; each row's item data is its row of
+    // the face's table.
+    std::vector<std::size_t> order;
+    if (auto column = m_sessionColumns.sortColumn())
+        order = sessionRowOrder(rows, *column, m_sessionColumns.descending(), now);
+    else
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            order.push_back(i);
+    for (std::size_t r = 0; r < order.size(); ++r) {
+        const SessionEntry& e = rows[order[r]];
+        const int row = list::insertRow(view, static_cast<int>(r), e.user, 0, static_cast<LPARAM>(order[r]));
+        list::setCell(view, row, 1, e.computer);
+        list::setCell(view, row, 2, std::to_string(e.openFiles));
+        for (int c = 0; c < sessionDetailColumnCount; ++c)
+            list::setCell(view, row, 3 + c, sessionDetailText(e.details, static_cast<SessionDetailColumn>(c), now));
     }
-    list::select(view, m_face.selectedSessionRow());
+    list::select(view, viewRow(m_face.selectedSessionRow()));
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(view, nullptr, TRUE);
     m_syncing = false;
+    showSnapshot();
+}
+
+std::optional<int> MonitorDialog::rowUnder(POINT screen) const
+{
+    LVHITTESTINFO hit{};
+    hit.pt = screen;
+    ScreenToClient(sessionsList(), &hit.pt);
+    const int row = ListView_HitTest(sessionsList(), &hit);
+    return row < 0 ? std::nullopt : std::optional<int>(row);
+}
+
+std::string MonitorDialog::sessionsTipText(std::optional<int> viewRow) const
+{
+    const std::optional<int> row = monitorRow(viewRow);
+    const auto& rows = m_face.sessionRows();
+    if (!row || *row >= static_cast<int>(rows.size()))
+        return sessionsTip;
+    return sessionTooltip(rows[static_cast<std::size_t>(*row)], m_face.now());
+}
+
+std::optional<int> MonitorDialog::viewRow(std::optional<int> monitorRow) const
+{
+    if (!monitorRow)
+        return std::nullopt;
+    HWND view = sessionsList();
+    for (int r = 0; r < list::rowCount(view); ++r)
+        if (list::data(view, r) == *monitorRow)
+            return r;
+    return std::nullopt;
+}
+
+std::optional<int> MonitorDialog::monitorRow(std::optional<int> viewRow) const
+{
+    if (!viewRow || *viewRow < 0 || *viewRow >= list::rowCount(sessionsList()))
+        return std::nullopt;
+    return static_cast<int>(list::data(sessionsList(), *viewRow));
+}
+
+void MonitorDialog::showSnapshot()
+{
+    const SessionsSnapshotPtr snap = m_face.snapshot();
+    if (!snap)
+        return;
+    m_trayTip = "Vantor: " + countsText(*snap);
+    if (m_trayAdded) {
+        NOTIFYICONDATAW data = trayData(hwnd());
+        data.uFlags = NIF_TIP;
+        const std::wstring tip = wide(m_trayTip).substr(0, std::size(data.szTip) - 1);
+        std::copy(tip.begin(), tip.end(), data.szTip);
+        Shell_NotifyIconW(NIM_MODIFY, &data);
+    }
+    if (m_openFilesWindow && m_openFilesShown)
+        m_openFilesWindow->setSnapshot(*snap);
+    if (m_sharesWindow && m_sharesShown)
+        m_sharesWindow->setSnapshot(*snap);
+}
+
+void MonitorDialog::updateAllFilesListing()
+{
+    // Listing every user's files may cost the service a second call per poll: only while a window
+    // shows them.
+    const bool wanted = m_openFilesShown || m_sharesShown;
+    if (wanted == m_face.listAllFiles())
+        return;
+    m_face.setListAllFiles(wanted);
+    if (wanted)
+        m_face.poll();
+}
+
+void MonitorDialog::showOpenFilesWindow()
+{
+    if (!m_openFilesWindow) {
+        m_openFilesWindow = std::make_unique<OpenFilesWindow>([this](const NetFileInfo& f) { m_face.closeListedFile(f); },
+                                                              m_layout);
+        m_openFilesWindow->onShownChanged = [this](bool shown) {
+            m_openFilesShown = shown;
+            updateAllFilesListing();
+        };
+        if (!m_openFilesWindow->create(hwnd())) {
+            m_openFilesWindow.reset();
+            return;
+        }
+    }
+    if (const SessionsSnapshotPtr snap = m_face.snapshot())
+        m_openFilesWindow->setSnapshot(*snap);
+    ShowWindow(m_openFilesWindow->hwnd(), SW_SHOW);
+    SetForegroundWindow(m_openFilesWindow->hwnd());
+}
+
+void MonitorDialog::showSharesWindow()
+{
+    if (!m_sharesWindow) {
+        m_sharesWindow = std::make_unique<SharesWindow>(m_layout);
+        m_sharesWindow->onShownChanged = [this](bool shown) {
+            m_sharesShown = shown;
+            updateAllFilesListing();
+        };
+        if (!m_sharesWindow->create(hwnd())) {
+            m_sharesWindow.reset();
+            return;
+        }
+    }
+    if (const SessionsSnapshotPtr snap = m_face.snapshot())
+        m_sharesWindow->setSnapshot(*snap);
+    ShowWindow(m_sharesWindow->hwnd(), SW_SHOW);
+    SetForegroundWindow(m_sharesWindow->hwnd());
 }
 
 void MonitorDialog::openFilesTableChanged()
@@ -465,6 +637,8 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         case IDC_REMOTE_SERVER: remoteServerCommand(); return true;
         case IDC_HISTORY_BUTTON: showHistory(true); return true;
         case IDC_HELP_BUTTON: openHelp(); return true;
+        case IDC_OPEN_FILES_BUTTON: runCommand(IDM_OPEN_FILES_WINDOW); return true;
+        case IDC_SHARES_BUTTON: runCommand(IDM_SHARES_WINDOW); return true;
         case IDC_SPLITTER:
             if (code == SplitterBar::movedCode)
                 layoutTables();
@@ -505,6 +679,10 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         if (p.x == -1 && p.y == -1)
             GetCursorPos(&p);
+        if (from == sessionsList() && m_sessionColumns.onHeader(p)) {
+            m_sessionColumns.headerMenu(hwnd(), p);
+            return true;
+        }
         openContextMenu(from == sessionsList() ? 0 : 1, from, p);
         return true;
     }
@@ -524,6 +702,16 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         }
         return false;
     }
+    case WM_SETCURSOR:
+        // The cursor went to another row (or off the rows): the tooltip goes, to come back with
+        // that row's text.
+        if (reinterpret_cast<HWND>(wParam) == sessionsList() && m_tooltips) {
+            POINT p;
+            GetCursorPos(&p);
+            if (rowUnder(p) != m_tipRow && IsWindowVisible(m_tooltips))
+                SendMessageW(m_tooltips, TTM_POP, 0, 0);
+        }
+        return false;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == noUsersLabel()) {
             HDC dc = reinterpret_cast<HDC>(wParam);
@@ -534,6 +722,7 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         }
         return false;
     case WM_DESTROY:
+        m_sessionColumns.save();
         if (m_trayAdded) {
             NOTIFYICONDATAW data = trayData(hwnd());
             Shell_NotifyIconW(NIM_DELETE, &data);
@@ -549,16 +738,34 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
 bool MonitorDialog::onNotify(const NMHDR& header, LRESULT& answer)
 {
     answer = 0;
+    if (m_sessionColumns.refuse(header, answer))
+        return true;
+    if (header.hwndFrom == m_tooltips && header.code == TTN_GETDISPINFOW
+        && header.idFrom == reinterpret_cast<UINT_PTR>(sessionsList())) {
+        auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+        POINT p;
+        GetCursorPos(&p);
+        m_tipRow = rowUnder(p);
+        m_tipText = wide(sessionsTipText(m_tipRow));
+        info.lpszText = m_tipText.data();
+        info.hinst = nullptr;
+        return true;
+    }
     if (header.idFrom == IDC_SESSIONS) {
         if (header.code == NM_CLICK) {
-            m_face.selectSessionRow(list::selected(sessionsList()));
+            m_face.selectSessionRow(monitorRow(list::selected(sessionsList())));
             m_face.refreshOpenFiles();
             return true;
         }
         if (header.code == LVN_ITEMCHANGED && !m_syncing) {
             const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
             if ((change.uChanged & LVIF_STATE) && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED))
-                m_face.selectSessionRow(list::selected(sessionsList()));
+                m_face.selectSessionRow(monitorRow(list::selected(sessionsList())));
+            return true;
+        }
+        if (header.code == LVN_COLUMNCLICK) {
+            m_sessionColumns.clickTitle(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+            sessionsTableChanged();
             return true;
         }
     } else if (header.idFrom == IDC_FILES) {
@@ -614,6 +821,8 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
     case IDM_OPTIONS: showOptions(); break;
     case IDM_ABOUT: showAbout(); break;
     case IDM_EXIT: exitProgram(); break;
+    case IDM_OPEN_FILES_WINDOW: showOpenFilesWindow(); break;
+    case IDM_SHARES_WINDOW: showSharesWindow(); break;
     default: break;
     }
 }
@@ -671,6 +880,9 @@ void MonitorDialog::openHelp()
 void MonitorDialog::exitProgram()
 {
     m_face.stop();
+    for (Dialog* window : {static_cast<Dialog*>(m_openFilesWindow.get()), static_cast<Dialog*>(m_sharesWindow.get())})
+        if (window && window->hwnd())
+            ShowWindow(window->hwnd(), SW_HIDE);
     if (m_trayAdded) {
         NOTIFYICONDATAW data = trayData(hwnd());
         Shell_NotifyIconW(NIM_DELETE, &data);

@@ -6,10 +6,13 @@
 
 #include "engine/MonitorFace.h"
 #include "platform/DesktopShell.h"
+#include "win/DetailWindows.h"
+#include "win/ListColumns.h"
 #include "win/OptionsSheet.h"
 #include "win/SplitterBar.h"
 #include "win/WinUi.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -20,6 +23,9 @@ struct MonitorDialogDeps {
     // The slide-away of "Hide"; tests switch it off.
     bool animations = true;
     UINT flashIntervalMs = 500;
+    // The window layout file (columns shown, the sizes of the windows beside the main window);
+    // none: nothing kept.
+    std::filesystem::path layoutFile;
     // Added to the title, e.g. " (demo)".
     std::string titleSuffix;
     // "Beep" of a new user (default: the system's sound).
@@ -42,6 +48,13 @@ public:
     // Run on "Exit" in the order added, after the poll timer is stopped and the tray icon removed.
     void addExitStep(std::function<void()> step) { m_exitSteps.push_back(std::move(step)); }
 
+    // The program's run: the window made and its messages carried until "Exit". The main window
+    // is modeless under this loop so that the windows beside it get their keys (Tab, Enter, Esc)
+    // as a dialog's controls do.
+    int run();
+    // A key message for the main window or a window beside it, handled as its dialog does it.
+    bool translateDialogKeys(MSG& msg);
+
     // A menu command; from a context menu, on what the menu was opened on (`menu`).
     void runCommand(int command, const MenuTarget* menu = nullptr);
 
@@ -58,6 +71,16 @@ public:
     HMENU menus() const { return m_menus; }
     bool ended() const { return m_ended; }
     const std::vector<int>& fileImageSources() const { return m_fileImages; }
+    ListColumns& sessionColumns() { return m_sessionColumns; }
+    // The row of the sessions list that shows row `monitorRow` of the face's table, and back.
+    std::optional<int> viewRow(std::optional<int> monitorRow) const;
+    std::optional<int> monitorRow(std::optional<int> viewRow) const;
+    // The windows of every user's open files and of the shares, once opened.
+    OpenFilesWindow* openFilesWindow() const { return m_openFilesWindow.get(); }
+    SharesWindow* sharesWindow() const { return m_sharesWindow.get(); }
+    std::string trayTip() const { return m_trayTip; }
+    // The sessions list's tooltip over row `viewRow` of the list (none: off the rows).
+    std::string sessionsTipText(std::optional<int> viewRow) const;
 
 private:
     // Dialog
@@ -95,9 +118,17 @@ private:
     void showAbout();
     void openHelp();
     void exitProgram();
+    std::optional<int> rowUnder(POINT screen) const;
+    void showOpenFilesWindow();
+    void showSharesWindow();
+    // The detail windows and the tray's counts follow the published snapshot.
+    void showSnapshot();
+    // Every user's files are listed with each poll only while a detail window is up.
+    void updateAllFilesListing();
 
     MonitorFace& m_face;
     MonitorDialogDeps m_deps;
+    LayoutFile m_layout;
     std::unique_ptr<DesktopShell> m_ownShell;
     std::vector<std::function<void()>> m_exitSteps;
 
@@ -126,6 +157,15 @@ private:
     bool m_sliding = false;
     bool m_ended = false;
     MenuTarget m_menuTarget;
+    ListColumns m_sessionColumns;
+    std::unique_ptr<OpenFilesWindow> m_openFilesWindow;
+    std::unique_ptr<SharesWindow> m_sharesWindow;
+    bool m_openFilesShown = false;
+    bool m_sharesShown = false;
+    std::string m_trayTip = "Vantor";
+    HWND m_tooltips = nullptr;
+    std::optional<int> m_tipRow;
+    std::wstring m_tipText;
 };
 
 }  // namespace vantor::win

@@ -48,7 +48,7 @@ bool SettingsPage::onMessage(UINT message, WPARAM wParam, LPARAM)
     return false;
 }
 
-OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValues& values, const OptionsDeps& deps)
+OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps)
     : Dialog(IDD_OPTIONS), m_monitor(monitor), m_values(values), m_deps(deps)
 {
     if (deps.autostart) {
@@ -117,7 +117,7 @@ bool OptionsSheet::onInit()
 
 void OptionsSheet::load()
 {
-    const OptionsValues& v = m_values;
+    const MonitorSettings& v = m_values.settings;
     HWND general = page(General);
     setChecked(general, IDC_HIDE_LOCAL_USERS, v.hideLocalUsers != 0);
     setChecked(general, IDC_NO_HISTORY, v.noHistory != 0);
@@ -140,7 +140,7 @@ void OptionsSheet::load()
 
     HWND report = page(Report);
     setChecked(report, IDC_AUTO_UPDATE, v.reportAutoUpdate != 0);
-    setItemText(report, IDC_REPORT_PATH, v.reportPath);
+    setItemText(report, IDC_REPORT_PATH, v.reportPath.get());
     setChecked(report, IDC_REPORT_LIMIT, v.reportLimit != 0);
     SendDlgItemMessageW(report, IDC_REPORT_LIMIT_CHOICE, CB_SETCURSEL,
                         static_cast<WPARAM>(isReportLimitChoice(v.reportLimitIndex) || isReportLimitSeparator(v.reportLimitIndex)
@@ -166,7 +166,7 @@ int32_t OptionsSheet::reportLimitIndex() const
                                              reinterpret_cast<LPARAM>(text.c_str())));
 }
 
-void OptionsSheet::store(OptionsValues& v) const
+void OptionsSheet::store(MonitorSettings& v) const
 {
     HWND general = page(General);
     v.hideLocalUsers = checked(general, IDC_HIDE_LOCAL_USERS);
@@ -207,7 +207,7 @@ int OptionsSheet::currentTab() const
 bool OptionsSheet::pageClick(HWND pageWindow, int control)
 {
     if (pageWindow == page(Mail) && control == IDC_TEST_MAIL && m_deps.sendTestMail) {
-        OptionsValues typed = m_values;
+        MonitorSettings typed = m_values.settings;
         store(typed);
         m_deps.sendTestMail(mailRelay(typed), typed.mailAddress, m_monitor.boxes(), pageWindow);
         return true;
@@ -222,8 +222,8 @@ bool OptionsSheet::pageClick(HWND pageWindow, int control)
 
 void OptionsSheet::accept()
 {
-    OptionsValues edited = m_values;
-    store(edited);
+    OptionsValue edited = m_values;
+    store(edited.settings);
     const bool launch = checked(page(General), IDC_LAUNCH_ON_STARTUP);
     if (!acceptOptions(edited, launch,
                        {m_monitor, m_whiteList->rows(), m_blackList->rows(), *m_autostart, m_deps.executablePath,
@@ -272,7 +272,7 @@ bool runOptionsWindow(SessionMonitor& monitor, HWND owner, const OptionsDeps& de
 {
     return runOptionsCommand(
         monitor,
-        [&](OptionsValues& values) {
+        [&](OptionsValue& values) {
             OptionsSheet sheet(monitor, values, deps);
             if (sheet.runModal(owner) != IDOK)
                 return false;

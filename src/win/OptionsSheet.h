@@ -42,11 +42,11 @@ class OptionsSheet final : public Dialog {
 public:
     enum Tab { General, Users, Mail, Report, BlackList, WhiteList, TabCount };
 
-    OptionsSheet(SessionMonitor& monitor, const OptionsValues& values, const OptionsDeps& deps);
+    OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps);
     ~OptionsSheet() override;
 
     // The settings copy: as given before the window ran, as accepted after OK.
-    const OptionsValues& values() const { return m_values; }
+    const OptionsValue& values() const { return m_values; }
     void showTab(int index);
     int currentTab() const;
     HWND page(int tab) const;
@@ -57,13 +57,13 @@ private:
     bool onInit() override;
     bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer) override;
     void load();
-    void store(OptionsValues& values) const;
+    void store(MonitorSettings& settings) const;
     void accept();
     bool pageClick(HWND page, int control);
     int32_t reportLimitIndex() const;
 
     SessionMonitor& m_monitor;
-    OptionsValues m_values;
+    OptionsValue m_values;
     OptionsDeps m_deps;
     std::unique_ptr<Autostart> m_ownAutostart;
     Autostart* m_autostart = nullptr;

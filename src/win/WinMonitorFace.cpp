@@ -124,15 +124,9 @@ public:
 
     void writeReport(const HistoryPtr& shown, const std::string& pathName, std::function<void(Report)> done) override
     {
-        const std::string path = pathName.empty() ? m_settings.reportPath.get() : pathName;
-        m_threads.emplace_back([this, shown, path, now = m_clock.now(), done = std::move(done)] {
-            Report report;
-            std::string why;
-            report.written = HistoryStore::instance().serialised(
-                [&] { return generateReport(*shown, m_dataDir, path, now, &why); });
-            report.where = textFromPath(reportFilePath(m_dataDir, path));
-            if (!report.written)
-                report.failure = commandText::reportNotWritten(report.where, why);
+        m_threads.emplace_back([this, shown, pathName, settingsPath = m_settings.reportPath.get(), now = m_clock.now(),
+                                done = std::move(done)] {
+            const Report report = writeShownReport(*shown, m_dataDir, pathName, settingsPath, now);
             m_driver.toWindowThread([alive = m_alive, done, report] {
                 if (*alive)
                     done(report);

@@ -75,7 +75,7 @@ int run()
     const InstanceLock::Attempt lock = InstanceLock::acquire(dataDir);
     if (lock.holder) {
         // The running one's window comes up instead of a second monitor.
-        if (HWND running = FindWindowW(L"#32770", L"Vantor")) {
+        if (HWND running = FindWindowW(L"#32770", cmd.options.demo ? L"Vantor (demo)" : L"Vantor")) {
             PostMessageW(running, WM_COMMAND, IDM_MAIN_DIALOG, 0);
             return 0;
         }
@@ -133,12 +133,13 @@ int run()
     }
 
     win::MonitorDialogDeps deps;
+    deps.layoutFile = dataDir / "layout.ini";
     if (cmd.options.demo)
         deps.titleSuffix = " (demo)";
     deps.options.trimLogs = [dataDir, &boxes](int32_t reportLimitIndex) {
         std::string why;
         if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
-            boxes.show({"Error", "The history could not be trimmed.\n" + why, BoxIcon::Error, BoxButtons::Ok, nullptr});
+            boxes.show({"Error", trimFailedText(why), BoxIcon::Error, BoxButtons::Ok, nullptr});
     };
     deps.options.sendTestMail = [&mail, &boxes](const MailRelay& relay, const std::string& address, MessageBoxes&,
                                                 void*) {
@@ -163,12 +164,10 @@ int run()
         boxes.setMainWindow(dialog.hwnd());
         if (engine.settingsProblems().empty())
             return;
-        std::string text = "Some settings could not be read and keep their defaults:";
-        for (const auto& problem : engine.settingsProblems())
-            text += "\n" + problem;
+        const std::string text = settingsProblemsText(engine.settingsProblems());
         boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr});
     });
-    dialog.runModal(nullptr);
+    dialog.run();
     std::lock_guard guard(toWindow.mutex);
     toWindow.post = {};
     return 0;

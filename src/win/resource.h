@@ -15,6 +15,8 @@
 #define IDD_PAGE_BLACK_LIST 165
 #define IDD_PAGE_WHITE_LIST 166
 #define IDD_ADD_USER 167
+#define IDD_OPEN_FILES 190
+#define IDD_SHARES 191
 
 // --- menus, texts -------------------------------------------------------------------------------
 #define IDR_MENUS 131
@@ -55,6 +57,8 @@
 #define IDC_REMOTE_SERVER 1000
 #define IDC_SESSIONS 1001
 #define IDC_HELP_BUTTON 1003
+#define IDC_OPEN_FILES_BUTTON 1005
+#define IDC_SHARES_BUTTON 1006
 #define IDC_HIDE 1004
 #define IDC_HISTORY_BUTTON 1010
 #define IDC_ANIMATION 1011
@@ -70,6 +74,11 @@
 #define IDC_SERVER_NAME 1019
 #define IDC_TABS 1029
 #define IDC_ABOUT_VERSION 1060
+#define IDC_FILES_FILTER 1070
+#define IDC_ALL_FILES 1071
+#define IDC_FILES_STATUS 1072
+#define IDC_CLOSE_LISTED_FILE 1073
+#define IDC_SHARES_LIST 1074
 
 #define IDC_HIDE_SYSTEM_REQUESTS 1016
 #define IDC_HIDE_LOCAL_USERS 1017
@@ -122,6 +131,10 @@
 #define IDM_WHITE_COMPUTER 32788
 #define IDM_WHITE_BOTH 32789
 #define IDM_CLOSE_ALL_SESSIONS 32791
+#define IDM_OPEN_FILES_WINDOW 32800
+#define IDM_SHARES_WINDOW 32801
+// The header menu of a list whose columns a person shows and hides: one item per column.
+#define IDM_COLUMN_FIRST 33000
 
 // --- the tray icon ------------------------------------------------------------------------------
 #define TRAY_ICON_ID 4662

@@ -51,7 +51,7 @@ private:
             deps.autostart = &autostart;
             deps.executablePath = "/usr/local/bin/vantor";
         }
-        OptionsValues defaults() const { return optionsFromSettings(MonitorSettings{}); }
+        OptionsValue defaults() const { return optionsFromSettings(MonitorSettings{}); }
     };
 
     static void clickOk(OptionsSheet& sheet) { child<QPushButton>(sheet, "ok")->click(); }
@@ -193,9 +193,9 @@ private slots:
             QVERIFY(s.h.boxes.shown.empty());
             QCOMPARE(sheet.result(), int(QDialog::Accepted));
             QVERIFY(!sheet.isVisible());
-            QCOMPARE(sheet.values().reportLimitIndex, acceptedIndex);
-            QCOMPARE(QString::fromStdString(sheet.values().dailyReportTime), time);
-            QCOMPARE(QString::fromStdString(sheet.values().reportPath), path);
+            QCOMPARE(sheet.values().settings.reportLimitIndex, acceptedIndex);
+            QCOMPARE(QString::fromStdString(sheet.values().settings.dailyReportTime), time);
+            QCOMPARE(QString::fromStdString(sheet.values().settings.reportPath.get()), path);
             return;
         }
         QCOMPARE(s.h.boxes.shown.size(), std::size_t(1));
@@ -228,7 +228,7 @@ private slots:
         QCOMPARE(s.h.boxes.shown[0].text, std::string(optionsText::whiteListEmpty));
         QCOMPARE(s.h.boxes.shown[0].icon, BoxIcon::Warning);
         QCOMPARE(sheet.result(), int(QDialog::Accepted));
-        QCOMPARE(sheet.values().useBlackList, 0);
+        QCOMPARE(sheet.values().settings.useBlackList, 0);
         QCOMPARE(s.h.dir.read("wlist.dat"), std::string());
     }
 

@@ -11,7 +11,7 @@ using vantor::test::MonitorHarness;
 
 namespace {
 
-OptionsValues defaults()
+OptionsValue defaults()
 {
     return optionsFromSettings(MonitorSettings{});
 }
@@ -107,12 +107,12 @@ TEST(OptionsChecks, FirstFailureInOrderWithItsText)
         {"empty time", 0, "report.html", "", optionsText::wrongTime},
     };
     for (const auto& c : cases) {
-        OptionsValues v = defaults();
-        v.reportLimitIndex = c.index;
-        v.reportPath = c.path;
-        v.dailyReportTime = c.time;
-        v.reportLimit = 0;  // the limit is checked even when it is not switched on
-        v.dailyReport = 0;  // the time too
+        OptionsValue v = defaults();
+        v.settings.reportLimitIndex = c.index;
+        v.settings.reportPath = c.path;
+        v.settings.dailyReportTime = c.time;
+        v.settings.reportLimit = 0;  // the limit is checked even when it is not switched on
+        v.settings.dailyReport = 0;  // the time too
         EXPECT_EQ(firstFailingCheck(v), c.expected) << c.what;
     }
 }
@@ -123,7 +123,7 @@ struct AcceptFixture : ::testing::Test {
     AccessListRows white, black;
     int owner = 0;
 
-    bool accept(const OptionsValues& v, bool launch)
+    bool accept(const OptionsValue& v, bool launch)
     {
         return acceptOptions(v, launch, {h.monitor, white, black, autostart, "/opt/vantor/bin/vantor", &owner});
     }
@@ -135,8 +135,8 @@ TEST_F(AcceptFixture, ListFilesAreWrittenEvenWhenACheckKeepsTheWindowOpen)
     h.dir.write("blist.dat", "old old\n");
     white.addAtTop("alice", "<Any>");
     black.addAtTop("<Any>", "PC7");
-    OptionsValues v = defaults();
-    v.dailyReportTime = "8:30";
+    OptionsValue v = defaults();
+    v.settings.dailyReportTime = "8:30";
 
     EXPECT_FALSE(accept(v, true));
     EXPECT_EQ(h.dir.read("wlist.dat"), "alice <Any>\n");
@@ -153,8 +153,8 @@ TEST_F(AcceptFixture, ListFilesAreWrittenEvenWhenACheckKeepsTheWindowOpen)
 
 TEST_F(AcceptFixture, EmptyWhiteListWarnsThenGoesOn)
 {
-    OptionsValues v = defaults();
-    v.useBlackList = 0;
+    OptionsValue v = defaults();
+    v.settings.useBlackList = 0;
     EXPECT_TRUE(accept(v, false));
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].caption, "Warning");
@@ -164,14 +164,14 @@ TEST_F(AcceptFixture, EmptyWhiteListWarnsThenGoesOn)
 
     // The warning comes before a blocking check, and neither is shown for the black list.
     h.boxes.shown.clear();
-    v.reportPath = "report.txt";
+    v.settings.reportPath = "report.txt";
     EXPECT_FALSE(accept(v, false));
     ASSERT_EQ(h.boxes.shown.size(), 2u);
     EXPECT_EQ(h.boxes.shown[1].text, optionsText::reportNotHtml);
 
     h.boxes.shown.clear();
     white.addAtTop("a", "b");
-    v.reportPath = "report.html";
+    v.settings.reportPath = "report.html";
     EXPECT_TRUE(accept(v, false));
     EXPECT_TRUE(h.boxes.shown.empty());
 }
@@ -180,30 +180,30 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
 {
     MonitorHarness h;
     h.dir.write("wlist.dat", "alice <Any>\n");
-    OptionsValues seen;
+    OptionsValue seen;
     bool listsReloadedBeforeTrim = false;
     std::vector<int32_t> trims;
-    OptionsValues edited;
-    std::optional<OptionsValues> saved;
+    OptionsValue edited;
+    std::optional<OptionsValue> saved;
 
     bool accepted = runOptionsCommand(
         h.monitor,
-        [&](OptionsValues& v) {
+        [&](OptionsValue& v) {
             EXPECT_EQ(v, defaults());  // the sixteen values came in
-            v.hideLocalUsers = 1;
-            v.beepOnNewUser = 1;
-            v.reportLimit = 1;
-            v.reportLimitIndex = 8;
-            v.reportPath = "/srv/week.html";
-            v.logOpenedFiles = 0;
-            v.useBlackList = 0;
-            v.mailAddress = "ops@example.org";
-            v.dailyReportTime = "07:00";
-            v.smtpPort = 465;
-            v.smtpSecurity = SmtpSecurity::Tls;
-            v.smtpUser = "ops";
-            v.smtpPasswordFile = "/root/smtp-password";
-            v.smtpCertFingerprint = "00:11";
+            v.settings.hideLocalUsers = 1;
+            v.settings.beepOnNewUser = 1;
+            v.settings.reportLimit = 1;
+            v.settings.reportLimitIndex = 8;
+            v.settings.reportPath = "/srv/week.html";
+            v.settings.logOpenedFiles = 0;
+            v.settings.useBlackList = 0;
+            v.settings.mailAddress = "ops@example.org";
+            v.settings.dailyReportTime = "07:00";
+            v.settings.smtpPort = 465;
+            v.settings.smtpSecurity = SmtpSecurity::Tls;
+            v.settings.smtpUser = "ops";
+            v.settings.smtpPasswordFile = "/root/smtp-password";
+            v.settings.smtpCertFingerprint = "00:11";
             edited = v;
             return true;
         },
@@ -217,12 +217,12 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
     ASSERT_TRUE(accepted);
     EXPECT_EQ(trims, std::vector<int32_t>{8});
     // At the trim: the first group and the report group are back, the rest is not yet.
-    EXPECT_EQ(seen.hideLocalUsers, 1);
-    EXPECT_EQ(seen.beepOnNewUser, 1);
-    EXPECT_EQ(seen.reportPath, "/srv/week.html");
-    EXPECT_EQ(seen.logOpenedFiles, 1);
-    EXPECT_EQ(seen.useBlackList, 1);
-    EXPECT_EQ(seen.mailAddress, defaults().mailAddress);
+    EXPECT_EQ(seen.settings.hideLocalUsers, 1);
+    EXPECT_EQ(seen.settings.beepOnNewUser, 1);
+    EXPECT_EQ(seen.settings.reportPath.get(), "/srv/week.html");
+    EXPECT_EQ(seen.settings.logOpenedFiles, 1);
+    EXPECT_EQ(seen.settings.useBlackList, 1);
+    EXPECT_EQ(seen.settings.mailAddress, defaults().settings.mailAddress);
     EXPECT_TRUE(listsReloadedBeforeTrim);
     EXPECT_EQ(optionsFromSettings(h.monitor.settings), edited);
     // Saved last, with every step done: what the next start loads is what is in force.
@@ -236,9 +236,9 @@ TEST(OptionsCommand, TrimsOnlyWithTheLimitOnAndAChoiceMade)
         int trims = 0;
         runOptionsCommand(
             h.monitor,
-            [&](OptionsValues& v) {
-                v.reportLimit = limit;
-                v.reportLimitIndex = index;
+            [&](OptionsValue& v) {
+                v.settings.reportLimit = limit;
+                v.settings.reportLimitIndex = index;
                 return true;
             },
             [&](int32_t) { ++trims; });

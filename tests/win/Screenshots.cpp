@@ -1,5 +1,6 @@
-// Pictures of the main window, the tray menu and the Options window as they are on the screen,
-// for a person to look at (kept in the build folder). Only when VANTOR_SCREENSHOT_DIR names where.
+// Pictures of the main window, the tray menu, the Options window and the open-files and shares
+// windows as they are on the screen, for a person to look at (kept in the build folder). Only when
+// VANTOR_SCREENSHOT_DIR names where.
 
 #include "TempDir.h"
 #include "engine/Engine.h"
@@ -92,12 +93,40 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
 
     test::TempDir dir;
     FakeNetManagement net;
-    net.addSession("alice", "ACCOUNTS-PC", {"C:\\Shares\\Reports\\2026 budget.xlsx", "C:\\Shares\\Reports\\",
-                                            "C:\\Shares\\Letters\\offer.txt"});
-    net.addSession("bob", "192.168.1.20", {"C:\\Shares\\Tools\\setup.exe"});
-    net.addSession("carol", "RECEPTION");
-    RecordingMessageBoxes boxes;
     ManualClock clock;
+    // Sessions as a server that tells more than the three columns gives them.
+    auto file = [](uint32_t id, const char* share, const char* inside, bool write) {
+        NetFileInfo f;
+        f.id = id;
+        f.path = std::string("C:\\Shares\\") + share + "\\" + inside;
+        f.details.share = share;
+        f.details.relativePath = inside;
+        f.details.read = true;
+        f.details.write = write;
+        f.details.denyMode = write ? "write" : "none";
+        f.details.oplock = write ? "batch" : "level II";
+        f.details.locks = write ? 1 : 0;
+        f.details.openedAt = 1'700'000'000 - 600;
+        return f;
+    };
+    auto session = [&](const char* user, const char* computer, std::vector<std::string> shares, int64_t since,
+                       std::vector<NetFileInfo> files) {
+        FakeSession s{user, computer, std::move(files), std::nullopt, {}};
+        s.details.shares = std::move(shares);
+        s.details.connectedAt = clock.now() - since;
+        s.details.idleSeconds = since / 3;
+        s.details.dialect = "SMB3_11";
+        s.details.encryption = "none";
+        s.details.signing = "AES-128-GMAC";
+        return s;
+    };
+    net.setSessions({session("alice", "ACCOUNTS-PC", {"Reports", "Letters"}, 3725,
+                             {file(1, "Reports", "2026 budget.xlsx", true), file(2, "Reports", "Archive\\", false),
+                              file(3, "Letters", "offer.txt", false)}),
+                     session("bob", "192.168.1.20", {"Tools"}, 420, {file(4, "Tools", "setup.exe", false)}),
+                     session("carol", "RECEPTION", {"Letters"}, 60, {})});
+    net.setShares({{"Letters", "C:\\Shares\\Letters"}, {"Reports", "C:\\Shares\\Reports"}, {"Tools", "C:\\Shares\\Tools"}});
+    RecordingMessageBoxes boxes;
     EngineOptions options;
     options.pollMode = EngineOptions::PollMode::LoopThread;
     options.history = false;
@@ -115,6 +144,47 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
     SendMessageW(main.hwnd(), WM_NOTIFY, IDC_SESSIONS, reinterpret_cast<LPARAM>(&n));
     pumpFor(800);
     EXPECT_TRUE(capture(windowRect(main.hwnd()), shotDir / "main-window.bmp"));
+    // A row's tooltip: its session's details, the cursor resting on it.
+    {
+        RECT row{};
+        ListView_GetItemRect(main.sessionsList(), 2, &row, LVIR_BOUNDS);
+        POINT at{row.left + 40, (row.top + row.bottom) / 2};
+        ClientToScreen(main.sessionsList(), &at);
+        SetCursorPos(at.x - 5, at.y);
+        pumpFor(100);
+        SetCursorPos(at.x, at.y);
+        pumpFor(2000);
+        RECT area = windowRect(main.hwnd());
+        area.right += 200;
+        area.bottom += 60;
+        EXPECT_TRUE(capture(area, shotDir / "main-window-tooltip.bmp"));
+        SetCursorPos(5, 5);
+        pumpFor(300);
+    }
+    // The session details, to the right of the three columns.
+    ListView_Scroll(main.sessionsList(), 400, 0);
+    pumpFor(300);
+    EXPECT_TRUE(capture(windowRect(main.hwnd()), shotDir / "main-window-details.bmp"));
+    ListView_Scroll(main.sessionsList(), -400, 0);
+
+    // Every user's open files, and the shares in use, each beside the main window.
+    SendMessageW(main.hwnd(), WM_COMMAND, IDM_OPEN_FILES_WINDOW, 0);
+    ASSERT_NE(main.openFilesWindow(), nullptr);
+    SetWindowPos(main.openFilesWindow()->hwnd(), HWND_TOP, 40, 370, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    engine.waitForWorker();
+    pumpFor(800);
+    list::select(main.openFilesWindow()->listView(), 1);
+    pumpFor(200);
+    EXPECT_TRUE(capture(windowRect(main.openFilesWindow()->hwnd()), shotDir / "open-files.bmp"));
+    ShowWindow(main.openFilesWindow()->hwnd(), SW_HIDE);
+    SendMessageW(main.hwnd(), WM_COMMAND, IDM_SHARES_WINDOW, 0);
+    ASSERT_NE(main.sharesWindow(), nullptr);
+    SetWindowPos(main.sharesWindow()->hwnd(), HWND_TOP, 40, 420, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    engine.waitForWorker();
+    pumpFor(800);
+    EXPECT_TRUE(capture(windowRect(main.sharesWindow()->hwnd()), shotDir / "shares.bmp"));
+    ShowWindow(main.sharesWindow()->hwnd(), SW_HIDE);
+    pumpFor(200);
 
     // The tray menu, opened as the right button on the icon opens it, pictured while it is up.
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 60, GetSystemMetrics(SM_CYSCREEN) - 60);

@@ -8,6 +8,7 @@
 #include "history/HistoryLog.h"
 #include "base/TimeText.h"
 #include "demo/FakeNetManagement.h"
+#include "monitor/DetailsText.h"
 #include "win/HistoryDialog.h"
 #include "win/MonitorDialog.h"
 #include "win/OptionsSheet.h"
@@ -376,16 +377,299 @@ TEST_F(WindowsTest, RemoteServerButtonMonitorsTheNamedServer)
     EXPECT_EQ(windowText(w.caption()), "Current sessions: (the poll failed)");
 }
 
+// --- the session details, every user's open files, the shares ---------------------------------
+
+FakeSession detailed(const std::string& user, const std::string& computer, std::vector<std::string> shares,
+                     int64_t connectedAt, std::vector<NetFileInfo> files = {})
+{
+    FakeSession s{user, computer, std::move(files), std::nullopt, {}};
+    s.details.shares = std::move(shares);
+    s.details.connectedAt = connectedAt;
+    s.details.dialect = "SMB3_11";
+    s.details.processId = static_cast<int64_t>(1000 + user.size());
+    return s;
+}
+
+NetFileInfo sharedFile(uint32_t id, const std::string& share, const std::string& inside, bool write)
+{
+    NetFileInfo f;
+    f.id = id;
+    f.path = "/srv/" + share + "/" + inside;
+    f.details.share = share;
+    f.details.relativePath = inside;
+    f.details.read = true;
+    f.details.write = write;
+    f.details.denyMode = write ? "write" : "none";
+    return f;
+}
+
+std::string heading(HWND view, int c)
+{
+    wchar_t text[64] = {};
+    LVCOLUMNW col{};
+    col.mask = LVCF_TEXT;
+    col.pszText = text;
+    col.cchTextMax = 64;
+    ListView_GetColumn(view, c, &col);
+    return utf8(text);
+}
+
+void clickTitle(HWND view, int c)
+{
+    NMLISTVIEW n{};
+    n.hdr = {view, static_cast<UINT_PTR>(GetDlgCtrlID(view)), static_cast<UINT>(LVN_COLUMNCLICK)};
+    n.iItem = -1;
+    n.iSubItem = c;
+    SendMessageW(GetParent(view), WM_NOTIFY, n.hdr.idFrom, reinterpret_cast<LPARAM>(&n));
+}
+
+std::string infoTip(HWND view, int row)
+{
+    wchar_t text[512] = {};
+    NMLVGETINFOTIPW tip{};
+    tip.hdr = {view, static_cast<UINT_PTR>(GetDlgCtrlID(view)), static_cast<UINT>(LVN_GETINFOTIPW)};
+    tip.pszText = text;
+    tip.cchTextMax = 512;
+    tip.iItem = row;
+    SendMessageW(GetParent(view), WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+    return utf8(text);
+}
+
+TEST_F(WindowsTest, SessionDetailColumnsSortAndHide)
+{
+    const int64_t now = clock.now();
+    net.setSessions({detailed("alice", "pc1", {"docs", "media"}, now - 3725), detailed("bob", "pc2", {"docs"}, now - 60),
+                     detailed("carol", "pc3", {}, now - 7200)});
+    MonitorDialog& w = openMain();
+    HWND view = w.sessionsList();
+    const int shares = 3 + static_cast<int>(SessionDetailColumn::Shares);
+    const int time = 3 + static_cast<int>(SessionDetailColumn::ConnectedTime);
+    const int process = 3 + static_cast<int>(SessionDetailColumn::ProcessId);
+
+    // User, computer and open files first and unchanged; the details after them.
+    EXPECT_EQ(column(view, 0), (Strings{"carol", "bob", "alice"}));
+    EXPECT_EQ(heading(view, 2), "# Open files");
+    EXPECT_EQ(heading(view, shares), "Shares");
+    EXPECT_EQ(column(view, shares), (Strings{"", "docs", "docs, media"}));
+    EXPECT_EQ(column(view, time), (Strings{"02:00:00", "00:01:00", "01:02:05"}));
+    const std::string tip = w.sessionsTipText(2);
+    EXPECT_EQ(w.sessionsTipText(std::nullopt), "Current sessions. Right click mouse to open context menu");
+    EXPECT_EQ(tip.rfind("alice on pc1\n", 0), 0u) << tip;
+    EXPECT_NE(tip.find("\nShares: docs, media"), std::string::npos) << tip;
+    EXPECT_EQ(tip.find("Idle time"), std::string::npos) << tip;
+
+    // Process and uid start hidden; the three columns cannot be hidden; a detail can.
+    EXPECT_FALSE(w.sessionColumns().shown(process));
+    EXPECT_EQ(ListView_GetColumnWidth(view, process), 0);
+    w.sessionColumns().setShown(0, false);
+    EXPECT_TRUE(w.sessionColumns().shown(0));
+    w.sessionColumns().setShown(process, true);
+    EXPECT_GT(ListView_GetColumnWidth(view, process), 0);
+    w.sessionColumns().setShown(shares, false);
+    EXPECT_EQ(ListView_GetColumnWidth(view, shares), 0);
+
+    // A title click sorts by the connected time, longest last; again, longest first.
+    clickTitle(view, time);
+    EXPECT_EQ(column(view, 0), (Strings{"bob", "alice", "carol"}));
+    clickTitle(view, time);
+    EXPECT_EQ(column(view, 0), (Strings{"carol", "alice", "bob"}));
+    // The selection names the session shown, not the face's row at that index, also over a poll.
+    clickRow(view, 2);
+    ASSERT_TRUE(monitor().selectedSessionRow().has_value());
+    EXPECT_EQ(monitor().sessionRows()[static_cast<std::size_t>(*monitor().selectedSessionRow())].user, "bob");
+    poll();
+    EXPECT_EQ(column(view, 0), (Strings{"carol", "alice", "bob"}));
+    EXPECT_EQ(list::selected(view), 2);
+    // The third click: the face's order again.
+    clickTitle(view, time);
+    EXPECT_EQ(column(view, 0), (Strings{"carol", "bob", "alice"}));
+    EXPECT_EQ(list::selected(view), 1);
+}
+
+TEST_F(WindowsTest, ColumnsShownAndTheirWidthsAreKeptInTheLayoutFile)
+{
+    const LayoutFile layout(dir / "layout.ini");
+    auto listView = [] {
+        return CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 400, 200, HWND_MESSAGE, nullptr,
+                               resources(), nullptr);
+    };
+    const std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Shares", 120}, {"Process", 70, false, true}};
+    HWND first = listView();
+    ListColumns before;
+    before.setUp(first, columns, layout, "sessions");
+    EXPECT_FALSE(before.shown(2));
+    before.setShown(1, false);
+    before.setShown(2, true);
+    ListView_SetColumnWidth(first, 0, 180);
+    before.save();
+    DestroyWindow(first);
+
+    HWND second = listView();
+    ListColumns after;
+    after.setUp(second, columns, layout, "sessions");
+    EXPECT_FALSE(after.shown(1));
+    EXPECT_TRUE(after.shown(2));
+    EXPECT_EQ(ListView_GetColumnWidth(second, 0), 180);
+    // Shown again, a hidden column has its width back.
+    after.setShown(1, true);
+    EXPECT_EQ(ListView_GetColumnWidth(second, 1), 120);
+    DestroyWindow(second);
+
+    // A layout of other columns (an older program's) is not applied to these.
+    layout.save("sessions", "widths", {10, 10});
+    HWND third = listView();
+    ListColumns other;
+    other.setUp(third, columns, layout, "sessions");
+    EXPECT_EQ(ListView_GetColumnWidth(third, 0), 150);
+    EXPECT_FALSE(other.shown(2));
+    DestroyWindow(third);
+}
+
+TEST_F(WindowsTest, OpenFilesWindowFiltersSortsAndCloses)
+{
+    const int64_t now = clock.now();
+    net.setSessions({detailed("alice", "pc1", {"docs"}, now, {sharedFile(11, "docs", "finance/budget.ods", true)}),
+                     detailed("bob", "pc2", {"docs"}, now,
+                              {sharedFile(12, "docs", "finance/budget.ods", false), sharedFile(13, "docs", "notes.txt", false)}),
+                     detailed("carol", "10.0.0.9", {"media"}, now, {sharedFile(14, "media", "intro.mp4", false)})});
+    MonitorDialog& w = openMain();
+    EXPECT_FALSE(monitor().listAllFiles());
+    click(w.hwnd(), IDC_OPEN_FILES_BUTTON);
+    OpenFilesWindow* files = w.openFilesWindow();
+    ASSERT_NE(files, nullptr);
+    EXPECT_TRUE(IsWindowVisible(files->hwnd()));
+    EXPECT_EQ(windowText(files->hwnd()), "Open files");
+    // Opening the window asks for every user's files and polls for them at once.
+    EXPECT_TRUE(monitor().listAllFiles());
+    engine.waitForWorker();
+    pump();
+    HWND view = files->listView();
+    EXPECT_EQ(list::rowCount(view), 4);
+    EXPECT_EQ(heading(view, static_cast<int>(OpenFileColumn::DenyMode)), "Deny mode");
+    EXPECT_EQ(infoTip(view, 0), "/srv/docs/finance/budget.ods");
+
+    // Made larger, the list takes the room and the button stays in the bottom right corner;
+    // smaller than designed it cannot be made.
+    auto inClient = [&](int id) {
+        RECT r;
+        GetWindowRect(GetDlgItem(files->hwnd(), id), &r);
+        MapWindowPoints(nullptr, files->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    auto clientOf = [&] {
+        RECT c;
+        GetClientRect(files->hwnd(), &c);
+        return c;
+    };
+    RECT frame;
+    GetWindowRect(files->hwnd(), &frame);
+    const RECT button = inClient(IDC_CLOSE_LISTED_FILE), listBefore = inClient(IDC_ALL_FILES), client = clientOf();
+    SetWindowPos(files->hwnd(), nullptr, 0, 0, frame.right - frame.left + 200, frame.bottom - frame.top + 100,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    const RECT moved = inClient(IDC_CLOSE_LISTED_FILE), listAfter = inClient(IDC_ALL_FILES), bigger = clientOf();
+    EXPECT_EQ(bigger.right - moved.right, client.right - button.right);
+    EXPECT_EQ(bigger.bottom - moved.bottom, client.bottom - button.bottom);
+    EXPECT_EQ(listAfter.right - listAfter.left, listBefore.right - listBefore.left + (bigger.right - client.right));
+    MINMAXINFO limits{};
+    SendMessageW(files->hwnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, frame.right - frame.left);
+
+    // "Who holds budget.ods open?"
+    setWindowText(files->filterBox(), "BUDGET");
+    const int user = static_cast<int>(OpenFileColumn::User);
+    Strings who = column(view, user);
+    std::sort(who.begin(), who.end());
+    EXPECT_EQ(who, (Strings{"alice", "bob"}));
+    EXPECT_EQ(windowText(files->statusLabel()), "2 of 4 open files");
+    const int access = static_cast<int>(OpenFileColumn::Access);
+    clickTitle(view, access);
+    clickTitle(view, access);
+    EXPECT_EQ(column(view, access), (Strings{"read/write", "read"}));
+    EXPECT_EQ(column(view, static_cast<int>(OpenFileColumn::DenyMode)), (Strings{"write", "none"}));
+
+    // The filter matches a computer too; the selection follows the file over a poll.
+    setWindowText(files->filterBox(), "10.0.0");
+    EXPECT_EQ(column(view, static_cast<int>(OpenFileColumn::Share)), (Strings{"media"}));
+    setWindowText(files->filterBox(), "budget");
+    list::select(view, 0);
+    poll();
+    ASSERT_TRUE(list::selected(view).has_value());
+    EXPECT_EQ(list::cell(view, *list::selected(view), user), "alice");
+
+    // "Close resource" closes that open and the list drops it.
+    click(files->hwnd(), IDC_CLOSE_LISTED_FILE);
+    ASSERT_TRUE(waitFor([&] { return net.closedFileIds() == std::vector<uint32_t>{11}; }));
+    ASSERT_TRUE(waitFor([&] { return list::rowCount(view) == 1; }));
+    EXPECT_TRUE(boxes.shown.empty());
+    // Nothing selected: the main window's answer.
+    list::select(view, std::nullopt);
+    click(files->hwnd(), IDC_CLOSE_LISTED_FILE);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Select a file!");
+
+    // A service that cannot list them says so in the window; hiding it stops the listing.
+    net.setStatus(FakeNetManagement::Op::EnumAllFiles, {netcode::AccessDenied, "Listing was refused."});
+    poll();
+    EXPECT_EQ(windowText(files->statusLabel()), "Listing was refused.");
+    // Its keys come through the program's loop as a dialog's do: Escape in the filter hides it.
+    MSG escape{files->filterBox(), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+    EXPECT_TRUE(w.translateDialogKeys(escape));
+    pump();
+    EXPECT_FALSE(IsWindowVisible(files->hwnd()));
+    EXPECT_FALSE(monitor().listAllFiles());
+    SendMessageW(w.hwnd(), WM_COMMAND, IDM_OPEN_FILES_WINDOW, 0);
+    EXPECT_TRUE(IsWindowVisible(files->hwnd()));
+    SendMessageW(files->hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(files->hwnd()));
+}
+
+TEST_F(WindowsTest, SharesWindowAndTrayCounts)
+{
+    const int64_t now = clock.now();
+    net.setSessions({detailed("alice", "pc1", {"docs", "media"}, now, {sharedFile(1, "docs", "a.txt", false)}),
+                     detailed("bob", "pc2", {"docs"}, now)});
+    MonitorDialog& w = openMain();
+    EXPECT_EQ(w.trayTip(), "Vantor: 2 sessions, 1 open file");
+    SendMessageW(w.hwnd(), WM_COMMAND, IDM_SHARES_WINDOW, 0);
+    SharesWindow* shares = w.sharesWindow();
+    ASSERT_NE(shares, nullptr);
+    EXPECT_TRUE(IsWindowVisible(shares->hwnd()));
+    EXPECT_TRUE(monitor().listAllFiles());
+    engine.waitForWorker();
+    pump();
+    HWND view = shares->listView();
+    EXPECT_EQ(heading(view, 3), "Connected from");
+    EXPECT_EQ(column(view, 0), (Strings{"docs", "media"}));
+    EXPECT_EQ(column(view, 1), (Strings{"/srv/docs", ""}));
+    EXPECT_EQ(column(view, 2), (Strings{"2", "1"}));
+    EXPECT_EQ(column(view, 3), (Strings{"bob@pc2, alice@pc1", "alice@pc1"}));
+    EXPECT_EQ(infoTip(view, 0), "bob@pc2\nalice@pc1");
+
+    // The server's configuration names the folder of a share no file is open on.
+    net.setShares({{"MEDIA", "/data/media"}, {"docs", "/srv/docs"}});
+    poll();
+    EXPECT_EQ(column(view, 1), (Strings{"/srv/docs", "/data/media"}));
+    clickTitle(view, 2);
+    EXPECT_EQ(column(view, 0), (Strings{"media", "docs"}));
+
+    net.setSessions({detailed("bob", "pc2", {"docs"}, now)});
+    poll();
+    EXPECT_EQ(w.trayTip(), "Vantor: 1 session, 0 open files");
+    EXPECT_EQ(column(view, 0), (Strings{"docs"}));
+    SendMessageW(shares->hwnd(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(monitor().listAllFiles());
+}
+
 // --- the Options window -------------------------------------------------------------------------
 
 TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
 {
     dir.write("wlist.dat", "w1 PC1\nw2 PC2\n");
-    OptionsValues values = optionsFromSettings(monitor().settings);
-    values.hideLocalUsers = 1;
-    values.logOpenedFiles = 1;
-    values.reportLimitIndex = 4;
-    values.dailyReportTime = "08:30";
+    OptionsValue values = optionsFromSettings(monitor().settings);
+    values.settings.hideLocalUsers = 1;
+    values.settings.logOpenedFiles = 1;
+    values.settings.reportLimitIndex = 4;
+    values.settings.dailyReportTime = "08:30";
     autostart.enabled = true;
     OptionsSheet sheet(monitor(), values, deps.options);
     ASSERT_NE(sheet.create(nullptr), nullptr);
@@ -436,11 +720,11 @@ TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
     setItemText(sheet.page(OptionsSheet::Report), IDC_REPORT_PATH, "C:\\web\\r.htm.bak");
     click(sheet.hwnd(), IDOK);
     ASSERT_EQ(sheet.result(), IDOK);
-    EXPECT_EQ(sheet.values().reportLimitIndex, 8);
-    EXPECT_EQ(sheet.values().useBlackList, 0);
-    EXPECT_EQ(sheet.values().logOpenedFiles, 0);
-    EXPECT_EQ(sheet.values().dailyReportTime, "99:99");
-    EXPECT_EQ(sheet.values().reportPath, "C:\\web\\r.htm.bak");
+    EXPECT_EQ(sheet.values().settings.reportLimitIndex, 8);
+    EXPECT_EQ(sheet.values().settings.useBlackList, 0);
+    EXPECT_EQ(sheet.values().settings.logOpenedFiles, 0);
+    EXPECT_EQ(sheet.values().settings.dailyReportTime, "99:99");
+    EXPECT_EQ(sheet.values().settings.reportPath.get(), "C:\\web\\r.htm.bak");
     EXPECT_FALSE(autostart.enabled);
 }
 
