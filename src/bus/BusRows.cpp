@@ -55,7 +55,7 @@ std::string contents(const char* signature)
 
 const std::string sessionContents = contents(sessionRowSignature);
 const std::string fileContents = contents(fileRowSignature);
-const std::string sessionDetails = "xxassssxx";
+const std::string sessionDetails = "xxassssxxx";
 const std::string fileDetails = "ssbbssxx";
 
 }  // namespace
@@ -77,8 +77,9 @@ int writeSessionRow(sd_bus_message* m, const SessionEntry& row)
     if (r >= 0)
         r = sd_bus_message_append_strv(m, shares.data());
     if (r >= 0)
-        r = sd_bus_message_append(m, "sssxx", d.dialect.c_str(), d.encryption.c_str(), d.signing.c_str(),
-                                  number(d.processId), number(d.uid));
+        r = sd_bus_message_append(m, "sssxxx", d.dialect.c_str(), d.encryption.c_str(), d.signing.c_str(),
+                                  number(d.processId), number(d.uid),
+                                  d.channels ? static_cast<int64_t>(*d.channels) : absentNumber);
     if (r >= 0)
         r = sd_bus_message_close_container(m);
     return r < 0 ? r : sd_bus_message_close_container(m);
@@ -99,7 +100,7 @@ int readSessionRow(sd_bus_message* m, SessionEntry& row)
     if ((r = sd_bus_message_enter_container(m, 'r', sessionDetails.c_str())) <= 0)
         return r < 0 ? r : -EBADMSG;
     SessionDetails& d = row.details;
-    int64_t connectedAt = 0, idle = 0, pid = 0, uid = 0;
+    int64_t connectedAt = 0, idle = 0, pid = 0, uid = 0, channels = 0;
     if ((r = sd_bus_message_read(m, "xx", &connectedAt, &idle)) < 0)
         return r;
     char** shares = nullptr;
@@ -114,7 +115,7 @@ int readSessionRow(sd_bus_message* m, SessionEntry& row)
     const char* dialect = nullptr;
     const char* encryption = nullptr;
     const char* signing = nullptr;
-    if ((r = sd_bus_message_read(m, "sssxx", &dialect, &encryption, &signing, &pid, &uid)) < 0)
+    if ((r = sd_bus_message_read(m, "sssxxx", &dialect, &encryption, &signing, &pid, &uid, &channels)) < 0)
         return r;
     d.connectedAt = number(connectedAt);
     d.idleSeconds = number(idle);
@@ -123,6 +124,9 @@ int readSessionRow(sd_bus_message* m, SessionEntry& row)
     d.signing = signing;
     d.processId = number(pid);
     d.uid = number(uid);
+    // A count beyond 32 bits is no channel count a server sends: absent rather than cut.
+    d.channels = channels >= 0 && channels <= UINT32_MAX ? std::optional<uint32_t>(static_cast<uint32_t>(channels))
+                                                         : std::nullopt;
     if ((r = sd_bus_message_exit_container(m)) < 0)
         return r;
     r = sd_bus_message_exit_container(m);

@@ -15,7 +15,7 @@ namespace vantor::bus {
 
 // A row is its table's columns, then its details; a number the service does not tell travels as
 // absentNumber.
-#define VANTOR_BUS_SESSION_ROW "(ssu(xxassssxx))"
+#define VANTOR_BUS_SESSION_ROW "(ssu(xxassssxxx))"
 #define VANTOR_BUS_FILE_ROW "(suui(ssbbssxx))"
 // One of every user's open files: its id, path, the computer and user that hold it, its details.
 #define VANTOR_BUS_LISTED_FILE_ROW "(usss(ssbbssxx))"

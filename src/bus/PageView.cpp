@@ -118,7 +118,8 @@ Json rowJson(const SessionEntry& row)
     const SessionDetails& d = row.details;
     return Json::array({row.user, row.computer, row.openFiles,
                         Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect, d.encryption,
-                                     d.signing, number(d.processId), number(d.uid)})});
+                                     d.signing, number(d.processId), number(d.uid),
+                                     d.channels ? Json(*d.channels) : Json(nullptr)})});
 }
 
 Json allRows(const SessionsSnapshot& snapshot)

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/socket.h>
+#include <utility>
 #include <vector>
 
 namespace vantor {
@@ -45,7 +46,10 @@ public:
             shutdown();
     }
 
-    void enqueue(std::function<void()> fn) override
+    // cpp-httplib 0.11 (Debian 12) has enqueue return nothing, 0.18 (Debian 13) whether the task was
+    // taken: it always is here.
+    using Enqueued = decltype(std::declval<httplib::TaskQueue&>().enqueue(std::function<void()>()));
+    Enqueued enqueue(std::function<void()> fn) override
     {
         {
             std::unique_lock lock(m_mutex);
@@ -53,6 +57,7 @@ public:
             m_jobs.push_back(std::move(fn));
         }
         m_ready.notify_one();
+        return static_cast<Enqueued>(true);
     }
 
     void shutdown() override

@@ -116,6 +116,7 @@ TEST(PageView, TheTableAsJsonKeepsEveryFieldAndSurvivesBadBytes)
     known.details.shares = {"docs", "home"};
     known.details.dialect = "SMB3_11";
     known.details.processId = 4242;
+    known.details.channels = 2;
     SessionEntry odd{"b\xFFob", "10.0.0.2", 0, {}};
     snap.rows = {known, odd};
     snap.currentSessionsCount = 2;
@@ -133,6 +134,8 @@ TEST(PageView, TheTableAsJsonKeepsEveryFieldAndSurvivesBadBytes)
     EXPECT_EQ(a[3][3], "SMB3_11");
     EXPECT_EQ(a[3][6], 4242);
     EXPECT_TRUE(a[3][7].is_null());
+    EXPECT_EQ(a[3][8], 2);
+    EXPECT_TRUE(json["rows"][1][3][8].is_null());
     EXPECT_EQ(json["rows"][1][0], "b\xEF\xBF\xBDob");
 }
 

@@ -112,7 +112,12 @@ public:
     {
         ProcessOptions o;
         o.timeLimit = std::chrono::seconds(5);
-        return runProcess({"busctl", "--address=" + m_address, "status", name}, o).succeeded();
+        // The bus's own answer, not "busctl status": that one also reads the owner's control group,
+        // which a chroot without /sys/fs/cgroup does not have (systemd 257 then fails the call).
+        const ProcessResult r = runProcess({"busctl", "--address=" + m_address, "call", "org.freedesktop.DBus",
+                                            "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner", "s", name},
+                                           o);
+        return r.succeeded() && r.out.starts_with("b true");
     }
 
 private:
