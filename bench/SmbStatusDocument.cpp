@@ -36,10 +36,10 @@ void write(const Json& v, std::string& out)
     }
 }
 
-} // namespace
+}  // namespace
 
-std::string generateSmbStatusDocument(
-    const std::string& recorded, int sessions, int opensPerSession, std::string& error)
+std::string generateSmbStatusDocument(const std::string& recorded, int sessions, int opensPerSession,
+                                      std::string& error)
 {
     try {
         const Json doc = Json::parse(recorded);
@@ -61,8 +61,8 @@ std::string generateSmbStatusDocument(
         for (int i = 0; i < sessions; ++i) {
             const std::string pid = std::to_string(100000 + i);
             const std::string sessionId = std::to_string(1000000000u + static_cast<unsigned>(i) * 7919u);
-            const std::string address = "10." + std::to_string(i / 65536 % 256) + "."
-                + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
+            const std::string address = "10." + std::to_string(i / 65536 % 256) + "." + std::to_string(i / 256 % 256)
+                                        + "." + std::to_string(i % 256);
             const int uid = 20000 + i;
             Json s = sessionT;
             s["session_id"] = sessionId;
@@ -84,7 +84,7 @@ std::string generateSmbStatusDocument(
             for (int k = 0; k < opensPerSession; ++k) {
                 const std::string shareFileId = std::to_string(k + 1);
                 const std::string name = "department " + std::to_string(i % 40) + "/user" + std::to_string(i)
-                    + "/document " + std::to_string(k) + ".docx";
+                                         + "/document " + std::to_string(k) + ".docx";
                 Json f = fileT;
                 const std::string servicePath = fileT.at("service_path").get<std::string>();
                 f["filename"] = name;
@@ -99,10 +99,10 @@ std::string generateSmbStatusDocument(
             }
         }
         std::string text = "{";
-        for (const char* key : { "timestamp", "version", "smb_conf" })
+        for (const char* key : {"timestamp", "version", "smb_conf"})
             text += Json(key).dump() + ": " + doc.at(key).dump() + ", ";
-        text += "\"sessions\": {" + sessionsText + "}, \"tcons\": {" + tconsText + "}, \"open_files\": {"
-            + filesText + "}}";
+        text += "\"sessions\": {" + sessionsText + "}, \"tcons\": {" + tconsText + "}, \"open_files\": {" + filesText
+                + "}}";
         return text;
     } catch (const std::exception& e) {
         error = e.what();
@@ -110,4 +110,4 @@ std::string generateSmbStatusDocument(
     }
 }
 
-} // namespace vantor::bench
+}  // namespace vantor::bench

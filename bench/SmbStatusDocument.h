@@ -8,7 +8,7 @@
 namespace vantor::bench {
 
 // Empty on failure (the recorded document could not be read), with `error` set.
-std::string generateSmbStatusDocument(
-    const std::string& recorded, int sessions, int opensPerSession, std::string& error);
+std::string generateSmbStatusDocument(const std::string& recorded, int sessions, int opensPerSession,
+                                      std::string& error);
 
-} // namespace vantor::bench
+}  // namespace vantor::bench

@@ -29,7 +29,10 @@ namespace {
 constexpr int rowCount = 10'000;
 constexpr int runs = 20;
 
-double ms(Clock_::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock_::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 void report(const char* what, std::vector<double> figures, double goal)
 {
@@ -59,7 +62,8 @@ int main()
     FakeNetManagement net;
     std::vector<FakeSession> sessions;
     for (int i = 0; i < rowCount; ++i)
-        sessions.push_back({"user" + std::to_string(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), {}});
+        sessions.push_back(
+            {"user" + std::to_string(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), {}});
     net.setSessions(sessions);
     RecordingMessageBoxes boxes;
     EngineOptions options;

@@ -62,7 +62,8 @@ std::vector<FakeSession> sessions(int count)
 {
     std::vector<FakeSession> out;
     for (int i = 0; i < count; ++i) {
-        FakeSession s{"user" + std::to_string(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), {}, {}, {}};
+        FakeSession s{
+            "user" + std::to_string(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), {}, {}, {}};
         s.details.shares = {"docs", "home"};
         s.details.dialect = "SMB3_11";
         s.details.encryption = "none";
@@ -90,7 +91,8 @@ void part(const std::string& what, std::vector<double> figures)
         return;
     }
     std::sort(figures.begin(), figures.end());
-    std::cout << "  " << what << ": median " << figures[figures.size() / 2] << " ms, worst " << figures.back() << " ms\n";
+    std::cout << "  " << what << ": median " << figures[figures.size() / 2] << " ms, worst " << figures.back()
+              << " ms\n";
 }
 
 // A connection of the bench's own to the private bus, as root.
@@ -197,23 +199,26 @@ int main()
     o.outputFile = (dir.path() / "cockpit-ws.log").string();
     LineHelper browser;
     int startError = 0;
-    std::vector<double> draws, bigChanges, smallChanges, bigFetches, smallFetches, signals, smallSignals, bigDraws, smallDraws;
-    std::vector<double> bigSignals, bigParses, smallParses, rootChecks, userChecks, tableJson, changeJson, busTable, busChange,
-        cockpitTable;
+    std::vector<double> draws, bigChanges, smallChanges, bigFetches, smallFetches, signals, smallSignals, bigDraws,
+        smallDraws;
+    std::vector<double> bigSignals, bigParses, smallParses, rootChecks, userChecks, tableJson, changeJson, busTable,
+        busChange, cockpitTable;
     std::vector<double> busSignals;
     int fullFetches = 0;
     double wholeParse = -1;
     double originOff = 0;
     try {
-        if (!cockpit.start({"/usr/bin/env", "XDG_DATA_DIRS=" + web.string() + ":/usr/share", "/usr/lib/cockpit/cockpit-ws",
-                            "--address", "127.0.0.1", "--port", std::to_string(port), "--local-session=cockpit-bridge"},
+        if (!cockpit.start({"/usr/bin/env", "XDG_DATA_DIRS=" + web.string() + ":/usr/share",
+                            "/usr/lib/cockpit/cockpit-ws", "--address", "127.0.0.1", "--port", std::to_string(port),
+                            "--local-session=cockpit-bridge"},
                            o, error))
             throw Failure{error};
         if (!browser.start({VANTOR_NODE, std::string(VANTOR_COCKPIT_WORK) + "/test/driver.mjs"}, startError))
             throw Failure{"the browser's driver did not start"};
         auto page = [&](const std::string& command) {
             const auto reply = browser.exchange(command, std::chrono::seconds(60));
-            const Json answer = reply.outcome == LineHelper::Reply::Outcome::Line ? Json::parse(reply.line, nullptr, false) : Json();
+            const Json answer =
+                reply.outcome == LineHelper::Reply::Outcome::Line ? Json::parse(reply.line, nullptr, false) : Json();
             if (!answer.is_object() || !answer.contains("ok"))
                 throw Failure{command.substr(0, 40) + ": " + (reply.line.empty() ? browser.errorOutput() : reply.line)};
             return answer["ok"];
@@ -241,7 +246,9 @@ int main()
         BusCaller caller(bus.address());
         ChildProcess other;
         ChildProcess::Options quiet;
-        if (!other.start({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/bin/sleep", "60"}, quiet, error))
+        if (!other.start(
+                {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/bin/sleep", "60"}, quiet,
+                error))
             throw Failure{error};
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         for (int i = 0; i < runs; ++i) {
@@ -269,10 +276,11 @@ int main()
         for (int i = 0; i < runs; ++i) {
             busTable.push_back(caller.call("GetSessionsJson", nullptr));
             busChange.push_back(caller.call("GetSessionsChanges", version.c_str()));
-            cockpitTable.push_back(page("eval (async () => { const c = cockpit.dbus('org.vantor.Monitor1', {bus: 'system'}); "
-                                        "const t = performance.now(); await c.call('/org/vantor/Monitor', 'org.vantor.Monitor1', "
-                                        "'GetSessionsJson', []); const ms = performance.now() - t; c.close(); return ms; })()")
-                                       .get<double>());
+            cockpitTable.push_back(
+                page("eval (async () => { const c = cockpit.dbus('org.vantor.Monitor1', {bus: 'system'}); "
+                     "const t = performance.now(); await c.call('/org/vantor/Monitor', 'org.vantor.Monitor1', "
+                     "'GetSessionsJson', []); const ms = performance.now() - t; c.close(); return ms; })()")
+                    .get<double>());
         }
 
         // Where a change's time goes: the call that fetches the rows (through the bridge, polkit
@@ -280,12 +288,13 @@ int main()
         // The signal's way to a plain client on the bus, beside the page's through Cockpit.
         std::atomic<double> heardAt{0};
         BusCaller listener(bus.address());
-        sd_bus_match_signal(listener.bus, nullptr, nullptr, bus::objectPath, bus::interfaceName, "SessionsChanged",
-                            [](sd_bus_message*, void* at, sd_bus_error*) {
-                                *static_cast<std::atomic<double>*>(at) = wallMs();
-                                return 0;
-                            },
-                            &heardAt);
+        sd_bus_match_signal(
+            listener.bus, nullptr, nullptr, bus::objectPath, bus::interfaceName, "SessionsChanged",
+            [](sd_bus_message*, void* at, sd_bus_error*) {
+                *static_cast<std::atomic<double>*>(at) = wallMs();
+                return 0;
+            },
+            &heardAt);
         std::jthread listen([&](std::stop_token stop) {
             while (!stop.stop_requested())
                 if (sd_bus_process(listener.bus, nullptr) == 0)
@@ -353,11 +362,12 @@ int main()
     for (const char* file : {"index.js", "index.css", "index.html", "manifest.json"}) {
         ProcessOptions gz;
         gz.timeLimit = std::chrono::seconds(10);
-        const ProcessResult r = runProcess({"gzip", "-9", "-c", (fs::path(VANTOR_COCKPIT_WORK) / "dist" / file).string()}, gz);
+        const ProcessResult r =
+            runProcess({"gzip", "-9", "-c", (fs::path(VANTOR_COCKPIT_WORK) / "dist" / file).string()}, gz);
         compressed += r.out.size();
     }
-    std::cout << "the page's own code and styles, gzip -9: " << compressed / 1024.0 << " KB (goal under 300 KB): "
-              << (compressed < 300 * 1024 ? "met" : "not met") << "\n";
+    std::cout << "the page's own code and styles, gzip -9: " << compressed / 1024.0
+              << " KB (goal under 300 KB): " << (compressed < 300 * 1024 ? "met" : "not met") << "\n";
 
     engine.loop().quit();
     loop.join();

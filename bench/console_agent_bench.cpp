@@ -18,10 +18,10 @@ namespace {
 class BenchHost final : public ConsoleAgentHost {
 public:
     SessionsSnapshotPtr snapshot() override { return snap; }
-    void closeSessionByName(const std::string&, const std::string&) override {}
-    void closeAllSessions() override {}
+    void closeSessionByName(const std::string&, const std::string&) override { }
+    void closeAllSessions() override { }
     std::filesystem::path generateReport() override { return {}; }
-    void deleteLogs() override {}
+    void deleteLogs() override { }
     std::string hostName() override { return localHostName(); }
     void showBox(const BoxRequest& request) override { std::fprintf(stderr, "box: %s\n", request.text.c_str()); }
     SessionsSnapshotPtr snap;
@@ -53,7 +53,8 @@ int main()
     BenchHost host;
     auto snap = std::make_shared<SessionsSnapshot>();
     for (int i = 0; i < 10000; ++i)
-        snap->rows.push_back({"user" + std::to_string(i), "192.168.10." + std::to_string(i % 250), static_cast<uint32_t>(i % 40)});
+        snap->rows.push_back(
+            {"user" + std::to_string(i), "192.168.10." + std::to_string(i % 250), static_cast<uint32_t>(i % 40)});
     snap->currentSessionsCount = 10000;
     snap->openFilesTotal = 123456;
     host.snap = snap;

@@ -36,7 +36,11 @@ namespace {
 
 class SleepyNet final : public NetManagement {
 public:
-    SleepyNet(FakeNetManagement& inner, int ms) : m_inner(inner), m_ms(ms) {}
+    SleepyNet(FakeNetManagement& inner, int ms)
+        : m_inner(inner)
+        , m_ms(ms)
+    {
+    }
     NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(m_ms));
@@ -98,7 +102,8 @@ struct Figures {
     double wallMax = 0;
 };
 
-Figures benchPoll(LocalMonitorFace::PollMode mode, NetManagement& net, int rounds, const std::function<void()>& beforeTick)
+Figures benchPoll(LocalMonitorFace::PollMode mode, NetManagement& net, int rounds,
+                  const std::function<void()>& beforeTick)
 {
     RecordingMessageBoxes boxes;
     QTemporaryDir dir;
@@ -168,22 +173,23 @@ void benchRebuild(int rows)
     double steady = 0, modelOnly = 0;
     for (int i = 0; i < 5; ++i) {
         steady = std::max(steady, time([&] {
-            m.applySessions(fetch);
-            dialog.sessionsView()->viewport()->repaint();
-        }));
+                              m.applySessions(fetch);
+                              dialog.sessionsView()->viewport()->repaint();
+                          }));
         modelOnly = std::max(modelOnly, time([&] {
-            dialog.sessionsModel()->setRows(m.sessionRows());
-            dialog.sessionsView()->viewport()->repaint();
-        }));
+                                 dialog.sessionsModel()->setRows(m.sessionRows());
+                                 dialog.sessionsView()->viewport()->repaint();
+                             }));
     }
     auto goal = [](double ms) { return ms <= 50 ? "met" : "NOT MET"; };
     std::printf("rebuild of a %d-row sessions table (model reset + repaint): %.1f ms  goal <= 50 ms: %s\n", rows,
                 modelOnly, goal(modelOnly));
-    std::printf("whole apply of a %d-session poll, steady state (closes check, new-user check, rebuild, repaint): %.1f ms"
-                "  goal <= 50 ms: %s\n",
-                rows, steady, goal(steady));
-    std::printf("whole apply of a %d-session poll, first poll (every row new): %.1f ms  goal <= 50 ms: %s\n", rows, first,
-                goal(first));
+    std::printf(
+        "whole apply of a %d-session poll, steady state (closes check, new-user check, rebuild, repaint): %.1f ms"
+        "  goal <= 50 ms: %s\n",
+        rows, steady, goal(steady));
+    std::printf("whole apply of a %d-session poll, first poll (every row new): %.1f ms  goal <= 50 ms: %s\n", rows,
+                first, goal(first));
 }
 
 }  // namespace

@@ -60,7 +60,11 @@ void makeLogs(const std::filesystem::path& dir, std::size_t sessions, std::size_
 {
     std::mt19937_64 rng(20261207);
     const int64_t base = 1'700'000'000;
-    struct S { int64_t start; uint32_t duration; int user, computer; };
+    struct S {
+        int64_t start;
+        uint32_t duration;
+        int user, computer;
+    };
     std::vector<S> ss(sessions);
     for (auto& s : ss) {
         s.user = static_cast<int>(rng() % 800);
@@ -71,7 +75,11 @@ void makeLogs(const std::filesystem::path& dir, std::size_t sessions, std::size_
     auto userName = [](int u) { return "user" + std::to_string(1000 + u); };
     auto computerName = [](int c) { return "10.20." + std::to_string(c / 250) + "." + std::to_string(c % 250 + 1); };
 
-    struct F { int64_t time; int user, computer; uint64_t id; };
+    struct F {
+        int64_t time;
+        int user, computer;
+        uint64_t id;
+    };
     std::vector<F> fs(files);
     for (auto& f : fs) {
         f.id = rng();
@@ -95,8 +103,8 @@ void makeLogs(const std::filesystem::path& dir, std::size_t sessions, std::size_
         writeSessionLine(users, s.start, userName(s.user), computerName(s.computer), s.duration);
     std::ofstream out(dir / filesLogName);
     for (const auto& f : fs) {
-        const std::string path = "/srv/share/dept" + std::to_string(f.id % 40) + "/project " + std::to_string(f.id % 997)
-                                 + "/report-" + std::to_string(f.id % 100000) + ".docx";
+        const std::string path = "/srv/share/dept" + std::to_string(f.id % 40) + "/project "
+                                 + std::to_string(f.id % 997) + "/report-" + std::to_string(f.id % 100000) + ".docx";
         writeFileLine(out, f.time, userName(f.user), computerName(f.computer), path);
     }
 }
@@ -143,8 +151,8 @@ double chromiumSeconds(const std::filesystem::path& page, const std::filesystem:
     ProcessOptions o;
     o.timeLimit = std::chrono::seconds(60);
     const auto t = Clock::now();
-    std::vector<std::string> argv{chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                                  "--user-data-dir=" + profile.string()};
+    std::vector<std::string> argv{chromium,        "--headless",     "--no-sandbox",
+                                  "--disable-gpu", "--no-first-run", "--user-data-dir=" + profile.string()};
     if (dumpDom)
         argv.push_back("--dump-dom");
     else
@@ -235,7 +243,8 @@ int main(int argc, char** argv)
     const double total = secondsSince(t);
     const double cpu = cpuSeconds() - cpuBefore;
     const long peak = peakRssKiB();
-    std::printf("  load            %7.3f s  (%zu sessions, %zu files read)\n", loadSeconds, loadedSessions, loadedFiles);
+    std::printf("  load            %7.3f s  (%zu sessions, %zu files read)\n", loadSeconds, loadedSessions,
+                loadedFiles);
     std::printf("  report          %7.3f s  (%.3f s of CPU time; %.1f MB%s)\n", reportSeconds, reportCpu,
                 written ? static_cast<double>(std::filesystem::file_size(big / "report.html")) / 1e6 : 0.0,
                 written ? "" : ", NOT WRITTEN");

@@ -112,7 +112,8 @@ int main()
     std::vector<FakeSession> sessions;
     for (int i = 0; i < sessionCount; ++i)
         sessions.push_back({"user" + std::to_string(i) + (i % 100 == 0 ? "\"quoted\\" : ""),
-                            "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), {},
+                            "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250),
+                            {},
                             static_cast<uint32_t>(i % 7)});
     net.setSessions(sessions);
     RecordingMessageBoxes boxes;
@@ -148,7 +149,8 @@ int main()
     {
         std::vector<std::future<double>> scrapers;
         for (int i = 0; i < 4; ++i)
-            scrapers.push_back(std::async(std::launch::async, [&] { return slowestScrape(server.port(), 10, &counters); }));
+            scrapers.push_back(
+                std::async(std::launch::async, [&] { return slowestScrape(server.port(), 10, &counters); }));
         double slowest = 0;
         for (auto& s : scrapers)
             slowest = std::max(slowest, s.get());
@@ -164,7 +166,8 @@ int main()
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const double held = slowestPoll(engine, 10);
     std::printf("  (slowest poll of 10,000 sessions with no client: %.2f ms)\n", alone);
-    report("slowest poll while 6 slow clients hold the server, above the one alone", std::max(0.0, held - alone), goalMs);
+    report("slowest poll while 6 slow clients hold the server, above the one alone", std::max(0.0, held - alone),
+           goalMs);
     // Not a goal: the server's threads are few on purpose, so a scrape behind clients that hold
     // them all waits until their write timeout lets one go.
     std::printf("  (one scrape while the slow clients hold the server: %.0f ms; their timeout: 2000 ms)\n",

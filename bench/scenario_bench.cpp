@@ -52,8 +52,7 @@ double msSince(Steady::time_point start)
 
 void figure(const char* what, double value, const char* unit, double goal)
 {
-    std::printf("%-52s %9.1f %s  (goal %g %s)  %s\n", what, value, unit, goal, unit,
-                value <= goal ? "met" : "not met");
+    std::printf("%-52s %9.1f %s  (goal %g %s)  %s\n", what, value, unit, goal, unit, value <= goal ? "met" : "not met");
 }
 
 double threadCpuMs()
@@ -100,7 +99,10 @@ private:
 // The service as the monitor sees it, timing the calls that make up a poll's work.
 class TimedNet final : public NetManagement {
 public:
-    explicit TimedNet(NetManagement& inner) : m_inner(inner) {}
+    explicit TimedNet(NetManagement& inner)
+        : m_inner(inner)
+    {
+    }
     NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override
     {
         const auto start = Steady::now();
@@ -444,7 +446,8 @@ int main(int argc, char** argv)
 
         double worstLate = 0;
         for (std::size_t i = 1; i < pollsDone.size(); ++i)
-            worstLate = std::max(worstLate, std::chrono::duration<double, std::milli>(pollsDone[i] - pollsDone[i - 1]).count() - 3000);
+            worstLate = std::max(
+                worstLate, std::chrono::duration<double, std::milli>(pollsDone[i] - pollsDone[i - 1]).count() - 3000);
 
         // A remote poll of many sessions once the helper runs: the returning clients leave, and
         // more clients of the kept users log on.
@@ -489,9 +492,10 @@ int main(int argc, char** argv)
             std::ifstream in(dataDir / log);
             return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
         };
-        std::printf("vantor-bench-scenario: %d s against a private smbd as remote server 127.0.0.1 (srvsvc)\n", seconds);
-        std::printf("  %zu users holding 2 files each, %zu clients the white list closes at every poll,\n",
-                    keptCount, returningCount);
+        std::printf("vantor-bench-scenario: %d s against a private smbd as remote server 127.0.0.1 (srvsvc)\n",
+                    seconds);
+        std::printf("  %zu users holding 2 files each, %zu clients the white list closes at every poll,\n", keptCount,
+                    returningCount);
         std::printf("  history and file logging on, new-user mail to a server that never answers\n");
         std::printf("  polls finished: %zu, rows at the end: %zu, kept clients still running: %zu, mail "
                     "connections held: %zu, error boxes: %zu\n",

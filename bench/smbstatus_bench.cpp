@@ -45,7 +45,7 @@ struct Figures {
 
 double threadCpuMs()
 {
-    timespec ts {};
+    timespec ts{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
@@ -55,7 +55,7 @@ double threadCpuMs()
 Figures timeIt(int runs, const std::function<void()>& fn)
 {
     std::vector<double> ms, cpu;
-    fn(); // warm-up
+    fn();  // warm-up
     for (int i = 0; i < runs; ++i) {
         const double c0 = threadCpuMs();
         auto t0 = std::chrono::steady_clock::now();
@@ -65,13 +65,13 @@ Figures timeIt(int runs, const std::function<void()>& fn)
     }
     std::sort(ms.begin(), ms.end());
     std::sort(cpu.begin(), cpu.end());
-    return { ms[ms.size() / 2], ms.front(), cpu[cpu.size() / 2] };
+    return {ms[ms.size() / 2], ms.front(), cpu[cpu.size() / 2]};
 }
 
 void print(const char* what, const Figures& f)
 {
     std::printf("  %-56s wall median %9.3f ms, best %9.3f ms; cpu median %9.3f ms\n", what, f.median, f.best,
-        f.cpuMedian);
+                f.cpuMedian);
 }
 
 class NullFiles final : public FileInspector {
@@ -88,7 +88,7 @@ void benchDocument(const std::string& label, const std::string& doc, int runs, d
         return;
     }
     std::printf("\n%s: %zu sessions, %zu opens, %.0f KB\n", label.c_str(), parsed.value.sessions.size(),
-        parsed.value.opens.size(), static_cast<double>(doc.size()) / 1024.0);
+                parsed.value.opens.size(), static_cast<double>(doc.size()) / 1024.0);
 
     const Figures parse = timeIt(runs, [&] {
         auto r = samba::parseSmbStatusJson(doc);
@@ -98,12 +98,12 @@ void benchDocument(const std::string& label, const std::string& doc, int runs, d
     print("parse (parseSmbStatusJson)", parse);
     if (parseGoalMs > 0)
         std::printf("  %-56s goal <= %.0f ms of CPU time: %s\n", "", parseGoalMs,
-            parse.cpuMedian <= parseGoalMs ? "met" : "NOT MET");
+                    parse.cpuMedian <= parseGoalMs ? "met" : "NOT MET");
     print("parse + index + session list (enumSessions after the run)", timeIt(runs, [&] {
-        samba::SmbStatusIndex index(samba::parseSmbStatusJson(doc).value);
-        if (index.sessions().empty())
-            std::abort();
-    }));
+              samba::SmbStatusIndex index(samba::parseSmbStatusJson(doc).value);
+              if (index.sessions().empty())
+                  std::abort();
+          }));
 
     // The backend with the tool's run replaced by the document: everything but the process.
     auto now = std::chrono::steady_clock::now();
@@ -124,24 +124,23 @@ void benchDocument(const std::string& label, const std::string& doc, int runs, d
 
     // The first poll: every session is a newcomer, whose open files the new-user event reads.
     print("first poll (SessionMonitor, every user new)", timeIt(std::max(3, runs / 10), [&] {
-        SessionMonitor monitor({ net, boxes, clock, dataDir, &files });
-        now += std::chrono::seconds(5);
-        monitor.pollSessions();
-        if (monitor.sessionRows().empty() || !boxes.shown.empty())
-            std::abort();
-    }));
+              SessionMonitor monitor({net, boxes, clock, dataDir, &files});
+              now += std::chrono::seconds(5);
+              monitor.pollSessions();
+              if (monitor.sessionRows().empty() || !boxes.shown.empty())
+                  std::abort();
+          }));
 
-    SessionMonitor monitor({ net, boxes, clock, dataDir, &files });
+    SessionMonitor monitor({net, boxes, clock, dataDir, &files});
     monitor.pollSessions();
     monitor.clickSessionRow(0);
     print("steady poll: parse + poll + table rebuild + open files", timeIt(runs, [&] {
-        now += std::chrono::seconds(5);
-        monitor.pollSessions();
-    }));
+              now += std::chrono::seconds(5);
+              monitor.pollSessions();
+          }));
 
     SessionsFetch fetch = monitor.fetchSessions("");
-    print("table rebuild only (applySessions of a fetched poll)",
-        timeIt(runs, [&] { monitor.applySessions(fetch); }));
+    print("table rebuild only (applySessions of a fetched poll)", timeIt(runs, [&] { monitor.applySessions(fetch); }));
 }
 
 // The listings the poll falls back to while smbstatus cannot write the opens as JSON, made from a
@@ -155,8 +154,8 @@ FallbackListings fallbackListings(const std::string& doc)
 {
     const nlohmann::json whole = nlohmann::json::parse(doc);
     FallbackListings f;
-    f.sessions = nlohmann::json { { "sessions", whole.at("sessions") } }.dump();
-    f.tcons = nlohmann::json { { "tcons", whole.at("tcons") } }.dump();
+    f.sessions = nlohmann::json{{"sessions", whole.at("sessions")}}.dump();
+    f.tcons = nlohmann::json{{"tcons", whole.at("tcons")}}.dump();
     f.text = "\nLocked files:\n"
              "Pid          User(ID)   DenyMode   Access      R/W        Oplock           SharePath   Name   Time\n"
              "--------------------------------------------------------------------------------------------------\n";
@@ -164,9 +163,9 @@ FallbackListings fallbackListings(const std::string& doc)
     for (const auto& [path, file] : whole.at("open_files").items())
         for (const auto& [key, open] : file.at("opens").items()) {
             std::snprintf(line, sizeof line, "%-11s  %-9d  %-10s  0x%-8x  %-10s  %-15s  %s   %s   %s\n",
-                open.at("server_id").at("pid").get<std::string>().c_str(), open.value("uid", 0), "DENY_NONE", 0x3u,
-                "RDWR", "NONE", file.at("service_path").get<std::string>().c_str(),
-                file.at("filename").get<std::string>().c_str(), "Wed Dec  9 04:07:17 2026");
+                          open.at("server_id").at("pid").get<std::string>().c_str(), open.value("uid", 0), "DENY_NONE",
+                          0x3u, "RDWR", "NONE", file.at("service_path").get<std::string>().c_str(),
+                          file.at("filename").get<std::string>().c_str(), "Wed Dec  9 04:07:17 2026");
             f.text += line;
         }
     return f;
@@ -191,7 +190,8 @@ void benchFallback(const std::string& label, const std::string& doc, int runs)
         o.run = [&, jsonBreaks](const std::vector<std::string>& argv, const ProcessOptions&) {
             const std::string last = argv.back(), before = argv[argv.size() - 2];
             if (before == "--json" && last == "-B")
-                return jsonBreaks ? exited(1, "", "PANIC: assert failed at ../../source3/utils/status_json.c(141): tomap == 0\n")
+                return jsonBreaks ? exited(
+                           1, "", "PANIC: assert failed at ../../source3/utils/status_json.c(141): tomap == 0\n")
                                   : exited(0, doc);
             if (last == "-b")
                 return exited(0, f.sessions);
@@ -220,7 +220,7 @@ void benchFallback(const std::string& label, const std::string& doc, int runs)
     print("fallback (--json -b, --json -S, -L -B as text)", b);
     const double ratio = b.cpuMedian / a.cpuMedian;
     std::printf("  %-56s %.2fx the JSON route's CPU time; goal <= 2x: %s\n", "fallback", ratio,
-        ratio <= 2.0 ? "met" : "NOT MET");
+                ratio <= 2.0 ? "met" : "NOT MET");
 }
 
 std::string readFile(const std::string& path)
@@ -239,10 +239,12 @@ struct PollFigures {
 
 double processCpuMs()
 {
-    rusage self {}, children {};
+    rusage self{}, children{};
     ::getrusage(RUSAGE_SELF, &self);
     ::getrusage(RUSAGE_CHILDREN, &children);
-    auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
     return ms(self.ru_utime) + ms(self.ru_stime) + ms(children.ru_utime) + ms(children.ru_stime);
 }
 
@@ -261,7 +263,7 @@ PollFigures timePolls(SambaNetManagement& net, int runs, std::size_t& sessionsSe
         if (!ok)
             return {};
         if (i == 0)
-            continue; // warm-up
+            continue;  // warm-up
         wall.push_back(w);
         cpu.push_back(c);
     }
@@ -269,7 +271,7 @@ PollFigures timePolls(SambaNetManagement& net, int runs, std::size_t& sessionsSe
     filesSeen = files.size();
     std::sort(wall.begin(), wall.end());
     std::sort(cpu.begin(), cpu.end());
-    return { wall[wall.size() / 2], cpu[cpu.size() / 2] };
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
 
 // The poll by both routes against a private smbd that `count` smbclient processes hold a file
@@ -282,7 +284,7 @@ void benchRealSmbstatus(const std::string& doc200, int count, const std::string&
         return;
     }
     samba::PrivateSambaServer::Options so;
-    so.shares = { "docs" };
+    so.shares = {"docs"};
     samba::PrivateSambaServer server(so);
     std::string error;
     if (!server.start(error)) {
@@ -308,7 +310,7 @@ void benchRealSmbstatus(const std::string& doc200, int count, const std::string&
     {
         // Four at a time: each waits for smbclient to log on and to answer its open.
         std::vector<std::thread> starters;
-        std::atomic<int> next { 0 }, failed { 0 };
+        std::atomic<int> next{0}, failed{0};
         for (int t = 0; t < 4; ++t)
             starters.emplace_back([&] {
                 for (int i; (i = next++) < count;) {
@@ -331,11 +333,11 @@ void benchRealSmbstatus(const std::string& doc200, int count, const std::string&
     }
     LineHelper fullAccess;
     int startError = 0;
-    const bool haveFullAccess = fullAccess.start({ "/usr/bin/python3", fullAccessClient, server.configFile().string(),
-                                                     user, "pw", std::to_string(server.port()) },
+    const bool haveFullAccess = fullAccess.start(
+        {"/usr/bin/python3", fullAccessClient, server.configFile().string(), user, "pw", std::to_string(server.port())},
         startError);
 
-    const std::vector<std::string> argv { findProgram("smbstatus"), "-s", server.configFile().string(), "--json" };
+    const std::vector<std::string> argv{findProgram("smbstatus"), "-s", server.configFile().string(), "--json"};
     std::printf("\nreal smbstatus against a private smbd with %d smbclient sessions holding a file each:\n", count);
     print("one smbstatus --json run (process + Samba's work)", timeIt(10, [&] { runProcess(argv); }));
 
@@ -343,8 +345,8 @@ void benchRealSmbstatus(const std::string& doc200, int count, const std::string&
     const auto file = server.root() / "doc200.json";
     std::ofstream(file, std::ios::binary) << doc200;
     print("`cat` of the 200-session document (process cost alone)", timeIt(10, [&] {
-        runProcess({ "cat", file.string() });
-    }));
+              runProcess({"cat", file.string()});
+          }));
 
     SambaOptions o;
     o.configFile = server.configFile().string();
@@ -353,8 +355,8 @@ void benchRealSmbstatus(const std::string& doc200, int count, const std::string&
     const PollFigures json = timePolls(net, 10, sessions, files);
     const bool jsonRoute = net.listingNotes().route.empty();
     std::printf("  %-56s wall median %9.3f ms; cpu (with the tools) %9.3f ms; %zu sessions, %zu files%s\n",
-        "a poll on the JSON route (--json -B)", json.wallMedian, json.cpuMedian, sessions, files,
-        jsonRoute ? "" : " (NOT the JSON route)");
+                "a poll on the JSON route (--json -B)", json.wallMedian, json.cpuMedian, sessions, files,
+                jsonRoute ? "" : " (NOT the JSON route)");
     if (!haveFullAccess) {
         std::printf("  the full-access client did not start (error %d): no fallback figures\n", startError);
         return;
@@ -362,26 +364,26 @@ void benchRealSmbstatus(const std::string& doc200, int count, const std::string&
     const auto reply = fullAccess.exchange("open f" + std::to_string(count) + ".txt", std::chrono::seconds(60));
     if (reply.outcome != LineHelper::Reply::Outcome::Line || reply.line != "opened") {
         std::printf("  the full-access client answered \"%s\" %s: no fallback figures\n", reply.line.c_str(),
-            fullAccess.errorOutput().c_str());
+                    fullAccess.errorOutput().c_str());
         return;
     }
     const PollFigures fallback = timePolls(net, 10, sessions, files);
     const bool fellBack = net.listingNotes().route == "text-opens";
     std::printf("  %-56s wall median %9.3f ms; cpu (with the tools) %9.3f ms; %zu sessions, %zu files%s\n",
-        "a poll on the fallback (--json -b, --json -S, -L -B)", fallback.wallMedian, fallback.cpuMedian, sessions,
-        files, fellBack ? "" : " (NOT the fallback)");
+                "a poll on the fallback (--json -b, --json -S, -L -B)", fallback.wallMedian, fallback.cpuMedian,
+                sessions, files, fellBack ? "" : " (NOT the fallback)");
     if (json.wallMedian <= 0 || fallback.wallMedian <= 0 || !jsonRoute || !fellBack) {
         std::printf("  a poll failed or took the wrong route: no ratio\n");
         return;
     }
     const double wallRatio = fallback.wallMedian / json.wallMedian, cpuRatio = fallback.cpuMedian / json.cpuMedian;
     std::printf("  %-56s %.2fx the JSON route's wall time; goal <= 2x: %s\n", "fallback, real", wallRatio,
-        wallRatio <= 2.0 ? "met" : "NOT MET");
+                wallRatio <= 2.0 ? "met" : "NOT MET");
     std::printf("  %-56s %.2fx the JSON route's CPU time; goal <= 2x: %s\n", "fallback, real", cpuRatio,
-        cpuRatio <= 2.0 ? "met" : "NOT MET");
+                cpuRatio <= 2.0 ? "met" : "NOT MET");
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -131,7 +131,8 @@ void BusMonitorFace::tell(const BusError& error, bool command)
     if (!command && m_problemTold)
         return;
     m_problemTold = true;
-    m_boxes.show({"Vantor", errorText(error), error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
+    m_boxes.show(
+        {"Vantor", errorText(error), error.refused() ? BoxIcon::Warning : BoxIcon::Error, BoxButtons::Ok, nullptr});
 }
 
 std::string BusMonitorFace::errorText(const BusError& error)
@@ -180,7 +181,8 @@ void BusMonitorFace::fetchSessions(bool asking)
                     files->shares = c.getShares(sharesError).value_or(std::vector<NetShareInfo>{});
                 }
                 if (filesError)
-                    files->error = filesError.serviceGone() || filesError.text.empty() ? notRunningText() : filesError.text;
+                    files->error =
+                        filesError.serviceGone() || filesError.text.empty() ? notRunningText() : filesError.text;
             }
         },
         [this, sessions, caption, error, files] {
@@ -416,15 +418,14 @@ void BusMonitorFace::addToList(ListKind list, ListTarget target, const MenuTarge
     const std::string computer = entry.second;
     const std::string kind = listName(list);
     auto error = std::make_shared<BusError>();
-    call(
-        [kind, user, computer, error](MonitorBusClient& c) { c.addToList(kind, user, computer, *error); },
-        [this, list, user, computer, error] {
-            if (*error) {
-                tell(*error, true);
-                return;
-            }
-            Outcome::done(user, commandText::addedToList(user, computer, list)).showOn(m_boxes);
-        });
+    call([kind, user, computer, error](MonitorBusClient& c) { c.addToList(kind, user, computer, *error); },
+         [this, list, user, computer, error] {
+             if (*error) {
+                 tell(*error, true);
+                 return;
+             }
+             Outcome::done(user, commandText::addedToList(user, computer, list)).showOn(m_boxes);
+         });
 }
 
 void BusMonitorFace::setRemoteServer(const std::string& text)
@@ -445,7 +446,8 @@ void BusMonitorFace::clearHistory()
              if (*error)
                  tell(*error, true);
              else
-                 m_boxes.show({historyClearedCaption, historyClearedText, BoxIcon::Information, BoxButtons::Ok, nullptr});
+                 m_boxes.show(
+                     {historyClearedCaption, historyClearedText, BoxIcon::Information, BoxButtons::Ok, nullptr});
          });
 }
 
@@ -480,7 +482,8 @@ void BusMonitorFace::editOptions(OptionsWindow runWindow)
             for (const SettingKey& key : settingKeys())
                 if (auto it = (*options)->find(key.name); it != (*options)->end())
                     key.read(copy.settings, it->second);
-            for (auto [kind, rows] : {std::pair{ListKind::Black, black.get()}, std::pair{ListKind::White, white.get()}}) {
+            for (auto [kind, rows] :
+                 {std::pair{ListKind::Black, black.get()}, std::pair{ListKind::White, white.get()}}) {
                 std::vector<std::pair<std::string, std::string>> pairs;
                 for (const auto& row : **rows)
                     pairs.emplace_back(row.user, row.computer);
@@ -514,7 +517,10 @@ void BusMonitorFace::editOptions(OptionsWindow runWindow)
 // written by the service and kept where the user can open it.
 class BusMonitorFace::History final : public HistorySource {
 public:
-    explicit History(BusMonitorFace& face) : m_face(face) {}
+    explicit History(BusMonitorFace& face)
+        : m_face(face)
+    {
+    }
 
     void load(Loaded done) override
     {

@@ -78,7 +78,10 @@ public:
 
 private:
     class History;
-    BusMonitorFace(MessageBoxes& boxes) : m_boxes(boxes) {}
+    BusMonitorFace(MessageBoxes& boxes)
+        : m_boxes(boxes)
+    {
+    }
 
     // Runs `call` on the worker with the calls' connection, then `then` on the GUI thread.
     void call(std::function<void(MonitorBusClient&)> call, std::function<void()> then);
@@ -97,7 +100,7 @@ private:
     void publishSnapshot(uint32_t sessions, uint32_t openFiles);
 
     MessageBoxes& m_boxes;
-    std::unique_ptr<MonitorBusClient> m_calls;    // the worker's
+    std::unique_ptr<MonitorBusClient> m_calls;  // the worker's
     std::unique_ptr<MonitorBusClient> m_signals;  // the GUI thread's
     std::unique_ptr<QObject> m_context;
     QSocketNotifier* m_notifier = nullptr;

@@ -40,12 +40,13 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args)
 
 std::string commandLineUsage(const std::string& program)
 {
-    return "Usage: " + program + " [--samba-config FILE] [--data-dir DIR] [--demo] [--help] [--version]\n"
-           "  --samba-config FILE  Samba configuration of the server to monitor\n"
-           "  --data-dir DIR       where the history logs, list files and report are kept\n"
-           "  --demo               monitor a private demo server with scripted clients\n"
-           "  --help               show this text\n"
-           "  --version            show the program's version\n";
+    return "Usage: " + program
+           + " [--samba-config FILE] [--data-dir DIR] [--demo] [--help] [--version]\n"
+             "  --samba-config FILE  Samba configuration of the server to monitor\n"
+             "  --data-dir DIR       where the history logs, list files and report are kept\n"
+             "  --demo               monitor a private demo server with scripted clients\n"
+             "  --help               show this text\n"
+             "  --version            show the program's version\n";
 }
 
 }  // namespace vantor

@@ -9,10 +9,10 @@ namespace vantor {
 
 struct CommandLine {
     std::optional<std::string> sambaConfig;  // --samba-config FILE
-    std::optional<std::string> dataDir;      // --data-dir DIR
-    bool demo = false;                       // --demo
-    bool help = false;                       // --help
-    bool version = false;                    // --version
+    std::optional<std::string> dataDir;  // --data-dir DIR
+    bool demo = false;  // --demo
+    bool help = false;  // --help
+    bool version = false;  // --version
 };
 
 struct CommandLineResult {

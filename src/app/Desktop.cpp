@@ -64,8 +64,8 @@ QString helpPagePath(const std::filesystem::path& dataDir)
 {
     static const QString name = QStringLiteral("vantor_help.html");
     const QString exeDir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {exeDir + QLatin1Char('/') + name,
-                                     exeDir + QStringLiteral("/../share/vantor/") + name}) {
+    for (const QString& candidate :
+         {exeDir + QLatin1Char('/') + name, exeDir + QStringLiteral("/../share/vantor/") + name}) {
         if (QFileInfo::exists(candidate))
             return QFileInfo(candidate).canonicalFilePath();
     }

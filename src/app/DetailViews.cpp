@@ -119,7 +119,8 @@ bool OpenFilesFilter::lessThan(const QModelIndex& left, const QModelIndex& right
 }
 
 OpenFilesWindow::OpenFilesWindow(std::function<void(const NetFileInfo&)> closeFile, QWidget* parent)
-    : QDialog(parent), m_closeFile(std::move(closeFile))
+    : QDialog(parent)
+    , m_closeFile(std::move(closeFile))
 {
     setWindowTitle(QStringLiteral("Open files"));
     m_filter = new QLineEdit(this);
@@ -189,8 +190,9 @@ void OpenFilesWindow::setSnapshot(const SessionsSnapshot& snapshot)
 
 void OpenFilesWindow::updateStatus()
 {
-    m_status->setText(fromUtf8(openFilesStatus(m_listed, m_error.toStdString(), static_cast<std::size_t>(m_proxy->rowCount()),
-                                               static_cast<std::size_t>(m_model->rowCount()))));
+    m_status->setText(
+        fromUtf8(openFilesStatus(m_listed, m_error.toStdString(), static_cast<std::size_t>(m_proxy->rowCount()),
+                                 static_cast<std::size_t>(m_model->rowCount()))));
 }
 
 void OpenFilesWindow::closeSelected()
@@ -240,7 +242,8 @@ QVariant SharesModel::data(const QModelIndex& index, int role) const
     if (index.column() >= ColumnCount)
         return {};
     const ShareUse& s = m_shares[static_cast<std::size_t>(index.row())];
-    return fromUtf8(shareText(s, static_cast<vantor::ShareColumn>(index.column()), role == Qt::ToolTipRole ? "\n" : ", "));
+    return fromUtf8(
+        shareText(s, static_cast<vantor::ShareColumn>(index.column()), role == Qt::ToolTipRole ? "\n" : ", "));
 }
 
 QVariant SharesModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -250,7 +253,8 @@ QVariant SharesModel::headerData(int section, Qt::Orientation orientation, int r
     return QString::fromLatin1(shareTitle(static_cast<vantor::ShareColumn>(section)));
 }
 
-SharesWindow::SharesWindow(QWidget* parent) : QDialog(parent)
+SharesWindow::SharesWindow(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Shares"));
     m_table = makeList(this);

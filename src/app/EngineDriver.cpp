@@ -4,13 +4,18 @@
 
 namespace vantor {
 
-EngineDriver::EngineDriver(EventLoop& loop, QObject* parent) : QObject(parent), m_loop(loop)
+EngineDriver::EngineDriver(EventLoop& loop, QObject* parent)
+    : QObject(parent)
+    , m_loop(loop)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &EngineDriver::runPending);
     // Called on any thread; the queued call lands on this object's (the GUI) thread, and is dropped
     // with the object if it has gone.
-    m_loop.setWakeup([this] { QMetaObject::invokeMethod(this, [this] { runPending(); }, Qt::QueuedConnection); });
+    m_loop.setWakeup([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { runPending(); }, Qt::QueuedConnection);
+    });
 }
 
 EngineDriver::~EngineDriver()

@@ -20,7 +20,10 @@ EngineOptions ownEngineOptions(const LocalMonitorFace::Options& options)
 
 }  // namespace
 
-LocalMonitorFace::LocalMonitorFace(Engine& engine) : LocalMonitorFace(nullptr, &engine) {}
+LocalMonitorFace::LocalMonitorFace(Engine& engine)
+    : LocalMonitorFace(nullptr, &engine)
+{
+}
 
 LocalMonitorFace::LocalMonitorFace(SessionMonitor::Context context, Options options)
     : LocalMonitorFace(std::make_unique<Engine>(std::move(context), ownEngineOptions(options)), nullptr)
@@ -28,7 +31,8 @@ LocalMonitorFace::LocalMonitorFace(SessionMonitor::Context context, Options opti
 }
 
 LocalMonitorFace::LocalMonitorFace(std::unique_ptr<Engine> own, Engine* engine)
-    : m_ownEngine(std::move(own)), m_engine(engine ? engine : m_ownEngine.get())
+    : m_ownEngine(std::move(own))
+    , m_engine(engine ? engine : m_ownEngine.get())
 {
     m_driver = std::make_unique<EngineDriver>(m_engine->loop());
     m_context = std::make_unique<QObject>();

@@ -15,7 +15,7 @@ class LocalMonitorFace final : public MonitorFace, private MonitorView {
 public:
     enum class PollMode {
         Background,  // the enumerations on the engine's worker
-        GuiThread,   // everything inside the tick, as the monitor's own pollSessions does it
+        GuiThread,  // everything inside the tick, as the monitor's own pollSessions does it
     };
     struct Options {
         PollMode pollMode = PollMode::Background;
@@ -63,7 +63,10 @@ public:
     {
         return monitor().connectToUserTarget(menu);
     }
-    std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu) override { return monitor().openFolderTarget(menu); }
+    std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu) override
+    {
+        return monitor().openFolderTarget(menu);
+    }
     void addToList(ListKind list, ListTarget target, const MenuTarget* menu) override
     {
         monitor().addSelectedToList(list, target, menu);

@@ -53,7 +53,7 @@ void catchTerminationSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = onTerminationSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
@@ -74,14 +74,20 @@ void quitOnTerminationSignals(QObject* parent, std::function<void()> quit)
     });
 }
 #else
-void catchTerminationSignals() {}
-void quitOnTerminationSignals(QObject*, std::function<void()>) {}
+void catchTerminationSignals()
+{
+}
+void quitOnTerminationSignals(QObject*, std::function<void()>)
+{
+}
 #endif
 
 }  // namespace
 
 struct MonitorApp::Impl {
-    Impl(int& argcRef, char** argvRef) : argc(argcRef), argv(argvRef)
+    Impl(int& argcRef, char** argvRef)
+        : argc(argcRef)
+        , argv(argvRef)
     {
         for (int i = 1; i < argc; ++i)
             args.emplace_back(argv[i]);
@@ -94,7 +100,10 @@ struct MonitorApp::Impl {
     std::unique_ptr<QApplication> app;
 };
 
-MonitorApp::MonitorApp(int& argc, char** argv) : m_impl(std::make_unique<Impl>(argc, argv)) {}
+MonitorApp::MonitorApp(int& argc, char** argv)
+    : m_impl(std::make_unique<Impl>(argc, argv))
+{
+}
 
 MonitorApp::~MonitorApp() = default;
 
@@ -137,8 +146,8 @@ int MonitorApp::run()
         removeDemoData.path = demoData.path;
     }
     const std::filesystem::path dataDir = !demoData.path.empty() ? demoData.path
-        : cmd.options.dataDir                                     ? std::filesystem::path(*cmd.options.dataDir)
-                                                                  : defaultDataDirectory();
+                                          : cmd.options.dataDir  ? std::filesystem::path(*cmd.options.dataDir)
+                                                                 : defaultDataDirectory();
     ensureDirectory(dataDir);
     const InstanceLock::Attempt lock =
         demoData.lock ? InstanceLock::Attempt{std::move(demoData.lock), {}, {}} : InstanceLock::acquire(dataDir);
@@ -283,7 +292,10 @@ int MonitorApp::run()
         // From inside the event loop: a box opened before it runs would keep "Exit" (or SIGTERM)
         // from ending the program, its quit coming before the loop it should end.
         QMetaObject::invokeMethod(
-            &dialog, [&boxes, text] { boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr}); },
+            &dialog,
+            [&boxes, text] {
+                boxes.show({"Warning", text, BoxIcon::Warning, BoxButtons::Ok, nullptr});
+            },
             Qt::QueuedConnection);
     }
     return app.exec();

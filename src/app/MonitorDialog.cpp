@@ -98,7 +98,9 @@ QAction* addCommand(QMenu* menu, const QString& text, int command, const QString
 }  // namespace
 
 MonitorDialog::MonitorDialog(MonitorFace& face, Options options, QWidget* parent)
-    : QDialog(parent), m_options(std::move(options)), m_face(face)
+    : QDialog(parent)
+    , m_options(std::move(options))
+    , m_face(face)
 {
     initResources();
     if (!m_options.openUrl)
@@ -108,8 +110,8 @@ MonitorDialog::MonitorDialog(MonitorFace& face, Options options, QWidget* parent
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Vantor") + m_options.titleSuffix);
     setWindowIcon(programIcon(QStringLiteral("vantor")));
 
@@ -203,8 +205,7 @@ void MonitorDialog::buildWindow()
     connect(m_remoteButton, &QPushButton::clicked, this, &MonitorDialog::remoteServerCommand);
     m_historyButton = makeIconButton(this, QStringLiteral("history"), QStringLiteral("Show sessions history"),
                                      QRect(444, 357, 26, 26));
-    connect(m_historyButton, &QPushButton::clicked, this,
-            [this] { showHistory(true); });
+    connect(m_historyButton, &QPushButton::clicked, this, [this] { showHistory(true); });
     m_openFilesButton = makeIconButton(this, QStringLiteral("file"), QStringLiteral("Show every user's open files"),
                                        QRect(354, 357, 26, 26));
     connect(m_openFilesButton, &QPushButton::clicked, this, [this] { runCommand(OpenFilesWindowCommand); });
@@ -235,15 +236,18 @@ void MonitorDialog::buildMenus()
 {
     m_sessionsMenu = new QMenu(this);
     addCommand(m_sessionsMenu, QStringLiteral("Close session"), CloseSessionCommand, QStringLiteral("close-session"));
-    addCommand(m_sessionsMenu, QStringLiteral("Close all sessions"), CloseAllSessionsCommand, QStringLiteral("close-all"));
+    addCommand(m_sessionsMenu, QStringLiteral("Close all sessions"), CloseAllSessionsCommand,
+               QStringLiteral("close-all"));
     m_sessionsMenu->addSeparator();
     addCommand(m_sessionsMenu, QStringLiteral("Connect to user"), ConnectToUserCommand, QStringLiteral("connect"));
     m_sessionsMenu->addSeparator();
-    QMenu* black = m_sessionsMenu->addMenu(programIcon(QStringLiteral("blacklist")), QStringLiteral("Add to the Black list"));
+    QMenu* black =
+        m_sessionsMenu->addMenu(programIcon(QStringLiteral("blacklist")), QStringLiteral("Add to the Black list"));
     addCommand(black, QStringLiteral("User"), AddBlackUserCommand);
     addCommand(black, QStringLiteral("Computer"), AddBlackComputerCommand);
     addCommand(black, QStringLiteral("Combination of user and computer"), AddBlackBothCommand);
-    QMenu* white = m_sessionsMenu->addMenu(programIcon(QStringLiteral("whitelist")), QStringLiteral("Add to the White list"));
+    QMenu* white =
+        m_sessionsMenu->addMenu(programIcon(QStringLiteral("whitelist")), QStringLiteral("Add to the White list"));
     addCommand(white, QStringLiteral("User"), AddWhiteUserCommand);
     addCommand(white, QStringLiteral("Computer"), AddWhiteComputerCommand);
     addCommand(white, QStringLiteral("Combination of user and computer"), AddWhiteBothCommand);
@@ -346,8 +350,8 @@ void MonitorDialog::updateAllFilesListing()
 {
     // Listing every user's files may cost the service a second call per poll: only while a window
     // shows them.
-    const bool wanted = (m_openFilesWindow && m_openFilesWindow->isVisible())
-                        || (m_sharesWindow && m_sharesWindow->isVisible());
+    const bool wanted =
+        (m_openFilesWindow && m_openFilesWindow->isVisible()) || (m_sharesWindow && m_sharesWindow->isVisible());
     if (wanted == m_face.listAllFiles())
         return;
     m_face.setListAllFiles(wanted);

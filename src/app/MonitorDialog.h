@@ -213,7 +213,7 @@ private:
 
     QTimer m_flashTimer;
     SlideAway* m_slide = nullptr;
-    bool m_tickPoll = false;   // the running poll came from the poll timer
+    bool m_tickPoll = false;  // the running poll came from the poll timer
 
     bool m_syncingSelection = false;
     bool m_layingOut = false;  // the splitter is put back at its place after a resize

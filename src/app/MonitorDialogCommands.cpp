@@ -21,28 +21,56 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
 {
     MonitorFace& m = m_face;
     switch (command) {
-    case CloseSessionCommand: m.closeSession(menu); break;
-    case CloseAllSessionsCommand: m.closeAllSessions(); break;
+    case CloseSessionCommand:
+        m.closeSession(menu);
+        break;
+    case CloseAllSessionsCommand:
+        m.closeAllSessions();
+        break;
     case ConnectToUserCommand:
         if (auto target = m.connectToUserTarget(menu))
             openUrl(computerUrl(target->location));
         break;
-    case CloseResourceCommand: m.closeResource(menu); break;
+    case CloseResourceCommand:
+        m.closeResource(menu);
+        break;
     case OpenFolderCommand:
         if (auto target = m.openFolderTarget(menu))
             openUrl(folderUrl(target->location));
         break;
-    case AddBlackUserCommand: m.addToList(ListKind::Black, ListTarget::User, menu); break;
-    case AddBlackComputerCommand: m.addToList(ListKind::Black, ListTarget::Computer, menu); break;
-    case AddBlackBothCommand: m.addToList(ListKind::Black, ListTarget::Both, menu); break;
-    case AddWhiteUserCommand: m.addToList(ListKind::White, ListTarget::User, menu); break;
-    case AddWhiteComputerCommand: m.addToList(ListKind::White, ListTarget::Computer, menu); break;
-    case AddWhiteBothCommand: m.addToList(ListKind::White, ListTarget::Both, menu); break;
-    case MainDialogCommand: showFromTray(); break;
-    case ShowHistoryCommand: showHistory(false); break;
-    case ClearHistoryCommand: clearHistory(); break;
-    case OptionsCommand: showOptions(); break;
-    case AboutCommand: showAbout(); break;
+    case AddBlackUserCommand:
+        m.addToList(ListKind::Black, ListTarget::User, menu);
+        break;
+    case AddBlackComputerCommand:
+        m.addToList(ListKind::Black, ListTarget::Computer, menu);
+        break;
+    case AddBlackBothCommand:
+        m.addToList(ListKind::Black, ListTarget::Both, menu);
+        break;
+    case AddWhiteUserCommand:
+        m.addToList(ListKind::White, ListTarget::User, menu);
+        break;
+    case AddWhiteComputerCommand:
+        m.addToList(ListKind::White, ListTarget::Computer, menu);
+        break;
+    case AddWhiteBothCommand:
+        m.addToList(ListKind::White, ListTarget::Both, menu);
+        break;
+    case MainDialogCommand:
+        showFromTray();
+        break;
+    case ShowHistoryCommand:
+        showHistory(false);
+        break;
+    case ClearHistoryCommand:
+        clearHistory();
+        break;
+    case OptionsCommand:
+        showOptions();
+        break;
+    case AboutCommand:
+        showAbout();
+        break;
     case OpenFilesWindowCommand:
         if (!m_openFilesWindow) {
             m_openFilesWindow = new OpenFilesWindow([this](const NetFileInfo& f) { m_face.closeListedFile(f); }, this);
@@ -61,8 +89,11 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
         m_sharesWindow->show();
         m_sharesWindow->raise();
         break;
-    case ExitCommand: exitProgram(); break;
-    default: break;
+    case ExitCommand:
+        exitProgram();
+        break;
+    default:
+        break;
     }
 }
 
@@ -99,9 +130,9 @@ void MonitorDialog::openHelp()
 void MonitorDialog::showAbout()
 {
     m_face.boxes().show({"About Vantor",
-                             "Vantor " + std::string(QCoreApplication::applicationVersion().toStdString())
-                                 + "\n\nShows who is connected to this computer's shares, and which files they hold open.",
-                             BoxIcon::Information, BoxButtons::Ok, nullptr});
+                         "Vantor " + std::string(QCoreApplication::applicationVersion().toStdString())
+                             + "\n\nShows who is connected to this computer's shares, and which files they hold open.",
+                         BoxIcon::Information, BoxButtons::Ok, nullptr});
 }
 
 void MonitorDialog::exitProgram()

@@ -25,24 +25,42 @@ BoxAnswer QtMessageBoxes::showHere(const BoxRequest& request)
     // Names from the network go into these texts: never let them be read as markup.
     box.setTextFormat(Qt::PlainText);
     switch (request.icon) {
-    case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case BoxIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case BoxIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case BoxIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case BoxIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case BoxIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case BoxIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case BoxIcon::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
     }
     switch (request.buttons) {
-    case BoxButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-    case BoxButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-    case BoxButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case BoxButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case BoxButtons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case BoxButtons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
     }
     // A box over a hidden main window still has to be seen.
     if (!parent || !parent->isVisible())
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
     switch (box.exec()) {
-    case QMessageBox::Ok: return BoxAnswer::Ok;
-    case QMessageBox::Yes: return BoxAnswer::Yes;
-    case QMessageBox::No: return BoxAnswer::No;
-    default: return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;
+    case QMessageBox::Ok:
+        return BoxAnswer::Ok;
+    case QMessageBox::Yes:
+        return BoxAnswer::Yes;
+    case QMessageBox::No:
+        return BoxAnswer::No;
+    default:
+        return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;
     }
 }
 

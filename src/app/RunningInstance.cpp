@@ -33,9 +33,11 @@ QString runningInstanceSocket(const std::filesystem::path& dataDir)
     std::error_code ec;
     const auto canonical = std::filesystem::weakly_canonical(dataDir, ec);
     const std::u8string folder = (ec ? dataDir : canonical).u8string();
-    const QByteArray hash = QCryptographicHash::hash(
-        QByteArray(reinterpret_cast<const char*>(folder.data()), static_cast<qsizetype>(folder.size())),
-        QCryptographicHash::Sha256).toHex().left(16);
+    const QByteArray hash = QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(folder.data()),
+                                                                static_cast<qsizetype>(folder.size())),
+                                                     QCryptographicHash::Sha256)
+                                .toHex()
+                                .left(16);
     const QString name = QStringLiteral("vantor-%1-%2").arg(userId(), QString::fromLatin1(hash));
 #ifdef _WIN32
     return name;

@@ -7,7 +7,8 @@
 
 namespace vantor {
 
-ServerInputDialog::ServerInputDialog(const QString& initial, QWidget* parent) : QDialog(parent)
+ServerInputDialog::ServerInputDialog(const QString& initial, QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Input"));
     auto* layout = new QVBoxLayout(this);

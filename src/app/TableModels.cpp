@@ -13,7 +13,10 @@ QString fromUtf8(const std::string& s)
 
 // --- sessions ------------------------------------------------------------------------------------
 
-SessionsTableModel::SessionsTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+SessionsTableModel::SessionsTableModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
 
 void SessionsTableModel::setIcons(QIcon rowIcon, QIcon userHeader, QIcon computerHeader)
 {
@@ -34,11 +37,15 @@ void SessionsTableModel::setRows(const std::vector<SessionEntry>& rows, int64_t 
 QString SessionsTableModel::text(const SessionEntry& row, int column) const
 {
     switch (column) {
-    case UserColumn: return fromUtf8(row.user);
-    case ComputerColumn: return fromUtf8(row.computer);
-    case OpenFilesColumn: return QString::number(row.openFiles);
+    case UserColumn:
+        return fromUtf8(row.user);
+    case ComputerColumn:
+        return fromUtf8(row.computer);
+    case OpenFilesColumn:
+        return QString::number(row.openFiles);
     }
-    return fromUtf8(sessionDetailText(row.details, static_cast<SessionDetailColumn>(column - FirstDetailColumn), m_now));
+    return fromUtf8(
+        sessionDetailText(row.details, static_cast<SessionDetailColumn>(column - FirstDetailColumn), m_now));
 }
 
 void SessionsTableModel::applySort()
@@ -46,7 +53,8 @@ void SessionsTableModel::applySort()
     // The order is the core's (sessionRowOrder), the same in every window that shows the table.
     const bool sorted = m_sortColumn >= 0 && m_sortColumn < ColumnCount;
     const std::vector<std::size_t> order =
-        sorted ? sessionRowOrder(m_rows, m_sortColumn, m_sortOrder == Qt::DescendingOrder, m_now) : std::vector<std::size_t>{};
+        sorted ? sessionRowOrder(m_rows, m_sortColumn, m_sortOrder == Qt::DescendingOrder, m_now)
+               : std::vector<std::size_t>{};
     m_order.resize(static_cast<qsizetype>(m_rows.size()));
     for (int i = 0; i < m_order.size(); ++i)
         m_order[i] = sorted ? static_cast<int>(order[static_cast<std::size_t>(i)]) : i;
@@ -120,12 +128,16 @@ QVariant SessionsTableModel::headerData(int section, Qt::Orientation orientation
         return {};
     if (role == Qt::DisplayRole) {
         switch (section) {
-        case UserColumn: return QStringLiteral("User");
-        case ComputerColumn: return QStringLiteral("Computer");
-        case OpenFilesColumn: return QStringLiteral("# Open files");
+        case UserColumn:
+            return QStringLiteral("User");
+        case ComputerColumn:
+            return QStringLiteral("Computer");
+        case OpenFilesColumn:
+            return QStringLiteral("# Open files");
         default:
             if (section >= FirstDetailColumn && section < ColumnCount)
-                return QString::fromLatin1(sessionDetailTitle(static_cast<SessionDetailColumn>(section - FirstDetailColumn)));
+                return QString::fromLatin1(
+                    sessionDetailTitle(static_cast<SessionDetailColumn>(section - FirstDetailColumn)));
         }
     }
     if (role == Qt::DecorationRole) {
@@ -142,7 +154,8 @@ QVariant SessionsTableModel::headerData(int section, Qt::Orientation orientation
 // --- open files ----------------------------------------------------------------------------------
 
 OpenFilesTableModel::OpenFilesTableModel(IconChooser chooser, QObject* parent)
-    : QAbstractTableModel(parent), m_chooser(std::move(chooser))
+    : QAbstractTableModel(parent)
+    , m_chooser(std::move(chooser))
 {
 }
 

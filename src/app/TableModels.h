@@ -17,8 +17,13 @@ class SessionsTableModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
     // The three columns of the table, then one per SessionDetailColumn.
-    enum Column { UserColumn, ComputerColumn, OpenFilesColumn, FirstDetailColumn,
-                  ColumnCount = FirstDetailColumn + sessionDetailColumnCount };
+    enum Column {
+        UserColumn,
+        ComputerColumn,
+        OpenFilesColumn,
+        FirstDetailColumn,
+        ColumnCount = FirstDetailColumn + sessionDetailColumnCount
+    };
 
     explicit SessionsTableModel(QObject* parent = nullptr);
 
@@ -44,7 +49,7 @@ private:
     void applySort();
 
     std::vector<SessionEntry> m_rows;
-    QVector<int> m_order;    // model row -> monitor row
+    QVector<int> m_order;  // model row -> monitor row
     QVector<int> m_inverse;  // monitor row -> model row
     int64_t m_now = 0;
     int m_sortColumn = -1;

@@ -23,7 +23,7 @@ std::string padded(const std::string& text, std::size_t width)
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -35,9 +35,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (cl.options.help) {
-        std::cout
-            << commandLineUsage(program)
-            << "vantor-poll polls once, prints the sessions and their open files, and closes nothing.\n";
+        std::cout << commandLineUsage(program)
+                  << "vantor-poll polls once, prints the sessions and their open files, and closes nothing.\n";
         return 0;
     }
     if (cl.options.demo) {
@@ -45,14 +44,14 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const std::filesystem::path dataDir
-        = cl.options.dataDir ? std::filesystem::path(*cl.options.dataDir) : defaultDataDirectory();
+    const std::filesystem::path dataDir =
+        cl.options.dataDir ? std::filesystem::path(*cl.options.dataDir) : defaultDataDirectory();
     PlatformNetOptions netOptions;
     netOptions.sambaConfig = cl.options.sambaConfig;
     netOptions.dataDir = dataDir;
     auto net = createPlatformNetManagement(netOptions);
     RecordingMessageBoxes boxes;
-    SessionMonitor monitor({ *net, boxes, SystemClock::instance(), dataDir, nullptr });
+    SessionMonitor monitor({*net, boxes, SystemClock::instance(), dataDir, nullptr});
 
     monitor.pollSessions();
     if (!boxes.shown.empty()) {
@@ -74,8 +73,7 @@ int main(int argc, char** argv)
     }
     std::cout << padded("User", userWidth + 2) << padded("Computer", computerWidth + 2) << "Open files\n";
     for (const auto& r : rows)
-        std::cout << padded(r.user, userWidth + 2) << padded(r.computer, computerWidth + 2) << r.openFiles
-                  << "\n";
+        std::cout << padded(r.user, userWidth + 2) << padded(r.computer, computerWidth + 2) << r.openFiles << "\n";
 
     // What the service tells beyond the three columns, one block per session in the table's order.
     const int64_t now = SystemClock::instance().now();
@@ -103,8 +101,7 @@ int main(int argc, char** argv)
             std::cerr << boxes.shown.back().caption << ": " << boxes.shown.back().text << "\n";
             return 1;
         }
-        std::cout << "\nOpen files of " << (rows[i].user.empty() ? std::string("<no user>") : rows[i].user)
-                  << ":\n";
+        std::cout << "\nOpen files of " << (rows[i].user.empty() ? std::string("<no user>") : rows[i].user) << ":\n";
         const auto& files = monitor.openFileRows();
         if (files.empty())
             std::cout << "  <none>\n";
@@ -112,9 +109,9 @@ int main(int argc, char** argv)
         for (const auto& f : files) {
             std::cout << "  " << (f.icon == FileIconKind::Folder ? "[folder] " : "") << f.path;
             std::string how;
-            const NetFileInfo info { f.id, f.path, {}, {}, f.details };
-            for (auto column : { OpenFileColumn::Share, OpenFileColumn::Access, OpenFileColumn::DenyMode,
-                     OpenFileColumn::Oplock, OpenFileColumn::Locks, OpenFileColumn::OpenedAt }) {
+            const NetFileInfo info{f.id, f.path, {}, {}, f.details};
+            for (auto column : {OpenFileColumn::Share, OpenFileColumn::Access, OpenFileColumn::DenyMode,
+                                OpenFileColumn::Oplock, OpenFileColumn::Locks, OpenFileColumn::OpenedAt}) {
                 const std::string value = openFileText(info, column);
                 if (!value.empty())
                     how += (how.empty() ? "" : ", ") + std::string(openFileTitle(column)) + ": " + value;

@@ -36,8 +36,7 @@ std::vector<std::string> firstTwoTokens(std::string_view line)
 }
 
 // Emulates reading with a 1,024-byte buffer: a piece ends at a newline or after 1,023 bytes.
-template<typename OnLine>
-void readListPieces(std::istream& in, OnLine onLine)
+template <typename OnLine> void readListPieces(std::istream& in, OnLine onLine)
 {
     constexpr std::size_t maxRead = 1023;
     std::string line;
@@ -123,8 +122,7 @@ bool listNameAcceptable(const std::string& name)
     return true;
 }
 
-bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
-                          const std::string& computer)
+bool appendAccessListLine(const std::filesystem::path& file, const std::string& user, const std::string& computer)
 {
     return !appendToFile(file, toSystemText(user + ' ' + computer + '\n'));
 }
@@ -140,12 +138,10 @@ bool writeAccessListFile(const std::filesystem::path& file,
     return !writeFileAtomically(file, toSystemText(std::move(content)));
 }
 
-bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser,
-                        const std::string& upperComputer)
+bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser, const std::string& upperComputer)
 {
     static const std::string any = "<ANY>";
-    return (entry.user == any || entry.user == upperUser)
-           && (entry.computer == any || entry.computer == upperComputer);
+    return (entry.user == any || entry.user == upperUser) && (entry.computer == any || entry.computer == upperComputer);
 }
 
 bool mustCloseSession(const AccessList& blackList, const AccessList& whiteList, bool useBlackList,

@@ -14,7 +14,7 @@
 namespace vantor {
 
 struct AccessEntry {
-    std::string user;      // upper case in memory
+    std::string user;  // upper case in memory
     std::string computer;  // upper case in memory
     bool operator==(const AccessEntry&) const = default;
 };
@@ -58,15 +58,13 @@ AccessList loadAccessListFile(const std::filesystem::path& file);
 bool listNameAcceptable(const std::string& name);
 
 // Appends "user computer\n"; false when the file cannot be opened for appending.
-bool appendAccessListLine(const std::filesystem::path& file, const std::string& user,
-                          const std::string& computer);
+bool appendAccessListLine(const std::filesystem::path& file, const std::string& user, const std::string& computer);
 
 // Rewrites the file with the given pairs, in order (as written, case kept).
 bool writeAccessListFile(const std::filesystem::path& file,
                          const std::vector<std::pair<std::string, std::string>>& pairs);
 
-bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser,
-                        const std::string& upperComputer);
+bool accessEntryMatches(const AccessEntry& entry, const std::string& upperUser, const std::string& upperComputer);
 
 // True when the session of (user, computer) must be closed: on the black list while the black list
 // is in force, or not on the white list (an empty white list condemns every session) otherwise.

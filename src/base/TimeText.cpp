@@ -25,24 +25,25 @@ std::optional<int32_t> platformOffset(int64_t seconds)
     std::tm tm{};
     if (!toLocal(seconds, tm))
         return std::nullopt;
-    const int64_t local = secondsFromCivil(int64_t{tm.tm_year} + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                                           tm.tm_min, tm.tm_sec);
+    const int64_t local =
+        secondsFromCivil(int64_t{tm.tm_year} + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return static_cast<int32_t>(local - seconds);
 }
 
 std::string formatCivil(const CivilTime& c)
 {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(c.year), c.month,
-                  c.day, c.hour, c.minute, c.second);
+    std::snprintf(buf, sizeof buf, "%lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(c.year), c.month, c.day,
+                  c.hour, c.minute, c.second);
     return buf;
 }
 
 // sscanf's "%d": optional blanks, an optional sign, digits.
 bool scanInt(std::string_view text, std::size_t& pos, int& value)
 {
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r'
-                                 || text[pos] == '\v' || text[pos] == '\f'))
+    while (pos < text.size()
+           && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r' || text[pos] == '\v'
+               || text[pos] == '\f'))
         ++pos;
     bool negative = false;
     if (pos < text.size() && (text[pos] == '-' || text[pos] == '+'))
@@ -100,7 +101,11 @@ CivilTime civilFromSeconds(int64_t seconds)
     const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     const int64_t year = yoe + era * 400 + (month <= 2);
-    return {year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest % 3600 / 60),
+    return {year,
+            month,
+            day,
+            static_cast<int>(rest / 3600),
+            static_cast<int>(rest % 3600 / 60),
             static_cast<int>(rest % 60)};
 }
 

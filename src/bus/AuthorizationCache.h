@@ -23,7 +23,10 @@ class AuthorizationCache {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit AuthorizationCache(Clock::duration lifetime) : m_lifetime(lifetime) {}
+    explicit AuthorizationCache(Clock::duration lifetime)
+        : m_lifetime(lifetime)
+    {
+    }
 
     // Whether polkit said yes to this caller and action within the lifetime.
     bool allowed(const std::string& caller, const std::string& action, Clock::time_point now) const;

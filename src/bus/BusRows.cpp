@@ -165,8 +165,9 @@ int readFileRow(sd_bus_message* m, OpenFileRow& row)
     int64_t locks = 0, openedAt = 0;
     if ((r = sd_bus_message_read(m, "suui", &path, &row.id, &icon, &imageIndex)) < 0)
         return r;
-    if ((r = sd_bus_message_read(m, ("(" + fileDetails + ")").c_str(), &share, &relative, &read, &write, &deny,
-                                 &oplock, &locks, &openedAt)) < 0)
+    if ((r = sd_bus_message_read(m, ("(" + fileDetails + ")").c_str(), &share, &relative, &read, &write, &deny, &oplock,
+                                 &locks, &openedAt))
+        < 0)
         return r;
     row.path = path;
     row.icon = icon == 0 ? FileIconKind::Folder : FileIconKind::FileType;
@@ -178,8 +179,9 @@ int readFileRow(sd_bus_message* m, OpenFileRow& row)
     d.write = write != 0;
     d.denyMode = deny;
     d.oplock = oplock;
-    d.locks = locks == absentNumber || locks < 0 || locks > UINT32_MAX ? std::nullopt
-                                                                      : std::optional<uint32_t>(static_cast<uint32_t>(locks));
+    d.locks = locks == absentNumber || locks < 0 || locks > UINT32_MAX
+                  ? std::nullopt
+                  : std::optional<uint32_t>(static_cast<uint32_t>(locks));
     d.openedAt = number(openedAt);
     r = sd_bus_message_exit_container(m);
     return r < 0 ? r : 1;
@@ -215,8 +217,9 @@ int readFileDetails(sd_bus_message* m, FileDetails& d)
     d.write = write != 0;
     d.denyMode = deny;
     d.oplock = oplock;
-    d.locks = locks == absentNumber || locks < 0 || locks > UINT32_MAX ? std::nullopt
-                                                                      : std::optional<uint32_t>(static_cast<uint32_t>(locks));
+    d.locks = locks == absentNumber || locks < 0 || locks > UINT32_MAX
+                  ? std::nullopt
+                  : std::optional<uint32_t>(static_cast<uint32_t>(locks));
     d.openedAt = number(openedAt);
     return r;
 }

@@ -13,12 +13,15 @@
 
 namespace vantor {
 
-bool BusError::refused() const { return name == bus::notAuthorizedError; }
+bool BusError::refused() const
+{
+    return name == bus::notAuthorizedError;
+}
 
 bool BusError::serviceGone() const
 {
     return name == SD_BUS_ERROR_SERVICE_UNKNOWN || name == SD_BUS_ERROR_NAME_HAS_NO_OWNER
-        || name == SD_BUS_ERROR_NO_REPLY || name == SD_BUS_ERROR_DISCONNECTED;
+           || name == SD_BUS_ERROR_NO_REPLY || name == SD_BUS_ERROR_DISCONNECTED;
 }
 
 // One method call: the arguments appended by `in`, the reply read by `out`.
@@ -31,8 +34,8 @@ struct MonitorBusClient::Call {
         sd_bus_message* call = nullptr;
         sd_bus_message* reply = nullptr;
         sd_bus_error e = SD_BUS_ERROR_NULL;
-        int r = sd_bus_message_new_method_call(client.m_bus, &call, bus::serviceName, bus::objectPath, interface,
-                                               method);
+        int r =
+            sd_bus_message_new_method_call(client.m_bus, &call, bus::serviceName, bus::objectPath, interface, method);
         if (r >= 0)
             r = sd_bus_message_set_allow_interactive_authorization(call, client.m_interactive);
         // A stopped service is the administrator's choice: no call of the desktop starts it.
@@ -94,8 +97,8 @@ std::unique_ptr<MonitorBusClient> MonitorBusClient::connect(const std::string& a
             }
             return 0;
         };
-        r = sd_bus_match_signal(client->m_bus, nullptr, bus::serviceName, bus::objectPath, bus::interfaceName,
-                                nullptr, handler, client.get());
+        r = sd_bus_match_signal(client->m_bus, nullptr, bus::serviceName, bus::objectPath, bus::interfaceName, nullptr,
+                                handler, client.get());
     }
     if (r >= 0) {
         auto owner = [](sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -107,8 +110,9 @@ std::unique_ptr<MonitorBusClient> MonitorBusClient::connect(const std::string& a
                 self->onServiceChanged(after && *after);
             return 0;
         };
-        const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-                                             "member='NameOwnerChanged',arg0='")
+        const std::string rule =
+            std::string("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                        "member='NameOwnerChanged',arg0='")
             + bus::serviceName + "'";
         r = sd_bus_add_match(client->m_bus, nullptr, rule.c_str(), owner, client.get());
     }
@@ -119,7 +123,10 @@ std::unique_ptr<MonitorBusClient> MonitorBusClient::connect(const std::string& a
     return client;
 }
 
-MonitorBusClient::~MonitorBusClient() { sd_bus_flush_close_unref(m_bus); }
+MonitorBusClient::~MonitorBusClient()
+{
+    sd_bus_flush_close_unref(m_bus);
+}
 
 bool MonitorBusClient::serviceRunning()
 {
@@ -173,7 +180,8 @@ std::optional<std::vector<OpenFileRow>> MonitorBusClient::getOpenFiles(const std
 {
     std::vector<OpenFileRow> rows;
     if (!Call::run(
-            *this, "GetOpenFiles", error, [&](sd_bus_message* m) { return sd_bus_message_append(m, "s", user.c_str()); },
+            *this, "GetOpenFiles", error,
+            [&](sd_bus_message* m) { return sd_bus_message_append(m, "s", user.c_str()); },
             [&](sd_bus_message* m) { return bus::readFileRows(m, rows); }))
         return std::nullopt;
     return rows;
@@ -182,14 +190,19 @@ std::optional<std::vector<OpenFileRow>> MonitorBusClient::getOpenFiles(const std
 bool MonitorBusClient::closeSession(const std::string& user, const std::string& computer, BusError& error)
 {
     return Call::run(*this, "CloseSession", error,
-                     [&](sd_bus_message* m) { return sd_bus_message_append(m, "ss", user.c_str(), computer.c_str()); }, {});
+                     [&](sd_bus_message* m) { return sd_bus_message_append(m, "ss", user.c_str(), computer.c_str()); },
+                     {});
 }
 
-bool MonitorBusClient::closeAllSessions(BusError& error) { return Call::run(*this, "CloseAllSessions", error, {}, {}); }
+bool MonitorBusClient::closeAllSessions(BusError& error)
+{
+    return Call::run(*this, "CloseAllSessions", error, {}, {});
+}
 
 bool MonitorBusClient::closeFile(uint32_t id, BusError& error)
 {
-    return Call::run(*this, "CloseFile", error, [&](sd_bus_message* m) { return sd_bus_message_append(m, "u", id); }, {});
+    return Call::run(*this, "CloseFile", error, [&](sd_bus_message* m) { return sd_bus_message_append(m, "u", id); },
+                     {});
 }
 
 bool MonitorBusClient::setRemoteServer(const std::string& server, BusError& error)
@@ -217,7 +230,8 @@ std::optional<std::map<std::string, std::string>> MonitorBusClient::getStatus(Bu
 bool MonitorBusClient::setOptions(const std::map<std::string, std::string>& values, BusError& error)
 {
     const bus::OptionValues pairs(values.begin(), values.end());
-    return Call::run(*this, "SetOptions", error, [&](sd_bus_message* m) { return bus::writeOptionValues(m, pairs); }, {});
+    return Call::run(*this, "SetOptions", error, [&](sd_bus_message* m) { return bus::writeOptionValues(m, pairs); },
+                     {});
 }
 
 std::optional<std::vector<AccessRow>> MonitorBusClient::getList(const std::string& kind, BusError& error)
@@ -242,17 +256,22 @@ std::optional<std::vector<AccessRow>> MonitorBusClient::getList(const std::strin
 
 bool MonitorBusClient::setList(const std::string& kind, const std::vector<AccessRow>& rows, BusError& error)
 {
-    return Call::run(*this, "SetList", error, [&](sd_bus_message* m) {
-        int r = sd_bus_message_append(m, "s", kind.c_str());
-        if (r >= 0)
-            r = sd_bus_message_open_container(m, 'a', "(ss)");
-        for (std::size_t i = 0; r >= 0 && i < rows.size(); ++i)
-            r = sd_bus_message_append(m, "(ss)", rows[i].user.c_str(), rows[i].computer.c_str());
-        return r < 0 ? r : sd_bus_message_close_container(m);
-    }, {});
+    return Call::run(*this, "SetList", error,
+                     [&](sd_bus_message* m) {
+                         int r = sd_bus_message_append(m, "s", kind.c_str());
+                         if (r >= 0)
+                             r = sd_bus_message_open_container(m, 'a', "(ss)");
+                         for (std::size_t i = 0; r >= 0 && i < rows.size(); ++i)
+                             r = sd_bus_message_append(m, "(ss)", rows[i].user.c_str(), rows[i].computer.c_str());
+                         return r < 0 ? r : sd_bus_message_close_container(m);
+                     },
+                     {});
 }
 
-bool MonitorBusClient::clearHistory(BusError& error) { return Call::run(*this, "ClearHistory", error, {}, {}); }
+bool MonitorBusClient::clearHistory(BusError& error)
+{
+    return Call::run(*this, "ClearHistory", error, {}, {});
+}
 
 namespace {
 
@@ -279,7 +298,8 @@ int readPassedFile(int fd, std::string& out)
 std::optional<std::vector<NetFileInfo>> MonitorBusClient::getAllOpenFiles(BusError& error)
 {
     std::vector<NetFileInfo> files;
-    if (!Call::run(*this, "GetAllOpenFiles", error, {}, [&](sd_bus_message* m) { return bus::readListedFiles(m, files); }))
+    if (!Call::run(*this, "GetAllOpenFiles", error, {},
+                   [&](sd_bus_message* m) { return bus::readListedFiles(m, files); }))
         return std::nullopt;
     return files;
 }
@@ -295,9 +315,11 @@ std::optional<std::vector<NetShareInfo>> MonitorBusClient::getShares(BusError& e
 bool MonitorBusClient::addToList(const std::string& kind, const std::string& user, const std::string& computer,
                                  BusError& error)
 {
-    return Call::run(*this, "AddToList", error, [&](sd_bus_message* m) {
-        return sd_bus_message_append(m, "sss", kind.c_str(), user.c_str(), computer.c_str());
-    }, {});
+    return Call::run(*this, "AddToList", error,
+                     [&](sd_bus_message* m) {
+                         return sd_bus_message_append(m, "sss", kind.c_str(), user.c_str(), computer.c_str());
+                     },
+                     {});
 }
 
 std::optional<HistoryData> MonitorBusClient::getHistory(BusError& error)
@@ -341,9 +363,9 @@ std::optional<BusTestMail> MonitorBusClient::sendTestMail(BusError& error)
             const char* reason = nullptr;
             const int r = sd_bus_message_read(m, "us", &outcome, &reason);
             if (r >= 0) {
-                mail.outcome = outcome == 2 ? TestMailOutcome::Sent
-                    : outcome == 1          ? TestMailOutcome::CannotSend
-                                            : TestMailOutcome::CannotConnect;
+                mail.outcome = outcome == 2   ? TestMailOutcome::Sent
+                               : outcome == 1 ? TestMailOutcome::CannotSend
+                                              : TestMailOutcome::CannotConnect;
                 mail.reason = reason;
             }
             return r;
@@ -352,12 +374,14 @@ std::optional<BusTestMail> MonitorBusClient::sendTestMail(BusError& error)
     return mail;
 }
 
-int MonitorBusClient::fd() const { return sd_bus_get_fd(m_bus); }
+int MonitorBusClient::fd() const
+{
+    return sd_bus_get_fd(m_bus);
+}
 
 void MonitorBusClient::process()
 {
-    while (sd_bus_process(m_bus, nullptr) > 0) {
-    }
+    while (sd_bus_process(m_bus, nullptr) > 0) { }
 }
 
 bool MonitorBusClient::wait(std::chrono::milliseconds limit)

@@ -22,7 +22,10 @@ namespace {
 // A file descriptor handed to a reply, closed once the reply has its own copy (or never got made).
 struct OwnedFd {
     int fd = -1;
-    explicit OwnedFd(int f) : fd(f) {}
+    explicit OwnedFd(int f)
+        : fd(f)
+    {
+    }
     ~OwnedFd()
     {
         if (fd >= 0)
@@ -53,7 +56,8 @@ int MonitorBusService::Impl::getHistory(sd_bus_message* m, void* userdata, sd_bu
             const auto files = openLog(logFilePath(dataDir, filesLogName));
             const auto users = openLog(logFilePath(dataDir, usersLogName));
             if (files->fd < 0 || users->fd < 0)
-                return done(failure(bus::failedError, "The history cannot be read: " + std::string(std::strerror(errno))));
+                return done(
+                    failure(bus::failedError, "The history cannot be read: " + std::string(std::strerror(errno))));
             done(success([files, users](sd_bus_message* reply) {
                 return sd_bus_message_append(reply, "hh", files->fd, users->fd);
             }));
@@ -68,22 +72,23 @@ int MonitorBusService::Impl::makeReport(sd_bus_message* m, void* userdata, sd_bu
     Impl& impl = self(userdata);
     return impl.authorize(m, bus::viewAction, [&impl](Done done) {
         SessionMonitor& monitor = impl.engine.monitor();
-        impl.history->run([dataDir = monitor.dataDir(), path = monitor.settings.reportPath.get(),
-                           now = monitor.clock().now(), done] {
-            std::shared_ptr<OwnedFd> page;
-            std::string where;
-            const Outcome outcome = vantor::makeReport(dataDir, path, now, where, [&page](const auto& file, std::string& why) {
-                page = std::make_shared<OwnedFd>(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-                if (page->fd < 0)
-                    why = std::strerror(errno);
-                return page->fd >= 0;
+        impl.history->run(
+            [dataDir = monitor.dataDir(), path = monitor.settings.reportPath.get(), now = monitor.clock().now(), done] {
+                std::shared_ptr<OwnedFd> page;
+                std::string where;
+                const Outcome outcome =
+                    vantor::makeReport(dataDir, path, now, where, [&page](const auto& file, std::string& why) {
+                        page = std::make_shared<OwnedFd>(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+                        if (page->fd < 0)
+                            why = std::strerror(errno);
+                        return page->fd >= 0;
+                    });
+                if (!outcome.ok())
+                    return done(replyOf(outcome));
+                done(success([page, where](sd_bus_message* reply) {
+                    return sd_bus_message_append(reply, "sh", where.c_str(), page->fd);
+                }));
             });
-            if (!outcome.ok())
-                return done(replyOf(outcome));
-            done(success([page, where](sd_bus_message* reply) {
-                return sd_bus_message_append(reply, "sh", where.c_str(), page->fd);
-            }));
-        });
     });
 }
 
@@ -131,25 +136,26 @@ int MonitorBusService::Impl::getHistoryFiles(sd_bus_message* m, void* userdata, 
     uint32_t duration = 0, offset = 0, count = 0;
     if (int r = sd_bus_message_read(m, "ssxuuu", &user, &computer, &start, &duration, &offset, &count); r < 0)
         return r;
-    return impl.authorize(m, bus::viewAction, [&impl, user = std::string(user), computer = std::string(computer),
-                                               start, duration, offset, count](Done done) {
-        impl.history->run([&impl, dataDir = impl.engine.monitor().dataDir(), user, computer, start, duration,
-                           offset, count, done] {
-            const HistoryPtr data = impl.historyCache.get(dataDir);
-            const auto files = bus::historySessionFiles(*data, user, computer, start, duration);
-            done(success([data, files, offset, count](sd_bus_message* reply) {
-                int r = sd_bus_message_append(reply, "u", static_cast<uint32_t>(files.size()));
-                if (r >= 0)
-                    r = sd_bus_message_open_container(reply, 'a', "(xs)");
-                const std::size_t end = std::min<std::size_t>(files.size(), std::size_t{offset} + count);
-                for (std::size_t i = offset; r >= 0 && i < end; ++i) {
-                    const FileRecord& f = data->files()[files[i]];
-                    r = sd_bus_message_append(reply, "(xs)", int64_t{f.time}, bus::validUtf8(f.path).c_str());
-                }
-                return r < 0 ? r : sd_bus_message_close_container(reply);
-            }));
+    return impl.authorize(
+        m, bus::viewAction,
+        [&impl, user = std::string(user), computer = std::string(computer), start, duration, offset, count](Done done) {
+            impl.history->run([&impl, dataDir = impl.engine.monitor().dataDir(), user, computer, start, duration,
+                               offset, count, done] {
+                const HistoryPtr data = impl.historyCache.get(dataDir);
+                const auto files = bus::historySessionFiles(*data, user, computer, start, duration);
+                done(success([data, files, offset, count](sd_bus_message* reply) {
+                    int r = sd_bus_message_append(reply, "u", static_cast<uint32_t>(files.size()));
+                    if (r >= 0)
+                        r = sd_bus_message_open_container(reply, 'a', "(xs)");
+                    const std::size_t end = std::min<std::size_t>(files.size(), std::size_t{offset} + count);
+                    for (std::size_t i = offset; r >= 0 && i < end; ++i) {
+                        const FileRecord& f = data->files()[files[i]];
+                        r = sd_bus_message_append(reply, "(xs)", int64_t{f.time}, bus::validUtf8(f.path).c_str());
+                    }
+                    return r < 0 ? r : sd_bus_message_close_container(reply);
+                }));
+            });
         });
-    });
 }
 
 // The report as MakeReport writes it, handed over as text for a caller that cannot take a
@@ -159,28 +165,29 @@ int MonitorBusService::Impl::getReportText(sd_bus_message* m, void* userdata, sd
     Impl& impl = self(userdata);
     return impl.authorize(m, bus::viewAction, [&impl](Done done) {
         SessionMonitor& monitor = impl.engine.monitor();
-        impl.history->run([dataDir = monitor.dataDir(), path = monitor.settings.reportPath.get(),
-                           now = monitor.clock().now(), done] {
-            std::string page;
-            std::string where;
-            const Outcome outcome = vantor::makeReport(dataDir, path, now, where, [&page](const auto& file, std::string& why) {
-                constexpr std::uintmax_t largest = 24u << 20;
-                std::error_code ec;
-                const auto size = std::filesystem::file_size(file, ec);
-                if (ec || size > largest) {
-                    why = ec ? ec.message() : "the report is larger than 24 MiB; open it on the server";
-                    return false;
-                }
-                std::ifstream in(file, std::ios::binary);
-                page.assign(std::istreambuf_iterator<char>(in), {});
-                return static_cast<bool>(in) || in.eof();
+        impl.history->run(
+            [dataDir = monitor.dataDir(), path = monitor.settings.reportPath.get(), now = monitor.clock().now(), done] {
+                std::string page;
+                std::string where;
+                const Outcome outcome =
+                    vantor::makeReport(dataDir, path, now, where, [&page](const auto& file, std::string& why) {
+                        constexpr std::uintmax_t largest = 24u << 20;
+                        std::error_code ec;
+                        const auto size = std::filesystem::file_size(file, ec);
+                        if (ec || size > largest) {
+                            why = ec ? ec.message() : "the report is larger than 24 MiB; open it on the server";
+                            return false;
+                        }
+                        std::ifstream in(file, std::ios::binary);
+                        page.assign(std::istreambuf_iterator<char>(in), {});
+                        return static_cast<bool>(in) || in.eof();
+                    });
+                if (!outcome.ok())
+                    return done(replyOf(outcome));
+                done(success([where, page = bus::validUtf8(page)](sd_bus_message* reply) {
+                    return sd_bus_message_append(reply, "ss", where.c_str(), page.c_str());
+                }));
             });
-            if (!outcome.ok())
-                return done(replyOf(outcome));
-            done(success([where, page = bus::validUtf8(page)](sd_bus_message* reply) {
-                return sd_bus_message_append(reply, "ss", where.c_str(), page.c_str());
-            }));
-        });
     });
 }
 

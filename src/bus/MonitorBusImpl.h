@@ -36,8 +36,14 @@ using Done = std::function<void(Reply)>;
 // A call's work, run on the engine's loop once the caller is authorized.
 using Work = std::function<void(Done)>;
 
-inline Reply failure(const char* name, std::string text) { return {name, std::move(text), {}}; }
-inline Reply success(std::function<int(sd_bus_message*)> fill = {}) { return {{}, {}, std::move(fill)}; }
+inline Reply failure(const char* name, std::string text)
+{
+    return {name, std::move(text), {}};
+}
+inline Reply success(std::function<int(sd_bus_message*)> fill = {})
+{
+    return {{}, {}, std::move(fill)};
+}
 // A command's outcome as its reply: refusals and missing targets are the caller's to mend, failures
 // the service's.
 inline Reply replyOf(const Outcome& outcome)
@@ -51,10 +57,11 @@ inline Reply replyOf(const Outcome& outcome)
 inline std::string refusalText(const std::string& action)
 {
     const bool view = action == bus::viewAction;
-    return std::string("You are not allowed to ") + (view ? "view the sessions" : "change the monitor (close, lists, options, history, test mail)")
-        + " of the Vantor service (polkit action " + action
-        + "): ask the administrator to allow it (a rule in /etc/polkit-1/rules.d, see "
-          "/usr/share/doc/vantor/49-vantor.rules.example).";
+    return std::string("You are not allowed to ")
+           + (view ? "view the sessions" : "change the monitor (close, lists, options, history, test mail)")
+           + " of the Vantor service (polkit action " + action
+           + "): ask the administrator to allow it (a rule in /etc/polkit-1/rules.d, see "
+             "/usr/share/doc/vantor/49-vantor.rules.example).";
 }
 
 inline std::optional<ListKind> listKind(const std::string& name)
@@ -73,7 +80,11 @@ struct MonitorBusService::Impl {
     using Done = busimpl::Done;
     using Work = busimpl::Work;
 
-    Impl(Engine& e, Options o) : engine(e), options(std::move(o)) {}
+    Impl(Engine& e, Options o)
+        : engine(e)
+        , options(std::move(o))
+    {
+    }
 
     Engine& engine;
     Options options;
@@ -188,7 +199,8 @@ struct MonitorBusService::Impl {
         if (r >= 0)
             r = sd_bus_message_append(check, "(sa{sv})sa{ss}us", "system-bus-name", 1, "name", "s", sender, action, 0,
                                       static_cast<uint32_t>(interactive ? 1 : 0), "");
-        auto* pending = new Pending{this, sd_bus_message_ref(call), action, std::move(work), sender, views.generation()};
+        auto* pending =
+            new Pending{this, sd_bus_message_ref(call), action, std::move(work), sender, views.generation()};
         if (r >= 0) {
             // A password dialogue may take the user a while; a plain check is answered at once.
             const uint64_t timeout = interactive ? 300'000'000ULL : 25'000'000ULL;
@@ -229,7 +241,8 @@ struct MonitorBusService::Impl {
             return 1;
         }
         if (pending->action == bus::viewAction)
-            impl.views.remember(pending->sender, pending->action, pending->generation, bus::AuthorizationCache::Clock::now());
+            impl.views.remember(pending->sender, pending->action, pending->generation,
+                                bus::AuthorizationCache::Clock::now());
         impl.run(pending->call, std::move(pending->work));
         return 1;
     }
@@ -253,7 +266,8 @@ struct MonitorBusService::Impl {
                                  "arg0='org.freedesktop.PolicyKit1'",
                                  &Impl::onPolkitChanged, this);
         if (r < 0) {
-            log(LogLevel::Warning, std::string("polkit's changes cannot be heard, every call asks it: ") + std::strerror(-r));
+            log(LogLevel::Warning,
+                std::string("polkit's changes cannot be heard, every call asks it: ") + std::strerror(-r));
             views.disable();
         }
     }
@@ -266,9 +280,9 @@ struct MonitorBusService::Impl {
         const std::string caption = engine.monitor().captionText();
         const PollState state = engine.pollState();
         const bool same = lastSnapshot && snap && lastSnapshot->rows == snap->rows
-            && lastSnapshot->currentSessionsCount == snap->currentSessionsCount
-            && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption
-            && state.error == lastPollState.error && state.route == lastPollState.route;
+                          && lastSnapshot->currentSessionsCount == snap->currentSessionsCount
+                          && lastSnapshot->openFilesTotal == snap->openFilesTotal && caption == lastCaption
+                          && state.error == lastPollState.error && state.route == lastPollState.route;
         lastSnapshot = snap;
         lastCaption = caption;
         lastPollState = state;

@@ -19,16 +19,18 @@ int MonitorBusService::Impl::closeSession(sd_bus_message* m, void* userdata, sd_
     const char* computer = nullptr;
     if (int r = sd_bus_message_read(m, "ss", &user, &computer); r < 0)
         return r;
-    return impl.authorize(m, bus::manageAction, [&impl, user = std::string(user), computer = std::string(computer)](Done done) {
-        impl.actions->run([&impl, user, computer, done] {
-            const Outcome outcome = vantor::closeSession(impl.engine.monitor(), user, computer);
-            if (outcome.ok()) {
-                impl.log(LogLevel::Notice, "closed the session of " + user + " from " + computer + " as asked over the bus");
-                impl.pollSoon();
-            }
-            done(replyOf(outcome));
-        });
-    });
+    return impl.authorize(m, bus::manageAction,
+                          [&impl, user = std::string(user), computer = std::string(computer)](Done done) {
+                              impl.actions->run([&impl, user, computer, done] {
+                                  const Outcome outcome = vantor::closeSession(impl.engine.monitor(), user, computer);
+                                  if (outcome.ok()) {
+                                      impl.log(LogLevel::Notice, "closed the session of " + user + " from " + computer
+                                                                     + " as asked over the bus");
+                                      impl.pollSoon();
+                                  }
+                                  done(replyOf(outcome));
+                              });
+                          });
 }
 
 int MonitorBusService::Impl::closeAllSessions(sd_bus_message* m, void* userdata, sd_bus_error*)
@@ -133,11 +135,12 @@ int MonitorBusService::Impl::addToList(sd_bus_message* m, void* userdata, sd_bus
         return sd_bus_reply_method_errorf(m, bus::refusedError, "%s", refused->text.c_str());
     return impl.authorize(m, bus::manageAction,
                           [&impl, kind = *kind, user = std::string(user), computer = std::string(computer)](Done done) {
-        const Outcome outcome = vantor::addToList(impl.engine.monitor(), kind, user, computer);
-        if (outcome.ok())
-            impl.log(LogLevel::Notice, user + " " + computer + " added to the " + listName(kind) + " list over the bus");
-        done(replyOf(outcome));
-    });
+                              const Outcome outcome = vantor::addToList(impl.engine.monitor(), kind, user, computer);
+                              if (outcome.ok())
+                                  impl.log(LogLevel::Notice, user + " " + computer + " added to the " + listName(kind)
+                                                                 + " list over the bus");
+                              done(replyOf(outcome));
+                          });
 }
 
 // The test mail through the relay of the service's own settings: the one its mails take.
@@ -175,77 +178,56 @@ using Methods = MonitorBusService::Impl;
 
 const sd_bus_vtable monitorVtable[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD_WITH_NAMES("GetSessions", "", "",
-                             "a" VANTOR_BUS_SESSION_ROW "uu", SD_BUS_PARAM(rows) SD_BUS_PARAM(currentSessions) SD_BUS_PARAM(openFilesTotal),
+    SD_BUS_METHOD_WITH_NAMES("GetSessions", "", "", "a" VANTOR_BUS_SESSION_ROW "uu",
+                             SD_BUS_PARAM(rows) SD_BUS_PARAM(currentSessions) SD_BUS_PARAM(openFilesTotal),
                              Methods::getSessions, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetCaption", "", "",
-                             "ss", SD_BUS_PARAM(caption) SD_BUS_PARAM(server),
+    SD_BUS_METHOD_WITH_NAMES("GetCaption", "", "", "ss", SD_BUS_PARAM(caption) SD_BUS_PARAM(server),
                              Methods::getCaption, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetStatus", "", "",
-                             "a{ss}", SD_BUS_PARAM(status),
-                             Methods::getStatus, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetOpenFiles", "s", SD_BUS_PARAM(user),
-                             "a" VANTOR_BUS_FILE_ROW, SD_BUS_PARAM(files),
+    SD_BUS_METHOD_WITH_NAMES("GetStatus", "", "", "a{ss}", SD_BUS_PARAM(status), Methods::getStatus,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetOpenFiles", "s", SD_BUS_PARAM(user), "a" VANTOR_BUS_FILE_ROW, SD_BUS_PARAM(files),
                              Methods::getOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("CloseSession", "ss", SD_BUS_PARAM(user) SD_BUS_PARAM(computer),
-                             "", "",
+    SD_BUS_METHOD_WITH_NAMES("CloseSession", "ss", SD_BUS_PARAM(user) SD_BUS_PARAM(computer), "", "",
                              Methods::closeSession, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("CloseAllSessions", "", "",
-                             "", "",
-                             Methods::closeAllSessions, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("CloseFile", "u", SD_BUS_PARAM(id),
-                             "", "",
-                             Methods::closeFile, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("SetRemoteServer", "s", SD_BUS_PARAM(server),
-                             "", "",
-                             Methods::setRemoteServer, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetOptions", "", "",
-                             "a{ss}", SD_BUS_PARAM(options),
-                             Methods::getOptions, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("SetOptions", "a{ss}", SD_BUS_PARAM(options),
-                             "", "",
-                             Methods::setOptions, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetList", "s", SD_BUS_PARAM(list),
-                             "a(ss)", SD_BUS_PARAM(entries),
-                             Methods::getList, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("SetList", "sa(ss)", SD_BUS_PARAM(list) SD_BUS_PARAM(entries),
-                             "", "",
-                             Methods::setList, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("ClearHistory", "", "",
-                             "", "",
-                             Methods::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetAllOpenFiles", "", "",
-                             "a" VANTOR_BUS_LISTED_FILE_ROW, SD_BUS_PARAM(files),
+    SD_BUS_METHOD_WITH_NAMES("CloseAllSessions", "", "", "", "", Methods::closeAllSessions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("CloseFile", "u", SD_BUS_PARAM(id), "", "", Methods::closeFile,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SetRemoteServer", "s", SD_BUS_PARAM(server), "", "", Methods::setRemoteServer,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetOptions", "", "", "a{ss}", SD_BUS_PARAM(options), Methods::getOptions,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SetOptions", "a{ss}", SD_BUS_PARAM(options), "", "", Methods::setOptions,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetList", "s", SD_BUS_PARAM(list), "a(ss)", SD_BUS_PARAM(entries), Methods::getList,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SetList", "sa(ss)", SD_BUS_PARAM(list) SD_BUS_PARAM(entries), "", "", Methods::setList,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("ClearHistory", "", "", "", "", Methods::clearHistory, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetAllOpenFiles", "", "", "a" VANTOR_BUS_LISTED_FILE_ROW, SD_BUS_PARAM(files),
                              Methods::getAllOpenFiles, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetShares", "", "",
-                             "a" VANTOR_BUS_SHARE_ROW, SD_BUS_PARAM(shares),
-                             Methods::getShares, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("AddToList", "sss", SD_BUS_PARAM(list) SD_BUS_PARAM(user) SD_BUS_PARAM(computer),
-                             "", "",
+    SD_BUS_METHOD_WITH_NAMES("GetShares", "", "", "a" VANTOR_BUS_SHARE_ROW, SD_BUS_PARAM(shares), Methods::getShares,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("AddToList", "sss", SD_BUS_PARAM(list) SD_BUS_PARAM(user) SD_BUS_PARAM(computer), "", "",
                              Methods::addToList, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetHistory", "", "",
-                             "hh", SD_BUS_PARAM(filesLog) SD_BUS_PARAM(usersLog),
+    SD_BUS_METHOD_WITH_NAMES("GetHistory", "", "", "hh", SD_BUS_PARAM(filesLog) SD_BUS_PARAM(usersLog),
                              Methods::getHistory, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("MakeReport", "", "",
-                             "sh", SD_BUS_PARAM(file) SD_BUS_PARAM(page),
-                             Methods::makeReport, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("SendTestMail", "", "",
-                             "us", SD_BUS_PARAM(outcome) SD_BUS_PARAM(reason),
+    SD_BUS_METHOD_WITH_NAMES("MakeReport", "", "", "sh", SD_BUS_PARAM(file) SD_BUS_PARAM(page), Methods::makeReport,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SendTestMail", "", "", "us", SD_BUS_PARAM(outcome) SD_BUS_PARAM(reason),
                              Methods::sendTestMail, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetSessionsJson", "", "",
-                             "s", SD_BUS_PARAM(json),
-                             Methods::getSessionsJson, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetSessionsChanges", "s", SD_BUS_PARAM(since),
-                             "s", SD_BUS_PARAM(changes),
+    SD_BUS_METHOD_WITH_NAMES("GetSessionsJson", "", "", "s", SD_BUS_PARAM(json), Methods::getSessionsJson,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetSessionsChanges", "s", SD_BUS_PARAM(since), "s", SD_BUS_PARAM(changes),
                              Methods::getSessionsChanges, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetHistoryPage", "a{ss}uu", SD_BUS_PARAM(filters) SD_BUS_PARAM(offset) SD_BUS_PARAM(count),
-                             "ua(ssxuu)", SD_BUS_PARAM(total) SD_BUS_PARAM(sessions),
-                             Methods::getHistoryPage, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetHistoryFiles", "ssxuuu", SD_BUS_PARAM(user) SD_BUS_PARAM(computer) SD_BUS_PARAM(start) SD_BUS_PARAM(duration) SD_BUS_PARAM(offset) SD_BUS_PARAM(count),
-                             "ua(xs)", SD_BUS_PARAM(total) SD_BUS_PARAM(files),
-                             Methods::getHistoryFiles, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("GetReportText", "", "",
-                             "ss", SD_BUS_PARAM(file) SD_BUS_PARAM(page),
+    SD_BUS_METHOD_WITH_NAMES(
+        "GetHistoryPage", "a{ss}uu", SD_BUS_PARAM(filters) SD_BUS_PARAM(offset) SD_BUS_PARAM(count), "ua(ssxuu)",
+        SD_BUS_PARAM(total) SD_BUS_PARAM(sessions), Methods::getHistoryPage, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetHistoryFiles", "ssxuuu",
+                             SD_BUS_PARAM(user) SD_BUS_PARAM(computer) SD_BUS_PARAM(start) SD_BUS_PARAM(duration)
+                                 SD_BUS_PARAM(offset) SD_BUS_PARAM(count),
+                             "ua(xs)", SD_BUS_PARAM(total) SD_BUS_PARAM(files), Methods::getHistoryFiles,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetReportText", "", "", "ss", SD_BUS_PARAM(file) SD_BUS_PARAM(page),
                              Methods::getReportText, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("SessionsChanged", "", 0),
     SD_BUS_SIGNAL_WITH_NAMES("NewUser", "bb", SD_BUS_PARAM(beep) SD_BUS_PARAM(popup), 0),
@@ -258,7 +240,10 @@ MonitorBusService::MonitorBusService(Engine& engine, Options options)
 {
 }
 
-MonitorBusService::~MonitorBusService() { stop(); }
+MonitorBusService::~MonitorBusService()
+{
+    stop();
+}
 
 std::string MonitorBusService::start()
 {
@@ -294,12 +279,13 @@ std::string MonitorBusService::start()
     impl.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (impl.wakeFd < 0)
         return fail("the bus thread's wake-up cannot be made", -errno);
-    r = sd_event_add_io(impl.event, nullptr, impl.wakeFd, EPOLLIN,
-                        [](sd_event_source*, int, uint32_t, void* userdata) {
-                            static_cast<Impl*>(userdata)->runBusTasks();
-                            return 0;
-                        },
-                        &impl);
+    r = sd_event_add_io(
+        impl.event, nullptr, impl.wakeFd, EPOLLIN,
+        [](sd_event_source*, int, uint32_t, void* userdata) {
+            static_cast<Impl*>(userdata)->runBusTasks();
+            return 0;
+        },
+        &impl);
     if (r < 0)
         return fail("the bus thread's wake-up cannot be watched", r);
     r = sd_bus_add_object_vtable(impl.bus, &impl.vtableSlot, bus::objectPath, bus::interfaceName, monitorVtable, &impl);

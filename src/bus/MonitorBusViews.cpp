@@ -63,9 +63,10 @@ int MonitorBusService::Impl::getCaption(sd_bus_message* m, void* userdata, sd_bu
     Impl& impl = self(userdata);
     return impl.authorize(m, bus::viewAction, [&impl](Done done) {
         SessionMonitor& monitor = impl.engine.monitor();
-        done(success([caption = monitor.captionText(), server = monitor.settings.serverName.get()](sd_bus_message* reply) {
-            return sd_bus_message_append(reply, "ss", caption.c_str(), server.c_str());
-        }));
+        done(success(
+            [caption = monitor.captionText(), server = monitor.settings.serverName.get()](sd_bus_message* reply) {
+                return sd_bus_message_append(reply, "ss", caption.c_str(), server.c_str());
+            }));
     });
 }
 
@@ -135,7 +136,8 @@ int MonitorBusService::Impl::getShares(sd_bus_message* m, void* userdata, sd_bus
             std::vector<NetShareInfo> shares;
             if (!server || !monitor.net().enumShares(*server, shares).ok())
                 shares.clear();
-            done(success([shares = std::move(shares)](sd_bus_message* reply) { return bus::writeShares(reply, shares); }));
+            done(success(
+                [shares = std::move(shares)](sd_bus_message* reply) { return bus::writeShares(reply, shares); }));
         });
     });
 }

@@ -49,8 +49,8 @@ std::optional<std::string> readHistoryQuery(const std::vector<std::pair<std::str
                                                                      {"files", Column::Files},
                                                                      {"start", Column::Start},
                                                                      {"duration", Column::Duration}};
-            const auto it = std::find_if(std::begin(columns), std::end(columns),
-                                         [&](const auto& c) { return value == c.first; });
+            const auto it =
+                std::find_if(std::begin(columns), std::end(columns), [&](const auto& c) { return value == c.first; });
             if (it == std::end(columns))
                 return "sort must be user, computer, files, start or duration, not \"" + value + "\"";
             query.sort = it->second;
@@ -86,11 +86,16 @@ std::vector<std::size_t> historySessions(const HistoryData& data, const HistoryQ
         const SessionRecord& x = sessions[a];
         const SessionRecord& y = sessions[b];
         switch (column) {
-        case Column::User: return x.user < y.user;
-        case Column::Computer: return x.computer < y.computer;
-        case Column::Files: return x.fileCount < y.fileCount;
-        case Column::Start: return x.start < y.start;
-        case Column::Duration: return x.duration < y.duration;
+        case Column::User:
+            return x.user < y.user;
+        case Column::Computer:
+            return x.computer < y.computer;
+        case Column::Files:
+            return x.fileCount < y.fileCount;
+        case Column::Start:
+            return x.start < y.start;
+        case Column::Duration:
+            return x.duration < y.duration;
         }
         return false;
     };
@@ -102,8 +107,8 @@ std::vector<std::size_t> historySessions(const HistoryData& data, const HistoryQ
     return kept;
 }
 
-std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::string_view user,
-                                             std::string_view computer, int64_t start, uint32_t duration)
+std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::string_view user, std::string_view computer,
+                                             int64_t start, uint32_t duration)
 {
     return data.filesInWindow(user, computer, start, start + duration);
 }
@@ -116,10 +121,10 @@ Json rowJson(const SessionEntry& row)
 {
     auto number = [](const std::optional<int64_t>& n) { return n ? Json(*n) : Json(nullptr); };
     const SessionDetails& d = row.details;
-    return Json::array({row.user, row.computer, row.openFiles,
-                        Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect, d.encryption,
-                                     d.signing, number(d.processId), number(d.uid),
-                                     d.channels ? Json(*d.channels) : Json(nullptr)})});
+    return Json::array(
+        {row.user, row.computer, row.openFiles,
+         Json::array({number(d.connectedAt), number(d.idleSeconds), d.shares, d.dialect, d.encryption, d.signing,
+                      number(d.processId), number(d.uid), d.channels ? Json(*d.channels) : Json(nullptr)})});
 }
 
 Json allRows(const SessionsSnapshot& snapshot)
@@ -130,7 +135,10 @@ Json allRows(const SessionsSnapshot& snapshot)
     return rows;
 }
 
-std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+std::string dump(const Json& json)
+{
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 // A row's user and computer, as keys into a table of rows that outlive them.
 struct PairKey {
@@ -149,7 +157,8 @@ struct PairHash {
 
 std::string sessionsJson(const SessionsSnapshot& snapshot)
 {
-    return dump({{"rows", allRows(snapshot)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}});
+    return dump(
+        {{"rows", allRows(snapshot)}, {"current", snapshot.currentSessionsCount}, {"files", snapshot.openFilesTotal}});
 }
 
 std::string sessionsChangeJson(const SessionsSnapshot* base, const SessionsSnapshot& now, const std::string& version)
@@ -200,7 +209,8 @@ std::string sessionsChangeJson(const SessionsSnapshot* base, const SessionsSnaps
     return dump(out);
 }
 
-SessionsJournal::SessionsJournal(std::size_t keep) : m_keep(std::max<std::size_t>(keep, 1))
+SessionsJournal::SessionsJournal(std::size_t keep)
+    : m_keep(std::max<std::size_t>(keep, 1))
 {
     std::random_device random;
     const uint64_t run = (uint64_t(random()) << 32) ^ random();

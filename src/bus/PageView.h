@@ -40,8 +40,8 @@ std::optional<std::string> readHistoryQuery(const std::vector<std::pair<std::str
 std::vector<std::size_t> historySessions(const HistoryData& data, const HistoryQuery& query);
 
 // The file lines of one session, as the history window lists them (file-store order).
-std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::string_view user,
-                                             std::string_view computer, int64_t start, uint32_t duration);
+std::vector<std::size_t> historySessionFiles(const HistoryData& data, std::string_view user, std::string_view computer,
+                                             int64_t start, uint32_t duration);
 
 // The sessions table as GetSessions sends it, as JSON: {"rows": [[user, computer, open files,
 // [connected, idle, [shares], dialect, encryption, signing, pid, uid]], ...], "current": n,

@@ -67,9 +67,8 @@ void ConsoleAgent::start()
         m_host.showBox({errorCaption, cantCreateSocketText, BoxIcon::Error, BoxButtons::Ok});
 
     auto listener = std::make_unique<NetSocket>();
-    const bool listening = m_config.bindAddress.empty()
-        ? listener->Listen(m_config.commandPort)
-        : listener->Listen(m_config.commandPort, m_config.bindAddress);
+    const bool listening = m_config.bindAddress.empty() ? listener->Listen(m_config.commandPort)
+                                                        : listener->Listen(m_config.commandPort, m_config.bindAddress);
     if (listening) {
         m_boundCommandPort = listener->LocalPort();
         m_commandThread = std::thread([this, socket = std::move(listener)]() mutable {
@@ -174,7 +173,8 @@ void ConsoleAgent::CommandThread(std::unique_ptr<NetSocket> listener)
         if (!agentRunning)
             break;
         const auto waitStart = steady_clock::now();
-        const SocketHandle accepted = listener->Accept(WaitLimit{std::chrono::seconds(m_config.waitSeconds), &agentRunning});
+        const SocketHandle accepted =
+            listener->Accept(WaitLimit{std::chrono::seconds(m_config.waitSeconds), &agentRunning});
         if (accepted == invalidSocket) {
             // An accept that fails at once (out of descriptors, say) would fail again at once: give
             // the system a moment instead of spinning on it.

@@ -161,21 +161,23 @@ Outcome<Done> sendCommand(const ConsoleClient::Config& config, const std::string
     if (!c.error.empty())
         return {std::nullopt, c.error};
     if (!sendAll(c.socket, message))
-        return {std::nullopt, "cannot send to " + where(host, config.commandPort) + ": " + socketErrorText(c.socket.lastError())};
+        return {std::nullopt,
+                "cannot send to " + where(host, config.commandPort) + ": " + socketErrorText(c.socket.lastError())};
     return awaitClose(c.socket, config.timeoutSeconds);
 }
 
 }  // namespace
 
-Outcome<std::vector<DiscoveredAgent>> ConsoleClient::discover(
-    const std::string& target, const std::function<void(const DiscoveredAgent&)>& onReply)
+Outcome<std::vector<DiscoveredAgent>>
+ConsoleClient::discover(const std::string& target, const std::function<void(const DiscoveredAgent&)>& onReply)
 {
     NetSocket listener;
-    const bool listening = m_config.replyBindAddress.empty() ? listener.Listen(m_config.replyPort)
-                                                             : listener.Listen(m_config.replyPort, m_config.replyBindAddress);
+    const bool listening = m_config.replyBindAddress.empty()
+                               ? listener.Listen(m_config.replyPort)
+                               : listener.Listen(m_config.replyPort, m_config.replyBindAddress);
     if (!listening)
-        return {std::nullopt, "cannot listen on port " + std::to_string(m_config.replyPort) + " for replies: "
-                                  + socketErrorText(listener.lastError())};
+        return {std::nullopt, "cannot listen on port " + std::to_string(m_config.replyPort)
+                                  + " for replies: " + socketErrorText(listener.lastError())};
 
     NetDatagramSocket datagram;
     if (!datagram.Create("", 0))
@@ -236,8 +238,8 @@ Outcome<std::vector<SessionEntry>> ConsoleClient::sessions(const std::string& ho
     while (reader.state() == SessionsReplyReader::State::Reading) {
         const uint32_t wait = pace.nextWait(received);
         if (wait == 0)
-            return {std::nullopt, where(host, m_config.commandPort) + ": the sessions list is incomplete ("
-                                      + pace.slowText() + ")"};
+            return {std::nullopt,
+                    where(host, m_config.commandPort) + ": the sessions list is incomplete (" + pace.slowText() + ")"};
         const int32_t n = c.socket.Receive(buffer, sizeof buffer, wait);
         if (n <= 0)
             return {std::nullopt, where(host, m_config.commandPort) + ": the sessions list is incomplete ("
@@ -309,7 +311,8 @@ Outcome<uint32_t> ConsoleClient::report(const std::string& host, std::ostream& o
     if (!stalled.empty() || c.socket.lastReceive() != NetSocket::ReceiveStatus::Closed)
         return {std::nullopt, "the report stopped arriving after " + std::to_string(received) + " of "
                                   + std::to_string(*size) + " bytes ("
-                                  + (stalled.empty() ? receiveFailure(c.socket, m_config.timeoutSeconds) : stalled) + ")"};
+                                  + (stalled.empty() ? receiveFailure(c.socket, m_config.timeoutSeconds) : stalled)
+                                  + ")"};
     if (received != *size)
         return {std::nullopt, "the report has " + std::to_string(received) + " bytes, but the agent announced "
                                   + std::to_string(*size)};

@@ -13,13 +13,12 @@
 
 namespace vantor::console {
 
-template <typename T>
-struct Outcome {
+template <typename T> struct Outcome {
     std::optional<T> value;
     std::string error;  // set when value is empty
     explicit operator bool() const { return value.has_value(); }
 };
-struct Done {};
+struct Done { };
 
 struct DiscoveredAgent {
     std::string address;  // where the reply came from, dotted-decimal

@@ -36,8 +36,7 @@ std::vector<std::string_view> words(std::string_view text)
     return result;
 }
 
-template <typename T>
-std::optional<T> parseNumber(std::string_view text)
+template <typename T> std::optional<T> parseNumber(std::string_view text)
 {
     T value{};
     const char* end = text.data() + text.size();

@@ -16,9 +16,9 @@
 
 namespace vantor::console {
 
-inline constexpr uint16_t discoveryPort = 36869;     // UDP, console to agent
+inline constexpr uint16_t discoveryPort = 36869;  // UDP, console to agent
 inline constexpr uint16_t consoleReplyPort = 36870;  // TCP, agent connects back to the console
-inline constexpr uint16_t commandPort = 36872;       // TCP, console to agent, one command each
+inline constexpr uint16_t commandPort = 36872;  // TCP, console to agent, one command each
 
 // Every wait of the agent lasts at most this long.
 inline constexpr uint32_t waitSeconds = 3;
@@ -58,7 +58,7 @@ bool startsWithWord(std::string_view message, const CommandWord& word);
 struct CommandRequest {
     enum class Kind { Ignored, Sessions, Report, Identity, DeleteLogs, CloseSession, CloseAll };
     Kind kind = Kind::Ignored;
-    std::string user;      // CloseSession only
+    std::string user;  // CloseSession only
     std::string computer;  // CloseSession only
 };
 

@@ -9,10 +9,9 @@ namespace {
 
 bool equalsNoCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size()
-           && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-                  return std::toupper(x) == std::toupper(y);
-              });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::toupper(x) == std::toupper(y);
+           });
 }
 
 }  // namespace
@@ -59,8 +58,7 @@ NetStatus FakeNetManagement::enumSessions(const ServerName& server, std::vector<
     return NetStatus::success();
 }
 
-NetStatus FakeNetManagement::enumFiles(const ServerName& server, const std::string& user,
-                                       std::vector<NetFileInfo>& out)
+NetStatus FakeNetManagement::enumFiles(const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out)
 {
     std::lock_guard lock(m_mutex);
     advanceScenario();
@@ -153,8 +151,7 @@ NetStatus FakeNetManagement::closeFile(const ServerName& server, uint32_t fileId
     if (!list)
         return unreachable(*server);
     for (auto& s : *list) {
-        auto it = std::find_if(s.files.begin(), s.files.end(),
-                               [&](const NetFileInfo& f) { return f.id == fileId; });
+        auto it = std::find_if(s.files.begin(), s.files.end(), [&](const NetFileInfo& f) { return f.id == fileId; });
         if (it != s.files.end()) {
             s.files.erase(it);
             m_closedFiles.push_back(fileId);
@@ -248,9 +245,8 @@ void FakeNetManagement::advanceScenario()
         return;
     const int64_t elapsed = m_scenarioClock->now() - m_scenarioStart;
     auto find = [&](const ScenarioEvent& e) {
-        return std::find_if(m_local.begin(), m_local.end(), [&](const FakeSession& s) {
-            return s.user == e.user && s.computer == e.computer;
-        });
+        return std::find_if(m_local.begin(), m_local.end(),
+                            [&](const FakeSession& s) { return s.user == e.user && s.computer == e.computer; });
     };
     while (m_scenarioNext < m_scenario.size() && m_scenario[m_scenarioNext].at <= elapsed) {
         const ScenarioEvent& e = m_scenario[m_scenarioNext++];

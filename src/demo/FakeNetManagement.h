@@ -43,10 +43,8 @@ public:
     enum class Op { EnumSessions, EnumFiles, DeleteSession, EnumUsers, CloseFile, EnumAllFiles, EnumShares };
 
     NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) override;
-    NetStatus enumFiles(const ServerName& server, const std::string& user,
-                        std::vector<NetFileInfo>& out) override;
-    NetStatus deleteSession(const ServerName& server, const std::string& computer,
-                            const std::string& user) override;
+    NetStatus enumFiles(const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out) override;
+    NetStatus deleteSession(const ServerName& server, const std::string& computer, const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
     NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
@@ -55,8 +53,7 @@ public:
     // Scripting. All of these are thread-safe.
     void setSessions(std::vector<FakeSession> sessions);
     // Appends a session; returns its index.
-    std::size_t addSession(const std::string& user, const std::string& computer,
-                           std::vector<std::string> paths = {});
+    std::size_t addSession(const std::string& user, const std::string& computer, std::vector<std::string> paths = {});
     void setUsers(std::vector<std::string> users);
     // The shares of this computer that enumShares lists.
     void setShares(std::vector<NetShareInfo> shares);

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
-std::atomic<int> accountCounter { 0 };
+std::atomic<int> accountCounter{0};
 
 int openSocket()
 {
@@ -30,7 +30,7 @@ int openSocket()
 
 sockaddr_in loopbackAddress(const std::string& address, uint16_t port)
 {
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
@@ -70,7 +70,7 @@ std::string describe(const ProcessResult& r)
     return "exit " + std::to_string(r.exitCode) + ": " + r.err + r.out;
 }
 
-} // namespace
+}  // namespace
 
 uint16_t freeLoopbackPort()
 {
@@ -137,7 +137,7 @@ std::vector<int> processesWithArgument(const std::string& text)
 }
 
 PrivateSambaServer::PrivateSambaServer()
-    : PrivateSambaServer(Options {})
+    : PrivateSambaServer(Options{})
 {
 }
 
@@ -211,7 +211,7 @@ bool PrivateSambaServer::start(std::string& error)
             m_rootLock = std::move(folder.lock);
         // smbd serves the shares as the accounts' own uids: they must be able to walk down to them.
         fs::permissions(m_root, fs::perms(0755), ec);
-        for (const char* d : { "lock", "state", "cache", "pid", "private", "ncalrpc", "log", "shares" })
+        for (const char* d : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log", "shares"})
             fs::create_directories(m_root / d, ec);
         fs::permissions(m_root / "shares", fs::perms(0755), ec);
         for (const auto& share : m_options.shares) {
@@ -233,8 +233,7 @@ bool PrivateSambaServer::start(std::string& error)
         // smbd signals its whole process group when it ends: it must lead a group of its own.
         co.newSession = true;
         co.outputFile = (m_root / "log" / "smbd.out").string();
-        if (!m_smbd.start(
-                { smbd, "-s", configFile().string(), "--foreground", "--no-process-group" }, co, error))
+        if (!m_smbd.start({smbd, "-s", configFile().string(), "--foreground", "--no-process-group"}, co, error))
             return false;
         const auto deadline = SteadyClock::now() + m_options.startTimeout;
         while (SteadyClock::now() < deadline) {
@@ -249,7 +248,7 @@ bool PrivateSambaServer::start(std::string& error)
         stopHelpers();
         if (!died) {
             error = "smbd did not accept connections on port " + std::to_string(m_port)
-                + " in time; its log: " + smbdLogTail();
+                    + " in time; its log: " + smbdLogTail();
             return false;
         }
         // Most often the port was taken between choosing and binding it: try another.
@@ -265,8 +264,7 @@ std::string PrivateSambaServer::smbdLogTail() const
     return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
 }
 
-std::string PrivateSambaServer::addUser(
-    const std::string& hint, const std::string& password, std::string& error)
+std::string PrivateSambaServer::addUser(const std::string& hint, const std::string& password, std::string& error)
 {
     if (m_root.empty()) {
         error = "start the server first";
@@ -283,7 +281,7 @@ std::string PrivateSambaServer::addUser(
     constexpr int nameInUse = 9;
     for (int attempt = 0; attempt < 20; ++attempt) {
         name = base + "_" + std::to_string(::getpid() % 100000) + "_" + std::to_string(accountCounter++);
-        r = runAccountTool({ findProgram("useradd"), "-M", "-N", "-s", "/usr/sbin/nologin", name });
+        r = runAccountTool({findProgram("useradd"), "-M", "-N", "-s", "/usr/sbin/nologin", name});
         if (!r.exitedWith(nameInUse))
             break;
     }
@@ -293,8 +291,8 @@ std::string PrivateSambaServer::addUser(
     }
     m_users.push_back(name);
     record("user", name);
-    r = runAccountTool({ findProgram("smbpasswd"), "-c", configFile().string(), "-s", "-a", name },
-        password + "\n" + password + "\n");
+    r = runAccountTool({findProgram("smbpasswd"), "-c", configFile().string(), "-s", "-a", name},
+                       password + "\n" + password + "\n");
     if (!r.succeeded()) {
         error = "smbpasswd -a " + name + ": " + describe(r);
         return {};
@@ -302,16 +300,16 @@ std::string PrivateSambaServer::addUser(
     return name;
 }
 
-std::string PrivateSambaServer::mappedGroup(
-    const std::string& hint, const std::vector<std::string>& mapping, std::string& error)
+std::string PrivateSambaServer::mappedGroup(const std::string& hint, const std::vector<std::string>& mapping,
+                                            std::string& error)
 {
     std::string name;
     ProcessResult r;
     constexpr int nameInUse = 9;
     for (int attempt = 0; attempt < 20; ++attempt) {
         name = m_options.accountPrefix + hint + "_" + std::to_string(::getpid() % 100000) + "_"
-            + std::to_string(accountCounter++);
-        r = runAccountTool({ findProgram("groupadd"), name });
+               + std::to_string(accountCounter++);
+        r = runAccountTool({findProgram("groupadd"), name});
         if (!r.exitedWith(nameInUse))
             break;
     }
@@ -321,7 +319,7 @@ std::string PrivateSambaServer::mappedGroup(
     }
     m_groups.push_back(name);
     record("group", name);
-    std::vector<std::string> argv { findProgram("net"), "-s", configFile().string(), "groupmap", "add" };
+    std::vector<std::string> argv{findProgram("net"), "-s", configFile().string(), "groupmap", "add"};
     argv.insert(argv.end(), mapping.begin(), mapping.end());
     argv.push_back("unixgroup=" + name);
     r = runAccountTool(argv);
@@ -340,12 +338,12 @@ bool PrivateSambaServer::makeAdministrator(const std::string& user, bool domainA
     }
     // The mappings live in this server's own state directory, so they go with its tree.
     if (m_adminGroup.empty()) {
-        m_adminGroup = mappedGroup("adm", { "sid=S-1-5-32-544", "type=builtin" }, error);
+        m_adminGroup = mappedGroup("adm", {"sid=S-1-5-32-544", "type=builtin"}, error);
         if (m_adminGroup.empty())
             return false;
     }
-    ProcessResult r = runAccountTool({ findProgram("net"), "-s", configFile().string(), "sam", "addmem",
-        "BUILTIN\\Administrators", user });
+    ProcessResult r = runAccountTool(
+        {findProgram("net"), "-s", configFile().string(), "sam", "addmem", "BUILTIN\\Administrators", user});
     if (!r.succeeded()) {
         error = "net sam addmem BUILTIN\\Administrators " + user + ": " + describe(r);
         return false;
@@ -353,13 +351,12 @@ bool PrivateSambaServer::makeAdministrator(const std::string& user, bool domainA
     if (!domainAdmin)
         return true;
     if (m_domainAdminGroup.empty()) {
-        m_domainAdminGroup
-            = mappedGroup("dadm", { "rid=512", "type=domain", "ntgroup=Domain Admins" }, error);
+        m_domainAdminGroup = mappedGroup("dadm", {"rid=512", "type=domain", "ntgroup=Domain Admins"}, error);
         if (m_domainAdminGroup.empty())
             return false;
     }
     // A domain group's members are the members of its Linux group.
-    r = runAccountTool({ findProgram("usermod"), "-a", "-G", m_domainAdminGroup, user });
+    r = runAccountTool({findProgram("usermod"), "-a", "-G", m_domainAdminGroup, user});
     if (!r.succeeded()) {
         error = "usermod -a -G " + m_domainAdminGroup + " " + user + ": " + describe(r);
         return false;
@@ -401,10 +398,10 @@ void PrivateSambaServer::stop()
 {
     stopSmbd();
     for (const auto& user : m_users)
-        runAccountTool({ findProgram("userdel"), user });
+        runAccountTool({findProgram("userdel"), user});
     m_users.clear();
     for (const auto& group : m_groups)
-        runAccountTool({ findProgram("groupdel"), group });
+        runAccountTool({findProgram("groupdel"), group});
     m_groups.clear();
     m_adminGroup.clear();
     m_domainAdminGroup.clear();
@@ -438,7 +435,8 @@ std::vector<fs::path> PrivateSambaServer::removeAbandoned(const std::string& roo
         std::string kind, name;
         while (in >> kind >> name) {
             // Names as addUser and mappedGroup make them; anything else was not written by us.
-            if (name.empty() || name.size() > 32 || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+            if (name.empty() || name.size() > 32
+                || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
                 continue;
             (kind == "user" ? users : groups).push_back(name);
         }
@@ -454,10 +452,10 @@ std::vector<fs::path> PrivateSambaServer::removeAbandoned(const std::string& roo
             while (!processesWithArgument(marker).empty() && SteadyClock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         for (const auto& user : users)
-            runAccountTool({ findProgram("userdel"), user });
+            runAccountTool({findProgram("userdel"), user});
         for (const auto& group : groups)
-            runAccountTool({ findProgram("groupdel"), group });
+            runAccountTool({findProgram("groupdel"), group});
     });
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

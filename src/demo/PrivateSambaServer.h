@@ -21,9 +21,9 @@ namespace vantor::samba {
 class PrivateSambaServer {
 public:
     struct Options {
-        std::vector<std::string> shares { "share" };
+        std::vector<std::string> shares{"share"};
         std::string smbd = "smbd";
-        std::chrono::milliseconds startTimeout { 15'000 };
+        std::chrono::milliseconds startTimeout{15'000};
         // Account names start with this; each gets the process id and a counter so that servers
         // of parallel runs never share an account.
         std::string accountPrefix = "vt";
@@ -76,8 +76,7 @@ public:
 private:
     bool writeConfig(std::string& error) const;
     // A new Linux group mapped by "net groupmap add" with `mapping`; its name, or empty with `error`.
-    std::string mappedGroup(
-        const std::string& hint, const std::vector<std::string>& mapping, std::string& error);
+    std::string mappedGroup(const std::string& hint, const std::vector<std::string>& mapping, std::string& error);
     void stopHelpers();
     std::string smbdLogTail() const;
 
@@ -89,7 +88,7 @@ private:
     uint16_t m_port = 0;
     ChildProcess m_smbd;
     std::vector<std::string> m_users;
-    std::vector<std::string> m_groups; // Linux groups mapped to Samba's administrative groups
+    std::vector<std::string> m_groups;  // Linux groups mapped to Samba's administrative groups
     std::string m_adminGroup, m_domainAdminGroup;
 };
 
@@ -105,4 +104,4 @@ std::string commandLineOf(int pid);
 // The pids of processes whose command line contains `text` (not this process).
 std::vector<int> processesWithArgument(const std::string& text);
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

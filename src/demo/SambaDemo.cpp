@@ -92,7 +92,11 @@ private:
     std::thread m_thread;
 };
 
-SambaDemoPlayer::SambaDemoPlayer() : m_server(serverOptions()), m_scenario(demoScenario()) {}
+SambaDemoPlayer::SambaDemoPlayer()
+    : m_server(serverOptions())
+    , m_scenario(demoScenario())
+{
+}
 
 std::unique_ptr<SambaDemo> startSambaDemo(std::string& error)
 {

@@ -26,7 +26,7 @@ std::size_t sizeOf(const std::filesystem::path& file)
     return ec ? 0 : static_cast<std::size_t>(n);
 }
 
-} // namespace
+}  // namespace
 
 SmbClientHolder::SmbClientHolder(Options options)
     : m_options(std::move(options))
@@ -63,11 +63,17 @@ bool SmbClientHolder::connect(std::string& error, std::chrono::milliseconds time
     co.outputFile = m_options.logFile.string();
     // smbclient buffers its answers when they go to a file; stdbuf makes it write each line at
     // once, which is how the holder learns that it has logged on and what became of each command.
-    std::vector<std::string> argv { findProgram("stdbuf"), "-oL", "-eL", findProgram(m_options.smbclient),
-        "//" + m_options.host + "/" + m_options.share, "-p", std::to_string(m_options.port), "-U",
-        m_options.user + "%" + m_options.password };
+    std::vector<std::string> argv{findProgram("stdbuf"),
+                                  "-oL",
+                                  "-eL",
+                                  findProgram(m_options.smbclient),
+                                  "//" + m_options.host + "/" + m_options.share,
+                                  "-p",
+                                  std::to_string(m_options.port),
+                                  "-U",
+                                  m_options.user + "%" + m_options.password};
     if (!m_options.protocol.empty()) {
-        argv.insert(argv.end(), { "-m", m_options.protocol, "--option=client min protocol=" + m_options.protocol });
+        argv.insert(argv.end(), {"-m", m_options.protocol, "--option=client min protocol=" + m_options.protocol});
     }
     if (!m_client.start(argv, co, error))
         return false;
@@ -124,7 +130,7 @@ bool SmbClientHolder::open(const std::string& path)
             c = '\\';
     // Success reads "open file \\name: for read/write fnum N"; a failure "Failed to open file
     // \\name. NT_STATUS_...".
-    const std::string said = ask("open \"" + smbPath + "\"", { "NT_STATUS", "Failed", "fnum" });
+    const std::string said = ask("open \"" + smbPath + "\"", {"NT_STATUS", "Failed", "fnum"});
     if (said.find("NT_STATUS") != std::string::npos || said.find("Failed") != std::string::npos)
         return false;
     const std::size_t at = said.find("fnum ");
@@ -137,13 +143,13 @@ bool SmbClientHolder::open(const std::string& path)
 bool SmbClientHolder::connectShare(const std::string& share)
 {
     // smbclient says "tcon to NAME successful, tid: N" or "tcon to NAME failed: NT_STATUS_...".
-    const std::string said = ask("tcon \"" + share + "\"", { "successful", "failed", "NT_STATUS" });
+    const std::string said = ask("tcon \"" + share + "\"", {"successful", "failed", "NT_STATUS"});
     return said.find("successful") != std::string::npos;
 }
 
 bool SmbClientHolder::posix()
 {
-    const std::string said = ask("posix", { "capabilities", "NT_STATUS", "not supported" });
+    const std::string said = ask("posix", {"capabilities", "NT_STATUS", "not supported"});
     m_posix = m_posix || said.find("capabilities") != std::string::npos;
     return m_posix;
 }
@@ -161,10 +167,10 @@ bool SmbClientHolder::lock(const std::string& path, bool write, uint64_t start, 
         if (!send(command.str()))
             return false;
         std::this_thread::sleep_for(m_options.commandPause);
-        ask("pwd", { "Current directory" });
+        ask("pwd", {"Current directory"});
         const std::string said = readFrom(m_options.logFile, before);
         return said.find("failed") == std::string::npos && said.find("NT_STATUS") == std::string::npos
-            && said.find("Current directory") != std::string::npos;
+               && said.find("Current directory") != std::string::npos;
     }
     return false;
 }
@@ -181,10 +187,9 @@ bool SmbClientHolder::close(const std::string& path)
         if (!send("close " + std::to_string(fnum)))
             return false;
         std::this_thread::sleep_for(m_options.commandPause);
-        ask("pwd", { "Current directory" });
+        ask("pwd", {"Current directory"});
         const std::string said = readFrom(m_options.logFile, before);
-        return said.find("NT_STATUS") == std::string::npos
-            && said.find("Current directory") != std::string::npos;
+        return said.find("NT_STATUS") == std::string::npos && said.find("Current directory") != std::string::npos;
     }
     return false;
 }
@@ -204,4 +209,4 @@ bool SmbClientHolder::connected()
     return m_client.running();
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -27,7 +27,7 @@ public:
         // smbclient's answers land here (tests read them when something fails); empty: discarded.
         std::filesystem::path logFile;
         // smbclient reads ahead: commands sent closer together than this get lost.
-        std::chrono::milliseconds commandPause { 300 };
+        std::chrono::milliseconds commandPause{300};
     };
 
     explicit SmbClientHolder(Options options);
@@ -61,8 +61,8 @@ private:
     Options m_options;
     ChildProcess m_client;
     bool m_ownLog = false;
-    std::vector<std::pair<std::string, int>> m_handles; // path and smbclient's fnum, oldest first
+    std::vector<std::pair<std::string, int>> m_handles;  // path and smbclient's fnum, oldest first
     bool m_posix = false;  // the unix extensions are on
 };
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -19,7 +19,7 @@ namespace {
 
 sockaddr_in address(const std::string& ip, uint16_t port)
 {
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
@@ -34,9 +34,9 @@ void setNonBlocking(int fd)
 // One relayed connection: side 0 the client, side 1 the target. pending[i] waits to be written to
 // side i.
 struct Relay {
-    int fd[2] = { -1, -1 };
+    int fd[2] = {-1, -1};
     std::string pending[2];
-    bool eof[2] = { false, false };
+    bool eof[2] = {false, false};
     bool dead = false;
     ~Relay()
     {
@@ -48,7 +48,7 @@ struct Relay {
 
 constexpr std::size_t maxPending = 1u << 20;
 
-} // namespace
+}  // namespace
 
 TcpForwarder::TcpForwarder(std::string sourceAddress, uint16_t targetPort, std::string targetAddress)
     : m_source(std::move(sourceAddress))
@@ -102,7 +102,7 @@ void TcpForwarder::run()
     char buf[65536];
     while (!m_stop) {
         std::vector<pollfd> fds;
-        fds.push_back({ m_listen, POLLIN, 0 });
+        fds.push_back({m_listen, POLLIN, 0});
         for (auto& r : relays)
             for (int side = 0; side < 2; ++side) {
                 short events = 0;
@@ -112,7 +112,7 @@ void TcpForwarder::run()
                 if (!r->pending[side].empty())
                     events |= POLLOUT;
                 // A side with nothing to wait for is left out: a closed one would wake poll at once.
-                fds.push_back({ events ? r->fd[side] : -1, events, 0 });
+                fds.push_back({events ? r->fd[side] : -1, events, 0});
             }
         // The timeout bounds how long stop() waits.
         if (::poll(fds.data(), fds.size(), 100) <= 0)
@@ -127,8 +127,7 @@ void TcpForwarder::run()
                 relay->fd[1] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
                 sockaddr_in from = address(m_source, 0);
                 sockaddr_in to = address(m_targetAddress, m_targetPort);
-                if (relay->fd[1] >= 0
-                    && ::bind(relay->fd[1], reinterpret_cast<sockaddr*>(&from), sizeof from) == 0
+                if (relay->fd[1] >= 0 && ::bind(relay->fd[1], reinterpret_cast<sockaddr*>(&from), sizeof from) == 0
                     && ::connect(relay->fd[1], reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
                     setNonBlocking(relay->fd[1]);
                     relays.push_back(std::move(relay));
@@ -154,8 +153,7 @@ void TcpForwarder::run()
                         r->dead = true;
                 }
                 if (!r->dead && (ev & POLLOUT) && !r->pending[side].empty()) {
-                    ssize_t n
-                        = ::send(r->fd[side], r->pending[side].data(), r->pending[side].size(), MSG_NOSIGNAL);
+                    ssize_t n = ::send(r->fd[side], r->pending[side].data(), r->pending[side].size(), MSG_NOSIGNAL);
                     if (n > 0)
                         r->pending[side].erase(0, static_cast<std::size_t>(n));
                     else if (n < 0 && errno != EAGAIN && errno != EINTR)
@@ -173,4 +171,4 @@ void TcpForwarder::run()
     }
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -31,8 +31,8 @@ private:
     uint16_t m_targetPort;
     uint16_t m_port = 0;
     int m_listen = -1;
-    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -129,9 +129,8 @@ Outcome setOptions(Engine& engine, const std::vector<std::pair<std::string, std:
     const OptionsValue accepted{edited};
     if (auto check = firstFailingCheck(accepted))
         return Outcome::refused(*check);
-    applyAcceptedOptions(monitor, accepted, [&monitor](int32_t index) {
-        trimLogs(monitor.dataDir(), index, monitor.clock().now());
-    });
+    applyAcceptedOptions(monitor, accepted,
+                         [&monitor](int32_t index) { trimLogs(monitor.dataDir(), index, monitor.clock().now()); });
     if (!engine.saveSettings().ok())
         return Outcome::failed("The options are in force but could not be saved.");
     return Outcome::done();
@@ -159,8 +158,8 @@ Outcome clearHistory(const std::filesystem::path& dataDir)
     return outcome;
 }
 
-Outcome makeReport(const std::filesystem::path& dataDir, const std::string& reportPath, int64_t now,
-                   std::string& where, const ReportTaken& thenHeld)
+Outcome makeReport(const std::filesystem::path& dataDir, const std::string& reportPath, int64_t now, std::string& where,
+                   const ReportTaken& thenHeld)
 {
     const std::filesystem::path file = reportFilePath(dataDir, reportPath);
     where = file.string();
@@ -178,9 +177,8 @@ Outcome makeReport(const std::filesystem::path& dataDir, const std::string& repo
 TestMailResult sendTestMail(const MailRelay& relay, const std::string& address)
 {
     TestMailResult result;
-    result.outcome = SendTestMail(relay, address, [&result](TestMailOutcome, const std::string& reason) {
-        result.reason = reason;
-    });
+    result.outcome =
+        SendTestMail(relay, address, [&result](TestMailOutcome, const std::string& reason) { result.reason = reason; });
     return result;
 }
 

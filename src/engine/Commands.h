@@ -63,8 +63,8 @@ Outcome clearHistory(const std::filesystem::path& dataDir);
 // The report written where `reportPath` says; `where` is its file. `thenHeld` runs while no other
 // report can take the file's name (to open or read the page just made) and may fail it with a reason.
 using ReportTaken = std::function<bool(const std::filesystem::path& file, std::string& why)>;
-Outcome makeReport(const std::filesystem::path& dataDir, const std::string& reportPath, int64_t now,
-                   std::string& where, const ReportTaken& thenHeld = {});
+Outcome makeReport(const std::filesystem::path& dataDir, const std::string& reportPath, int64_t now, std::string& where,
+                   const ReportTaken& thenHeld = {});
 
 // The test mail through `relay`: how it went and the mail server's reason.
 struct TestMailResult {

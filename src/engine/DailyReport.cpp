@@ -105,12 +105,13 @@ std::string dailyReportBody(const HistoryData& history, int64_t from, int64_t to
     }
 
     const std::string eol = "\r\n";
-    std::string body = "Vantor daily report" + eol + "Period: " + formatTimestamp(from) + " - "
-                       + formatTimestamp(to) + eol + eol;
+    std::string body =
+        "Vantor daily report" + eol + "Period: " + formatTimestamp(from) + " - " + formatTimestamp(to) + eol + eol;
     body += "Sessions: " + std::to_string(sessions) + eol;
-    body += "Users: " + std::to_string(std::count_if(users.begin(), users.end(),
-                                                      [](const auto& u) { return u.second.sessions > 0; }))
-            + eol;
+    body +=
+        "Users: "
+        + std::to_string(std::count_if(users.begin(), users.end(), [](const auto& u) { return u.second.sessions > 0; }))
+        + eol;
     body += "Computers: " + std::to_string(computers.size()) + eol;
     body += "Files opened: " + std::to_string(files) + eol;
 
@@ -130,8 +131,8 @@ std::string dailyReportBody(const HistoryData& history, int64_t from, int64_t to
         body += " <No sessions>" + eol;
     for (const auto& [name, f] : ranked) {
         // Names come from the network: each stays on its own line.
-        body += " " + (name.empty() ? std::string("<system>") : cleanMailText(name)) + ": "
-                + std::to_string(f.sessions) + (f.sessions == 1 ? " session, " : " sessions, ")
+        body += " " + (name.empty() ? std::string("<system>") : cleanMailText(name)) + ": " + std::to_string(f.sessions)
+                + (f.sessions == 1 ? " session, " : " sessions, ")
                 + formatDuration(static_cast<uint32_t>(std::min<uint64_t>(f.seconds, UINT32_MAX))) + ", "
                 + std::to_string(f.files) + (f.files == 1 ? " file" : " files") + eol;
     }

@@ -24,7 +24,11 @@ std::string statusText(const NetStatus& status)
 // Adds the time of one stretch on the loop's thread to a running total.
 class LoopTime {
 public:
-    explicit LoopTime(double& total) : m_total(total), m_start(std::chrono::steady_clock::now()) {}
+    explicit LoopTime(double& total)
+        : m_total(total)
+        , m_start(std::chrono::steady_clock::now())
+    {
+    }
     ~LoopTime()
     {
         m_total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
@@ -55,7 +59,9 @@ std::string readSmallFile(const std::filesystem::path& file)
 }  // namespace
 
 Engine::Engine(SessionMonitor::Context context, EngineOptions options)
-    : m_options(std::move(options)), m_monitor(std::move(context)), m_worker(std::make_unique<Worker>())
+    : m_options(std::move(options))
+    , m_monitor(std::move(context))
+    , m_worker(std::make_unique<Worker>())
 {
     m_monitor.setEvents(this);
     m_monitor.settings.historyDays = m_options.historyDaysDefault;
@@ -101,8 +107,8 @@ Engine::Engine(SessionMonitor::Context context, EngineOptions options)
                 // What a console changes is nobody's to check afterwards unless it is written down,
                 // with the address it came from: the protocol names no one.
                 if (request.kind == Kind::CloseSession)
-                    log(LogLevel::Notice, "console " + from + " asks to close the session of " + request.user
-                                              + " from " + request.computer);
+                    log(LogLevel::Notice, "console " + from + " asks to close the session of " + request.user + " from "
+                                              + request.computer);
                 else if (request.kind == Kind::CloseAll)
                     log(LogLevel::Notice, "console " + from + " asks to close every session");
                 else if (request.kind == Kind::DeleteLogs)
@@ -256,9 +262,9 @@ void Engine::applyConsoleAgent()
     m_agent = std::make_unique<ConsoleAgent>(*m_agentHost, *wanted);
     m_agent->start();
     if (m_options.consoleAgentOnlyWhenListed) {
-        log(LogLevel::Notice, "the console agent listens on " + wanted->bindAddress + " for "
-                                  + (s.consoleAllow.empty() ? std::string("no console (consoleAllow is empty)")
-                                                            : s.consoleAllow));
+        log(LogLevel::Notice,
+            "the console agent listens on " + wanted->bindAddress + " for "
+                + (s.consoleAllow.empty() ? std::string("no console (consoleAllow is empty)") : s.consoleAllow));
     }
 }
 
@@ -351,8 +357,9 @@ void Engine::notePollOutcome(const SessionsFetch& fetch)
     const ListingNotes& notes = fetch.notes;
     if (notes.route != m_pollRoute) {
         if (!notes.route.empty())
-            log(LogLevel::Warning, "the poll falls back to another listing (" + notes.route + "): " + notes.routeReason
-                                       + (notes.routeMissing.empty() ? std::string() : "; it lacks " + notes.routeMissing));
+            log(LogLevel::Warning,
+                "the poll falls back to another listing (" + notes.route + "): " + notes.routeReason
+                    + (notes.routeMissing.empty() ? std::string() : "; it lacks " + notes.routeMissing));
         else
             log(LogLevel::Notice, "the poll is back on its usual listing");
         m_pollRoute = notes.route;
@@ -559,8 +566,8 @@ void Engine::sessionRejected(const std::string& user, const std::string& compute
         m_counters.sessionsClosed(blackListInForce ? CloseReason::BlackList : CloseReason::WhiteList);
         log(LogLevel::Notice, "closed the session of " + user + " from " + computer + ": " + why);
     } else {
-        log(LogLevel::Warning, "could not close the session of " + user + " from " + computer + " (" + why
-                                   + "): " + statusText(status));
+        log(LogLevel::Warning,
+            "could not close the session of " + user + " from " + computer + " (" + why + "): " + statusText(status));
     }
 }
 

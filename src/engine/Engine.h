@@ -122,9 +122,9 @@ public:
     void waitForWorker();
 
     // Hooks for a face. Each is called on the loop's thread.
-    std::function<void()> onPollFinished;   // the poll's sessions and files are applied
-    std::function<void()> onFilesRefreshed; // a click's files are applied
-    std::function<void()> onTick;           // replaces what a timer tick does (default: poll())
+    std::function<void()> onPollFinished;  // the poll's sessions and files are applied
+    std::function<void()> onFilesRefreshed;  // a click's files are applied
+    std::function<void()> onTick;  // replaces what a timer tick does (default: poll())
     std::function<void(const SessionEntry&)> onNewUser;  // a new-user event was raised
 
     // The date of the last daily report sent, kept in the data folder so a restart never sends a

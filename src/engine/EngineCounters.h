@@ -21,7 +21,7 @@ inline constexpr std::size_t consoleCommandCount = 7;
 
 // The upper bounds, in seconds, of the poll-duration buckets: an smbstatus run takes tens of
 // milliseconds for a few sessions and seconds for thousands; a remote server may take longer.
-inline constexpr std::array<double, 11> pollDurationBounds = {0.01, 0.025, 0.05, 0.1, 0.25, 0.5,
+inline constexpr std::array<double, 11> pollDurationBounds = {0.01, 0.025, 0.05, 0.1,  0.25, 0.5,
                                                               1.0,  2.5,   5.0,  10.0, 30.0};
 
 // A plain copy of the counters, read one by one (a reader may see a poll counted whose duration

@@ -111,8 +111,7 @@ void EventLoop::runPending()
     const TimePoint now = std::chrono::steady_clock::now();
     // A timer that ran is next due an interval later, so each runs at most once here; the bound
     // only guards against timers that keep adding timers.
-    for (int i = 0; i < 256 && !quitRequested() && runOneDueTimer(now); ++i) {
-    }
+    for (int i = 0; i < 256 && !quitRequested() && runOneDueTimer(now); ++i) { }
 }
 
 void EventLoop::run()

@@ -23,14 +23,14 @@ namespace vantor {
 class FaceListener : public MonitorView {
 public:
     // The poll timer fired: the window polls (MonitorFace::poll) with what goes with a tick.
-    virtual void pollTimerTick() {}
+    virtual void pollTimerTick() { }
     // A poll's rows (and the selected row's files) are on the face's tables.
-    virtual void pollApplied() {}
+    virtual void pollApplied() { }
     // A click's files are on the face's table.
-    virtual void filesApplied() {}
+    virtual void filesApplied() { }
     // A new user came: the desktop's part of the event besides the flash (startFlash), as the
     // options "Beep" and "Popup main dialog" ask.
-    virtual void newUserArrived(bool /*beep*/, bool /*popup*/) {}
+    virtual void newUserArrived(bool /*beep*/, bool /*popup*/) { }
 };
 
 class MonitorFace {

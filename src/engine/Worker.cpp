@@ -2,7 +2,10 @@
 
 namespace vantor {
 
-Worker::Worker() : m_thread([this] { loop(); }) {}
+Worker::Worker()
+    : m_thread([this] { loop(); })
+{
+}
 
 Worker::~Worker()
 {

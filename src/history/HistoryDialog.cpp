@@ -38,8 +38,7 @@ void setUpList(QTableView* view, const char* name)
     view->setPalette(p);
 }
 
-template <std::size_t N>
-void setWidths(QTableView* view, const std::array<int, N>& widths)
+template <std::size_t N> void setWidths(QTableView* view, const std::array<int, N>& widths)
 {
     for (std::size_t c = 0; c < N; ++c)
         view->setColumnWidth(static_cast<int>(c), widths[c]);
@@ -53,13 +52,15 @@ int historySortColumn()
 }
 
 HistoryDialog::HistoryDialog(Context context, QWidget* parent)
-    : HistoryDialog(std::make_unique<LocalHistorySource>(context.dataDir, context.clock, context.settings), context.boxes,
-                    parent)
+    : HistoryDialog(std::make_unique<LocalHistorySource>(context.dataDir, context.clock, context.settings),
+                    context.boxes, parent)
 {
 }
 
 HistoryDialog::HistoryDialog(std::unique_ptr<HistorySource> source, MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), m_source(std::move(source)), m_boxes(boxes)
+    : QDialog(parent)
+    , m_source(std::move(source))
+    , m_boxes(boxes)
 {
     setWindowTitle(QStringLiteral("Sessions History"));
     setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) & ~Qt::WindowContextHelpButtonHint);

@@ -29,7 +29,10 @@ constexpr auto fieldSeparators = [] {
     return table;
 }();
 
-bool isFieldSeparator(char c) { return fieldSeparators[static_cast<unsigned char>(c)]; }
+bool isFieldSeparator(char c)
+{
+    return fieldSeparators[static_cast<unsigned char>(c)];
+}
 
 // The line without its line end, and its length as the format counts it (a line end is one).
 struct LineParts {
@@ -49,8 +52,7 @@ LineParts splitLineEnd(std::string_view line)
 }
 
 // The first `count` blank-separated fields of a record line; false when the line is no record.
-template <std::size_t N>
-bool splitRecord(std::string_view line, std::array<std::string_view, N>& fields)
+template <std::size_t N> bool splitRecord(std::string_view line, std::array<std::string_view, N>& fields)
 {
     const LineParts parts = splitLineEnd(line);
     if (parts.length < minRecordLine || parts.length > maxLogLine)
@@ -97,7 +99,10 @@ std::optional<std::string> decodeText(std::string_view field, char blank)
     return cutUtf8(fromSystemText(std::move(text)), maxLogField);
 }
 
-bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool isControl(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F;
+}
 
 }  // namespace
 
@@ -267,9 +272,7 @@ bool trimLogsTo(const std::filesystem::path& dataDir, int64_t limit, int64_t now
 {
     std::lock_guard lock(logFilesMutex());
     std::string errors;
-    auto failed = [&](const std::string& error) {
-        errors += (errors.empty() ? "" : "\n") + error;
-    };
+    auto failed = [&](const std::string& error) { errors += (errors.empty() ? "" : "\n") + error; };
     for (const bool users : {true, false}) {
         const auto log = logFilePath(dataDir, users ? usersLogName : filesLogName);
         // Earlier versions wrote through this fixed name; whatever stands there now is unlinked,
@@ -334,8 +337,8 @@ bool clearHistory(const std::filesystem::path& dataDir, MessageBoxes& boxes, voi
             std::error_code ec;
             std::filesystem::remove(logFilePath(dataDir, name), ec);
             if (ec) {
-                boxes.show({"Error", "The history could not be cleared: " + systemErrorText(ec.value()),
-                            BoxIcon::Error, BoxButtons::Ok, owner});
+                boxes.show({"Error", "The history could not be cleared: " + systemErrorText(ec.value()), BoxIcon::Error,
+                            BoxButtons::Ok, owner});
                 return false;
             }
         }

@@ -26,8 +26,8 @@ namespace vantor {
 
 inline constexpr const char* usersLogName = "users.log";
 inline constexpr const char* filesLogName = "files.log";
-inline constexpr std::size_t maxLogLine = 1023;   // characters, its line end included
-inline constexpr std::size_t maxLogField = 255;   // bytes of one text field
+inline constexpr std::size_t maxLogLine = 1023;  // characters, its line end included
+inline constexpr std::size_t maxLogField = 255;  // bytes of one text field
 inline constexpr std::size_t minRecordLine = 10;  // characters, its line end included
 inline constexpr char usersLogBlank = '_';
 inline constexpr char filesLogBlank = '?';
@@ -102,8 +102,7 @@ std::optional<int32_t> reportLimitFor(int32_t reportLimitIndex);
 // empty line, through a fresh temporary file moved onto the log (see AtomicFile). An index without
 // a limit trims nothing (false). A log that cannot be read whole or written stays as it was; then
 // the result is false and `why` (when given) names the file and the reason, one line per log.
-bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now,
-              std::string* why = nullptr);
+bool trimLogs(const std::filesystem::path& dataDir, int32_t reportLimitIndex, int64_t now, std::string* why = nullptr);
 
 // What a window tells when trimLogs failed for `why`.
 std::string trimFailedText(const std::string& why);

@@ -46,9 +46,9 @@ QIcon historyIcon(const char* name, int size)
 // --- sessions ------------------------------------------------------------------------------------
 
 HistorySessionsModel::HistorySessionsModel(QObject* parent)
-    : QAbstractTableModel(parent),
-      m_rowIcon(historyIcon("session.svg", rowPicture)),
-      m_headerIcons{historyIcon("user.svg", headerPicture), historyIcon("computer.svg", headerPicture), QIcon(),
+    : QAbstractTableModel(parent)
+    , m_rowIcon(historyIcon("session.svg", rowPicture))
+    , m_headerIcons{historyIcon("user.svg", headerPicture), historyIcon("computer.svg", headerPicture), QIcon(),
                     historyIcon("timestamp.svg", headerPicture), historyIcon("duration.svg", headerPicture)}
 {
 }
@@ -100,8 +100,9 @@ QVariant HistorySessionsModel::headerData(int section, Qt::Orientation orientati
     case Qt::DisplayRole:
         return QString::fromLatin1(titles[section]);
     case Qt::DecorationRole:
-        return m_headerIcons[static_cast<std::size_t>(section)].isNull() ? QVariant()
-                                                                         : QVariant(m_headerIcons[static_cast<std::size_t>(section)]);
+        return m_headerIcons[static_cast<std::size_t>(section)].isNull()
+                   ? QVariant()
+                   : QVariant(m_headerIcons[static_cast<std::size_t>(section)]);
     case Qt::TextAlignmentRole:
         return section <= Computer ? QVariant(Qt::AlignLeft | Qt::AlignVCenter) : QVariant(Qt::AlignCenter);
     default:
@@ -141,8 +142,8 @@ const SessionRecord* HistorySessionsModel::sessionAt(int row) const
 // --- files ---------------------------------------------------------------------------------------
 
 HistoryFilesModel::HistoryFilesModel(QObject* parent)
-    : QAbstractTableModel(parent),
-      m_headerIcons{historyIcon("timestamp.svg", headerPicture), historyIcon("resource.svg", headerPicture)}
+    : QAbstractTableModel(parent)
+    , m_headerIcons{historyIcon("timestamp.svg", headerPicture), historyIcon("resource.svg", headerPicture)}
 {
 }
 

@@ -277,8 +277,8 @@ bool HistoryData::sessionCoversFile(std::string_view user, std::string_view comp
     return start <= fileTime && fileTime <= it->second;
 }
 
-std::vector<std::size_t> HistoryData::filesInWindow(std::string_view user, std::string_view computer,
-                                                    int64_t from, int64_t to) const
+std::vector<std::size_t> HistoryData::filesInWindow(std::string_view user, std::string_view computer, int64_t from,
+                                                    int64_t to) const
 {
     std::vector<std::size_t> out;
     const Pair* pair = findPair(user, computer);

@@ -36,11 +36,9 @@ public:
     const std::vector<FileRecord>& files() const { return m_files; }
 
     // File lines of that user and computer whose time t satisfies from <= t <= to.
-    uint32_t countFilesInSession(std::string_view user, std::string_view computer, int64_t from,
-                                 int64_t to) const;
+    uint32_t countFilesInSession(std::string_view user, std::string_view computer, int64_t from, int64_t to) const;
     // Whether a session of that user and computer starting at `start` covers `fileTime`.
-    bool sessionCoversFile(std::string_view user, std::string_view computer, int64_t fileTime,
-                           int64_t start) const;
+    bool sessionCoversFile(std::string_view user, std::string_view computer, int64_t fileTime, int64_t start) const;
     // Positions in the file store of the file lines that countFilesInSession counts, in store order.
     std::vector<std::size_t> filesInWindow(std::string_view user, std::string_view computer, int64_t from,
                                            int64_t to) const;
@@ -106,8 +104,7 @@ public:
     static HistoryStore& instance();
 
     // Loads the logs afresh and runs fn(const HistoryPtr&) over the result, all under the gate.
-    template <class Fn>
-    decltype(auto) withLoaded(const std::filesystem::path& dataDir, Fn&& fn)
+    template <class Fn> decltype(auto) withLoaded(const std::filesystem::path& dataDir, Fn&& fn)
     {
         std::lock_guard lock(m_mutex);
         HistoryPtr data = std::make_shared<const HistoryData>(HistoryData::load(dataDir));
@@ -115,8 +112,7 @@ public:
     }
 
     // Runs fn() under the gate: a use of a load made earlier (the history window's report button).
-    template <class Fn>
-    decltype(auto) serialised(Fn&& fn)
+    template <class Fn> decltype(auto) serialised(Fn&& fn)
     {
         std::lock_guard lock(m_mutex);
         return std::forward<Fn>(fn)();

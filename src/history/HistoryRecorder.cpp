@@ -46,7 +46,9 @@ uint32_t durationBetween(int64_t start, int64_t end)
 }  // namespace
 
 HistoryRecorder::HistoryRecorder(NetManagement& net, const MonitorSettings& settings, std::filesystem::path dataDir)
-    : m_net(net), m_settings(settings), m_dataDir(std::move(dataDir))
+    : m_net(net)
+    , m_settings(settings)
+    , m_dataDir(std::move(dataDir))
 {
 }
 
@@ -116,8 +118,8 @@ void HistoryRecorder::record(int64_t now, const ServerName& server, const std::v
     if (!filesLines.empty())
         m_stateChanged = true;
     write(usersLines, filesLines, flags);
-    if (m_stateFile && (m_stateChanged || !m_stateSavedAt || now - *m_stateSavedAt >= stateRefreshSeconds
-                        || now < *m_stateSavedAt))
+    if (m_stateFile
+        && (m_stateChanged || !m_stateSavedAt || now - *m_stateSavedAt >= stateRefreshSeconds || now < *m_stateSavedAt))
         writeState(now);
 }
 

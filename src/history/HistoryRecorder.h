@@ -105,14 +105,14 @@ private:
     // The open files of each of `users`, as their own enumerations would give them; a user whose
     // files could not be listed is left out (seen again at the next poll).
     std::map<std::string, std::vector<NetFileInfo>> filesOf(const ServerName& server,
-                                                           const std::vector<std::string>& users);
+                                                            const std::vector<std::string>& users);
 
     NetManagement& m_net;
     const MonitorSettings& m_settings;
     std::filesystem::path m_dataDir;
     std::vector<OpenSession> m_open;
     std::optional<ServerName> m_server;  // the server of the last poll
-    int64_t m_lastNow = 0;               // time never runs backwards within the history
+    int64_t m_lastNow = 0;  // time never runs backwards within the history
     mutable std::atomic<uint64_t> m_writes{0};
 
     std::optional<std::filesystem::path> m_stateFile;
@@ -129,7 +129,8 @@ private:
 class RecorderFeed final : public PollObserver {
 public:
     RecorderFeed(HistoryRecorder& recorder, const MonitorSettings& settings)
-        : m_recorder(recorder), m_settings(settings)
+        : m_recorder(recorder)
+        , m_settings(settings)
     {
     }
     void sessionsPolled(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept) override

@@ -37,8 +37,8 @@ void writeReport(std::ostream& out, const HistoryData& data, int64_t generatedAt
         w << "no records";
     w << "</div></div>\n";
     auto card = [&](const char* label, int64_t value, const std::string& note) {
-        w << "<div class=\"card\"><div class=\"label\">" << label << "</div><div class=\"value\">" << withThousands(value)
-          << "</div>";
+        w << "<div class=\"card\"><div class=\"label\">" << label << "</div><div class=\"value\">"
+          << withThousands(value) << "</div>";
         if (!note.empty())
             w << "<div class=\"note\">" << note << "</div>";
         w << "</div>\n";
@@ -101,8 +101,8 @@ bool generateReport(const HistoryData& data, const std::filesystem::path& dataDi
     return !error;
 }
 
-bool loadAndGenerateReport(const std::filesystem::path& dataDir, const std::string& reportPathName,
-                           int64_t generatedAt, std::string* why)
+bool loadAndGenerateReport(const std::filesystem::path& dataDir, const std::string& reportPathName, int64_t generatedAt,
+                           std::string* why)
 {
     return HistoryStore::instance().withLoaded(dataDir, [&](const HistoryPtr& data) {
         return generateReport(*data, dataDir, reportPathName, generatedAt, why);

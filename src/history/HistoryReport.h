@@ -25,13 +25,13 @@ void writeReport(std::ostream& out, const HistoryData& data, int64_t generatedAt
 // is written beside its final name and moved onto it, so a reader never meets half a report, and a
 // report that cannot be written leaves the previous one as it was. False when it could not be
 // written; then `why` (when given) names the file and the reason.
-bool generateReport(const HistoryData& data, const std::filesystem::path& dataDir,
-                    const std::string& reportPathName, int64_t generatedAt, std::string* why = nullptr);
+bool generateReport(const HistoryData& data, const std::filesystem::path& dataDir, const std::string& reportPathName,
+                    int64_t generatedAt, std::string* why = nullptr);
 
 // The console's "report" command: loads the logs and writes the report from that load, under the
 // history's gate. Thread-safe.
-bool loadAndGenerateReport(const std::filesystem::path& dataDir, const std::string& reportPathName,
-                           int64_t generatedAt, std::string* why = nullptr);
+bool loadAndGenerateReport(const std::filesystem::path& dataDir, const std::string& reportPathName, int64_t generatedAt,
+                           std::string* why = nullptr);
 
 // Text made safe for HTML text and attribute values; bytes that are not UTF-8 become U+FFFD.
 std::string htmlEscape(std::string_view text);

@@ -25,11 +25,16 @@ const std::string& HistorySessionRows::text(const Row& row, int column) const
 {
     const SessionRecord& s = m_history->sessions()[row.session];
     switch (column) {
-    case User: return s.user;
-    case Computer: return s.computer;
-    case TotalFiles: return row.files;
-    case Timestamp: return row.timestamp;
-    default: return row.duration;
+    case User:
+        return s.user;
+    case Computer:
+        return s.computer;
+    case TotalFiles:
+        return row.files;
+    case Timestamp:
+        return row.timestamp;
+    default:
+        return row.duration;
     }
 }
 

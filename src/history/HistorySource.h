@@ -24,7 +24,7 @@ public:
 
     struct Report {
         bool written = false;
-        std::string where;    // the page, where the user can open it
+        std::string where;  // the page, where the user can open it
         std::string failure;  // the whole text of the box when it was not written
         // The box a history window tells it with.
         BoxRequest box(void* owner) const;
@@ -48,7 +48,9 @@ HistorySource::Report writeShownReport(const HistoryData& shown, const std::file
 class LocalHistorySource final : public HistorySource {
 public:
     LocalHistorySource(std::filesystem::path dataDir, const Clock& clock, const MonitorSettings* settings)
-        : m_dataDir(std::move(dataDir)), m_clock(clock), m_settings(settings)
+        : m_dataDir(std::move(dataDir))
+        , m_clock(clock)
+        , m_settings(settings)
     {
     }
     void load(Loaded done) override;

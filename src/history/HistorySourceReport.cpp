@@ -19,7 +19,8 @@ HistorySource::Report writeShownReport(const HistoryData& shown, const std::file
     const std::string path = !pathName.empty() ? pathName : !settingsPath.empty() ? settingsPath : "report.html";
     HistorySource::Report report;
     std::string why;
-    report.written = HistoryStore::instance().serialised([&] { return generateReport(shown, dataDir, path, now, &why); });
+    report.written =
+        HistoryStore::instance().serialised([&] { return generateReport(shown, dataDir, path, now, &why); });
     report.where = textFromPath(reportFilePath(dataDir, path));
     if (!report.written)
         report.failure = commandText::reportNotWritten(report.where, why);

@@ -25,8 +25,8 @@ public:
     std::string from;
     std::string subject;
     std::string header;  // written by SmtpSession::BuildHeader
-    int64_t date = 0;    // seconds since 1970, written by SmtpSession::BuildHeader
-    std::string body;    // lines end in CR LF
+    int64_t date = 0;  // seconds since 1970, written by SmtpSession::BuildHeader
+    std::string body;  // lines end in CR LF
     std::vector<MailRecipient> recipients;
 };
 

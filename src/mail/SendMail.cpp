@@ -54,7 +54,7 @@ std::optional<std::string> SendMail(const MailRelay& relay, const std::string& t
     std::optional<std::string> failure;
     if (!session.Connect() || !session.Send(message)) {
         failure = session.lastError.empty() || session.lastError == "OK" ? std::string("the SMTP dialogue failed")
-                                                                          : session.lastError;
+                                                                         : session.lastError;
         if (!session.lastReason.empty())
             *failure += " " + session.lastReason;
     }
@@ -71,7 +71,8 @@ void SmtpMailSender::sendMail(const MailRelay& relay, const std::string& to, con
 }
 
 AsyncMailSender::AsyncMailSender(SmtpOptions options, OrderedWorker::Poster postBack)
-    : m_options(std::move(options)), m_worker(std::move(postBack))
+    : m_options(std::move(options))
+    , m_worker(std::move(postBack))
 {
 }
 
@@ -93,11 +94,9 @@ void AsyncMailSender::sendMail(const MailRelay& relay, const std::string& to, co
             if (outcome)
                 outcome(subject, !failure->has_value());
         };
-    m_worker.post(
-        [failure, relay, to, from, subject, body, options = m_options] {
-            *failure = SendMail(relay, to, from, subject, body, options);
-        },
-        std::move(then));
+    m_worker.post([failure, relay, to, from, subject, body,
+                   options = m_options] { *failure = SendMail(relay, to, from, subject, body, options); },
+                  std::move(then));
 }
 
 void AsyncMailSender::post(std::function<void()> job, std::function<void()> then)

@@ -18,19 +18,23 @@ namespace vantor {
 bool relaySmtpOptions(const MailRelay& relay, const SmtpOptions& base, SmtpOptions& out, std::string& reason);
 
 // Returns the failure's text (for a log; the monitor shows nothing), nothing when the mail went.
-std::optional<std::string> SendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
-              const std::string& body, const SmtpOptions& options = {});
+std::optional<std::string> SendMail(const MailRelay& relay, const std::string& to, const std::string& from,
+                                    const std::string& subject, const std::string& body,
+                                    const SmtpOptions& options = {});
 
 // The monitor's MailSender: every notification through SendMail.
 class SmtpMailSender final : public MailSender {
 public:
-    explicit SmtpMailSender(SmtpOptions options = {}) : m_options(std::move(options)) {}
-    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
-                  const std::string& subject, const std::string& body) override;
+    explicit SmtpMailSender(SmtpOptions options = {})
+        : m_options(std::move(options))
+    {
+    }
+    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
+                  const std::string& body) override;
 
     // Told of every mail that did not go (the service logs it); empty: failures stay silent.
-    using FailureHandler = std::function<void(const std::string& to, const std::string& server,
-                                              const std::string& error)>;
+    using FailureHandler =
+        std::function<void(const std::string& to, const std::string& server, const std::string& error)>;
     void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
 
 private:
@@ -50,8 +54,8 @@ public:
     explicit AsyncMailSender(SmtpOptions options = {}, OrderedWorker::Poster postBack = {});
     ~AsyncMailSender() override;
 
-    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
-                  const std::string& subject, const std::string& body) override;
+    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
+                  const std::string& body) override;
     // Runs `job` on the mail worker after the mails queued before it (the test mail goes this way),
     // and `then` through the poster afterwards.
     void post(std::function<void()> job, std::function<void()> then = {});

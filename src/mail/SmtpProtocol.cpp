@@ -37,8 +37,8 @@ SmtpReplyScan scanSmtpReply(std::string_view bytes, bool peerClosed)
         if (end == std::string_view::npos)
             break;
         const std::string_view line = bytes.substr(start, end - start);
-        const bool continued = line.size() >= 4 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2])
-                               && line[3] == '-';
+        const bool continued =
+            line.size() >= 4 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]) && line[3] == '-';
         if (!continued) {
             scan.complete = true;
             scan.length = end + 1;
@@ -207,7 +207,8 @@ std::string mailDisplayName(const std::string& name)
     static constexpr std::string_view atomSpecials = "!#$%&'*+-/=?^_`{|}~";
     bool plain = !name.starts_with(' ') && !name.ends_with(' ');
     for (char c : name) {
-        if (!(isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' ' || atomSpecials.find(c) != std::string_view::npos))
+        if (!(isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' '
+              || atomSpecials.find(c) != std::string_view::npos))
             plain = false;
     }
     if (plain)

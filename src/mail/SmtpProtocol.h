@@ -17,7 +17,7 @@
 namespace vantor {
 
 struct SmtpReplyCheck {
-    int code;               // the reply code the step expects
+    int code;  // the reply code the step expects
     const char* errorText;  // what lastError says when another code comes
 };
 
@@ -32,19 +32,19 @@ inline constexpr std::array<SmtpReplyCheck, 6> smtpReplyChecks{{
 }};
 
 namespace SmtpCheck {
-inline constexpr int Ok = 0;        // HELO, MAIL From, each RCPT TO, end of data
+inline constexpr int Ok = 0;  // HELO, MAIL From, each RCPT TO, end of data
 inline constexpr int Greeting = 1;  // the connection's greeting
-inline constexpr int Data = 2;      // DATA
-inline constexpr int Quit = 3;      // QUIT
+inline constexpr int Data = 2;  // DATA
+inline constexpr int Quit = 3;  // QUIT
 inline constexpr int LoggedOn = 4;  // the end of AUTH
-inline constexpr int GoOn = 5;      // each step of AUTH LOGIN
+inline constexpr int GoOn = 5;  // each step of AUTH LOGIN
 }  // namespace SmtpCheck
 
 // A reply is read until its last line has come: a server may send a multi-line reply in several
 // pieces, and taking a piece for the whole would make the later pieces answer the next commands.
 struct SmtpReplyScan {
     bool complete = false;
-    std::size_t length = 0;   // bytes of `bytes` that the reply takes (when complete)
+    std::size_t length = 0;  // bytes of `bytes` that the reply takes (when complete)
     std::optional<int> code;  // from the first three characters, when they are three digits
 };
 
@@ -76,8 +76,8 @@ std::optional<std::string> parseCertFingerprint(std::string_view text);
 std::string formatMailDate(int64_t time);
 
 // A recipient's name as a header may carry it: as it stands when it is a plain phrase, in encoded
-// words when it has text outside ASCII, otherwise in quotes. Callers give the address as the name too, and a bare "a@b<a@b>" is refused by servers
-// that check header syntax.
+// words when it has text outside ASCII, otherwise in quotes. Callers give the address as the name too, and a bare
+// "a@b<a@b>" is refused by servers that check header syntax.
 std::string mailDisplayName(const std::string& name);
 
 // A header's text as RFC 2047 wants it: as it stands while it is ASCII, otherwise as encoded words

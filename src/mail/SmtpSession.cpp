@@ -23,7 +23,9 @@ constexpr std::size_t maxReplyBytes = 64 * 1024;
 }  // namespace
 
 SmtpSession::SmtpSession(std::string server, int port, SmtpOptions options)
-    : m_server(std::move(server)), m_port(port), m_options(std::move(options))
+    : m_server(std::move(server))
+    , m_port(port)
+    , m_options(std::move(options))
 {
 }
 
@@ -108,8 +110,7 @@ bool SmtpSession::Connect()
         } else {
             // RFC 3207 4.2: what the server said before the handshake is forgotten; it says it
             // again to the second EHLO.
-            ok = sendText("STARTTLS\r\n") && ReadReply(SmtpCheck::Greeting) && encrypt()
-                 && greetExtended(extensions);
+            ok = sendText("STARTTLS\r\n") && ReadReply(SmtpCheck::Greeting) && encrypt() && greetExtended(extensions);
         }
     }
     if (ok && !m_options.user.empty())
@@ -247,8 +248,10 @@ bool SmtpSession::BuildHeader(MailMessage& message)
         to.push_back({cleanMailText(r.address), cleanMailText(r.name)});
     // Text outside ASCII: the header's in encoded words, the body declared as UTF-8. A mail of
     // ASCII alone keeps the classic header.
-    const std::string mime = isAsciiText(message.body) ? std::string()
-        : "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n";
+    const std::string mime =
+        isAsciiText(message.body)
+            ? std::string()
+            : "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n";
     message.header = "Date: " + formatMailDate(message.date) + "\r\nFrom: " + cleanMailText(message.from)
                      + "\r\nTo: " + mailToLine(to) + "\r\nSubject: " + encodeHeaderText(cleanMailText(message.subject))
                      + "\r\nX-Mailer: <" + cleanMailText(mailer) + ">\r\n" + mime + "\r\n";
@@ -363,7 +366,7 @@ std::string localHeloName()
     if (GetComputerNameA(name, &size))
         computer.assign(name, size);
 #else
-    struct utsname u {};
+    struct utsname u { };
     if (uname(&u) == 0)
         computer = u.nodename;
 #endif

@@ -94,7 +94,7 @@ private:
     bool m_broken = false;
     std::unique_ptr<SmtpTransport> m_socket;
     std::string m_replyBuffer;  // bytes received and not yet taken as a reply
-    std::string m_lastReply;    // the last whole reply, for the EHLO keywords
+    std::string m_lastReply;  // the last whole reply, for the EHLO keywords
 };
 
 namespace smtpReason {

@@ -22,10 +22,10 @@ struct TlsPeerCheck {
 
 enum class TlsFailure {
     None,
-    Untrusted,        // the certificate did not pass the CA store and name check, or the pin
+    Untrusted,  // the certificate did not pass the CA store and name check, or the pin
     HandshakeFailed,  // no common protocol, a broken peer, or the connection ended
-    TimedOut,         // the peer went quiet in the middle of the handshake
-    Unavailable,      // this build has no TLS library
+    TimedOut,  // the peer went quiet in the middle of the handshake
+    Unavailable,  // this build has no TLS library
 };
 
 struct TlsStart {

@@ -44,7 +44,11 @@ bool isAddress(const std::string& host)
 class TlsTransport final : public SmtpTransport {
 public:
     TlsTransport(std::unique_ptr<SmtpTransport> plain, SslCtxPtr ctx, SslPtr ssl, BIO* in, BIO* out)
-        : m_plain(std::move(plain)), m_ctx(std::move(ctx)), m_ssl(std::move(ssl)), m_in(in), m_out(out)
+        : m_plain(std::move(plain))
+        , m_ctx(std::move(ctx))
+        , m_ssl(std::move(ssl))
+        , m_in(in)
+        , m_out(out)
     {
     }
     ~TlsTransport() override { Close(); }
@@ -194,7 +198,7 @@ private:
     std::unique_ptr<SmtpTransport> m_plain;
     SslCtxPtr m_ctx;
     SslPtr m_ssl;
-    BIO* m_in;   // owned by m_ssl
+    BIO* m_in;  // owned by m_ssl
     BIO* m_out;  // owned by m_ssl
 };
 
@@ -258,8 +262,8 @@ TlsStart startTls(std::unique_ptr<SmtpTransport> plain, const TlsPeerCheck& chec
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
         // An empty name would match any certificate: refuse it rather than skip the check.
         const int named = check.host.empty() ? 0
-                          : address ? X509_VERIFY_PARAM_set1_ip_asc(param, check.host.c_str())
-                                    : SSL_set1_host(ssl.get(), check.host.c_str());
+                          : address          ? X509_VERIFY_PARAM_set1_ip_asc(param, check.host.c_str())
+                                             : SSL_set1_host(ssl.get(), check.host.c_str());
         if (named != 1)
             return fail(TlsFailure::Untrusted);
     }

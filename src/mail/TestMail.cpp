@@ -27,7 +27,9 @@ TestMailOutcome SendTestMail(const MailRelay& relay, const std::string& address,
 {
     return SendTestMail(
         relay, address,
-        [&boxes, owner](TestMailOutcome outcome, const std::string& reason) { boxes.show(testMailBox(outcome, owner, reason)); },
+        [&boxes, owner](TestMailOutcome outcome, const std::string& reason) {
+            boxes.show(testMailBox(outcome, owner, reason));
+        },
         options);
 }
 

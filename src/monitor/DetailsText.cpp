@@ -11,7 +11,8 @@ namespace {
 
 std::string lowerAscii(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
     return s;
 }
 
@@ -111,11 +112,16 @@ std::string openFilesStatus(bool listed, const std::string& error, std::size_t s
 const char* shareTitle(ShareColumn column)
 {
     switch (column) {
-    case ShareColumn::Share: return "Share";
-    case ShareColumn::Path: return "Path";
-    case ShareColumn::Connections: return "Connections";
-    case ShareColumn::Clients: return "Connected from";
-    case ShareColumn::Count: break;
+    case ShareColumn::Share:
+        return "Share";
+    case ShareColumn::Path:
+        return "Path";
+    case ShareColumn::Connections:
+        return "Connections";
+    case ShareColumn::Clients:
+        return "Connected from";
+    case ShareColumn::Count:
+        break;
     }
     return "";
 }
@@ -123,11 +129,16 @@ const char* shareTitle(ShareColumn column)
 std::string shareText(const ShareUse& share, ShareColumn column, const char* separator)
 {
     switch (column) {
-    case ShareColumn::Share: return share.share;
-    case ShareColumn::Path: return share.path;
-    case ShareColumn::Connections: return std::to_string(share.connections);
-    case ShareColumn::Clients: return joined(share.clients, separator);
-    case ShareColumn::Count: break;
+    case ShareColumn::Share:
+        return share.share;
+    case ShareColumn::Path:
+        return share.path;
+    case ShareColumn::Connections:
+        return std::to_string(share.connections);
+    case ShareColumn::Clients:
+        return joined(share.clients, separator);
+    case ShareColumn::Count:
+        break;
     }
     return {};
 }
@@ -135,16 +146,26 @@ std::string shareText(const ShareUse& share, ShareColumn column, const char* sep
 const char* sessionDetailTitle(SessionDetailColumn column)
 {
     switch (column) {
-    case SessionDetailColumn::ConnectedSince: return "Connected since";
-    case SessionDetailColumn::ConnectedTime: return "Connected time";
-    case SessionDetailColumn::IdleTime: return "Idle time";
-    case SessionDetailColumn::Shares: return "Shares";
-    case SessionDetailColumn::Protocol: return "Protocol";
-    case SessionDetailColumn::Encryption: return "Encryption";
-    case SessionDetailColumn::Signing: return "Signing";
-    case SessionDetailColumn::ProcessId: return "Process";
-    case SessionDetailColumn::Uid: return "UID";
-    case SessionDetailColumn::Count: break;
+    case SessionDetailColumn::ConnectedSince:
+        return "Connected since";
+    case SessionDetailColumn::ConnectedTime:
+        return "Connected time";
+    case SessionDetailColumn::IdleTime:
+        return "Idle time";
+    case SessionDetailColumn::Shares:
+        return "Shares";
+    case SessionDetailColumn::Protocol:
+        return "Protocol";
+    case SessionDetailColumn::Encryption:
+        return "Encryption";
+    case SessionDetailColumn::Signing:
+        return "Signing";
+    case SessionDetailColumn::ProcessId:
+        return "Process";
+    case SessionDetailColumn::Uid:
+        return "UID";
+    case SessionDetailColumn::Count:
+        break;
     }
     return "";
 }
@@ -152,14 +173,19 @@ const char* sessionDetailTitle(SessionDetailColumn column)
 std::optional<int64_t> sessionDetailNumber(const SessionDetails& d, SessionDetailColumn column, int64_t now)
 {
     switch (column) {
-    case SessionDetailColumn::ConnectedSince: return d.connectedAt;
+    case SessionDetailColumn::ConnectedSince:
+        return d.connectedAt;
     // A clock set back must not show a session connected for a negative time.
     case SessionDetailColumn::ConnectedTime:
         return d.connectedAt ? std::optional<int64_t>(std::max<int64_t>(0, now - *d.connectedAt)) : std::nullopt;
-    case SessionDetailColumn::IdleTime: return d.idleSeconds;
-    case SessionDetailColumn::ProcessId: return d.processId;
-    case SessionDetailColumn::Uid: return d.uid;
-    default: return std::nullopt;
+    case SessionDetailColumn::IdleTime:
+        return d.idleSeconds;
+    case SessionDetailColumn::ProcessId:
+        return d.processId;
+    case SessionDetailColumn::Uid:
+        return d.uid;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -173,20 +199,24 @@ std::string sessionDetailText(const SessionDetails& d, SessionDetailColumn colum
         auto n = sessionDetailNumber(d, column, now);
         return n ? durationText(*n) : std::string();
     }
-    case SessionDetailColumn::Shares: return joined(d.shares, ", ");
+    case SessionDetailColumn::Shares:
+        return joined(d.shares, ", ");
     // SMB3 multichannel: a session may run over several connections.
     case SessionDetailColumn::Protocol:
         if (!d.channels || d.dialect.empty())
             return d.dialect;
         return d.dialect + ", " + std::to_string(*d.channels) + (*d.channels == 1 ? " channel" : " channels");
-    case SessionDetailColumn::Encryption: return d.encryption;
-    case SessionDetailColumn::Signing: return d.signing;
+    case SessionDetailColumn::Encryption:
+        return d.encryption;
+    case SessionDetailColumn::Signing:
+        return d.signing;
     case SessionDetailColumn::ProcessId:
     case SessionDetailColumn::Uid: {
         auto n = sessionDetailNumber(d, column, now);
         return n ? std::to_string(*n) : std::string();
     }
-    case SessionDetailColumn::Count: break;
+    case SessionDetailColumn::Count:
+        break;
     }
     return {};
 }
@@ -216,16 +246,26 @@ std::string countsText(const SessionsSnapshot& snapshot)
 const char* openFileTitle(OpenFileColumn column)
 {
     switch (column) {
-    case OpenFileColumn::File: return "File";
-    case OpenFileColumn::Share: return "Share";
-    case OpenFileColumn::User: return "User";
-    case OpenFileColumn::Computer: return "Computer";
-    case OpenFileColumn::Access: return "Access";
-    case OpenFileColumn::DenyMode: return "Deny mode";
-    case OpenFileColumn::Oplock: return "Oplock";
-    case OpenFileColumn::Locks: return "Locks";
-    case OpenFileColumn::OpenedAt: return "Opened at";
-    case OpenFileColumn::Count: break;
+    case OpenFileColumn::File:
+        return "File";
+    case OpenFileColumn::Share:
+        return "Share";
+    case OpenFileColumn::User:
+        return "User";
+    case OpenFileColumn::Computer:
+        return "Computer";
+    case OpenFileColumn::Access:
+        return "Access";
+    case OpenFileColumn::DenyMode:
+        return "Deny mode";
+    case OpenFileColumn::Oplock:
+        return "Oplock";
+    case OpenFileColumn::Locks:
+        return "Locks";
+    case OpenFileColumn::OpenedAt:
+        return "Opened at";
+    case OpenFileColumn::Count:
+        break;
     }
     return "";
 }
@@ -239,16 +279,26 @@ std::string openFileText(const NetFileInfo& file, OpenFileColumn column)
 {
     const FileDetails& d = file.details;
     switch (column) {
-    case OpenFileColumn::File: return fileInShare(file);
-    case OpenFileColumn::Share: return d.share;
-    case OpenFileColumn::User: return file.user;
-    case OpenFileColumn::Computer: return file.computer;
-    case OpenFileColumn::Access: return accessText(d);
-    case OpenFileColumn::DenyMode: return d.denyMode;
-    case OpenFileColumn::Oplock: return d.oplock;
-    case OpenFileColumn::Locks: return d.locks ? std::to_string(*d.locks) : std::string();
-    case OpenFileColumn::OpenedAt: return d.openedAt ? formatTimestamp(*d.openedAt) : std::string();
-    case OpenFileColumn::Count: break;
+    case OpenFileColumn::File:
+        return fileInShare(file);
+    case OpenFileColumn::Share:
+        return d.share;
+    case OpenFileColumn::User:
+        return file.user;
+    case OpenFileColumn::Computer:
+        return file.computer;
+    case OpenFileColumn::Access:
+        return accessText(d);
+    case OpenFileColumn::DenyMode:
+        return d.denyMode;
+    case OpenFileColumn::Oplock:
+        return d.oplock;
+    case OpenFileColumn::Locks:
+        return d.locks ? std::to_string(*d.locks) : std::string();
+    case OpenFileColumn::OpenedAt:
+        return d.openedAt ? formatTimestamp(*d.openedAt) : std::string();
+    case OpenFileColumn::Count:
+        break;
     }
     return {};
 }

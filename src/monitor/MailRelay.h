@@ -12,9 +12,9 @@
 namespace vantor {
 
 enum class SmtpSecurity : int32_t {
-    None,      // plain text throughout
+    None,  // plain text throughout
     StartTls,  // plain greeting and EHLO, then STARTTLS before anything else
-    Tls,       // TLS from the first byte (the port 465 way)
+    Tls,  // TLS from the first byte (the port 465 way)
 };
 
 // The names the settings file uses: "none", "starttls", "tls".
@@ -25,7 +25,7 @@ struct MailRelay {
     std::string server;
     int32_t port = 25;
     SmtpSecurity security = SmtpSecurity::None;
-    std::string user;          // empty: no logon
+    std::string user;  // empty: no logon
     std::string passwordFile;  // holds the password; readable only by its owner
     // SHA-256 of the server's DER certificate (hex, colons allowed). When set, that certificate is
     // accepted in place of one the system's CA store vouches for: the way to trust a self-signed one.

@@ -11,19 +11,19 @@
 namespace vantor {
 
 struct MonitorSettings {
-    SharedText serverName;             // monitored server; empty = this computer
-    int32_t hideLocalUsers = 0;        // hide sessions from this computer (isLocalComputer)
-    int32_t hideSystemRequests = 0;    // hide sessions with an empty user name
+    SharedText serverName;  // monitored server; empty = this computer
+    int32_t hideLocalUsers = 0;  // hide sessions from this computer (isLocalComputer)
+    int32_t hideSystemRequests = 0;  // hide sessions with an empty user name
     int32_t popupOnNewUser = 0;
     int32_t beepOnNewUser = 0;
-    int32_t noHistory = 0;             // while 1, nothing is added to the history logs
-    int32_t mailOnNewUser = 0;         // a new user sends a notification mail
+    int32_t noHistory = 0;  // while 1, nothing is added to the history logs
+    int32_t mailOnNewUser = 0;  // a new user sends a notification mail
     int32_t dailyReport = 0;
     int32_t reportAutoUpdate = 0;
-    int32_t reportLimit = 0;           // accepting Options with this set trims the logs
-    int32_t logOpenedFiles = 1;        // while 0, no file lines are logged
-    int32_t useBlackList = 1;          // 1: black list in force; 0: white list in force
-    int32_t reportLimitIndex = 0;      // index into the report-limit choices; 3 and 7 are separators
+    int32_t reportLimit = 0;  // accepting Options with this set trims the logs
+    int32_t logOpenedFiles = 1;  // while 0, no file lines are logged
+    int32_t useBlackList = 1;  // 1: black list in force; 0: white list in force
+    int32_t reportLimitIndex = 0;  // index into the report-limit choices; 3 and 7 are separators
     std::string mailAddress = "admin@example.com";
     std::string smtpServer = "mail.example.com";
     std::string dailyReportTime = "23:59";
@@ -31,8 +31,8 @@ struct MonitorSettings {
     // How smtpServer is reached; the defaults give the classic plain dialogue to port 25.
     int32_t smtpPort = 25;
     SmtpSecurity smtpSecurity = SmtpSecurity::None;
-    std::string smtpUser;             // empty: no logon
-    std::string smtpPasswordFile;     // the password itself is never held in the settings
+    std::string smtpUser;  // empty: no logon
+    std::string smtpPasswordFile;  // the password itself is never held in the settings
     std::string smtpCertFingerprint;  // SHA-256 of a self-signed certificate to accept
     // The service's /metrics for Prometheus: "ADDRESS:PORT", empty = not served. Per-session
     // series only while metricsPerSession is 1 (their number grows with the sessions).

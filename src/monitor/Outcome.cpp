@@ -58,7 +58,8 @@ std::string addedToList(const std::string& user, const std::string& computer, Li
 std::string listNameHasBlank(const std::string& user, const std::string& computer)
 {
     // Written as it is, "John Smith" would read back as user John on computer Smith.
-    return "User " + user + " and computer " + computer + " cannot be added to a list: a name in a list cannot hold a blank.";
+    return "User " + user + " and computer " + computer
+           + " cannot be added to a list: a name in a list cannot hold a blank.";
 }
 
 std::string listNameRefused(const std::string& user, const std::string& computer)
@@ -71,7 +72,8 @@ std::string noUserToClose(const std::string& computer)
     // The service takes an empty user name as "every user": the close would end every session of
     // that computer, those of people on the white list and Vantor's own logon among them.
     return "A session without a user name cannot be closed by itself: closing it would end every session of "
-           "computer " + computer + ".";
+           "computer "
+           + computer + ".";
 }
 
 std::string notAServerName(const std::string& text)

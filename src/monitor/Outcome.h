@@ -17,12 +17,12 @@ struct Outcome {
     enum class Kind {
         Done,
         NoTarget,  // the session or file is not (or no longer) there
-        Refused,   // the command cannot be given so: nothing was tried
-        Failed,    // it was tried, and the service or the disk said no
+        Refused,  // the command cannot be given so: nothing was tried
+        Failed,  // it was tried, and the service or the disk said no
     };
     Kind kind = Kind::Done;
     std::string caption;  // of the box that tells it
-    std::string text;     // empty: there is nothing to tell
+    std::string text;  // empty: there is nothing to tell
     BoxIcon icon = BoxIcon::None;
 
     bool ok() const { return kind == Kind::Done; }

@@ -67,7 +67,8 @@ void SessionMonitor::addSelectedToList(ListKind list, ListTarget target, const M
 
 std::pair<std::string, std::string> listEntryOf(const SessionEntry& session, ListTarget target)
 {
-    return {target == ListTarget::Computer ? anyName : session.user, target == ListTarget::User ? anyName : session.computer};
+    return {target == ListTarget::Computer ? anyName : session.user,
+            target == ListTarget::User ? anyName : session.computer};
 }
 
 // --- session actions -----------------------------------------------------------------------------
@@ -161,7 +162,8 @@ void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
     }
     // The close waits on the service; its answer comes back to the GUI thread.
     auto status = std::make_shared<NetStatus>();
-    background([this, status, server = *server, row = *row] { *status = m_ctx.net.deleteSession(server, row.computer, row.user); },
+    background([this, status, server = *server,
+                row = *row] { *status = m_ctx.net.deleteSession(server, row.computer, row.user); },
                [this, status] {
                    if (!status->ok()) {
                        showSystemError(*status);
@@ -213,7 +215,8 @@ void SessionMonitor::closeListedFile(const NetFileInfo& file)
                        showSystemError(*status);
                        return;
                    }
-                   std::erase_if(m_allFiles, [&](const NetFileInfo& f) { return f.id == file.id && f.path == file.path; });
+                   std::erase_if(m_allFiles,
+                                 [&](const NetFileInfo& f) { return f.id == file.id && f.path == file.path; });
                    publishSnapshot();
                    if (m_view)
                        m_view->sessionsTableChanged();

@@ -14,7 +14,11 @@ namespace {
 // or of the open-files refresh is open must be dropped, not run inside it.
 class DepthGuard {
 public:
-    explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
+    explicit DepthGuard(int& depth)
+        : m_depth(depth)
+    {
+        ++m_depth;
+    }
     ~DepthGuard() { --m_depth; }
     DepthGuard(const DepthGuard&) = delete;
     DepthGuard& operator=(const DepthGuard&) = delete;
@@ -48,7 +52,8 @@ bool validUtf8(const std::string& s)
 
 }  // namespace
 
-SessionMonitor::SessionMonitor(Context context) : m_ctx(std::move(context))
+SessionMonitor::SessionMonitor(Context context)
+    : m_ctx(std::move(context))
 {
     publishSnapshot();
 }
@@ -180,9 +185,8 @@ void SessionMonitor::applySessions(const SessionsFetch& fetch)
     // listed them. A close that fails is tried again by the next poll that still sees the session.
     if (!rejected.empty()) {
         auto statuses = std::make_shared<std::vector<NetStatus>>();
-        background([this, server = fetch.server, rejected, statuses] {
-                       *statuses = m_ctx.net.deleteSessions(server, rejected);
-                   },
+        background([this, server = fetch.server, rejected,
+                    statuses] { *statuses = m_ctx.net.deleteSessions(server, rejected); },
                    [this, rejected, statuses, blackList = settings.useBlackList != 0] {
                        if (!m_events)
                            return;
@@ -223,7 +227,8 @@ void SessionMonitor::keepShownFiles(const std::vector<NetFileInfo>& files)
     m_allFiles = filesOfSessions(shown, files);
 }
 
-std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files)
+std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions,
+                                         const std::vector<NetFileInfo>& files)
 {
     // A file belongs to a shown session by its user and, where the service tells it, its computer:
     // the files of rejected and hidden sessions are not shown either.
@@ -339,8 +344,7 @@ void SessionMonitor::refreshOpenFiles()
     applyOpenFiles(fetchOpenFiles(settings.serverName.get(), user));
 }
 
-FilesFetch SessionMonitor::fetchOpenFiles(const std::string& serverName,
-                                          const std::optional<std::string>& user) const
+FilesFetch SessionMonitor::fetchOpenFiles(const std::string& serverName, const std::optional<std::string>& user) const
 {
     FilesFetch fetch;
     if (!user)
@@ -423,7 +427,7 @@ std::vector<std::string> SessionMonitor::listOpenFiles(const std::string& user) 
 }
 
 std::vector<std::string> SessionMonitor::listSessionFiles(const ServerName& server, const std::string& user,
-                                                         const std::string& computer) const
+                                                          const std::string& computer) const
 {
     std::vector<NetFileInfo> files;
     if (!m_ctx.net.enumFiles(server, user, files).ok())

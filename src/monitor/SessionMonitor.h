@@ -36,31 +36,32 @@ public:
 class PollObserver {
 public:
     virtual ~PollObserver() = default;
-    virtual void sessionsPolled(int64_t now, const ServerName& server,
-                                const std::vector<SessionEntry>& kept) = 0;
+    virtual void sessionsPolled(int64_t now, const ServerName& server, const std::vector<SessionEntry>& kept) = 0;
 };
 
 // What the window layer wants to hear about. Every call comes on the GUI thread.
 class MonitorView {
 public:
     virtual ~MonitorView() = default;
-    virtual void sessionsTableChanged() {}
-    virtual void openFilesTableChanged() {}
-    virtual void captionChanged() {}
+    virtual void sessionsTableChanged() { }
+    virtual void openFilesTableChanged() { }
+    virtual void captionChanged() { }
     // The new-user event wants the tray icon flashing (only asked while the desk's window is hidden).
-    virtual void startFlash() {}
+    virtual void startFlash() { }
 };
 
 // What happened, for a log: the service writes one line per event to the journal.
 class MonitorEvents {
 public:
     virtual ~MonitorEvents() = default;
-    virtual void newUser(const SessionEntry& /*session*/) {}
+    virtual void newUser(const SessionEntry& /*session*/) { }
     // A session the lists condemned; `status` tells whether the close worked.
     virtual void sessionRejected(const std::string& /*user*/, const std::string& /*computer*/,
-                                 bool /*blackListInForce*/, const NetStatus& /*status*/) {}
+                                 bool /*blackListInForce*/, const NetStatus& /*status*/)
+    {
+    }
     // Sessions closed by a command of the window ("Close session", "Close all sessions").
-    virtual void sessionsClosedByUser(std::size_t /*count*/) {}
+    virtual void sessionsClosedByUser(std::size_t /*count*/) { }
 };
 
 // The result of a session enumeration, made on any thread and applied on the GUI thread.
@@ -85,7 +86,8 @@ struct FilesFetch {
 
 // The files of `files` that belong to one of `sessions` (the shown rows), their names cut as the
 // tables cut them: what the list of every user's files shows.
-std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions, const std::vector<NetFileInfo>& files);
+std::vector<NetFileInfo> filesOfSessions(const std::vector<SessionEntry>& sessions,
+                                         const std::vector<NetFileInfo>& files);
 
 // What one of the six "Add to the ... list" entries adds for a session: its user, its computer, or both.
 std::pair<std::string, std::string> listEntryOf(const SessionEntry& session, ListTarget target);

@@ -35,16 +35,16 @@ struct SessionsSnapshot {
 using SessionsSnapshotPtr = std::shared_ptr<const SessionsSnapshot>;
 
 enum class FileIconKind {
-    Folder,    // a directory, or a path that cannot be inspected on this computer
+    Folder,  // a directory, or a path that cannot be inspected on this computer
     FileType,  // the icon of the file's type; the window falls back to the default file icon
 };
 
 // One row of the open-files table.
 struct OpenFileRow {
     std::string path;
-    uint32_t id = 0;         // the resource's identifier from the enumeration
+    uint32_t id = 0;  // the resource's identifier from the enumeration
     FileIconKind icon = FileIconKind::FileType;
-    int imageIndex = 0;      // position of the file in the enumeration
+    int imageIndex = 0;  // position of the file in the enumeration
     FileDetails details;
     bool operator==(const OpenFileRow&) const = default;
 };

@@ -11,9 +11,18 @@ namespace vantor {
 class SharedText {
 public:
     SharedText() = default;
-    SharedText(std::string value) : m_value(std::make_shared<const std::string>(std::move(value))) {}
-    SharedText(const char* value) : SharedText(std::string(value)) {}
-    SharedText(const SharedText& other) : m_value(other.load()) {}
+    SharedText(std::string value)
+        : m_value(std::make_shared<const std::string>(std::move(value)))
+    {
+    }
+    SharedText(const char* value)
+        : SharedText(std::string(value))
+    {
+    }
+    SharedText(const SharedText& other)
+        : m_value(other.load())
+    {
+    }
     SharedText& operator=(const SharedText& other)
     {
         if (this != &other)

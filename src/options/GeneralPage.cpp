@@ -23,8 +23,8 @@ GeneralPage::GeneralPage(QWidget* parent)
     m_useWhiteList->setObjectName(QStringLiteral("useWhiteList"));
 
     auto* layout = new QVBoxLayout(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_hideSystemRequests, m_hideLocalUsers, m_noHistory,
-                                                      m_noFileLog, m_launchOnStartup})
+    for (QWidget* w : std::initializer_list<QWidget*>{m_hideSystemRequests, m_hideLocalUsers, m_noHistory, m_noFileLog,
+                                                      m_launchOnStartup})
         layout->addWidget(w);
     layout->addSpacing(6);
     layout->addWidget(m_useBlackList);

@@ -47,7 +47,8 @@ MailPage::MailPage(SendTestMailFn sendTestMail, MessageBoxes& boxes, QWidget* pa
     m_testButton->setAutoDefault(false);
     m_testButton->setEnabled(static_cast<bool>(m_sendTestMail));
     connect(m_testButton, &QPushButton::clicked, this, &MailPage::sendTestMail);
-    m_dailyReportTime->setFixedWidth(m_dailyReportTime->fontMetrics().horizontalAdvance(QStringLiteral("000:000")) + 12);
+    m_dailyReportTime->setFixedWidth(m_dailyReportTime->fontMetrics().horizontalAdvance(QStringLiteral("000:000"))
+                                     + 12);
 
     auto* grid = new QGridLayout;
     int row = 0;

@@ -30,8 +30,7 @@ OptionsValue optionsFromSettings(const MonitorSettings& settings);
 
 // The report-limit choice list; the two rows of dashes are separators, not choices.
 inline constexpr std::array<const char*, 10> reportLimitChoices = {
-    "1 Hour", "2 Hours", "3 Hours", "-------------", "1 Day",
-    "2 Days", "3 Days",  "-------------", "1 Week", "1 Month"};
+    "1 Hour", "2 Hours", "3 Hours", "-------------", "1 Day", "2 Days", "3 Days", "-------------", "1 Week", "1 Month"};
 bool isReportLimitSeparator(int32_t index);
 // A choice that carries a limit (not a separator, not "no selection").
 bool isReportLimitChoice(int32_t index);
@@ -53,17 +52,17 @@ std::optional<std::string> firstFailingCheck(const OptionsValue& values);
 // shows its outcome itself through `boxes`, owned by `owner` (the E-mail page). The mail code
 // shows its box between its own steps (after a refused mail, before QUIT), so it is handed the
 // boxes rather than asked for an outcome.
-using SendTestMailFn = std::function<void(const MailRelay& relay, const std::string& mailAddress,
-                                          MessageBoxes& boxes, void* owner)>;
+using SendTestMailFn =
+    std::function<void(const MailRelay& relay, const std::string& mailAddress, MessageBoxes& boxes, void* owner)>;
 
 // Everything OK needs besides the values read from the controls.
 struct OptionsAcceptContext {
-    SessionMonitor& monitor;      // boxes, list file paths, showSystemError
+    SessionMonitor& monitor;  // boxes, list file paths, showSystemError
     const AccessListRows& whiteRows;
     const AccessListRows& blackRows;
     Autostart& autostart;
-    std::string executablePath;   // what the autostart entry starts
-    void* owner = nullptr;        // the Options window, owner of every box shown here
+    std::string executablePath;  // what the autostart entry starts
+    void* owner = nullptr;  // the Options window, owner of every box shown here
 };
 
 // OK after the controls have been read into `values`: writes wlist.dat then blist.dat, warns of an

@@ -26,9 +26,9 @@ struct TabInfo {
     const char* tip;
 };
 constexpr TabInfo tabInfo[OptionsSheet::TabCount] = {
-    {"General", "General settings"},         {"Users", "On new user event"},
-    {"E-mail", "E-mail settings"},           {"Report", "Web-based report settings"},
-    {"Black list", "Black list settings"},   {"White list", "White list settings"},
+    {"General", "General settings"},       {"Users", "On new user event"},
+    {"E-mail", "E-mail settings"},         {"Report", "Web-based report settings"},
+    {"Black list", "Black list settings"}, {"White list", "White list settings"},
 };
 
 Autostart& resolveAutostart(const OptionsDeps& deps, std::unique_ptr<Autostart>& own)

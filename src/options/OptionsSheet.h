@@ -26,10 +26,10 @@ class UsersPage;
 
 // What the Options window and command take from the rest of the program.
 struct OptionsDeps {
-    TrimLogsFn trimLogs;          // the history's trimming; empty: nothing is trimmed
+    TrimLogsFn trimLogs;  // the history's trimming; empty: nothing is trimmed
     SendTestMailFn sendTestMail;  // the mail's test mail; empty: its button is disabled
     Autostart* autostart = nullptr;  // null: the platform's machine-wide entry
-    std::string executablePath;      // what autostart starts; empty: this running program
+    std::string executablePath;  // what autostart starts; empty: this running program
     // Keeps the accepted settings for the next start, after every step of OK; empty: not kept.
     std::function<void()> saveSettings;
 };

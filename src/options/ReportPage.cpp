@@ -57,9 +57,8 @@ void ReportPage::load(const MonitorSettings& v)
     m_path->setText(QString::fromStdString(v.reportPath.get()));
     m_limit->setChecked(v.reportLimit != 0);
     // An index outside the list shows no selection.
-    m_limitChoice->setCurrentIndex(v.reportLimitIndex >= 0 && v.reportLimitIndex < m_limitChoice->count()
-                                       ? v.reportLimitIndex
-                                       : -1);
+    m_limitChoice->setCurrentIndex(
+        v.reportLimitIndex >= 0 && v.reportLimitIndex < m_limitChoice->count() ? v.reportLimitIndex : -1);
 }
 
 void ReportPage::store(MonitorSettings& v) const

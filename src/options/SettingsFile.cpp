@@ -132,7 +132,7 @@ std::optional<std::string> checkHistoryDays(int32_t days)
     if (days >= 0 && days <= maxHistoryDays)
         return std::nullopt;
     return "historyDays must be from 0 (keep everything) to " + std::to_string(maxHistoryDays) + ", not "
-        + std::to_string(days);
+           + std::to_string(days);
 }
 
 std::optional<std::string> checkTime(std::string_view v)
@@ -154,7 +154,7 @@ std::optional<std::string> checkMetricsListen(std::string_view v)
     if (v.empty() || parseListenAddress(v))
         return std::nullopt;
     return "metricsListen must be empty or ADDRESS:PORT with a numeric address (127.0.0.1:36874, [::1]:36874), not "
-        + quoted(v);
+           + quoted(v);
 }
 
 std::optional<std::string> checkConsoleListen(std::string_view v)
@@ -293,7 +293,9 @@ std::string updateSettingsText(std::string_view text, const MonitorSettings& set
         if (k.write(inFile) != k.write(settings))
             changed.emplace(k.name);
 
-    auto newLine = [&settings](const SettingKey& k) { return std::string(k.name) + " = " + cleanMailText(k.write(settings)); };
+    auto newLine = [&settings](const SettingKey& k) {
+        return std::string(k.name) + " = " + cleanMailText(k.write(settings));
+    };
     std::string out;
     std::set<std::string, std::less<>> written;
     while (!text.empty()) {

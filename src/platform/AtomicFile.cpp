@@ -150,7 +150,8 @@ struct AtomicFile::Impl : std::streambuf {
     }
 };
 
-AtomicFile::AtomicFile(std::filesystem::path target) : m_impl(std::make_unique<Impl>())
+AtomicFile::AtomicFile(std::filesystem::path target)
+    : m_impl(std::make_unique<Impl>())
 {
     Impl& d = *m_impl;
     d.target = std::move(target);

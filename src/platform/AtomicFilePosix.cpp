@@ -48,20 +48,19 @@ int writeAll(OsFile file, const char* data, std::size_t size)
 int appendAll(OsFile file, const char* data, std::size_t size)
 {
     const int fd = static_cast<int>(file.handle);
-    struct stat before {};
+    struct stat before { };
     if (::fstat(fd, &before) != 0)
         return errno;
     const int failure = writeAll(file, data, size);
     if (failure != 0) {
-        while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
-        }
+        while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) { }
     }
     return failure;
 }
 
 void keepAttributesOf(const std::filesystem::path& target, OsFile file)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
         return;
     const int fd = static_cast<int>(file.handle);

@@ -53,11 +53,20 @@ std::string desktopExecArgument(const std::string& argument)
     std::string value;
     for (char c : quoted) {
         switch (c) {
-        case '\\': value += "\\\\"; break;
-        case '\n': value += "\\n"; break;
-        case '\t': value += "\\t"; break;
-        case '\r': value += "\\r"; break;
-        default: value += c;
+        case '\\':
+            value += "\\\\";
+            break;
+        case '\n':
+            value += "\\n";
+            break;
+        case '\t':
+            value += "\\t";
+            break;
+        case '\r':
+            value += "\\r";
+            break;
+        default:
+            value += c;
         }
     }
     return value;
@@ -69,9 +78,11 @@ std::string autostartDesktopEntry(const std::string& executable)
            "Type=Application\n"
            "Name=Vantor\n"
            "Comment=Monitor of the network sessions on this computer's shares\n"
-           "Exec=" + desktopExecArgument(executable) + "\n"
-           "Terminal=false\n"
-           "X-GNOME-Autostart-enabled=true\n";
+           "Exec="
+           + desktopExecArgument(executable)
+           + "\n"
+             "Terminal=false\n"
+             "X-GNOME-Autostart-enabled=true\n";
 }
 
 bool desktopEntryHidden(const std::string& text)
@@ -116,7 +127,7 @@ std::optional<std::string> readEntry(const std::filesystem::path& path)
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    struct stat st {};
+    struct stat st { };
     std::optional<std::string> text;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         text.emplace();
@@ -177,7 +188,8 @@ NetStatus writeEntry(const std::filesystem::path& directory, const std::string& 
 }  // namespace
 
 XdgAutostart::XdgAutostart(std::filesystem::path directory, std::filesystem::path userDirectory)
-    : m_directory(std::move(directory)), m_userDirectory(std::move(userDirectory))
+    : m_directory(std::move(directory))
+    , m_userDirectory(std::move(userDirectory))
 {
 }
 

@@ -22,7 +22,10 @@ public:
 
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(int64_t start = 1'700'000'000) : m_now(start) {}
+    explicit ManualClock(int64_t start = 1'700'000'000)
+        : m_now(start)
+    {
+    }
     int64_t now() const override { return m_now.load(); }
     void set(int64_t t) { m_now.store(t); }
     void advance(int64_t seconds) { m_now.fetch_add(seconds); }

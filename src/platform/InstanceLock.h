@@ -20,8 +20,8 @@ public:
 
     struct Attempt {
         std::unique_ptr<InstanceLock> lock;  // set when this process now holds the folder
-        std::optional<long> holder;          // another process holds it (its pid, 0 when unknown)
-        std::string error;                   // neither: the lock could not be tried (text for the user)
+        std::optional<long> holder;  // another process holds it (its pid, 0 when unknown)
+        std::string error;  // neither: the lock could not be tried (text for the user)
     };
     // Tries once, without waiting. The folder must exist.
     static Attempt acquire(const std::filesystem::path& dataDir);
@@ -52,7 +52,8 @@ LockedTempFolder makeLockedTempFolder(const std::string& prefix, std::string& er
 // Every "<prefix>-*" folder under the system's temporary folder whose lock nobody holds any more:
 // `undo` is called with it (to stop and remove what its maker left elsewhere), then it is removed.
 // Returns the folders removed.
-std::vector<std::filesystem::path> removeAbandonedTempFolders(
-    const std::string& prefix, const std::function<void(const std::filesystem::path&)>& undo = {});
+std::vector<std::filesystem::path>
+removeAbandonedTempFolders(const std::string& prefix,
+                           const std::function<void(const std::filesystem::path&)>& undo = {});
 
 }  // namespace vantor

@@ -16,7 +16,10 @@ struct InstanceLock::Impl {
     int fd = -1;
 };
 
-InstanceLock::InstanceLock(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+InstanceLock::InstanceLock(std::unique_ptr<Impl> impl)
+    : m_impl(std::move(impl))
+{
+}
 
 InstanceLock::~InstanceLock()
 {
@@ -98,8 +101,8 @@ LockedTempFolder makeLockedTempFolder(const std::string& prefix, std::string& er
     return folder;
 }
 
-std::vector<std::filesystem::path> removeAbandonedTempFolders(
-    const std::string& prefix, const std::function<void(const std::filesystem::path&)>& undo)
+std::vector<std::filesystem::path>
+removeAbandonedTempFolders(const std::string& prefix, const std::function<void(const std::filesystem::path&)>& undo)
 {
     std::vector<std::filesystem::path> removed;
     std::error_code ec;
@@ -112,7 +115,7 @@ std::vector<std::filesystem::path> removeAbandonedTempFolders(
             candidates.push_back(it->path());
     }
     for (const auto& folder : candidates) {
-        struct stat st {};
+        struct stat st { };
         // Only what this account made: another user's folder of that name is none of ours.
         if (::lstat(folder.c_str(), &st) != 0 || st.st_uid != ::geteuid())
             continue;

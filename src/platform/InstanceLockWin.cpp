@@ -24,7 +24,10 @@ struct InstanceLock::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-InstanceLock::InstanceLock(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+InstanceLock::InstanceLock(std::unique_ptr<Impl> impl)
+    : m_impl(std::move(impl))
+{
+}
 
 InstanceLock::~InstanceLock()
 {
@@ -38,8 +41,8 @@ InstanceLock::Attempt InstanceLock::acquire(const std::filesystem::path& dataDir
     const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        attempt.error = "cannot lock the data folder (" + utf8(path) + "): "
-                        + systemErrorText(static_cast<int>(::GetLastError()));
+        attempt.error =
+            "cannot lock the data folder (" + utf8(path) + "): " + systemErrorText(static_cast<int>(::GetLastError()));
         return attempt;
     }
     OVERLAPPED at{};
@@ -54,7 +57,8 @@ InstanceLock::Attempt InstanceLock::acquire(const std::filesystem::path& dataDir
                 pid = std::strtol(text, nullptr, 10);
             attempt.holder = pid > 0 ? pid : 0;
         } else {
-            attempt.error = "cannot lock the data folder (" + utf8(path) + "): " + systemErrorText(static_cast<int>(code));
+            attempt.error =
+                "cannot lock the data folder (" + utf8(path) + "): " + systemErrorText(static_cast<int>(code));
         }
         ::CloseHandle(h);
         return attempt;

@@ -22,17 +22,17 @@ struct NetStatus {
 
 // Status codes of the service (Windows' own numbers where Windows has one, so both backends agree).
 namespace netcode {
-inline constexpr uint32_t AccessDenied = 5;            // ERROR_ACCESS_DENIED
-inline constexpr uint32_t NotEnoughMemory = 8;         // ERROR_NOT_ENOUGH_MEMORY (name conversion)
-inline constexpr uint32_t NotSupported = 50;           // ERROR_NOT_SUPPORTED
-inline constexpr uint32_t InvalidParameter = 87;       // ERROR_INVALID_PARAMETER
-inline constexpr uint32_t BadNetPath = 53;             // ERROR_BAD_NETPATH (server unreachable)
-inline constexpr uint32_t LogonFailure = 1326;         // ERROR_LOGON_FAILURE (no or wrong credentials)
-inline constexpr uint32_t ServiceNotRunning = 2114;    // NERR_ServerNotStarted
-inline constexpr uint32_t ClientNameNotFound = 2312;   // NERR_ClientNameNotFound
-inline constexpr uint32_t FileIdNotFound = 2314;       // NERR_FileIdNotFound
-inline constexpr uint32_t ToolFailed = 0x20000001;     // a platform tool failed to run or answered badly
-inline constexpr uint32_t ToolTimedOut = 0x20000002;   // a platform tool did not finish in time
+inline constexpr uint32_t AccessDenied = 5;  // ERROR_ACCESS_DENIED
+inline constexpr uint32_t NotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY (name conversion)
+inline constexpr uint32_t NotSupported = 50;  // ERROR_NOT_SUPPORTED
+inline constexpr uint32_t InvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr uint32_t BadNetPath = 53;  // ERROR_BAD_NETPATH (server unreachable)
+inline constexpr uint32_t LogonFailure = 1326;  // ERROR_LOGON_FAILURE (no or wrong credentials)
+inline constexpr uint32_t ServiceNotRunning = 2114;  // NERR_ServerNotStarted
+inline constexpr uint32_t ClientNameNotFound = 2312;  // NERR_ClientNameNotFound
+inline constexpr uint32_t FileIdNotFound = 2314;  // NERR_FileIdNotFound
+inline constexpr uint32_t ToolFailed = 0x20000001;  // a platform tool failed to run or answered badly
+inline constexpr uint32_t ToolTimedOut = 0x20000002;  // a platform tool did not finish in time
 inline constexpr uint32_t BadToolOutput = 0x20000003;  // a platform tool's output could not be read
 }  // namespace netcode
 
@@ -41,19 +41,19 @@ inline constexpr uint32_t BadToolOutput = 0x20000003;  // a platform tool's outp
 struct SessionDetails {
     std::optional<int64_t> connectedAt;  // seconds since 1970 (UTC)
     std::optional<int64_t> idleSeconds;
-    std::vector<std::string> shares;     // the shares it has connected, in connection order
-    std::string dialect;                 // "SMB3_11"
-    std::string encryption;              // the cipher, or "none"
-    std::string signing;                 // the cipher, or "none"
-    std::optional<int64_t> processId;    // the smbd process serving it
-    std::optional<int64_t> uid;          // the account's uid on this computer
-    std::optional<uint32_t> channels;    // its connections (more than one: multichannel)
+    std::vector<std::string> shares;  // the shares it has connected, in connection order
+    std::string dialect;  // "SMB3_11"
+    std::string encryption;  // the cipher, or "none"
+    std::string signing;  // the cipher, or "none"
+    std::optional<int64_t> processId;  // the smbd process serving it
+    std::optional<int64_t> uid;  // the account's uid on this computer
+    std::optional<uint32_t> channels;  // its connections (more than one: multichannel)
     bool operator==(const SessionDetails&) const = default;
 };
 
 // One session as the service reports it (level 1 of a session enumeration, and what more it tells).
 struct NetSessionInfo {
-    std::string user;      // UTF-8, at most 255 bytes
+    std::string user;  // UTF-8, at most 255 bytes
     std::string computer;  // client computer without leading backslashes, at most 255 bytes
     uint32_t openFiles = 0;
     SessionDetails details;
@@ -61,16 +61,16 @@ struct NetSessionInfo {
 
 // How a resource is held open, where the service tells it.
 struct FileDetails {
-    std::string share;         // the share it was opened through
+    std::string share;  // the share it was opened through
     std::string relativePath;  // its path inside that share, with '/' between names
-    bool read = false;         // opened to read data
-    bool write = false;        // opened to write or append data
+    bool read = false;  // opened to read data
+    bool write = false;  // opened to write or append data
     // What the opener denies others: some of "read", "write", "delete" joined by '/', or "none".
     // Empty where the service does not tell.
     std::string denyMode;
-    std::string oplock;                  // "batch", "exclusive", "level II", "lease RWH", "none"; empty: unknown
-    std::optional<uint32_t> locks;       // byte-range locks held on it
-    std::optional<int64_t> openedAt;     // seconds since 1970 (UTC)
+    std::string oplock;  // "batch", "exclusive", "level II", "lease RWH", "none"; empty: unknown
+    std::optional<uint32_t> locks;  // byte-range locks held on it
+    std::optional<int64_t> openedAt;  // seconds since 1970 (UTC)
     bool operator==(const FileDetails&) const = default;
 };
 
@@ -107,12 +107,12 @@ struct SessionKey {
 // How the last listing of sessions went beyond its status: the way it took where the usual one
 // failed, and the records it could not read and left out (the rest being listed all the same).
 struct ListingNotes {
-    std::string route;        // empty: the usual way; else a short name of the other way
+    std::string route;  // empty: the usual way; else a short name of the other way
     std::string routeReason;  // why the usual way was left
-    std::string routeMissing; // what the other way cannot tell
+    std::string routeMissing;  // what the other way cannot tell
     struct Skipped {
         std::string cause;  // the same text for every record with that fault
-        std::string text;   // the same, naming the record
+        std::string text;  // the same, naming the record
     };
     std::vector<Skipped> skipped;
 };
@@ -128,12 +128,10 @@ public:
     virtual NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) = 0;
 
     // The open resources of every session of `user`, whatever its computer, in the service's order.
-    virtual NetStatus enumFiles(const ServerName& server, const std::string& user,
-                                std::vector<NetFileInfo>& out) = 0;
+    virtual NetStatus enumFiles(const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out) = 0;
 
     // Ends every session of `user` from `computer`. Success only when they are all ended.
-    virtual NetStatus deleteSession(const ServerName& server, const std::string& computer,
-                                    const std::string& user) = 0;
+    virtual NetStatus deleteSession(const ServerName& server, const std::string& computer, const std::string& user) = 0;
 
     // The account names of this computer, in the service's order.
     virtual NetStatus enumUsers(std::vector<std::string>& out) = 0;

@@ -12,7 +12,8 @@ struct OrderedWorker::State {
     bool stopping = false;
 };
 
-OrderedWorker::OrderedWorker(Poster postBack) : m_state(std::make_shared<State>())
+OrderedWorker::OrderedWorker(Poster postBack)
+    : m_state(std::make_shared<State>())
 {
     m_state->postBack = std::move(postBack);
     m_thread = std::thread(&OrderedWorker::loop, m_state);

@@ -21,4 +21,4 @@ struct PlatformNetOptions {
 
 std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions& options = {});
 
-} // namespace vantor
+}  // namespace vantor

@@ -86,8 +86,8 @@ public:
         sigemptyset(&none);
         posix_spawnattr_setsigdefault(&attr, &all);
         posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setflags(
-            &attr, static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | extraFlags));
+        posix_spawnattr_setflags(&attr,
+                                 static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | extraFlags));
     }
 
     posix_spawn_file_actions_t actions;
@@ -134,7 +134,7 @@ void killGroupAndReap(pid_t pid, int& status)
     waitFor(pid, status, 0);
 }
 
-} // namespace
+}  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
 {
@@ -196,8 +196,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     char buf[65536];
     int status = 0;
     auto remainingMs = [&] {
-        auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000));
     };
 
@@ -210,9 +209,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         pollfd fds[2];
         nfds_t n = 0;
         if (outOpen)
-            fds[n++] = { out.read.get(), POLLIN, 0 };
+            fds[n++] = {out.read.get(), POLLIN, 0};
         if (errOpen)
-            fds[n++] = { err.read.get(), POLLIN, 0 };
+            fds[n++] = {err.read.get(), POLLIN, 0};
         int pr = ::poll(fds, n, remainingMs());
         if (pr < 0 && errno != EINTR) {
             killGroupAndReap(pid, status);
@@ -288,13 +287,12 @@ std::string findProgram(const std::string& name)
             start = colon + 1;
         }
     }
-    for (const char* d : { "/usr/bin", "/usr/sbin", "/bin", "/sbin" })
+    for (const char* d : {"/usr/bin", "/usr/sbin", "/bin", "/sbin"})
         dirs.emplace_back(d);
     for (const auto& dir : dirs) {
         std::string candidate = dir + "/" + name;
         struct stat st { };
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-            && ::access(candidate.c_str(), X_OK) == 0)
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
             return candidate;
     }
     return name;
@@ -383,7 +381,7 @@ bool ChildProcess::writeInput(const std::string& data)
         done += static_cast<std::size_t>(n);
     }
     if (!ok) {
-        timespec zero { 0, 0 };
+        timespec zero{0, 0};
         while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) { }
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -410,9 +408,8 @@ void ChildProcess::stop(std::chrono::milliseconds grace)
     while (!ended && SteadyClock::now() < deadline) {
         // WNOWAIT leaves it a zombie: its pid, and so its group id, cannot be reused until it is
         // reaped below, so signalling the group stays safe.
-        siginfo_t info {};
-        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
-            && info.si_pid == m_pid)
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == m_pid)
             ended = true;
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -438,7 +435,7 @@ void closeFd(int& fd)
     fd = -1;
 }
 
-} // namespace
+}  // namespace
 
 LineHelper::~LineHelper()
 {
@@ -506,7 +503,8 @@ void LineHelper::drainError()
         m_err.erase(0, m_err.size() - keptErrorBytes);
 }
 
-LineHelper::Reply LineHelper::exchange(const std::string& request, std::chrono::milliseconds limit, std::size_t maxReply)
+LineHelper::Reply LineHelper::exchange(const std::string& request, std::chrono::milliseconds limit,
+                                       std::size_t maxReply)
 {
     Reply reply;
     if (m_pid <= 0)
@@ -533,7 +531,7 @@ LineHelper::Reply LineHelper::exchange(const std::string& request, std::chrono::
         done += static_cast<std::size_t>(n);
     }
     if (writeFailed) {
-        timespec zero { 0, 0 };
+        timespec zero{0, 0};
         while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) { }
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -563,7 +561,7 @@ LineHelper::Reply LineHelper::exchange(const std::string& request, std::chrono::
             reply.outcome = Reply::Outcome::TimedOut;
             return reply;
         }
-        pollfd fds[2] = { { m_out, POLLIN, 0 }, { m_errFd, POLLIN, 0 } };
+        pollfd fds[2] = {{m_out, POLLIN, 0}, {m_errFd, POLLIN, 0}};
         const int pr = ::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000)));
         if (pr < 0 && errno != EINTR) {
             stop(std::chrono::milliseconds(0));
@@ -599,7 +597,7 @@ void LineHelper::stop(std::chrono::milliseconds grace)
         int status = 0;
         bool ended = false;
         for (;;) {
-            siginfo_t info {};
+            siginfo_t info{};
             if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
                 && info.si_pid == m_pid) {
                 ended = true;
@@ -621,4 +619,4 @@ void LineHelper::stop(std::chrono::milliseconds grace)
     m_pending.clear();
 }
 
-} // namespace vantor
+}  // namespace vantor

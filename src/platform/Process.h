@@ -16,7 +16,7 @@ namespace vantor {
 
 struct ProcessOptions {
     // After this the tool's process group is killed and the call returns TimedOut.
-    std::chrono::milliseconds timeLimit { 10'000 };
+    std::chrono::milliseconds timeLimit{10'000};
     // Bytes written to the tool's standard input (at most 64 KiB); empty: /dev/null.
     std::string input;
     // Output beyond this (stdout and stderr together) kills the tool: a runaway tool must not eat
@@ -26,11 +26,11 @@ struct ProcessOptions {
 
 struct ProcessResult {
     enum class Outcome {
-        Exited, // exitCode holds the exit status
-        Signalled, // signal holds the signal that ended it
-        TimedOut, // killed after the time limit
-        OutputTooLarge, // killed after it wrote more than maxOutput
-        StartFailed, // never ran: startError holds the errno (ENOENT: no such program)
+        Exited,  // exitCode holds the exit status
+        Signalled,  // signal holds the signal that ended it
+        TimedOut,  // killed after the time limit
+        OutputTooLarge,  // killed after it wrote more than maxOutput
+        StartFailed,  // never ran: startError holds the errno (ENOENT: no such program)
     };
     Outcome outcome = Outcome::StartFailed;
     int exitCode = -1;
@@ -57,9 +57,9 @@ std::string findProgram(const std::string& name);
 class ChildProcess {
 public:
     struct Options {
-        bool newSession = false; // setsid: its own session and process group
-        bool inputPipe = false; // writeInput() feeds its stdin; otherwise /dev/null
-        std::string outputFile; // stdout and stderr appended here; empty: /dev/null
+        bool newSession = false;  // setsid: its own session and process group
+        bool inputPipe = false;  // writeInput() feeds its stdin; otherwise /dev/null
+        std::string outputFile;  // stdout and stderr appended here; empty: /dev/null
     };
 
     ChildProcess() = default;
@@ -108,17 +108,17 @@ public:
 
     struct Reply {
         enum class Outcome {
-            Line, // `line` holds the reply, without its line end
-            Gone, // it ended (or closed its output) before a whole reply came
-            TimedOut, // no whole reply within the limit: it has been stopped
-            TooLong, // the reply grew beyond maxReply: it has been stopped
+            Line,  // `line` holds the reply, without its line end
+            Gone,  // it ended (or closed its output) before a whole reply came
+            TimedOut,  // no whole reply within the limit: it has been stopped
+            TooLong,  // the reply grew beyond maxReply: it has been stopped
         };
         Outcome outcome = Outcome::Gone;
         std::string line;
     };
     // Sends `request` (a line end is added) and waits at most `limit` for one reply line.
     Reply exchange(const std::string& request, std::chrono::milliseconds limit,
-        std::size_t maxReply = 256u * 1024 * 1024);
+                   std::size_t maxReply = 256u * 1024 * 1024);
 
     // Its standard error lately.
     const std::string& errorOutput() const { return m_err; }
@@ -133,8 +133,8 @@ private:
     int m_in = -1;
     int m_out = -1;
     int m_errFd = -1;
-    std::string m_pending; // bytes of the next reply already read
+    std::string m_pending;  // bytes of the next reply already read
     std::string m_err;
 };
 
-} // namespace vantor
+}  // namespace vantor

@@ -10,7 +10,7 @@ namespace vantor {
 
 enum class SecretFileStatus {
     Read,
-    Unreadable,    // missing, not a regular file, no permission, or larger than a secret can be
+    Unreadable,  // missing, not a regular file, no permission, or larger than a secret can be
     OpenToOthers,  // group or others have some permission on it
 };
 

@@ -20,7 +20,7 @@ SecretFileStatus readSecretFile(const std::filesystem::path& path, std::string& 
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return SecretFileStatus::Unreadable;
-    struct stat st {};
+    struct stat st { };
     SecretFileStatus status = SecretFileStatus::Read;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > maxSecretBytes)
         status = SecretFileStatus::Unreadable;

@@ -12,8 +12,14 @@ namespace vantor {
 std::string toSystemText(std::string text);
 std::string fromSystemText(std::string text);
 #else
-inline std::string toSystemText(std::string text) { return text; }
-inline std::string fromSystemText(std::string text) { return text; }
+inline std::string toSystemText(std::string text)
+{
+    return text;
+}
+inline std::string fromSystemText(std::string text)
+{
+    return text;
+}
 #endif
 
 }  // namespace vantor

@@ -72,8 +72,7 @@ void header(std::string& out, const char* name, const char* type, const char* he
     out += '\n';
 }
 
-template <class Number>
-void sample(std::string& out, const char* name, Number value)
+template <class Number> void sample(std::string& out, const char* name, Number value)
 {
     out += name;
     out += ' ';
@@ -205,7 +204,8 @@ std::string formatMetrics(const MetricsSnapshot& snapshot)
            "Records of the server's listings (a session, an open file) that could not be read and were left out.");
     sample(out, "vantor_poll_records_skipped_total", c.recordsSkipped);
 
-    header(out, "vantor_poll_duration_seconds", "histogram", "How long a poll took, from its start to its applied table.");
+    header(out, "vantor_poll_duration_seconds", "histogram",
+           "How long a poll took, from its start to its applied table.");
     uint64_t cumulative = 0;
     for (std::size_t i = 0; i < pollDurationBounds.size(); ++i) {
         cumulative += c.pollDurationBuckets[i];

@@ -27,7 +27,8 @@ struct MetricsServer::QueueSlot {
 class MetricsServer::ConnectionQueue final : public httplib::TaskQueue {
 public:
     ConnectionQueue(std::size_t threads, std::size_t queued, std::shared_ptr<QueueSlot> slot)
-        : m_max(std::max<std::size_t>(queued, 1)), m_slot(std::move(slot))
+        : m_max(std::max<std::size_t>(queued, 1))
+        , m_slot(std::move(slot))
     {
         {
             std::lock_guard lock(m_slot->mutex);
@@ -113,10 +114,14 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-MetricsServer::MetricsServer(std::function<std::string()> source) : MetricsServer(std::move(source), Limits{}) {}
+MetricsServer::MetricsServer(std::function<std::string()> source)
+    : MetricsServer(std::move(source), Limits{})
+{
+}
 
 MetricsServer::MetricsServer(std::function<std::string()> source, Limits limits)
-    : m_source(std::move(source)), m_limits(limits)
+    : m_source(std::move(source))
+    , m_limits(limits)
 {
 }
 
@@ -136,7 +141,8 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
     };
     server->set_read_timeout(m_limits.ioTimeout);
     server->set_write_timeout(m_limits.ioTimeout);
-    server->set_keep_alive_timeout(std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(m_limits.ioTimeout).count()));
+    server->set_keep_alive_timeout(
+        std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(m_limits.ioTimeout).count()));
     // SO_REUSEADDR so that a restart finds its port free at once, but not the library's default
     // SO_REUSEPORT, which would let a second service (or anything else) share the port and take
     // half of the scrapes unseen.
@@ -167,7 +173,7 @@ std::optional<std::string> MetricsServer::start(const ListenAddress& address)
     if (!bound) {
         const int error = errno;
         return "cannot serve /metrics on " + listenAddressText(address) + ": "
-            + (error != 0 ? std::strerror(error) : "the address cannot be listened on");
+               + (error != 0 ? std::strerror(error) : "the address cannot be listened on");
     }
     m_server = std::move(server);
     m_queue = std::move(slot);

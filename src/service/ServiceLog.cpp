@@ -26,15 +26,18 @@ BoxAnswer LogBoxes::show(const BoxRequest& request)
 {
     if (!(request.caption == "Error" && m_quiet && m_quiet())) {
         const LogLevel level = request.icon == BoxIcon::Information && request.caption != "Error" ? LogLevel::Info
-                               : request.caption == "Error"                                     ? LogLevel::Error
-                                                                                                : LogLevel::Warning;
+                               : request.caption == "Error"                                       ? LogLevel::Error
+                                                                                                  : LogLevel::Warning;
         m_log.write(level, request.text);
     }
     // Nobody is there to agree to anything: a question is answered as if declined.
     switch (request.buttons) {
-    case BoxButtons::YesNo: return BoxAnswer::No;
-    case BoxButtons::OkCancel: return BoxAnswer::Cancel;
-    case BoxButtons::Ok: break;
+    case BoxButtons::YesNo:
+        return BoxAnswer::No;
+    case BoxButtons::OkCancel:
+        return BoxAnswer::Cancel;
+    case BoxButtons::Ok:
+        break;
     }
     return BoxAnswer::Ok;
 }

@@ -17,7 +17,11 @@ std::string formatLogLine(LogLevel level, const std::string& text, bool journal)
 
 class ServiceLog {
 public:
-    ServiceLog(std::ostream& out, bool journal) : m_out(out), m_journal(journal) {}
+    ServiceLog(std::ostream& out, bool journal)
+        : m_out(out)
+        , m_journal(journal)
+    {
+    }
     // Thread-safe: the agent's threads and the worker log too.
     void write(LogLevel level, const std::string& text);
 
@@ -32,7 +36,11 @@ private:
 // once when it ends, where a box would come at every poll.
 class LogBoxes final : public MessageBoxes {
 public:
-    LogBoxes(ServiceLog& log, std::function<bool()> quiet) : m_log(log), m_quiet(std::move(quiet)) {}
+    LogBoxes(ServiceLog& log, std::function<bool()> quiet)
+        : m_log(log)
+        , m_quiet(std::move(quiet))
+    {
+    }
     BoxAnswer show(const BoxRequest& request) override;
 
 private:

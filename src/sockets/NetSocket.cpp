@@ -36,7 +36,8 @@ WaitLimit WaitLimit::seconds(uint32_t s)
 
 WaitLimit WaitLimit::until(std::chrono::steady_clock::time_point deadline, const std::atomic<bool>* keepWaiting)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return {std::max(left, std::chrono::milliseconds(0)), keepWaiting};
 }
 
@@ -202,7 +203,8 @@ int32_t NetSocket::SendAll(const void* buffer, int32_t length, const WaitLimit& 
     const auto* bytes = static_cast<const char*>(buffer);
     int32_t done = 0;
     while (done < length) {
-        const WaitLimit left = wait.unlimited() ? WaitLimit{std::chrono::milliseconds(-1), wait.keepWaiting} : WaitLimit::until(deadline, wait.keepWaiting);
+        const WaitLimit left = wait.unlimited() ? WaitLimit{std::chrono::milliseconds(-1), wait.keepWaiting}
+                                                : WaitLimit::until(deadline, wait.keepWaiting);
         const int ready = sockets::waitWritable(m_handle, left);
         if (ready <= 0) {
             m_lastError = ready == 0 ? sockets::timedOutError() : sockets::lastError();

@@ -27,7 +27,7 @@ inline constexpr uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
 // gives its run flag, and the wait ends (as a time-out) within stopCheckInterval of the flag
 // turning false.
 struct WaitLimit {
-    std::chrono::milliseconds time{-1};              // negative: no limit
+    std::chrono::milliseconds time{-1};  // negative: no limit
     const std::atomic<bool>* keepWaiting = nullptr;  // none: only the time ends it
 
     bool unlimited() const { return time.count() < 0; }

@@ -92,7 +92,8 @@ int waitFor(SocketHandle handle, bool forWrite, const WaitLimit& wait)
             limit = &tv;
         }
         // A failed non-blocking connect shows in the exception set, not the write set.
-        const int r = forWrite ? ::select(0, nullptr, &set, &failed, limit) : ::select(0, &set, nullptr, nullptr, limit);
+        const int r =
+            forWrite ? ::select(0, nullptr, &set, &failed, limit) : ::select(0, &set, nullptr, nullptr, limit);
         if (r == SOCKET_ERROR)
             return -1;
         if (r > 0)
@@ -359,8 +360,7 @@ std::string formatIpv4(uint32_t address)
 {
     // Pure formatting: no Winsock call, so no start-up needed.
     const auto* b = reinterpret_cast<const unsigned char*>(&address);
-    return std::to_string(b[0]) + '.' + std::to_string(b[1]) + '.' + std::to_string(b[2]) + '.' +
-           std::to_string(b[3]);
+    return std::to_string(b[0]) + '.' + std::to_string(b[1]) + '.' + std::to_string(b[2]) + '.' + std::to_string(b[3]);
 }
 
 std::string hostName()

@@ -10,7 +10,8 @@ namespace {
 constexpr int stepCount = 8;
 }
 
-ActivityIndicator::ActivityIndicator(QWidget* parent) : QWidget(parent)
+ActivityIndicator::ActivityIndicator(QWidget* parent)
+    : QWidget(parent)
 {
     m_timer.setInterval(120);
     connect(&m_timer, &QTimer::timeout, this, [this] {

@@ -11,7 +11,9 @@ constexpr int slideStepPx = 30;
 constexpr int slideStepMs = 15;
 }  // namespace
 
-SlideAway::SlideAway(QWidget* window) : QObject(window), m_window(window)
+SlideAway::SlideAway(QWidget* window)
+    : QObject(window)
+    , m_window(window)
 {
     m_timer.setInterval(slideStepMs);
     connect(&m_timer, &QTimer::timeout, this, &SlideAway::step);

@@ -9,7 +9,9 @@
 namespace vantor {
 
 SplitterBar::SplitterBar(int maxUp, int maxDown, QWidget* parent)
-    : QWidget(parent), m_maxUp(maxUp), m_maxDown(maxDown)
+    : QWidget(parent)
+    , m_maxUp(maxUp)
+    , m_maxDown(maxDown)
 {
     setCursor(Qt::SizeVerCursor);
     setAttribute(Qt::WA_Hover);

@@ -38,9 +38,9 @@ private:
     QRect m_home;
     int m_offset = 0;
     bool m_dragging = false;
-    int m_pressY = 0;        // global y of the press
-    int m_dragOffset = 0;    // offset when the drag began
-    int m_trackOffset = 0;   // where the dragged track is drawn
+    int m_pressY = 0;  // global y of the press
+    int m_dragOffset = 0;  // offset when the drag began
+    int m_trackOffset = 0;  // where the dragged track is drawn
     QRubberBand* m_track = nullptr;
 };
 

@@ -16,7 +16,11 @@ QSettings& layoutSettings()
 }
 
 TableColumns::TableColumns(QTableView* view, QString key, QSet<int> fixed, QSet<int> hiddenByDefault)
-    : QObject(view), m_view(view), m_key(std::move(key)), m_fixed(std::move(fixed)), m_menu(new QMenu(view))
+    : QObject(view)
+    , m_view(view)
+    , m_key(std::move(key))
+    , m_fixed(std::move(fixed))
+    , m_menu(new QMenu(view))
 {
     QHeaderView* header = view->horizontalHeader();
     header->setSectionsClickable(true);

@@ -6,7 +6,9 @@
 namespace vantor::win {
 
 AccessListPage::AccessListPage(int templateId, std::filesystem::path file, NetManagement& net)
-    : ChildDialog(templateId), m_file(std::move(file)), m_net(net)
+    : ChildDialog(templateId)
+    , m_file(std::move(file))
+    , m_net(net)
 {
 }
 

@@ -97,7 +97,9 @@ void EdgeLayout::apply(HWND dialog) const
 // --- the open files of every user ---------------------------------------------------------------
 
 OpenFilesWindow::OpenFilesWindow(std::function<void(const NetFileInfo&)> closeFile, LayoutFile layout)
-    : Dialog(IDD_OPEN_FILES), m_closeFile(std::move(closeFile)), m_kept(std::move(layout))
+    : Dialog(IDD_OPEN_FILES)
+    , m_closeFile(std::move(closeFile))
+    , m_kept(std::move(layout))
 {
 }
 
@@ -119,8 +121,8 @@ bool OpenFilesWindow::onInit()
     std::vector<ListColumns::Column> columns;
     for (int c = 0; c < openFileColumnCount; ++c) {
         const auto column = static_cast<OpenFileColumn>(c);
-        columns.push_back({openFileTitle(column), column == OpenFileColumn::File ? 220 : 100,
-                           column == OpenFileColumn::File, false});
+        columns.push_back(
+            {openFileTitle(column), column == OpenFileColumn::File ? 220 : 100, column == OpenFileColumn::File, false});
     }
     m_columns.setUp(view, std::move(columns), m_kept, "openFiles");
     m_menus = LoadMenuW(resources(), MAKEINTRESOURCEW(IDR_MENUS));
@@ -265,8 +267,8 @@ bool OpenFilesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         if (auto row = rowAt(listView(), p))
             list::select(listView(), row);
         SetForegroundWindow(hwnd());
-        const int command = TrackPopupMenu(GetSubMenu(m_menus, 3), TPM_RIGHTBUTTON | TPM_RETURNCMD, p.x, p.y, 0,
-                                           hwnd(), nullptr);
+        const int command =
+            TrackPopupMenu(GetSubMenu(m_menus, 3), TPM_RIGHTBUTTON | TPM_RETURNCMD, p.x, p.y, 0, hwnd(), nullptr);
         if (command == IDM_CLOSE_RESOURCE)
             closeSelected();
         return true;
@@ -297,7 +299,11 @@ bool OpenFilesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
 
 // --- shares -------------------------------------------------------------------------------------
 
-SharesWindow::SharesWindow(LayoutFile layout) : Dialog(IDD_SHARES), m_kept(std::move(layout)) {}
+SharesWindow::SharesWindow(LayoutFile layout)
+    : Dialog(IDD_SHARES)
+    , m_kept(std::move(layout))
+{
+}
 
 bool SharesWindow::onInit()
 {

@@ -7,7 +7,10 @@ const COLORREF listColour = RGB(207, 231, 255);
 }
 
 HistoryDialog::HistoryDialog(std::unique_ptr<HistorySource> source, MessageBoxes& boxes, std::string reportPathName)
-    : Dialog(IDD_HISTORY), m_source(std::move(source)), m_boxes(boxes), m_reportPathName(std::move(reportPathName))
+    : Dialog(IDD_HISTORY)
+    , m_source(std::move(source))
+    , m_boxes(boxes)
+    , m_reportPathName(std::move(reportPathName))
 {
 }
 
@@ -99,7 +102,8 @@ void HistoryDialog::showSessionFiles()
     const auto selected = list::selected(sessionsList());
     if (!selected || !m_rows.history())
         return;
-    const SessionRecord& session = m_rows.history()->sessions()[static_cast<std::size_t>(list::data(sessionsList(), *selected))];
+    const SessionRecord& session =
+        m_rows.history()->sessions()[static_cast<std::size_t>(list::data(sessionsList(), *selected))];
     int row = 0;
     for (const HistoryFileRow& f : historyFileRows(*m_rows.history(), session)) {
         list::insertRow(files, row, f.timestamp, -1);

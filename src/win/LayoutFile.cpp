@@ -64,8 +64,8 @@ void LayoutFile::saveWindow(HWND window, const std::string& section) const
     if (!kept() || !GetWindowPlacement(window, &placement))
         return;
     const RECT& r = placement.rcNormalPosition;
-    save(section, "rect", {static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right),
-                           static_cast<int>(r.bottom)});
+    save(section, "rect",
+         {static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right), static_cast<int>(r.bottom)});
 }
 
 }  // namespace vantor::win

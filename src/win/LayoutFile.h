@@ -15,7 +15,10 @@ namespace vantor::win {
 class LayoutFile {
 public:
     LayoutFile() = default;
-    explicit LayoutFile(std::filesystem::path file) : m_file(std::move(file)) {}
+    explicit LayoutFile(std::filesystem::path file)
+        : m_file(std::move(file))
+    {
+    }
 
     bool kept() const { return !m_file.empty(); }
     // Numbers under `section`/`key`, as save wrote them; empty when there are none.

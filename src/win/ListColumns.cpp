@@ -58,7 +58,8 @@ void ListColumns::setShown(int column, bool on)
     if (!on)
         m_widths[static_cast<std::size_t>(column)] = ListView_GetColumnWidth(m_view, column);
     const int width = m_widths[static_cast<std::size_t>(column)];
-    ListView_SetColumnWidth(m_view, column, on ? (width > 0 ? width : m_columns[static_cast<std::size_t>(column)].width) : 0);
+    ListView_SetColumnWidth(m_view, column,
+                            on ? (width > 0 ? width : m_columns[static_cast<std::size_t>(column)].width) : 0);
     save();
 }
 

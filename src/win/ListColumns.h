@@ -18,7 +18,7 @@ public:
     struct Column {
         std::string title;
         int width = 100;
-        bool fixed = false;   // always shown
+        bool fixed = false;  // always shown
         bool hidden = false;  // hidden until a person shows it
         int format = LVCFMT_LEFT;
     };

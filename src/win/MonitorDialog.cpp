@@ -45,7 +45,8 @@ RECT childRect(HWND parent, HWND child)
 // A menu picture drawn over light grey, that grey turned into the menu's own colour.
 HBITMAP menuBitmap(int id)
 {
-    auto* bitmap = static_cast<HBITMAP>(LoadImageW(resources(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    auto* bitmap =
+        static_cast<HBITMAP>(LoadImageW(resources(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     DIBSECTION dib{};
     if (!bitmap || GetObjectW(bitmap, sizeof(dib), &dib) != sizeof(dib) || dib.dsBm.bmBitsPixel != 24)
         return bitmap;
@@ -83,7 +84,10 @@ NOTIFYICONDATAW trayData(HWND window)
 }  // namespace
 
 MonitorDialog::MonitorDialog(MonitorFace& face, MonitorDialogDeps deps)
-    : Dialog(IDD_MAIN), m_face(face), m_deps(std::move(deps)), m_layout(m_deps.layoutFile)
+    : Dialog(IDD_MAIN)
+    , m_face(face)
+    , m_deps(std::move(deps))
+    , m_layout(m_deps.layoutFile)
 {
     if (!m_deps.shell) {
         m_ownShell = std::make_unique<windows::ShellExplorer>();
@@ -180,13 +184,13 @@ bool MonitorDialog::onInit()
     m_splitter.create(w, IDC_SPLITTER, childRect(w, item(IDC_SPLITTER)), 5, 5);
 
     m_tooltips = addTooltips(w, {{IDC_REMOTE_SERVER, "Connect to a remote server..."},
-                    {IDC_SESSIONS, sessionsTip},
-                    {IDC_HELP_BUTTON, "Help"},
-                    {IDC_HIDE, "Hide the dialog"},
-                    {IDC_HISTORY_BUTTON, "Show sessions history"},
-                    {IDC_FILES, "Opened files list. Right click mouse to open context menu"},
-                    {IDC_OPEN_FILES_BUTTON, "Show every user's open files"},
-                    {IDC_SHARES_BUTTON, "Show the shares in use"}});
+                                 {IDC_SESSIONS, sessionsTip},
+                                 {IDC_HELP_BUTTON, "Help"},
+                                 {IDC_HIDE, "Hide the dialog"},
+                                 {IDC_HISTORY_BUTTON, "Show sessions history"},
+                                 {IDC_FILES, "Opened files list. Right click mouse to open context menu"},
+                                 {IDC_OPEN_FILES_BUTTON, "Show every user's open files"},
+                                 {IDC_SHARES_BUTTON, "Show the shares in use"}});
     // Over a row the sessions list's tooltip tells that session's details, elsewhere what the
     // list is: its text is asked for each time it shows (sessionsTipText).
     TOOLINFOW tool{};
@@ -206,7 +210,8 @@ void MonitorDialog::setUpTables()
     HWND sessions = sessionsList();
     list::setFullRow(sessions);
     // User, computer and open files always show; of the details, the ids are for the few who ask.
-    std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Computer", 150, true}, {"# Open files", 100, true}};
+    std::vector<ListColumns::Column> columns = {
+        {"User", 150, true}, {"Computer", 150, true}, {"# Open files", 100, true}};
     constexpr int detailWidths[sessionDetailColumnCount] = {140, 110, 80, 120, 100, 80, 90, 70, 60};
     for (int c = 0; c < sessionDetailColumnCount; ++c) {
         const auto detail = static_cast<SessionDetailColumn>(c);
@@ -273,9 +278,9 @@ void MonitorDialog::setUpMenus()
 
 void MonitorDialog::setUpButtons()
 {
-    const std::pair<int, int> buttons[] = {
-        {IDC_HELP_BUTTON, IDI_HELP},          {IDC_HIDE, IDI_HIDE},          {IDC_REMOTE_SERVER, IDI_REMOTE},
-        {IDC_HISTORY_BUTTON, IDI_HISTORY},    {IDC_OPEN_FILES_BUTTON, IDI_FILE}, {IDC_SHARES_BUTTON, IDI_FOLDER}};
+    const std::pair<int, int> buttons[] = {{IDC_HELP_BUTTON, IDI_HELP},       {IDC_HIDE, IDI_HIDE},
+                                           {IDC_REMOTE_SERVER, IDI_REMOTE},   {IDC_HISTORY_BUTTON, IDI_HISTORY},
+                                           {IDC_OPEN_FILES_BUTTON, IDI_FILE}, {IDC_SHARES_BUTTON, IDI_FOLDER}};
     for (auto [id, picture] : buttons)
         SendMessageW(item(id), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon(picture, 16)));
 }
@@ -288,7 +293,9 @@ void MonitorDialog::setUpAnimation()
         return;
     }
     HWND clip = item(IDC_ANIMATION);
-    if (!runningOnWine() && SendMessageW(clip, ACM_OPENW, reinterpret_cast<WPARAM>(m_shell32), reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(151)))) {
+    if (!runningOnWine()
+        && SendMessageW(clip, ACM_OPENW, reinterpret_cast<WPARAM>(m_shell32),
+                        reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(151)))) {
         ShowWindow(clip, SW_SHOW);
         SendMessageW(clip, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
     } else {
@@ -399,8 +406,8 @@ void MonitorDialog::updateAllFilesListing()
 void MonitorDialog::showOpenFilesWindow()
 {
     if (!m_openFilesWindow) {
-        m_openFilesWindow = std::make_unique<OpenFilesWindow>([this](const NetFileInfo& f) { m_face.closeListedFile(f); },
-                                                              m_layout);
+        m_openFilesWindow =
+            std::make_unique<OpenFilesWindow>([this](const NetFileInfo& f) { m_face.closeListedFile(f); }, m_layout);
         m_openFilesWindow->onShownChanged = [this](bool shown) {
             m_openFilesShown = shown;
             updateAllFilesListing();
@@ -489,7 +496,8 @@ void MonitorDialog::captionChanged()
 void MonitorDialog::startFlash()
 {
     // A second start restarts the period, as SetTimer does with the same id.
-    if (m_face.mainVisible()) return;
+    if (m_face.mainVisible())
+        return;
     SetTimer(hwnd(), TIMER_FLASH, m_deps.flashIntervalMs, nullptr);
     m_flashing = true;
 }
@@ -579,7 +587,8 @@ void MonitorDialog::hideAnimated()
     GetWindowRect(hwnd(), &before);
     const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
     for (int y = placement.rcNormalPosition.top; y < screenHeight; y += 30) {
-        SetWindowPos(hwnd(), nullptr, placement.rcNormalPosition.left, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hwnd(), nullptr, placement.rcNormalPosition.left, y, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         UpdateWindow(hwnd());
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -589,7 +598,8 @@ void MonitorDialog::hideAnimated()
         Sleep(15);
     }
     hideNow();
-    SetWindowPos(hwnd(), nullptr, before.left, before.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    SetWindowPos(hwnd(), nullptr, before.left, before.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
     m_sliding = false;
 }
 
@@ -633,12 +643,24 @@ bool MonitorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         case IDOK:
         case IDCANCEL:
             return true;  // Enter and Escape do nothing here
-        case IDC_HIDE: hideAnimated(); return true;
-        case IDC_REMOTE_SERVER: remoteServerCommand(); return true;
-        case IDC_HISTORY_BUTTON: showHistory(true); return true;
-        case IDC_HELP_BUTTON: openHelp(); return true;
-        case IDC_OPEN_FILES_BUTTON: runCommand(IDM_OPEN_FILES_WINDOW); return true;
-        case IDC_SHARES_BUTTON: runCommand(IDM_SHARES_WINDOW); return true;
+        case IDC_HIDE:
+            hideAnimated();
+            return true;
+        case IDC_REMOTE_SERVER:
+            remoteServerCommand();
+            return true;
+        case IDC_HISTORY_BUTTON:
+            showHistory(true);
+            return true;
+        case IDC_HELP_BUTTON:
+            openHelp();
+            return true;
+        case IDC_OPEN_FILES_BUTTON:
+            runCommand(IDM_OPEN_FILES_WINDOW);
+            return true;
+        case IDC_SHARES_BUTTON:
+            runCommand(IDM_SHARES_WINDOW);
+            return true;
         case IDC_SPLITTER:
             if (code == SplitterBar::movedCode)
                 layoutTables();
@@ -798,32 +820,67 @@ void MonitorDialog::runCommand(int command, const MenuTarget* menu)
 {
     MonitorFace& f = m_face;
     switch (command) {
-    case IDM_CLOSE_SESSION: f.closeSession(menu); break;
-    case IDM_CLOSE_ALL_SESSIONS: f.closeAllSessions(); break;
+    case IDM_CLOSE_SESSION:
+        f.closeSession(menu);
+        break;
+    case IDM_CLOSE_ALL_SESSIONS:
+        f.closeAllSessions();
+        break;
     case IDM_CONNECT_TO_USER:
         if (auto target = f.connectToUserTarget(menu))
             m_deps.shell->exploreComputer(target->location, hwnd());
         break;
-    case IDM_CLOSE_RESOURCE: f.closeResource(menu); break;
+    case IDM_CLOSE_RESOURCE:
+        f.closeResource(menu);
+        break;
     case IDM_OPEN_FOLDER:
         if (auto target = f.openFolderTarget(menu))
             m_deps.shell->exploreFolder(target->location, hwnd());
         break;
-    case IDM_BLACK_USER: f.addToList(ListKind::Black, ListTarget::User, menu); break;
-    case IDM_BLACK_COMPUTER: f.addToList(ListKind::Black, ListTarget::Computer, menu); break;
-    case IDM_BLACK_BOTH: f.addToList(ListKind::Black, ListTarget::Both, menu); break;
-    case IDM_WHITE_USER: f.addToList(ListKind::White, ListTarget::User, menu); break;
-    case IDM_WHITE_COMPUTER: f.addToList(ListKind::White, ListTarget::Computer, menu); break;
-    case IDM_WHITE_BOTH: f.addToList(ListKind::White, ListTarget::Both, menu); break;
-    case IDM_MAIN_DIALOG: showFromTray(); break;
-    case IDM_SHOW_HISTORY: showHistory(false); break;
-    case IDM_CLEAR_HISTORY: f.clearHistory(); break;
-    case IDM_OPTIONS: showOptions(); break;
-    case IDM_ABOUT: showAbout(); break;
-    case IDM_EXIT: exitProgram(); break;
-    case IDM_OPEN_FILES_WINDOW: showOpenFilesWindow(); break;
-    case IDM_SHARES_WINDOW: showSharesWindow(); break;
-    default: break;
+    case IDM_BLACK_USER:
+        f.addToList(ListKind::Black, ListTarget::User, menu);
+        break;
+    case IDM_BLACK_COMPUTER:
+        f.addToList(ListKind::Black, ListTarget::Computer, menu);
+        break;
+    case IDM_BLACK_BOTH:
+        f.addToList(ListKind::Black, ListTarget::Both, menu);
+        break;
+    case IDM_WHITE_USER:
+        f.addToList(ListKind::White, ListTarget::User, menu);
+        break;
+    case IDM_WHITE_COMPUTER:
+        f.addToList(ListKind::White, ListTarget::Computer, menu);
+        break;
+    case IDM_WHITE_BOTH:
+        f.addToList(ListKind::White, ListTarget::Both, menu);
+        break;
+    case IDM_MAIN_DIALOG:
+        showFromTray();
+        break;
+    case IDM_SHOW_HISTORY:
+        showHistory(false);
+        break;
+    case IDM_CLEAR_HISTORY:
+        f.clearHistory();
+        break;
+    case IDM_OPTIONS:
+        showOptions();
+        break;
+    case IDM_ABOUT:
+        showAbout();
+        break;
+    case IDM_EXIT:
+        exitProgram();
+        break;
+    case IDM_OPEN_FILES_WINDOW:
+        showOpenFilesWindow();
+        break;
+    case IDM_SHARES_WINDOW:
+        showSharesWindow();
+        break;
+    default:
+        break;
     }
 }
 

@@ -94,7 +94,7 @@ private:
     void startFlash() override;
     void pollTimerTick() override;
     void pollApplied() override;
-    void filesApplied() override {}
+    void filesApplied() override { }
     void newUserArrived(bool beep, bool popup) override;
 
     void setUpTables();

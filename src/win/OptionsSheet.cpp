@@ -49,7 +49,10 @@ bool SettingsPage::onMessage(UINT message, WPARAM wParam, LPARAM)
 }
 
 OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps)
-    : Dialog(IDD_OPTIONS), m_monitor(monitor), m_values(values), m_deps(deps)
+    : Dialog(IDD_OPTIONS)
+    , m_monitor(monitor)
+    , m_values(values)
+    , m_deps(deps)
 {
     if (deps.autostart) {
         m_autostart = deps.autostart;
@@ -64,8 +67,10 @@ OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, 
     for (int i = 0; i < 4; ++i)
         m_settingsPages[static_cast<std::size_t>(i)] = std::make_unique<SettingsPage>(
             tabInfo[i].page, [this](HWND page, int control) { return pageClick(page, control); });
-    m_blackList = std::make_unique<AccessListPage>(IDD_PAGE_BLACK_LIST, monitor.listFilePath(ListKind::Black), monitor.net());
-    m_whiteList = std::make_unique<AccessListPage>(IDD_PAGE_WHITE_LIST, monitor.listFilePath(ListKind::White), monitor.net());
+    m_blackList =
+        std::make_unique<AccessListPage>(IDD_PAGE_BLACK_LIST, monitor.listFilePath(ListKind::Black), monitor.net());
+    m_whiteList =
+        std::make_unique<AccessListPage>(IDD_PAGE_WHITE_LIST, monitor.listFilePath(ListKind::White), monitor.net());
 }
 
 OptionsSheet::~OptionsSheet()
@@ -142,11 +147,12 @@ void OptionsSheet::load()
     setChecked(report, IDC_AUTO_UPDATE, v.reportAutoUpdate != 0);
     setItemText(report, IDC_REPORT_PATH, v.reportPath.get());
     setChecked(report, IDC_REPORT_LIMIT, v.reportLimit != 0);
-    SendDlgItemMessageW(report, IDC_REPORT_LIMIT_CHOICE, CB_SETCURSEL,
-                        static_cast<WPARAM>(isReportLimitChoice(v.reportLimitIndex) || isReportLimitSeparator(v.reportLimitIndex)
-                                                ? v.reportLimitIndex
-                                                : -1),
-                        0);
+    SendDlgItemMessageW(
+        report, IDC_REPORT_LIMIT_CHOICE, CB_SETCURSEL,
+        static_cast<WPARAM>(isReportLimitChoice(v.reportLimitIndex) || isReportLimitSeparator(v.reportLimitIndex)
+                                ? v.reportLimitIndex
+                                : -1),
+        0);
 }
 
 int32_t OptionsSheet::reportLimitIndex() const
@@ -162,8 +168,8 @@ int32_t OptionsSheet::reportLimitIndex() const
         if (itemText == text)
             return current;
     }
-    return static_cast<int32_t>(SendMessageW(choice, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                             reinterpret_cast<LPARAM>(text.c_str())));
+    return static_cast<int32_t>(
+        SendMessageW(choice, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str())));
 }
 
 void OptionsSheet::store(MonitorSettings& v) const
@@ -225,9 +231,9 @@ void OptionsSheet::accept()
     OptionsValue edited = m_values;
     store(edited.settings);
     const bool launch = checked(page(General), IDC_LAUNCH_ON_STARTUP);
-    if (!acceptOptions(edited, launch,
-                       {m_monitor, m_whiteList->rows(), m_blackList->rows(), *m_autostart, m_deps.executablePath,
-                        hwnd()}))
+    if (!acceptOptions(
+            edited, launch,
+            {m_monitor, m_whiteList->rows(), m_blackList->rows(), *m_autostart, m_deps.executablePath, hwnd()}))
         return;
     m_values = edited;
     end(IDOK);

@@ -18,10 +18,10 @@ namespace vantor::win {
 
 // What the Options window and command take from the rest of the program.
 struct OptionsDeps {
-    TrimLogsFn trimLogs;             // empty: nothing is trimmed
-    SendTestMailFn sendTestMail;     // empty: the button is disabled
+    TrimLogsFn trimLogs;  // empty: nothing is trimmed
+    SendTestMailFn sendTestMail;  // empty: the button is disabled
     Autostart* autostart = nullptr;  // null: the platform's machine-wide entry
-    std::string executablePath;      // what autostart starts; empty: this running program
+    std::string executablePath;  // what autostart starts; empty: this running program
     std::function<void()> saveSettings;  // keeps accepted settings for the next start; empty: not kept
     // The "..." of the Report page: a save dialog's choice, or nothing (default: the common dialog).
     std::function<std::optional<std::string>(HWND owner)> browseReport;
@@ -31,7 +31,11 @@ struct OptionsDeps {
 class SettingsPage final : public ChildDialog {
 public:
     using Handler = std::function<bool(HWND page, int control)>;
-    SettingsPage(int templateId, Handler onClick) : ChildDialog(templateId), m_onClick(std::move(onClick)) {}
+    SettingsPage(int templateId, Handler onClick)
+        : ChildDialog(templateId)
+        , m_onClick(std::move(onClick))
+    {
+    }
 
 private:
     bool onMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

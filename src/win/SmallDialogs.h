@@ -12,7 +12,10 @@ namespace vantor::win {
 // "Input" (148): the name of the server to monitor, opening with "127.0.0.1".
 class ServerInputDialog final : public Dialog {
 public:
-    ServerInputDialog() : Dialog(IDD_SERVER_INPUT) {}
+    ServerInputDialog()
+        : Dialog(IDD_SERVER_INPUT)
+    {
+    }
     // The edit field's text as typed, after OK.
     const std::string& text() const { return m_text; }
 
@@ -26,7 +29,11 @@ private:
 // the accounts of this computer, the computer box "<Any>".
 class AddUserDialog final : public Dialog {
 public:
-    explicit AddUserDialog(NetManagement& net) : Dialog(IDD_ADD_USER), m_net(net) {}
+    explicit AddUserDialog(NetManagement& net)
+        : Dialog(IDD_ADD_USER)
+        , m_net(net)
+    {
+    }
     const std::string& user() const { return m_user; }
     const std::string& computer() const { return m_computer; }
 
@@ -40,7 +47,10 @@ private:
 
 class AboutBox final : public Dialog {
 public:
-    AboutBox() : Dialog(IDD_ABOUT) {}
+    AboutBox()
+        : Dialog(IDD_ABOUT)
+    {
+    }
 
 private:
     bool onInit() override;

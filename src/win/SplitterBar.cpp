@@ -19,9 +19,9 @@ HWND SplitterBar::create(HWND parent, int id, RECT place, int inset, int thickne
     RegisterClassW(&wc);
     m_id = id;
     m_home = {place.left, place.top + inset, place.right, place.top + inset + thickness};
-    m_hwnd = CreateWindowExW(0, barClass, L"", WS_CHILD | WS_VISIBLE, m_home.left, m_home.top,
-                             m_home.right - m_home.left, thickness, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), wc.hInstance, this);
+    m_hwnd =
+        CreateWindowExW(0, barClass, L"", WS_CHILD | WS_VISIBLE, m_home.left, m_home.top, m_home.right - m_home.left,
+                        thickness, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), wc.hInstance, this);
     return m_hwnd;
 }
 

@@ -12,7 +12,11 @@ public:
     // The parent hears WM_COMMAND with the bar's id and this code after every move.
     static constexpr WORD movedCode = 1;
 
-    SplitterBar(int maxUp, int maxDown) : m_maxUp(maxUp), m_maxDown(maxDown) {}
+    SplitterBar(int maxUp, int maxDown)
+        : m_maxUp(maxUp)
+        , m_maxDown(maxDown)
+    {
+    }
     // Made over `place` (parent client coordinates): as wide as it, `thickness` high, its top
     // `inset` pixels below the place's top.
     HWND create(HWND parent, int id, RECT place, int inset, int thickness);

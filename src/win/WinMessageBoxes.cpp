@@ -8,15 +8,28 @@ BoxAnswer WinMessageBoxes::show(const BoxRequest& request)
 {
     UINT type = 0;
     switch (request.icon) {
-    case BoxIcon::None: break;
-    case BoxIcon::Information: type |= MB_ICONINFORMATION; break;
-    case BoxIcon::Warning: type |= MB_ICONWARNING; break;
-    case BoxIcon::Error: type |= MB_ICONERROR; break;
+    case BoxIcon::None:
+        break;
+    case BoxIcon::Information:
+        type |= MB_ICONINFORMATION;
+        break;
+    case BoxIcon::Warning:
+        type |= MB_ICONWARNING;
+        break;
+    case BoxIcon::Error:
+        type |= MB_ICONERROR;
+        break;
     }
     switch (request.buttons) {
-    case BoxButtons::Ok: type |= MB_OK; break;
-    case BoxButtons::OkCancel: type |= MB_OKCANCEL; break;
-    case BoxButtons::YesNo: type |= MB_YESNO; break;
+    case BoxButtons::Ok:
+        type |= MB_OK;
+        break;
+    case BoxButtons::OkCancel:
+        type |= MB_OKCANCEL;
+        break;
+    case BoxButtons::YesNo:
+        type |= MB_YESNO;
+        break;
     }
     HWND owner = request.owner ? static_cast<HWND>(request.owner) : m_main;
     if (owner && !IsWindow(owner))
@@ -27,10 +40,14 @@ BoxAnswer WinMessageBoxes::show(const BoxRequest& request)
     if (!owner)
         type |= MB_SETFOREGROUND | MB_TOPMOST;
     switch (MessageBoxW(owner, wide(request.text).c_str(), wide(request.caption).c_str(), type)) {
-    case IDCANCEL: return BoxAnswer::Cancel;
-    case IDYES: return BoxAnswer::Yes;
-    case IDNO: return BoxAnswer::No;
-    default: return BoxAnswer::Ok;
+    case IDCANCEL:
+        return BoxAnswer::Cancel;
+    case IDYES:
+        return BoxAnswer::Yes;
+    case IDNO:
+        return BoxAnswer::No;
+    default:
+        return BoxAnswer::Ok;
     }
 }
 

@@ -18,7 +18,9 @@ const wchar_t* const driverClass = L"VantorLoopDriver";
 
 }  // namespace
 
-LoopDriver::LoopDriver(EventLoop& loop) : m_loop(loop), m_thread(GetCurrentThreadId())
+LoopDriver::LoopDriver(EventLoop& loop)
+    : m_loop(loop)
+    , m_thread(GetCurrentThreadId())
 {
     WNDCLASSW wc{};
     wc.lpfnWndProc = &LoopDriver::proc;
@@ -100,7 +102,10 @@ class ThreadHistorySource final : public HistorySource {
 public:
     ThreadHistorySource(std::filesystem::path dataDir, const Clock& clock, const MonitorSettings& settings,
                         LoopDriver& driver)
-        : m_dataDir(std::move(dataDir)), m_clock(clock), m_settings(settings), m_driver(driver)
+        : m_dataDir(std::move(dataDir))
+        , m_clock(clock)
+        , m_settings(settings)
+        , m_driver(driver)
     {
     }
     ~ThreadHistorySource() override
@@ -147,7 +152,9 @@ private:
 
 }  // namespace
 
-WinMonitorFace::WinMonitorFace(Engine& engine) : m_engine(engine), m_driver(std::make_unique<LoopDriver>(engine.loop()))
+WinMonitorFace::WinMonitorFace(Engine& engine)
+    : m_engine(engine)
+    , m_driver(std::make_unique<LoopDriver>(engine.loop()))
 {
     SessionMonitor& mon = monitor();
     mon.setView(this);

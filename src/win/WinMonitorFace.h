@@ -77,7 +77,10 @@ public:
     {
         return monitor().connectToUserTarget(menu);
     }
-    std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu) override { return monitor().openFolderTarget(menu); }
+    std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu) override
+    {
+        return monitor().openFolderTarget(menu);
+    }
     void addToList(ListKind list, ListTarget target, const MenuTarget* menu) override
     {
         monitor().addSelectedToList(list, target, menu);

@@ -16,7 +16,8 @@ std::string utf8(std::wstring_view text)
 {
     if (text.empty())
         return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -95,8 +96,12 @@ INT_PTR CALLBACK Dialog::proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         return FALSE;
     // Messages whose answer is the procedure's own return value; the rest answer through DWLP_MSGRESULT.
     switch (message) {
-    case WM_CTLCOLORSTATIC: case WM_CTLCOLORDLG: case WM_CTLCOLORBTN: case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX: case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSCROLLBAR:
         return static_cast<INT_PTR>(answer);
     default:
         SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, answer);
@@ -254,9 +259,9 @@ HICON icon(int id, int size)
 
 HWND addTooltips(HWND dialog, std::initializer_list<std::pair<int, const char*>> tips)
 {
-    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
-                               resources(), nullptr);
+    HWND tip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr, resources(), nullptr);
     for (const auto& [id, text] : tips) {
         std::wstring w = wide(text);
         TOOLINFOW info{};

@@ -18,10 +18,22 @@ std::string utf8(std::wstring_view text);
 
 std::string windowText(HWND window);
 void setWindowText(HWND window, std::string_view text);
-inline std::string itemText(HWND dialog, int id) { return windowText(GetDlgItem(dialog, id)); }
-inline void setItemText(HWND dialog, int id, std::string_view text) { setWindowText(GetDlgItem(dialog, id), text); }
-inline bool checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-inline void setChecked(HWND dialog, int id, bool on) { CheckDlgButton(dialog, id, on ? BST_CHECKED : BST_UNCHECKED); }
+inline std::string itemText(HWND dialog, int id)
+{
+    return windowText(GetDlgItem(dialog, id));
+}
+inline void setItemText(HWND dialog, int id, std::string_view text)
+{
+    setWindowText(GetDlgItem(dialog, id), text);
+}
+inline bool checked(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+inline void setChecked(HWND dialog, int id, bool on)
+{
+    CheckDlgButton(dialog, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
 
 // The module that holds the resources: the program, or the test program that links them.
 HINSTANCE resources();
@@ -30,7 +42,10 @@ HINSTANCE resources();
 // modelessly (create), drive it with its messages, and read the result it ended with.
 class Dialog {
 public:
-    explicit Dialog(int templateId) : m_template(templateId) {}
+    explicit Dialog(int templateId)
+        : m_template(templateId)
+    {
+    }
     virtual ~Dialog();
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
@@ -61,13 +76,16 @@ private:
 // A child dialog (an Options page): created inside its parent, lives as long as it.
 class ChildDialog {
 public:
-    explicit ChildDialog(int templateId) : m_template(templateId) {}
+    explicit ChildDialog(int templateId)
+        : m_template(templateId)
+    {
+    }
     virtual ~ChildDialog() = default;
     HWND create(HWND parent);
     HWND hwnd() const { return m_hwnd; }
 
 protected:
-    virtual void onInit() {}
+    virtual void onInit() { }
     virtual bool onMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
     HWND item(int id) const { return GetDlgItem(m_hwnd, id); }
 

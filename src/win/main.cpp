@@ -37,7 +37,8 @@ void tell(const std::string& text, bool error)
             out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     }
     DWORD written = 0;
-    if (out && out != INVALID_HANDLE_VALUE && WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+    if (out && out != INVALID_HANDLE_VALUE
+        && WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
         return;
     MessageBoxW(nullptr, win::wide(text).c_str(), L"Vantor", error ? MB_ICONERROR : MB_ICONINFORMATION);
 }

@@ -25,7 +25,10 @@ namespace {
 
 // The engine's dates are local: the tests pin the zone.
 struct UtcZone : ScopedTimeZone {
-    UtcZone() : ScopedTimeZone("UTC0") {}
+    UtcZone()
+        : ScopedTimeZone("UTC0")
+    {
+    }
 };
 
 // 2023-11-14 00:00:00 UTC.
@@ -97,8 +100,7 @@ TEST(DailyReport, GoesOnceAtTheMinuteAndNeverTwiceADay)
     EXPECT_EQ(h.mail.mails[0].to, "ops@corp.test");
     EXPECT_EQ(h.mail.mails[0].server, h.settings().smtpServer);
 
-    for (int64_t later : {int64_t{60}, 3 * hour, 15 * hour})
-    {
+    for (int64_t later : {int64_t{60}, 3 * hour, 15 * hour}) {
         h.clock.set(day0 + 8 * hour + 30 * 60 + later);
         h.engine->poll();
     }
@@ -193,10 +195,10 @@ TEST(DailyReport, BodySummarisesTheLast24HoursOnly)
     auto line = [](int64_t start, const char* who, const char* where, int64_t duration) {
         return std::to_string(start) + " " + who + " " + where + " " + std::to_string(duration) + "\n";
     };
-    const std::string users = line(day0 - 2 * hour, "OLD", "PC0", 60)          // before the period
-                              + line(day0 - 60, "BOB", "PC1", 120)              // reaches into it
-                              + line(day0 + hour, "ALICE", "PC1", 600)          //
-                              + line(day0 + 2 * hour, "ALICE", "PC2", 600)      //
+    const std::string users = line(day0 - 2 * hour, "OLD", "PC0", 60)  // before the period
+                              + line(day0 - 60, "BOB", "PC1", 120)  // reaches into it
+                              + line(day0 + hour, "ALICE", "PC1", 600)  //
+                              + line(day0 + 2 * hour, "ALICE", "PC2", 600)  //
                               + line(day0 + 3 * hour, "CAROL", "PC3", 5);
     const std::string files = std::to_string(day0 + hour + 10) + " ALICE PC1 /a\n" + std::to_string(day0 + hour + 20)
                               + " ALICE PC1 /b\n" + std::to_string(day0 - hour) + " OLD PC0 /old\n";
@@ -344,8 +346,8 @@ TEST(EngineLog, OneLinePerEventAndAFailingPollOnlyWhenItStartsAndEnds)
     h.net.setStatus(FakeNetManagement::Op::EnumSessions, NetStatus::success());
     h.engine->poll();
     h.engine->poll();
-    EXPECT_EQ(h.logged, (std::vector<std::string>{"the poll failed: smbstatus only works as root!",
-                                                  "the poll works again"}));
+    EXPECT_EQ(h.logged,
+              (std::vector<std::string>{"the poll failed: smbstatus only works as root!", "the poll works again"}));
 }
 
 // A listing that takes another way, or leaves out records it cannot read, is told once: when it
@@ -375,8 +377,10 @@ TEST(EngineLog, AFallbackAndLeftOutRecordsAreToldOnceAndCounted)
     EXPECT_EQ(h.logged,
               (std::vector<std::string>{
                   "the poll falls back to another listing (text-opens): smbstatus --json failed (PANIC); it lacks ids",
-                  "left out a record of the listing that could not be read (session 7 has no \"username\"); the rest is enforced",
-                  "left out a record of the listing that could not be read (line 9: a line that is not valid UTF-8); the rest is enforced",
+                  "left out a record of the listing that could not be read (session 7 has no \"username\"); the rest "
+                  "is enforced",
+                  "left out a record of the listing that could not be read (line 9: a line that is not valid UTF-8); "
+                  "the rest is enforced",
                   "the poll is back on its usual listing"}));
     EXPECT_TRUE(h.engine->pollState().error.empty());
 }
@@ -424,7 +428,8 @@ TEST(EngineCounters, CountEachCloseByItsReasonAndEveryPollWithItsOutcome)
     EXPECT_EQ(c.sessionsClosed[static_cast<std::size_t>(R::User)], 1u);
     EXPECT_EQ(c.sessionsClosed[static_cast<std::size_t>(R::Console)], 0u);
     // One count for each new-user event the log tells of.
-    EXPECT_EQ(c.newUsers, static_cast<uint64_t>(std::count_if(h.logged.begin(), h.logged.end(), [](const std::string& line) {
+    EXPECT_EQ(c.newUsers,
+              static_cast<uint64_t>(std::count_if(h.logged.begin(), h.logged.end(), [](const std::string& line) {
                   return line.rfind("new user ", 0) == 0;
               })));
     EXPECT_GE(c.newUsers, 2u);
@@ -476,7 +481,8 @@ TEST(EngineRestart, TheServiceGreetsNobodyTwiceAndCutsNoSessionInTwo)
     h.clock.set(day0 + 63);
     h.engine->poll();
     h.engine->stop();
-    EXPECT_EQ(h.dir.readText("users.log"), std::to_string(day0) + " alice pc1 60\n" + std::to_string(day0 + 60) + " bob pc2 0\n");
+    EXPECT_EQ(h.dir.readText("users.log"),
+              std::to_string(day0) + " alice pc1 60\n" + std::to_string(day0 + 60) + " bob pc2 0\n");
     const auto history = HistoryData::load(h.dir.path());
     ASSERT_EQ(history.sessions().size(), 2u);
     EXPECT_EQ(history.sessions()[0].fileCount, 2u);

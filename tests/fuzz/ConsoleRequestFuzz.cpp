@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const CommandRequest request = parseCommandRequest(bytes);
     if (request.kind == CommandRequest::Kind::CloseSession) {
         check(!request.user.empty() && request.user.size() <= maxNameLength && !hasBlankOrNul(request.user));
-        check(!request.computer.empty() && request.computer.size() <= maxNameLength && !hasBlankOrNul(request.computer));
+        check(!request.computer.empty() && request.computer.size() <= maxNameLength
+              && !hasBlankOrNul(request.computer));
         const CommandRequest again = parseCommandRequest(closeSessionMessage(request.user, request.computer));
         check(again.kind == CommandRequest::Kind::CloseSession && again.user == request.user
               && again.computer == request.computer);

@@ -21,7 +21,11 @@ void require(bool condition)
 // Hands out the input as the server's bytes, in pieces whose sizes the input's first byte picks.
 class ReplayTransport final : public vantor::SmtpTransport {
 public:
-    ReplayTransport(std::string_view bytes, std::size_t piece) : m_bytes(bytes), m_piece(piece) {}
+    ReplayTransport(std::string_view bytes, std::size_t piece)
+        : m_bytes(bytes)
+        , m_piece(piece)
+    {
+    }
     bool Create() override { return true; }
     bool Connect(const std::string&, int, std::chrono::milliseconds) override { return true; }
     bool SendAll(std::string_view, std::chrono::milliseconds) override { return true; }
@@ -34,7 +38,7 @@ public:
         m_bytes.remove_prefix(n);
         return static_cast<int>(n);
     }
-    void Close() override {}
+    void Close() override { }
 
 private:
     std::string_view m_bytes;

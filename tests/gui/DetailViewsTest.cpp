@@ -67,8 +67,9 @@ struct Harness {
         o.rememberLayout = rememberLayout;
         o.animations = false;
         o.trayAvailable = [] { return true; };
-        face = std::make_unique<LocalMonitorFace>(SessionMonitor::Context{net, boxes, clock, dir.path(), &inspector},
-                                                  LocalMonitorFace::Options{LocalMonitorFace::PollMode::Background, 3'600'000});
+        face = std::make_unique<LocalMonitorFace>(
+            SessionMonitor::Context{net, boxes, clock, dir.path(), &inspector},
+            LocalMonitorFace::Options{LocalMonitorFace::PollMode::Background, 3'600'000});
         dialog = std::make_unique<MonitorDialog>(*face, o);
         tester = std::make_unique<QAbstractItemModelTester>(dialog->sessionsModel(),
                                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -119,8 +120,7 @@ private slots:
         {
             Harness h;
             h.net.setSessions({session("alice", "pc1", {"docs", "media"}, now - 3725),
-                               session("bob", "pc2", {"docs"}, now - 60),
-                               session("carol", "pc3", {}, now - 7200)});
+                               session("bob", "pc2", {"docs"}, now - 60), session("carol", "pc3", {}, now - 7200)});
             QVERIFY(h.start());
             auto* m = h.dialog->sessionsModel();
             // User, computer and open files first and unchanged; the details after them.
@@ -131,8 +131,10 @@ private slots:
             QCOMPARE(h.column(m, h.detail(SessionDetailColumn::ConnectedTime)),
                      L({"02:00:00", "00:01:00", "01:02:05"}));
             const QString tip = m->index(2, 0).data(Qt::ToolTipRole).toString();
-            QVERIFY2(tip.startsWith(QStringLiteral("alice on pc1\n")) && tip.contains(QStringLiteral("\nShares: docs, media"))
-                         && tip.contains(QStringLiteral("\nProtocol: SMB3_11")) && !tip.contains(QStringLiteral("Idle time")),
+            QVERIFY2(tip.startsWith(QStringLiteral("alice on pc1\n"))
+                         && tip.contains(QStringLiteral("\nShares: docs, media"))
+                         && tip.contains(QStringLiteral("\nProtocol: SMB3_11"))
+                         && !tip.contains(QStringLiteral("Idle time")),
                      qPrintable(tip));
             // Process and uid start hidden; the three columns cannot be hidden.
             QVERIFY(h.dialog->sessionsView()->isColumnHidden(h.detail(SessionDetailColumn::ProcessId)));
@@ -147,8 +149,7 @@ private slots:
             QCOMPARE(h.column(m, 0), L({"carol", "alice", "bob"}));
             // The selection names the session shown, not the row of the monitor at that index.
             h.dialog->sessionsView()->selectRow(2);
-            QCOMPARE(h.face->monitor().sessionRows()[*h.face->monitor().selectedSessionRow()].user,
-                     std::string("bob"));
+            QCOMPARE(h.face->monitor().sessionRows()[*h.face->monitor().selectedSessionRow()].user, std::string("bob"));
             QVERIFY(h.tick());
             QCOMPARE(h.dialog->sessionsView()->selectionModel()->selectedRows().first().row(), 2);
             h.dialog->sessionColumns()->clickTitle(since);
@@ -167,10 +168,11 @@ private slots:
     void openFilesFilterAndClose()
     {
         Harness h;
-        h.net.setSessions({session("alice", "pc1", {"docs"}, now, {file(11, "docs", "finance/budget.ods", true)}),
-                           session("bob", "pc2", {"docs"}, now,
-                                   {file(12, "docs", "finance/budget.ods", false), file(13, "docs", "notes.txt", false)}),
-                           session("carol", "10.0.0.9", {"media"}, now, {file(14, "media", "intro.mp4", false)})});
+        h.net.setSessions(
+            {session("alice", "pc1", {"docs"}, now, {file(11, "docs", "finance/budget.ods", true)}),
+             session("bob", "pc2", {"docs"}, now,
+                     {file(12, "docs", "finance/budget.ods", false), file(13, "docs", "notes.txt", false)}),
+             session("carol", "10.0.0.9", {"media"}, now, {file(14, "media", "intro.mp4", false)})});
         QVERIFY(h.start());
         QVERIFY(!h.face->monitor().listAllFiles());
         h.dialog->openFilesButton()->click();
@@ -201,8 +203,14 @@ private slots:
         QVERIFY(h.tick());
         QCOMPARE(w->table()->selectionModel()->selectedRows().first().data().toString(),
                  QStringLiteral("finance/budget.ods"));
-        QCOMPARE(w->table()->selectionModel()->selectedRows().first().siblingAtColumn(
-                     static_cast<int>(OpenFileColumn::User)).data().toString(), QStringLiteral("alice"));
+        QCOMPARE(w->table()
+                     ->selectionModel()
+                     ->selectedRows()
+                     .first()
+                     .siblingAtColumn(static_cast<int>(OpenFileColumn::User))
+                     .data()
+                     .toString(),
+                 QStringLiteral("alice"));
 
         // Close resource closes that open, off the window's thread, and the list drops it.
         w->closeButton()->click();

@@ -55,7 +55,10 @@ QStringList L(std::initializer_list<const char*> items)
 // The fake service, slowed down as smbstatus would be.
 class SlowNet final : public NetManagement {
 public:
-    explicit SlowNet(FakeNetManagement& inner) : m_inner(inner) {}
+    explicit SlowNet(FakeNetManagement& inner)
+        : m_inner(inner)
+    {
+    }
     NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
@@ -384,7 +387,9 @@ private slots:
             return true;
         });
         std::atomic<int> answer{-1};
-        std::thread worker([&] { answer = static_cast<int>(boxes.show({"Vantor", "hello", BoxIcon::Information, BoxButtons::Ok, nullptr})); });
+        std::thread worker([&] {
+            answer = static_cast<int>(boxes.show({"Vantor", "hello", BoxIcon::Information, BoxButtons::Ok, nullptr}));
+        });
         QTRY_VERIFY(answer.load() >= 0);
         worker.join();
         QCOMPARE(answer.load(), static_cast<int>(BoxAnswer::Ok));
@@ -396,15 +401,25 @@ private slots:
         using E = std::vector<std::pair<std::string, int>>;
         const std::string black = "Add to the Black list > ";
         const std::string white = "Add to the White list > ";
-        QCOMPARE(menuEntries(h.dialog->sessionsMenu()),
-                 (E{{"Close session", 32771}, {"Close all sessions", 32791}, {"-", 0}, {"Connect to user", 32780},
-                    {"-", 0}, {black + "User", 32784}, {black + "Computer", 32785},
-                    {black + "Combination of user and computer", 32786}, {white + "User", 32787},
-                    {white + "Computer", 32788}, {white + "Combination of user and computer", 32789}}));
+        QCOMPARE(menuEntries(h.dialog->sessionsMenu()), (E{{"Close session", 32771},
+                                                           {"Close all sessions", 32791},
+                                                           {"-", 0},
+                                                           {"Connect to user", 32780},
+                                                           {"-", 0},
+                                                           {black + "User", 32784},
+                                                           {black + "Computer", 32785},
+                                                           {black + "Combination of user and computer", 32786},
+                                                           {white + "User", 32787},
+                                                           {white + "Computer", 32788},
+                                                           {white + "Combination of user and computer", 32789}}));
         QCOMPARE(menuEntries(h.dialog->filesMenu()), (E{{"Close resource", 32777}, {"-", 0}, {"Open folder", 32783}}));
-        QCOMPARE(menuEntries(h.dialog->trayMenu()),
-                 (E{{"Main dialog", 32773}, {"Show history", 32775}, {"Clear history", 32776}, {"Options...", 32778},
-                    {"-", 0}, {"About...", 32779}, {"Exit", 32774}}));
+        QCOMPARE(menuEntries(h.dialog->trayMenu()), (E{{"Main dialog", 32773},
+                                                       {"Show history", 32775},
+                                                       {"Clear history", 32776},
+                                                       {"Options...", 32778},
+                                                       {"-", 0},
+                                                       {"About...", 32779},
+                                                       {"Exit", 32774}}));
         QCOMPARE(h.dialog->trayMenu()->defaultAction()->text(), QStringLiteral("Main dialog"));
         QVERIFY(h.dialog->trayMenu()->defaultAction()->font().bold());
     }
@@ -496,7 +511,8 @@ private slots:
         QCOMPARE(h.opened, std::vector<QUrl>{QUrl::fromLocalFile(QStringLiteral("/srv/b"))});
         openMenuOn(h.dialog->filesView(), 1);  // two.txt
         QTRY_VERIFY(h.dialog->filesMenu()->isVisible());
-        h.net.setSessions({{"bob", "pc2", {{8, "/srv/b/three.txt", "pc2", {}}, {9, "/srv/c/four.txt", "pc2", {}}}, {}}});
+        h.net.setSessions(
+            {{"bob", "pc2", {{8, "/srv/b/three.txt", "pc2", {}}, {9, "/srv/c/four.txt", "pc2", {}}}, {}}});
         QVERIFY(h.tick());
         QCOMPARE(h.files(), L({"/srv/c/four.txt", "/srv/b/three.txt"}));
         choose(h.dialog->filesMenu(), MonitorDialog::CloseResourceCommand);
@@ -541,7 +557,8 @@ private slots:
         h.dialog->runCommand(MonitorDialog::AddBlackBothCommand);
         QCOMPARE(readFile(h.dir.path() / "blist.dat"), std::string("alice 192.168.10.21\n"));
         QCOMPARE(h.boxes.shown.size(), 1u);
-        QCOMPARE(h.boxes.shown[0].text, std::string("User alice and computer 192.168.10.21 has been added to the Black list!"));
+        QCOMPARE(h.boxes.shown[0].text,
+                 std::string("User alice and computer 192.168.10.21 has been added to the Black list!"));
 
         // The closes run beside the window; their outcome comes back to it.
         h.dialog->runCommand(MonitorDialog::CloseSessionCommand);
@@ -814,7 +831,8 @@ private slots:
                                   << S("Current sessions: (server:srv1)");
         QTest::newRow("cancel") << S("srv1") << false << S("Current sessions:") << L({"local"}) << 0
                                 << S("Current sessions:");
-        QTest::newRow("empty") << S("") << true << S("Current sessions:") << L({"local"}) << 0 << S("Current sessions:");
+        QTest::newRow("empty") << S("") << true << S("Current sessions:") << L({"local"}) << 0
+                               << S("Current sessions:");
         QTest::newRow("unreachable") << S("nowhere") << true << S("Current sessions: (the poll failed)") << L({"local"})
                                      << 1 << S("Current sessions:");
     }

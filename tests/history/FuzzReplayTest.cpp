@@ -51,10 +51,20 @@ TEST(HistoryFuzzReplay, MutatedCorpus)
         for (int edits = 1 + static_cast<int>(rng() % 4); edits > 0; --edits) {
             const std::size_t pos = input.empty() ? 0 : rng() % input.size();
             switch (rng() % 4) {
-            case 0: if (!input.empty()) input[pos] = interesting[rng() % sizeof interesting]; break;
-            case 1: input.insert(pos, 1, static_cast<char>(rng())); break;
-            case 2: if (!input.empty()) input.erase(pos, 1 + rng() % 8); break;
-            default: input.insert(pos, std::string(rng() % 300, static_cast<char>('a' + rng() % 3))); break;
+            case 0:
+                if (!input.empty())
+                    input[pos] = interesting[rng() % sizeof interesting];
+                break;
+            case 1:
+                input.insert(pos, 1, static_cast<char>(rng()));
+                break;
+            case 2:
+                if (!input.empty())
+                    input.erase(pos, 1 + rng() % 8);
+                break;
+            default:
+                input.insert(pos, std::string(rng() % 300, static_cast<char>('a' + rng() % 3)));
+                break;
             }
         }
         ASSERT_EQ(run(input), 0) << round;

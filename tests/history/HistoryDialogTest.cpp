@@ -59,7 +59,8 @@ private:
     }
     static void clickRow(QTableView* view, int row)
     {
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 1)).center());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(row, 1)).center());
     }
     static void clickHeader(QTableView* view, int section)
     {
@@ -144,14 +145,13 @@ private slots:
     void theSelectedSessionShowsItsOwnFiles()
     {
         TempDir dir;
-        dir.write("files.log",
-                  "1110204309 BUILD?ADMIN PC?7 /first\n"
-                  "1110204308 BUILD?ADMIN PC?7 /too_early\n"
-                  "1110208034 BUILD?ADMIN PC?7 /last\n"
-                  "1110204400 BUILD?ADMIN PC?8 /other_computer\n"
-                  "1110208035 BUILD?ADMIN PC?7 /too_late\n"
-                  "1110204500 BUILD?ADMIN PC?7 /middle\n"
-                  "1110300000 BUILD?ADMIN PC?7 /overlap_only\n");
+        dir.write("files.log", "1110204309 BUILD?ADMIN PC?7 /first\n"
+                               "1110204308 BUILD?ADMIN PC?7 /too_early\n"
+                               "1110208034 BUILD?ADMIN PC?7 /last\n"
+                               "1110204400 BUILD?ADMIN PC?8 /other_computer\n"
+                               "1110208035 BUILD?ADMIN PC?7 /too_late\n"
+                               "1110204500 BUILD?ADMIN PC?7 /middle\n"
+                               "1110300000 BUILD?ADMIN PC?7 /overlap_only\n");
         dir.write("users.log", "1110204309 BUILD_ADMIN PC_7 3725\n1110204309 BUILD_ADMIN PC_8 500\n"
                                "1110207000 BUILD_ADMIN PC_7 100000\n");
         auto d = open(dir);

@@ -31,11 +31,11 @@ TEST(LogLines, SessionAndFileLinesDecodeTheirOwnSubstitutes)
 
 TEST(LogLines, TheTenCharacterRuleCountsTheLineEndAsOne)
 {
-    EXPECT_FALSE(parseSessionLine("12 a b 4\n"));     // 9 with its line end
-    EXPECT_TRUE(parseSessionLine("123 a b 4\n"));     // 10
-    EXPECT_TRUE(parseSessionLine("123 a b 4\r\n"));   // CR LF is one line end
+    EXPECT_FALSE(parseSessionLine("12 a b 4\n"));  // 9 with its line end
+    EXPECT_TRUE(parseSessionLine("123 a b 4\n"));  // 10
+    EXPECT_TRUE(parseSessionLine("123 a b 4\r\n"));  // CR LF is one line end
     EXPECT_FALSE(parseSessionLine("12 a b 4\r\n"));
-    EXPECT_FALSE(parseSessionLine("123 a b 4"));      // the last line, without a line end: 9
+    EXPECT_FALSE(parseSessionLine("123 a b 4"));  // the last line, without a line end: 9
     EXPECT_TRUE(parseFileLine("123 a b c\n"));
     EXPECT_FALSE(parseFileLine("\n"));
     EXPECT_FALSE(parseFileLine(""));
@@ -44,12 +44,11 @@ TEST(LogLines, TheTenCharacterRuleCountsTheLineEndAsOne)
 TEST(LogLines, MalformedRecordsAreSkippedNotGuessed)
 {
     const char* bad[] = {
-        "1110204309 BUILD_ADMIN PC_7\n",           // a field missing
-        "1110204309 BUILD_ADMIN PC_7 37x5\n",      // not a number
-        "-1110204309 BUILD_ADMIN PC_7 3725\n",     // signs are not digits
-        "4294967296 BUILD_ADMIN PC_7 3725\n",      // over 32 bits
-        "99999999999 BUILD_ADMIN PC_7 3725\n",
-        "          \n",
+        "1110204309 BUILD_ADMIN PC_7\n",  // a field missing
+        "1110204309 BUILD_ADMIN PC_7 37x5\n",  // not a number
+        "-1110204309 BUILD_ADMIN PC_7 3725\n",  // signs are not digits
+        "4294967296 BUILD_ADMIN PC_7 3725\n",  // over 32 bits
+        "99999999999 BUILD_ADMIN PC_7 3725\n", "          \n",
     };
     for (const char* line : bad)
         EXPECT_FALSE(parseSessionLine(line)) << line;
@@ -73,8 +72,10 @@ TEST(LogLines, WrittenNamesRoundTripAndTieFilesToTheirSession)
 {
     const std::string euro = "\xE2\x82\xAC";  // three bytes
     const std::vector<std::string> names = {
-        "plain", "two words", "under_score", "ques?tion", "tab\there", "new\nline", "cr\rlf",
-        "", std::string(254, 'x') + euro, "  ", "\x01\x7F",
+        "plain",     "two words", "under_score",
+        "ques?tion", "tab\there", "new\nline",
+        "cr\rlf",    "",          std::string(254, 'x') + euro,
+        "  ",        "\x01\x7F",
     };
     for (const auto& user : names) {
         for (const auto& computer : {std::string("PC 7"), std::string("host_1")}) {
@@ -176,8 +177,8 @@ TEST_F(TrimTest, EachChoiceHasItsLimitAndSeparatorsTrimNothing)
             EXPECT_EQ(dir.readText("users.log"), "1 a b 2 and more\n");
             continue;
         }
-        dir.write("users.log", std::to_string(now - limits[index]) + " in pc 1\n" + std::to_string(now - limits[index] - 1)
-                                   + " out pc 1\n");
+        dir.write("users.log", std::to_string(now - limits[index]) + " in pc 1\n"
+                                   + std::to_string(now - limits[index] - 1) + " out pc 1\n");
         ASSERT_TRUE(trimLogs(dir.path(), index, now));
         EXPECT_EQ(dir.readText("users.log"), std::to_string(now - limits[index]) + " in pc 1\n\n") << index;
     }

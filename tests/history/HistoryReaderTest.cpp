@@ -25,14 +25,13 @@ std::vector<uint32_t> counts(const HistoryData& h)
 
 TEST(HistoryReader, CountsFilesWithinInclusiveWindowsByExactNames)
 {
-    const std::string files =
-        "1110204309 BUILD?ADMIN PC?7 /at_start\n"
-        "1110204400 BUILD?ADMIN PC?7 C:\\Docs\\a.txt\n"
-        "1110208034 BUILD?ADMIN PC?7 /at_end\n"
-        "1110208035 BUILD?ADMIN PC?7 /one_second_late\n"
-        "1110204308 BUILD?ADMIN PC?7 /one_second_early\n"
-        "1110204400 BUILD?ADMIN PC?8 /other_computer\n"
-        "1110204400 build?admin PC?7 /other_case\n";
+    const std::string files = "1110204309 BUILD?ADMIN PC?7 /at_start\n"
+                              "1110204400 BUILD?ADMIN PC?7 C:\\Docs\\a.txt\n"
+                              "1110208034 BUILD?ADMIN PC?7 /at_end\n"
+                              "1110208035 BUILD?ADMIN PC?7 /one_second_late\n"
+                              "1110204308 BUILD?ADMIN PC?7 /one_second_early\n"
+                              "1110204400 BUILD?ADMIN PC?8 /other_computer\n"
+                              "1110204400 build?admin PC?7 /other_case\n";
     const auto h = HistoryData::fromText(files, "1110204309 BUILD_ADMIN PC_7 3725\n1110204309 build_admin PC_7 0\n");
     ASSERT_EQ(h.sessions().size(), 2u);
     EXPECT_EQ(h.sessions()[0].fileCount, 3u);
@@ -53,8 +52,8 @@ TEST(HistoryReader, CountsFilesWithinInclusiveWindowsByExactNames)
 
 TEST(HistoryReader, OverlappingSessionsOfOnePairBothCountTheOverlap)
 {
-    const auto h = HistoryData::fromText("150 u c /both\n120 u c /first\n250 u c /second\n",
-                                         "100 u c 100\n140 u c 200\n");
+    const auto h =
+        HistoryData::fromText("150 u c /both\n120 u c /first\n250 u c /second\n", "100 u c 100\n140 u c 200\n");
     EXPECT_EQ(counts(h), (std::vector<uint32_t>{2, 2}));
 }
 
@@ -104,11 +103,13 @@ TEST(HistoryReader, AgreesWithTheLiteralAlgorithm)
         const bool edge = round % 5 == 0;
         auto time = [&]() -> uint32_t {
             if (edge)
-                return static_cast<uint32_t>(INT32_MAX - 50) + static_cast<uint32_t>(pick(100));  // some read as negative
+                return static_cast<uint32_t>(INT32_MAX - 50)
+                       + static_cast<uint32_t>(pick(100));  // some read as negative
             return static_cast<uint32_t>(1000 + pick(300));
         };
         for (int i = 0, n = pick(60); i < n; ++i)
-            filesLog += std::to_string(time()) + " " + users[pick(4)] + " " + computers[pick(3)] + " /f" + std::to_string(i) + "\n";
+            filesLog += std::to_string(time()) + " " + users[pick(4)] + " " + computers[pick(3)] + " /f"
+                        + std::to_string(i) + "\n";
         for (int i = 0, n = pick(30); i < n; ++i)
             usersLog += std::to_string(time()) + " " + users[pick(4)] + " " + computers[pick(3)] + " "
                         + std::to_string(pick(4) == 0 ? 0 : pick(120)) + "\n";

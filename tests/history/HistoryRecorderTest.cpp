@@ -20,8 +20,15 @@ namespace {
 // computer named otherwise than the sessions name it).
 class NoComputerNet final : public NetManagement {
 public:
-    explicit NoComputerNet(NetManagement& inner, std::string computer = {}) : m_inner(inner), m_computer(std::move(computer)) {}
-    NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override { return m_inner.enumSessions(s, out); }
+    explicit NoComputerNet(NetManagement& inner, std::string computer = {})
+        : m_inner(inner)
+        , m_computer(std::move(computer))
+    {
+    }
+    NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override
+    {
+        return m_inner.enumSessions(s, out);
+    }
     NetStatus enumFiles(const ServerName& s, const std::string& user, std::vector<NetFileInfo>& out) override
     {
         auto status = m_inner.enumFiles(s, user, out);
@@ -29,7 +36,10 @@ public:
             f.computer = m_computer;
         return status;
     }
-    NetStatus deleteSession(const ServerName& s, const std::string& c, const std::string& u) override { return m_inner.deleteSession(s, c, u); }
+    NetStatus deleteSession(const ServerName& s, const std::string& c, const std::string& u) override
+    {
+        return m_inner.deleteSession(s, c, u);
+    }
     NetStatus enumUsers(std::vector<std::string>& out) override { return m_inner.enumUsers(out); }
     NetStatus closeFile(const ServerName& s, uint32_t id) override { return m_inner.closeFile(s, id); }
 
@@ -144,7 +154,8 @@ TEST_F(RecorderTest, AFailedFileEnumerationIsMadeUpAtTheNextPoll)
 
 TEST_F(RecorderTest, NamesThatTheFormatCannotHoldStillTieFilesToTheirSession)
 {
-    pollAt(t0, {session("Jo_Ann Smith", "my pc?", {"/srv/with blank/and?mark.txt"}), session("", "10.1.1.1", {"/ipc"})});
+    pollAt(t0,
+           {session("Jo_Ann Smith", "my pc?", {"/srv/with blank/and?mark.txt"}), session("", "10.1.1.1", {"/ipc"})});
     pollAt(t0 + 4, {});
     EXPECT_EQ(usersLog(), at(t0) + " Jo_Ann_Smith my_pc_ 0\n" + at(t0) + " _ 10.1.1.1 0\n");
     const auto history = HistoryData::load(h.dir.path());
@@ -169,7 +180,7 @@ TEST_F(RecorderTest, FilesWithoutAComputerGoToTheSessionsThatHoldFiles)
     blind.sessionsPolled(t0 + 3, std::nullopt, kept);
     // Which session holds which file cannot be told now: each gets what it has not logged yet.
     EXPECT_EQ(h.dir.readText("blind/files.log"), at(t0) + " kim pcA /k1\n" + at(t0 + 3) + " kim pcB /k1\n" + at(t0 + 3)
-                                                  + " kim pcA /k2\n" + at(t0 + 3) + " kim pcB /k2\n");
+                                                     + " kim pcA /k2\n" + at(t0 + 3) + " kim pcB /k2\n");
 }
 
 TEST_F(RecorderTest, FilesAtAComputerNoSessionShowsAreNotLost)
@@ -246,7 +257,8 @@ TEST_F(RecorderTest, ARestartGoesOnWithTheKeptSessionsAndEndsTheGoneOnesWhereLas
     next.keepStateIn(stateFile);
     const auto restored = next.restore(t0 + 80);
     EXPECT_EQ(restored.error, "");
-    EXPECT_EQ(restored.sessions, (std::vector<std::pair<std::string, std::string>>{{"alice", "10.0.0.5"}, {"bob", "pc2"}}));
+    EXPECT_EQ(restored.sessions,
+              (std::vector<std::pair<std::string, std::string>>{{"alice", "10.0.0.5"}, {"bob", "pc2"}}));
     next.record(t0 + 81, ServerName{}, {{"alice", "10.0.0.5", 2}}, {});
     EXPECT_EQ(usersLog(), at(t0) + " bob pc2 60\n");
     // A clean stop keeps them too; the start after it goes on once more.
@@ -337,7 +349,7 @@ TEST_F(RecorderTest, AFullDiskBreaksNoLineAndLosesNone)
         crowd.push_back({"someone-with-a-long-name-" + std::to_string(i), "pc", 0});
     onDisk.record(t0, ServerName{}, crowd, {});
     ASSERT_TRUE(disk.fill());
-    onDisk.record(t0 + 3, ServerName{}, {}, {});      // forty lines, and no room for them
+    onDisk.record(t0 + 3, ServerName{}, {}, {});  // forty lines, and no room for them
     onDisk.record(t0 + 6, ServerName{}, {{"late", "pc", 0}}, {});
     EXPECT_EQ(disk.dir.read(usersLogName), earlier);  // not half a line more
     ASSERT_GE(failures.size(), 2u);

@@ -12,8 +12,8 @@
 #include <sstream>
 
 using namespace vantor;
-using vantor::test::ScopedTimeZone;
 using vantor::test::DiskFull;
+using vantor::test::ScopedTimeZone;
 using vantor::test::TempDir;
 
 namespace {
@@ -146,18 +146,16 @@ TEST(Report, EveryTextFromTheLogsIsEscaped)
 TEST(Report, HoldsEverySessionWithItsFiles)
 {
     ScopedTimeZone tz("UTC0");
-    const std::string filesLog =
-        "1110204400 ann pc1 /a\n"
-        "1110204300 ann pc1 /before_any_session\n"
-        "1110204350 ann pc1 /b\n"
-        "1110300000 bob pc2 /c\n"
-        "1110204360 ann pc1 /in_both\n";
-    const std::string usersLog =
-        "1110204309 ann pc1 3725\n"
-        "1110204355 ann pc1 10\n"
-        "1110299990 bob pc2 20\n"
-        "1110400000 bob pc1 0\n"
-        "4294967295 damaged line 5\n";
+    const std::string filesLog = "1110204400 ann pc1 /a\n"
+                                 "1110204300 ann pc1 /before_any_session\n"
+                                 "1110204350 ann pc1 /b\n"
+                                 "1110300000 bob pc2 /c\n"
+                                 "1110204360 ann pc1 /in_both\n";
+    const std::string usersLog = "1110204309 ann pc1 3725\n"
+                                 "1110204355 ann pc1 10\n"
+                                 "1110299990 bob pc2 20\n"
+                                 "1110400000 bob pc1 0\n"
+                                 "4294967295 damaged line 5\n";
     const auto data = HistoryData::fromText(filesLog, usersLog);
     const std::string page = render(data);
     const auto json = embeddedData(page);
@@ -206,8 +204,13 @@ TEST(Report, AnEmptyHistoryIsAReportToo)
 
 TEST(Report, TextsThatAreNotUtf8AreReplacedNotPassedOn)
 {
-    EXPECT_EQ(htmlEscape("a\xFF" "b\x01"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
-    EXPECT_EQ(jsonString("a\xC3" "b"), "\"a\\ufffdb\"");
+    EXPECT_EQ(htmlEscape("a\xFF"
+                         "b\x01"),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
+    EXPECT_EQ(jsonString("a\xC3"
+                         "b"),
+              "\"a\\ufffdb\"");
     EXPECT_EQ(jsonString("\xC3\xA9\n\\"), "\"\xC3\xA9\\u000a\\\\\"");
     EXPECT_EQ(nlohmann::json::parse(jsonString("\xE2\x80\xA8</script>")).get<std::string>(), "\xE2\x80\xA8</script>");
 }

@@ -8,8 +8,8 @@
 
 namespace vantor::test {
 
-inline uint32_t literalCount(const std::vector<FileRecord>& files, const std::string& user,
-                             const std::string& computer, int64_t from, int64_t to)
+inline uint32_t literalCount(const std::vector<FileRecord>& files, const std::string& user, const std::string& computer,
+                             int64_t from, int64_t to)
 {
     uint32_t n = 0;
     for (const auto& f : files)

@@ -1,6 +1,6 @@
 // One entry point for the history's parsers: the input is read as both logs, as single lines, as a
-// timestamp text, as the kept sessions of a restart, and as a name to write; the report is written from what was read. Checks that
-// nothing read breaks the invariants the rest of the program relies on.
+// timestamp text, as the kept sessions of a restart, and as a name to write; the report is written from what was read.
+// Checks that nothing read breaks the invariants the rest of the program relies on.
 
 #include "history/HistoryReader.h"
 #include "history/HistoryReport.h"
@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     } else {
         require(!kept.error.empty());
     }
-    SessionState named{7, ServerName{std::string(text)}, {{std::string(text), std::string(text), 1, 2, {std::string(text)}}}};
+    SessionState named{
+        7, ServerName{std::string(text)}, {{std::string(text), std::string(text), 1, 2, {std::string(text)}}}};
     const auto back = parseSessionState(formatSessionState(named));
     require(back.state && *back.state == named);
 

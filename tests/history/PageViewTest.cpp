@@ -25,15 +25,14 @@ std::vector<std::string> users(const HistoryData& data, const std::vector<std::s
     return out;
 }
 
-const HistoryData data = HistoryData::fromText(
-    "1000 alice PC1 /docs/a.txt\n"
-    "1010 alice PC1 /docs/b.txt\n"
-    "1500 alice PC1 /docs/late.txt\n"
-    "2005 bob Lab /docs/c.txt\n",
-    "1000 alice PC1 100\n"
-    "2000 bob Lab 50\n"
-    "3000 Carol pc1 10\n"
-    "4000 dave Other 100\n");
+const HistoryData data = HistoryData::fromText("1000 alice PC1 /docs/a.txt\n"
+                                               "1010 alice PC1 /docs/b.txt\n"
+                                               "1500 alice PC1 /docs/late.txt\n"
+                                               "2005 bob Lab /docs/c.txt\n",
+                                               "1000 alice PC1 100\n"
+                                               "2000 bob Lab 50\n"
+                                               "3000 Carol pc1 10\n"
+                                               "4000 dave Other 100\n");
 
 }  // namespace
 
@@ -87,11 +86,13 @@ TEST(PageView, MakesEveryTextABusStringAndKeepsGoodOnes)
 {
     const std::string replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(validUtf8("Jürgen 日本 \xF0\x9F\x98\x80"), "Jürgen 日本 \xF0\x9F\x98\x80");
-    EXPECT_EQ(validUtf8("a\xFF" "b"), "a" + replacement + "b");
-    EXPECT_EQ(validUtf8("\xC3"), replacement);                                // cut short
-    EXPECT_EQ(validUtf8("\xC0\xAF"), replacement + replacement);              // overlong '/'
+    EXPECT_EQ(validUtf8("a\xFF"
+                        "b"),
+              "a" + replacement + "b");
+    EXPECT_EQ(validUtf8("\xC3"), replacement);  // cut short
+    EXPECT_EQ(validUtf8("\xC0\xAF"), replacement + replacement);  // overlong '/'
     EXPECT_EQ(validUtf8("\xED\xA0\x80"), replacement + replacement + replacement);  // a surrogate
-    EXPECT_EQ(validUtf8(std::string("a\0b", 3)), "a" + replacement + "b");   // sd-bus refuses NUL
+    EXPECT_EQ(validUtf8(std::string("a\0b", 3)), "a" + replacement + "b");  // sd-bus refuses NUL
 }
 
 TEST(PageView, TheCacheLoadsAgainOnlyWhenALogChanged)

@@ -49,7 +49,7 @@ TEST(TimeText, TheRepeatedHourReadsTwice)
 #endif
     ScopedTimeZone tz(vantor::test::berlinRules);
     const int64_t summer = 1130634000 - 3600;  // 2005-10-30 00:00 UTC, 02:00 summer time
-    const int64_t winter = 1130634000;         // 01:00 UTC, 02:00 winter time
+    const int64_t winter = 1130634000;  // 01:00 UTC, 02:00 winter time
     EXPECT_EQ(formatTimestamp(summer), "2005-10-30 02:00:00");
     EXPECT_EQ(formatTimestamp(winter), "2005-10-30 02:00:00");
     const auto back = parseTimestamp("2005-10-30 02:00:00");

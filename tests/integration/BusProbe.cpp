@@ -40,7 +40,10 @@ std::string decode(const std::string& text)
     return out;
 }
 
-std::string failed(const BusError& e) { return "error " + e.name + " " + e.text; }
+std::string failed(const BusError& e)
+{
+    return "error " + e.name + " " + e.text;
+}
 
 }  // namespace
 
@@ -171,7 +174,7 @@ int main(int argc, char** argv)
         } else if (command == "report") {
             if (auto report = client->makeReport(e))
                 reply = "ok " + report->serviceFile + " " + std::to_string(report->page.size()) + " "
-                    + std::to_string(std::hash<std::string>{}(report->page));
+                        + std::to_string(std::hash<std::string>{}(report->page));
         } else if (command == "test-mail") {
             if (auto mail = client->sendTestMail(e))
                 reply = "ok " + std::to_string(static_cast<int>(mail->outcome)) + " " + mail->reason;

@@ -33,8 +33,7 @@ constexpr const char* cockpitWs = "/usr/lib/cockpit/cockpit-ws";
 constexpr const char* chromium = "/usr/bin/chromium";
 constexpr auto pollInterval = 3s;
 
-template <class Pred>
-bool waitUntil(Pred done, std::chrono::milliseconds limit)
+template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -46,9 +45,8 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit)
 }
 
 // The rows the page's sessions table shows, "user@computer", sorted.
-const std::string shownRows =
-    "[...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr[data-i]')]"
-    ".map(r => r.cells[0].textContent + '@' + r.cells[1].textContent).sort()";
+const std::string shownRows = "[...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr[data-i]')]"
+                              ".map(r => r.cells[0].textContent + '@' + r.cells[1].textContent).sort()";
 
 class CockpitPageTest : public test::SambaFixture {
 protected:
@@ -59,7 +57,8 @@ protected:
         if (!test::PrivateSystemBus::available())
             GTEST_SKIP() << "needs dbus-daemon and polkitd (scripts/install-deps.sh installs them)";
         if (!fs::exists(cockpitWs) || !fs::exists(chromium) || !fs::exists("/usr/share/cockpit/shell"))
-            GTEST_SKIP() << "needs cockpit-ws, cockpit-bridge, cockpit-system and chromium (scripts/install-deps.sh installs them)";
+            GTEST_SKIP() << "needs cockpit-ws, cockpit-bridge, cockpit-system and chromium (scripts/install-deps.sh "
+                            "installs them)";
         if (!fs::exists(fs::path(VANTOR_COCKPIT_WORK) / "node_modules/playwright-core"))
             GTEST_SKIP() << "the page was not built (npm missing when configured)";
         if (findProgram("smbd").find('/') == std::string::npos)
@@ -164,7 +163,10 @@ protected:
         return answer["ok"];
     }
 
-    std::string openPage() { return page("open http://127.0.0.1:" + std::to_string(port) + "/vantor").get<std::string>(); }
+    std::string openPage()
+    {
+        return page("open http://127.0.0.1:" + std::to_string(port) + "/vantor").get<std::string>();
+    }
 
     std::vector<std::string> sambaRows()
     {
@@ -191,8 +193,10 @@ protected:
 
     void selectRowOf(const std::string& user)
     {
-        EXPECT_TRUE(page("eval (() => { const r = [...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody tr[data-i]')]"
-                         ".find(r => r.cells[0].textContent === '" + user + "'); if (r) r.click(); return !!r; })()")
+        EXPECT_TRUE(page("eval (() => { const r = [...document.querySelectorAll('table[aria-label=\"Sessions\"] tbody "
+                         "tr[data-i]')]"
+                         ".find(r => r.cells[0].textContent === '"
+                         + user + "'); if (r) r.click(); return !!r; })()")
                         .get<bool>())
             << user;
     }
@@ -213,14 +217,20 @@ protected:
         for (const auto& [hint, name] : accounts)
             mine += (mine.empty() ? "\"" : ", \"") + name + "\"";
         return "polkit.addRule(function(action, subject) {\n"
-               "    if (action.id.indexOf(\"org.vantor.monitor.\") != 0 || [" + mine + "].indexOf(subject.user) < 0)\n"
-               "        return polkit.Result.NOT_HANDLED;\n"
-               "    if (subject.user == \"" + accounts["alice"] + "\")\n"
-               "        return polkit.Result.YES;\n"
-               "    if (subject.user == \"" + viewer + "\" && action.id == \"org.vantor.monitor.view\")\n"
-               "        return polkit.Result.YES;\n"
-               "    return polkit.Result.NO;\n"
-               "});\n";
+               "    if (action.id.indexOf(\"org.vantor.monitor.\") != 0 || ["
+               + mine
+               + "].indexOf(subject.user) < 0)\n"
+                 "        return polkit.Result.NOT_HANDLED;\n"
+                 "    if (subject.user == \""
+               + accounts["alice"]
+               + "\")\n"
+                 "        return polkit.Result.YES;\n"
+                 "    if (subject.user == \""
+               + viewer
+               + "\" && action.id == \"org.vantor.monitor.view\")\n"
+                 "        return polkit.Result.YES;\n"
+                 "    return polkit.Result.NO;\n"
+                 "});\n";
     }
 
     // A view of the sessions the page's user asks for on its own, through Cockpit's bridge: "ok",
@@ -228,16 +238,18 @@ protected:
     std::string viewCall()
     {
         // cockpit.js answers with a promise of its own, which await takes and the driver would not.
-        const Json answer = page("eval (async () => { try { await cockpit.dbus('org.vantor.Monitor1', {bus: 'system'})"
-                                 ".call('/org/vantor/Monitor', 'org.vantor.Monitor1', 'GetSessionsChanges', ['']); return 'ok'; }"
-                                 " catch (e) { return e.name || String(e); } })()");
+        const Json answer =
+            page("eval (async () => { try { await cockpit.dbus('org.vantor.Monitor1', {bus: 'system'})"
+                 ".call('/org/vantor/Monitor', 'org.vantor.Monitor1', 'GetSessionsChanges', ['']); return 'ok'; }"
+                 " catch (e) { return e.name || String(e); } })()");
         return answer.is_string() ? answer.get<std::string>() : answer.dump();
     }
 
     // The text of the page's notice line (what a change it was asked for came to).
     std::string notice()
     {
-        return page("eval (document.querySelector('[role=status] .pf-v6-c-alert__title') || {}).textContent || ''").get<std::string>();
+        return page("eval (document.querySelector('[role=status] .pf-v6-c-alert__title') || {}).textContent || ''")
+            .get<std::string>();
     }
 
     // polkit's rules replaced at once (polkitd reloads them at every change it sees in the folder).
@@ -248,7 +260,8 @@ protected:
         ASSERT_EQ(std::rename(next.c_str(), rulesFile.c_str()), 0);
     }
 
-    const std::string rulesFile = "/etc/polkit-1/rules.d/10-vantor-cockpit-test-" + std::to_string(::getpid()) + ".rules";
+    const std::string rulesFile =
+        "/etc/polkit-1/rules.d/10-vantor-cockpit-test-" + std::to_string(::getpid()) + ".rules";
     std::map<std::string, std::string> accounts;
     fs::path web;
     int port = 0;
@@ -275,22 +288,31 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
         << testing::PrintToString(rows) << " vs " << testing::PrintToString(sambaRows());
     selectRowOf(accounts["carol"]);
     std::string files;
-    EXPECT_TRUE(waitUntil([&] {
-        files = page("eval document.querySelector('table[aria-label=\"Open files of the session\"] tbody').textContent").get<std::string>();
-        return files.find("a.txt") != std::string::npos;
-    }, 10s)) << files;
-    EXPECT_NE(page("eval document.querySelector('.vt-status').textContent").get<std::string>().find("running"), std::string::npos);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            files =
+                page("eval document.querySelector('table[aria-label=\"Open files of the session\"] tbody').textContent")
+                    .get<std::string>();
+            return files.find("a.txt") != std::string::npos;
+        },
+        10s))
+        << files;
+    EXPECT_NE(page("eval document.querySelector('.vt-status').textContent").get<std::string>().find("running"),
+              std::string::npos);
     shot("cockpit-page-desktop.png", 1280, 800);
 
     // The user asks for notifications in this browser: refused while the browser does not allow
     // them, kept once the user allows them. Every notification the page makes is recorded.
     page("tab Options");
     page("eval document.getElementById('vt-notify').click()");
-    EXPECT_TRUE(waitUntil([&] { return notice() == "The browser does not allow notifications for this page."; }, 10s)) << notice();
+    EXPECT_TRUE(waitUntil([&] { return notice() == "The browser does not allow notifications for this page."; }, 10s))
+        << notice();
     EXPECT_FALSE(page("eval document.getElementById('vt-notify').checked").get<bool>());
     page("permit notifications");
-    EXPECT_EQ(page("eval (() => { const Real = window.Notification; window.vtShown = []; window.Notification = class extends Real {"
-                   " constructor(title, options) { super(title, options); window.vtShown.push({title, body: options.body}); } };"
+    EXPECT_EQ(page("eval (() => { const Real = window.Notification; window.vtShown = []; window.Notification = class "
+                   "extends Real {"
+                   " constructor(title, options) { super(title, options); window.vtShown.push({title, body: "
+                   "options.body}); } };"
                    " return Notification.permission; })()"),
               "granted");
     page("eval document.getElementById('vt-notify').click()");
@@ -302,16 +324,21 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
     // browser shows a notification of the new user.
     const auto arrived = std::chrono::steady_clock::now();
     connect(accounts["eve"], "pw-eve", false);
-    EXPECT_TRUE(waitUntil([&] {
-        rows = pageRows();
-        return std::find(rows.begin(), rows.end(), accounts["eve"] + "@127.0.0.1") != rows.end();
-    }, pollInterval + 2s)) << testing::PrintToString(rows);
-    std::cout << "newcomer shown after "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - arrived).count()
-              << " ms\n";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            rows = pageRows();
+            return std::find(rows.begin(), rows.end(), accounts["eve"] + "@127.0.0.1") != rows.end();
+        },
+        pollInterval + 2s))
+        << testing::PrintToString(rows);
+    std::cout
+        << "newcomer shown after "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - arrived).count()
+        << " ms\n";
     Json shown;
     EXPECT_TRUE(waitUntil([&] { return !(shown = page("eval window.vtShown")).empty(); }, 5s));
-    EXPECT_EQ(shown, Json::parse(R"([{"title": "New user on the shares", "body": ")" + accounts["eve"] + R"( from 127.0.0.1"}])"))
+    EXPECT_EQ(shown, Json::parse(R"([{"title": "New user on the shares", "body": ")" + accounts["eve"]
+                                 + R"( from 127.0.0.1"}])"))
         << shown.dump();
 
     // Closed from the page: gone from Samba and from the table.
@@ -324,29 +351,41 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
     // chosen with the keyboard, from carol's just above it.
     selectRowOf(accounts["carol"]);
     page("key ArrowDown");
-    EXPECT_EQ(page("eval document.querySelector('table[aria-label=\"Sessions\"] tr[aria-selected=true]').cells[0].textContent")
-                  .get<std::string>(),
-              accounts["dave"]);
+    EXPECT_EQ(
+        page(
+            "eval document.querySelector('table[aria-label=\"Sessions\"] tr[aria-selected=true]').cells[0].textContent")
+            .get<std::string>(),
+        accounts["dave"]);
     page("eval document.querySelector('select[aria-label=\"What to add to a list\"]').value = 'user'");
     page("click Black list");
     std::string notice;
-    EXPECT_TRUE(waitUntil([&] {
-        notice = page("eval (document.querySelector('[role=status] .pf-v6-c-alert__title') || {}).textContent || ''").get<std::string>();
-        return notice == "Added " + accounts["dave"] + " <Any> to the black list.";
-    }, 10s)) << notice;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            notice =
+                page("eval (document.querySelector('[role=status] .pf-v6-c-alert__title') || {}).textContent || ''")
+                    .get<std::string>();
+            return notice == "Added " + accounts["dave"] + " <Any> to the black list.";
+        },
+        10s))
+        << notice;
     EXPECT_TRUE(waitUntil([&] { return !sambaHasSessionOf(accounts["dave"]); }, 15s));
-    EXPECT_TRUE(waitUntil([&] {
-        rows = pageRows();
-        return rows == std::vector<std::string>{accounts["carol"] + "@127.0.0.1"};
-    }, 10s)) << testing::PrintToString(rows);
-
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            rows = pageRows();
+            return rows == std::vector<std::string>{accounts["carol"] + "@127.0.0.1"};
+        },
+        10s))
+        << testing::PrintToString(rows);
 
     // The lists tab shows the entry the button wrote.
     page("tab Lists");
-    EXPECT_TRUE(waitUntil([&] {
-        return page("eval document.querySelector('table[aria-label=\"Black list\"] tbody').textContent").get<std::string>()
-            == accounts["dave"] + "<Any>Remove";
-    }, 10s));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return page("eval document.querySelector('table[aria-label=\"Black list\"] tbody').textContent")
+                       .get<std::string>()
+                   == accounts["dave"] + "<Any>Remove";
+        },
+        10s));
     // Both ended sessions are in the history, with what the service recorded of them (users.log
     // keeps a name's '_' as its blank).
     page("tab History");
@@ -355,12 +394,16 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
         return name;
     };
     std::string history;
-    EXPECT_TRUE(waitUntil([&] {
-        page("click Apply");
-        history = page("eval document.querySelector('table[aria-label=\"Sessions history\"] tbody').textContent").get<std::string>();
-        return history.find(logged(accounts["eve"])) != std::string::npos
-            && history.find(logged(accounts["dave"])) != std::string::npos;
-    }, 15s)) << history;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            page("click Apply");
+            history = page("eval document.querySelector('table[aria-label=\"Sessions history\"] tbody').textContent")
+                          .get<std::string>();
+            return history.find(logged(accounts["eve"])) != std::string::npos
+                   && history.find(logged(accounts["dave"])) != std::string::npos;
+        },
+        15s))
+        << history;
     shot("cockpit-page-history.png", 1280, 800);
     // The report, opened and saved: the page the service wrote, with its sessions drawn.
     const Json opened = page("popup Open report");
@@ -376,7 +419,8 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
          "{detail: {style: 'dark'}}))");
     EXPECT_TRUE(page("eval document.documentElement.classList.contains('pf-v6-theme-dark')").get<bool>());
     page("tab Options");
-    EXPECT_TRUE(waitUntil([&] { return page("eval document.querySelectorAll('[data-key]').length").get<int>() > 10; }, 10s));
+    EXPECT_TRUE(
+        waitUntil([&] { return page("eval document.querySelectorAll('[data-key]').length").get<int>() > 10; }, 10s));
     shot("cockpit-page-options-dark.png", 1280, 800);
     page("tab Sessions");
     selectRowOf(accounts["carol"]);
@@ -388,11 +432,16 @@ TEST_F(CockpitPageTest, TheAllowedUserSeesTheSessionsAndClosesAndBlackListsThem)
     // The service goes: the page says so, and what to ask for, instead of a broken table.
     service.stop();
     std::string status;
-    EXPECT_TRUE(waitUntil([&] {
-        status = page("eval document.querySelector('.vt-status').textContent + document.querySelector('[role=alert]').textContent")
-                     .get<std::string>();
-        return status.find("not running") != std::string::npos && status.find("systemctl start vantord") != std::string::npos;
-    }, 20s)) << status;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            status = page("eval document.querySelector('.vt-status').textContent + "
+                          "document.querySelector('[role=alert]').textContent")
+                         .get<std::string>();
+            return status.find("not running") != std::string::npos
+                   && status.find("systemctl start vantord") != std::string::npos;
+        },
+        20s))
+        << status;
     const Json log = page("log");
     for (const auto& line : log)
         EXPECT_EQ(line.get<std::string>().find("pageerror"), std::string::npos) << line;
@@ -405,13 +454,15 @@ bool polkitChanged(const std::string& address, const std::function<void()>& chan
     bool heard = false;
     if (sd_bus_new(&bus) < 0 || sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0
         || sd_bus_start(bus) < 0
-        || sd_bus_match_signal(bus, nullptr, nullptr, "/org/freedesktop/PolicyKit1/Authority",
-                               "org.freedesktop.PolicyKit1.Authority", "Changed",
-                               [](sd_bus_message*, void* flag, sd_bus_error*) {
-                                   *static_cast<bool*>(flag) = true;
-                                   return 0;
-                               },
-                               &heard) < 0) {
+        || sd_bus_match_signal(
+               bus, nullptr, nullptr, "/org/freedesktop/PolicyKit1/Authority", "org.freedesktop.PolicyKit1.Authority",
+               "Changed",
+               [](sd_bus_message*, void* flag, sd_bus_error*) {
+                   *static_cast<bool*>(flag) = true;
+                   return 0;
+               },
+               &heard)
+               < 0) {
         sd_bus_flush_close_unref(bus);
         return false;
     }

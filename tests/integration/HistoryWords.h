@@ -12,8 +12,8 @@ inline std::string historyWords(const HistoryData& h)
 {
     std::string out;
     for (const SessionRecord& s : h.sessions())
-        out += " S:" + s.user + "," + s.computer + "," + std::to_string(s.start) + "," + std::to_string(s.duration) + ","
-            + std::to_string(h.countFilesInSession(s.user, s.computer, s.start, s.end()));
+        out += " S:" + s.user + "," + s.computer + "," + std::to_string(s.start) + "," + std::to_string(s.duration)
+               + "," + std::to_string(h.countFilesInSession(s.user, s.computer, s.start, s.end()));
     for (const FileRecord& f : h.files())
         out += " F:" + f.user + "," + f.computer + "," + std::to_string(f.time) + "," + f.path;
     return out;

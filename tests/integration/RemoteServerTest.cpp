@@ -46,13 +46,13 @@ protected:
             || findProgram("smbclient").find('/') == std::string::npos
             || findProgram("net").find('/') == std::string::npos)
             GTEST_SKIP() << "needs Samba's smbd, smbclient and net (scripts/install-deps.sh installs them)";
-        ProcessResult bindings = runProcess({ "/usr/bin/python3", "-c", "import samba.dcerpc.srvsvc" });
+        ProcessResult bindings = runProcess({"/usr/bin/python3", "-c", "import samba.dcerpc.srvsvc"});
         if (!bindings.succeeded())
             GTEST_SKIP() << "needs Samba's Python bindings in /usr/bin/python3 (apt install python3-samba): "
                          << bindings.err;
 
         PrivateSambaServer::Options options;
-        options.shares = { "docs" };
+        options.shares = {"docs"};
         server = std::make_unique<PrivateSambaServer>(options);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -67,7 +67,7 @@ protected:
         const auto docs = server->sharePath("docs");
         std::filesystem::create_directories(docs / "sub");
         std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
-        for (const char* name : { "report.txt", "b.txt" })
+        for (const char* name : {"report.txt", "b.txt"})
             std::ofstream(docs / name) << "content\n";
 
         forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
@@ -80,14 +80,13 @@ protected:
         o.srvsvcHelper = VANTOR_SRVSVC_HELPER;
         o.reuseWindow = std::chrono::milliseconds(0);
         net = std::make_unique<SambaNetManagement>(o);
-        monitor = std::make_unique<SessionMonitor>(
-            SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
+        monitor =
+            std::make_unique<SessionMonitor>(SessionMonitor::Context{*net, boxes, clock, dataDir.path(), &inspector});
     }
 
     void logOnAs(const std::string& user, const std::string& password)
     {
-        std::ofstream(dataDir / "credentials")
-            << "username = " << user << "\npassword = " << password << "\n";
+        std::ofstream(dataDir / "credentials") << "username = " << user << "\npassword = " << password << "\n";
         std::filesystem::permissions(dataDir / "credentials", std::filesystem::perms(0600));
     }
 
@@ -96,7 +95,7 @@ protected:
         std::vector<SessionEntry> out;
         for (const auto& s : sambaSessions())
             if (s.user != except)
-                out.push_back({ s.user, s.computer, s.openFiles });
+                out.push_back({s.user, s.computer, s.openFiles});
         return sorted(out);
     }
     // Waits (bounded) until smbstatus agrees with `done`.
@@ -143,7 +142,7 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
         }
     }
     EXPECT_LE(adminRows, 1);
-    EXPECT_EQ(sorted(others), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
+    EXPECT_EQ(sorted(others), sorted({{alice, "127.0.0.1", 2}, {bob, "127.0.0.2", 1}}));
     EXPECT_EQ(sorted(others), localEntries(admin));
     EXPECT_EQ(monitor->openFilesTotal(), 3u);
     // The server tells how long each session has been connected and idle: it began during this test.
@@ -155,18 +154,17 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     }
     // The folder of each disk share, as the server writes it, for the shares view.
     std::vector<NetShareInfo> shares;
-    ASSERT_TRUE(net->enumShares(ServerName { "127.0.0.1" }, shares).ok());
+    ASSERT_TRUE(net->enumShares(ServerName{"127.0.0.1"}, shares).ok());
     std::string docsFolder = "C:" + server->sharePath("docs").string();
     std::replace(docsFolder.begin(), docsFolder.end(), '/', '\\');
-    EXPECT_NE(std::find(shares.begin(), shares.end(), NetShareInfo { "docs", docsFolder }), shares.end())
+    EXPECT_NE(std::find(shares.begin(), shares.end(), NetShareInfo{"docs", docsFolder}), shares.end())
         << (shares.empty() ? std::string("no shares") : shares.front().name + " " + shares.front().path);
     for (const auto& share : shares)
         EXPECT_NE(share.name, "IPC$");
 
     // The open files of the selected user, as the server names them.
     const auto rows = monitor->sessionRows();
-    const auto aliceRow
-        = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.user == alice; });
+    const auto aliceRow = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.user == alice; });
     ASSERT_NE(aliceRow, rows.end());
     monitor->clickSessionRow(static_cast<int>(aliceRow - rows.begin()));
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
@@ -180,8 +178,8 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
 
     // "Close resource" closes that one file and nothing else.
     const auto& fileRows = monitor->openFileRows();
-    const auto report = std::find_if(
-        fileRows.begin(), fileRows.end(), [](const auto& f) { return f.path.ends_with("report.txt"); });
+    const auto report =
+        std::find_if(fileRows.begin(), fileRows.end(), [](const auto& f) { return f.path.ends_with("report.txt"); });
     const uint32_t reportId = report->id;
     monitor->selectFileRow(static_cast<int>(report - fileRows.begin()));
     monitor->closeSelectedResource();
@@ -190,11 +188,11 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     EXPECT_TRUE(monitor->openFileRows()[0].path.ends_with("\\docs\\sub"));
     EXPECT_TRUE(eventually([&] {
         auto local = localEntries(admin);
-        return local == sorted({ { alice, "127.0.0.1", 1 }, { bob, "127.0.0.2", 1 } });
+        return local == sorted({{alice, "127.0.0.1", 1}, {bob, "127.0.0.2", 1}});
     }));
     // Closed already: the server answers "not found", and a file that is not open is closed
     // (Samba 4.22 answers so even to the close that closed it).
-    NetStatus again = net->closeFile(ServerName { "127.0.0.1" }, reportId);
+    NetStatus again = net->closeFile(ServerName{"127.0.0.1"}, reportId);
     EXPECT_TRUE(again.ok()) << again.text;
 
     // Closing bob's session ends it on the server.
@@ -205,7 +203,7 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     monitor->selectSessionRow(static_cast<int>(bobRow - now.begin()));
     monitor->closeSelectedSession();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
-    EXPECT_TRUE(eventually([&] { return localEntries(admin) == sorted({ { alice, "127.0.0.1", 1 } }); }));
+    EXPECT_TRUE(eventually([&] { return localEntries(admin) == sorted({{alice, "127.0.0.1", 1}}); }));
     monitor->pollSessions();
     for (const auto& row : monitor->sessionRows())
         EXPECT_NE(row.user, bob);
@@ -221,7 +219,7 @@ TEST_F(RemoteServerTest, OneHelperLogsOnOnceAndIsStartedAgainWhenItDies)
     auto& b = connect(bob, "pw-bob", true);
     ASSERT_TRUE(b.open("b.txt"));
 
-    const ServerName remote { "127.0.0.1" };
+    const ServerName remote{"127.0.0.1"};
     std::vector<NetSessionInfo> sessions;
     ASSERT_TRUE(net->enumSessions(remote, sessions).ok());
     const auto helper = net->srvsvcHelperPid();
@@ -264,7 +262,7 @@ TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
     ASSERT_TRUE(a.open("b.txt"));
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
-    ASSERT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    ASSERT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
     monitor->clickSessionRow(0);
     ASSERT_EQ(monitor->openFileRows().size(), 2u);
     const auto& rows = monitor->openFileRows();
@@ -277,7 +275,7 @@ TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
     EXPECT_EQ(boxes.shown[0].caption, "Error");
     EXPECT_TRUE(contains(boxes.shown[0].text, "Even as root")) << boxes.shown[0].text;
     EXPECT_TRUE(contains(boxes.shown[0].text, (dataDir / "credentials").string())) << boxes.shown[0].text;
-    EXPECT_EQ(localEntries(), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    EXPECT_EQ(localEntries(), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
 
     logOnAs(admin, "pw-admin");
     boxes.shown.clear();
@@ -287,7 +285,7 @@ TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
     EXPECT_TRUE(monitor->openFileRows()[0].path.ends_with("/b.txt"));
     EXPECT_TRUE(eventually([&] {
         auto local = localEntries(admin);
-        return local == std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } };
+        return local == std::vector<SessionEntry>{{alice, "127.0.0.1", 1}};
     }));
 }
 
@@ -298,21 +296,20 @@ TEST_F(RemoteServerTest, UnreachableServerAndMissingRightsAreClearErrors)
     ASSERT_TRUE(a.open("report.txt"));
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
-    const std::vector<SessionEntry> local { { alice, "127.0.0.1", 1 } };
+    const std::vector<SessionEntry> local{{alice, "127.0.0.1", 1}};
     ASSERT_EQ(test::columns(monitor->sessionRows()), local);
 
     // Nothing listens on 127.0.0.3: one box, back to this computer, the rows kept.
     monitor->setRemoteServer("127.0.0.3");
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, "Error");
-    EXPECT_TRUE(contains(boxes.shown[0].text, "server \"127.0.0.3\" cannot be reached"))
-        << boxes.shown[0].text;
+    EXPECT_TRUE(contains(boxes.shown[0].text, "server \"127.0.0.3\" cannot be reached")) << boxes.shown[0].text;
     EXPECT_EQ(monitor->captionText(), "Current sessions: (the poll failed)");
     EXPECT_EQ(test::columns(monitor->sessionRows()), local);
     a.open("b.txt");
     monitor->pollSessions();
     EXPECT_EQ(boxes.shown.size(), 1u) << boxes.shown.back().text;
-    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
 
     // An ordinary account may not list sessions: the server's refusal, said plainly.
     boxes.shown.clear();
@@ -326,16 +323,16 @@ TEST_F(RemoteServerTest, UnreachableServerAndMissingRightsAreClearErrors)
     // A wrong password is a logon failure that names the file to mend.
     logOnAs(alice, "not-her-password");
     std::vector<NetSessionInfo> sessions;
-    NetStatus st = net->enumSessions(ServerName { "127.0.0.1" }, sessions);
+    NetStatus st = net->enumSessions(ServerName{"127.0.0.1"}, sessions);
     EXPECT_EQ(st.code, netcode::LogonFailure) << st.text;
     EXPECT_TRUE(contains(st.text, (dataDir / "credentials").string())) << st.text;
 
     // A right password that others may read has leaked: refused, and told so.
     logOnAs(alice, "pw-alice");
     std::filesystem::permissions(dataDir / "credentials", std::filesystem::perms(0644));
-    st = net->enumSessions(ServerName { "127.0.0.1" }, sessions);
+    st = net->enumSessions(ServerName{"127.0.0.1"}, sessions);
     EXPECT_EQ(st.code, netcode::LogonFailure) << st.text;
     EXPECT_TRUE(contains(st.text, "others than its owner may read it")) << st.text;
 }
 
-} // namespace
+}  // namespace

@@ -22,7 +22,6 @@
 
 namespace vantor::test {
 
-
 // The rows as the three columns show them: what the service tells beyond those is checked on its own.
 inline std::vector<SessionEntry> columns(std::vector<SessionEntry> v)
 {
@@ -82,9 +81,9 @@ protected:
         std::filesystem::permissions(file, std::filesystem::perms::all);
         auto client = std::make_unique<LineHelper>();
         int startError = 0;
-        if (!client->start({ "/usr/bin/python3", VANTOR_FULL_ACCESS_CLIENT, server->configFile().string(), user, password,
-                               std::to_string(server->port()) },
-                startError))
+        if (!client->start({"/usr/bin/python3", VANTOR_FULL_ACCESS_CLIENT, server->configFile().string(), user,
+                            password, std::to_string(server->port())},
+                           startError))
             return "cannot start the client: error " + std::to_string(startError);
         const auto reply = client->exchange("open " + name, std::chrono::seconds(60));
         const std::string said = client->errorOutput();

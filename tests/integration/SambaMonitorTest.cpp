@@ -29,10 +29,7 @@ using vantor::test::sorted;
 namespace {
 
 struct AllFolders final : FileInspector {
-    bool isDirectoryOrUnreadable(const std::string& path) const override
-    {
-        return std::filesystem::is_directory(path);
-    }
+    bool isDirectoryOrUnreadable(const std::string& path) const override { return std::filesystem::is_directory(path); }
 };
 
 class SambaMonitorTest : public test::SambaFixture {
@@ -47,9 +44,9 @@ protected:
             GTEST_SKIP() << "needs Samba's smbd and smbclient (scripts/install-deps.sh installs them)";
 
         PrivateSambaServer::Options options;
-        options.shares = { "docs" };
+        options.shares = {"docs"};
         // SMB1's unix extensions: the one way smbclient takes a byte-range lock.
-        options.globalOptions = { "server min protocol = NT1", "unix extensions = yes" };
+        options.globalOptions = {"server min protocol = NT1", "unix extensions = yes"};
         server = std::make_unique<PrivateSambaServer>(options);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -60,7 +57,7 @@ protected:
 
         const auto docs = server->sharePath("docs");
         std::filesystem::create_directories(docs / "sub");
-        for (const char* name : { "report.txt", "notes \xc3\xa9t\xc3\xa9.txt", "b.txt" })
+        for (const char* name : {"report.txt", "notes \xc3\xa9t\xc3\xa9.txt", "b.txt"})
             std::ofstream(docs / name) << "content\n";
         std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
 
@@ -70,10 +67,9 @@ protected:
         SambaOptions sambaOptions;
         sambaOptions.configFile = server->configFile().string();
         net = std::make_unique<SambaNetManagement>(sambaOptions);
-        monitor = std::make_unique<SessionMonitor>(
-            SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector });
+        monitor =
+            std::make_unique<SessionMonitor>(SessionMonitor::Context{*net, boxes, clock, dataDir.path(), &inspector});
     }
-
 
     RecordingMessageBoxes boxes;
     ManualClock clock;
@@ -95,7 +91,7 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
 
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({ { alice, "127.0.0.1", 3 }, { bob, "127.0.0.2", 1 } }));
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({{alice, "127.0.0.1", 3}, {bob, "127.0.0.2", 1}}));
     EXPECT_EQ(monitor->openFilesTotal(), 4u);
 
     const auto rows = monitor->sessionRows();
@@ -110,14 +106,13 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
     std::sort(paths.begin(), paths.end());
     const std::string docs = server->sharePath("docs").string();
     EXPECT_EQ(paths,
-        (std::vector<std::string> {
-            docs + "/notes \xc3\xa9t\xc3\xa9.txt", docs + "/report.txt", docs + "/sub" }));
+              (std::vector<std::string>{docs + "/notes \xc3\xa9t\xc3\xa9.txt", docs + "/report.txt", docs + "/sub"}));
 
     // Users compare as Windows compares them; each file names the client computer holding it.
     std::vector<NetFileInfo> files;
     std::string upper = bob;
     std::transform(upper.begin(), upper.end(), upper.begin(),
-        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     ASSERT_TRUE(net->enumFiles({}, upper, files).ok());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].path, docs + "/b.txt");
@@ -131,9 +126,9 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
     // A closed file is gone at the next poll.
     ASSERT_TRUE(a.close("report.txt"));
     EXPECT_FALSE(a.close("report.txt"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the reuse window
     monitor->pollSessions();
-    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({ { alice, "127.0.0.1", 2 }, { bob, "127.0.0.2", 1 } }));
+    EXPECT_EQ(sorted(monitor->sessionRows()), sorted({{alice, "127.0.0.1", 2}, {bob, "127.0.0.2", 1}}));
 
     // A client that leaves is gone at the next poll.
     b.disconnect();
@@ -143,9 +138,9 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
         gone = sambaSessions().size() == 1;
     }
     EXPECT_TRUE(gone);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the reuse window
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the reuse window
     monitor->pollSessions();
-    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 2 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
 }
 
 TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
@@ -160,7 +155,7 @@ TEST_F(SambaMonitorTest, BlackListedSessionIsClosedAtThePoll)
     boxes.shown.clear();
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 1}}));
 
     // smbcontrol's shutdown is a message: the process ends a moment later.
     std::vector<NetSessionInfo> left;
@@ -186,7 +181,8 @@ TEST_F(SambaMonitorTest, AFullAccessOpenNeitherBlindsThePollNorShieldsABlackList
     ASSERT_TRUE(a.open("report.txt"));
     const std::string held = holdWithFullAccess(bob, "pw-bob", "bob.txt");
     ASSERT_TRUE(held.empty()) << held;
-    const ProcessResult json = runProcess({ findProgram("smbstatus"), "-s", server->configFile().string(), "--json", "-B" });
+    const ProcessResult json =
+        runProcess({findProgram("smbstatus"), "-s", server->configFile().string(), "--json", "-B"});
     EXPECT_FALSE(json.exitedWith(0)) << "this Samba lists such an open as JSON: the fallback is not needed";
 
     std::vector<std::string> lines;
@@ -194,13 +190,13 @@ TEST_F(SambaMonitorTest, AFullAccessOpenNeitherBlindsThePollNorShieldsABlackList
     options.pollMode = EngineOptions::PollMode::LoopThread;
     options.history = false;
     options.log = [&](LogLevel, const std::string& text) { lines.push_back(text); };
-    Engine engine(SessionMonitor::Context { *net, boxes, clock, dataDir.path(), &inspector }, options);
+    Engine engine(SessionMonitor::Context{*net, boxes, clock, dataDir.path(), &inspector}, options);
     engine.start();
     engine.monitor().addToBlackList(bob, "127.0.0.1");
     boxes.shown.clear();
     ASSERT_TRUE(engine.poll());
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(test::columns(engine.monitor().sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_EQ(test::columns(engine.monitor().sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 1}}));
     EXPECT_EQ(engine.pollState().route, "text-opens");
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.front().find("falls back to another listing (text-opens)"), std::string::npos) << lines.front();
@@ -213,7 +209,7 @@ TEST_F(SambaMonitorTest, AFullAccessOpenNeitherBlindsThePollNorShieldsABlackList
     std::vector<std::string> users;
     for (const auto& s : sambaSessions())
         users.push_back(s.user);
-    EXPECT_EQ(users, std::vector<std::string> { alice });
+    EXPECT_EQ(users, std::vector<std::string>{alice});
     // With the open gone (once its smbd has ended, a poll lists none) the JSON listing answers
     // again, and the journal says so once.
     for (int i = 0; i < 20 && !engine.pollState().route.empty(); ++i) {
@@ -221,7 +217,9 @@ TEST_F(SambaMonitorTest, AFullAccessOpenNeitherBlindsThePollNorShieldsABlackList
         ASSERT_TRUE(engine.poll());
     }
     EXPECT_EQ(engine.pollState().route, "");
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("falls back") != std::string::npos; }), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("falls back") != std::string::npos; }),
+              1);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "the poll is back on its usual listing"), lines.end());
     EXPECT_EQ(engine.counters().read().sessionsClosed[static_cast<std::size_t>(CloseReason::BlackList)], 1u);
 }
@@ -237,8 +235,8 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
     // unless the server stops them as well.
     const std::string rpcclient = findProgram("rpcclient");
     if (rpcclient.find('/') != std::string::npos) {
-        ProcessResult rpc = runProcess({ rpcclient, "-p", std::to_string(server->port()), "127.0.0.1", "-U",
-            alice + "%pw-alice", "-c", "srvinfo" });
+        ProcessResult rpc = runProcess(
+            {rpcclient, "-p", std::to_string(server->port()), "127.0.0.1", "-U", alice + "%pw-alice", "-c", "srvinfo"});
         EXPECT_EQ(rpc.outcome, ProcessResult::Outcome::Exited) << rpc.err;
         std::vector<int> helpers;
         for (int pid : processesWithArgument(server->configFile().string()))
@@ -254,7 +252,7 @@ TEST_F(SambaMonitorTest, StoppedServerIsAnErrorAndTheTableKeepsItsRows)
     EXPECT_EQ(boxes.shown[0].caption, "Error");
     EXPECT_NE(boxes.shown[0].text.find("The Samba server (smbd) is not running"), std::string::npos)
         << boxes.shown[0].text;
-    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry> { { alice, "127.0.0.1", 1 } }));
+    EXPECT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 1}}));
     EXPECT_TRUE(processesWithArgument(server->configFile().string()).empty());
 }
 
@@ -273,18 +271,18 @@ TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
         const auto snap = monitor->snapshot();
         ASSERT_TRUE(snap->openFiles.empty());
         EXPECT_EQ(shareUses(snap->rows, snap->openFiles, snap->shares),
-            (std::vector<ShareUse> { { "docs", docs.string(), 1, { alice + "@127.0.0.1" } } }));
+                  (std::vector<ShareUse>{{"docs", docs.string(), 1, {alice + "@127.0.0.1"}}}));
     }
 
-    ASSERT_TRUE(a.open("b.txt"));    // writable: smbclient opens it for reading and writing
-    ASSERT_TRUE(a.open("report.txt")); // not writable for alice: read only
+    ASSERT_TRUE(a.open("b.txt"));  // writable: smbclient opens it for reading and writing
+    ASSERT_TRUE(a.open("report.txt"));  // not writable for alice: read only
 
-    net->invalidate(); // within a second of the last poll its smbstatus run would be used again
+    net->invalidate();  // within a second of the last poll its smbstatus run would be used again
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
     ASSERT_EQ(monitor->sessionRows().size(), 1u);
     const SessionDetails& d = monitor->sessionRows()[0].details;
-    EXPECT_EQ(d.shares, std::vector<std::string> { "docs" });
+    EXPECT_EQ(d.shares, std::vector<std::string>{"docs"});
     ASSERT_TRUE(d.connectedAt);
     // The tree connect happened during this test, by this computer's own clock.
     EXPECT_LE(std::llabs(*d.connectedAt - clock.now()), 60) << *d.connectedAt;
@@ -299,7 +297,7 @@ TEST_F(SambaMonitorTest, DetailsTellTheShareTheAccessAndTheTime)
         EXPECT_EQ(f.user, alice);
         access[f.details.relativePath] = accessText(f.details);
     }
-    EXPECT_EQ(access, (std::map<std::string, std::string> { { "b.txt", "read/write" }, { "report.txt", "read" } }));
+    EXPECT_EQ(access, (std::map<std::string, std::string>{{"b.txt", "read/write"}, {"report.txt", "read"}}));
 }
 
 TEST_F(SambaMonitorTest, OpenFilesCountTheirByteRangeLocks)
@@ -328,10 +326,10 @@ TEST_F(SambaMonitorTest, OpenFilesCountTheirByteRangeLocks)
     std::map<std::string, std::optional<uint32_t>> locks;
     for (const auto& f : monitor->snapshot()->openFiles)
         locks[f.details.relativePath] = f.details.locks;
-    EXPECT_EQ(locks, (std::map<std::string, std::optional<uint32_t>> { { "b.txt", 2u }, { "report.txt", 0u } }));
+    EXPECT_EQ(locks, (std::map<std::string, std::optional<uint32_t>>{{"b.txt", 2u}, {"report.txt", 0u}}));
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -339,14 +337,13 @@ TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
 {
     auto& a = connect(alice, "pw-alice", false);
     ASSERT_TRUE(a.open("report.txt"));
-    const std::vector<std::string> argv { VANTOR_POLL_PROGRAM, "--samba-config",
-        server->configFile().string(), "--data-dir", dataDir.path().string() };
+    const std::vector<std::string> argv{VANTOR_POLL_PROGRAM, "--samba-config", server->configFile().string(),
+                                        "--data-dir", dataDir.path().string()};
     ProcessResult r = runProcess(argv);
     ASSERT_TRUE(r.succeeded()) << r.err;
     EXPECT_NE(r.out.find(alice + "  127.0.0.1  1"), std::string::npos) << r.out;
-    EXPECT_NE(
-        r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("Open files of " + alice + ":\n  " + server->sharePath("docs").string() + "/report.txt"),
+              std::string::npos)
         << r.out;
     // The details of each session and file come after what the window's tables show.
     EXPECT_NE(r.out.find("\n  Shares: docs\n"), std::string::npos) << r.out;
@@ -358,4 +355,4 @@ TEST_F(SambaMonitorTest, PollProgramPrintsTheTableOrTheError)
     EXPECT_NE(r.err.find("The Samba server (smbd) is not running"), std::string::npos) << r.err;
 }
 
-} // namespace
+}  // namespace

@@ -26,8 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <class Pred>
-bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
+template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -38,7 +37,10 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
     return true;
 }
 
-std::string readAll(const fs::path& file) { return test::readWholeFile(file); }
+std::string readAll(const fs::path& file)
+{
+    return test::readWholeFile(file);
+}
 
 // The members of org.vantor.Monitor1 in introspection data, one text each ("method Name(in s user, out
 // u id)"), sorted: what a caller relies on, without the comments, the layout or the members' order.
@@ -53,8 +55,8 @@ std::vector<std::string> contractOf(std::string xml)
     const std::string body = xml.substr(from, to - from);
     auto attribute = [](const std::string& attrs, const char* name) {
         std::smatch m;
-        return std::regex_search(attrs, m, std::regex(std::string("\\b") + name + "=\"([^\"]*)\""))
-                   ? m[1].str() : std::string();
+        return std::regex_search(attrs, m, std::regex(std::string("\\b") + name + "=\"([^\"]*)\"")) ? m[1].str()
+                                                                                                    : std::string();
     };
     std::vector<std::string> members;
     std::string kind;
@@ -115,12 +117,14 @@ protected:
         config = dataDir.path() / "vantor.conf";
 
         // The test's rule is in place before polkitd starts, so it reads it at once.
-        rules = std::make_unique<test::PlacedFile>(
-            "/etc/polkit-1/rules.d/10-vantor-test-" + std::to_string(::getpid()) + "-" + alice + ".rules",
-            "polkit.addRule(function(action, subject) {\n"
-            "    if (action.id.indexOf(\"org.vantor.monitor.\") == 0)\n"
-            "        return subject.user == \"" + alice + "\" ? polkit.Result.YES : polkit.Result.NO;\n"
-            "});\n");
+        rules = std::make_unique<test::PlacedFile>("/etc/polkit-1/rules.d/10-vantor-test-" + std::to_string(::getpid())
+                                                       + "-" + alice + ".rules",
+                                                   "polkit.addRule(function(action, subject) {\n"
+                                                   "    if (action.id.indexOf(\"org.vantor.monitor.\") == 0)\n"
+                                                   "        return subject.user == \""
+                                                       + alice
+                                                       + "\" ? polkit.Result.YES : polkit.Result.NO;\n"
+                                                         "});\n");
         bus = std::make_unique<test::PrivateSystemBus>();
         ASSERT_TRUE(bus->start(dataDir.path(), VANTOR_SOURCE_DIR, error)) << error;
         address = bus->address();
@@ -145,11 +149,11 @@ protected:
         ChildProcess::Options o;
         o.outputFile = (dataDir.path() / "vantord.log").string();
         std::string error;
-        ASSERT_TRUE(service.start({VANTORD_PROGRAM, "--config", config.string(), "--data-dir", data.string(),
-                                   "--samba-config", server->configFile().string(), "--command-port",
-                                   std::to_string(test::freeTcpPort()), "--discovery-port",
-                                   std::to_string(test::freeUdpPort()), "--listen", "127.0.0.1"},
-                                  o, error))
+        ASSERT_TRUE(
+            service.start({VANTORD_PROGRAM, "--config", config.string(), "--data-dir", data.string(), "--samba-config",
+                           server->configFile().string(), "--command-port", std::to_string(test::freeTcpPort()),
+                           "--discovery-port", std::to_string(test::freeUdpPort()), "--listen", "127.0.0.1"},
+                          o, error))
             << error;
         ASSERT_TRUE(waitUntil([&] { return root->serviceRunning() || !service.running(); })) << log();
         ASSERT_TRUE(root->serviceRunning()) << log();
@@ -240,7 +244,9 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     ASSERT_TRUE(waitUntil([&] {
         sessions = ask(probe, "sessions");
         return probeRows(sessions) == sambaRows() && !probeRows(sessions).empty();
-    })) << sessions << "\n" << log();
+    })) << sessions
+        << "\n"
+        << log();
     // The file comes with its details: the share it was opened through.
     const std::string files = ask(probe, "files " + alice);
     EXPECT_NE(files.find("a.txt"), std::string::npos) << files;
@@ -276,19 +282,22 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     EXPECT_EQ(readAll(config).find("0830"), std::string::npos);
     // Nor does the bus let a caller name files that the service, as root, would write or read.
     for (const char* option : {"reportPath /etc/vantor-test.html", "smtpPasswordFile /etc/shadow"}) {
-        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u);
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0),
+                  0u);
         EXPECT_EQ(readAll(config).find(std::string(option).substr(std::string(option).find(' ') + 1)),
                   std::string::npos);
     }
     EXPECT_EQ(ask(probe, "set-option reportPath weekly.html"), "ok");
     // Nor which consoles act without polkit, nor which servers get root's credentials.
     for (const char* option : {"consoleListen 127.0.0.1", "consoleAllow 127.0.0.1", "remoteServers elsewhere"})
-        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u)
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0),
+                  0u)
             << option;
     EXPECT_EQ(ask(probe, "set-server elsewhere").rfind(std::string("error ") + bus::refusedError, 0), 0u);
 
     // A list name with a line break would be two entries of the file: refused whole.
-    EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0), 0u);
+    EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0),
+              0u);
     EXPECT_EQ(ask(probe, "set-list black " + bob + " 127.0.0.2"), "ok");
     EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
 
@@ -351,9 +360,10 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     std::ofstream(config) << "# the administrator's own\n" << edited;
     ASSERT_EQ(::kill(service.pid(), SIGHUP), 0);
     ASSERT_TRUE(waitUntil([&] { return log().find("settings and lists read again") != std::string::npos; })) << log();
-    for (const char* option : {"smtpServer 192.0.2.1", "smtpPort 25", "smtpSecurity starttls", "smtpUser someone",
-                               "smtpCertFingerprint 00"})
-        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0), 0u)
+    for (const char* option :
+         {"smtpServer 192.0.2.1", "smtpPort 25", "smtpSecurity starttls", "smtpUser someone", "smtpCertFingerprint 00"})
+        EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0),
+                  0u)
             << option;
     // Saved into the file as it stood: only the changed value changed, the comment added by hand stays.
     // (The window's Options set the beep earlier where there are windows; flip whatever it is.)
@@ -402,7 +412,8 @@ TEST_F(VantordBusTest, TheOtherAccountIsRefusedAndSoIsEveryoneWhenPolkitIsGone)
     EXPECT_EQ(ask(other, "close " + alice + " 127.0.0.1").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "set-option useBlackList 0").rfind(refused, 0), 0u);
     EXPECT_EQ(ask(other, "clear-history").rfind(refused, 0), 0u);
-    for (const char* call : {"status", "all-files", "shares", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
+    for (const char* call :
+         {"status", "all-files", "shares", "close-file 1", "add-list black x y", "history", "report", "test-mail"})
         EXPECT_EQ(ask(other, call).rfind(refused, 0), 0u) << call;
     EXPECT_FALSE(fs::exists(data / "blist.dat"));
     EXPECT_FALSE(fs::exists(data / "report.html"));
@@ -437,7 +448,8 @@ TEST_F(VantordBusTest, TheServiceIntrospectsAsItsCommittedInterfaceFileSays)
         contractOf(readAll(fs::path(VANTOR_SOURCE_DIR) / "packaging/dbus/org.vantor.Monitor1.xml"));
     ASSERT_GE(committed.size(), 25u);
     EXPECT_EQ(running, committed) << *introspected;
-    EXPECT_NE(std::find(committed.begin(), committed.end(), "signal NewUser(out b beep, out b popup)"), committed.end());
+    EXPECT_NE(std::find(committed.begin(), committed.end(), "signal NewUser(out b beep, out b popup)"),
+              committed.end());
 }
 
 }  // namespace

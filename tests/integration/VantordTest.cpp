@@ -33,8 +33,7 @@ namespace {
 
 // Polls `done` every 100 ms for up to `limit`; the limit only ends a test that would otherwise
 // hang, it is no speed goal.
-template <class Pred>
-bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
+template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -112,10 +111,10 @@ protected:
             bool portTaken = false;
             ASSERT_TRUE(waitUntil([&] {
                 portTaken = log().find(bindFailed, logBefore) != std::string::npos
-                    || log().find("cannot serve /metrics", logBefore) != std::string::npos;
+                            || log().find("cannot serve /metrics", logBefore) != std::string::npos;
                 return portTaken || !service->running()
-                    || (console("id").succeeded()
-                        && (!withMetrics || log().find("serving metrics on", logBefore) != std::string::npos));
+                       || (console("id").succeeded()
+                           && (!withMetrics || log().find("serving metrics on", logBefore) != std::string::npos));
             })) << log();
             if (!portTaken)
                 break;
@@ -239,8 +238,8 @@ TEST_F(VantordTest, SigtermEndsAtOnceAndTheStartAfterGoesOnWithTheSessions)
     ASSERT_TRUE(waitUntil([&] { return !service->running(); }, 10s)) << log();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
     // The figure, with its goal; the speed is the bench's to judge, not this test's.
-    std::cout << "vantord: SIGTERM to exit " << ms.count() << " ms (goal 1000 ms): "
-              << (ms.count() <= 1000 ? "met" : "not met") << "\n";
+    std::cout << "vantord: SIGTERM to exit " << ms.count()
+              << " ms (goal 1000 ms): " << (ms.count() <= 1000 ? "met" : "not met") << "\n";
     ASSERT_TRUE(service->waitStatus());
     EXPECT_TRUE(WIFEXITED(*service->waitStatus()) && WEXITSTATUS(*service->waitStatus()) == 0);
     // Alice is still there: her session is kept for the next start, readable by root alone.
@@ -340,7 +339,8 @@ TEST_F(VantordTest, TwoThousandIdleMetricsClientsLeaveThePollItsTools)
     ASSERT_TRUE(waitUntil([&] { return console("sessions").out.find(alice) != std::string::npos; })) << log();
     EXPECT_EQ(log().find("the poll failed"), std::string::npos) << log();
     std::size_t held = 0;
-    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(service->pid()) + "/fd"))
+    for ([[maybe_unused]] const auto& fd :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(service->pid()) + "/fd"))
         ++held;
     EXPECT_LT(held, serviceLimit / 2) << "descriptors vantord holds";
 }
@@ -440,11 +440,11 @@ TEST_F(VantordTest, PrometheusScrapesTheLabsSessionsAndTheBlackListsClose)
             return sessions == lab && closed == 1.0 && aliceFiles && ids;
         },
         30s))
-        << "vantor_sessions " << sessions.value_or(-1) << " (the lab has " << lab << "), closed "
-        << closed.value_or(-1) << "\n"
+        << "vantor_sessions " << sessions.value_or(-1) << " (the lab has " << lab << "), closed " << closed.value_or(-1)
+        << "\n"
         << prometheus.log() << log();
     EXPECT_GE(*aliceFiles, 1);  // a.txt
-    EXPECT_GE(*ids, 1);         // startService asked for the agent's identity
+    EXPECT_GE(*ids, 1);  // startService asked for the agent's identity
     EXPECT_EQ(prometheus.query("vantor_up"), 1.0);
 
     // The text itself passes Prometheus's own check.

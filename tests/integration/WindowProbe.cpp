@@ -41,8 +41,7 @@ using namespace vantor;
 namespace {
 
 // Waits for `done`, at most `ms`, letting the window's loop run.
-template <class Pred>
-bool waitFor(Pred done, int ms)
+template <class Pred> bool waitFor(Pred done, int ms)
 {
     QElapsedTimer t;
     t.start();
@@ -148,7 +147,8 @@ int main(int argc, char** argv)
         }
         if (!listed.empty()) {
             window->table()->selectRow(0);
-            const NetFileInfo first = window->model()->file(window->filter()->mapToSource(window->table()->currentIndex()).row());
+            const NetFileInfo first =
+                window->model()->file(window->filter()->mapToSource(window->table()->currentIndex()).row());
             window->closeSelected();
             auto stillListed = [&] {
                 for (int r = 0; r < window->model()->rowCount(); ++r)
@@ -166,9 +166,8 @@ int main(int argc, char** argv)
         if (waitFor([&] { return window.isLoaded(); }, 15000))
             std::cout << "history" << test::historyWords(*window.sessionsModel()->history()) << "\n";
         std::optional<QString> written;
-        QObject::connect(&window, &HistoryDialog::reportWritten, [&written](bool ok, const QString& where) {
-            written = ok ? where : QString();
-        });
+        QObject::connect(&window, &HistoryDialog::reportWritten,
+                         [&written](bool ok, const QString& where) { written = ok ? where : QString(); });
         window.generateReport();
         if (waitFor([&] { return written.has_value(); }, 30000) && !written->isEmpty()) {
             std::ifstream in(written->toStdString(), std::ios::binary);

@@ -43,7 +43,8 @@ std::string readFile(const std::filesystem::path& path)
 // Sets (or with nullptr removes) an environment variable for the scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value) : m_name(name)
+    ScopedEnv(const char* name, const char* value)
+        : m_name(name)
     {
         if (const char* old = std::getenv(name))
             m_old = old;
@@ -87,10 +88,11 @@ public:
             return std::string("no ") + eximUser + " account";
         const uid_t uid = pw->pw_uid;
         const gid_t gid = pw->pw_gid;
-        const ProcessResult cert = runProcess(
-            {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", (dir / "key.pem").string(), "-out",
-             (dir / "cert.pem").string(), "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"},
-            {.timeLimit = seconds(60)});
+        const ProcessResult cert =
+            runProcess({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        (dir / "key.pem").string(), "-out", (dir / "cert.pem").string(), "-days", "2", "-subj",
+                        "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"},
+                       {.timeLimit = seconds(60)});
         if (!cert.succeeded())
             return "openssl req failed: " + cert.err;
         const ProcessResult print =
@@ -304,10 +306,10 @@ TEST_F(MailRelayTest, TheTestMailAndANewUserMailArriveInEveryMode)
         if (security == SmtpSecurity::None) {
             // The classic dialogue, byte for byte, and the relay took it as such.
             EXPECT_EQ(sent, "HELO testhost\r\nMAIL From: <" + testAddress + ">\r\nRCPT TO: <" + testAddress
-                                 + ">\r\nDATA\r\nDate: " + mailTestDate() + "\r\nFrom: " + testAddress + "\r\nTo: \""
-                                 + testAddress + "\"<" + testAddress
-                                 + ">\r\nSubject: Vantor. Test mail.\r\nX-Mailer: <QK Mail>\r\n\r\n"
-                                   "Hello from Vantor!\r\n\r\n.\r\nQUIT\r\n");
+                                + ">\r\nDATA\r\nDate: " + mailTestDate() + "\r\nFrom: " + testAddress + "\r\nTo: \""
+                                + testAddress + "\"<" + testAddress
+                                + ">\r\nSubject: Vantor. Test mail.\r\nX-Mailer: <QK Mail>\r\n\r\n"
+                                  "Hello from Vantor!\r\n\r\n.\r\nQUIT\r\n");
             EXPECT_NE(test.find(" with smtp "), std::string::npos) << test;
         } else {
             // Encrypted and logged on: exim's own record of the message says so.
@@ -367,7 +369,8 @@ TEST_F(MailRelayTest, AWrongPasswordAndAnUntrustedCertificateAreRefusedWithTheir
         const std::string address = std::string(smtpSecurityName(security)) + "-by-name@relay.test";
         EXPECT_EQ(testMail(r, address), "The mail has been sent!");
     }
-    for (const char* refused : {"wrong@relay.test", "untrusted@relay.test", "pinned@relay.test", "by-address@relay.test"})
+    for (const char* refused :
+         {"wrong@relay.test", "untrusted@relay.test", "pinned@relay.test", "by-address@relay.test"})
         EXPECT_EQ(relay->spooledWith(refused), "") << refused;
 }
 

@@ -25,9 +25,8 @@ std::string notification(const std::string& subject, const std::string& dataAfte
                        "RCPT TO: <admin@test.local>\r\n"
                        "DATA\r\n"
                        "Date: ")
-           + mailTestDate()
-           + "\r\nFrom: admin@test.local\r\nTo: \"admin@test.local\"<admin@test.local>\r\nSubject: " + subject
-           + "\r\nX-Mailer: <QK Mail>\r\n\r\n" + dataAfterHeader + "\r\n.\r\nQUIT\r\n";
+           + mailTestDate() + "\r\nFrom: admin@test.local\r\nTo: \"admin@test.local\"<admin@test.local>\r\nSubject: "
+           + subject + "\r\nX-Mailer: <QK Mail>\r\n\r\n" + dataAfterHeader + "\r\n.\r\nQUIT\r\n";
 }
 
 TEST(NotificationMail, OneMailPerNewSessionWithTheExactSubjectAndBody)
@@ -111,7 +110,11 @@ struct Gate {
 // Any other name is the test's server on 127.0.0.1.
 class SlowByName final : public SmtpTransport {
 public:
-    explicit SlowByName(std::shared_ptr<Gate> gate) : m_inner(makeTcpSmtpTransport()), m_gate(std::move(gate)) {}
+    explicit SlowByName(std::shared_ptr<Gate> gate)
+        : m_inner(makeTcpSmtpTransport())
+        , m_gate(std::move(gate))
+    {
+    }
     bool Create() override { return m_inner->Create(); }
     bool Connect(const std::string& host, int port, std::chrono::milliseconds limit) override
     {
@@ -121,7 +124,10 @@ public:
         }
         return m_inner->Connect("127.0.0.1", port, limit);
     }
-    bool SendAll(std::string_view bytes, std::chrono::milliseconds limit) override { return m_inner->SendAll(bytes, limit); }
+    bool SendAll(std::string_view bytes, std::chrono::milliseconds limit) override
+    {
+        return m_inner->SendAll(bytes, limit);
+    }
     int Receive(char* buffer, int length, std::chrono::milliseconds limit) override
     {
         return m_inner->Receive(buffer, length, limit);
@@ -180,7 +186,8 @@ TEST(NotificationMail, MailsOffThePollComeBackInTheOrderTheyWereRaised)
     EXPECT_EQ(server.connectionCount(), 0u);
     gate->open();
     ASSERT_TRUE(gui.runUntil([&] { return outcomes.size() == 3; }));
-    EXPECT_EQ(outcomes, (std::vector<std::pair<std::string, bool>>{{"first", false}, {"second", true}, {"third", false}}));
+    EXPECT_EQ(outcomes,
+              (std::vector<std::pair<std::string, bool>>{{"first", false}, {"second", true}, {"third", false}}));
     EXPECT_EQ(server.connectionCount(), 1u);
     std::lock_guard lock(gate->mutex);
     EXPECT_FALSE(gate->timedOut);

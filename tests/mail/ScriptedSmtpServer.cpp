@@ -22,7 +22,8 @@ std::string commandOf(const std::string& line)
 
 }  // namespace
 
-ScriptedSmtpServer::ScriptedSmtpServer(SmtpScript script) : m_script(std::move(script))
+ScriptedSmtpServer::ScriptedSmtpServer(SmtpScript script)
+    : m_script(std::move(script))
 {
     if (!m_listener.Listen(0, "127.0.0.1"))
         throw std::runtime_error("the test SMTP server cannot listen on 127.0.0.1");

@@ -23,8 +23,14 @@ struct SmtpReplyStep {
     std::vector<std::string> pieces;
 
     SmtpReplyStep() = default;
-    SmtpReplyStep(const char* text) : pieces{text} {}
-    SmtpReplyStep(std::string text) : pieces{std::move(text)} {}
+    SmtpReplyStep(const char* text)
+        : pieces{text}
+    {
+    }
+    SmtpReplyStep(std::string text)
+        : pieces{std::move(text)}
+    {
+    }
     // Answers nothing and keeps the connection open until the client gives up.
     static SmtpReplyStep silent() { return make(Kind::Silent, {}); }
     static SmtpReplyStep close(std::string text = {})
@@ -73,8 +79,7 @@ public:
     uint16_t port() const { return m_port; }
 
     // Waits (at most `limit`) until `count` connections have ended; false when they have not.
-    bool waitForClosedConnections(std::size_t count,
-                                  std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+    bool waitForClosedConnections(std::size_t count, std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
     // The bytes received so far, one entry per connection accepted.
     std::vector<std::string> received() const;
     std::size_t connectionCount() const;

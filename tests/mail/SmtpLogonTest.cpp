@@ -31,8 +31,9 @@ protected:
     TempDir dir;
 
     // A password file that only its owner may read, holding `content`.
-    std::string passwordFile(const std::string& content, std::filesystem::perms perms = std::filesystem::perms::owner_read
-                                                                                        | std::filesystem::perms::owner_write)
+    std::string passwordFile(const std::string& content,
+                             std::filesystem::perms perms = std::filesystem::perms::owner_read
+                                                            | std::filesystem::perms::owner_write)
     {
         dir.write("password", content);
         std::filesystem::permissions(dir / "password", perms);
@@ -104,15 +105,26 @@ TEST_F(SmtpLogonTest, RefusalsKeepTheBoxTextAndTellWhy)
         const char* wire;  // all the server heard: nothing of the mail, no password where none belongs
     };
     const Case cases[] = {
-        {"wrong password", {.auth = {"535 5.7.8 Authentication credentials invalid\r\n"}}, SmtpSecurity::Tls,
-         smtpReason::badLogon, nullptr},
-        {"no STARTTLS", {.ehlo = "250-test.local\r\n250 AUTH PLAIN\r\n"}, SmtpSecurity::StartTls,
-         smtpReason::noStartTls, "EHLO testhost\r\n"},
-        {"no logon", {.ehlo = "250-test.local\r\n250 SIZE 1000\r\n"}, SmtpSecurity::Tls, smtpReason::noAuth,
+        {"wrong password",
+         {.auth = {"535 5.7.8 Authentication credentials invalid\r\n"}},
+         SmtpSecurity::Tls,
+         smtpReason::badLogon,
+         nullptr},
+        {"no STARTTLS",
+         {.ehlo = "250-test.local\r\n250 AUTH PLAIN\r\n"},
+         SmtpSecurity::StartTls,
+         smtpReason::noStartTls,
          "EHLO testhost\r\n"},
-        {"LOGIN refused at the user", {.ehlo = "250-test.local\r\n250 AUTH LOGIN\r\n",
-                                       .auth = {"334 VXNlcm5hbWU6\r\n", "535 no\r\n"}},
-         SmtpSecurity::Tls, smtpReason::badLogon, nullptr},
+        {"no logon",
+         {.ehlo = "250-test.local\r\n250 SIZE 1000\r\n"},
+         SmtpSecurity::Tls,
+         smtpReason::noAuth,
+         "EHLO testhost\r\n"},
+        {"LOGIN refused at the user",
+         {.ehlo = "250-test.local\r\n250 AUTH LOGIN\r\n", .auth = {"334 VXNlcm5hbWU6\r\n", "535 no\r\n"}},
+         SmtpSecurity::Tls,
+         smtpReason::badLogon,
+         nullptr},
         // The password never crosses the network in clear, whatever the server offers.
         {"a logon without TLS", {}, SmtpSecurity::None, smtpReason::clearLogon, ""},
     };

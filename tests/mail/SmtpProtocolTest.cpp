@@ -218,8 +218,13 @@ TEST(EhloReply, FindsStartTlsAndTheLogonsInEitherForm)
 TEST(Base64, Rfc4648VectorsAndBinaryBytes)
 {
     const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [in, out] : vectors)
         EXPECT_EQ(base64Encode(in), out) << in;
@@ -231,9 +236,10 @@ TEST(CertFingerprint, AcceptsTheUsualWritingsAndNothingElse)
 {
     const std::string hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
     // openssl x509 -fingerprint writes upper case with colons.
-    EXPECT_EQ(parseCertFingerprint(" 01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:"
-                                   "89:AB:CD:EF"),
-              hex);
+    EXPECT_EQ(
+        parseCertFingerprint(" 01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:"
+                             "89:AB:CD:EF"),
+        hex);
     EXPECT_EQ(parseCertFingerprint(hex), hex);
     for (const std::string& bad : {std::string(), hex.substr(2), hex + "00", hex.substr(1) + "g", "sha256:" + hex})
         EXPECT_FALSE(parseCertFingerprint(bad)) << bad;

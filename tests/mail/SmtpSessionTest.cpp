@@ -69,7 +69,7 @@ TEST_F(SmtpSessionTest, AGoodMailTravelsByteForByte)
                                 "MAIL From: <from@test.local>\r\n"
                                 "RCPT TO: <to@test.local>\r\n"
                                 "DATA\r\n"
-                                + header() + "Hello\r\n\r\n.\r\nQUIT\r\n");
+                                    + header() + "Hello\r\n\r\n.\r\nQUIT\r\n");
 }
 
 TEST_F(SmtpSessionTest, AGreetingOtherThan220GetsNoHelo)
@@ -113,7 +113,7 @@ TEST_F(SmtpSessionTest, EveryRecipientGetsARcptAndARefusedOneDoesNotStopTheMail)
                                 "RCPT TO: <address1>\r\n"
                                 "RCPT TO: <address2>\r\n"
                                 "DATA\r\n"
-                                + header("name1<address1>,name2<address2>") + "x\r\n\r\n.\r\nQUIT\r\n");
+                                    + header("name1<address1>,name2<address2>") + "x\r\n\r\n.\r\nQUIT\r\n");
 }
 
 TEST_F(SmtpSessionTest, LoneDotLinesAreDoubledOnTheWire)
@@ -233,8 +233,8 @@ TEST_F(SmtpSessionTest, AServerThatClosesFailsTheStepInsteadOfRereadingTheLastRe
 
 TEST_F(SmtpSessionTest, AMultiLineReplyInPiecesIsOneReply)
 {
-    ScriptedSmtpServer server({.greeting = SmtpReplyStep::split("220-test.local first line\r\n220-more",
-                                                                " text\r\n220 ready\r\n")});
+    ScriptedSmtpServer server(
+        {.greeting = SmtpReplyStep::split("220-test.local first line\r\n220-more", " text\r\n220 ready\r\n")});
     SmtpSession session("127.0.0.1", server.port(), fastSmtpOptions());
     ASSERT_TRUE(session.Connect()) << session.lastError;
     MailMessage m = message("x");

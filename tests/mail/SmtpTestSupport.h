@@ -54,7 +54,8 @@ struct TransportLog {
 class WatchingTransport final : public SmtpTransport {
 public:
     explicit WatchingTransport(std::shared_ptr<TransportLog> log)
-        : m_inner(makeTcpSmtpTransport()), m_log(std::move(log))
+        : m_inner(makeTcpSmtpTransport())
+        , m_log(std::move(log))
     {
     }
     bool Create() override { return m_inner->Create(); }

@@ -15,7 +15,10 @@ namespace {
 // Notes, when a box is shown, whether the server has had QUIT yet.
 class WatchingBoxes final : public MessageBoxes {
 public:
-    explicit WatchingBoxes(ScriptedSmtpServer* server) : m_server(server) {}
+    explicit WatchingBoxes(ScriptedSmtpServer* server)
+        : m_server(server)
+    {
+    }
     BoxAnswer show(const BoxRequest& request) override
     {
         shown.push_back(request);
@@ -97,7 +100,7 @@ TEST(TestMail, NoConnectionIsToldAsSuch)
         EXPECT_EQ(SendTestMail(relay, "me@test.local", boxes, &owner, fastSmtpOptions()),
                   TestMailOutcome::CannotConnect);
         const std::string text = std::string("Can't connect to the SMTP server!\n")
-            + (host.empty() ? smtpReason::unknownServer : smtpReason::cannotConnect);
+                                 + (host.empty() ? smtpReason::unknownServer : smtpReason::cannotConnect);
         expectBox(boxes, "Error", text.c_str(), BoxIcon::Error);
     }
 }

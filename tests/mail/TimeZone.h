@@ -16,10 +16,7 @@ public:
             m_old = old;
         set(zone);
     }
-    ~ScopedTimeZone()
-    {
-        set(m_old ? m_old->c_str() : nullptr);
-    }
+    ~ScopedTimeZone() { set(m_old ? m_old->c_str() : nullptr); }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
 
     // The standard-time name the C runtime took from the zone, which "%Z" prints. It is the TZ

@@ -134,7 +134,8 @@ TEST_F(SessionActions, TargetsForTheDesktop)
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->location, native("/srv/data"));
 
-    h.net.setSessions({{"alice", "pc1", {{1, "nofolder"}}, std::nullopt}, {"x", "y", {{2, native("/top")}}, std::nullopt}});
+    h.net.setSessions(
+        {{"alice", "pc1", {{1, "nofolder"}}, std::nullopt}, {"x", "y", {{2, native("/top")}}, std::nullopt}});
     m.pollSessions();
     m.clickSessionRow(1);
     m.selectFileRow(0);

@@ -123,7 +123,10 @@ TEST_F(SessionPoll, ClosesAndMailsRunAfterThePollInOrder)
     });
     std::vector<std::string> sent;
     struct Recording final : MailSender {
-        explicit Recording(std::vector<std::string>& to) : subjects(to) {}
+        explicit Recording(std::vector<std::string>& to)
+            : subjects(to)
+        {
+        }
         void sendMail(const MailRelay&, const std::string&, const std::string&, const std::string& subject,
                       const std::string&) override
         {
@@ -346,7 +349,8 @@ TEST_F(SessionPoll, ARefresherTakesOverTheFilesRefreshOfThePoll)
     h.net.addSession("alice", "pc1", {"/alice-file"});
     h.net.addSession("bob", "pc2", {"/bob-file"});
     std::vector<std::string> asked;
-    m.setOpenFilesRefresher([&] { asked.push_back(m.sessionRows()[static_cast<std::size_t>(*m.selectedSessionRow())].user); });
+    m.setOpenFilesRefresher(
+        [&] { asked.push_back(m.sessionRows()[static_cast<std::size_t>(*m.selectedSessionRow())].user); });
     m.pollSessions();
     EXPECT_TRUE(asked.empty());
     m.selectSessionRow(1);

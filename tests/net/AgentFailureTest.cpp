@@ -17,21 +17,25 @@ namespace {
 class BrokenHost final : public ConsoleAgentHost {
 public:
     SessionsSnapshotPtr snapshot() override { throw std::runtime_error("the table is gone"); }
-    void closeSessionByName(const std::string&, const std::string&) override {}
-    void closeAllSessions() override {}
+    void closeSessionByName(const std::string&, const std::string&) override { }
+    void closeAllSessions() override { }
     std::filesystem::path generateReport() override { return {}; }
-    void deleteLogs() override {}
+    void deleteLogs() override { }
     std::string hostName() override { return "pc"; }
-    void showBox(const BoxRequest&) override {}
+    void showBox(const BoxRequest&) override { }
 };
 
 TEST(ThreadGuard, CatchesAndTellsEachFailureOnce)
 {
     std::ostringstream log;
-    EXPECT_TRUE(runGuarded("work", [] {}, log));
-    EXPECT_FALSE(runGuarded("the test's worker", [] { throw std::runtime_error("disk on fire"); }, log));
-    EXPECT_FALSE(runGuarded("the test's worker", [] { throw std::runtime_error("disk on fire"); }, log));
-    EXPECT_FALSE(runGuarded("the test's worker", [] { throw 42; }, log));
+    EXPECT_TRUE(runGuarded(
+        "work", [] {}, log));
+    EXPECT_FALSE(runGuarded(
+        "the test's worker", [] { throw std::runtime_error("disk on fire"); }, log));
+    EXPECT_FALSE(runGuarded(
+        "the test's worker", [] { throw std::runtime_error("disk on fire"); }, log));
+    EXPECT_FALSE(runGuarded(
+        "the test's worker", [] { throw 42; }, log));
     EXPECT_EQ(log.str(), "vantor: the test's worker failed: disk on fire\n"
                          "vantor: the test's worker failed: an unknown exception\n");
 }

@@ -50,7 +50,11 @@ TEST_F(ConsoleAgentTest, SessionsAreSentRowByRowThenTheEndMarker)
 {
     startAgent();
     host.setSessions({{"alice", "PC7", 2}, {"bob", "PC9", 0}}, 2, 2);
-    EXPECT_EQ(askAgent(commandPort, "sess\0"s).received, "\x02" "alice PC7 2\0" "\x02" "bob PC9 0\0" "\x03"s);
+    EXPECT_EQ(askAgent(commandPort, "sess\0"s).received, "\x02"
+                                                         "alice PC7 2\0"
+                                                         "\x02"
+                                                         "bob PC9 0\0"
+                                                         "\x03"s);
 
     host.setSessions({}, 0, 0);
     EXPECT_EQ(askAgent(commandPort, "sess\0"s).received, "\x03"s);
@@ -77,7 +81,8 @@ TEST_F(ConsoleAgentTest, NamesCrossTheWireInTheSystemsText)
     const std::string zoe = "Zo\xc3\xab", pc = "pc-\xc3\xa9t\xc3\xa9";
     host.setName(pc);
     host.setSessions({{zoe, pc, 1}}, 1, 1);
-    EXPECT_EQ(askAgent(commandPort, "sess\0"s).received, "\x02" + toSystemText(zoe) + " " + toSystemText(pc) + " 1\0\x03"s);
+    EXPECT_EQ(askAgent(commandPort, "sess\0"s).received,
+              "\x02" + toSystemText(zoe) + " " + toSystemText(pc) + " 1\0\x03"s);
     EXPECT_EQ(askAgent(commandPort, "id\0"s).received, "\x01PC-" + toSystemText("\xc3\xa9T\xc3\xa9") + " 1 1\0"s);
     EXPECT_EQ(askAgent(commandPort, "\x05" + toSystemText(zoe) + " " + toSystemText(pc) + "\0"s).received, "");
     std::lock_guard lock(host.mutex);
@@ -89,10 +94,13 @@ TEST_F(ConsoleAgentTest, CommandWordsAreRecognisedByTheirFirstFourBytesOnly)
     startAgent();
     host.setSessions({{"alice", "PC7", 2}}, 1, 2);
     // "reports" is "report"; "sessions" is "sess"; "identity" is not "id" (its third byte is no NUL).
-    EXPECT_EQ(askAgent(commandPort, "reports").received, "\x04" "0\0"s);
-    EXPECT_EQ(askAgent(commandPort, "sessions").received, "\x02" "alice PC7 2\0" "\x03"s);
+    EXPECT_EQ(askAgent(commandPort, "reports").received, "\x04"
+                                                         "0\0"s);
+    EXPECT_EQ(askAgent(commandPort, "sessions").received, "\x02"
+                                                          "alice PC7 2\0"
+                                                          "\x03"s);
     for (const std::string& ignored : {"repair"s, "list\0"s, "rep\0"s, "no_rep\0"s, "identity"s, "ses"s, "x"s,
-                                      "\0sess"s, "\x03"s, "\x01PC07 1 2\0"s, std::string(1024, 'z')}) {
+                                       "\0sess"s, "\x03"s, "\x01PC07 1 2\0"s, std::string(1024, 'z')}) {
         const RawExchange r = askAgent(commandPort, ignored);
         EXPECT_EQ(r.received, "") << "request " << ignored;
         EXPECT_TRUE(r.closedByAgent);
@@ -124,7 +132,8 @@ TEST_F(ConsoleAgentTest, ReportExchangeSendsTheFileOnlyAfterRep)
         ASSERT_EQ(s.SendAll("report\0", 7), 7);
         char buffer[16] = {};
         ASSERT_EQ(s.Receive(buffer, sizeof buffer, 3), 3);
-        EXPECT_EQ(bytes(buffer, 3), "\x04" "0\0"s);
+        EXPECT_EQ(bytes(buffer, 3), "\x04"
+                                    "0\0"s);
         ASSERT_EQ(s.SendAll("rep\0", 4), 4);
         const RawExchange rest = readToClose(s);
         EXPECT_EQ(rest.received, "");
@@ -176,7 +185,8 @@ TEST_F(ConsoleAgentTest, ASilentConsoleInTheReportExchangeIsClosedAfterTheWait)
     ASSERT_EQ(s.SendAll("report\0", 7), 7);
     const auto start = steady_clock::now();
     const RawExchange r = readToClose(s, 5);
-    EXPECT_EQ(r.received, "\x04" "13\0"s);
+    EXPECT_EQ(r.received, "\x04"
+                          "13\0"s);
     EXPECT_TRUE(r.closedByAgent);
     EXPECT_GE(secondsSince(start), 0.8);
     EXPECT_LT(secondsSince(start), 4.0);
@@ -187,22 +197,28 @@ TEST_F(ConsoleAgentTest, CommandsWithoutReplyReachTheHost)
     startAgent();
     EXPECT_EQ(askAgent(commandPort, "del_logs\0"s).received, "");
     EXPECT_EQ(askAgent(commandPort, "del_logs").received, "");
-    EXPECT_EQ(askAgent(commandPort, "\x05" "alice PC7\0"s).received, "");
+    EXPECT_EQ(askAgent(commandPort, "\x05"
+                                    "alice PC7\0"s)
+                  .received,
+              "");
     EXPECT_EQ(askAgent(commandPort, "\x05 \t bob\n 10.0.0.9 extra words\0"s).received, "");
     EXPECT_EQ(askAgent(commandPort, "\x05" + std::string(255, 'u') + " " + std::string(255, 'c')).received, "");
     EXPECT_EQ(askAgent(commandPort, "\x06"s).received, "");
     EXPECT_EQ(askAgent(commandPort, "\x06whatever"s).received, "");
 
     // Fewer than two words, or a word longer than a name can be: nothing is closed.
-    for (const std::string& bad : {"\x05"s, "\x05 alice\0"s, "\x05\0alice PC7"s, "\x05 alice\0PC7"s,
-                                  "\x05" + std::string(256, 'u') + " PC7", "\x05" "alice " + std::string(900, 'c')})
+    for (const std::string& bad :
+         {"\x05"s, "\x05 alice\0"s, "\x05\0alice PC7"s, "\x05 alice\0PC7"s, "\x05" + std::string(256, 'u') + " PC7",
+          "\x05"
+          "alice "
+              + std::string(900, 'c')})
         EXPECT_EQ(askAgent(commandPort, bad).received, "");
 
     std::lock_guard lock(host.mutex);
     EXPECT_EQ(host.deleteCount, 2);
     using Pair = std::pair<std::string, std::string>;
-    EXPECT_EQ(host.closed, (std::vector<Pair>{{"alice", "PC7"}, {"bob", "10.0.0.9"},
-                                              {std::string(255, 'u'), std::string(255, 'c')}}));
+    EXPECT_EQ(host.closed, (std::vector<Pair>{
+                               {"alice", "PC7"}, {"bob", "10.0.0.9"}, {std::string(255, 'u'), std::string(255, 'c')}}));
     EXPECT_EQ(host.closeAllCount, 2);
 }
 
@@ -316,7 +332,10 @@ TEST_F(ConsoleAgentTest, AConsoleNotOnTheListGetsNoAnswerAtAllAndOnesOnItAreServ
     startAgent();
     // Closed unread (a reset, as the request is never taken), whatever was asked: no row, no
     // identity, no close, no reply to a discovery.
-    for (const std::string& request : {"sess"s, "id"s, "\x05" "alice PC7\0"s, "\x06"s, "del_logs"s}) {
+    for (const std::string& request : {"sess"s, "id"s,
+                                       "\x05"
+                                       "alice PC7\0"s,
+                                       "\x06"s, "del_logs"s}) {
         NetSocket s = connectTo(commandPort);
         s.SendAll(request.data(), static_cast<int32_t>(request.size()));  // may meet the reset already
         EXPECT_EQ(readToClose(s).received, "");
@@ -333,7 +352,8 @@ TEST_F(ConsoleAgentTest, AConsoleNotOnTheListGetsNoAnswerAtAllAndOnesOnItAreServ
     agent->stop();
     allowedConsoles = parseConsoleAllowList("127.0.0.0/8").networks;
     startAgent();
-    EXPECT_EQ(askAgent(commandPort, "sess").received, console::sessionRowMessage({"alice", "PC7", 1}) + console::sessionsEndMessage());
+    EXPECT_EQ(askAgent(commandPort, "sess").received,
+              console::sessionRowMessage({"alice", "PC7", 1}) + console::sessionsEndMessage());
     EXPECT_EQ(askAgent(commandPort, "\x06"s).received, "");
     sendDatagram("list\0"s);
     NetSocket reply(replyListener.Accept(3));

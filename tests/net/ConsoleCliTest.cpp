@@ -48,11 +48,10 @@ TEST_F(ConsoleCliTest, ReadsIdentityAndSessions)
 
     r = command({"sessions", "localhost"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "User           Computer      # Open files\n"
-              "alice          PC7                      2\n"
-              "administrator  192.168.1.20            14\n"
-              "2 sessions\n");
+    EXPECT_EQ(r.out, "User           Computer      # Open files\n"
+                     "alice          PC7                      2\n"
+                     "administrator  192.168.1.20            14\n"
+                     "2 sessions\n");
 
     host.setSessions({}, 0, 0);
     r = command({"sessions", "127.0.0.1"});
@@ -117,8 +116,8 @@ TEST_F(ConsoleCliTest, DiscoverPrintsEveryAgentThatAnswers)
     host.setSessions({}, 1, 3);
     const std::string replyPort = std::to_string(replyListener.LocalPort());
     replyListener.Close();  // the console listens there itself
-    CliRun r = runConsole({"--discovery-port", std::to_string(discoveryPort), "--reply-port", replyPort, "--timeout", "2",
-                        "discover", "127.0.0.1"});
+    CliRun r = runConsole({"--discovery-port", std::to_string(discoveryPort), "--reply-port", replyPort, "--timeout",
+                           "2", "discover", "127.0.0.1"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "127.0.0.1  computer PC07, 1 session, 3 open files\n");
 
@@ -132,20 +131,23 @@ TEST_F(ConsoleCliTest, DiscoverPrintsEveryAgentThatAnswers)
 TEST(ConsoleCli, AHostThatDoesNotAnswerGivesAClearErrorAndExitCode)
 {
     const std::string port = std::to_string(freeTcpPort());
-    for (const std::vector<std::string>& cmd : {std::vector<std::string>{"id", "127.0.0.1"}, {"sessions", "127.0.0.1"},
-                                               {"report", "127.0.0.1", "-o", "-"}, {"close-all", "127.0.0.1"}}) {
+    for (const std::vector<std::string>& cmd : {std::vector<std::string>{"id", "127.0.0.1"},
+                                                {"sessions", "127.0.0.1"},
+                                                {"report", "127.0.0.1", "-o", "-"},
+                                                {"close-all", "127.0.0.1"}}) {
         std::vector<std::string> args{"--command-port", port, "--timeout", "1"};
         args.insert(args.end(), cmd.begin(), cmd.end());
         const CliRun r = runConsole(args);
         EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(r.err, "vantor-console: cannot connect to 127.0.0.1 port " + port + ": " +
-                             socketErrorText(test::connectionRefusedCode) + "\n");
+        EXPECT_EQ(r.err, "vantor-console: cannot connect to 127.0.0.1 port " + port + ": "
+                             + socketErrorText(test::connectionRefusedCode) + "\n");
     }
 
     // A peer that accepts and says nothing.
     NetSocket mute;
     ASSERT_TRUE(mute.Listen(0, "127.0.0.1"));
-    const CliRun r = runConsole({"--command-port", std::to_string(mute.LocalPort()), "--timeout", "1", "id", "127.0.0.1"});
+    const CliRun r =
+        runConsole({"--command-port", std::to_string(mute.LocalPort()), "--timeout", "1", "id", "127.0.0.1"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vantor-console: 127.0.0.1 port " + std::to_string(mute.LocalPort()) + ": no answer within 1 s\n");
 }
@@ -159,14 +161,16 @@ TEST(ConsoleCli, AReportShorterThanAnnouncedIsAnError)
         char buffer[64];
         if (c.Receive(buffer, sizeof buffer, 5) <= 0)
             return;
-        c.SendAll("\x04" "100\0", 5);
+        c.SendAll("\x04"
+                  "100\0",
+                  5);
         if (c.Receive(buffer, sizeof buffer, 5) <= 0)
             return;
         c.SendAll(std::string(60, 'x').data(), 60);
     });
     TempDir dir;
     const CliRun r = runConsole({"--command-port", std::to_string(server.LocalPort()), "--timeout", "3", "report",
-                              "127.0.0.1", "-o", (dir / "r.html").string()});
+                                 "127.0.0.1", "-o", (dir / "r.html").string()});
     fake.join();
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("the report has 60 bytes, but the agent announced 100"), std::string::npos) << r.err;
@@ -219,8 +223,7 @@ void flood(NetSocket& c, const std::string& head)
     if (!sendBytes(c, head))
         return;
     const std::string piece(16 * 1024, 'x');
-    for (int i = 0; i < 256 && sendBytes(c, piece); ++i) {
-    }
+    for (int i = 0; i < 256 && sendBytes(c, piece); ++i) { }
 }
 
 // The report exchange up to the console's "rep".
@@ -241,27 +244,48 @@ TEST(ConsoleCli, AHostileAgentGetsAnErrorNotAHangOrAFloodedFile)
         std::string error;
     };
     const std::vector<Case> cases{
-        {"identity trickled a byte at a time", {"id", "127.0.0.1"},
-         [](NetSocket& c) { trickle(c, "\x01PC 1 ", 40); }, "no complete answer within 2 s"},
-        {"identity without its NUL", {"id", "127.0.0.1"}, [](NetSocket& c) { flood(c, "\x01"); },
+        {"identity trickled a byte at a time",
+         {"id", "127.0.0.1"},
+         [](NetSocket& c) { trickle(c, "\x01PC 1 ", 40); },
+         "no complete answer within 2 s"},
+        {"identity without its NUL",
+         {"id", "127.0.0.1"},
+         [](NetSocket& c) { flood(c, "\x01"); },
          "not of this protocol"},
-        {"a size past 32 bits", {"report", "127.0.0.1", "-o", "-"},
-         [](NetSocket& c) { sendBytes(c, "\x04" "9223372036854775808" + std::string(1, '\0')); }, "malformed"},
-        {"a report longer than announced", {"report", "127.0.0.1", "-o", "-"},
+        {"a size past 32 bits",
+         {"report", "127.0.0.1", "-o", "-"},
+         [](NetSocket& c) {
+             sendBytes(c, "\x04"
+                          "9223372036854775808"
+                              + std::string(1, '\0'));
+         },
+         "malformed"},
+        {"a report longer than announced",
+         {"report", "127.0.0.1", "-o", "-"},
          [](NetSocket& c) {
              if (announce(c, "10"))
                  flood(c, "");
          },
          "sent more than the 10 bytes it announced"},
-        {"a report trickled a byte at a time", {"report", "127.0.0.1", "-o", "-"},
+        {"a report trickled a byte at a time",
+         {"report", "127.0.0.1", "-o", "-"},
          [](NetSocket& c) {
              if (announce(c, "100"))
                  trickle(c, "", 40);
          },
          "too slowly"},
-        {"a sessions list trickled", {"sessions", "127.0.0.1"},
-         [](NetSocket& c) { trickle(c, "\x02" "alice pc ", 40); }, "too slowly"},
-        {"data after a command that has no reply", {"close-all", "127.0.0.1"}, [](NetSocket& c) { flood(c, ""); },
+        {"a sessions list trickled",
+         {"sessions", "127.0.0.1"},
+         [](NetSocket& c) {
+             trickle(c,
+                     "\x02"
+                     "alice pc ",
+                     40);
+         },
+         "too slowly"},
+        {"data after a command that has no reply",
+         {"close-all", "127.0.0.1"},
+         [](NetSocket& c) { flood(c, ""); },
          "should not send"},
     };
     for (const Case& k : cases) {
@@ -284,7 +308,9 @@ TEST(ConsoleCli, TextFromThePeerCannotDriveTheTerminal)
     EXPECT_EQ(console::printableText("plain Zo\xc3\xab \xe6\x97\xa5"), "plain Zo\xc3\xab \xe6\x97\xa5");
     EXPECT_EQ(console::printableText("\x1b[2Jx\x07\x7f\r\n"), "\\x1b[2Jx\\x07\\x7f\\x0d\\x0a");
     // C1 controls, bytes that are no UTF-8, an overlong form, a surrogate, a cut sequence.
-    EXPECT_EQ(console::printableText("\xc2\x9b" "1m"), "\\xc2\\x9b1m");
+    EXPECT_EQ(console::printableText("\xc2\x9b"
+                                     "1m"),
+              "\\xc2\\x9b1m");
     EXPECT_EQ(console::printableText("\x9b\xff\xc0\xaf\xed\xa0\x80\xe6\x97"),
               "\\x9b\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe6\\x97");
 
@@ -296,9 +322,8 @@ TEST(ConsoleCli, TextFromThePeerCannotDriveTheTerminal)
     EXPECT_EQ(id.code, 0) << id.err;
     EXPECT_EQ(id.out, "computer \\x1b]0;owned\\x07PC, 1 session, 2 open files\n");
     {
-        ScriptedPeer peer([](NetSocket& c) {
-            sendBytes(c, "\x02\x1b[31mbob\x1b[0m pc 3" + std::string(1, '\0') + "\x03");
-        });
+        ScriptedPeer peer(
+            [](NetSocket& c) { sendBytes(c, "\x02\x1b[31mbob\x1b[0m pc 3" + std::string(1, '\0') + "\x03"); });
         rows = runConsole({"--command-port", peer.port(), "--timeout", "3", "sessions", "127.0.0.1"});
     }
     EXPECT_EQ(rows.code, 0) << rows.err;
@@ -310,9 +335,15 @@ TEST(ConsoleCli, UsageErrorsExitWithTwo)
 {
     EXPECT_EQ(runConsole({"--help"}).code, 0);
     EXPECT_NE(runConsole({"--help"}).out.find("close HOST USER COMPUTER"), std::string::npos);
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{}, {"fly", "127.0.0.1"}, {"id"}, {"id", "a", "b"}, {"close", "h", "alice"},
-          {"--timeout", "0", "id", "h"}, {"--command-port", "70000", "id", "h"}, {"--timeout"}, {"--bogus", "id", "h"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"fly", "127.0.0.1"},
+                                                {"id"},
+                                                {"id", "a", "b"},
+                                                {"close", "h", "alice"},
+                                                {"--timeout", "0", "id", "h"},
+                                                {"--command-port", "70000", "id", "h"},
+                                                {"--timeout"},
+                                                {"--bogus", "id", "h"}}) {
         const CliRun r = runConsole(bad);
         EXPECT_EQ(r.code, 2);
         EXPECT_NE(r.err.find("usage: vantor-console"), std::string::npos);

@@ -19,13 +19,14 @@ TEST(ConsoleProtocol, RequestsAreDispatchedInOrderOnTheirFirstBytes)
     EXPECT_EQ(parseCommandRequest("del_"s).kind, Kind::DeleteLogs);
     EXPECT_EQ(parseCommandRequest("\x06"s).kind, Kind::CloseAll);
     for (const std::string& ignored : {""s, "\0"s, "list"s, "rep\0"s, "no_rep\0"s, "repair"s, "ID\0"s, "sesS"s,
-                                      "id\0x"s, "\x07"s, "\x01"s, " sess"s})
+                                       "id\0x"s, "\x07"s, "\x01"s, " sess"s})
         EXPECT_EQ(parseCommandRequest(ignored).kind, Kind::Ignored) << ignored;
 }
 
 TEST(ConsoleProtocol, CloseSessionTakesTwoBoundedWords)
 {
-    auto close = parseCommandRequest("\x05" "alice PC7\0"s);
+    auto close = parseCommandRequest("\x05"
+                                     "alice PC7\0"s);
     EXPECT_EQ(close.kind, Kind::CloseSession);
     EXPECT_EQ(close.user, "alice");
     EXPECT_EQ(close.computer, "PC7");
@@ -41,9 +42,10 @@ TEST(ConsoleProtocol, CloseSessionTakesTwoBoundedWords)
     EXPECT_EQ(close.user, "\xC3\xA9l\xC3\xA8ve");
     EXPECT_EQ(close.computer, "\x01\x7f");
 
-    EXPECT_EQ(parseCommandRequest("\x05" + std::string(255, 'a') + " " + std::string(255, 'b')).kind, Kind::CloseSession);
+    EXPECT_EQ(parseCommandRequest("\x05" + std::string(255, 'a') + " " + std::string(255, 'b')).kind,
+              Kind::CloseSession);
     for (const std::string& bad : {"\x05"s, "\x05   "s, "\x05 alice"s, "\x05 alice \0 PC7"s,
-                                  "\x05" + std::string(256, 'a') + " b", "\x05 a " + std::string(256, 'b')}) {
+                                   "\x05" + std::string(256, 'a') + " b", "\x05 a " + std::string(256, 'b')}) {
         const auto r = parseCommandRequest(bad);
         EXPECT_EQ(r.kind, Kind::Ignored);
         EXPECT_TRUE(r.user.empty() && r.computer.empty());
@@ -61,11 +63,15 @@ TEST(ConsoleProtocol, RepliesAreBuiltByteForByte)
     EXPECT_EQ(signedByte(256), 0);
     EXPECT_EQ(signedByte(300), 44);
     EXPECT_EQ(signedByte(4294967295u), -1);
-    EXPECT_EQ(sessionRowMessage({"alice", "PC7", 2}), "\x02" "alice PC7 2\0"s);
+    EXPECT_EQ(sessionRowMessage({"alice", "PC7", 2}), "\x02"
+                                                      "alice PC7 2\0"s);
     EXPECT_EQ(sessionsEndMessage(), "\x03"s);
-    EXPECT_EQ(reportSizeMessage(0), "\x04" "0\0"s);
-    EXPECT_EQ(reportSizeMessage(4294967295u), "\x04" "4294967295\0"s);
-    EXPECT_EQ(closeSessionMessage("alice", "PC7"), "\x05" "alice PC7\0"s);
+    EXPECT_EQ(reportSizeMessage(0), "\x04"
+                                    "0\0"s);
+    EXPECT_EQ(reportSizeMessage(4294967295u), "\x04"
+                                              "4294967295\0"s);
+    EXPECT_EQ(closeSessionMessage("alice", "PC7"), "\x05"
+                                                   "alice PC7\0"s);
     EXPECT_EQ(closeAllMessage(), "\x06"s);
     EXPECT_EQ(commandMessage(wordId), "id\0"s);
     EXPECT_EQ(commandMessage(wordDelLogs), "del_logs\0"s);
@@ -91,7 +97,15 @@ TEST(ConsoleProtocol, TheConsoleReadsWhatTheAgentBuilds)
         EXPECT_FALSE(parseIdentityReply(bad)) << bad;
 
     EXPECT_EQ(parseReportSizeReply(reportSizeMessage(1234567)), 1234567u);
-    for (const std::string& bad : {"\x04\0"s, "\x04" "12"s, "\x04-1\0"s, "\x04" "4294967296\0"s, "\x05" "12\0"s, "\x04 1\0"s})
+    for (const std::string& bad : {"\x04\0"s,
+                                   "\x04"
+                                   "12"s,
+                                   "\x04-1\0"s,
+                                   "\x04"
+                                   "4294967296\0"s,
+                                   "\x05"
+                                   "12\0"s,
+                                   "\x04 1\0"s})
         EXPECT_FALSE(parseReportSizeReply(bad)) << bad;
 }
 
@@ -117,8 +131,12 @@ TEST(ConsoleProtocol, SessionsReplyIsReadFromPiecesOfAnySize)
     EXPECT_EQ(empty.feed("\x03"), SessionsReplyReader::State::Done);
     EXPECT_TRUE(empty.rows().empty());
 
-    for (const std::string& bad : {"\x01PC07 1 1\0"s, "\x02" "alice PC7\0"s, "\x02" "alice PC7 x\0"s,
-                                  "\x02" + std::string(5000, 'a')}) {
+    for (const std::string& bad : {"\x01PC07 1 1\0"s,
+                                   "\x02"
+                                   "alice PC7\0"s,
+                                   "\x02"
+                                   "alice PC7 x\0"s,
+                                   "\x02" + std::string(5000, 'a')}) {
         SessionsReplyReader reader;
         EXPECT_EQ(reader.feed(bad), SessionsReplyReader::State::Malformed) << bad.substr(0, 20);
     }
@@ -129,7 +147,8 @@ TEST(ConsoleProtocol, SessionsReplyIsReadFromPiecesOfAnySize)
     for (std::size_t i = 0; i < 1000; ++i)
         many += row;
     SessionsReplyReader endless;
-    for (std::size_t fed = 0; fed < maxSessionRows && endless.state() == SessionsReplyReader::State::Reading; fed += 1000)
+    for (std::size_t fed = 0; fed < maxSessionRows && endless.state() == SessionsReplyReader::State::Reading;
+         fed += 1000)
         endless.feed(many);
     EXPECT_EQ(endless.rows().size(), maxSessionRows);
     EXPECT_EQ(endless.feed(row), SessionsReplyReader::State::Malformed);

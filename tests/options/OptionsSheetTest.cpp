@@ -28,8 +28,7 @@ using vantor::test::whenModal;
 
 namespace {
 
-template<typename T>
-T* child(const QWidget& parent, const char* name)
+template <typename T> T* child(const QWidget& parent, const char* name)
 {
     T* w = parent.findChild<T*>(QString::fromLatin1(name));
     if (!w)
@@ -62,9 +61,9 @@ private slots:
         Setup s;
         OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
         QCOMPARE(sheet.windowTitle(), QStringLiteral("Options"));
-        for (const char* box : {"hideSystemRequests", "hideLocalUsers", "noHistory", "noFileLog", "launchOnStartup",
-                                "popupOnNewUser", "beepOnNewUser", "mailOnNewUser", "dailyReport", "reportAutoUpdate",
-                                "reportLimit"})
+        for (const char* box :
+             {"hideSystemRequests", "hideLocalUsers", "noHistory", "noFileLog", "launchOnStartup", "popupOnNewUser",
+              "beepOnNewUser", "mailOnNewUser", "dailyReport", "reportAutoUpdate", "reportLimit"})
             QVERIFY2(!child<QCheckBox>(sheet, box)->isChecked(), box);
         QVERIFY(child<QRadioButton>(sheet, "useBlackList")->isChecked());
         QVERIFY(!child<QRadioButton>(sheet, "useWhiteList")->isChecked());
@@ -95,10 +94,10 @@ private slots:
         OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
         sheet.show();
         QTabBar* tabs = sheet.tabBar();
-        const QStringList texts{QStringLiteral("General"), QStringLiteral("Users"), QStringLiteral("E-mail"),
-                                QStringLiteral("Report"), QStringLiteral("Black list"), QStringLiteral("White list")};
-        const QStringList tips{QStringLiteral("General settings"), QStringLiteral("On new user event"),
-                               QStringLiteral("E-mail settings"), QStringLiteral("Web-based report settings"),
+        const QStringList texts{QStringLiteral("General"), QStringLiteral("Users"),      QStringLiteral("E-mail"),
+                                QStringLiteral("Report"),  QStringLiteral("Black list"), QStringLiteral("White list")};
+        const QStringList tips{QStringLiteral("General settings"),    QStringLiteral("On new user event"),
+                               QStringLiteral("E-mail settings"),     QStringLiteral("Web-based report settings"),
                                QStringLiteral("Black list settings"), QStringLiteral("White list settings")};
         QCOMPARE(tabs->count(), 6);
         for (int i = 0; i < 6; ++i) {
@@ -147,7 +146,8 @@ private slots:
         const QString ok = QStringLiteral("23:59");
         const QString html = QStringLiteral("report.html");
         QTest::newRow("separator refused though unticked") << ok << html << 3 << none << limit << 3;
-        QTest::newRow("second separator before the path") << QStringLiteral("8:30") << QString() << 7 << none << limit << 7;
+        QTest::newRow("second separator before the path")
+            << QStringLiteral("8:30") << QString() << 7 << none << limit << 7;
         QTest::newRow("typed separator") << ok << html << -2 << QStringLiteral("-------------") << limit << -2;
         QTest::newRow("typed choice") << ok << html << -2 << QStringLiteral("2 days") << none << 5;
         QTest::newRow("typed text that is no choice") << ok << html << -2 << QStringLiteral("forever") << none << -1;

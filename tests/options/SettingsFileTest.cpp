@@ -79,7 +79,7 @@ struct BadLine {
     const char* mentions;
 };
 
-class SettingsBadLine : public testing::TestWithParam<BadLine> {};
+class SettingsBadLine : public testing::TestWithParam<BadLine> { };
 
 TEST_P(SettingsBadLine, IsReportedWithItsLineAndTheRestStillLoads)
 {
@@ -107,9 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{"useBlackList = no", "0 or 1"}, BadLine{"useBlackList =", "0 or 1"},
                     BadLine{"useBlackList = 0x0", "0 or 1"}, BadLine{"reportLimitIndex = 3", "reportLimitIndex"},
                     BadLine{"reportLimitIndex = 10", "reportLimitIndex"},
-                    BadLine{"reportLimitIndex = 99999999999", "number"},
-                    BadLine{"dailyReportTime = 2359", "hh:mm"}, BadLine{"reportPath = report.txt", ".htm"},
-                    BadLine{"reportPath =", ".htm"}, BadLine{"hideLocalUsers = 0", "set again"},
+                    BadLine{"reportLimitIndex = 99999999999", "number"}, BadLine{"dailyReportTime = 2359", "hh:mm"},
+                    BadLine{"reportPath = report.txt", ".htm"}, BadLine{"reportPath =", ".htm"},
+                    BadLine{"hideLocalUsers = 0", "set again"},
                     BadLine{"metricsListen = localhost:36874", "ADDRESS:PORT"},
                     BadLine{"metricsPerSession = 2", "0 or 1"}, BadLine{"historyDays = -1", "historyDays"},
                     BadLine{"historyDays = 36501", "historyDays"}));
@@ -122,9 +122,9 @@ TEST(SettingsFile, ListenAddressesReadBackAsWritten)
         EXPECT_EQ(listenAddressText(*address), text);
     }
     EXPECT_EQ(parseListenAddress("[::1]:36874")->host, "::1");
-    for (const char* text : {"", ":80", "1.2.3:80", "1.2.3.4.5:80", "256.1.1.1:80", "1.2.3.4:", "1.2.3.4:+80",
-                             "1.2.3.4:0", "1.2.3.010:80", "::1:80", "[]:80", "[::1%eth0]:80", "[host]:80",
-                             "1.2.3.4 :80"})
+    for (const char* text :
+         {"", ":80", "1.2.3:80", "1.2.3.4.5:80", "256.1.1.1:80", "1.2.3.4:", "1.2.3.4:+80", "1.2.3.4:0", "1.2.3.010:80",
+          "::1:80", "[]:80", "[::1%eth0]:80", "[host]:80", "1.2.3.4 :80"})
         EXPECT_FALSE(parseListenAddress(text)) << text;
 }
 
@@ -166,9 +166,9 @@ TEST(SettingsFile, SaveReplacesTheFileWholeOrNotAtAll)
     EXPECT_TRUE(load.messages.empty());
     EXPECT_EQ(loaded.useBlackList, 0);
     // Nothing but the file is left in its folder: no temporary beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(file.parent_path()), std::filesystem::directory_iterator()),
+        1);
 
     // A folder that cannot be made (a file stands in its place) is an error that names it, and
     // the program is told rather than left believing the options are kept.
@@ -212,7 +212,7 @@ TEST(SettingsFile, SavingChangesOnlyTheChangedValuesAndKeepsTheAdministratorsLin
     EXPECT_EQ(updateSettingsText(before, s), before);  // nothing changed, not a byte
 
     s.smtpServer = "relay2.corp.test";
-    s.smtpPort = 587;     // its line was bad: the default held, and now the new value does
+    s.smtpPort = 587;  // its line was bad: the default held, and now the new value does
     s.mailOnNewUser = 1;  // no line of its own yet
     const std::string after = updateSettingsText(before, s);
     EXPECT_EQ(after, "# Vantor, set up by the administrator\r\n"
@@ -259,7 +259,8 @@ TEST(SettingsFile, ConsoleAndServerListsAreReadStrictly)
         EXPECT_TRUE(refused.networks.empty()) << bad;
     }
     MonitorSettings s;
-    const auto problems = parseSettings("consoleListen = pc07\nconsoleAllow = 10.0.0.1, pc07\nconsoleListen = 1.2.3.4\n", s);
+    const auto problems =
+        parseSettings("consoleListen = pc07\nconsoleAllow = 10.0.0.1, pc07\nconsoleListen = 1.2.3.4\n", s);
     ASSERT_EQ(problems.size(), 3u);
     EXPECT_NE(problems[1].text.find("\"pc07\""), std::string::npos) << problems[1].text;
     EXPECT_EQ(s.consoleListen, "");

@@ -35,7 +35,7 @@ TEST(AtomicFile, ReplacesTheContentAndLeavesNothingBeside)
     EXPECT_EQ(dir.read("report.html"), "new content");
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"report.html"});
 
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat((dir / "report.html").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0022, 0u) << "nobody else may write the file";
 
@@ -142,7 +142,7 @@ TEST(AtomicFile, ANewFileIsItsOwnersAloneAndARewriteKeepsTheModeGiven)
 {
     TempDir dir;
     const auto modeOf = [&](const std::string& name) {
-        struct stat st {};
+        struct stat st { };
         EXPECT_EQ(::stat((dir / name).c_str(), &st), 0);
         return st.st_mode & 07777;
     };

@@ -38,7 +38,7 @@ TEST(XdgAutostart, WritesReadsAndRemovesTheEntry)
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos);
     EXPECT_NE(entry.find("\nExec=\"/opt/vantor/bin/vantor\"\n"), std::string::npos);
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(stat((root / "etc/xdg/autostart/vantor.desktop").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);  // every user's session must read it
 

@@ -14,7 +14,10 @@ namespace {
 // Writes down every event; refuses the one numbered `refuseAt` (none when negative).
 class Recorder final : public nlohmann::json_sax<Json> {
 public:
-    explicit Recorder(long refuseAt = -1) : m_refuseAt(refuseAt) {}
+    explicit Recorder(long refuseAt = -1)
+        : m_refuseAt(refuseAt)
+    {
+    }
     std::vector<std::string> events;
 
     bool null() override { return take("null"); }
@@ -69,7 +72,7 @@ JsonSaxOutcome compareWithLibrary(const std::string& doc, long refuseAt = -1)
     return outcome;
 }
 
-} // namespace
+}  // namespace
 
 // The recorded documents and the fuzz corpus, whole, cut short at every byte, with one byte
 // replaced at every place by bytes that change their syntax, and refused at every event.
@@ -81,9 +84,31 @@ TEST(JsonSax, ReadsAsTheLibraryDoesOrLeavesTheDocumentToIt)
     ASSERT_GT(docs.size(), 5u);
     EXPECT_EQ(compareWithLibrary(readFile(VANTOR_TEST_DATA "/samba/smbstatus-small.json")), JsonSaxOutcome::Read);
 
-    const std::string replacements[] = { "\"", "\\", ",", "}", "]", "{", "0", "-", "e", ".", " ", "\x01", "\x80",
-        "\xC3", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xEF\xBB\xBF", "\\u00e9", "\\ud83d\\ude00", "1e999",
-        "18446744073709551616", "-9223372036854775809", "-9223372036854775808", "tru", "nul" };
+    const std::string replacements[] = {"\"",
+                                        "\\",
+                                        ",",
+                                        "}",
+                                        "]",
+                                        "{",
+                                        "0",
+                                        "-",
+                                        "e",
+                                        ".",
+                                        " ",
+                                        "\x01",
+                                        "\x80",
+                                        "\xC3",
+                                        "\xED\xA0\x80",
+                                        "\xF4\x90\x80\x80",
+                                        "\xEF\xBB\xBF",
+                                        "\\u00e9",
+                                        "\\ud83d\\ude00",
+                                        "1e999",
+                                        "18446744073709551616",
+                                        "-9223372036854775809",
+                                        "-9223372036854775808",
+                                        "tru",
+                                        "nul"};
     std::size_t read = 0, undecided = 0;
     for (const std::string& doc : docs) {
         const std::size_t step = doc.size() > 1000 ? 53 : 1;
@@ -110,8 +135,9 @@ TEST(JsonSax, ReadsAsTheLibraryDoesOrLeavesTheDocumentToIt)
 
 TEST(JsonSax, ReadsWhatTheLibraryReadsOfScalarsAndNesting)
 {
-    for (const std::string& doc : std::vector<std::string> { "0", "-0", "18446744073709551615", "-9223372036854775808", "1.5e-3", "-0.0E+2", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"",
-            "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\x7F\"", " \t\r\n[true,false,null,{},[],{\"a\":[{}]}] \n",
-            std::string(5000, '[') + std::string(5000, ']') })
+    for (const std::string& doc : std::vector<std::string>{
+             "0", "-0", "18446744073709551615", "-9223372036854775808", "1.5e-3", "-0.0E+2",
+             "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\x7F\"",
+             " \t\r\n[true,false,null,{},[],{\"a\":[{}]}] \n", std::string(5000, '[') + std::string(5000, ']')})
         EXPECT_EQ(compareWithLibrary(doc), JsonSaxOutcome::Read) << doc;
 }

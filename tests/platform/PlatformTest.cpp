@@ -15,9 +15,12 @@ TEST(CutUtf8, NeverSplitsASequence)
 {
     EXPECT_EQ(cutUtf8("abc", 255), "abc");
     EXPECT_EQ(cutUtf8("abcdef", 3), "abc");
-    EXPECT_EQ(cutUtf8("ab\xc3\xa9", 3), "ab");           // 2-byte sequence across the cut
-    EXPECT_EQ(cutUtf8("a\xe2\x82\xac", 3), "a");           // 3-byte sequence
-    EXPECT_EQ(cutUtf8("a\xe2\x82\xac" "b", 4), "a\xe2\x82\xac");
+    EXPECT_EQ(cutUtf8("ab\xc3\xa9", 3), "ab");  // 2-byte sequence across the cut
+    EXPECT_EQ(cutUtf8("a\xe2\x82\xac", 3), "a");  // 3-byte sequence
+    EXPECT_EQ(cutUtf8("a\xe2\x82\xac"
+                      "b",
+                      4),
+              "a\xe2\x82\xac");
     // Bytes that are no UTF-8 are cut where the limit says, never down to an empty name.
     EXPECT_EQ(cutUtf8(std::string(300, '\x80'), 255), std::string(255, '\x80'));
     EXPECT_EQ(cutUtf8("ab" + std::string(300, '\xbf'), 255), "ab" + std::string(253, '\xbf'));

@@ -38,7 +38,7 @@ bool processAlive(pid_t pid)
 
 TEST(Process, CapturesBothStreamsAndTheExitCode)
 {
-    auto r = runProcess({ "/bin/sh", "-c", "echo out; echo err >&2; exit 3" });
+    auto r = runProcess({"/bin/sh", "-c", "echo out; echo err >&2; exit 3"});
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::Exited);
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.out, "out\n");
@@ -46,38 +46,38 @@ TEST(Process, CapturesBothStreamsAndTheExitCode)
     EXPECT_FALSE(r.succeeded());
 
     // Arguments reach the tool as they are: no shell splits or expands them.
-    r = runProcess({ "printf", "%s|", "a b", "$HOME", "*" });
+    r = runProcess({"printf", "%s|", "a b", "$HOME", "*"});
     EXPECT_TRUE(r.succeeded());
     EXPECT_EQ(r.out, "a b|$HOME|*|");
 
     // Large outputs on both streams at once must not deadlock on a full pipe.
-    r = runProcess({ "/bin/sh", "-c", "head -c 3000000 /dev/zero; head -c 2000000 /dev/zero >&2" });
+    r = runProcess({"/bin/sh", "-c", "head -c 3000000 /dev/zero; head -c 2000000 /dev/zero >&2"});
     EXPECT_TRUE(r.succeeded());
     EXPECT_EQ(r.out.size(), 3'000'000u);
     EXPECT_EQ(r.err.size(), 2'000'000u);
 
     ProcessOptions in;
     in.input = "line one\nline two\n";
-    r = runProcess({ "cat" }, in);
+    r = runProcess({"cat"}, in);
     EXPECT_EQ(r.out, in.input);
 }
 
 TEST(Process, ReportsWhyAToolDidNotEndNormally)
 {
-    auto r = runProcess({ "/nonexistent/tool" });
+    auto r = runProcess({"/nonexistent/tool"});
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::StartFailed);
     EXPECT_EQ(r.startError, ENOENT);
-    r = runProcess({ "no-such-tool-on-the-path-xyz" });
+    r = runProcess({"no-such-tool-on-the-path-xyz"});
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::StartFailed);
     EXPECT_EQ(r.startError, ENOENT);
 
-    r = runProcess({ "/bin/sh", "-c", "kill -9 $$" });
+    r = runProcess({"/bin/sh", "-c", "kill -9 $$"});
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::Signalled);
     EXPECT_EQ(r.signal, SIGKILL);
 
     ProcessOptions small;
     small.maxOutput = 1000;
-    r = runProcess({ "/bin/sh", "-c", "while :; do echo xxxxxxxxxxxxxxxx; done" }, small);
+    r = runProcess({"/bin/sh", "-c", "while :; do echo xxxxxxxxxxxxxxxx; done"}, small);
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::OutputTooLarge);
 }
 
@@ -87,7 +87,7 @@ TEST(Process, TimeLimitKillsTheToolAndWhatItStarted)
     o.timeLimit = 300ms;
     const auto start = std::chrono::steady_clock::now();
     // The background sleep keeps the pipes open: only killing the group ends the wait.
-    auto r = runProcess({ "/bin/sh", "-c", "sleep 30 & echo $!; wait" }, o);
+    auto r = runProcess({"/bin/sh", "-c", "sleep 30 & echo $!; wait"}, o);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::TimedOut);
     EXPECT_LT(took, 5s);
@@ -101,7 +101,7 @@ TEST(Process, TimeLimitKillsTheToolAndWhatItStarted)
     EXPECT_TRUE(gone);
 
     // A tool that closes its output but goes on running is caught by the limit too.
-    r = runProcess({ "/bin/sh", "-c", "exec >&- 2>&-; sleep 30" }, o);
+    r = runProcess({"/bin/sh", "-c", "exec >&- 2>&-; sleep 30"}, o);
     EXPECT_EQ(r.outcome, ProcessResult::Outcome::TimedOut);
 }
 
@@ -109,14 +109,14 @@ TEST(Process, ParallelRunsLeakNoDescriptorsAndNoChildren)
 {
     const std::size_t fdsBefore = openFdCount();
     std::vector<std::thread> threads;
-    std::atomic<int> failures { 0 };
+    std::atomic<int> failures{0};
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i) {
                 ProcessOptions o;
                 o.timeLimit = i % 5 == 0 ? 50ms : 5000ms;
-                auto r = runProcess(
-                    { "/bin/sh", "-c", i % 5 == 0 ? "sleep 5" : "echo " + std::to_string(t * 100 + i) }, o);
+                auto r =
+                    runProcess({"/bin/sh", "-c", i % 5 == 0 ? "sleep 5" : "echo " + std::to_string(t * 100 + i)}, o);
                 const bool right = i % 5 == 0 ? r.outcome == ProcessResult::Outcome::TimedOut
                                               : r.out == std::to_string(t * 100 + i) + "\n";
                 if (!right)
@@ -142,7 +142,7 @@ TEST(ChildProcess, FeedsInputAndStopsWithinBoundedTime)
         ChildProcess::Options o;
         o.inputPipe = true;
         o.outputFile = log.string();
-        ASSERT_TRUE(cat.start({ "cat" }, o, error)) << error;
+        ASSERT_TRUE(cat.start({"cat"}, o, error)) << error;
         EXPECT_TRUE(cat.writeInput("hello\n"));
         cat.closeInput();
         for (int i = 0; i < 100 && cat.running(); ++i)
@@ -158,7 +158,7 @@ TEST(ChildProcess, FeedsInputAndStopsWithinBoundedTime)
     ChildProcess::Options o;
     o.inputPipe = true;
     o.newSession = true;
-    ASSERT_TRUE(stubborn.start({ "/bin/sh", "-c", "trap '' TERM; exec 0<&-; sleep 30" }, o, error)) << error;
+    ASSERT_TRUE(stubborn.start({"/bin/sh", "-c", "trap '' TERM; exec 0<&-; sleep 30"}, o, error)) << error;
     std::this_thread::sleep_for(100ms);
     const auto start = std::chrono::steady_clock::now();
     stubborn.stop(300ms);
@@ -167,13 +167,13 @@ TEST(ChildProcess, FeedsInputAndStopsWithinBoundedTime)
     EXPECT_FALSE(stubborn.writeInput("x\n"));
 
     ChildProcess gone;
-    ASSERT_TRUE(gone.start({ "true" }, o, error)) << error;
+    ASSERT_TRUE(gone.start({"true"}, o, error)) << error;
     for (int i = 0; i < 100 && gone.running(); ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(gone.writeInput(std::string(100000, 'x')));
 }
 
-} // namespace
+}  // namespace
 
 TEST(Process, AToolAndALongLivedHelperGetOnlyTheirOwnDescriptors)
 {
@@ -184,12 +184,12 @@ TEST(Process, AToolAndALongLivedHelperGetOnlyTheirOwnDescriptors)
     ::close(devNull);
     ASSERT_GE(stray, 500);
     const std::string path = "/proc/self/fd/" + std::to_string(stray);
-    EXPECT_EQ(runProcess({ "/usr/bin/test", "-e", path }, {}).exitCode, 1);
-    EXPECT_EQ(runProcess({ "/usr/bin/test", "-e", "/proc/self/fd/2" }, {}).exitCode, 0);
+    EXPECT_EQ(runProcess({"/usr/bin/test", "-e", path}, {}).exitCode, 1);
+    EXPECT_EQ(runProcess({"/usr/bin/test", "-e", "/proc/self/fd/2"}, {}).exitCode, 0);
 
     LineHelper helper;
     int startError = 0;
-    ASSERT_TRUE(helper.start({ "cat" }, startError)) << startError;
+    ASSERT_TRUE(helper.start({"cat"}, startError)) << startError;
     EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(helper.pid()) + "/fd/" + std::to_string(stray)));
     EXPECT_TRUE(std::filesystem::exists("/proc/" + std::to_string(helper.pid()) + "/fd/0"));
     ::close(stray);

@@ -27,8 +27,7 @@ protected:
     std::string tool(const std::string& name, const std::string& body)
     {
         const auto path = dir / name;
-        std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> " << (dir / (name + ".log")).string() << "\n"
-                            << body << "\n";
+        std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> " << (dir / (name + ".log")).string() << "\n" << body << "\n";
         std::filesystem::permissions(path, std::filesystem::perms(0755));
         return path.string();
     }
@@ -56,7 +55,7 @@ protected:
     std::string catRecorded() const { return "cat " VANTOR_TEST_DATA "/samba/smbstatus-small.json"; }
 
     test::TempDir dir;
-    std::chrono::steady_clock::time_point now {};
+    std::chrono::steady_clock::time_point now{};
 };
 
 TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
@@ -72,7 +71,7 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     EXPECT_EQ(sessions[1].openFiles, 3u);
     EXPECT_EQ(sessions[2].user, ben);
     EXPECT_EQ(sessions[2].openFiles, 2u);
-    EXPECT_EQ(runs("smbstatus"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf --json -B" });
+    EXPECT_EQ(runs("smbstatus"), std::vector<std::string>{"-s /etc/vantor-test/smb.conf --json -B"});
 
     // Every session of the user, whatever its computer, in the document's order; names compare
     // without regard to case. Each carries the identifier Samba's srvsvc service closes it by.
@@ -81,12 +80,11 @@ TEST_F(SambaBackend, SessionsCountTheOpensOfTheirProcess)
     std::vector<std::tuple<uint32_t, std::string, std::string>> got;
     for (const auto& f : files)
         got.emplace_back(f.id, f.path, f.computer);
-    EXPECT_EQ(got,
-        (std::vector<std::tuple<uint32_t, std::string, std::string>> {
-            { samba::srvsvcFileId(17402, 3), root + "projects/plan.txt", "127.0.0.2" },
-            { samba::srvsvcFileId(17398, 11), root + "projects", "127.0.0.1" },
-            { samba::srvsvcFileId(17398, 5), root + "budget.xlsx", "127.0.0.1" },
-            { samba::srvsvcFileId(17398, 9), root + "caf\xc3\xa9.txt", "127.0.0.1" } }));
+    EXPECT_EQ(got, (std::vector<std::tuple<uint32_t, std::string, std::string>>{
+                       {samba::srvsvcFileId(17402, 3), root + "projects/plan.txt", "127.0.0.2"},
+                       {samba::srvsvcFileId(17398, 11), root + "projects", "127.0.0.1"},
+                       {samba::srvsvcFileId(17398, 5), root + "budget.xlsx", "127.0.0.1"},
+                       {samba::srvsvcFileId(17398, 9), root + "caf\xc3\xa9.txt", "127.0.0.1"}}));
     // As Samba 4.17's NetFileEnum numbered share_file_id 5 of smbd 25535, and pids past 16 bits.
     EXPECT_EQ(samba::srvsvcFileId(25535, 5), 1673461765u);
     EXPECT_EQ(samba::srvsvcFileId(0x12345, 7), 0x23450007u);
@@ -129,9 +127,8 @@ TEST_F(SambaBackend, DeleteSessionShutsDownEveryMatchingProcess)
         "4":{"username":"ben","remote_machine":"10.0.0.9","server_id":{"pid":"303"}}}})");
     SambaNetManagement net(options("cat " + (dir / "two.json").string()));
     ASSERT_TRUE(net.deleteSession({}, "\\\\10.0.0.9", "ANN").ok());
-    EXPECT_EQ(runs("smbcontrol"),
-        (std::vector<std::string> {
-            "-s /etc/vantor-test/smb.conf 300 shutdown", "-s /etc/vantor-test/smb.conf 301 shutdown" }));
+    EXPECT_EQ(runs("smbcontrol"), (std::vector<std::string>{"-s /etc/vantor-test/smb.conf 300 shutdown",
+                                                            "-s /etc/vantor-test/smb.conf 301 shutdown"}));
 
     NetStatus none = net.deleteSession({}, "10.0.0.7", "ann");
     EXPECT_EQ(none.code, netcode::ClientNameNotFound);
@@ -140,7 +137,7 @@ TEST_F(SambaBackend, DeleteSessionShutsDownEveryMatchingProcess)
 
     // Success only when every process was told.
     SambaNetManagement failing(options("cat " + (dir / "two.json").string(),
-        "[ \"$3\" = 301 ] && { echo 'Error: no such process' >&2; exit 1; }; exit 0"));
+                                       "[ \"$3\" = 301 ] && { echo 'Error: no such process' >&2; exit 1; }; exit 0"));
     NetStatus st = failing.deleteSession({}, "10.0.0.9", "ann");
     EXPECT_FALSE(st.ok());
     EXPECT_NE(st.text.find("no such process"), std::string::npos) << st.text;
@@ -151,13 +148,13 @@ TEST_F(SambaBackend, AnEmptyListFromAStoppedServerIsAnError)
 {
     const std::string empty = R"(echo '{"sessions":{},"tcons":{},"open_files":{}}')";
     SambaNetManagement stopped(options(empty, "echo \"Can't find pid for destination 'smbd'\" >&2; exit 1"));
-    std::vector<NetSessionInfo> sessions { { "stale", "x", 1 } };
+    std::vector<NetSessionInfo> sessions{{"stale", "x", 1}};
     NetStatus st = stopped.enumSessions({}, sessions);
     EXPECT_EQ(st.code, netcode::ServiceNotRunning);
     EXPECT_NE(st.text.find("The Samba server (smbd) is not running"), std::string::npos);
     EXPECT_NE(st.text.find("systemctl start smbd"), std::string::npos);
     EXPECT_TRUE(sessions.empty());
-    EXPECT_EQ(runs("smbcontrol"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf smbd ping" });
+    EXPECT_EQ(runs("smbcontrol"), std::vector<std::string>{"-s /etc/vantor-test/smb.conf smbd ping"});
 
     SambaNetManagement idle(options(empty, "echo 'PONG from pid 1'"));
     EXPECT_TRUE(idle.enumSessions({}, sessions).ok());
@@ -171,25 +168,34 @@ TEST_F(SambaBackend, AnOpenThatBreaksTheJsonListingIsListedFromTheText)
 {
     struct Recording {
         std::string version;
-        std::vector<std::pair<std::string, uint32_t>> sessions; // user and open count
+        std::vector<std::pair<std::string, uint32_t>> sessions;  // user and open count
         std::string fullAccessUser, fullAccessPath;
     } recordings[] = {
-        { "4.17", { { "vtblind1", 2 } }, "vtblind1", "/tmp/vt-blind-smb/share/a.txt" },
-        { "4.22", { { "vtalice", 1 }, { "vtcarol", 1 }, { "vtbob", 1 }, { "vtalice", 2 } }, "vtcarol",
-            "/srv/rec/root/shares/docs/carol.txt" },
+        {"4.17", {{"vtblind1", 2}}, "vtblind1", "/tmp/vt-blind-smb/share/a.txt"},
+        {"4.22",
+         {{"vtalice", 1}, {"vtcarol", 1}, {"vtbob", 1}, {"vtalice", 2}},
+         "vtcarol",
+         "/srv/rec/root/shares/docs/carol.txt"},
     };
     for (const Recording& rec : recordings) {
         SCOPED_TRACE(rec.version);
         const std::string data = VANTOR_TEST_DATA "/samba/smbstatus-" + rec.version;
         fixture("json-works", "no");
         const std::string body = "case \"$*\" in\n"
-            "*'--json -B') if grep -q yes " + (dir / "json-works").string() + "; then cat " VANTOR_TEST_DATA
-            "/samba/smbstatus-small.json; else cat " + data + "-panic.txt >&2; exit 1; fi ;;\n"
-            "*'--json -b') cat " + data + "-full-access-b.json ;;\n"
-            "*'--json -S') cat " + data + "-full-access-S.json ;;\n"
-            "*'-L -B') if grep -q yes " + (dir / "json-works").string() + "; then echo 'No locked files'; else cat " + data
-            + "-full-access-locks.txt; fi ;;\n"
-            "esac";
+                                 "*'--json -B') if grep -q yes "
+                                 + (dir / "json-works").string()
+                                 + "; then cat " VANTOR_TEST_DATA "/samba/smbstatus-small.json; else cat " + data
+                                 + "-panic.txt >&2; exit 1; fi ;;\n"
+                                   "*'--json -b') cat "
+                                 + data
+                                 + "-full-access-b.json ;;\n"
+                                   "*'--json -S') cat "
+                                 + data
+                                 + "-full-access-S.json ;;\n"
+                                   "*'-L -B') if grep -q yes "
+                                 + (dir / "json-works").string() + "; then echo 'No locked files'; else cat " + data
+                                 + "-full-access-locks.txt; fi ;;\n"
+                                   "esac";
         SambaOptions o = options(body);
         o.reuseWindow = 0ms;
         SambaNetManagement net(o);
@@ -197,8 +203,8 @@ TEST_F(SambaBackend, AnOpenThatBreaksTheJsonListingIsListedFromTheText)
         ASSERT_TRUE(net.enumSessions({}, sessions).ok());
         std::vector<std::pair<std::string, uint32_t>> counts;
         for (const auto& session : sessions) {
-            counts.push_back({ session.user, session.openFiles });
-            EXPECT_EQ(session.details.shares, std::vector<std::string> { "docs" }) << session.user;
+            counts.push_back({session.user, session.openFiles});
+            EXPECT_EQ(session.details.shares, std::vector<std::string>{"docs"}) << session.user;
             EXPECT_TRUE(session.details.connectedAt.has_value()) << session.user;
         }
         EXPECT_EQ(counts, rec.sessions);
@@ -254,16 +260,15 @@ TEST_F(SambaBackend, ToolFailuresBecomeTextsAPersonCanActOn)
         uint32_t code;
         std::string mention;
     } cases[] = {
-        { "echo '{\"timestamp\":\"t\"}'; echo 'smbstatus only works as root!' >&2; exit 1",
-            netcode::AccessDenied, "sudo vantor" },
-        { "echo 'oops' >&2; exit 3", netcode::ToolFailed, "exit code 3: oops" },
-        { "echo '{\"sessions\":{\"1\":{\"username\":\"a\",\"remote'", netcode::BadToolOutput,
-            "could not be read" },
-        { "echo '<html>'", netcode::BadToolOutput, "could not be read" },
-        { "echo '{\"sessions\":{}}'; echo \"Can't load /etc/vantor-test/smb.conf - run testparm to debug "
-          "it\" >&2",
-            netcode::ToolFailed, "testparm /etc/vantor-test/smb.conf" },
-        { "kill -9 $$", netcode::ToolFailed, "signal 9" },
+        {"echo '{\"timestamp\":\"t\"}'; echo 'smbstatus only works as root!' >&2; exit 1", netcode::AccessDenied,
+         "sudo vantor"},
+        {"echo 'oops' >&2; exit 3", netcode::ToolFailed, "exit code 3: oops"},
+        {"echo '{\"sessions\":{\"1\":{\"username\":\"a\",\"remote'", netcode::BadToolOutput, "could not be read"},
+        {"echo '<html>'", netcode::BadToolOutput, "could not be read"},
+        {"echo '{\"sessions\":{}}'; echo \"Can't load /etc/vantor-test/smb.conf - run testparm to debug "
+         "it\" >&2",
+         netcode::ToolFailed, "testparm /etc/vantor-test/smb.conf"},
+        {"kill -9 $$", netcode::ToolFailed, "signal 9"},
     };
     for (const auto& c : cases) {
         SambaNetManagement net(options(c.smbstatus));
@@ -295,8 +300,8 @@ TEST_F(SambaBackend, AccountsComeFromPdbedit)
     SambaNetManagement net(options(catRecorded()));
     std::vector<std::string> users;
     ASSERT_TRUE(net.enumUsers(users).ok());
-    EXPECT_EQ(users, (std::vector<std::string> { "root", "ann" }));
-    EXPECT_EQ(runs("pdbedit"), std::vector<std::string> { "-s /etc/vantor-test/smb.conf -L" });
+    EXPECT_EQ(users, (std::vector<std::string>{"root", "ann"}));
+    EXPECT_EQ(runs("pdbedit"), std::vector<std::string>{"-s /etc/vantor-test/smb.conf -L"});
 }
 
 // The shares view's folders: testparm's reading of the configuration, recorded from a server with a
@@ -308,15 +313,14 @@ TEST_F(SambaBackend, SharesComeFromTheConfigurationReadAgainOnlyWhenItChanges)
     auto o = options(catRecorded());
     o.configFile = conf;
     fixture("testparm.status", "0");
-    o.testparm = tool("testparm",
-        "cat " VANTOR_TEST_DATA "/samba/testparm-shares.txt; exit $(cat " + (dir / "testparm.status").string() + ")");
+    o.testparm = tool("testparm", "cat " VANTOR_TEST_DATA "/samba/testparm-shares.txt; exit $(cat "
+                                      + (dir / "testparm.status").string() + ")");
     SambaNetManagement net(o);
 
     std::vector<NetShareInfo> shares;
     ASSERT_TRUE(net.enumShares({}, shares).ok());
-    EXPECT_EQ(shares, (std::vector<NetShareInfo> { { "docs", "/tmp/d2x/shares/docs" },
-                          { "pub", "/tmp/d2x/shares/pub/%U" } }));
-    EXPECT_EQ(runs("testparm"), std::vector<std::string> { "--suppress-prompt " + conf });
+    EXPECT_EQ(shares, (std::vector<NetShareInfo>{{"docs", "/tmp/d2x/shares/docs"}, {"pub", "/tmp/d2x/shares/pub/%U"}}));
+    EXPECT_EQ(runs("testparm"), std::vector<std::string>{"--suppress-prompt " + conf});
     now += std::chrono::hours(1);
     ASSERT_TRUE(net.enumShares({}, shares).ok());
     EXPECT_EQ(runs("testparm").size(), 1u) << "the configuration did not change";
@@ -340,7 +344,7 @@ TEST_F(SambaBackend, SharesComeFromTheConfigurationReadAgainOnlyWhenItChanges)
 TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
 {
     SambaNetManagement net(options(catRecorded()));
-    std::atomic<int> wrong { 0 };
+    std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
@@ -356,7 +360,7 @@ TEST_F(SambaBackend, CallsFromSeveralThreadsShareOneRun)
     EXPECT_EQ(runs("smbstatus").size(), 1u);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -377,14 +381,13 @@ protected:
     }
     std::string serving(const std::string& answer) const
     {
-        return "while IFS= read -r line; do echo \"$line\" >> " + (dir / "requests.log").string()
-            + "; printf '%s\\n' '" + answer + "'; done";
+        return "while IFS= read -r line; do echo \"$line\" >> " + (dir / "requests.log").string() + "; printf '%s\\n' '"
+               + answer + "'; done";
     }
     std::string call(const std::string& rest) const
     {
         return (dir / "vantor-srvsvc.py").string()
-            + " --config /etc/vantor-test/smb.conf --credentials /data/vantor/credentials --no-kerberos -- "
-            + rest;
+               + " --config /etc/vantor-test/smb.conf --credentials /data/vantor/credentials --no-kerberos -- " + rest;
     }
 };
 
@@ -398,37 +401,38 @@ TEST_F(SrvsvcBackend, OneHelperServesEveryCallForItsServer)
     auto net = make(serving("{\"ok\":true,\"sessions\":[{\"user\":\"ann\",\"computer\":\"PC1\",\"opens\":2}],"
                             "\"files\":[{\"id\":4294967295,\"path\":\"C:\\\\data\\\\a.txt\",\"user\":\"Ann\"}]}"));
     std::vector<NetSessionInfo> sessions;
-    ASSERT_TRUE(net.enumSessions(ServerName { "\\\\fileserver" }, sessions).ok());
+    ASSERT_TRUE(net.enumSessions(ServerName{"\\\\fileserver"}, sessions).ok());
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].user, "ann");
     EXPECT_EQ(sessions[0].computer, "PC1");
     EXPECT_EQ(sessions[0].openFiles, 2u);
     std::vector<NetFileInfo> files;
-    ASSERT_TRUE(net.enumFiles(ServerName { "fileserver" }, "-ann", files).ok());
+    ASSERT_TRUE(net.enumFiles(ServerName{"fileserver"}, "-ann", files).ok());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].id, 4294967295u);
     EXPECT_EQ(files[0].path, "C:\\data\\a.txt");
-    ASSERT_TRUE(net.enumAllFiles(ServerName { "fileserver" }, files).ok());
+    ASSERT_TRUE(net.enumAllFiles(ServerName{"fileserver"}, files).ok());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].user, "Ann");
-    EXPECT_TRUE(net.deleteSession(ServerName { "fileserver" }, "\\\\PC1", "ann").ok());
-    EXPECT_TRUE(net.closeFile(ServerName { "fileserver" }, 77).ok());
+    EXPECT_TRUE(net.deleteSession(ServerName{"fileserver"}, "\\\\PC1", "ann").ok());
+    EXPECT_TRUE(net.closeFile(ServerName{"fileserver"}, 77).ok());
     const auto first = net.srvsvcHelperPid();
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(net.srvsvcHelperServer(), "fileserver");
     // This computer's single file goes to its own smbd over loopback, through a helper of its own.
     EXPECT_TRUE(net.closeFile({}, 1673461765).ok());
     EXPECT_TRUE(gone(*first));
-    EXPECT_EQ(runs("python"), (std::vector<std::string> { call("fileserver serve"), call("127.0.0.1 serve") }));
+    EXPECT_EQ(runs("python"), (std::vector<std::string>{call("fileserver serve"), call("127.0.0.1 serve")}));
     EXPECT_EQ(runs("requests"),
-        (std::vector<std::string> { R"({"command":"sessions"})", R"({"command":"files","user":"-ann"})",
-            R"({"command":"files"})", R"({"client":"PC1","command":"close-session","user":"ann"})",
-            R"({"command":"close-file","id":77})", R"({"command":"close-file","id":1673461765})" }));
+              (std::vector<std::string>{
+                  R"({"command":"sessions"})", R"({"command":"files","user":"-ann"})", R"({"command":"files"})",
+                  R"({"client":"PC1","command":"close-session","user":"ann"})", R"({"command":"close-file","id":77})",
+                  R"({"command":"close-file","id":1673461765})"}));
     EXPECT_TRUE(runs("smbstatus").empty());
 
     // Names that would change the RPC binding or read as an option never reach the helper.
-    for (const char* bad : { "a[b", "host,sign", "-x", "a b", "x@y", "\\\\" }) {
-        NetStatus st = net.enumSessions(ServerName { bad }, sessions);
+    for (const char* bad : {"a[b", "host,sign", "-x", "a b", "x@y", "\\\\"}) {
+        NetStatus st = net.enumSessions(ServerName{bad}, sessions);
         EXPECT_EQ(st.code, netcode::BadNetPath) << bad;
     }
     EXPECT_EQ(runs("requests").size(), 6u);
@@ -445,12 +449,12 @@ TEST_F(SrvsvcBackend, AHelperThatDiedIsStartedAgain)
 {
     auto net = make(serving("{\"ok\":true,\"sessions\":[]}"));
     std::vector<NetSessionInfo> sessions;
-    ASSERT_TRUE(net.enumSessions(ServerName { "fs1" }, sessions).ok());
+    ASSERT_TRUE(net.enumSessions(ServerName{"fs1"}, sessions).ok());
     const auto first = net.srvsvcHelperPid();
     ASSERT_TRUE(first.has_value());
     ::kill(-*first, SIGKILL);
     std::this_thread::sleep_for(100ms);
-    NetStatus st = net.enumSessions(ServerName { "fs1" }, sessions);
+    NetStatus st = net.enumSessions(ServerName{"fs1"}, sessions);
     EXPECT_TRUE(st.ok()) << st.text;
     const auto second = net.srvsvcHelperPid();
     ASSERT_TRUE(second.has_value());
@@ -466,12 +470,12 @@ TEST_F(SrvsvcBackend, AFileGoneAfterItsCloseIsClosedWhatTheServerAnswers)
     const std::string notFound = R"({"ok":false,"error":{"kind":"werror","code":2,"name":"WERR_FILE_NOT_FOUND"}})";
     auto helper = [&](const std::string& listed) {
         return "while IFS= read -r line; do case \"$line\" in *close-file*) printf '%s\\n' '" + notFound
-            + "' ;; *) printf '%s\\n' '{\"ok\":true,\"files\":[" + listed + "]}' ;; esac; done";
+               + "' ;; *) printf '%s\\n' '{\"ok\":true,\"files\":[" + listed + "]}' ;; esac; done";
     };
     auto gone = make(helper(R"({"id":9,"path":"C:\\x","user":"ann"})"));
-    EXPECT_TRUE(gone.closeFile(ServerName { "fs1" }, 77).ok());
+    EXPECT_TRUE(gone.closeFile(ServerName{"fs1"}, 77).ok());
     auto kept = make(helper(R"({"id":77,"path":"C:\\x","user":"ann"})"));
-    EXPECT_EQ(kept.closeFile(ServerName { "fs1" }, 77).code, netcode::FileIdNotFound);
+    EXPECT_EQ(kept.closeFile(ServerName{"fs1"}, 77).code, netcode::FileIdNotFound);
 }
 
 TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)
@@ -479,17 +483,14 @@ TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)
     std::vector<NetSessionInfo> sessions;
     auto answer = [&](const std::string& body) {
         auto net = make(body);
-        return net.enumSessions(ServerName { "fs1" }, sessions);
+        return net.enumSessions(ServerName{"fs1"}, sessions);
     };
     auto error = [&](const std::string& fields) { return serving("{\"ok\":false,\"error\":{" + fields + "}}"); };
-    NetStatus st
-        = answer(error("\"kind\":\"werror\",\"code\":5,\"name\":\"WERR_ACCESS_DENIED\",\"account\":\"ann\""));
+    NetStatus st = answer(error("\"kind\":\"werror\",\"code\":5,\"name\":\"WERR_ACCESS_DENIED\",\"account\":\"ann\""));
     EXPECT_EQ(st.code, netcode::AccessDenied);
-    EXPECT_NE(st.text.find("access was denied to the account \"ann\" on server \"fs1\""), std::string::npos)
-        << st.text;
+    EXPECT_NE(st.text.find("access was denied to the account \"ann\" on server \"fs1\""), std::string::npos) << st.text;
 
-    st = answer(
-        error("\"kind\":\"credentials\",\"message\":\"no Kerberos ticket and no authentication file\""));
+    st = answer(error("\"kind\":\"credentials\",\"message\":\"no Kerberos ticket and no authentication file\""));
     EXPECT_EQ(st.code, netcode::LogonFailure);
     EXPECT_NE(st.text.find("/data/vantor/credentials"), std::string::npos) << st.text;
     EXPECT_NE(st.text.find("kinit"), std::string::npos) << st.text;
@@ -515,9 +516,9 @@ TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)
     SambaOptions o = options(catRecorded());
     o.srvsvcHelper = (dir / "missing.py").string();
     SambaNetManagement missing(o);
-    st = missing.enumSessions(ServerName { "fs1" }, sessions);
+    st = missing.enumSessions(ServerName{"fs1"}, sessions);
     EXPECT_EQ(st.code, netcode::ToolFailed);
     EXPECT_NE(st.text.find("missing.py"), std::string::npos) << st.text;
 }
 
-} // namespace
+}  // namespace

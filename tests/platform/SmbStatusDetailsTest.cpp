@@ -27,7 +27,7 @@ std::string recorded(const char* name = "smbstatus-details.json")
 // The names are plain texts: gcc 14 takes a reference returned beside a temporary string for one
 // into it.
 const NetSessionInfo& sessionOf(const std::vector<NetSessionInfo>& sessions, const char* userPrefix,
-    const char* computer)
+                                const char* computer)
 {
     for (const auto& s : sessions)
         if (s.user.starts_with(userPrefix) && s.computer == computer)
@@ -53,7 +53,7 @@ TEST(SmbStatusDetails, SessionsTellProtocolSecurityProcessSharesAndTime)
     ASSERT_EQ(sessions.size(), 3u);
 
     const NetSessionInfo& twoShares = sessionOf(sessions, "vtann", "127.0.0.2");
-    EXPECT_EQ(twoShares.details.shares, (std::vector<std::string> { "docs", "media" }));
+    EXPECT_EQ(twoShares.details.shares, (std::vector<std::string>{"docs", "media"}));
     EXPECT_EQ(twoShares.details.dialect, "SMB3_11");
     EXPECT_EQ(twoShares.details.encryption, "none");
     EXPECT_EQ(twoShares.details.signing, "AES-128-GMAC (partial)");
@@ -64,7 +64,7 @@ TEST(SmbStatusDetails, SessionsTellProtocolSecurityProcessSharesAndTime)
 
     // Each session's own process and shares, not those of another session of the same user.
     const NetSessionInfo& local = sessionOf(sessions, "vtann", "127.0.0.1");
-    EXPECT_EQ(local.details.shares, (std::vector<std::string> { "docs" }));
+    EXPECT_EQ(local.details.shares, (std::vector<std::string>{"docs"}));
     EXPECT_NE(local.details.processId, twoShares.details.processId);
     EXPECT_EQ(local.details.connectedAt, parseSambaTime("2026-12-07T16:17:11.052959+00:00"));
     EXPECT_EQ(sessionOf(sessions, "vtben", "127.0.0.2").details.uid, 1002);
@@ -128,7 +128,7 @@ TEST(SmbStatusDetails, DetailsOfAnOtherShapeNeverRefuseTheDocument)
     SmbStatusIndex index(parsed.value);
     const auto sessions = index.sessions();
     EXPECT_TRUE(sessions[0].details.shares.empty());
-    EXPECT_EQ(sessions[1].details.shares, (std::vector<std::string> { "pub" }));
+    EXPECT_EQ(sessions[1].details.shares, (std::vector<std::string>{"pub"}));
     EXPECT_EQ(sessions[1].details.connectedAt, parseSambaTime("2026-12-07T16:17:11+00:00"));
 
     const auto files = index.allFiles();
@@ -162,8 +162,10 @@ TEST(SmbStatusDetails, ByteRangeLocksCountPerOpenFile)
     const std::string opens = R"("open_files": {"/s/f": {"opens": {
         "10/1": {"server_id": {"pid": "10"}, "share_file_id": "1"}, "10/2": {"server_id": {"pid": "10"}, "share_file_id": "2"},
         "11/1": {"server_id": {"pid": "11"}, "share_file_id": "1"}}}})";
-    const std::string sessions = R"("sessions": {"1": {"server_id": {"pid": "10"}, "username": "u", "remote_machine": "h"}})";
-    parsed = parseSmbStatusJson("{" + sessions + ", " + opens + R"(, "byte_range_locks": {"/s/f": {"server_id": {"pid": "10"},
+    const std::string sessions =
+        R"("sessions": {"1": {"server_id": {"pid": "10"}, "username": "u", "remote_machine": "h"}})";
+    parsed = parseSmbStatusJson("{" + sessions + ", " + opens
+                                + R"(, "byte_range_locks": {"/s/f": {"server_id": {"pid": "10"},
         "locks": [{"server_id": {"pid": "10"}, "type": "W"}, {"type": "R"}, {"server_id": {"pid": "12"}}]}},
         "later": {"byte_range": 1}})");
     ASSERT_TRUE(parsed.ok()) << parsed.error;
@@ -171,7 +173,8 @@ TEST(SmbStatusDetails, ByteRangeLocksCountPerOpenFile)
     EXPECT_EQ(parsed.value.opens[0].locks, 2u);
     EXPECT_EQ(parsed.value.opens[1].locks, 0u);
     EXPECT_EQ(parsed.value.opens[2].locks, 0u);
-    parsed = parseSmbStatusJson("{" + sessions + ", " + opens + R"(, "byte_range_locks": {"/s/f": {"locks": [{"server_id": []}]}}})");
+    parsed = parseSmbStatusJson("{" + sessions + ", " + opens
+                                + R"(, "byte_range_locks": {"/s/f": {"locks": [{"server_id": []}]}}})");
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     EXPECT_FALSE(parsed.value.opens[0].locks);
 }
@@ -193,7 +196,7 @@ TEST(SmbStatusDetails, Samba422CountsTheLocksAlikeInBothListings)
             m[o.filename] = o.locks;
         return m;
     };
-    const std::map<std::string, std::optional<uint32_t>> expected { { "a.txt", 2u }, { "b.txt", 0u } };
+    const std::map<std::string, std::optional<uint32_t>> expected{{"a.txt", 2u}, {"b.txt", 0u}};
     EXPECT_EQ(locksByName(json.value.opens), expected);
     EXPECT_EQ(locksByName(text.value.opens), expected);
 
@@ -224,9 +227,9 @@ TEST(SmbStatusDetails, TimesAreReadInTheirOwnZone)
     EXPECT_EQ(parseSambaTime("2024-02-29T13:30:00+0130"), 1709208000);
     EXPECT_EQ(parseSambaTime("2024-02-29T10:00:00-02:00"), 1709208000);
     EXPECT_EQ(parseSambaTime("2000-03-01T00:00:00Z"), 951868800);
-    for (const char* bad : { "", "2024-02-29", "2024-02-29T12:00:00", "2024-13-01T00:00:00Z",
-             "2024-02-29T12:00:00Zjunk", "2024-02-29T12:00:00+1", "abcd-02-29T12:00:00Z" })
+    for (const char* bad : {"", "2024-02-29", "2024-02-29T12:00:00", "2024-13-01T00:00:00Z", "2024-02-29T12:00:00Zjunk",
+                            "2024-02-29T12:00:00+1", "abcd-02-29T12:00:00Z"})
         EXPECT_FALSE(parseSambaTime(bad)) << bad;
 }
 
-} // namespace
+}  // namespace

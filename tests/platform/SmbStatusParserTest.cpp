@@ -43,12 +43,13 @@ TEST(SmbStatusParser, ReadsARecordedDocumentInItsOrder)
     std::vector<std::tuple<std::string, int32_t, uint32_t>> opens;
     for (const auto& o : r.value.opens)
         opens.emplace_back(o.path, o.pid, o.shareFileId);
-    EXPECT_EQ(opens,
-        (std::vector<std::tuple<std::string, int32_t, uint32_t>> { { root + "projects/plan.txt", 17402, 3 },
-            { root + "projects", 17398, 11 }, { root + "minutes 2024.docx", 17400, 5 },
-            { root + "budget.xlsx", 17400, 9 }, { root + "budget.xlsx", 17398, 5 },
-            { root + "caf\xc3\xa9.txt", 17398, 9 } }));
-    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int> { 0, 1, 2, 2, 1, 1 }));
+    EXPECT_EQ(opens, (std::vector<std::tuple<std::string, int32_t, uint32_t>>{{root + "projects/plan.txt", 17402, 3},
+                                                                              {root + "projects", 17398, 11},
+                                                                              {root + "minutes 2024.docx", 17400, 5},
+                                                                              {root + "budget.xlsx", 17400, 9},
+                                                                              {root + "budget.xlsx", 17398, 5},
+                                                                              {root + "caf\xc3\xa9.txt", 17398, 9}}));
+    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int>{0, 1, 2, 2, 1, 1}));
 }
 
 TEST(SmbStatusParser, EveryTruncationIsAnErrorNotACrash)
@@ -85,16 +86,15 @@ TEST(SmbStatusParser, WrongShapesOfTheDocumentAreErrorsThatSayWhat)
         std::string doc;
         std::string mention;
     } cases[] = {
-        { "[]", "not a JSON object" },
-        { "", "not valid JSON" },
-        { "{\"sessions\":{}} trailing", "not valid JSON" },
-        { R"({"timestamp":"t"})", "no \"sessions\"" },
-        { R"({"sessions":[]})", "\"sessions\" of the document is not an object" },
-        { R"({"sessions":{},"open_files":[]})", "\"open_files\" of the document is not an object" },
+        {"[]", "not a JSON object"},
+        {"", "not valid JSON"},
+        {"{\"sessions\":{}} trailing", "not valid JSON"},
+        {R"({"timestamp":"t"})", "no \"sessions\""},
+        {R"({"sessions":[]})", "\"sessions\" of the document is not an object"},
+        {R"({"sessions":{},"open_files":[]})", "\"open_files\" of the document is not an object"},
         // An escape that is no character at all is not JSON; bytes that are not UTF-8 are a
         // record's fault (below).
-        { R"({"sessions":{"1":{"username":"\ud800","remote_machine":"m","server_id":{"pid":5}}}})",
-            "not valid JSON" },
+        {R"({"sessions":{"1":{"username":"\ud800","remote_machine":"m","server_id":{"pid":5}}}})", "not valid JSON"},
     };
     for (const auto& c : cases) {
         auto r = parseSmbStatusJson(c.doc);
@@ -111,37 +111,41 @@ TEST(SmbStatusParser, ARecordThatCannotBeReadIsLeftOutAndTheRestIsRead)
     const std::string good = R"("9":{"username":"keep","remote_machine":"m","server_id":{"pid":"9"}})";
     const std::string goodFile = R"("/k":{"opens":{"9/1":{"server_id":{"pid":"9"},"share_file_id":"1"}}})";
     struct Case {
-        std::string sessions; // a session entry, or empty
-        std::string files;    // an open_files entry, or empty
+        std::string sessions;  // a session entry, or empty
+        std::string files;  // an open_files entry, or empty
         std::string mention;
         std::string kind;
     } cases[] = {
-        { R"("1":"x")", "", "session 1 is not an object", "a session" },
-        { R"("1":["x"])", "", "session 1 is not an object", "a session" },
-        { R"("1":{"remote_machine":"m","server_id":{"pid":"5"}})", "", "no \"username\"", "a session" },
-        { R"("1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}})", "",
-            "\"username\" of session 1 is not a text", "a session" },
-        { R"("1":{"username":{"a":[1]},"remote_machine":"m","server_id":{"pid":"5"}})", "", "is not a text", "a session" },
-        { "\"1\":{" + session + "}", "", "no \"server_id\"", "a session" },
-        { "\"1\":{" + session + R"(,"server_id":{"pid":true}})", "", "neither a number nor a text", "a session" },
-        { "\"1\":{" + session + R"(,"server_id":{"pid":"12x"}})", "", "not a number", "a session" },
-        { "\"1\":{" + session + R"(,"server_id":{"pid":"-3"}})", "", "not a number", "a session" },
-        { "\"1\":{" + session + R"(,"server_id":{"pid":"99999999999"}})", "", "out of range", "a session" },
-        { "\"1\":{" + session + R"(,"server_id":{"pid":0}})", "", "is 0", "a session" },
-        { "\"1\":{" + session + R"(,"server_id":{"pid":5},"uid":"x"})", "", "uid", "a session" },
-        { "\"1\":{\"username\":\"a\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}", "", "not valid UTF-8", "a session" },
-        { "", R"("/a":{"opens":[]})", "\"opens\" of open file /a", "an open file" },
-        { "", "\"/a\xc0\":{\"opens\":{}}", "not valid UTF-8", "an open file" },
-        { "", R"("/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}})", "no \"share_file_id\"", "an open" },
-        { "", R"("/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}})", "out of range", "an open" },
+        {R"("1":"x")", "", "session 1 is not an object", "a session"},
+        {R"("1":["x"])", "", "session 1 is not an object", "a session"},
+        {R"("1":{"remote_machine":"m","server_id":{"pid":"5"}})", "", "no \"username\"", "a session"},
+        {R"("1":{"username":7,"remote_machine":"m","server_id":{"pid":"5"}})", "",
+         "\"username\" of session 1 is not a text", "a session"},
+        {R"("1":{"username":{"a":[1]},"remote_machine":"m","server_id":{"pid":"5"}})", "", "is not a text",
+         "a session"},
+        {"\"1\":{" + session + "}", "", "no \"server_id\"", "a session"},
+        {"\"1\":{" + session + R"(,"server_id":{"pid":true}})", "", "neither a number nor a text", "a session"},
+        {"\"1\":{" + session + R"(,"server_id":{"pid":"12x"}})", "", "not a number", "a session"},
+        {"\"1\":{" + session + R"(,"server_id":{"pid":"-3"}})", "", "not a number", "a session"},
+        {"\"1\":{" + session + R"(,"server_id":{"pid":"99999999999"}})", "", "out of range", "a session"},
+        {"\"1\":{" + session + R"(,"server_id":{"pid":0}})", "", "is 0", "a session"},
+        {"\"1\":{" + session + R"(,"server_id":{"pid":5},"uid":"x"})", "", "uid", "a session"},
+        {"\"1\":{\"username\":\"a\xff\",\"remote_machine\":\"m\",\"server_id\":{\"pid\":5}}", "", "not valid UTF-8",
+         "a session"},
+        {"", R"("/a":{"opens":[]})", "\"opens\" of open file /a", "an open file"},
+        {"", "\"/a\xc0\":{\"opens\":{}}", "not valid UTF-8", "an open file"},
+        {"", R"("/a":{"opens":{"5/1":{"server_id":{"pid":"5"}}}})", "no \"share_file_id\"", "an open"},
+        {"", R"("/a":{"opens":{"5/1":{"server_id":{"pid":"5"},"share_file_id":"4294967296"}}})", "out of range",
+         "an open"},
     };
     for (const auto& c : cases) {
         const std::string doc = "{\"sessions\":{" + (c.sessions.empty() ? "" : c.sessions + ",") + good
-            + "},\"open_files\":{" + (c.files.empty() ? "" : c.files + ",") + goodFile + "}}";
+                                + "},\"open_files\":{" + (c.files.empty() ? "" : c.files + ",") + goodFile + "}}";
         auto r = parseSmbStatusJson(doc);
         ASSERT_TRUE(r.ok()) << doc << " -> " << r.error;
         ASSERT_EQ(r.value.skipped.size(), 1u) << doc;
-        EXPECT_NE(r.value.skipped[0].text.find(c.mention), std::string::npos) << doc << " -> " << r.value.skipped[0].text;
+        EXPECT_NE(r.value.skipped[0].text.find(c.mention), std::string::npos)
+            << doc << " -> " << r.value.skipped[0].text;
         EXPECT_NE(r.value.skipped[0].cause.find(c.kind), std::string::npos) << r.value.skipped[0].cause;
         ASSERT_EQ(r.value.sessions.size(), 1u) << doc;
         EXPECT_EQ(r.value.sessions[0].user, "keep");
@@ -160,17 +164,13 @@ TEST(SmbStatusParser, NumbersAndTextsBothServeAsIdsAndNamesAreCut)
 {
     std::string user;
     for (int i = 0; i < 150; ++i)
-        user += "\xc3\xa9"; // 300 bytes of two-byte letters
-    nlohmann::json doc = { { "sessions",
-                               { { "7",
-                                   { { "username", user }, { "remote_machine", "::1" },
-                                       { "server_id", { { "pid", 42 } } }, { "uid", 1000 } } } } },
-        { "open_files",
-            { { "/srv/" + std::string(300, 'p'),
-                { { "opens",
-                    { { "42/1",
-                        { { "server_id", { { "pid", "42" } } },
-                            { "share_file_id", 4294967295u } } } } } } } } } };
+        user += "\xc3\xa9";  // 300 bytes of two-byte letters
+    nlohmann::json doc = {
+        {"sessions",
+         {{"7", {{"username", user}, {"remote_machine", "::1"}, {"server_id", {{"pid", 42}}}, {"uid", 1000}}}}},
+        {"open_files",
+         {{"/srv/" + std::string(300, 'p'),
+           {{"opens", {{"42/1", {{"server_id", {{"pid", "42"}}}, {"share_file_id", 4294967295u}}}}}}}}}};
     auto r = parseSmbStatusJson(doc.dump());
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.value.sessions[0].user.size(), 254u);
@@ -194,21 +194,26 @@ TEST(SmbStatusParser, OneProcessServingSeveralSessionsSplitsItsOpensByUid)
                          "200/1":{"server_id":{"pid":"200"},"uid":9,"share_file_id":"1"}}}}})");
     ASSERT_TRUE(r.ok()) << r.error;
     // uid decides; without one the first session of the process; an unknown process: no session.
-    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int> { 1, 0, 0, -1, 2 }));
+    EXPECT_EQ(sessionOfOpens(r.value), (std::vector<int>{1, 0, 0, -1, 2}));
 }
 
 // The text listing of the opens, as smbstatus writes it while its JSON listing fails: every
 // column read, a line that cannot be read left out and named, the rest kept.
 TEST(SmbStatusLocksText, ReadsTheOpensAndTheirLocksAndLeavesOutWhatItCannotRead)
 {
-    const std::string text = "\nLocked files:\n"
+    const std::string text =
+        "\nLocked files:\n"
         "Pid          User(ID)   DenyMode   Access      R/W        Oplock           SharePath   Name   Time\n"
         "--------------------------------------------------------------------------------------------------\n"
-        "21109        1001       DENY_NONE  0x1f01ff    RDWR       NONE             /srv/my docs   a b.txt   Wed Dec  9 04:07:17 2026\n"
-        "21109        1001       DENY_WRITE 0x100081    RDONLY     LEASE(RWH)       /srv/my docs   dir   Wed Dec  9 04:07:18 2026\n"
-        "0:777        1002       DENY_ALL   0x2         WRONLY     EXCLUSIVE+BATCH  /srv/x   .   Thu Jan  1 00:00:00 1970\n"
+        "21109        1001       DENY_NONE  0x1f01ff    RDWR       NONE             /srv/my docs   a b.txt   Wed Dec  "
+        "9 04:07:17 2026\n"
+        "21109        1001       DENY_WRITE 0x100081    RDONLY     LEASE(RWH)       /srv/my docs   dir   Wed Dec  9 "
+        "04:07:18 2026\n"
+        "0:777        1002       DENY_ALL   0x2         WRONLY     EXCLUSIVE+BATCH  /srv/x   .   Thu Jan  1 00:00:00 "
+        "1970\n"
         "garbage\n"
-        "21110        1001       DENY_NONE  0x3         RDWR       NONE             /srv/x   \xff.txt   Wed Dec  9 04:07:18 2026\n"
+        "21110        1001       DENY_NONE  0x3         RDWR       NONE             /srv/x   \xff.txt   Wed Dec  9 "
+        "04:07:18 2026\n"
         "21111        1001       DENY_NONE  0x3         RDWR       NONE             /srv/x   c.txt   yesterday\n"
         "\nByte range locks:\n"
         "Pid        dev:inode       R/W  start     size      SharePath               Name\n"
@@ -279,7 +284,8 @@ TEST(SmbStatusParser, ReadsTheFieldsOfSamba422)
     // The session's own start, not its first tree connect's (40 ms later), and its channels.
     const SmbStatusIndex index(r.value);
     EXPECT_EQ(index.detailsOf(1).connectedAt, bob.createdAt);
-    EXPECT_EQ(vantor::sessionDetailText(index.detailsOf(1), vantor::SessionDetailColumn::Protocol, 0), "SMB3_11, 1 channel");
+    EXPECT_EQ(vantor::sessionDetailText(index.detailsOf(1), vantor::SessionDetailColumn::Protocol, 0),
+              "SMB3_11, 1 channel");
 
     auto anonymous = parseSmbStatusJson(R"({"sessions":{"1":{"username":"","remote_machine":"m","server_id":{"pid":"5"},
         "signing":{"cipher":"AES-128-GMAC","degree":"anonymous"},"channels":{"1":{"channel_id":"1"},"2":{"channel_id":"2"}}}}})");
@@ -293,7 +299,7 @@ TEST(PdbeditList, ReadsNamesAndRefusesOtherText)
 {
     auto r = parsePdbeditList("root:0:\nann:1001:Ann Example\r\n\nben:1002:Ben: the second\n");
     ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.value, (std::vector<std::string> { "root", "ann", "ben" }));
+    EXPECT_EQ(r.value, (std::vector<std::string>{"root", "ann", "ben"}));
     EXPECT_TRUE(parsePdbeditList("").ok());
     auto bad = parsePdbeditList("ann:1001:\nsomething went wrong\n");
     EXPECT_FALSE(bad.ok());
@@ -302,4 +308,4 @@ TEST(PdbeditList, ReadsNamesAndRefusesOtherText)
     EXPECT_FALSE(parsePdbeditList(":1001:\n").ok());
 }
 
-} // namespace
+}  // namespace

@@ -20,15 +20,14 @@ TEST(SrvsvcReply, ReadsSessionsFilesAndFailures)
     EXPECT_EQ(r.value.sessions[0].openFiles, 3u);
     EXPECT_EQ(r.value.sessions[0].details.connectedAt, 1800000000);
     EXPECT_EQ(r.value.sessions[0].details.idleSeconds, 75);
-    EXPECT_EQ(r.value.sessions[0].details.shares, (std::vector<std::string> { "docs", "media" }));
+    EXPECT_EQ(r.value.sessions[0].details.shares, (std::vector<std::string>{"docs", "media"}));
     // Details of another shape are left out, the session kept.
     EXPECT_EQ(r.value.sessions[1].user, "");
     EXPECT_FALSE(r.value.sessions[1].details.connectedAt);
     EXPECT_FALSE(r.value.sessions[1].details.idleSeconds);
     EXPECT_TRUE(r.value.sessions[1].details.shares.empty());
 
-    r = parseSrvsvcReply(
-        R"({"ok": true, "files": [{"id": 4294967295, "path": "C:\\d\\caf\u00e9.txt", "user": "x"}]})");
+    r = parseSrvsvcReply(R"({"ok": true, "files": [{"id": 4294967295, "path": "C:\\d\\caf\u00e9.txt", "user": "x"}]})");
     ASSERT_TRUE(r.ok()) << r.error;
     ASSERT_EQ(r.value.files.size(), 1u);
     EXPECT_EQ(r.value.files[0].id, 4294967295u);
@@ -36,12 +35,11 @@ TEST(SrvsvcReply, ReadsSessionsFilesAndFailures)
 
     r = parseSrvsvcReply(R"({"ok": true, "shares": [{"name": "docs", "path": "C:\\srv\\docs"}, {"name": "x"}]})");
     ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.value.shares, (std::vector<NetShareInfo> { { "docs", "C:\\srv\\docs" }, { "x", "" } }));
+    EXPECT_EQ(r.value.shares, (std::vector<NetShareInfo>{{"docs", "C:\\srv\\docs"}, {"x", ""}}));
 
     // Long names are cut as every name of the service is, never inside a character.
     const std::string longName(300, 'n');
-    r = parseSrvsvcReply(
-        R"({"ok":true,"sessions":[{"user":")" + longName + R"(","computer":"c","opens":1}]})");
+    r = parseSrvsvcReply(R"({"ok":true,"sessions":[{"user":")" + longName + R"(","computer":"c","opens":1}]})");
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.value.sessions[0].user.size(), 255u);
 
@@ -56,17 +54,26 @@ TEST(SrvsvcReply, ReadsSessionsFilesAndFailures)
 
 TEST(SrvsvcReply, RefusesWhatIsNotAnAnswer)
 {
-    for (const char* bad : { "", "  \n", "Traceback (most recent call last):", "[]", "{}", R"({"ok": "yes"})",
-             R"({"ok": false})", R"({"ok": false, "error": {"code": 5}})",
-             R"({"ok": false, "error": {"kind": ""}})", R"({"ok": true, "sessions": {}})",
-             R"({"ok": true, "sessions": [1]})", R"({"ok": true, "shares": [{"path": "C:\\x"}]})",
-             R"({"ok": true, "shares": {}})",
-             R"({"ok": true, "sessions": [{"user": "a", "computer": "b"}]})",
-             R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": -1}]})",
-             R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 4294967296}]})",
-             R"({"ok": true, "sessions": [{"user": 7, "computer": "b", "opens": 1}]})",
-             R"({"ok": true, "files": [{"id": 1.5, "path": "p"}]})", R"({"ok": true, "files": [{"id": 1}]})",
-             R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 1}]} trailing)" }) {
+    for (const char* bad : {"",
+                            "  \n",
+                            "Traceback (most recent call last):",
+                            "[]",
+                            "{}",
+                            R"({"ok": "yes"})",
+                            R"({"ok": false})",
+                            R"({"ok": false, "error": {"code": 5}})",
+                            R"({"ok": false, "error": {"kind": ""}})",
+                            R"({"ok": true, "sessions": {}})",
+                            R"({"ok": true, "sessions": [1]})",
+                            R"({"ok": true, "shares": [{"path": "C:\\x"}]})",
+                            R"({"ok": true, "shares": {}})",
+                            R"({"ok": true, "sessions": [{"user": "a", "computer": "b"}]})",
+                            R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": -1}]})",
+                            R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 4294967296}]})",
+                            R"({"ok": true, "sessions": [{"user": 7, "computer": "b", "opens": 1}]})",
+                            R"({"ok": true, "files": [{"id": 1.5, "path": "p"}]})",
+                            R"({"ok": true, "files": [{"id": 1}]})",
+                            R"({"ok": true, "sessions": [{"user": "a", "computer": "b", "opens": 1}]} trailing)"}) {
         auto r = parseSrvsvcReply(bad);
         EXPECT_FALSE(r.ok()) << bad;
         EXPECT_FALSE(r.error.empty()) << bad;
@@ -74,4 +81,4 @@ TEST(SrvsvcReply, RefusesWhatIsNotAnAnswer)
     }
 }
 
-} // namespace
+}  // namespace

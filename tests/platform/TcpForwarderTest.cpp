@@ -15,7 +15,7 @@ namespace {
 
 sockaddr_in loopback(uint16_t port)
 {
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -40,9 +40,9 @@ TEST(TcpForwarder, RelaysFromTheSecondAddress)
     std::string peer;
     std::string received;
     std::thread target([&] {
-        timeval tv { 5, 0 };
+        timeval tv{5, 0};
         ::setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in from {};
+        sockaddr_in from{};
         socklen_t fromLen = sizeof from;
         int c = ::accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (c < 0)
@@ -68,9 +68,8 @@ TEST(TcpForwarder, RelaysFromTheSecondAddress)
     std::string payload;
     for (int i = 0; i < 300000; ++i)
         payload += static_cast<char>('a' + i % 26);
-    ASSERT_EQ(
-        ::send(client, payload.data(), payload.size(), MSG_NOSIGNAL), static_cast<ssize_t>(payload.size()));
-    timeval tv { 5, 0 };
+    ASSERT_EQ(::send(client, payload.data(), payload.size(), MSG_NOSIGNAL), static_cast<ssize_t>(payload.size()));
+    timeval tv{5, 0};
     ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     char reply[8] = {};
     EXPECT_EQ(::recv(client, reply, 4, MSG_WAITALL), 4);
@@ -89,4 +88,4 @@ TEST(TcpForwarder, RelaysFromTheSecondAddress)
     ::close(listener);
 }
 
-} // namespace
+}  // namespace

@@ -67,12 +67,10 @@ MetricsSnapshot busySnapshot(bool perSession)
     for (std::size_t i = 0; i < consoleCommandCount; ++i)
         c.consoleCommands[i] = 20 + i;
     auto table = std::make_shared<SessionsSnapshot>();
-    table->rows = {{"alice", "10.0.0.1", 2},
-                   {"alice", "10.0.0.1", 3},  // a second session of the same pair
-                   {"alice", "10.0.0.2", 1},
-                   {"o\"brien\\x\nnew", "pc\"1", 4},
-                   {std::string("bad\xff\xc0 byte"), "pc2", 0},
-                   {"", "10.0.0.9", 0}};
+    table->rows = {
+        {"alice", "10.0.0.1", 2}, {"alice", "10.0.0.1", 3},  // a second session of the same pair
+        {"alice", "10.0.0.2", 1}, {"o\"brien\\x\nnew", "pc\"1", 4}, {std::string("bad\xff\xc0 byte"), "pc2", 0},
+        {"", "10.0.0.9", 0}};
     table->currentSessionsCount = 9;
     table->openFilesTotal = 10;
     s.sessions = table;
@@ -90,8 +88,8 @@ TEST(Metrics, EveryCountReadsBackUnderItsNameAndLabels)
     EXPECT_EQ(m.at("vantor_open_files"), "10");
     EXPECT_EQ(m.at("vantor_users"), "3");  // alice once; the empty name is nobody's
     for (std::size_t i = 0; i < closeReasonCount; ++i)
-        EXPECT_EQ(m.at(std::string("vantor_sessions_closed_total{reason=\"") + closeReasonLabel(static_cast<CloseReason>(i))
-                       + "\"}"),
+        EXPECT_EQ(m.at(std::string("vantor_sessions_closed_total{reason=\"")
+                       + closeReasonLabel(static_cast<CloseReason>(i)) + "\"}"),
                   std::to_string(11 + i));
     EXPECT_EQ(m.at("vantor_sessions_closed_total{reason=\"white_list\"}"), "12");
     EXPECT_EQ(m.at("vantor_new_users_total"), "5");
@@ -162,7 +160,8 @@ TEST(Metrics, LabelValuesAreEscapedAndMadeUtf8)
 {
     EXPECT_EQ(escapeLabelValue("plain"), "plain");
     EXPECT_EQ(escapeLabelValue("a\\b\"c\nd\re\tf"), "a\\\\b\\\"c\\nd\re\tf");
-    EXPECT_EQ(escapeLabelValue("J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80"), "J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80");
+    EXPECT_EQ(escapeLabelValue("J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80"),
+              "J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80");
     // A cut sequence, an overlong form, a surrogate, and a lone continuation byte each become U+FFFD.
     EXPECT_EQ(escapeLabelValue("x\xC3"), "x\xEF\xBF\xBD");
     EXPECT_EQ(escapeLabelValue("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -279,7 +278,8 @@ TEST(MetricsContrib, EveryQueryOfTheDashboardAndTheRulesNamesAServedSeries)
     const auto check = [&](const std::string& expr, const std::string& where) {
         static const std::regex name("vantor_[a-z_]+");
         int names = 0;
-        for (auto it = std::sregex_iterator(expr.begin(), expr.end(), name); it != std::sregex_iterator(); ++it, ++names)
+        for (auto it = std::sregex_iterator(expr.begin(), expr.end(), name); it != std::sregex_iterator();
+             ++it, ++names)
             EXPECT_TRUE(served.count(it->str())) << where << ": " << it->str() << " is not served";
         EXPECT_GT(names, 0) << where << ": " << expr;
     };

@@ -16,9 +16,9 @@ TEST(ServiceCommandLine, DefaultsAndEveryOption)
     EXPECT_FALSE(none.options.sambaConfig);
     EXPECT_FALSE(none.options.commandPort);
 
-    const auto all = parseServiceCommandLine({"--config", "/c", "--data-dir", "/d", "--samba-config", "/s",
-                                              "--command-port", "40000", "--discovery-port", "40001", "--listen",
-                                              "127.0.0.1"});
+    const auto all =
+        parseServiceCommandLine({"--config", "/c", "--data-dir", "/d", "--samba-config", "/s", "--command-port",
+                                 "40000", "--discovery-port", "40001", "--listen", "127.0.0.1"});
     EXPECT_TRUE(all.error.empty()) << all.error;
     EXPECT_EQ(all.options.config, "/c");
     EXPECT_EQ(all.options.dataDir, "/d");
@@ -32,9 +32,13 @@ TEST(ServiceCommandLine, DefaultsAndEveryOption)
 
 TEST(ServiceCommandLine, RefusesWhatItCannotUse)
 {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--config"}, {"--config", ""}, {"--command-port", "0"},
-          {"--command-port", "65536"}, {"--discovery-port", "12ab"}, {"--demo"}, {"config"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--config"},
+                                                 {"--config", ""},
+                                                 {"--command-port", "0"},
+                                                 {"--command-port", "65536"},
+                                                 {"--discovery-port", "12ab"},
+                                                 {"--demo"},
+                                                 {"config"}}) {
         EXPECT_FALSE(parseServiceCommandLine(args).error.empty()) << args[0];
     }
 }

@@ -33,7 +33,7 @@ std::string pathOf(int fd)
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
-// How many of `wanted` bytes the call may move; -1 when it must fail. 
+// How many of `wanted` bytes the call may move; -1 when it must fail.
 ssize_t allowance(Fault& fault, int fd, size_t wanted, bool prefix)
 {
     if (!fault.armed.load())
@@ -71,13 +71,19 @@ ReadFault::ReadFault(const std::filesystem::path& file, std::size_t goodBytes)
 {
     arm(readFault, std::filesystem::weakly_canonical(file).string(), goodBytes);
 }
-ReadFault::~ReadFault() { readFault.armed = false; }
+ReadFault::~ReadFault()
+{
+    readFault.armed = false;
+}
 
 DiskFull::DiskFull(const std::filesystem::path& folder, std::size_t goodBytes)
 {
     arm(writeFault, std::filesystem::weakly_canonical(folder).string() + "/", goodBytes);
 }
-DiskFull::~DiskFull() { writeFault.armed = false; }
+DiskFull::~DiskFull()
+{
+    writeFault.armed = false;
+}
 
 }  // namespace vantor::test
 

@@ -1,8 +1,7 @@
 #pragma once
-// Answers a modal dialog that is about to run: a single-shot timer waits (at most about 15 s, for a loaded machine) for the
-// dialog to become the active modal widget and then acts on it. A dialog of another kind, or one
-// that never turns up, is rejected so that the test ends instead of hanging, and the failure is
-// recorded in `*failed`.
+// Answers a modal dialog that is about to run: a single-shot timer waits (at most about 15 s, for a loaded machine) for
+// the dialog to become the active modal widget and then acts on it. A dialog of another kind, or one that never turns
+// up, is rejected so that the test ends instead of hanging, and the failure is recorded in `*failed`.
 
 #include <QApplication>
 #include <QDialog>
@@ -12,7 +11,7 @@
 
 namespace vantor::test {
 
-template<typename Dialog>
+template <typename Dialog>
 void whenModal(std::function<void(Dialog*)> act, bool* failed = nullptr, int triesLeft = 1500)
 {
     QTimer::singleShot(10, [act = std::move(act), failed, triesLeft]() mutable {

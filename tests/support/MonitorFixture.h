@@ -25,9 +25,12 @@ struct RecordingView final : MonitorView {
 };
 
 struct RecordingMail final : MailSender {
-    struct Mail { std::string server, to, from, subject, body; MailRelay relay; };
-    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from,
-                  const std::string& subject, const std::string& body) override
+    struct Mail {
+        std::string server, to, from, subject, body;
+        MailRelay relay;
+    };
+    void sendMail(const MailRelay& relay, const std::string& to, const std::string& from, const std::string& subject,
+                  const std::string& body) override
     {
         mails.push_back({relay.server, to, from, subject, body, relay});
     }

@@ -23,7 +23,8 @@ namespace vantor::test {
 // file that was there already is left as it is.
 class PlacedFile {
 public:
-    PlacedFile(std::filesystem::path path, const std::string& content) : m_path(std::move(path))
+    PlacedFile(std::filesystem::path path, const std::string& content)
+        : m_path(std::move(path))
     {
         namespace fs = std::filesystem;
         if (fs::exists(m_path))
@@ -80,7 +81,8 @@ public:
         m_address = "unix:path=" + socket.string();
         ChildProcess::Options o;
         o.outputFile = (dir / "bus.log").string();
-        if (!m_bus.start({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + (dir / "bus.conf").string()}, o, error))
+        if (!m_bus.start({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + (dir / "bus.conf").string()}, o,
+                         error))
             return false;
         if (!waitUntil([&] { return std::filesystem::exists(socket) || !m_bus.running(); }) || !m_bus.running()) {
             error = "dbus-daemon did not start: " + readWholeFile(dir / "bus.log");
@@ -121,8 +123,7 @@ public:
     }
 
 private:
-    template <class Pred>
-    static bool waitUntil(Pred done)
+    template <class Pred> static bool waitUntil(Pred done)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!done()) {
@@ -139,7 +140,8 @@ private:
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>system</type>
-  <listen>unix:path=)" + socket.string() + R"(</listen>
+  <listen>unix:path=)"
+               + socket.string() + R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow user="*"/>
@@ -155,7 +157,8 @@ private:
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
   </policy>
   <include>/usr/share/dbus-1/system.d/org.freedesktop.PolicyKit1.conf</include>
-  <include>)" + (sourceDir / "packaging/dbus/org.vantor.Monitor1.conf").string() + R"(</include>
+  <include>)" + (sourceDir / "packaging/dbus/org.vantor.Monitor1.conf").string()
+               + R"(</include>
 </busconfig>
 )";
     }

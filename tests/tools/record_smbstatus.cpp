@@ -26,9 +26,9 @@ namespace {
 int recordLocks(const std::string& jsonOut, const std::string& textOut)
 {
     PrivateSambaServer::Options options;
-    options.shares = { "docs" };
+    options.shares = {"docs"};
     // SMB1's unix extensions: the one way smbclient takes a byte-range lock.
-    options.globalOptions = { "server min protocol = NT1", "unix extensions = yes" };
+    options.globalOptions = {"server min protocol = NT1", "unix extensions = yes"};
     PrivateSambaServer server(options);
     std::string error;
     if (!server.start(error)) {
@@ -40,7 +40,7 @@ int recordLocks(const std::string& jsonOut, const std::string& textOut)
         std::cerr << error << "\n";
         return 1;
     }
-    for (const char* name : { "a.txt", "b.txt" }) {
+    for (const char* name : {"a.txt", "b.txt"}) {
         std::ofstream(server.sharePath("docs") / name) << "0123456789abcdefghijklmnopqrstuvwxyz\n";
         std::filesystem::permissions(server.sharePath("docs") / name, std::filesystem::perms(0666));
     }
@@ -56,9 +56,9 @@ int recordLocks(const std::string& jsonOut, const std::string& textOut)
         std::cerr << "the client could not open and lock: " << error << "\n";
         return 1;
     }
-    for (auto [args, out] : { std::pair { std::vector<std::string> { "--json", "-B" }, jsonOut },
-             std::pair { std::vector<std::string> { "-L", "-B" }, textOut } }) {
-        std::vector<std::string> argv { findProgram("smbstatus"), "-s", server.configFile().string() };
+    for (auto [args, out] : {std::pair{std::vector<std::string>{"--json", "-B"}, jsonOut},
+                             std::pair{std::vector<std::string>{"-L", "-B"}, textOut}}) {
+        std::vector<std::string> argv{findProgram("smbstatus"), "-s", server.configFile().string()};
         argv.insert(argv.end(), args.begin(), args.end());
         ProcessResult r = runProcess(argv);
         if (!r.succeeded()) {
@@ -82,7 +82,7 @@ int main(int argc, char** argv)
         return 2;
     }
     PrivateSambaServer::Options options;
-    options.shares = { "docs", "media" };
+    options.shares = {"docs", "media"};
     PrivateSambaServer server(options);
     std::string error;
     if (!server.start(error)) {
@@ -98,7 +98,7 @@ int main(int argc, char** argv)
     const auto docs = server.sharePath("docs");
     std::filesystem::create_directories(docs / "projects");
     std::filesystem::permissions(docs / "projects", std::filesystem::perms(0777));
-    for (const char* name : { "budget.xlsx", "minutes 2024.docx", "caf\xc3\xa9.txt", "projects/plan.txt" })
+    for (const char* name : {"budget.xlsx", "minutes 2024.docx", "caf\xc3\xa9.txt", "projects/plan.txt"})
         std::ofstream(docs / name) << "x\n";
     // Writable by the accounts, so that smbclient's open takes it for reading and writing.
     std::filesystem::permissions(docs / "budget.xlsx", std::filesystem::perms(0666));
@@ -132,7 +132,7 @@ int main(int argc, char** argv)
     if (!c3->connectShare("media") || !c3->open("intro.mp4"))
         std::cerr << "the second share could not be used\n";
 
-    ProcessResult r = runProcess({ findProgram("smbstatus"), "-s", server.configFile().string(), "--json", "-B" });
+    ProcessResult r = runProcess({findProgram("smbstatus"), "-s", server.configFile().string(), "--json", "-B"});
     if (!r.succeeded()) {
         std::cerr << "smbstatus failed: " << r.err << "\n";
         return 1;

@@ -47,8 +47,8 @@ bool capture(RECT area, const std::filesystem::path& file)
     GdiFlush();
     const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) / 4) * 4;
     const DWORD size = stride * static_cast<DWORD>(h);
-    BITMAPFILEHEADER header{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
-                            sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPFILEHEADER header{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0,
+                            0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(&header), sizeof(header));
     out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(BITMAPINFOHEADER));
@@ -80,7 +80,10 @@ void CALLBACK captureMenu(HWND, UINT, UINT_PTR id, DWORD)
 // The made-up paths do not exist here: a trailing backslash marks the folders.
 class SlashInspector final : public FileInspector {
 public:
-    bool isDirectoryOrUnreadable(const std::string& path) const override { return !path.empty() && path.back() == '\\'; }
+    bool isDirectoryOrUnreadable(const std::string& path) const override
+    {
+        return !path.empty() && path.back() == '\\';
+    }
 };
 
 TEST(Screenshots, MainWindowTrayMenuAndOptions)
@@ -125,7 +128,8 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
                               file(3, "Letters", "offer.txt", false)}),
                      session("bob", "192.168.1.20", {"Tools"}, 420, {file(4, "Tools", "setup.exe", false)}),
                      session("carol", "RECEPTION", {"Letters"}, 60, {})});
-    net.setShares({{"Letters", "C:\\Shares\\Letters"}, {"Reports", "C:\\Shares\\Reports"}, {"Tools", "C:\\Shares\\Tools"}});
+    net.setShares(
+        {{"Letters", "C:\\Shares\\Letters"}, {"Reports", "C:\\Shares\\Reports"}, {"Tools", "C:\\Shares\\Tools"}});
     RecordingMessageBoxes boxes;
     EngineOptions options;
     options.pollMode = EngineOptions::PollMode::LoopThread;

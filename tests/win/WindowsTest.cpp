@@ -130,7 +130,10 @@ HWND pageWith(HWND sheet, int id)
 // Paths that end in a slash are folders; the rest files.
 class SlashInspector final : public FileInspector {
 public:
-    bool isDirectoryOrUnreadable(const std::string& path) const override { return !path.empty() && path.back() == '\\'; }
+    bool isDirectoryOrUnreadable(const std::string& path) const override
+    {
+        return !path.empty() && path.back() == '\\';
+    }
 };
 
 EngineOptions engineOptions()
@@ -145,7 +148,8 @@ EngineOptions engineOptions()
 class WindowsTest : public ::testing::Test {
 protected:
     WindowsTest()
-        : engine({net, boxes, clock, dir.path(), &inspector}, engineOptions()), face(engine)
+        : engine({net, boxes, clock, dir.path(), &inspector}, engineOptions())
+        , face(engine)
     {
         deps.animations = false;
         deps.options.autostart = &autostart;
@@ -170,8 +174,16 @@ protected:
     std::string readFile(const std::string& name) { return dir.read(name); }
 
     struct RecordingShell final : DesktopShell {
-        bool exploreFolder(const std::string& f, void*) override { folders.push_back(f); return true; }
-        bool exploreComputer(const std::string& c, void*) override { computers.push_back(c); return true; }
+        bool exploreFolder(const std::string& f, void*) override
+        {
+            folders.push_back(f);
+            return true;
+        }
+        bool exploreComputer(const std::string& c, void*) override
+        {
+            computers.push_back(c);
+            return true;
+        }
         Strings folders, computers;
     } shell;
 
@@ -438,8 +450,8 @@ std::string infoTip(HWND view, int row)
 TEST_F(WindowsTest, SessionDetailColumnsSortAndHide)
 {
     const int64_t now = clock.now();
-    net.setSessions({detailed("alice", "pc1", {"docs", "media"}, now - 3725), detailed("bob", "pc2", {"docs"}, now - 60),
-                     detailed("carol", "pc3", {}, now - 7200)});
+    net.setSessions({detailed("alice", "pc1", {"docs", "media"}, now - 3725),
+                     detailed("bob", "pc2", {"docs"}, now - 60), detailed("carol", "pc3", {}, now - 7200)});
     MonitorDialog& w = openMain();
     HWND view = w.sessionsList();
     const int shares = 3 + static_cast<int>(SessionDetailColumn::Shares);
@@ -493,7 +505,8 @@ TEST_F(WindowsTest, ColumnsShownAndTheirWidthsAreKeptInTheLayoutFile)
         return CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 400, 200, HWND_MESSAGE, nullptr,
                                resources(), nullptr);
     };
-    const std::vector<ListColumns::Column> columns = {{"User", 150, true}, {"Shares", 120}, {"Process", 70, false, true}};
+    const std::vector<ListColumns::Column> columns = {
+        {"User", 150, true}, {"Shares", 120}, {"Process", 70, false, true}};
     HWND first = listView();
     ListColumns before;
     before.setUp(first, columns, layout, "sessions");
@@ -528,10 +541,11 @@ TEST_F(WindowsTest, ColumnsShownAndTheirWidthsAreKeptInTheLayoutFile)
 TEST_F(WindowsTest, OpenFilesWindowFiltersSortsAndCloses)
 {
     const int64_t now = clock.now();
-    net.setSessions({detailed("alice", "pc1", {"docs"}, now, {sharedFile(11, "docs", "finance/budget.ods", true)}),
-                     detailed("bob", "pc2", {"docs"}, now,
-                              {sharedFile(12, "docs", "finance/budget.ods", false), sharedFile(13, "docs", "notes.txt", false)}),
-                     detailed("carol", "10.0.0.9", {"media"}, now, {sharedFile(14, "media", "intro.mp4", false)})});
+    net.setSessions(
+        {detailed("alice", "pc1", {"docs"}, now, {sharedFile(11, "docs", "finance/budget.ods", true)}),
+         detailed("bob", "pc2", {"docs"}, now,
+                  {sharedFile(12, "docs", "finance/budget.ods", false), sharedFile(13, "docs", "notes.txt", false)}),
+         detailed("carol", "10.0.0.9", {"media"}, now, {sharedFile(14, "media", "intro.mp4", false)})});
     MonitorDialog& w = openMain();
     EXPECT_FALSE(monitor().listAllFiles());
     click(w.hwnd(), IDC_OPEN_FILES_BUTTON);

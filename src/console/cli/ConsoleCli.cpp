@@ -22,8 +22,7 @@ struct Invocation {
     std::string outputFile = "report.html";
 };
 
-template <typename T>
-std::optional<T> number(const std::string& text, T lowest, T highest)
+template <typename T> std::optional<T> number(const std::string& text, T lowest, T highest)
 {
     T value{};
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -36,7 +35,7 @@ std::optional<T> number(const std::string& text, T lowest, T highest)
 const std::map<std::string, std::pair<std::size_t, std::size_t>>& commands()
 {
     static const std::map<std::string, std::pair<std::size_t, std::size_t>> table{
-        {"discover", {0, 1}}, {"id", {1, 1}},          {"sessions", {1, 1}},  {"report", {1, 1}},
+        {"discover", {0, 1}},    {"id", {1, 1}},    {"sessions", {1, 1}},  {"report", {1, 1}},
         {"delete-logs", {1, 1}}, {"close", {3, 3}}, {"close-all", {1, 1}},
     };
     return table;
@@ -193,8 +192,7 @@ int fetchReport(ConsoleClient& client, const Invocation& inv, std::ostream& out,
     return exitOk;
 }
 
-template <typename T>
-int failed(const Outcome<T>& outcome, std::ostream& err)
+template <typename T> int failed(const Outcome<T>& outcome, std::ostream& err)
 {
     err << "vantor-console: " << outcome.error << '\n';
     return exitFailed;
@@ -311,9 +309,8 @@ int runConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
 
     if (inv->command == "discover") {
         const std::string target = ops.empty() ? "255.255.255.255" : ops[0];
-        const auto found = client.discover(target, [&](const DiscoveredAgent& a) {
-            printIdentity(out, a.address, a.identity);
-        });
+        const auto found =
+            client.discover(target, [&](const DiscoveredAgent& a) { printIdentity(out, a.address, a.identity); });
         if (!found)
             return failed(found, err);
         if (found.value->empty()) {

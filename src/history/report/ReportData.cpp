@@ -77,7 +77,10 @@ public:
         (void)hash;
 #endif
     }
-    uint32_t add(std::string_view text) { return add(text, hashOf(text)); }
+    uint32_t add(std::string_view text)
+    {
+        return add(text, hashOf(text));
+    }
     uint32_t add(std::string_view text, uint64_t hash)
     {
         const auto tag = static_cast<uint32_t>(hash >> 32);
@@ -115,15 +118,24 @@ public:
             m_final[byUse[rank]] = rank;
         m_byRank = std::move(byUse);
     }
-    uint32_t final(uint32_t first) const { return m_final[first]; }
-    std::size_t size() const { return m_size; }
+    uint32_t final(uint32_t first) const
+    {
+        return m_final[first];
+    }
+    std::size_t size() const
+    {
+        return m_size;
+    }
     // In final order.
     std::string_view text(uint32_t rank) const
     {
         const Slot& e = m_entries[m_byRank[rank]];
         return std::string_view(m_chars).substr(e.offset, e.length);
     }
-    uint32_t firstOf(uint32_t rank) const { return m_byRank[rank]; }
+    uint32_t firstOf(uint32_t rank) const
+    {
+        return m_byRank[rank];
+    }
 
 private:
     static constexpr uint32_t noId = UINT32_MAX;
@@ -179,7 +191,10 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     }
     // A folder's parent is the folder its text ends the separator before; folders are added once
     // per file, their parents once per folder.
-    struct DirEntry { int64_t parent; std::size_t cut; };
+    struct DirEntry {
+        int64_t parent;
+        std::size_t cut;
+    };
     // What the files part says of each file line, gathered in store order: it is written in pair
     // order, where one read of this beats three of scattered arrays.
     struct FileCode {
@@ -195,14 +210,18 @@ void writeData(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
         if (id == dirParent.size()) {
             dirParent.push_back({-1, 0});
             const std::size_t cut = lastSeparator(dir);
-            const int64_t parent
-                = cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut), TextTable::hashOf(dir.substr(0, cut)))) : -1;
+            const int64_t parent =
+                cut > 0 ? static_cast<int64_t>(self(self, dir.substr(0, cut), TextTable::hashOf(dir.substr(0, cut))))
+                        : -1;
             dirParent[id] = {parent, cut};
         }
         return id;
     };
     // The lookups wait on memory, not on work: each file's slots are fetched a few files ahead.
-    struct Split { std::size_t cut; uint64_t dirHash, nameHash; };
+    struct Split {
+        std::size_t cut;
+        uint64_t dirHash, nameHash;
+    };
     constexpr std::size_t ahead = 8;
     std::array<Split, ahead> splits{};
     const auto split = [&](std::size_t i) {

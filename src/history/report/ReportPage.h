@@ -21,7 +21,11 @@ void appendJsonString(std::string& out, std::string_view text);
 // Gathers the page in memory and hands it to the stream in large pieces.
 class PageWriter {
 public:
-    explicit PageWriter(std::ostream& out) : m_out(out) { m_buf.reserve(chunk + 4096); }
+    explicit PageWriter(std::ostream& out)
+        : m_out(out)
+    {
+        m_buf.reserve(chunk + 4096);
+    }
     ~PageWriter() { flush(); }
     PageWriter(const PageWriter&) = delete;
     PageWriter& operator=(const PageWriter&) = delete;

@@ -9,7 +9,6 @@ namespace vantor::report {
 
 namespace {
 
-
 struct UserTotal {
     int64_t sessions = 0;
     int64_t seconds = 0;
@@ -101,9 +100,9 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
     // of activity in minutes, a month in hours.
     constexpr int64_t maxBars = 240;
     int64_t size = 0;
-    for (int64_t candidate : {int64_t{60}, int64_t{300}, int64_t{900}, int64_t{1800}, int64_t{3600}, int64_t{3 * 3600},
-                              int64_t{6 * 3600}, int64_t{12 * 3600}, int64_t{86400}, int64_t{7 * 86400},
-                              int64_t{30 * 86400}}) {
+    for (int64_t candidate :
+         {int64_t{60}, int64_t{300}, int64_t{900}, int64_t{1800}, int64_t{3600}, int64_t{3 * 3600}, int64_t{6 * 3600},
+          int64_t{12 * 3600}, int64_t{86400}, int64_t{7 * 86400}, int64_t{30 * 86400}}) {
         if ((hi - (lo - lo % candidate)) / candidate + 1 <= maxBars) {
             size = candidate;
             break;
@@ -180,13 +179,14 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
             const double h = std::max(1.0, static_cast<double>(values[i]) * panel / static_cast<double>(maxValue));
             char geom[160];
             std::snprintf(geom, sizeof geom, "x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"",
-                          left + barWidth * static_cast<double>(i) + 0.5, y0 + panel - h, std::max(1.0, barWidth - 1.0), h);
+                          left + barWidth * static_cast<double>(i) + 0.5, y0 + panel - h, std::max(1.0, barWidth - 1.0),
+                          h);
             w << "<rect class=\"" << cls << "\" " << geom << "><title>"
               << label(origin + static_cast<int64_t>(i) * size) << ": " << amount(values[i], hundredths) << ' ' << unit
               << "</title></rect>\n";
         }
     };
-    const std::string bar = size % 86400 == 0 ? std::to_string(size / 86400) + (size == 86400 ? " day" : " days")
+    const std::string bar = size % 86400 == 0  ? std::to_string(size / 86400) + (size == 86400 ? " day" : " days")
                             : size % 3600 == 0 ? std::to_string(size / 3600) + (size == 3600 ? " hour" : " hours")
                                                : std::to_string(size / 60) + (size == 60 ? " minute" : " minutes");
     const std::string activeTitle = "Sessions active (average of each " + bar + ")";
@@ -196,8 +196,9 @@ void writeActivity(PageWriter& w, const HistoryData& data, LocalTimeCache& local
     const std::size_t ticks = std::min<std::size_t>(bars, 6);
     for (std::size_t k = 0; k < ticks; ++k) {
         const std::size_t i = ticks == 1 ? 0 : k * (bars - 1) / (ticks - 1);
-        const double x = ticks > 1 && k == 0 ? left : ticks > 1 && k + 1 == ticks ? width - right
-                                                                                     : left + barWidth * (static_cast<double>(i) + 0.5);
+        const double x = ticks > 1 && k == 0           ? left
+                         : ticks > 1 && k + 1 == ticks ? width - right
+                                                       : left + barWidth * (static_cast<double>(i) + 0.5);
         char pos[64];
         std::snprintf(pos, sizeof pos, "x=\"%.1f\" y=\"%d\"", x, top + 2 * panel + gap + 18);
         // The outer labels lean inwards so that they stay inside the picture.
@@ -237,7 +238,8 @@ void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
     for (const auto& [user, t] : totals)
         rows.emplace_back(user, &t);
     std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second->seconds > b.second->seconds; });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto& a, const auto& b) { return a.second->seconds > b.second->seconds; });
 
     w << "<details class=\"users\"" << (rows.size() <= 200 ? " open" : "") << "><summary>"
       << withThousands(static_cast<int64_t>(rows.size())) << (rows.size() == 1 ? " user" : " users")
@@ -246,9 +248,9 @@ void writeUsers(PageWriter& w, const HistoryData& data, LocalTimeCache& local)
          "<th class=\"num\">Total time</th><th class=\"num\">Files opened</th><th>Last seen</th></tr></thead><tbody>\n";
     for (const auto& [user, t] : rows) {
         w << "<tr><td>" << htmlEscape(user) << "</td><td class=\"num\">" << withThousands(t->sessions)
-          << "</td><td class=\"num\">" << withThousands(t->computers)
-          << "</td><td class=\"num\">" << longDuration(t->seconds) << "</td><td class=\"num\">"
-          << withThousands(t->files) << "</td><td>" << local.format(t->lastEnd) << "</td></tr>\n";
+          << "</td><td class=\"num\">" << withThousands(t->computers) << "</td><td class=\"num\">"
+          << longDuration(t->seconds) << "</td><td class=\"num\">" << withThousands(t->files) << "</td><td>"
+          << local.format(t->lastEnd) << "</td></tr>\n";
     }
     w << "</tbody></table></details>\n";
 }

@@ -11,7 +11,11 @@ namespace {
 std::size_t utf8Length(std::string_view s, std::size_t i)
 {
     const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E && c <= 0xF4 ? 4 : 0;
+    std::size_t len = c < 0x80                        ? 1
+                      : (c >> 5) == 0x6 && c >= 0xC2  ? 2
+                      : (c >> 4) == 0xE               ? 3
+                      : (c >> 3) == 0x1E && c <= 0xF4 ? 4
+                                                      : 0;
     if (len == 0 || i + len > s.size())
         return 0;
     for (std::size_t k = 1; k < len; ++k)
@@ -28,7 +32,10 @@ constexpr auto plainJsonBytes = [] {
         plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\' && c != '<' && c != '>' && c != '&';
     return plain;
 }();
-bool plainJsonByte(unsigned char c) { return plainJsonBytes[c]; }
+bool plainJsonByte(unsigned char c)
+{
+    return plainJsonBytes[c];
+}
 
 constexpr std::string_view replacementChar = "\xEF\xBF\xBD";
 
@@ -57,12 +64,22 @@ void appendJsonString(std::string& out, std::string_view text)
         if (len == 1) {
             const auto c = static_cast<unsigned char>(text[i]);
             switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
             // Kept out of the page's markup: nothing in the data can close its <script> element.
-            case '<': out += "\\u003c"; break;
-            case '>': out += "\\u003e"; break;
-            case '&': out += "\\u0026"; break;
+            case '<':
+                out += "\\u003c";
+                break;
+            case '>':
+                out += "\\u003e";
+                break;
+            case '&':
+                out += "\\u0026";
+                break;
             default: {
                 char buf[8];
                 std::snprintf(buf, sizeof buf, "\\u%04x", c);
@@ -115,11 +132,21 @@ std::string htmlEscape(std::string_view text)
         }
         if (len == 1) {
             switch (text[i]) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
             default:
                 if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F)
                     out += replacementChar;

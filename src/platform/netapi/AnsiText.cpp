@@ -48,8 +48,7 @@ std::string wideToAnsi(std::wstring_view text, std::size_t maxBytes, unsigned co
     if (needed <= 0)
         return {};
     std::string out(static_cast<std::size_t>(needed), '\0');
-    const int written = WideCharToMultiByte(codePage, 0, text.data(), length, out.data(), needed,
-                                            nullptr, nullptr);
+    const int written = WideCharToMultiByte(codePage, 0, text.data(), length, out.data(), needed, nullptr, nullptr);
     if (written <= 0)
         return {};
     out.resize(static_cast<std::size_t>(written));

@@ -16,12 +16,10 @@ inline constexpr unsigned utf8CodePage = 65001;
 
 // UTF-16 to the code page, cut to at most `maxBytes` bytes without splitting a double-byte or
 // UTF-8 character. Characters the code page lacks become the code page's default character.
-std::string wideToAnsi(std::wstring_view text, std::size_t maxBytes = 255,
-                       unsigned codePage = ansiCodePage);
+std::string wideToAnsi(std::wstring_view text, std::size_t maxBytes = 255, unsigned codePage = ansiCodePage);
 
 // A null pointer (NetApi32 leaves names out that way) is an empty text.
-std::string wideToAnsi(const wchar_t* text, std::size_t maxBytes = 255,
-                       unsigned codePage = ansiCodePage);
+std::string wideToAnsi(const wchar_t* text, std::size_t maxBytes = 255, unsigned codePage = ansiCodePage);
 
 // The code page's text in UTF-16; nullopt when it is not valid text of that code page.
 std::optional<std::wstring> ansiToWide(std::string_view text, unsigned codePage = ansiCodePage);

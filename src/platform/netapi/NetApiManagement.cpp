@@ -31,11 +31,7 @@ public:
     NetBuffer& operator=(const NetBuffer&) = delete;
 
     LPBYTE* out() { return &m_data; }
-    template <typename T>
-    const T* as() const
-    {
-        return reinterpret_cast<const T*>(m_data);
-    }
+    template <typename T> const T* as() const { return reinterpret_cast<const T*>(m_data); }
 
 private:
     decltype(&::NetApiBufferFree) m_free;
@@ -96,17 +92,18 @@ NetStatus NetApiManagement::enumSessions(const ServerName& server, std::vector<N
     NetBuffer buffer(m_calls.bufferFree);
     DWORD read = 0;
     DWORD total = 0;
-    const NET_API_STATUS code = m_calls.sessionEnum(const_cast<LPWSTR>(srv.get()), nullptr, nullptr, 1,
-                                                    buffer.out(), MAX_PREFERRED_LENGTH, &read, &total,
-                                                    nullptr);
+    const NET_API_STATUS code = m_calls.sessionEnum(const_cast<LPWSTR>(srv.get()), nullptr, nullptr, 1, buffer.out(),
+                                                    MAX_PREFERRED_LENGTH, &read, &total, nullptr);
     if (!enumerationSucceeded(code))
         return status(code);
     if (const auto* entries = buffer.as<SESSION_INFO_1>()) {
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i) {
             const SESSION_INFO_1& e = entries[i];
-            NetSessionInfo info{wideToUtf8(e.sesi1_username, nameLimit), wideToUtf8(e.sesi1_cname, nameLimit),
-                                static_cast<uint32_t>(e.sesi1_num_opens), {}};
+            NetSessionInfo info{wideToUtf8(e.sesi1_username, nameLimit),
+                                wideToUtf8(e.sesi1_cname, nameLimit),
+                                static_cast<uint32_t>(e.sesi1_num_opens),
+                                {}};
             // The server counts how long the session has been connected and idle; the moment it
             // began is by this computer's clock.
             info.details.connectedAt = static_cast<int64_t>(std::time(nullptr)) - static_cast<int64_t>(e.sesi1_time);
@@ -139,8 +136,9 @@ void NetApiManagement::addShares(LPCWSTR server, std::vector<NetSessionInfo>& se
         NetBuffer buffer(m_calls.bufferFree);
         DWORD read = 0;
         DWORD total = 0;
-        const NET_API_STATUS code = m_calls.connectionEnum(const_cast<LPWSTR>(server), const_cast<LPWSTR>(qualifier.c_str()),
-                                                           1, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+        const NET_API_STATUS code =
+            m_calls.connectionEnum(const_cast<LPWSTR>(server), const_cast<LPWSTR>(qualifier.c_str()), 1, buffer.out(),
+                                   MAX_PREFERRED_LENGTH, &read, &total, nullptr);
         // Refused, or not offered (Wine): the same for every computer, so ask no further.
         if (!enumerationSucceeded(code))
             return;
@@ -160,7 +158,8 @@ void NetApiManagement::addShares(LPCWSTR server, std::vector<NetSessionInfo>& se
             if (s.computer != session.computer)
                 continue;
             for (const auto* row : rows) {
-                const std::string user = row->coni1_username ? wideToUtf8(row->coni1_username, nameLimit) : std::string();
+                const std::string user =
+                    row->coni1_username ? wideToUtf8(row->coni1_username, nameLimit) : std::string();
                 const std::string share = wideToUtf8(row->coni1_netname, nameLimit);
                 if (lowerAscii(user) == lowerAscii(s.user)
                     && std::find(s.details.shares.begin(), s.details.shares.end(), share) == s.details.shares.end())
@@ -170,8 +169,7 @@ void NetApiManagement::addShares(LPCWSTR server, std::vector<NetSessionInfo>& se
     }
 }
 
-NetStatus NetApiManagement::enumFiles(const ServerName& server, const std::string& user,
-                                      std::vector<NetFileInfo>& out)
+NetStatus NetApiManagement::enumFiles(const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out)
 {
     out.clear();
     const auto wideUser = utf8ToWide(user);
@@ -194,16 +192,19 @@ NetStatus NetApiManagement::listFiles(const ServerName& server, LPCWSTR user, st
     NetBuffer buffer(m_calls.bufferFree);
     DWORD read = 0;
     DWORD total = 0;
-    const NET_API_STATUS code = m_calls.fileEnum(const_cast<LPWSTR>(srv.get()), nullptr, const_cast<LPWSTR>(user),
-                                                 3, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+    const NET_API_STATUS code = m_calls.fileEnum(const_cast<LPWSTR>(srv.get()), nullptr, const_cast<LPWSTR>(user), 3,
+                                                 buffer.out(), MAX_PREFERRED_LENGTH, &read, &total, nullptr);
     if (!enumerationSucceeded(code))
         return status(code);
     if (const auto* entries = buffer.as<FILE_INFO_3>()) {
         out.reserve(read);
         for (DWORD i = 0; i < read; ++i) {
             // Level 3 does not say which computer holds the file.
-            out.push_back({static_cast<uint32_t>(entries[i].fi3_id), wideToUtf8(entries[i].fi3_pathname, nameLimit),
-                           {}, wideToUtf8(entries[i].fi3_username, nameLimit), {}});
+            out.push_back({static_cast<uint32_t>(entries[i].fi3_id),
+                           wideToUtf8(entries[i].fi3_pathname, nameLimit),
+                           {},
+                           wideToUtf8(entries[i].fi3_username, nameLimit),
+                           {}});
         }
     }
     return NetStatus::success();

@@ -30,10 +30,8 @@ public:
     }
 
     NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) override;
-    NetStatus enumFiles(const ServerName& server, const std::string& user,
-                        std::vector<NetFileInfo>& out) override;
-    NetStatus deleteSession(const ServerName& server, const std::string& computer,
-                            const std::string& user) override;
+    NetStatus enumFiles(const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out) override;
+    NetStatus deleteSession(const ServerName& server, const std::string& computer, const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
     // NetFileEnum without a user: every open file with its user, in one call.

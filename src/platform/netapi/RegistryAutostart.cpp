@@ -47,9 +47,9 @@ NetStatus RegistryAutostart::enable(const std::string& executable)
                                             KEY_SET_VALUE, nullptr, &key, nullptr);
     if (created != ERROR_SUCCESS)
         return registryStatus(created);
-    const LSTATUS set = RegSetValueExW(key, autostartValueNameW, 0, REG_SZ,
-                                       reinterpret_cast<const BYTE*>(value->c_str()),
-                                       static_cast<DWORD>((value->size() + 1) * sizeof(wchar_t)));
+    const LSTATUS set =
+        RegSetValueExW(key, autostartValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
+                       static_cast<DWORD>((value->size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     return registryStatus(set);
 }

@@ -21,7 +21,8 @@ class RegistryAutostart final : public Autostart {
 public:
     // Tests use a key of their own under HKEY_CURRENT_USER.
     explicit RegistryAutostart(HKEY root = HKEY_LOCAL_MACHINE, std::string keyPath = runKeyPath)
-        : m_root(root), m_keyPath(std::move(keyPath))
+        : m_root(root)
+        , m_keyPath(std::move(keyPath))
     {
     }
 

@@ -18,7 +18,9 @@ enum class Step { Go, Stop, Undecided };
 class QuickReader {
 public:
     QuickReader(std::string_view json, nlohmann::json_sax<Json>& handler)
-        : m_at(json.data()), m_end(json.data() + json.size()), m_handler(handler)
+        : m_at(json.data())
+        , m_end(json.data() + json.size())
+        , m_handler(handler)
     {
     }
 
@@ -162,15 +164,32 @@ private:
                     return Step::Undecided;
                 char plain = 0;
                 switch (m_at[1]) {
-                case '"': plain = '"'; break;
-                case '\\': plain = '\\'; break;
-                case '/': plain = '/'; break;
-                case 'b': plain = '\b'; break;
-                case 'f': plain = '\f'; break;
-                case 'n': plain = '\n'; break;
-                case 'r': plain = '\r'; break;
-                case 't': plain = '\t'; break;
-                default: return Step::Undecided;  // \u and its surrogate pairs: the library's
+                case '"':
+                    plain = '"';
+                    break;
+                case '\\':
+                    plain = '\\';
+                    break;
+                case '/':
+                    plain = '/';
+                    break;
+                case 'b':
+                    plain = '\b';
+                    break;
+                case 'f':
+                    plain = '\f';
+                    break;
+                case 'n':
+                    plain = '\n';
+                    break;
+                case 'r':
+                    plain = '\r';
+                    break;
+                case 't':
+                    plain = '\t';
+                    break;
+                default:
+                    return Step::Undecided;  // \u and its surrogate pairs: the library's
                 }
                 m_text.push_back(plain);
                 m_at += 2;
@@ -268,8 +287,8 @@ private:
             constexpr auto limit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
             if (value > limit)
                 return Step::Undecided;
-            const int64_t signedValue = value == limit ? std::numeric_limits<int64_t>::min()
-                                                       : -static_cast<int64_t>(value);
+            const int64_t signedValue =
+                value == limit ? std::numeric_limits<int64_t>::min() : -static_cast<int64_t>(value);
             return m_handler.number_integer(signedValue) ? Step::Go : Step::Stop;
         }
         m_text.assign(start, m_at);
@@ -285,11 +304,11 @@ private:
     std::string m_text;
 };
 
-} // namespace
+}  // namespace
 
 JsonSaxOutcome quickSaxParse(std::string_view json, nlohmann::json_sax<Json>& handler)
 {
     return QuickReader(json, handler).read();
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -16,11 +16,11 @@
 namespace vantor::samba {
 
 enum class JsonSaxOutcome {
-    Read,      // the whole document, every event taken
-    Stopped,   // the handler refused an event (as sax_parse returns false)
+    Read,  // the whole document, every event taken
+    Stopped,  // the handler refused an event (as sax_parse returns false)
     Undecided  // not read here: read it with sax_parse and a fresh handler
 };
 
 JsonSaxOutcome quickSaxParse(std::string_view json, nlohmann::json_sax<nlohmann::json>& handler);
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

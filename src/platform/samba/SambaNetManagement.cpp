@@ -30,7 +30,7 @@ std::string srvsvcRequest(const std::string& command, nlohmann::json arguments =
     return arguments.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
-} // namespace
+}  // namespace
 
 SambaNetManagement::SambaNetManagement(SambaOptions options)
     : m_options(std::move(options))
@@ -51,7 +51,7 @@ std::chrono::steady_clock::time_point SambaNetManagement::now() const
 
 std::vector<std::string> SambaNetManagement::toolArgs(const std::string& tool) const
 {
-    std::vector<std::string> args { tool };
+    std::vector<std::string> args{tool};
     if (m_options.configFile) {
         args.push_back("-s");
         args.push_back(*m_options.configFile);
@@ -84,7 +84,7 @@ bool jsonListingBroke(const ProcessResult& r)
         return true;
     if (r.outcome != ProcessResult::Outcome::Exited || r.exitCode == 0)
         return false;
-    for (const std::string* text : { &r.err, &r.out })
+    for (const std::string* text : {&r.err, &r.out})
         if (text->find("PANIC") != std::string::npos || text->find("INTERNAL ERROR") != std::string::npos)
             return true;
     return false;
@@ -92,7 +92,7 @@ bool jsonListingBroke(const ProcessResult& r)
 
 std::string panicLine(const ProcessResult& r)
 {
-    for (const std::string* text : { &r.err, &r.out }) {
+    for (const std::string* text : {&r.err, &r.out}) {
         const std::size_t at = text->find("PANIC");
         if (at != std::string::npos)
             return firstLine(text->substr(at));
@@ -101,7 +101,7 @@ std::string panicLine(const ProcessResult& r)
                                                           : firstLine(r.err.empty() ? r.out : r.err);
 }
 
-} // namespace
+}  // namespace
 
 ListingNotes SambaNetManagement::listingNotes() const
 {
@@ -135,16 +135,16 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatusWithoutJsonOpens(cons
     ProcessResult r = run(textArgs);
     sessionsThread.join();
     tconsThread.join();
-    for (auto [part, result] : { std::pair { "-b", &sessionsRun }, std::pair { "-S", &tconsRun } }) {
+    for (auto [part, result] : {std::pair{"-b", &sessionsRun}, std::pair{"-S", &tconsRun}}) {
         s.status = toolStatus(*result, m_options.smbstatus, what, m_options.timeLimit, m_options.configFile);
         if (!s.status.ok())
             return s;
         const bool sessions = part == std::string("-b");
         auto parsed = samba::parseSmbStatusJson(result->out, sessions);
         if (!parsed.ok()) {
-            s.status = { netcode::BadToolOutput,
-                what + " failed: the output of \"" + m_options.smbstatus + " --json " + part
-                    + "\" could not be read (" + cutUtf8(parsed.error, 300) + ")." };
+            s.status = {netcode::BadToolOutput, what + " failed: the output of \"" + m_options.smbstatus + " --json "
+                                                    + part + "\" could not be read (" + cutUtf8(parsed.error, 300)
+                                                    + ")."};
             return s;
         }
         if (sessions)
@@ -162,7 +162,7 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatusWithoutJsonOpens(cons
     for (auto& k : opens.value.skipped)
         data.skipped.push_back(std::move(k));
     for (auto& k : data.skipped)
-        s.notes.skipped.push_back({ std::move(k.cause), std::move(k.text) });
+        s.notes.skipped.push_back({std::move(k.cause), std::move(k.text)});
     data.skipped.clear();
     s.index = std::make_shared<const samba::SmbStatusIndex>(std::move(data));
     return s;
@@ -174,8 +174,9 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus()
     // would only add a failing run to every poll.
     if (m_jsonBroke) {
         Status s = runSmbStatusWithoutJsonOpens(*m_jsonBroke);
-        if (!s.status.ok() || std::none_of(s.index->data().opens.begin(), s.index->data().opens.end(),
-                [](const samba::SmbOpen& o) { return o.writeOwner; }))
+        if (!s.status.ok()
+            || std::none_of(s.index->data().opens.begin(), s.index->data().opens.end(),
+                            [](const samba::SmbOpen& o) { return o.writeOwner; }))
             m_jsonBroke.reset();
         return s;
     }
@@ -187,25 +188,25 @@ SambaNetManagement::Status SambaNetManagement::runSmbStatus()
     ProcessResult r = run(args);
     if (jsonListingBroke(r)) {
         Status fallback = runSmbStatusWithoutJsonOpens(r);
-        if (fallback.status.ok() && std::any_of(fallback.index->data().opens.begin(), fallback.index->data().opens.end(),
-                [](const samba::SmbOpen& o) { return o.writeOwner; }))
+        if (fallback.status.ok()
+            && std::any_of(fallback.index->data().opens.begin(), fallback.index->data().opens.end(),
+                           [](const samba::SmbOpen& o) { return o.writeOwner; }))
             m_jsonBroke = r;
         return fallback;
     }
-    s.status = toolStatus(
-        r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
+    s.status =
+        toolStatus(r, m_options.smbstatus, "Listing the Samba sessions", m_options.timeLimit, m_options.configFile);
     if (!s.status.ok())
         return s;
     auto parsed = samba::parseSmbStatusJson(r.out);
     if (!parsed.ok()) {
-        s.status = { netcode::BadToolOutput,
-            "Listing the Samba sessions failed: the output of \"" + m_options.smbstatus
-                + "\" could not be read (" + cutUtf8(parsed.error, 300)
-                + "). Vantor needs Samba 4.16 or later (smbstatus --json)." };
+        s.status = {netcode::BadToolOutput, "Listing the Samba sessions failed: the output of \"" + m_options.smbstatus
+                                                + "\" could not be read (" + cutUtf8(parsed.error, 300)
+                                                + "). Vantor needs Samba 4.16 or later (smbstatus --json)."};
         return s;
     }
     for (auto& k : parsed.value.skipped)
-        s.notes.skipped.push_back({ std::move(k.cause), std::move(k.text) });
+        s.notes.skipped.push_back({std::move(k.cause), std::move(k.text)});
     parsed.value.skipped.clear();
     s.index = std::make_shared<const samba::SmbStatusIndex>(std::move(parsed.value));
     return s;
@@ -216,9 +217,8 @@ SambaNetManagement::Status SambaNetManagement::status()
     // Held over the run: calls of one poll that come together share one run instead of racing.
     std::lock_guard lock(m_mutex);
     const auto t = now();
-    if (m_keptAt && m_options.reuseWindow.count() > 0 && t >= *m_keptAt
-        && t - *m_keptAt <= m_options.reuseWindow)
-        return { NetStatus::success(), m_kept, m_keptNotes };
+    if (m_keptAt && m_options.reuseWindow.count() > 0 && t >= *m_keptAt && t - *m_keptAt <= m_options.reuseWindow)
+        return {NetStatus::success(), m_kept, m_keptNotes};
     Status s = runSmbStatus();
     if (s.status.ok() && m_options.reuseWindow.count() > 0) {
         m_kept = s.index;
@@ -238,21 +238,20 @@ NetStatus SambaNetManagement::checkServerRunning() const
     args.push_back("ping");
     ProcessResult r = run(args);
     if (r.outcome == ProcessResult::Outcome::Exited && r.exitCode != 0
-        && (r.err.find("Can't find pid") != std::string::npos
-            || r.out.find("Can't find pid") != std::string::npos)) {
-        return { netcode::ServiceNotRunning,
-            "The Samba server (smbd) is not running, so no sessions can be listed. Start it with \"systemctl "
-            "start smbd\""
-                + (m_options.configFile ? " (or the smbd of " + *m_options.configFile + ")" : std::string())
-                + " and Vantor will show its sessions at the next poll." };
+        && (r.err.find("Can't find pid") != std::string::npos || r.out.find("Can't find pid") != std::string::npos)) {
+        return {netcode::ServiceNotRunning,
+                "The Samba server (smbd) is not running, so no sessions can be listed. Start it with \"systemctl "
+                "start smbd\""
+                    + (m_options.configFile ? " (or the smbd of " + *m_options.configFile + ")" : std::string())
+                    + " and Vantor will show its sessions at the next poll."};
     }
-    return toolStatus(
-        r, m_options.smbcontrol, "Checking the Samba server", m_options.timeLimit, m_options.configFile);
+    return toolStatus(r, m_options.smbcontrol, "Checking the Samba server", m_options.timeLimit, m_options.configFile);
 }
 
 template <class Row>
-std::optional<NetStatus> SambaNetManagement::listFromServer(const ServerName& server, const std::string& request,
-    const std::string& what, std::vector<Row> samba::SrvsvcReply::*rows, std::vector<Row>& out)
+std::optional<NetStatus>
+SambaNetManagement::listFromServer(const ServerName& server, const std::string& request, const std::string& what,
+                                   std::vector<Row> samba::SrvsvcReply::*rows, std::vector<Row>& out)
 {
     if (!server || server->empty())
         return std::nullopt;
@@ -295,11 +294,11 @@ NetStatus SambaNetManagement::enumSessions(const ServerName& server, std::vector
     return NetStatus::success();
 }
 
-NetStatus SambaNetManagement::enumFiles(
-    const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out)
+NetStatus SambaNetManagement::enumFiles(const ServerName& server, const std::string& user,
+                                        std::vector<NetFileInfo>& out)
 {
     out.clear();
-    if (auto st = listFromServer(server, srvsvcRequest("files", { { "user", user } }),
+    if (auto st = listFromServer(server, srvsvcRequest("files", {{"user", user}}),
                                  "Listing the open files of " + user + " on server", &samba::SrvsvcReply::files, out))
         return *st;
     Status s = status();
@@ -309,14 +308,14 @@ NetStatus SambaNetManagement::enumFiles(
     return NetStatus::success();
 }
 
-NetStatus SambaNetManagement::deleteSession(
-    const ServerName& server, const std::string& computer, const std::string& user)
+NetStatus SambaNetManagement::deleteSession(const ServerName& server, const std::string& computer,
+                                            const std::string& user)
 {
-    return deleteSessions(server, { { computer, user } }).front();
+    return deleteSessions(server, {{computer, user}}).front();
 }
 
-std::vector<NetStatus> SambaNetManagement::deleteSessions(
-    const ServerName& server, const std::vector<SessionKey>& sessions)
+std::vector<NetStatus> SambaNetManagement::deleteSessions(const ServerName& server,
+                                                          const std::vector<SessionKey>& sessions)
 {
     std::vector<NetStatus> statuses;
     statuses.reserve(sessions.size());
@@ -329,8 +328,8 @@ std::vector<NetStatus> SambaNetManagement::deleteSessions(
             }
             // The service takes the computer as "\\name" as well.
             samba::SrvsvcReply reply;
-            statuses.push_back(callSrvsvc(name, name,
-                srvsvcRequest("close-session", { { "client", bareServer(key.computer) }, { "user", key.user } }),
+            statuses.push_back(callSrvsvc(
+                name, name, srvsvcRequest("close-session", {{"client", bareServer(key.computer)}, {"user", key.user}}),
                 "Closing the session of " + key.user + " on server \"" + name + "\"", reply));
         }
         return statuses;
@@ -355,9 +354,9 @@ std::vector<NetStatus> SambaNetManagement::deleteSessions(
                 pids.push_back(session.pid);
         }
         if (pids.empty()) {
-            statuses.push_back({ netcode::ClientNameNotFound,
-                "No session of user \"" + key.user + "\" from computer \"" + client
-                    + "\" was found: it may have ended already." });
+            statuses.push_back({netcode::ClientNameNotFound, "No session of user \"" + key.user + "\" from computer \""
+                                                                 + client
+                                                                 + "\" was found: it may have ended already."});
             continue;
         }
         NetStatus result = NetStatus::success();
@@ -369,7 +368,7 @@ std::vector<NetStatus> SambaNetManagement::deleteSessions(
             args.push_back(std::to_string(pid));
             args.push_back("shutdown");
             NetStatus one = toolStatus(run(args), m_options.smbcontrol, "Closing the session of " + key.user,
-                m_options.timeLimit, m_options.configFile);
+                                       m_options.timeLimit, m_options.configFile);
             if (!one.ok() && result.ok())
                 result = one;
         }
@@ -406,7 +405,7 @@ NetStatus SambaNetManagement::enumShares(const ServerName& server, std::vector<N
     std::optional<std::tuple<int64_t, uintmax_t, uintmax_t>> state;
     {
         const std::string file = m_options.configFile ? *m_options.configFile : std::string("/etc/samba/smb.conf");
-        struct stat st {};
+        struct stat st { };
         if (::stat(file.c_str(), &st) == 0)
             state = std::tuple<int64_t, uintmax_t, uintmax_t>(
                 static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
@@ -415,15 +414,15 @@ NetStatus SambaNetManagement::enumShares(const ServerName& server, std::vector<N
     std::lock_guard lock(m_sharesMutex);
     const auto t = now();
     const bool fresh = m_sharesReadAt && m_sharesFileState == state
-        && (m_sharesStatus.ok() || t - *m_sharesReadAt < std::chrono::minutes(1));
+                       && (m_sharesStatus.ok() || t - *m_sharesReadAt < std::chrono::minutes(1));
     if (!fresh) {
-        std::vector<std::string> args { m_options.testparm, "--suppress-prompt" };
+        std::vector<std::string> args{m_options.testparm, "--suppress-prompt"};
         if (m_options.configFile)
             args.push_back(*m_options.configFile);
         ProcessResult r = run(args);
-        m_sharesStatus = toolStatus(r, m_options.testparm, "Listing the Samba shares", m_options.timeLimit,
-            m_options.configFile);
-        m_shares = m_sharesStatus.ok() ? samba::parseTestparmShares(r.out) : std::vector<NetShareInfo> {};
+        m_sharesStatus =
+            toolStatus(r, m_options.testparm, "Listing the Samba shares", m_options.timeLimit, m_options.configFile);
+        m_shares = m_sharesStatus.ok() ? samba::parseTestparmShares(r.out) : std::vector<NetShareInfo>{};
         m_sharesFileState = state;
         m_sharesReadAt = t;
     }
@@ -437,15 +436,14 @@ NetStatus SambaNetManagement::enumUsers(std::vector<std::string>& out)
     auto args = toolArgs(m_options.pdbedit);
     args.push_back("-L");
     ProcessResult r = run(args);
-    NetStatus st = toolStatus(
-        r, m_options.pdbedit, "Listing the Samba accounts", m_options.timeLimit, m_options.configFile);
+    NetStatus st =
+        toolStatus(r, m_options.pdbedit, "Listing the Samba accounts", m_options.timeLimit, m_options.configFile);
     if (!st.ok())
         return st;
     auto parsed = samba::parsePdbeditList(r.out);
     if (!parsed.ok())
-        return { netcode::BadToolOutput,
-            "Listing the Samba accounts failed: the output of \"" + m_options.pdbedit
-                + "\" could not be read (" + parsed.error + ")." };
+        return {netcode::BadToolOutput, "Listing the Samba accounts failed: the output of \"" + m_options.pdbedit
+                                            + "\" could not be read (" + parsed.error + ")."};
     out = std::move(parsed.value);
     return NetStatus::success();
 }
@@ -457,8 +455,8 @@ NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t fileI
         const std::string name = bareServer(*server);
         if (!usableServerName(name))
             return badServerName(*server);
-        NetStatus st = callSrvsvc(name, name, srvsvcRequest("close-file", { { "id", fileId } }),
-            "Closing the open file on server \"" + name + "\"", reply);
+        NetStatus st = callSrvsvc(name, name, srvsvcRequest("close-file", {{"id", fileId}}),
+                                  "Closing the open file on server \"" + name + "\"", reply);
         if (st.code == netcode::FileIdNotFound && stillOpen(server, fileId) == false)
             return NetStatus::success();
         return st;
@@ -469,15 +467,15 @@ NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t fileI
         if (s.status.ok())
             for (const samba::SmbOpen& open : s.index->data().opens)
                 if (!open.hasShareFileId && samba::listedFileId(open) == fileId)
-                    return { netcode::NotSupported,
-                        "Closing the open file failed: smbstatus cannot list the open files with their "
-                        "identifiers while one is open with full access (WRITE_OWNER), so this file cannot be "
-                        "closed alone now. Close the session that holds it instead." };
+                    return {netcode::NotSupported,
+                            "Closing the open file failed: smbstatus cannot list the open files with their "
+                            "identifiers while one is open with full access (WRITE_OWNER), so this file cannot be "
+                            "closed alone now. Close the session that holds it instead."};
     }
     // smbcontrol has no message that closes one file; the srvsvc service of this computer's smbd
     // does, reached over loopback on the configuration's "smb ports".
-    NetStatus st = callSrvsvc(
-        "127.0.0.1", "", srvsvcRequest("close-file", { { "id", fileId } }), "Closing the open file", reply);
+    NetStatus st =
+        callSrvsvc("127.0.0.1", "", srvsvcRequest("close-file", {{"id", fileId}}), "Closing the open file", reply);
     invalidate();
     if (st.code == netcode::FileIdNotFound && stillOpen(server, fileId) == false)
         return NetStatus::success();
@@ -503,4 +501,4 @@ std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOpti
     return std::make_unique<SambaNetManagement>(std::move(samba));
 }
 
-} // namespace vantor
+}  // namespace vantor

@@ -24,7 +24,7 @@ namespace vantor {
 // The status a caller shows for a failed srvsvc call. `server` is the name the user gave ("" for
 // this computer), `what` names the work ("Listing the sessions of server X").
 NetStatus srvsvcFailure(const samba::SrvsvcError& error, const std::string& server, const std::string& what,
-    const std::optional<std::string>& credentialsFile);
+                        const std::optional<std::string>& credentialsFile);
 
 struct SambaOptions {
     // Passed to every tool as "-s FILE"; none: Samba's default configuration.
@@ -42,10 +42,10 @@ struct SambaOptions {
     // The Samba authentication file (the format of -A) used when there is no Kerberos ticket.
     std::optional<std::string> credentialsFile;
     bool useKerberos = true;
-    std::chrono::milliseconds timeLimit { 10'000 };
+    std::chrono::milliseconds timeLimit{10'000};
     // One poll enumerates the sessions and, right after, the open files of the selected row and of
     // every newcomer: within this window they all read one smbstatus run. Zero: every call runs it.
-    std::chrono::milliseconds reuseWindow { 1'000 };
+    std::chrono::milliseconds reuseWindow{1'000};
     // "Now" for the reuse window; empty: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> now;
     // Runs a tool; empty: runProcess. The bench replaces it to time everything but the tool.
@@ -57,10 +57,8 @@ public:
     explicit SambaNetManagement(SambaOptions options = {});
 
     NetStatus enumSessions(const ServerName& server, std::vector<NetSessionInfo>& out) override;
-    NetStatus enumFiles(
-        const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out) override;
-    NetStatus deleteSession(
-        const ServerName& server, const std::string& computer, const std::string& user) override;
+    NetStatus enumFiles(const ServerName& server, const std::string& user, std::vector<NetFileInfo>& out) override;
+    NetStatus deleteSession(const ServerName& server, const std::string& computer, const std::string& user) override;
     NetStatus enumUsers(std::vector<std::string>& out) override;
     NetStatus closeFile(const ServerName& server, uint32_t fileId) override;
     NetStatus enumAllFiles(const ServerName& server, std::vector<NetFileInfo>& out) override;
@@ -96,19 +94,20 @@ private:
     std::optional<bool> stillOpen(const ServerName& server, uint32_t fileId);
     NetStatus checkServerRunning() const;
     NetStatus closeLocalSessions(const samba::SmbStatusIndex& index, const std::string& computer,
-        const std::string& user);
+                                 const std::string& user);
     void stopRemoteHelper();
     std::vector<std::string> toolArgs(const std::string& tool) const;
     ProcessResult run(const std::vector<std::string>& argv) const;
     // One srvsvc call on `server` (a name, or 127.0.0.1 for this computer): its reply, or the
     // status a person can act on.
-    NetStatus callSrvsvc(const std::string& server, const std::string& shownServer,
-        const std::string& request, const std::string& what, samba::SrvsvcReply& reply);
+    NetStatus callSrvsvc(const std::string& server, const std::string& shownServer, const std::string& request,
+                         const std::string& what, samba::SrvsvcReply& reply);
     // A listing of a named server through srvsvc into `out` (`what` is said before the server's
     // name); nothing when `server` names this computer, which is listed locally instead.
     template <class Row>
     std::optional<NetStatus> listFromServer(const ServerName& server, const std::string& request,
-        const std::string& what, std::vector<Row> samba::SrvsvcReply::*rows, std::vector<Row>& out);
+                                            const std::string& what, std::vector<Row> samba::SrvsvcReply::*rows,
+                                            std::vector<Row>& out);
     std::chrono::steady_clock::time_point now() const;
 
     SambaOptions m_options;
@@ -120,7 +119,7 @@ private:
     // to the other listings until none is (under m_mutex).
     std::optional<ProcessResult> m_jsonBroke;
     mutable std::mutex m_notesMutex;
-    ListingNotes m_notes; // of the last enumSessions of this computer
+    ListingNotes m_notes;  // of the last enumSessions of this computer
 
     // The shares of the configuration, and what the configuration file looked like when they were
     // read: its modification time, size and inode (none: it could not be seen).
@@ -136,4 +135,4 @@ private:
     std::string m_helperServer;
 };
 
-} // namespace vantor
+}  // namespace vantor

@@ -11,36 +11,35 @@
 
 namespace vantor {
 
-using samba::credentialsHelp;
 using samba::badServerName;
+using samba::credentialsHelp;
 using samba::firstLine;
 using samba::seconds;
 
 NetStatus srvsvcFailure(const samba::SrvsvcError& e, const std::string& server, const std::string& what,
-    const std::optional<std::string>& credentialsFile)
+                        const std::optional<std::string>& credentialsFile)
 {
     const std::string shown = server.empty() ? std::string("this computer") : "server \"" + server + "\"";
     const std::string account = e.account.empty() ? std::string() : " \"" + e.account + "\"";
     const std::string detail = e.name.empty() ? e.message : e.name;
     if (e.kind == "unreachable")
-        return { netcode::BadNetPath,
-            what + " failed: " + shown + " cannot be reached (" + cutUtf8(e.message, 200)
-                + "). Check its name, and that it runs and shares files over SMB." };
+        return {netcode::BadNetPath, what + " failed: " + shown + " cannot be reached (" + cutUtf8(e.message, 200)
+                                         + "). Check its name, and that it runs and shares files over SMB."};
     if (e.kind == "credentials") {
-        const std::string problem = e.message == "no Kerberos ticket and no authentication file"
-            ? "Vantor has no account to log on to " + shown + " with."
-            : "Vantor cannot use its authentication file (" + cutUtf8(e.message, 200) + ").";
-        const std::string root = server.empty()
-            ? " Even as root, closing one open file goes through Samba's RPC service, which needs an account "
-              "of the Samba server in its Administrators group."
-            : std::string();
-        return { netcode::LogonFailure,
-            what + " failed: " + problem + root + " " + credentialsHelp(credentialsFile) };
+        const std::string problem =
+            e.message == "no Kerberos ticket and no authentication file"
+                ? "Vantor has no account to log on to " + shown + " with."
+                : "Vantor cannot use its authentication file (" + cutUtf8(e.message, 200) + ").";
+        const std::string root =
+            server.empty()
+                ? " Even as root, closing one open file goes through Samba's RPC service, which needs an account "
+                  "of the Samba server in its Administrators group."
+                : std::string();
+        return {netcode::LogonFailure, what + " failed: " + problem + root + " " + credentialsHelp(credentialsFile)};
     }
     if (e.kind == "bindings")
-        return { netcode::ToolFailed,
-            what + " failed: Samba's Python bindings are missing (" + e.message
-                + "). Install them (apt install python3-samba) and try again." };
+        return {netcode::ToolFailed, what + " failed: Samba's Python bindings are missing (" + e.message
+                                         + "). Install them (apt install python3-samba) and try again."};
     if (e.kind == "usage" && e.name == "bad-server")
         return badServerName(server);
     if (e.kind == "werror" && e.code == netcode::AccessDenied) {
@@ -52,42 +51,39 @@ NetStatus srvsvcFailure(const samba::SrvsvcError& e, const std::string& server, 
             needs = "closing open files needs a member of the server's Administrators group";
         else
             needs = "listing sessions and open files needs a member of the server's Administrators group";
-        return { netcode::AccessDenied,
-            what + " failed: access was denied to the account" + account + " on " + shown + ": " + needs
-                + ". Give Vantor such an account: " + credentialsHelp(credentialsFile) };
+        return {netcode::AccessDenied, what + " failed: access was denied to the account" + account + " on " + shown
+                                           + ": " + needs
+                                           + ". Give Vantor such an account: " + credentialsHelp(credentialsFile)};
     }
     if (e.kind == "werror" && e.name == "WERR_FILE_NOT_FOUND")
-        return { netcode::FileIdNotFound,
-            what + " failed: the file is no longer open (it may have been closed already)." };
+        return {netcode::FileIdNotFound,
+                what + " failed: the file is no longer open (it may have been closed already)."};
     if (e.kind == "ntstatus"
         && (e.name == "NT_STATUS_LOGON_FAILURE" || e.name == "NT_STATUS_WRONG_PASSWORD"
             || e.name == "NT_STATUS_NO_SUCH_USER" || e.name.starts_with("NT_STATUS_ACCOUNT_")
             || e.name == "NT_STATUS_PASSWORD_EXPIRED"))
-        return { netcode::LogonFailure,
-            what + " failed: logging on to " + shown + " as" + account + " was refused (" + e.name + "). "
-                + credentialsHelp(credentialsFile) };
+        return {netcode::LogonFailure, what + " failed: logging on to " + shown + " as" + account + " was refused ("
+                                           + e.name + "). " + credentialsHelp(credentialsFile)};
     if (e.kind == "werror" || e.kind == "ntstatus") {
         // Windows' own number where the server gave one, so that both backends read alike.
         const uint32_t code = e.kind == "werror" && e.code > 0 && e.code < netcode::ToolFailed
-            ? static_cast<uint32_t>(e.code)
-            : netcode::ToolFailed;
-        return { code,
-            what + " failed: " + shown + " answered " + cutUtf8(detail, 200)
-                + (e.message.empty() || e.message == detail ? std::string()
-                                                            : " (" + cutUtf8(e.message, 200) + ")")
-                + "." };
+                                  ? static_cast<uint32_t>(e.code)
+                                  : netcode::ToolFailed;
+        return {code,
+                what + " failed: " + shown + " answered " + cutUtf8(detail, 200)
+                    + (e.message.empty() || e.message == detail ? std::string() : " (" + cutUtf8(e.message, 200) + ")")
+                    + "."};
     }
-    return { netcode::ToolFailed, what + " failed: " + cutUtf8(e.kind + ": " + e.message, 300) };
+    return {netcode::ToolFailed, what + " failed: " + cutUtf8(e.kind + ": " + e.message, 300)};
 }
 
 NetStatus SambaNetManagement::callSrvsvc(const std::string& server, const std::string& shownServer,
-    const std::string& request, const std::string& what, samba::SrvsvcReply& reply)
+                                         const std::string& request, const std::string& what, samba::SrvsvcReply& reply)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(m_options.srvsvcHelper, ec))
-        return { netcode::ToolFailed,
-            what + " failed: Vantor's helper for the srvsvc service (" + m_options.srvsvcHelper
-                + ") is missing. Reinstall Vantor." };
+        return {netcode::ToolFailed, what + " failed: Vantor's helper for the srvsvc service (" + m_options.srvsvcHelper
+                                         + ") is missing. Reinstall Vantor."};
 
     std::lock_guard lock(m_helperMutex);
     if (m_helper && m_helperServer != server) {
@@ -97,7 +93,7 @@ NetStatus SambaNetManagement::callSrvsvc(const std::string& server, const std::s
     LineHelper::Reply r;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!m_helper || !m_helper->running()) {
-            std::vector<std::string> argv { m_options.python, m_options.srvsvcHelper };
+            std::vector<std::string> argv{m_options.python, m_options.srvsvcHelper};
             if (m_options.configFile) {
                 argv.push_back("--config");
                 argv.push_back(*m_options.configFile);
@@ -115,12 +111,11 @@ NetStatus SambaNetManagement::callSrvsvc(const std::string& server, const std::s
             int startError = 0;
             if (!helper->start(argv, startError)) {
                 if (startError == ENOENT)
-                    return { netcode::ToolFailed,
-                        what + " failed: Python 3 (" + m_options.python
-                            + ") was not found. Install it with Samba's bindings (apt install python3-samba)." };
-                return { netcode::ToolFailed,
-                    what + " failed: Vantor's srvsvc helper could not be started (" + systemErrorText(startError)
-                        + ")." };
+                    return {netcode::ToolFailed,
+                            what + " failed: Python 3 (" + m_options.python
+                                + ") was not found. Install it with Samba's bindings (apt install python3-samba)."};
+                return {netcode::ToolFailed, what + " failed: Vantor's srvsvc helper could not be started ("
+                                                 + systemErrorText(startError) + ")."};
             }
             m_helper = std::move(helper);
             m_helperServer = server;
@@ -132,19 +127,19 @@ NetStatus SambaNetManagement::callSrvsvc(const std::string& server, const std::s
     }
     using O = LineHelper::Reply::Outcome;
     if (r.outcome == O::TimedOut)
-        return { netcode::ToolTimedOut,
-            what + " failed: "
-                + (shownServer.empty() ? std::string("this computer") : "server \"" + shownServer + "\"")
-                + " did not answer within " + seconds(m_options.timeLimit) + "." };
+        return {netcode::ToolTimedOut,
+                what + " failed: "
+                    + (shownServer.empty() ? std::string("this computer") : "server \"" + shownServer + "\"")
+                    + " did not answer within " + seconds(m_options.timeLimit) + "."};
     if (r.outcome == O::TooLong)
-        return { netcode::BadToolOutput,
-            what + " failed: Vantor's srvsvc helper wrote far more than expected and was stopped." };
+        return {netcode::BadToolOutput,
+                what + " failed: Vantor's srvsvc helper wrote far more than expected and was stopped."};
     const std::string said = m_helper ? firstLine(m_helper->errorOutput()) : std::string();
     auto parsed = r.outcome == O::Line ? samba::parseSrvsvcReply(r.line) : samba::parseSrvsvcReply("");
     if (!parsed.ok())
-        return { netcode::BadToolOutput,
-            what + " failed: the answer of Vantor's srvsvc helper could not be read ("
-                + cutUtf8(parsed.error, 200) + (said.empty() ? std::string() : "; it said: " + said) + ")." };
+        return {netcode::BadToolOutput, what + " failed: the answer of Vantor's srvsvc helper could not be read ("
+                                            + cutUtf8(parsed.error, 200)
+                                            + (said.empty() ? std::string() : "; it said: " + said) + ")."};
     if (!parsed.value.ok)
         return srvsvcFailure(parsed.value.error, shownServer, what, m_options.credentialsFile);
     reply = std::move(parsed.value);
@@ -175,4 +170,4 @@ std::string SambaNetManagement::srvsvcHelperServer()
     return m_helper && m_helper->running() ? m_helperServer : std::string();
 }
 
-} // namespace vantor
+}  // namespace vantor

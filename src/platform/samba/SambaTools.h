@@ -27,9 +27,9 @@ std::string credentialsHelp(const std::optional<std::string>& file);
 // What went wrong with one run of a tool, or success. `what` names the work for the texts
 // ("Listing the Samba sessions").
 NetStatus toolStatus(const ProcessResult& r, const std::string& tool, const std::string& what,
-    std::chrono::milliseconds limit, const std::optional<std::string>& config);
+                     std::chrono::milliseconds limit, const std::optional<std::string>& config);
 // vantor-srvsvc.py beside the program (or in its share folder), and Debian's python3.
 std::string defaultSrvsvcHelper();
 std::string defaultPython();
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

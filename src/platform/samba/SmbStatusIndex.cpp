@@ -49,7 +49,7 @@ void SmbStatusIndex::collectDetails()
     m_details.resize(m_data.sessions.size());
     std::unordered_map<std::string, std::size_t> byId;
     std::unordered_map<int32_t, std::vector<std::size_t>> byPid;
-    std::vector<std::vector<int64_t>> connectedAt(m_data.sessions.size()); // beside each session's shares
+    std::vector<std::vector<int64_t>> connectedAt(m_data.sessions.size());  // beside each session's shares
     for (std::size_t i = 0; i < m_data.sessions.size(); ++i) {
         const SmbSession& session = m_data.sessions[i];
         SessionDetails& d = m_details[i];
@@ -77,11 +77,13 @@ void SmbStatusIndex::collectDetails()
             SessionDetails& d = m_details[i];
             if (std::find(d.shares.begin(), d.shares.end(), tcon.share) == d.shares.end()) {
                 d.shares.push_back(tcon.share);
-                connectedAt[i].push_back(tcon.connectedAt ? tcon.connectedAtMicros : std::numeric_limits<int64_t>::max());
+                connectedAt[i].push_back(tcon.connectedAt ? tcon.connectedAtMicros
+                                                          : std::numeric_limits<int64_t>::max());
             }
             // Samba 4.20 and later tell when the session began; before, its first tree connect
             // is the nearest.
-            if (!m_data.sessions[i].createdAt && tcon.connectedAt && (!d.connectedAt || *tcon.connectedAt < *d.connectedAt))
+            if (!m_data.sessions[i].createdAt && tcon.connectedAt
+                && (!d.connectedAt || *tcon.connectedAt < *d.connectedAt))
                 d.connectedAt = tcon.connectedAt;
         }
     }
@@ -94,7 +96,7 @@ void SmbStatusIndex::collectDetails()
         for (std::size_t k = 0; k < order.size(); ++k)
             order[k] = k;
         std::stable_sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return connectedAt[i][a] < connectedAt[i][b]; });
+                         [&](std::size_t a, std::size_t b) { return connectedAt[i][a] < connectedAt[i][b]; });
         std::vector<std::string> sorted;
         for (std::size_t k : order)
             sorted.push_back(std::move(shares[k]));
@@ -134,8 +136,8 @@ FileDetails SmbStatusIndex::fileDetails(std::size_t k) const
     // process's tree connects that is named like that folder, else its only one.
     const std::string folder = std::filesystem::path(open.servicePath).filename().string();
     static const std::vector<std::string> none;
-    const std::vector<std::string>& shares
-        = m_owner[k] >= 0 ? m_details[static_cast<std::size_t>(m_owner[k])].shares : none;
+    const std::vector<std::string>& shares =
+        m_owner[k] >= 0 ? m_details[static_cast<std::size_t>(m_owner[k])].shares : none;
     for (const std::string& share : shares)
         if (sameName(share, folder))
             d.share = share;
@@ -149,7 +151,7 @@ std::vector<NetSessionInfo> SmbStatusIndex::sessions() const
     std::vector<NetSessionInfo> out;
     out.reserve(m_data.sessions.size());
     for (std::size_t i = 0; i < m_data.sessions.size(); ++i)
-        out.push_back({ m_data.sessions[i].user, m_data.sessions[i].remoteMachine, m_openCounts[i], m_details[i] });
+        out.push_back({m_data.sessions[i].user, m_data.sessions[i].remoteMachine, m_openCounts[i], m_details[i]});
     return out;
 }
 
@@ -162,8 +164,11 @@ std::vector<NetFileInfo> SmbStatusIndex::filesOf(const std::string& user) const
     out.reserve(it->second.size());
     for (std::size_t k : it->second) {
         const SmbOpen& open = m_data.opens[k];
-        out.push_back({ listedFileId(open), open.path,
-            m_data.sessions[static_cast<std::size_t>(m_owner[k])].remoteMachine, {}, fileDetails(k) });
+        out.push_back({listedFileId(open),
+                       open.path,
+                       m_data.sessions[static_cast<std::size_t>(m_owner[k])].remoteMachine,
+                       {},
+                       fileDetails(k)});
     }
     return out;
 }
@@ -177,10 +182,9 @@ std::vector<NetFileInfo> SmbStatusIndex::allFiles() const
             continue;
         const SmbOpen& open = m_data.opens[k];
         const SmbSession& session = m_data.sessions[static_cast<std::size_t>(m_owner[k])];
-        out.push_back(
-            { listedFileId(open), open.path, session.remoteMachine, session.user, fileDetails(k) });
+        out.push_back({listedFileId(open), open.path, session.remoteMachine, session.user, fileDetails(k)});
     }
     return out;
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -34,7 +34,7 @@ private:
 
     SmbStatusData m_data;
     std::vector<uint32_t> m_openCounts;
-    std::unordered_map<std::string, std::vector<std::size_t>> m_opensByUser; // lower-case user
+    std::unordered_map<std::string, std::vector<std::size_t>> m_opensByUser;  // lower-case user
     std::vector<int> m_owner;
     std::vector<SessionDetails> m_details;
 };
@@ -47,4 +47,4 @@ uint32_t srvsvcFileId(int32_t pid, uint32_t shareFileId);
 // the listing as one it cannot name to the srvsvc service.
 uint32_t listedFileId(const SmbOpen& open);
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

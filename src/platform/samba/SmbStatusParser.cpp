@@ -25,8 +25,7 @@ struct Scalar {
 };
 
 // Samba writes ids as decimal texts ("7479"); a number is taken as well. Empty: `error` is set.
-std::optional<uint64_t> unsignedValue(
-    const Scalar& v, uint64_t max, const std::string& what, std::string& error)
+std::optional<uint64_t> unsignedValue(const Scalar& v, uint64_t max, const std::string& what, std::string& error)
 {
     uint64_t n = 0;
     switch (v.kind) {
@@ -82,25 +81,19 @@ public:
         return error.empty();
     }
 
-    bool null() override { return scalar(Scalar {}); }
-    bool boolean(bool v) override { return scalar(Scalar { Scalar::Kind::Bool, {}, v ? 1 : 0, 0 }); }
-    bool number_integer(number_integer_t v) override
-    {
-        return scalar(Scalar { Scalar::Kind::Signed, {}, v, 0 });
-    }
-    bool number_unsigned(number_unsigned_t v) override
-    {
-        return scalar(Scalar { Scalar::Kind::Unsigned, {}, 0, v });
-    }
+    bool null() override { return scalar(Scalar{}); }
+    bool boolean(bool v) override { return scalar(Scalar{Scalar::Kind::Bool, {}, v ? 1 : 0, 0}); }
+    bool number_integer(number_integer_t v) override { return scalar(Scalar{Scalar::Kind::Signed, {}, v, 0}); }
+    bool number_unsigned(number_unsigned_t v) override { return scalar(Scalar{Scalar::Kind::Unsigned, {}, 0, v}); }
     bool number_float(number_float_t, const string_t&) override
     {
-        return scalar(Scalar { Scalar::Kind::Float, {}, 0, 0 });
+        return scalar(Scalar{Scalar::Kind::Float, {}, 0, 0});
     }
     bool string(string_t& v) override
     {
         if (m_ignoreDepth > 0)
             return true;
-        Scalar s { Scalar::Kind::Text, {}, 0, 0 };
+        Scalar s{Scalar::Kind::Text, {}, 0, 0};
         s.text = std::move(v);
         return scalar(s);
     }
@@ -127,8 +120,24 @@ public:
 
 private:
     enum class Role {
-        Root, Sessions, Session, SessionServerId, SessionCrypto, SessionChannels, Tcons, Tcon, TconServerId,
-        Files, File, Opens, Open, OpenServerId, OpenShareMode, OpenAccess, OpenOplock, OpenLease
+        Root,
+        Sessions,
+        Session,
+        SessionServerId,
+        SessionCrypto,
+        SessionChannels,
+        Tcons,
+        Tcon,
+        TconServerId,
+        Files,
+        File,
+        Opens,
+        Open,
+        OpenServerId,
+        OpenShareMode,
+        OpenAccess,
+        OpenOplock,
+        OpenLease
     };
 
     // A fault inside one session, open file or open leaves that record out, and the reading goes
@@ -140,15 +149,22 @@ private:
             const Role r = m_roles[i];
             const bool entry = i + 1 == m_roles.size() && (r == Role::Sessions || r == Role::Files || r == Role::Opens);
             if (entry || r == Role::Session || r == Role::File || r == Role::Open) {
-                const Role record = entry ? (r == Role::Sessions ? Role::Session : r == Role::Files ? Role::File : Role::Open) : r;
+                const Role record = entry ? (r == Role::Sessions ? Role::Session
+                                             : r == Role::Files  ? Role::File
+                                                                 : Role::Open)
+                                          : r;
                 const std::size_t popped = entry ? 0 : m_roles.size() - i;
                 if (!entry)
                     m_roles.resize(i);
                 m_ignoreDepth = static_cast<int>(popped) + (opening ? 1 : 0);
                 if (record == Role::File)
                     data.opens.resize(std::min(data.opens.size(), m_fileFirstOpen));
-                const std::string name = record == Role::Session ? sessionName() : record == Role::File ? fileName() : openName();
-                const char* kind = record == Role::Session ? "a session" : record == Role::File ? "an open file" : "an open";
+                const std::string name = record == Role::Session ? sessionName()
+                                         : record == Role::File  ? fileName()
+                                                                 : openName();
+                const char* kind = record == Role::Session ? "a session"
+                                   : record == Role::File  ? "an open file"
+                                                           : "an open";
                 std::string cause = text;
                 if (auto at = cause.find(name); at != std::string::npos)
                     cause.replace(at, name.size(), kind);
@@ -315,8 +331,8 @@ private:
         const Role role = m_roles.back();
         m_roles.pop_back();
         if (role == Role::Session) {
-            for (auto [has, name] : { std::pair { m_hasUser, "username" }, { m_hasMachine, "remote_machine" },
-                     { m_hasServerId, "server_id" } })
+            for (auto [has, name] :
+                 {std::pair{m_hasUser, "username"}, {m_hasMachine, "remote_machine"}, {m_hasServerId, "server_id"}})
                 if (!has)
                     return fail(sessionName() + " has no \"" + name + "\"");
             if (!m_hasPid)
@@ -326,7 +342,8 @@ private:
             // The degree says whether the cipher is used at all ("none", "partial", "full").
             std::string text = m_degree;
             // An anonymous logon has no key to sign or seal with, whatever cipher is named.
-            if (!m_degree.empty() && m_degree != "none" && m_degree != "anonymous" && !m_cipher.empty() && m_cipher != "-")
+            if (!m_degree.empty() && m_degree != "none" && m_degree != "anonymous" && !m_cipher.empty()
+                && m_cipher != "-")
                 text = m_cipher + " (" + m_degree + ")";
             (m_cryptoKey == "encryption" ? m_session.encryption : m_session.signing) = cutUtf8(text, 80);
         } else if (role == Role::Tcon) {
@@ -352,8 +369,8 @@ private:
     bool pidValue(const Scalar& v, const std::string& where, int32_t& into)
     {
         std::string fault;
-        auto pid = unsignedValue(
-            v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, fault);
+        auto pid =
+            unsignedValue(v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "the pid of " + where, fault);
         if (!pid)
             return fail(fault);
         if (*pid == 0)
@@ -439,7 +456,8 @@ private:
         case Role::TconServerId:
             if (m_key == "pid") {
                 std::string ignored;
-                if (auto pid = unsignedValue(v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "", ignored)) {
+                if (auto pid =
+                        unsignedValue(v, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), "", ignored)) {
                     m_tcon.pid = static_cast<int32_t>(*pid);
                     m_tconHasPid = *pid != 0;
                 }
@@ -463,8 +481,8 @@ private:
         case Role::Open:
             if (m_key == "share_file_id") {
                 std::string fault;
-                auto id = unsignedValue(
-                    v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), fault);
+                auto id =
+                    unsignedValue(v, std::numeric_limits<uint32_t>::max(), "the share_file_id of " + openName(), fault);
                 if (!id)
                     return fail(fault);
                 m_open.shareFileId = static_cast<uint32_t>(*id);
@@ -531,7 +549,11 @@ std::optional<std::string> repairedUtf8(std::string_view s)
     std::size_t copied = 0;
     for (std::size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        const std::size_t n = c < 0x80                   ? 1
+                              : (c >= 0xC2 && c <= 0xDF) ? 2
+                              : (c >= 0xE0 && c <= 0xEF) ? 3
+                              : (c >= 0xF0 && c <= 0xF4) ? 4
+                                                         : 0;
         bool ok = n > 0 && i + n <= s.size();
         if (ok && n > 1) {
             unsigned lo = 0x80, hi = 0xBF;
@@ -563,7 +585,7 @@ std::optional<std::string> repairedUtf8(std::string_view s)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<int64_t> roundedSambaTime(std::string_view text)
 {
@@ -598,8 +620,7 @@ std::optional<int64_t> parseSambaTimeMicros(std::string_view t)
     auto y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2), mi = digits(14, 2),
          sec = digits(17, 2);
     if (!y || !mo || !d || !h || !mi || !sec || t[4] != '-' || t[7] != '-' || (t[10] != 'T' && t[10] != ' ')
-        || t[13] != ':' || t[16] != ':' || *mo < 1 || *mo > 12 || *d < 1 || *d > 31 || *h > 23 || *mi > 59
-        || *sec > 60)
+        || t[13] != ':' || t[16] != ':' || *mo < 1 || *mo > 12 || *d < 1 || *d > 31 || *h > 23 || *mi > 59 || *sec > 60)
         return std::nullopt;
     std::size_t i = 19;
     int64_t micros = 0;
@@ -651,8 +672,12 @@ ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json, bool needSe
         reader->needSessions = needSessions;
         bool parsed = false;
         switch (quickSaxParse(json, *reader)) {
-        case JsonSaxOutcome::Read: parsed = true; break;
-        case JsonSaxOutcome::Stopped: parsed = false; break;
+        case JsonSaxOutcome::Read:
+            parsed = true;
+            break;
+        case JsonSaxOutcome::Stopped:
+            parsed = false;
+            break;
         case JsonSaxOutcome::Undecided: {
             reader.emplace();
             reader->needSessions = needSessions;
@@ -707,10 +732,7 @@ public:
     bool start_array(std::size_t) override { return start(); }
     bool end_object() override { return end(); }
     bool end_array() override { return end(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override
-    {
-        return false;
-    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
 private:
     // Where the reader stands: the keys from the part down ("<file>", "locks", "", "server_id").
@@ -767,7 +789,7 @@ private:
     bool m_lockHasPid = false;
 };
 
-} // namespace
+}  // namespace
 
 std::optional<std::vector<SmbLockCount>> parseByteRangeLocks(std::string_view json)
 {
@@ -827,8 +849,7 @@ ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text)
     int lineNo = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
-        std::string_view line
-            = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         pos = end == std::string_view::npos ? text.size() : end + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r')
@@ -883,7 +904,8 @@ std::optional<int32_t> textPid(std::string_view w)
 // asctime's "Wed Dec  9 03:34:30 2026".
 std::optional<std::tm> asctimeDate(std::string_view t)
 {
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     if (t.size() != 24 || t[3] != ' ' || t[7] != ' ' || t[10] != ' ' || t[13] != ':' || t[16] != ':' || t[19] != ' ')
         return std::nullopt;
     auto number = [&](std::size_t at, std::size_t n) -> std::optional<int> {
@@ -894,7 +916,7 @@ std::optional<std::tm> asctimeDate(std::string_view t)
             return std::nullopt;
         return v;
     };
-    std::tm tm {};
+    std::tm tm{};
     const std::string_view month = t.substr(4, 3);
     tm.tm_mon = -1;
     for (int m = 0; m < 12; ++m)
@@ -921,15 +943,15 @@ std::optional<int64_t> localDate(const std::tm& date)
     return static_cast<int64_t>(t);
 }
 
-} // namespace
+}  // namespace
 
-ParseResult<SmbStatusData> parseSmbStatusLocksText(
-    std::string_view text, const std::function<std::optional<int64_t>(const std::tm&)>& localTime)
+ParseResult<SmbStatusData>
+parseSmbStatusLocksText(std::string_view text, const std::function<std::optional<int64_t>(const std::tm&)>& localTime)
 {
     ParseResult<SmbStatusData> r;
     SmbStatusData& data = r.value;
     enum class Part { None, Opens, Locks } part = Part::None;
-    bool header = false; // the part's column titles and rule are still to come
+    bool header = false;  // the part's column titles and rule are still to come
     std::vector<SmbLockCount> locks;
     std::size_t pos = 0;
     int lineNo = 0;
@@ -1001,12 +1023,13 @@ ParseResult<SmbStatusData> parseSmbStatusLocksText(
         const std::string_view uid = nextWord(line, at);
         const std::string_view deny = nextWord(line, at);
         const std::string_view access = nextWord(line, at);
-        nextWord(line, at); // R/W: what the access mask says, in short
+        nextWord(line, at);  // R/W: what the access mask says, in short
         const std::string_view oplock = nextWord(line, at);
         int64_t uidValue = 0;
         uint32_t mask = 0;
         const bool uidOk = std::from_chars(uid.data(), uid.data() + uid.size(), uidValue).ec == std::errc();
-        const bool maskOk = access.starts_with("0x")
+        const bool maskOk =
+            access.starts_with("0x")
             && std::from_chars(access.data() + 2, access.data() + access.size(), mask, 16).ec == std::errc();
         std::string_view rest = line.substr(std::min(line.size(), at));
         // The columns are padded; a share path starts with '/'.
@@ -1084,4 +1107,4 @@ std::vector<int> sessionOfOpens(const SmbStatusData& data)
     return owner;
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

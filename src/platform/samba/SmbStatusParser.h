@@ -14,47 +14,47 @@ namespace vantor::samba {
 
 // One entry of "sessions".
 struct SmbSession {
-    std::string user; // "username", cut to 255 bytes
-    std::string remoteMachine; // "remote_machine": the client's address, cut to 255 bytes
-    int32_t pid = 0; // server_id.pid: the smbd process serving it
+    std::string user;  // "username", cut to 255 bytes
+    std::string remoteMachine;  // "remote_machine": the client's address, cut to 255 bytes
+    int32_t pid = 0;  // server_id.pid: the smbd process serving it
     std::optional<int64_t> uid;
-    std::string sessionId; // "session_id": what its tree connects name it by
-    std::string dialect; // "session_dialect"
-    std::string encryption; // the cipher and its degree, or "none"; empty: not told
+    std::string sessionId;  // "session_id": what its tree connects name it by
+    std::string dialect;  // "session_dialect"
+    std::string encryption;  // the cipher and its degree, or "none"; empty: not told
     std::string signing;
-    std::optional<int64_t> createdAt; // "creation_time" (Samba 4.20 and later): when it began
-    std::optional<uint32_t> channels; // the entries of "channels" (4.20 and later)
+    std::optional<int64_t> createdAt;  // "creation_time" (Samba 4.20 and later): when it began
+    std::optional<uint32_t> channels;  // the entries of "channels" (4.20 and later)
 };
 
 // One entry of "tcons": a session's connection to a share.
 struct SmbTcon {
-    std::string share; // "service"
+    std::string share;  // "service"
     std::string sessionId;
     int32_t pid = 0;
-    std::optional<int64_t> connectedAt; // seconds since 1970
-    int64_t connectedAtMicros = 0; // the same to the microsecond: the order of one session's connects
+    std::optional<int64_t> connectedAt;  // seconds since 1970
+    int64_t connectedAtMicros = 0;  // the same to the microsecond: the order of one session's connects
 };
 
 // One open of a file or directory: an entry of "opens" under its path in "open_files".
 struct SmbOpen {
-    std::string path; // the key of "open_files": the full path on this computer, cut to 255 bytes
-    int32_t pid = 0; // server_id.pid of the smbd process that holds it
+    std::string path;  // the key of "open_files": the full path on this computer, cut to 255 bytes
+    int32_t pid = 0;  // server_id.pid of the smbd process that holds it
     uint32_t shareFileId = 0;
     // False where the listing gives no share_file_id (the text one): the open cannot be named to
     // the srvsvc service then.
     bool hasShareFileId = true;
     std::optional<int64_t> uid;
-    std::string servicePath; // the file's "service_path": the shared folder it lies in
-    std::string filename; // the file's "filename": its path inside that folder
-    bool read = false; // access_mask READ_DATA
-    bool write = false; // access_mask WRITE_DATA or APPEND_DATA
-    bool shareRead = true; // sharemode: what others may still do
+    std::string servicePath;  // the file's "service_path": the shared folder it lies in
+    std::string filename;  // the file's "filename": its path inside that folder
+    bool read = false;  // access_mask READ_DATA
+    bool write = false;  // access_mask WRITE_DATA or APPEND_DATA
+    bool shareRead = true;  // sharemode: what others may still do
     bool shareWrite = true;
     bool hasShareMode = false;
     // Its access holds WRITE_OWNER, which smbstatus cannot write as JSON (the text listing tells).
     bool writeOwner = false;
-    std::string oplock; // the oplock's "text"; empty: none
-    std::string lease; // the lease's "text" ("RWH"); empty: none
+    std::string oplock;  // the oplock's "text"; empty: none
+    std::string lease;  // the lease's "text" ("RWH"); empty: none
     std::optional<int64_t> openedAt;
     // Byte-range locks its process holds on the file; none: the document does not tell (smbstatus
     // lists them with -B).
@@ -63,14 +63,14 @@ struct SmbOpen {
 
 // A record of a listing that could not be read and was left out, the rest being read all the same.
 struct SkippedRecord {
-    std::string cause; // what was wrong, the same for every record with that fault
-    std::string text; // the same, naming the record
+    std::string cause;  // what was wrong, the same for every record with that fault
+    std::string text;  // the same, naming the record
 };
 
 struct SmbStatusData {
-    std::vector<SmbSession> sessions; // in the document's order
-    std::vector<SmbTcon> tcons; // in the document's order
-    std::vector<SmbOpen> opens; // in the document's order (path, then its opens)
+    std::vector<SmbSession> sessions;  // in the document's order
+    std::vector<SmbTcon> tcons;  // in the document's order
+    std::vector<SmbOpen> opens;  // in the document's order (path, then its opens)
     std::vector<SkippedRecord> skipped;
 };
 
@@ -83,8 +83,8 @@ std::optional<int64_t> roundedSambaTime(std::string_view text);
 std::optional<int64_t> parseSambaTimeMicros(std::string_view text);
 
 template <typename T> struct ParseResult {
-    T value {};
-    std::string error; // empty: value holds the data
+    T value{};
+    std::string error;  // empty: value holds the data
     bool ok() const { return error.empty(); }
 };
 
@@ -100,8 +100,9 @@ ParseResult<SmbStatusData> parseSmbStatusJson(std::string_view json, bool needSe
 // into seconds since 1970 (empty: the local time zone of this process). Only `opens` (and
 // `skipped`, for lines it cannot read) are filled. A share path and a file name are told apart by
 // the three spaces smbstatus writes between them.
-ParseResult<SmbStatusData> parseSmbStatusLocksText(
-    std::string_view text, const std::function<std::optional<int64_t>(const std::tm&)>& localTime = {});
+ParseResult<SmbStatusData>
+parseSmbStatusLocksText(std::string_view text,
+                        const std::function<std::optional<int64_t>(const std::tm&)>& localTime = {});
 
 // The "byte_range_locks" part of a document: how many locks each smbd process holds on each file
 // (the full path, cut as an open's path is). Empty where the document has no such part or it
@@ -126,4 +127,4 @@ ParseResult<std::vector<std::string>> parsePdbeditList(std::string_view text);
 // order when that does not decide), so that each open is counted once.
 std::vector<int> sessionOfOpens(const SmbStatusData& data);
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

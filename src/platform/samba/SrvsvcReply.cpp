@@ -26,8 +26,7 @@ bool readText(const Json& object, const char* key, std::string& out, bool requir
     return true;
 }
 
-bool readUnsigned(
-    const Json& object, const char* key, uint64_t max, uint64_t& out, bool required, std::string& error)
+bool readUnsigned(const Json& object, const char* key, uint64_t max, uint64_t& out, bool required, std::string& error)
 {
     auto it = object.find(key);
     if (it == object.end()) {
@@ -52,15 +51,15 @@ bool readUnsigned(
 
 constexpr uint64_t u32max = std::numeric_limits<uint32_t>::max();
 
-} // namespace
+}  // namespace
 
 ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
 {
     ParseResult<SrvsvcReply> result;
     Json doc = Json::parse(text.begin(), text.end(), nullptr, false);
     if (doc.is_discarded()) {
-        result.error = text.find_first_not_of(" \t\r\n") == std::string_view::npos ? "no answer"
-                                                                                   : "not a JSON document";
+        result.error =
+            text.find_first_not_of(" \t\r\n") == std::string_view::npos ? "no answer" : "not a JSON document";
         return result;
     }
     if (!doc.is_object() || !doc.contains("ok") || !doc["ok"].is_boolean()) {
@@ -79,8 +78,7 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
         const Json& e = *it;
         SrvsvcError& out = reply.error;
         if (!readText(e, "kind", out.kind, true, error) || !readText(e, "name", out.name, false, error)
-            || !readText(e, "message", out.message, false, error)
-            || !readText(e, "account", out.account, false, error)
+            || !readText(e, "message", out.message, false, error) || !readText(e, "account", out.account, false, error)
             || !readText(e, "path", out.path, false, error)
             || !readUnsigned(e, "code", std::numeric_limits<uint64_t>::max(), out.code, false, error))
             return result;
@@ -104,8 +102,7 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
             }
             NetSessionInfo info;
             uint64_t opens = 0;
-            if (!readText(s, "user", info.user, true, error)
-                || !readText(s, "computer", info.computer, true, error)
+            if (!readText(s, "user", info.user, true, error) || !readText(s, "computer", info.computer, true, error)
                 || !readUnsigned(s, "opens", u32max, opens, true, error))
                 return result;
             info.openFiles = static_cast<uint32_t>(opens);
@@ -135,8 +132,7 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
             }
             NetFileInfo info;
             uint64_t id = 0;
-            if (!readUnsigned(f, "id", u32max, id, true, error)
-                || !readText(f, "path", info.path, true, error)
+            if (!readUnsigned(f, "id", u32max, id, true, error) || !readText(f, "path", info.path, true, error)
                 || !readText(f, "user", info.user, false, error))
                 return result;
             info.id = static_cast<uint32_t>(id);
@@ -163,4 +159,4 @@ ParseResult<SrvsvcReply> parseSrvsvcReply(std::string_view text)
     return result;
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -38,7 +38,7 @@ struct Section {
     bool printable = false;
 };
 
-} // namespace
+}  // namespace
 
 std::vector<NetShareInfo> parseTestparmShares(std::string_view text)
 {
@@ -53,9 +53,10 @@ std::vector<NetShareInfo> parseTestparmShares(std::string_view text)
             continue;
         if (line.front() == '[') {
             const std::size_t close = line.find(']');
-            const std::string_view name = close == std::string_view::npos ? std::string_view() : trimmed(line.substr(1, close - 1));
+            const std::string_view name =
+                close == std::string_view::npos ? std::string_view() : trimmed(line.substr(1, close - 1));
             if (name.empty()) {
-                current = nullptr; // its lines belong to no share we could name
+                current = nullptr;  // its lines belong to no share we could name
                 continue;
             }
             if (lower(name) == "global") {
@@ -89,4 +90,4 @@ std::vector<NetShareInfo> parseTestparmShares(std::string_view text)
     return out;
 }
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -16,4 +16,4 @@ namespace vantor::samba {
 // %-substitutions stand as they are: they depend on who connects.
 std::vector<NetShareInfo> parseTestparmShares(std::string_view text);
 
-} // namespace vantor::samba
+}  // namespace vantor::samba

@@ -40,8 +40,16 @@ bool icoOf(const QImage& image, QByteArray& out)
     return image.save(&buffer, "ICO") && out.size() > 22;
 }
 
-void put16(std::string& s, unsigned v) { s += char(v & 0xff); s += char((v >> 8) & 0xff); }
-void put32(std::string& s, unsigned v) { put16(s, v & 0xffff); put16(s, v >> 16); }
+void put16(std::string& s, unsigned v)
+{
+    s += char(v & 0xff);
+    s += char((v >> 8) & 0xff);
+}
+void put32(std::string& s, unsigned v)
+{
+    put16(s, v & 0xffff);
+    put16(s, v >> 16);
+}
 
 }  // namespace
 
@@ -79,12 +87,14 @@ int main(int argc, char** argv)
     if (argc == 6 && std::string(argv[1]) == "bmp") {
         const QColor background(QString::fromLatin1("#") + QString::fromLatin1(argv[5]));
         QImage image = render(argv[3], std::atoi(argv[4]), background);
-        if (image.isNull() || !image.convertToFormat(QImage::Format_RGB888).save(QString::fromLocal8Bit(argv[2]), "BMP")) {
+        if (image.isNull()
+            || !image.convertToFormat(QImage::Format_RGB888).save(QString::fromLocal8Bit(argv[2]), "BMP")) {
             std::fprintf(stderr, "cannot render %s\n", argv[3]);
             return 1;
         }
         return 0;
     }
-    std::fprintf(stderr, "usage: vantor-render-win-resources ico OUT.ico IN.svg SIZE... | bmp OUT.bmp IN.svg SIZE RRGGBB\n");
+    std::fprintf(stderr,
+                 "usage: vantor-render-win-resources ico OUT.ico IN.svg SIZE... | bmp OUT.bmp IN.svg SIZE RRGGBB\n");
     return 2;
 }

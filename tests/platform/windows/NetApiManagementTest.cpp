@@ -31,7 +31,7 @@ struct Recorder {
     std::vector<Call> calls;
     NET_API_STATUS answer = NERR_Success;
     std::vector<std::pair<std::wstring, std::wstring>> names;  // (user or path, computer)
-    bool giveBuffer = true;                                    // also with a failed status
+    bool giveBuffer = true;  // also with a failed status
     DWORD fileIdBase = 100;
     // NetConnectionEnum: by qualifier, the (user, share, seconds connected) it lists, and its status.
     struct Connection {
@@ -56,8 +56,7 @@ std::optional<std::wstring> text(LPCWSTR s)
 }
 
 // Hands out a buffer that stays alive (with its strings) until the backend frees it.
-template <typename Info, typename Fill>
-void handOut(LPBYTE* out, DWORD* read, DWORD* total, Fill fill)
+template <typename Info, typename Fill> void handOut(LPBYTE* out, DWORD* read, DWORD* total, Fill fill)
 {
     *read = 0;
     *total = 0;
@@ -146,9 +145,7 @@ NET_API_STATUS WINAPI fakeUserEnum(LPCWSTR server, DWORD level, DWORD filter, LP
                                    LPDWORD read, LPDWORD total, LPDWORD resume)
 {
     rec->calls.push_back({text(server), {}, {}, level, filter, preferred, resume != nullptr, 0});
-    handOut<USER_INFO_0>(buffer, read, total, [](USER_INFO_0& i, LPWSTR name, LPWSTR, DWORD) {
-        i.usri0_name = name;
-    });
+    handOut<USER_INFO_0>(buffer, read, total, [](USER_INFO_0& i, LPWSTR name, LPWSTR, DWORD) { i.usri0_name = name; });
     return rec->answer;
 }
 
@@ -401,8 +398,7 @@ TEST(NetApiManagementReal, AnswersForThisComputer)
     std::vector<NetSessionInfo> sessions;
     const NetStatus sessionsStatus = net.enumSessions({}, sessions);
     // On Windows, listing sessions at level 1 takes an administrator.
-    EXPECT_TRUE(sessionsStatus.ok() || (!wine && sessionsStatus.code == netcode::AccessDenied))
-        << sessionsStatus.text;
+    EXPECT_TRUE(sessionsStatus.ok() || (!wine && sessionsStatus.code == netcode::AccessDenied)) << sessionsStatus.text;
     std::vector<std::string> users;
     const NetStatus usersStatus = net.enumUsers(users);
     EXPECT_TRUE(usersStatus.ok()) << usersStatus.text;

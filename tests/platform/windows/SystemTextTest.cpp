@@ -17,7 +17,7 @@ using namespace vantor;
 
 namespace {
 
-const std::string zoe = "Zo\xc3\xab";      // U+00EB
+const std::string zoe = "Zo\xc3\xab";  // U+00EB
 const std::string pc = "PC-\xc3\x89t\xc3\xa9";  // É, é
 
 std::string bytesOf(const std::filesystem::path& file)
@@ -35,7 +35,9 @@ TEST(SystemText, IsTheAnsiCodePageOnDiskAndUtf8Inside)
         EXPECT_EQ(toSystemText(zoe), "Zo\xeb");
     EXPECT_EQ(fromSystemText(toSystemText(zoe)), zoe);
     // Bytes that are not UTF-8 cannot crash or vanish silently: they become a replacement.
-    EXPECT_FALSE(toSystemText("a\xff" "b").empty());
+    EXPECT_FALSE(toSystemText("a\xff"
+                              "b")
+                     .empty());
 }
 
 TEST(SystemText, ListsAndHistoryKeepTheNameThroughTheirFiles)

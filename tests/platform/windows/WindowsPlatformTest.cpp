@@ -67,8 +67,7 @@ struct ShellCall {
 ShellCall lastShellCall;
 HINSTANCE shellAnswer = nullptr;
 
-HINSTANCE WINAPI recordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                                   INT show)
+HINSTANCE WINAPI recordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show)
 {
     lastShellCall = {owner, verb, file, directory ? directory : "", parameters != nullptr, show};
     return shellAnswer;
