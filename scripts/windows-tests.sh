@@ -7,6 +7,10 @@
 # builds only those targets (with `-R` for ctest: a run of a few tests without building them all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Wine takes the Windows locale, and with it the ANSI code page the tests expect (1252), from the
+# environment's; a run without any (the C locale) would give the tests another code page.
+export LANG=C.UTF-8
+unset LC_ALL LC_CTYPE
 build_dir=${VANTOR_WINDOWS_BUILD_DIR:-build-windows}
 linux_build_dir=${VANTOR_BUILD_DIR:-build}
 
