@@ -55,6 +55,44 @@ void setProgramIcon(HWND window)
     }
 }
 
+// What both detail windows do with their frame: the close box hides them, hiding keeps their
+// columns and place, a new size lays the controls out to the edges, and the least size holds.
+struct Frame {
+    ListColumns& columns;
+    EdgeLayout& layout;
+    LayoutFile& kept;
+    const char* name;
+    const std::function<void(bool shown)>& onShownChanged;
+};
+
+bool frameMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const Frame& frame)
+{
+    switch (message) {
+    case WM_CLOSE:
+        ShowWindow(window, SW_HIDE);
+        return true;
+    case WM_SHOWWINDOW:
+        if (!wParam) {
+            frame.columns.save();
+            frame.kept.saveWindow(window, frame.name);
+        }
+        if (frame.onShownChanged)
+            frame.onShownChanged(wParam != FALSE);
+        return false;
+    case WM_SIZE:
+        frame.layout.apply(window);
+        return true;
+    case WM_GETMINMAXINFO:
+        if (frame.layout.minimum().cx > 0) {
+            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            info->ptMinTrackSize = {frame.layout.minimum().cx, frame.layout.minimum().cy};
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 // --- layout -------------------------------------------------------------------------------------
@@ -234,25 +272,11 @@ bool OpenFilesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
             return false;
         }
     case WM_CLOSE:
-        ShowWindow(hwnd(), SW_HIDE);
-        return true;
     case WM_SHOWWINDOW:
-        if (!wParam) {
-            m_columns.save();
-            m_kept.saveWindow(hwnd(), "openFiles");
-        }
-        if (onShownChanged)
-            onShownChanged(wParam != FALSE);
-        return false;
     case WM_SIZE:
-        m_layout.apply(hwnd());
-        return true;
     case WM_GETMINMAXINFO:
-        if (m_layout.minimum().cx > 0) {
-            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            info->ptMinTrackSize = {m_layout.minimum().cx, m_layout.minimum().cy};
-        }
-        return true;
+        return frameMessage(hwnd(), message, wParam, lParam,
+                            {m_columns, m_layout, m_kept, "openFiles", onShownChanged});
     case WM_CONTEXTMENU: {
         if (reinterpret_cast<HWND>(wParam) != listView())
             return false;
@@ -371,25 +395,10 @@ bool SharesWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         }
         return LOWORD(wParam) == IDOK;
     case WM_CLOSE:
-        ShowWindow(hwnd(), SW_HIDE);
-        return true;
     case WM_SHOWWINDOW:
-        if (!wParam) {
-            m_columns.save();
-            m_kept.saveWindow(hwnd(), "shares");
-        }
-        if (onShownChanged)
-            onShownChanged(wParam != FALSE);
-        return false;
     case WM_SIZE:
-        m_layout.apply(hwnd());
-        return true;
     case WM_GETMINMAXINFO:
-        if (m_layout.minimum().cx > 0) {
-            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            info->ptMinTrackSize = {m_layout.minimum().cx, m_layout.minimum().cy};
-        }
-        return true;
+        return frameMessage(hwnd(), message, wParam, lParam, {m_columns, m_layout, m_kept, "shares", onShownChanged});
     case WM_NOTIFY: {
         const NMHDR& header = *reinterpret_cast<const NMHDR*>(lParam);
         if (header.idFrom != IDC_SHARES_LIST)
