@@ -60,6 +60,11 @@ if ! command -v npm >/dev/null; then
 fi
 
 apt-get -o DPkg::Lock::Timeout=600 update -qq
+# Debian 13 ships Qt's SVG image and icon plugins apart from the library (Debian 12 has them in
+# libqt6svg6): without them the windows draw none of their own pictures.
+if apt-cache show qt6-svg-plugins >/dev/null 2>&1; then
+  packages+=(qt6-svg-plugins)
+fi
 "${APT[@]}" install "${packages[@]}"
 
 # systemd-container brings libnss-mymachines, which puts itself into /etc/nsswitch.conf: the
