@@ -123,6 +123,9 @@ protected:
     }
 
     // cockpit-ws on a free loopback port, its bridge as `account` (no login: the session is local).
+    // The account gets folders of its own in place of this test's XDG ones, which only root may
+    // enter: the bridge reads manifest overrides from its XDG_CONFIG_HOME and dies on a refusal
+    // (Cockpit 337), and without a bridge cockpit-ws answers 401.
     void startCockpitAs(const std::string& account)
     {
         const passwd* pw = ::getpwnam(account.c_str());
@@ -135,11 +138,26 @@ protected:
         o.newSession = true;
         o.outputFile = (dataDir.path() / "cockpit-ws.log").string();
         std::string error;
-        ASSERT_TRUE(cockpit.start({"/usr/bin/setpriv", "--reuid=" + account, "--regid=" + std::to_string(pw->pw_gid),
-                                   "--init-groups", "/usr/bin/env", "HOME=" + home.string(),
+        ASSERT_TRUE(cockpit.start({"/usr/bin/setpriv",
+                                   "--reuid=" + account,
+                                   "--regid=" + std::to_string(pw->pw_gid),
+                                   "--init-groups",
+                                   "/usr/bin/env",
+                                   "-u",
+                                   "XDG_RUNTIME_DIR",
+                                   "HOME=" + home.string(),
+                                   "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                                   "XDG_DATA_HOME=" + (home / ".local/share").string(),
+                                   "XDG_CACHE_HOME=" + (home / ".cache").string(),
+                                   "XDG_STATE_HOME=" + (home / ".local/state").string(),
                                    "XDG_DATA_DIRS=" + web.string() + ":/usr/share",
-                                   "DBUS_SYSTEM_BUS_ADDRESS=" + bus->address(), cockpitWs, "--address", "127.0.0.1",
-                                   "--port", std::to_string(port), "--local-session=cockpit-bridge"},
+                                   "DBUS_SYSTEM_BUS_ADDRESS=" + bus->address(),
+                                   cockpitWs,
+                                   "--address",
+                                   "127.0.0.1",
+                                   "--port",
+                                   std::to_string(port),
+                                   "--local-session=cockpit-bridge"},
                                   o, error))
             << error;
         int startError = 0;
