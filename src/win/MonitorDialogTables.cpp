@@ -239,7 +239,8 @@ void MonitorDialog::showSnapshot()
 {
     const SessionsSnapshotPtr snap = m_face.snapshot();
     if (!snap)
-        setTrayTip("Vantor: " + countsText(*snap));
+        return;
+    setTrayTip("Vantor: " + countsText(*snap));
     if (m_openFilesWindow && m_openFilesShown)
         m_openFilesWindow->setSnapshot(*snap);
     if (m_sharesWindow && m_sharesShown)
