@@ -7,9 +7,10 @@
 #   3. the core and the service without the windows, built with ThreadSanitizer (build-tsan/), and
 #      their tests: any report fails the run;
 #   4. the Windows side: cross-built with mingw-w64, its tests run under Wine;
-#   5. Debian 13: a trixie tree (debootstrap, kept in /var/tmp between runs), Vantor built there with
-#      the windows (Qt 6.8), its unit, window (offscreen), integration and Cockpit page tests run
-#      against that tree's Samba 4.22 and Cockpit 337 (scripts/debian13-tests.sh).
+#   5. Debian 13: a trixie tree (debootstrap, kept in /var/tmp between runs) with scripts/install-deps.sh
+#      run in it, Vantor built there with the windows (Qt 6.8), its unit, window (offscreen),
+#      integration and Cockpit page tests run against that tree's Samba 4.22 and Cockpit 337; not
+#      the package and interop tests, nor parts 1b to 4 (scripts/debian13-tests.sh).
 # Options: --fast runs only the unit and window tests of the ordinary build (the quick loop while working);
 # VANTOR_SKIP_SANITIZE=1, VANTOR_SKIP_TSAN=1, VANTOR_SKIP_WINDOWS=1, VANTOR_SKIP_SYSTEMD=1 or
 # VANTOR_SKIP_DEBIAN13=1 leave out the sanitizer, ThreadSanitizer, Windows, systemd or Debian 13 part.
