@@ -55,4 +55,15 @@ bool acceptOptions(const OptionsValue& values, bool launchOnStartup, const Optio
     return true;
 }
 
+bool OptionsCloser::ok(const OptionsValue& edited, bool launchOnStartup, const OptionsAcceptContext& context)
+{
+    m_result.closed = OptionsClosed::ListsAccepted;
+    m_result.value.whiteList = edited.whiteList;
+    m_result.value.blackList = edited.blackList;
+    if (!acceptOptions(edited, launchOnStartup, context))
+        return false;
+    m_result = {OptionsClosed::Accepted, edited};
+    return true;
+}
+
 }  // namespace vantor

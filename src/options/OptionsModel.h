@@ -81,4 +81,21 @@ struct OptionsAcceptContext {
 // could not be written.
 bool acceptOptions(const OptionsValue& values, bool launchOnStartup, const OptionsAcceptContext& context);
 
+// How an Options window closes, as its OKs go. Made with the value the window was given; closed
+// as cancelled unless an OK came.
+class OptionsCloser {
+public:
+    explicit OptionsCloser(const OptionsValue& given)
+        : m_result{OptionsClosed::Cancelled, given}
+    {
+    }
+    // OK with the value read from the controls and the list pages: its lists count from now on,
+    // then acceptOptions; true when the window closes with all of `edited` accepted.
+    bool ok(const OptionsValue& edited, bool launchOnStartup, const OptionsAcceptContext& context);
+    const OptionsResult& result() const { return m_result; }
+
+private:
+    OptionsResult m_result;
+};
+
 }  // namespace vantor

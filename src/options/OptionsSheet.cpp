@@ -44,6 +44,7 @@ OptionsSheet::OptionsSheet(const OptionsValue& values, MessageBoxes& boxes, cons
     : QDialog(parent)
     , m_boxes(boxes)
     , m_values(values)
+    , m_closer(values)
     , m_autostart(resolveAutostart(deps, m_ownAutostart))
     , m_executablePath(deps.executablePath.empty() ? textFromPath(executablePath()) : deps.executablePath)
     , m_pages(new QStackedWidget(this))
@@ -153,25 +154,11 @@ void OptionsSheet::accept()
     edited.whiteList = m_whiteList->model()->rows();
     edited.blackList = m_blackList->model()->rows();
 
-    // The lists count from here on, whatever the checks say.
-    m_listsAccepted = m_values;
-    m_listsAccepted->whiteList = edited.whiteList;
-    m_listsAccepted->blackList = edited.blackList;
-    if (!acceptOptions(edited, m_general->launchOnStartup(),
-                       {m_boxes, m_autostart, m_executablePath, static_cast<QWidget*>(this)}))
+    if (!m_closer.ok(edited, m_general->launchOnStartup(),
+                     {m_boxes, m_autostart, m_executablePath, static_cast<QWidget*>(this)}))
         return;
     m_values = edited;
-    m_accepted = true;
     QDialog::accept();
-}
-
-OptionsResult OptionsSheet::outcome() const
-{
-    if (m_accepted)
-        return {OptionsClosed::Accepted, m_values};
-    if (m_listsAccepted)
-        return {OptionsClosed::ListsAccepted, *m_listsAccepted};
-    return {OptionsClosed::Cancelled, m_values};
 }
 
 OptionsResult runOptionsWindow(const OptionsValue& values, MessageBoxes& boxes, QWidget* parent,

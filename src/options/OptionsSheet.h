@@ -43,7 +43,7 @@ public:
     // The copy: as given before the window ran, as accepted after OK.
     const OptionsValue& values() const { return m_values; }
     // How the window closed, with what is to be stored.
-    OptionsResult outcome() const;
+    const OptionsResult& outcome() const { return m_closer.result(); }
 
     QTabBar* tabBar() const { return m_tabs; }
     AccessListPage* listPage(Tab tab) const;
@@ -56,9 +56,7 @@ private:
 
     MessageBoxes& m_boxes;
     OptionsValue m_values;
-    // The lists of an OK that a check stopped: they are stored even if the window is cancelled.
-    std::optional<OptionsValue> m_listsAccepted;
-    bool m_accepted = false;
+    OptionsCloser m_closer;
     std::unique_ptr<Autostart> m_ownAutostart;
     Autostart& m_autostart;
     std::string m_executablePath;

@@ -51,6 +51,7 @@ OptionsSheet::OptionsSheet(const OptionsValue& values, MessageBoxes& boxes, cons
     : Dialog(IDD_OPTIONS)
     , m_boxes(boxes)
     , m_values(values)
+    , m_closer(values)
     , m_deps(deps)
 {
     if (deps.autostart) {
@@ -230,24 +231,10 @@ void OptionsSheet::accept()
     edited.whiteList = m_whiteList->rows();
     edited.blackList = m_blackList->rows();
     const bool launch = checked(page(General), IDC_LAUNCH_ON_STARTUP);
-    // The lists count from here on, whatever the checks say.
-    m_listsAccepted = m_values;
-    m_listsAccepted->whiteList = edited.whiteList;
-    m_listsAccepted->blackList = edited.blackList;
-    if (!acceptOptions(edited, launch, {m_boxes, *m_autostart, m_deps.executablePath, hwnd()}))
+    if (!m_closer.ok(edited, launch, {m_boxes, *m_autostart, m_deps.executablePath, hwnd()}))
         return;
     m_values = edited;
-    m_accepted = true;
     end(IDOK);
-}
-
-OptionsResult OptionsSheet::outcome() const
-{
-    if (m_accepted)
-        return {OptionsClosed::Accepted, m_values};
-    if (m_listsAccepted)
-        return {OptionsClosed::ListsAccepted, *m_listsAccepted};
-    return {OptionsClosed::Cancelled, m_values};
 }
 
 bool OptionsSheet::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer)

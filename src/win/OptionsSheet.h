@@ -12,7 +12,6 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace vantor::win {
 
@@ -51,7 +50,7 @@ public:
     // The copy: as given before the window ran, as accepted after OK.
     const OptionsValue& values() const { return m_values; }
     // How the window closed, with what is to be stored.
-    OptionsResult outcome() const;
+    const OptionsResult& outcome() const { return m_closer.result(); }
     void showTab(int index);
     int currentTab() const;
     HWND page(int tab) const;
@@ -69,9 +68,7 @@ private:
 
     MessageBoxes& m_boxes;
     OptionsValue m_values;
-    // The lists of an OK that a check stopped: they are stored even if the window is cancelled.
-    std::optional<OptionsValue> m_listsAccepted;
-    bool m_accepted = false;
+    OptionsCloser m_closer;
     OptionsDeps m_deps;
     std::unique_ptr<Autostart> m_ownAutostart;
     Autostart* m_autostart = nullptr;

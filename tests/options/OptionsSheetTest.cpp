@@ -220,15 +220,6 @@ private slots:
         QCOMPARE(sheet.tabBar()->currentIndex(), int(OptionsSheet::Report));
         QCOMPARE(child<QLineEdit>(sheet, "dailyReportTime")->text(), time);
         QVERIFY(s.autostart.calls.empty());
-
-        // Cancelled now, the lists of that OK still go back, with the settings as they came.
-        sheet.listPage(OptionsSheet::WhiteList)->model()->clear();
-        child<QPushButton>(sheet, "cancel")->click();
-        const OptionsResult outcome = sheet.outcome();
-        QCOMPARE(outcome.closed, OptionsClosed::ListsAccepted);
-        QCOMPARE(outcome.value.whiteList.size(), std::size_t(3));
-        QVERIFY(outcome.value.blackList.empty());
-        QCOMPARE(outcome.value.settings, s.defaults().settings);
     }
 
     void anEmptyWhiteListWarnsAndThenCloses()

@@ -145,12 +145,13 @@ TEST_F(AcceptFixture, ListFilesAreWrittenEvenWhenACheckKeepsTheWindowOpen)
     v.whiteList.addAtTop("alice", "<Any>");
     v.blackList.addAtTop("<Any>", "PC7");
     v.settings.dailyReportTime = "8:30";
-
-    EXPECT_FALSE(accept(v, true));
-    // The window hands such an OK back as lists accepted; they are stored, the settings are not.
-    h.monitor.settings.hideLocalUsers = 0;
     v.settings.hideLocalUsers = 1;
-    EXPECT_FALSE(storeOptions(h.monitor, {OptionsClosed::ListsAccepted, v}, {}));
+
+    OptionsCloser closer(defaults());
+    EXPECT_FALSE(closer.ok(v, true, {h.boxes, autostart, "/opt/vantor/bin/vantor", &owner}));
+    // Closed now, the window hands back the lists of that OK and the settings it was given.
+    EXPECT_EQ(closer.result().closed, OptionsClosed::ListsAccepted);
+    EXPECT_FALSE(storeOptions(h.monitor, closer.result(), {}));
     EXPECT_EQ(h.dir.read("wlist.dat"), "alice <Any>\n");
     EXPECT_EQ(h.dir.read("blist.dat"), "<Any> PC7\n");
     EXPECT_EQ(h.monitor.settings.hideLocalUsers, 0);
@@ -160,7 +161,7 @@ TEST_F(AcceptFixture, ListFilesAreWrittenEvenWhenACheckKeepsTheWindowOpen)
     EXPECT_EQ(h.boxes.shown[0].icon, BoxIcon::Error);
     EXPECT_EQ(h.boxes.shown[0].owner, &owner);
     EXPECT_TRUE(autostart.calls.empty());  // a stopped OK touches no autostart entry
-    // The enforced lists are the caller's to reload; OK alone leaves them alone.
+    // Lists stored alone are not reloaded: the enforced ones stay until an OK goes through.
     EXPECT_TRUE(h.monitor.blackList().empty());
 }
 
