@@ -116,7 +116,7 @@ Figures benchPoll(LocalMonitorFace::PollMode mode, NetManagement& net, int round
     QSignalSpy done(&dialog, &MonitorDialog::pollFinished);
     dialog.start();
     done.wait(10000);
-    face.monitor().selectSessionRow(5);
+    DeskCommands(face.monitor()).selectSessionRow(5);
 
     Figures f;
     BlockProbe probe;

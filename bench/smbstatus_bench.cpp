@@ -9,6 +9,7 @@
 // sessions (VANTOR_BENCH_SESSIONS), on the JSON route and on the fallback.
 
 #include "SmbStatusDocument.h"
+#include "monitor/DeskCommands.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
@@ -133,7 +134,7 @@ void benchDocument(const std::string& label, const std::string& doc, int runs, d
 
     SessionMonitor monitor({net, boxes, clock, dataDir, &files});
     monitor.pollSessions();
-    monitor.clickSessionRow(0);
+    DeskCommands(monitor).clickSessionRow(0);
     print("steady poll: parse + poll + table rebuild + open files", timeIt(runs, [&] {
               now += std::chrono::seconds(5);
               monitor.pollSessions();

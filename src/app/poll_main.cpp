@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "monitor/DetailsText.h"
+#include "monitor/DeskCommands.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -96,7 +97,7 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (!printed.insert(rows[i].user).second)
             continue;
-        monitor.clickSessionRow(static_cast<int>(i));
+        DeskCommands(monitor).clickSessionRow(static_cast<int>(i));
         if (!boxes.shown.empty()) {
             std::cerr << boxes.shown.back().caption << ": " << boxes.shown.back().text << "\n";
             return 1;

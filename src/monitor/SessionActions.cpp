@@ -53,18 +53,6 @@ void SessionMonitor::showOnDesk(const Outcome& outcome)
         outcome.showOn(m_ctx.boxes);
 }
 
-void SessionMonitor::addSelectedToList(ListKind list, ListTarget target, const MenuTarget* menu)
-{
-    bool gone = false;
-    const std::optional<SessionEntry> row = commandSession(menu, gone);
-    if (!row) {
-        Outcome::noTarget(commandText::selectUser).showOn(m_ctx.boxes);
-        return;
-    }
-    const auto [user, computer] = listEntryOf(*row, target);
-    showOnDesk(addToList(list, user, computer));
-}
-
 std::pair<std::string, std::string> listEntryOf(const SessionEntry& session, ListTarget target)
 {
     return {target == ListTarget::Computer ? anyName : session.user,
@@ -126,75 +114,28 @@ void SessionMonitor::closeAllSessionsCommand()
                });
 }
 
-MenuTarget SessionMonitor::menuTarget() const
+void SessionMonitor::closeSessionCommand(const std::string& user, const std::string& computer)
 {
-    return m_desk ? m_desk->menuTarget(m_rows) : MenuTarget{};
-}
-
-std::optional<SessionEntry> SessionMonitor::commandSession(const MenuTarget* menu, bool& gone) const
-{
-    gone = false;
-    return m_desk ? m_desk->commandSession(m_rows, menu, gone) : std::nullopt;
-}
-
-std::optional<OpenFileRow> SessionMonitor::commandFile(const MenuTarget* menu, bool& gone) const
-{
-    gone = false;
-    return m_desk ? m_desk->commandFile(menu, gone) : std::nullopt;
-}
-
-void SessionMonitor::closeSelectedSession(const MenuTarget* menu)
-{
-    bool gone = false;
-    const std::optional<SessionEntry> row = commandSession(menu, gone);
-    if (!row) {
-        // No selection says nothing; a session that has gone since the menu opened is said so.
-        if (gone)
-            Outcome::noTarget(commandText::selectUser).showOn(m_ctx.boxes);
-        return;
-    }
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return;
-    if (row->user.empty()) {
-        showSystemError(noUserToClose(row->computer));
+    if (user.empty()) {
+        showSystemError(noUserToClose(computer));
         return;
     }
     // The close waits on the service; its answer comes back to the GUI thread.
     auto status = std::make_shared<NetStatus>();
-    background([this, status, server = *server,
-                row = *row] { *status = m_ctx.net.deleteSession(server, row.computer, row.user); },
-               [this, status] {
-                   if (!status->ok()) {
-                       showSystemError(*status);
-                       return;
-                   }
-                   clearOpenFiles();
-                   if (m_events)
-                       m_events->sessionsClosedByUser(1);
-               });
-}
-
-std::optional<OpenTarget> SessionMonitor::connectToUserTarget(const MenuTarget* menu)
-{
-    bool gone = false;
-    const std::optional<SessionEntry> row = commandSession(menu, gone);
-    if (!row) {
-        Outcome::noTarget(commandText::selectUser).showOn(m_ctx.boxes);
-        return std::nullopt;
-    }
-    return OpenTarget{OpenTarget::Kind::Computer, row->computer};
-}
-
-std::optional<OpenTarget> SessionMonitor::openFolderTarget(const MenuTarget* menu)
-{
-    bool gone = false;
-    const std::optional<OpenFileRow> file = commandFile(menu, gone);
-    if (!file) {
-        Outcome::noTarget(commandText::selectFile).showOn(m_ctx.boxes);
-        return std::nullopt;
-    }
-    return folderOf(*file);
+    background(
+        [this, status, server = *server, user, computer] { *status = m_ctx.net.deleteSession(server, computer, user); },
+        [this, status] {
+            if (!status->ok()) {
+                showSystemError(*status);
+                return;
+            }
+            clearOpenFiles();
+            if (m_events)
+                m_events->sessionsClosedByUser(1);
+        });
 }
 
 void SessionMonitor::closeListedFile(const NetFileInfo& file)
@@ -223,21 +164,15 @@ void SessionMonitor::closeListedFile(const NetFileInfo& file)
                });
 }
 
-void SessionMonitor::closeSelectedResource(const MenuTarget* menu)
+void SessionMonitor::closeFileCommand(uint32_t id)
 {
-    bool gone = false;
-    const std::optional<OpenFileRow> file = commandFile(menu, gone);
-    if (!file) {
-        Outcome::noTarget(commandText::selectFile).showOn(m_ctx.boxes);
-        return;
-    }
     auto server = serverArgument(settings.serverName.get());
     if (!server)
         return;
     // The close waits on the service (a remote server's may take seconds): beside the GUI, like a
     // session's close, with its answer back on the GUI thread.
     auto status = std::make_shared<NetStatus>();
-    background([this, status, server = *server, id = file->id] { *status = m_ctx.net.closeFile(server, id); },
+    background([this, status, server = *server, id] { *status = m_ctx.net.closeFile(server, id); },
                [this, status] {
                    if (!status->ok())
                        showSystemError(*status);

@@ -292,18 +292,6 @@ SessionsSnapshotPtr SessionMonitor::snapshot() const
 
 // --- the sessions table --------------------------------------------------------------------------
 
-void SessionMonitor::selectSessionRow(std::optional<int> row)
-{
-    if (m_desk)
-        m_desk->selectRow(row, m_rows.size());
-}
-
-void SessionMonitor::clickSessionRow(std::optional<int> row)
-{
-    selectSessionRow(row);
-    refreshOpenFiles();
-}
-
 std::string SessionMonitor::captionText() const
 {
     const std::string server = settings.serverName.get();
@@ -398,12 +386,6 @@ const std::vector<OpenFileRow>& SessionMonitor::openFileRows() const
 {
     static const std::vector<OpenFileRow> none;
     return m_desk ? m_desk->fileRows : none;
-}
-
-void SessionMonitor::selectFileRow(std::optional<int> row)
-{
-    if (m_desk)
-        m_desk->selectFileRow(row);
 }
 
 void SessionMonitor::clearOpenFiles()

@@ -138,11 +138,8 @@ public:
 
     // --- the sessions table ---------------------------------------------------------------
     const std::vector<SessionEntry>& sessionRows() const { return m_rows; }
+    // The desk's selection; what selects a row is the desk's (DeskCommands).
     std::optional<int> selectedSessionRow() const { return m_desk ? m_desk->selectedRow : std::nullopt; }
-    // Selects a row (or none) without refreshing the open files: the keyboard's way.
-    void selectSessionRow(std::optional<int> row);
-    // A left click: select and refresh the open files.
-    void clickSessionRow(std::optional<int> row);
     std::string captionText() const;
     // Thread-safe.
     SessionsSnapshotPtr snapshot() const;
@@ -157,6 +154,7 @@ public:
     static inline const char* remoteServerDefault = "127.0.0.1";
 
     // --- the open-files table ----------------------------------------------------------------
+    // The files of the selected row's user fetched again, at once.
     void refreshOpenFiles();
     FilesFetch fetchOpenFiles(const std::string& serverName, const std::optional<std::string>& user) const;
     void applyOpenFiles(const FilesFetch& fetch);
@@ -164,7 +162,6 @@ public:
     std::vector<OpenFileRow> openFileRowsOf(const std::vector<NetFileInfo>& files) const;
     const std::vector<OpenFileRow>& openFileRows() const;
     std::optional<int> selectedFileRow() const { return m_desk ? m_desk->selectedFileRow : std::nullopt; }
-    void selectFileRow(std::optional<int> row);
     void clearOpenFiles();
     // The user's open resources on this computer, whatever server is monitored. Never fails.
     std::vector<std::string> listOpenFiles(const std::string& user) const;
@@ -192,8 +189,6 @@ public:
     // The same, its box shown.
     void addToBlackList(const std::string& user, const std::string& computer);
     void addToWhiteList(const std::string& user, const std::string& computer);
-    // The six "Add to the ... list" commands on the selected row (or the menu's target).
-    void addSelectedToList(ListKind list, ListTarget target, const MenuTarget* menu = nullptr);
     std::filesystem::path listFilePath(ListKind list) const;
 
     // --- session actions --------------------------------------------------------------------
@@ -205,19 +200,16 @@ public:
     std::size_t closeAllSessions();
     // "Close all sessions" chosen in the window: the same, through the background runner.
     void closeAllSessionsCommand();
-    // The commands of the two menus. Without a menu target they act on the selected rows; with
-    // one, on the session or file it names, and a target that no row shows any more is answered
-    // with "Select a user!" or "Select a file!".
-    void closeSelectedSession(const MenuTarget* menu = nullptr);
-    std::optional<OpenTarget> connectToUserTarget(const MenuTarget* menu = nullptr);
-    std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu = nullptr);
-    void closeSelectedResource(const MenuTarget* menu = nullptr);
+    // "Close session" chosen in the window for one session: the close through the background
+    // runner, its failure shown, the open files emptied once it went.
+    void closeSessionCommand(const std::string& user, const std::string& computer);
+    // "Close resource" chosen in the window for one open file: the close through the background
+    // runner, its failure shown, the open files listed again once it went.
+    void closeFileCommand(uint32_t id);
     // "Close resource" on a file of the every-user list (the snapshot's openFiles), through the
     // background runner; the list drops it once closed. A file the list no longer holds is
     // answered with "Select a file!".
     void closeListedFile(const NetFileInfo& file);
-    // The selection as a menu opened now would take it.
-    MenuTarget menuTarget() const;
     void showSystemError(const NetStatus& status, void* owner = nullptr);
 
     // --- wiring -----------------------------------------------------------------------------
@@ -248,9 +240,6 @@ private:
     void publishSnapshot();
     void rebuildSessionsTable();
     void keepShownFiles(const std::vector<NetFileInfo>& files);
-    // The row a command acts on, or none; `gone` when the menu's target is no longer shown.
-    std::optional<SessionEntry> commandSession(const MenuTarget* menu, bool& gone) const;
-    std::optional<OpenFileRow> commandFile(const MenuTarget* menu, bool& gone) const;
     void postToGui(std::function<void()> fn);
     void showOnDesk(const Outcome& outcome);
     void background(std::function<void()> work, std::function<void()> then = {});

@@ -98,8 +98,11 @@ private:
     void newUserArrived(bool beep, bool popup) override;
 
     void setUpTables();
+    void setUpTooltips();
     void setUpTray();
     void addTrayIcon();
+    void removeTrayIcon();
+    void setTrayTip(std::string tip);
     void setUpMenus();
     void setUpButtons();
     void setUpAnimation();

@@ -7,6 +7,7 @@
 
 #include "engine/Engine.h"
 #include "engine/MonitorFace.h"
+#include "monitor/DeskCommands.h"
 
 #include <windows.h>
 
@@ -55,35 +56,35 @@ public:
 
     const std::vector<SessionEntry>& sessionRows() const override { return m().sessionRows(); }
     std::optional<int> selectedSessionRow() const override { return m().selectedSessionRow(); }
-    void selectSessionRow(std::optional<int> row) override { monitor().selectSessionRow(row); }
+    void selectSessionRow(std::optional<int> row) override { commands().selectSessionRow(row); }
     void refreshOpenFiles() override { m_engine.refreshOpenFiles(); }
     const std::vector<OpenFileRow>& openFileRows() const override { return m().openFileRows(); }
     std::optional<int> selectedFileRow() const override { return m().selectedFileRow(); }
-    void selectFileRow(std::optional<int> row) override { monitor().selectFileRow(row); }
+    void selectFileRow(std::optional<int> row) override { commands().selectFileRow(row); }
     std::string captionText() const override { return m().captionText(); }
     SessionsSnapshotPtr snapshot() const override { return m().snapshot(); }
     int64_t now() const override { return m().clock().now(); }
     bool listAllFiles() const override { return m().listAllFiles(); }
     void setListAllFiles(bool on) override { monitor().setListAllFiles(on); }
-    MenuTarget menuTarget() const override { return m().menuTarget(); }
+    MenuTarget menuTarget() const override { return commands().menuTarget(); }
     bool mainVisible() const override { return m().desk()->mainVisible; }
     void setMainVisible(bool visible) override { monitor().desk()->mainVisible = visible; }
 
-    void closeSession(const MenuTarget* menu) override { monitor().closeSelectedSession(menu); }
+    void closeSession(const MenuTarget* menu) override { commands().closeSession(menu); }
     void closeAllSessions() override { monitor().closeAllSessionsCommand(); }
-    void closeResource(const MenuTarget* menu) override { monitor().closeSelectedResource(menu); }
+    void closeResource(const MenuTarget* menu) override { commands().closeResource(menu); }
     void closeListedFile(const NetFileInfo& file) override { monitor().closeListedFile(file); }
     std::optional<OpenTarget> connectToUserTarget(const MenuTarget* menu) override
     {
-        return monitor().connectToUserTarget(menu);
+        return commands().connectToUserTarget(menu);
     }
     std::optional<OpenTarget> openFolderTarget(const MenuTarget* menu) override
     {
-        return monitor().openFolderTarget(menu);
+        return commands().openFolderTarget(menu);
     }
     void addToList(ListKind list, ListTarget target, const MenuTarget* menu) override
     {
-        monitor().addSelectedToList(list, target, menu);
+        commands().addToList(list, target, menu);
     }
     void setRemoteServer(const std::string& text) override;
     void clearHistory() override;
@@ -95,6 +96,8 @@ public:
 
 private:
     const SessionMonitor& m() const { return m_engine.monitor(); }
+    // What the window picks in the tables and menus, on the monitor's desk.
+    DeskCommands commands() const { return DeskCommands(m_engine.monitor()); }
     void sessionsTableChanged() override;
     void openFilesTableChanged() override;
     void captionChanged() override;

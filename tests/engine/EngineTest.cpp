@@ -403,8 +403,9 @@ TEST(EngineCounters, CountEachCloseByItsReasonAndEveryPollWithItsOutcome)
     h.settings().useBlackList = 1;
     h.net.addSession("carol", "pc3");
     h.engine->poll();
-    h.engine->monitor().selectSessionRow(0);
-    h.engine->monitor().closeSelectedSession();  // the window's command
+    DeskCommands desk(h.engine->monitor());
+    desk.selectSessionRow(0);
+    desk.closeSession();  // the window's command
 
     h.net.setStatus(FakeNetManagement::Op::EnumSessions, {netcode::AccessDenied, "smbstatus only works as root!"});
     h.engine->poll();

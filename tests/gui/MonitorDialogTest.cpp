@@ -779,10 +779,10 @@ private slots:
         h.net.addSession("alice", "pc1", {"/a"});
         h.dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(h.dialog.get()));
-        h.monitor().selectSessionRow(std::nullopt);
+        DeskCommands(h.monitor()).selectSessionRow(std::nullopt);
         h.dialog->start();
         QTRY_COMPARE(h.column(0), L({"alice"}));
-        h.monitor().selectSessionRow(0);
+        DeskCommands(h.monitor()).selectSessionRow(0);
         h.net.setStatus(Op::EnumFiles, {netcode::AccessDenied, "no files for you"});
         int boxesSeen = 0;
         int pollsWhileOpen = -1;

@@ -4,6 +4,7 @@
 
 #include "SambaFixture.h"
 #include "monitor/SessionMonitor.h"
+#include "monitor/DeskCommands.h"
 #include "platform/Process.h"
 #include "demo/PrivateSambaServer.h"
 #include "platform/samba/SambaNetManagement.h"
@@ -169,7 +170,7 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     const auto rows = monitor->sessionRows();
     const auto aliceRow = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.user == alice; });
     ASSERT_NE(aliceRow, rows.end());
-    monitor->clickSessionRow(static_cast<int>(aliceRow - rows.begin()));
+    DeskCommands(*monitor).clickSessionRow(static_cast<int>(aliceRow - rows.begin()));
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
     std::vector<std::string> paths;
     for (const auto& f : monitor->openFileRows())
@@ -184,8 +185,8 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     const auto report =
         std::find_if(fileRows.begin(), fileRows.end(), [](const auto& f) { return f.path.ends_with("report.txt"); });
     const uint32_t reportId = report->id;
-    monitor->selectFileRow(static_cast<int>(report - fileRows.begin()));
-    monitor->closeSelectedResource();
+    DeskCommands(*monitor).selectFileRow(static_cast<int>(report - fileRows.begin()));
+    DeskCommands(*monitor).closeResource();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
     ASSERT_EQ(monitor->openFileRows().size(), 1u);
     EXPECT_TRUE(monitor->openFileRows()[0].path.ends_with("\\docs\\sub"));
@@ -203,8 +204,8 @@ TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessio
     const auto now = monitor->sessionRows();
     const auto bobRow = std::find_if(now.begin(), now.end(), [&](const auto& r) { return r.user == bob; });
     ASSERT_NE(bobRow, now.end());
-    monitor->selectSessionRow(static_cast<int>(bobRow - now.begin()));
-    monitor->closeSelectedSession();
+    DeskCommands(*monitor).selectSessionRow(static_cast<int>(bobRow - now.begin()));
+    DeskCommands(*monitor).closeSession();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
     EXPECT_TRUE(eventually([&] { return localEntries(admin) == sorted({{alice, "127.0.0.1", 1}}); }));
     monitor->pollSessions();
@@ -266,14 +267,14 @@ TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
     monitor->pollSessions();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
     ASSERT_EQ(test::columns(monitor->sessionRows()), (std::vector<SessionEntry>{{alice, "127.0.0.1", 2}}));
-    monitor->clickSessionRow(0);
+    DeskCommands(*monitor).clickSessionRow(0);
     ASSERT_EQ(monitor->openFileRows().size(), 2u);
     const auto& rows = monitor->openFileRows();
     const int reportRow = rows[0].path.ends_with("/report.txt") ? 0 : 1;
-    monitor->selectFileRow(reportRow);
+    DeskCommands(*monitor).selectFileRow(reportRow);
 
     // Even root needs an account of the server for its RPC service, and is told where to put it.
-    monitor->closeSelectedResource();
+    DeskCommands(*monitor).closeResource();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, "Error");
     EXPECT_TRUE(contains(boxes.shown[0].text, "Even as root")) << boxes.shown[0].text;
@@ -282,7 +283,7 @@ TEST_F(RemoteServerTest, CloseResourceOnThisComputerClosesOneFile)
 
     logOnAs(admin, "pw-admin");
     boxes.shown.clear();
-    monitor->closeSelectedResource();
+    DeskCommands(*monitor).closeResource();
     ASSERT_TRUE(boxes.shown.empty()) << firstBox();
     ASSERT_EQ(monitor->openFileRows().size(), 1u);
     EXPECT_TRUE(monitor->openFileRows()[0].path.ends_with("/b.txt"));

@@ -4,6 +4,7 @@
 #include "SambaFixture.h"
 #include "engine/Engine.h"
 #include "monitor/DetailsText.h"
+#include "monitor/DeskCommands.h"
 #include "monitor/SessionMonitor.h"
 #include "platform/Process.h"
 #include "demo/PrivateSambaServer.h"
@@ -96,7 +97,7 @@ TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)
 
     const auto rows = monitor->sessionRows();
     const int aliceRow = rows[0].user == alice ? 0 : 1;
-    monitor->clickSessionRow(aliceRow);
+    DeskCommands(*monitor).clickSessionRow(aliceRow);
     ASSERT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
     std::vector<std::string> paths;
     for (const auto& f : monitor->openFileRows()) {

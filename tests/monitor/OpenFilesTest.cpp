@@ -15,7 +15,7 @@ TEST(OpenFiles, ReverseOrderWithIdentifiersAndIcons)
     h.net.addSession("alice", "pc1", {"/srv/A.txt", "/srv/dir", "/srv/C.odt"});
     h.inspector.regularFiles = {"/srv/A.txt", "/srv/C.odt"};
     h.monitor.pollSessions();
-    h.monitor.clickSessionRow(0);
+    DeskCommands(h.monitor).clickSessionRow(0);
 
     const auto& rows = h.monitor.openFileRows();
     ASSERT_EQ(h.filePaths(), (Paths{"/srv/C.odt", "/srv/dir", "/srv/A.txt"}));
@@ -35,7 +35,7 @@ TEST(OpenFiles, AUserFilterListsTheFilesOfEverySessionOfThatUser)
     h.net.addSession("bob", "pc2", {"/bob"});
     h.net.addSession("alice", "pc3", {"/two"});
     h.monitor.pollSessions();
-    h.monitor.clickSessionRow(0);  // alice on pc3
+    DeskCommands(h.monitor).clickSessionRow(0);  // alice on pc3
     EXPECT_EQ(h.filePaths(), (Paths{"/two", "/one"}));
 }
 
@@ -45,9 +45,9 @@ TEST(OpenFiles, AUserWithoutFilesEmptiesTheTable)
     h.net.addSession("alice", "pc1", {"/one"});
     h.net.addSession("bob", "pc2");
     h.monitor.pollSessions();
-    h.monitor.clickSessionRow(1);
+    DeskCommands(h.monitor).clickSessionRow(1);
     ASSERT_EQ(h.monitor.openFileRows().size(), 1u);
-    h.monitor.clickSessionRow(0);
+    DeskCommands(h.monitor).clickSessionRow(0);
     EXPECT_TRUE(h.monitor.openFileRows().empty());
 }
 
@@ -56,9 +56,9 @@ TEST(OpenFiles, FailureShowsTheErrorAndKeepsTheRows)
     MonitorHarness h;
     h.net.addSession("alice", "pc1", {"/one"});
     h.monitor.pollSessions();
-    h.monitor.clickSessionRow(0);
+    DeskCommands(h.monitor).clickSessionRow(0);
     h.net.failNext(FakeNetManagement::Op::EnumFiles, {5, "Access is denied."});
-    h.monitor.clickSessionRow(0);
+    DeskCommands(h.monitor).clickSessionRow(0);
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].text, "Access is denied.");
     EXPECT_EQ(h.boxes.shown[0].caption, "Error");
@@ -71,7 +71,7 @@ TEST(OpenFiles, KeyboardSelectionWaitsForTheNextPoll)
     h.net.addSession("alice", "pc1", {"/one"});
     h.net.addSession("bob", "pc2", {"/two"});
     h.monitor.pollSessions();
-    h.monitor.selectSessionRow(0);
+    DeskCommands(h.monitor).selectSessionRow(0);
     EXPECT_TRUE(h.monitor.openFileRows().empty());
     h.monitor.pollSessions();
     EXPECT_EQ(h.filePaths(), (Paths{"/two"}));

@@ -27,14 +27,15 @@ protected:
     }
     MonitorHarness h;
     SessionMonitor& m = h.monitor;
+    DeskCommands desk{h.monitor};
 };
 
 TEST_F(SessionActions, AddCommandsWriteTheSelectedNamesConfirmAndReload)
 {
-    m.selectSessionRow(1);  // alice
-    m.addSelectedToList(ListKind::Black, ListTarget::User);
-    m.addSelectedToList(ListKind::Black, ListTarget::Computer);
-    m.addSelectedToList(ListKind::White, ListTarget::Both);
+    desk.selectSessionRow(1);  // alice
+    desk.addToList(ListKind::Black, ListTarget::User);
+    desk.addToList(ListKind::Black, ListTarget::Computer);
+    desk.addToList(ListKind::White, ListTarget::Both);
     EXPECT_EQ(h.dir.read("blist.dat"), "alice <Any>\n<Any> pc1\n");
     EXPECT_EQ(h.dir.read("wlist.dat"), "alice pc1\n");
     ASSERT_EQ(h.boxes.shown.size(), 3u);
@@ -51,8 +52,8 @@ TEST_F(SessionActions, AddCommandsWriteTheSelectedNamesConfirmAndReload)
     // A name with a blank would read back as another user and computer: refused, the file kept.
     h.net.addSession("John Smith", "pc3");
     m.pollSessions();
-    m.selectSessionRow(0);
-    m.addSelectedToList(ListKind::Black, ListTarget::User);
+    desk.selectSessionRow(0);
+    desk.addToList(ListKind::Black, ListTarget::User);
     EXPECT_EQ(h.dir.read("blist.dat"), "alice <Any>\n<Any> pc1\n");
     ASSERT_EQ(h.boxes.shown.size(), 4u);
     EXPECT_EQ(h.boxes.shown[3].caption, "Error");
@@ -61,10 +62,10 @@ TEST_F(SessionActions, AddCommandsWriteTheSelectedNamesConfirmAndReload)
 
 TEST_F(SessionActions, CommandsWithoutASelectionSayWhatIsMissing)
 {
-    m.addSelectedToList(ListKind::Black, ListTarget::User);
-    EXPECT_FALSE(m.connectToUserTarget());
-    EXPECT_FALSE(m.openFolderTarget());
-    m.closeSelectedSession();  // says nothing
+    desk.addToList(ListKind::Black, ListTarget::User);
+    EXPECT_FALSE(desk.connectToUserTarget());
+    EXPECT_FALSE(desk.openFolderTarget());
+    desk.closeSession();  // says nothing
     ASSERT_EQ(h.boxes.shown.size(), 3u);
     EXPECT_EQ(h.boxes.shown[0].text, "Select a user!");
     EXPECT_EQ(h.boxes.shown[1].text, "Select a user!");
@@ -76,9 +77,9 @@ TEST_F(SessionActions, CommandsWithoutASelectionSayWhatIsMissing)
 
 TEST_F(SessionActions, CloseSessionPassesTheServerAndEmptiesTheFiles)
 {
-    m.clickSessionRow(1);
+    desk.clickSessionRow(1);
     ASSERT_EQ(m.openFileRows().size(), 1u);
-    m.closeSelectedSession();
+    desk.closeSession();
     EXPECT_TRUE(m.openFileRows().empty());
     EXPECT_EQ(m.sessionRows().size(), 2u);  // left to the next poll
     auto calls = h.net.deleteCalls();
@@ -95,9 +96,9 @@ TEST_F(SessionActions, CloseSessionPassesTheServerAndEmptiesTheFiles)
 
 TEST_F(SessionActions, AFailedCloseShowsTheSystemTextAndKeepsTheFiles)
 {
-    m.clickSessionRow(0);
+    desk.clickSessionRow(0);
     h.net.failNext(FakeNetManagement::Op::DeleteSession, {5, "Access is denied."});
-    m.closeSelectedSession();
+    desk.closeSession();
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].text, "Access is denied.");
     EXPECT_EQ(m.openFileRows().size(), 1u);
@@ -105,7 +106,7 @@ TEST_F(SessionActions, AFailedCloseShowsTheSystemTextAndKeepsTheFiles)
 
 TEST_F(SessionActions, CloseAllWalksTheShownRows)
 {
-    m.clickSessionRow(0);
+    desk.clickSessionRow(0);
     std::vector<std::function<void()>> posted;
     m.setGuiPoster([&](std::function<void()> fn) { posted.push_back(std::move(fn)); });
     m.closeAllSessions();
@@ -123,42 +124,42 @@ TEST_F(SessionActions, CloseAllWalksTheShownRows)
 
 TEST_F(SessionActions, TargetsForTheDesktop)
 {
-    m.clickSessionRow(1);
-    auto computer = m.connectToUserTarget();
+    desk.clickSessionRow(1);
+    auto computer = desk.connectToUserTarget();
     ASSERT_TRUE(computer);
     EXPECT_EQ(computer->kind, OpenTarget::Kind::Computer);
     EXPECT_EQ(computer->location, "pc1");
 
-    m.selectFileRow(0);
-    auto folder = m.openFolderTarget();
+    desk.selectFileRow(0);
+    auto folder = desk.openFolderTarget();
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->location, native("/srv/data"));
 
     h.net.setSessions(
         {{"alice", "pc1", {{1, "nofolder"}}, std::nullopt}, {"x", "y", {{2, native("/top")}}, std::nullopt}});
     m.pollSessions();
-    m.clickSessionRow(1);
-    m.selectFileRow(0);
-    EXPECT_FALSE(m.openFolderTarget());  // no separator
-    m.clickSessionRow(0);
-    m.selectFileRow(0);
-    EXPECT_FALSE(m.openFolderTarget());  // separator is the first character
+    desk.clickSessionRow(1);
+    desk.selectFileRow(0);
+    EXPECT_FALSE(desk.openFolderTarget());  // no separator
+    desk.clickSessionRow(0);
+    desk.selectFileRow(0);
+    EXPECT_FALSE(desk.openFolderTarget());  // separator is the first character
     EXPECT_TRUE(h.boxes.shown.empty());
 }
 
 TEST_F(SessionActions, CloseResourceClosesByIdentifierOrSaysWhy)
 {
-    m.clickSessionRow(1);
-    m.selectFileRow(0);
+    desk.clickSessionRow(1);
+    desk.selectFileRow(0);
     const uint32_t id = m.openFileRows()[0].id;
-    m.closeSelectedResource();
+    desk.closeResource();
     EXPECT_EQ(h.net.closedFileIds(), (std::vector<uint32_t>{id}));
     EXPECT_TRUE(m.openFileRows().empty());
 
-    m.clickSessionRow(0);
-    m.selectFileRow(0);
+    desk.clickSessionRow(0);
+    desk.selectFileRow(0);
     h.net.failNext(FakeNetManagement::Op::CloseFile, {50, "Closing one file is not supported here."});
-    m.closeSelectedResource();
+    desk.closeResource();
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].text, "Closing one file is not supported here.");
 }

@@ -158,9 +158,9 @@ TEST_F(SessionPoll, ClosesAndMailsRunAfterThePollInOrder)
     // "Close session" likewise: the box of a failed close comes after the close has been tried.
     queued.clear();
     h.boxes.shown.clear();
-    m.selectSessionRow(0);
+    DeskCommands(m).selectSessionRow(0);
     h.net.setStatus(FakeNetManagement::Op::DeleteSession, {5, "Access is denied."});
-    m.closeSelectedSession();
+    DeskCommands(m).closeSession();
     EXPECT_TRUE(h.boxes.shown.empty());
     ASSERT_EQ(queued.size(), 1u);
     queued[0]();
@@ -190,8 +190,8 @@ TEST_F(SessionPoll, ASessionWithoutAUserIsNeverClosedByName)
     m.closeAllSessions();
     ASSERT_EQ(h.net.deleteCalls().size(), 2u);
     EXPECT_EQ(h.net.deleteCalls()[1].user, "alice");
-    m.selectSessionRow(0);
-    m.closeSelectedSession();
+    DeskCommands(m).selectSessionRow(0);
+    DeskCommands(m).closeSession();
     EXPECT_EQ(h.net.deleteCalls().size(), 2u);
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_NE(h.boxes.shown[0].text.find("every session of computer pc1"), std::string::npos);
@@ -204,7 +204,7 @@ TEST_F(SessionPoll, SelectionFollowsTheIndexNotTheSession)
     h.net.addSession("carol", "pc3", {"/carol-file"});
     h.inspector.regularFiles = {"/alice-file", "/bob-file", "/carol-file", "/dave-file"};
     m.pollSessions();
-    m.clickSessionRow(2);  // alice, at the bottom
+    DeskCommands(m).clickSessionRow(2);  // alice, at the bottom
     EXPECT_EQ(h.filePaths(), (Users{"/alice-file"}));
 
     h.net.addSession("dave", "pc4", {"/dave-file"});  // comes in at the top
@@ -219,7 +219,7 @@ TEST_F(SessionPoll, ASelectionPastTheEndIsDroppedAndTheFilesAreKept)
     for (auto u : {"a", "b", "c", "d"})
         h.net.addSession(u, "pc", {std::string("/") + u});
     m.pollSessions();
-    m.clickSessionRow(3);
+    DeskCommands(m).clickSessionRow(3);
     EXPECT_EQ(h.filePaths(), (Users{"/a"}));
 
     auto sessions = h.net.sessions();
@@ -245,7 +245,7 @@ TEST_F(SessionPoll, NoSessionsEmptiesBothTables)
 {
     h.net.addSession("a", "pc", {"/a"});
     m.pollSessions();
-    m.clickSessionRow(0);
+    DeskCommands(m).clickSessionRow(0);
     ASSERT_EQ(m.openFileRows().size(), 1u);
     h.net.setSessions({});
     m.pollSessions();
@@ -353,7 +353,7 @@ TEST_F(SessionPoll, ARefresherTakesOverTheFilesRefreshOfThePoll)
         [&] { asked.push_back(m.sessionRows()[static_cast<std::size_t>(*m.selectedSessionRow())].user); });
     m.pollSessions();
     EXPECT_TRUE(asked.empty());
-    m.selectSessionRow(1);
+    DeskCommands(m).selectSessionRow(1);
     m.pollSessions();
     EXPECT_EQ(asked, (Users{"alice"}));
     EXPECT_EQ(h.net.callCount(FakeNetManagement::Op::EnumFiles), 0);

@@ -4,6 +4,7 @@
 
 #include "TempDir.h"
 #include "monitor/SessionMonitor.h"
+#include "monitor/DeskCommands.h"
 #include "demo/FakeNetManagement.h"
 
 #include <set>
