@@ -9,7 +9,6 @@
 #include "app/ServiceFace.h"
 #include "demo/SambaDemo.h"
 #include "engine/Engine.h"
-#include "history/HistoryLog.h"
 #include "sockets/NetSocket.h"
 #include "mail/SendMail.h"
 #include "mail/TestMail.h"

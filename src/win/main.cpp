@@ -4,7 +4,6 @@
 #include "app/CommandLine.h"
 #include "demo/DemoService.h"
 #include "engine/Engine.h"
-#include "history/HistoryLog.h"
 #include "sockets/NetSocket.h"
 #include "mail/SendMail.h"
 #include "mail/TestMail.h"
