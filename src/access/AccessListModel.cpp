@@ -69,10 +69,10 @@ QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, i
     }
 }
 
-void AccessListModel::readFile(const std::filesystem::path& file)
+void AccessListModel::setRows(const AccessListRows& rows)
 {
     beginResetModel();
-    m_rows.readFile(file);
+    m_rows = rows;
     endResetModel();
 }
 

@@ -18,7 +18,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void readFile(const std::filesystem::path& file);
+    void setRows(const AccessListRows& rows);
     void addAtTop(const std::string& user, const std::string& computer);
     void remove(int row);
     void clear();

@@ -11,10 +11,9 @@
 
 namespace vantor {
 
-AccessListPage::AccessListPage(std::filesystem::path file, NetManagement& net, QWidget* parent)
+AccessListPage::AccessListPage(const AccessListRows& rows, NetManagement* accounts, QWidget* parent)
     : QFrame(parent)
-    , m_file(std::move(file))
-    , m_net(net)
+    , m_accounts(accounts)
     , m_model(new AccessListModel(this))
     , m_table(new QTableView(this))
 {
@@ -54,7 +53,7 @@ AccessListPage::AccessListPage(std::filesystem::path file, NetManagement& net, Q
     layout->addWidget(m_table, 1);
     layout->addLayout(buttons);
 
-    m_model->readFile(m_file);
+    m_model->setRows(rows);
 }
 
 int AccessListPage::rowCount() const
@@ -64,7 +63,7 @@ int AccessListPage::rowCount() const
 
 void AccessListPage::addUser()
 {
-    AddUserDialog dialog(m_net, this);
+    AddUserDialog dialog(m_accounts, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     m_model->addAtTop(dialog.user(), dialog.computer());

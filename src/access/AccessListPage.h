@@ -1,23 +1,22 @@
 #pragma once
-// The "Black list" and "White list" pages of the Options window: one list file as a table that
-// the user adds to, removes from and clears. The file is read when the page is made; the Options
-// window writes the rows back on every OK.
+// The "Black list" and "White list" pages of the Options window: one list's rows as a table that
+// the user adds to, removes from and clears. The Options window hands the rows back on every OK.
 
 #include <QFrame>
-
-#include <filesystem>
 
 class QTableView;
 
 namespace vantor {
 
 class AccessListModel;
+class AccessListRows;
 class NetManagement;
 
 class AccessListPage final : public QFrame {
     Q_OBJECT
 public:
-    AccessListPage(std::filesystem::path file, NetManagement& net, QWidget* parent = nullptr);
+    // `accounts`: what "Add user" offers besides "<Any>"; null: nothing more.
+    AccessListPage(const AccessListRows& rows, NetManagement* accounts, QWidget* parent = nullptr);
 
     int rowCount() const;
 
@@ -29,8 +28,7 @@ public:
     void clearUsers();
 
 private:
-    std::filesystem::path m_file;
-    NetManagement& m_net;
+    NetManagement* m_accounts;
     AccessListModel* m_model;
     QTableView* m_table;
 };

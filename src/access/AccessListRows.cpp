@@ -1,15 +1,31 @@
 #include "access/AccessListRows.h"
 
 #include "platform/NetManagement.h"
+#include "platform/SystemText.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace vantor {
 
 void AccessListRows::readFile(const std::filesystem::path& file)
 {
-    m_rows = loadAccessRowsFile(file);
+    setFileLines(loadAccessRowsFile(file));
+}
+
+void AccessListRows::setFileLines(std::vector<AccessRow> lines)
+{
+    m_rows = std::move(lines);
     std::reverse(m_rows.begin(), m_rows.end());
+}
+
+std::vector<AccessRow> AccessListRows::fileLines() const
+{
+    std::string content;
+    for (const auto& r : m_rows)
+        content += r.user + ' ' + r.computer + '\n';
+    std::istringstream in(toSystemText(std::move(content)));
+    return readAccessRows(in);
 }
 
 void AccessListRows::addAtTop(const std::string& user, const std::string& computer)

@@ -24,9 +24,17 @@ public:
     // Rewrites the file from the top row down; false (file left as it was) when it cannot be written.
     bool save(const std::filesystem::path& file) const;
 
+    // The rows as the list file holds them once saved and read again: what the file would make of
+    // empty names and names with blanks, in file order.
+    std::vector<AccessRow> fileLines() const;
+    // Replaces the rows by a list file's lines in file order, the last line at the top.
+    void setFileLines(std::vector<AccessRow> lines);
+
     const std::vector<AccessRow>& rows() const { return m_rows; }
     std::size_t size() const { return m_rows.size(); }
     bool empty() const { return m_rows.empty(); }
+
+    bool operator==(const AccessListRows&) const = default;
 
 private:
     std::vector<AccessRow> m_rows;

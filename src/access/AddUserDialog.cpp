@@ -27,16 +27,16 @@ QComboBox* nameBox(QWidget* parent, const char* objectName)
 
 }  // namespace
 
-AddUserDialog::AddUserDialog(NetManagement& net, QWidget* parent)
+AddUserDialog::AddUserDialog(NetManagement* accounts, QWidget* parent)
     : QDialog(parent)
     , m_userBox(nameBox(this, "userBox"))
     , m_computerBox(nameBox(this, "computerBox"))
 {
     setWindowTitle(QStringLiteral("Add user"));
 
-    std::vector<std::string> accounts;
-    if (net.enumUsers(accounts).ok())
-        for (const auto& name : accounts)
+    std::vector<std::string> names;
+    if (accounts && accounts->enumUsers(names).ok())
+        for (const auto& name : names)
             m_userBox->addItem(QString::fromStdString(cutUtf8(name)));
 
     for (QComboBox* box : {m_userBox, m_computerBox}) {

@@ -15,7 +15,8 @@ class AddUserDialog final : public QDialog {
     Q_OBJECT
 public:
     // Offers "<Any>" and the accounts of this computer (whatever server is monitored).
-    AddUserDialog(NetManagement& net, QWidget* parent = nullptr);
+    // `accounts` null: the user box offers no accounts.
+    AddUserDialog(NetManagement* accounts, QWidget* parent = nullptr);
 
     // After OK: the two texts as typed or picked, at most 255 bytes each. Nothing is checked.
     std::string user() const { return m_user; }

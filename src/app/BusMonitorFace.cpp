@@ -2,16 +2,11 @@
 
 #include "engine/Commands.h"
 #include "history/HistoryLog.h"
-#include "options/SettingsFile.h"
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
-#include "platform/NetManagement.h"
-#include "platform/PlatformNetManagement.h"
-#include "platform/Paths.h"
 
 #include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 
 namespace vantor {
@@ -453,64 +448,24 @@ void BusMonitorFace::clearHistory()
 
 void BusMonitorFace::editOptions(OptionsWindow runWindow)
 {
-    using Rows = std::optional<std::vector<AccessRow>>;
-    auto options = std::make_shared<std::optional<std::map<std::string, std::string>>>();
-    auto black = std::make_shared<Rows>();
-    auto white = std::make_shared<Rows>();
+    auto value = std::make_shared<std::optional<OptionsValue>>();
     auto error = std::make_shared<BusError>();
-    call(
-        [options, black, white, error](MonitorBusClient& c) {
-            if ((*options = c.getOptions(*error)) && (*black = c.getList("black", *error)))
-                *white = c.getList("white", *error);
-        },
-        [this, runWindow, options, black, white, error] {
-            if (*error) {
-                tell(*error, true);
-                return;
-            }
-            // The Options window edits a monitor and its list files: a copy of the service's, in a
-            // folder of the user's own for as long as the window is open.
-            QTemporaryDir scratch;
-            if (!scratch.isValid()) {
-                m_boxes.show({"Error", "The options cannot be edited: no temporary folder.", BoxIcon::Error,
-                              BoxButtons::Ok, nullptr});
-                return;
-            }
-            const std::filesystem::path dir = scratch.path().toStdString();
-            auto net = createPlatformNetManagement({std::nullopt, dir});
-            SessionMonitor copy({*net, m_boxes, SystemClock::instance(), dir, nullptr});
-            for (const SettingKey& key : settingKeys())
-                if (auto it = (*options)->find(key.name); it != (*options)->end())
-                    key.read(copy.settings, it->second);
-            for (auto [kind, rows] :
-                 {std::pair{ListKind::Black, black.get()}, std::pair{ListKind::White, white.get()}}) {
-                std::vector<std::pair<std::string, std::string>> pairs;
-                for (const auto& row : **rows)
-                    pairs.emplace_back(row.user, row.computer);
-                writeAccessListFile(copy.listFilePath(kind), pairs);
-            }
-            copy.loadAccessLists();
-            if (!runWindow(copy))
-                return;
-
-            std::map<std::string, std::string> accepted;
-            for (const SettingKey& key : settingKeys())
-                if (std::string(key.name) != "serverName")
-                    accepted[key.name] = key.write(copy.settings);
-            auto blackRows = loadAccessRowsFile(copy.listFilePath(ListKind::Black));
-            auto whiteRows = loadAccessRowsFile(copy.listFilePath(ListKind::White));
-            auto failed = std::make_shared<BusError>();
-            call(
-                [accepted, blackRows, whiteRows, failed](MonitorBusClient& c) {
-                    // The lists first, as the Options window's OK writes them before its checks.
-                    c.setList("black", blackRows, *failed) && c.setList("white", whiteRows, *failed)
-                        && c.setOptions(accepted, *failed);
-                },
-                [this, failed] {
-                    if (*failed)
-                        tell(*failed, true);
-                });
-        });
+    call([value, error](MonitorBusClient& c) { *value = c.getOptionsValue(*error); },
+         [this, runWindow, value, error] {
+             if (!*value) {
+                 tell(*error, true);
+                 return;
+             }
+             auto result = std::make_shared<const OptionsResult>(runWindow(**value));
+             if (result->closed == OptionsClosed::Cancelled)
+                 return;
+             auto failed = std::make_shared<BusError>();
+             call([result, failed](MonitorBusClient& c) { c.storeOptions(*result, *failed); },
+                  [this, failed] {
+                      if (*failed)
+                          tell(*failed, true);
+                  });
+         });
 }
 
 // The service's history: its logs handed over and read here, beside the GUI thread, its report

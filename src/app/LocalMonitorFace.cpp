@@ -127,4 +127,9 @@ void LocalMonitorFace::startFlash()
         m_listener->startFlash();
 }
 
+void LocalMonitorFace::editOptions(OptionsWindow runWindow)
+{
+    storeOptions(*m_engine, runWindow(optionsOf(monitor())));
+}
+
 }  // namespace vantor

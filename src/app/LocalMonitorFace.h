@@ -75,7 +75,7 @@ public:
     void setRemoteServer(const std::string& text) override;
     void clearHistory() override;
 
-    void editOptions(OptionsWindow runWindow) override { runWindow(monitor()); }
+    void editOptions(OptionsWindow runWindow) override;
     MessageBoxes& boxes() override { return monitor().boxes(); }
     std::filesystem::path helpDir() const override { return m().dataDir(); }
     std::unique_ptr<HistorySource> historySource() override

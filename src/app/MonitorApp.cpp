@@ -9,7 +9,6 @@
 #include "app/ServiceFace.h"
 #include "demo/SambaDemo.h"
 #include "engine/Engine.h"
-#include "history/HistoryLog.h"
 #include "sockets/NetSocket.h"
 #include "mail/SendMail.h"
 #include "mail/TestMail.h"
@@ -187,6 +186,12 @@ int MonitorApp::run()
         if (std::unique_ptr<MonitorFace> face = serviceFace(boxes)) {
             MonitorDialog dialog(*face, {});
             boxes.setParentWindow(&dialog);
+            // "Add user" offers the accounts of this computer, as far as the user may list them.
+            auto accounts = createPlatformNetManagement({std::nullopt, dataDir});
+            OptionsDeps optionsDeps;
+            optionsDeps.accounts = accounts.get();
+            optionsDeps.browseDirectory = dataDir;
+            dialog.setOptionsDeps(optionsDeps);
             QObject::connect(&dialog, &MonitorDialog::exitRequested, &app, &QCoreApplication::quit);
             RunningInstanceListener secondStarts;
             QObject::connect(&secondStarts, &RunningInstanceListener::showRequested, &dialog,
@@ -254,11 +259,8 @@ int MonitorApp::run()
     boxes.setParentWindow(&dialog);
 
     OptionsDeps optionsDeps;
-    optionsDeps.trimLogs = [dataDir, &boxes, &dialog](int32_t reportLimitIndex) {
-        std::string why;
-        if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
-            boxes.show({"Error", trimFailedText(why), BoxIcon::Error, BoxButtons::Ok, &dialog});
-    };
+    optionsDeps.accounts = net;
+    optionsDeps.browseDirectory = dataDir;
     optionsDeps.sendTestMail = [&mail, &boxes](const MailRelay& relay, const std::string& address, MessageBoxes&,
                                                void*) {
         // The box comes when the mail server has answered; the Options window may be gone by then.
@@ -271,7 +273,6 @@ int MonitorApp::run()
                       }
                   });
     };
-    optionsDeps.saveSettings = [&engine] { engine.saveSettings().showOn(engine.monitor().boxes()); };
     dialog.setOptionsDeps(optionsDeps);
     // The agent's threads stop and the sessions still open are written to the history.
     dialog.addExitStep([&engine] { engine.stop(); });

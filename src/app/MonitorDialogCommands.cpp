@@ -168,7 +168,8 @@ void MonitorDialog::showOptions()
     OptionsDeps deps = m_optionsDeps;
     if (auto mail = m_face.testMail())
         deps.sendTestMail = [mail](const MailRelay&, const std::string&, MessageBoxes&, void* owner) { mail(owner); };
-    m_face.editOptions([this, deps](SessionMonitor& monitor) { return runOptionsCommand(monitor, this, deps); });
+    m_face.editOptions(
+        [this, deps](const OptionsValue& values) { return runOptionsWindow(values, m_face.boxes(), this, deps); });
 }
 
 }  // namespace vantor

@@ -2,6 +2,7 @@
 
 #include "bus/BusNames.h"
 #include "bus/BusRows.h"
+#include "options/SettingsFile.h"
 
 #include <systemd/sd-bus.h>
 
@@ -266,6 +267,39 @@ bool MonitorBusClient::setList(const std::string& kind, const std::vector<Access
                          return r < 0 ? r : sd_bus_message_close_container(m);
                      },
                      {});
+}
+
+std::optional<OptionsValue> MonitorBusClient::getOptionsValue(BusError& error)
+{
+    const auto options = getOptions(error);
+    const auto black = options ? getList("black", error) : std::nullopt;
+    const auto white = black ? getList("white", error) : std::nullopt;
+    if (!white)
+        return std::nullopt;
+    OptionsValue value;
+    for (const SettingKey& key : settingKeys())
+        if (auto it = options->find(key.name); it != options->end())
+            key.read(value.settings, it->second);
+    value.blackList.setFileLines(*black);
+    value.whiteList.setFileLines(*white);
+    return value;
+}
+
+bool MonitorBusClient::storeOptions(const OptionsResult& result, BusError& error)
+{
+    if (result.closed == OptionsClosed::Cancelled)
+        return true;
+    // The lists as the list files would hold them, as the window's OK has always written them.
+    if (!setList("black", result.value.blackList.fileLines(), error)
+        || !setList("white", result.value.whiteList.fileLines(), error))
+        return false;
+    if (result.closed != OptionsClosed::Accepted)
+        return true;
+    std::map<std::string, std::string> accepted;
+    for (const SettingKey& key : settingKeys())
+        if (std::string(key.name) != "serverName")
+            accepted[key.name] = key.write(result.value.settings);
+    return setOptions(accepted, error);
 }
 
 bool MonitorBusClient::clearHistory(BusError& error)

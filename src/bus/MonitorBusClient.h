@@ -8,6 +8,7 @@
 #include "history/HistoryReader.h"
 #include "mail/TestMail.h"
 #include "monitor/SessionTypes.h"
+#include "options/OptionsModel.h"
 
 #include <chrono>
 #include <functional>
@@ -77,6 +78,12 @@ public:
     bool setOptions(const std::map<std::string, std::string>& values, BusError& error);
     std::optional<std::vector<AccessRow>> getList(const std::string& kind, BusError& error);
     bool setList(const std::string& kind, const std::vector<AccessRow>& rows, BusError& error);
+    // The Options window's value: the service's options, its black list and its white list.
+    std::optional<OptionsValue> getOptionsValue(BusError& error);
+    // What the Options window handed back: the black list, the white list, then, when every check
+    // passed, the options (the server stays the remote-server command's). False at the first
+    // refusal, which leaves the rest unsent.
+    bool storeOptions(const OptionsResult& result, BusError& error);
     bool clearHistory(BusError& error);
     // Every user's open files, of the sessions the table shows.
     std::optional<std::vector<NetFileInfo>> getAllOpenFiles(BusError& error);

@@ -126,7 +126,7 @@ Outcome setOptions(Engine& engine, const std::vector<std::pair<std::string, std:
     }
     if (auto refusal = serviceRefusal(monitor.settings, edited))
         return Outcome::refused(*refusal);
-    const OptionsValue accepted{edited};
+    const OptionsValue accepted = optionsFromSettings(edited);
     if (auto check = firstFailingCheck(accepted))
         return Outcome::refused(*check);
     applyAcceptedOptions(monitor, accepted,
@@ -134,6 +134,19 @@ Outcome setOptions(Engine& engine, const std::vector<std::pair<std::string, std:
     if (!engine.saveSettings().ok())
         return Outcome::failed("The options are in force but could not be saved.");
     return Outcome::done();
+}
+
+void storeOptions(Engine& engine, const OptionsResult& result)
+{
+    SessionMonitor& monitor = engine.monitor();
+    storeOptions(
+        monitor, result,
+        [&monitor](int32_t index) {
+            std::string why;
+            if (!trimLogs(monitor.dataDir(), index, monitor.clock().now(), &why) && !why.empty())
+                monitor.boxes().show({"Error", trimFailedText(why), BoxIcon::Error, BoxButtons::Ok, nullptr});
+        },
+        [&engine] { engine.saveSettings().showOn(engine.monitor().boxes()); });
 }
 
 std::vector<std::pair<std::string, std::string>> optionTexts(const MonitorSettings& settings)

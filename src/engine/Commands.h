@@ -11,6 +11,7 @@
 #include "monitor/Outcome.h"
 #include "monitor/SessionMonitor.h"
 #include "mail/TestMail.h"
+#include "options/OptionsCommand.h"
 
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,10 @@ Outcome chooseServer(SessionMonitor& monitor, const std::string& text, Chooser c
 // reads it, then the checks the service holds for root and the Options window's; nothing changes
 // unless all pass. Applied, then saved.
 Outcome setOptions(Engine& engine, const std::vector<std::pair<std::string, std::string>>& values);
+// The Options window of a desk over its own engine: what the window hands back stored (the lists,
+// the settings applied with the logs trimmed, then saved), a failed trim or save told on the
+// monitor's boxes.
+void storeOptions(Engine& engine, const OptionsResult& result);
 // Every option by name, as the settings file writes it.
 std::vector<std::pair<std::string, std::string>> optionTexts(const MonitorSettings& settings);
 

@@ -9,6 +9,7 @@
 
 #include "history/HistorySource.h"
 #include "monitor/SessionMonitor.h"
+#include "options/OptionsModel.h"
 
 #include <filesystem>
 #include <functional>
@@ -85,11 +86,11 @@ public:
     virtual void setRemoteServer(const std::string& text) = 0;
     virtual void clearHistory() = 0;
 
-    // "Options...": `runWindow` shows the Options window over the monitor it is given and returns
-    // whether it was accepted. Locally that is the monitor itself; over the bus, a copy of the
-    // service's options and lists whose accepted state then goes to the service, where a box tells
-    // when that was refused.
-    using OptionsWindow = std::function<bool(SessionMonitor& monitor)>;
+    // "Options...": `runWindow` shows the Options window over the value it is given and hands back
+    // how it closed. The face gets the value from where the options live and stores what came
+    // back there: locally the monitor's settings and list files; over the bus, the service's,
+    // where a box tells when that was refused.
+    using OptionsWindow = std::function<OptionsResult(const OptionsValue& value)>;
     virtual void editOptions(OptionsWindow runWindow) = 0;
 
     virtual MessageBoxes& boxes() = 0;

@@ -16,7 +16,7 @@ void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValue& value, co
     s.dailyReport = v.dailyReport;
     s.mailOnNewUser = v.mailOnNewUser;
 
-    // The list pages wrote the files on OK; this puts what the user edited in force.
+    // The lists were written first; this puts what the user edited in force.
     monitor.loadAccessLists();
 
     s.reportLimitIndex = v.reportLimitIndex;
@@ -42,13 +42,24 @@ void applyAcceptedOptions(SessionMonitor& monitor, const OptionsValue& value, co
     s.smtpCertFingerprint = v.smtpCertFingerprint;
 }
 
-bool runOptionsCommand(SessionMonitor& monitor, const OptionsRunner& runWindow, const TrimLogsFn& trimLogs,
-                       const SaveSettingsFn& saveSettings)
+OptionsValue optionsOf(const SessionMonitor& monitor)
 {
-    OptionsValue values = optionsFromSettings(monitor.settings);
-    if (!runWindow(values))
+    OptionsValue value = optionsFromSettings(monitor.settings);
+    value.whiteList.readFile(monitor.listFilePath(ListKind::White));
+    value.blackList.readFile(monitor.listFilePath(ListKind::Black));
+    return value;
+}
+
+bool storeOptions(SessionMonitor& monitor, const OptionsResult& result, const TrimLogsFn& trimLogs,
+                  const SaveSettingsFn& saveSettings)
+{
+    if (result.closed == OptionsClosed::Cancelled)
         return false;
-    applyAcceptedOptions(monitor, values, trimLogs);
+    result.value.whiteList.save(monitor.listFilePath(ListKind::White));
+    result.value.blackList.save(monitor.listFilePath(ListKind::Black));
+    if (result.closed != OptionsClosed::Accepted)
+        return false;
+    applyAcceptedOptions(monitor, result.value, trimLogs);
     if (saveSettings)
         saveSettings();
     return true;

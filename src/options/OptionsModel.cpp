@@ -1,12 +1,12 @@
 #include "options/OptionsModel.h"
 
-#include "monitor/SessionMonitor.h"
+#include "monitor/Outcome.h"
 
 namespace vantor {
 
 OptionsValue optionsFromSettings(const MonitorSettings& s)
 {
-    return OptionsValue{s};
+    return OptionsValue{s, {}, {}};
 }
 
 bool isReportLimitSeparator(int32_t index)
@@ -36,28 +36,33 @@ std::optional<std::string> firstFailingCheck(const OptionsValue& value)
 
 bool acceptOptions(const OptionsValue& values, bool launchOnStartup, const OptionsAcceptContext& ctx)
 {
-    SessionMonitor& monitor = ctx.monitor;
-    // Before any check: the list files hold the pages' rows even when a check keeps the window
-    // open. A file that cannot be written keeps its old contents, silently.
-    ctx.whiteRows.save(monitor.listFilePath(ListKind::White));
-    ctx.blackRows.save(monitor.listFilePath(ListKind::Black));
-
-    if (!values.settings.useBlackList && ctx.whiteRows.empty())
-        monitor.boxes().show({"Warning", optionsText::whiteListEmpty, BoxIcon::Warning, BoxButtons::Ok, ctx.owner});
+    if (!values.settings.useBlackList && values.whiteList.empty())
+        ctx.boxes.show({"Warning", optionsText::whiteListEmpty, BoxIcon::Warning, BoxButtons::Ok, ctx.owner});
 
     if (auto failure = firstFailingCheck(values)) {
-        monitor.boxes().show({"Error", *failure, BoxIcon::Error, BoxButtons::Ok, ctx.owner});
+        ctx.boxes.show({"Error", *failure, BoxIcon::Error, BoxButtons::Ok, ctx.owner});
         return false;
     }
 
     if (launchOnStartup) {
         NetStatus status = ctx.autostart.enable(ctx.executablePath);
         if (!status.ok())
-            monitor.showSystemError(status, ctx.owner);
+            Outcome::failed(status).showOn(ctx.boxes, ctx.owner);
     } else {
         // Removing an entry that is not there, or cannot be removed, is not worth a message.
         ctx.autostart.disable();
     }
+    return true;
+}
+
+bool OptionsCloser::ok(const OptionsValue& edited, bool launchOnStartup, const OptionsAcceptContext& context)
+{
+    m_result.closed = OptionsClosed::ListsAccepted;
+    m_result.value.whiteList = edited.whiteList;
+    m_result.value.blackList = edited.blackList;
+    if (!acceptOptions(edited, launchOnStartup, context))
+        return false;
+    m_result = {OptionsClosed::Accepted, edited};
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// What the Options window edits and decides, without the window: its copy of the settings, the
-// report-limit choices, and what OK does after the controls have been read (the list files, the
+// What the Options window edits and decides, without the window: its copy of the settings and the
+// lists, the report-limit choices, and what OK does after the controls have been read (the
 // empty-white-list warning, the blocking checks in their order, the autostart entry).
 
 #include "access/AccessListRows.h"
@@ -16,17 +16,29 @@
 
 namespace vantor {
 
-class SessionMonitor;
-
-// What the Options window edits: a copy of the settings. The window shows sixteen of them; the
-// others (serverName, the service's own) ride along unchanged, so the copy goes back whole.
+// What the Options window edits: a copy of the settings and of both access lists, as the list
+// pages show them. The window shows sixteen of the settings; the others (serverName, the service's
+// own) ride along unchanged, so the copy goes back whole.
 struct OptionsValue {
     MonitorSettings settings;
+    AccessListRows whiteList;
+    AccessListRows blackList;
 
     bool operator==(const OptionsValue&) const = default;
 };
 
+// The settings with no list rows.
 OptionsValue optionsFromSettings(const MonitorSettings& settings);
+
+// How the Options window closed. OK stores the lists before its checks run, so a window that a
+// check kept open and that was then cancelled still stores the lists of that OK.
+enum class OptionsClosed { Cancelled, ListsAccepted, Accepted };
+
+struct OptionsResult {
+    OptionsClosed closed = OptionsClosed::Cancelled;
+    // ListsAccepted: the lists of the last OK, the settings as they came in. Accepted: all of it.
+    OptionsValue value;
+};
 
 // The report-limit choice list; the two rows of dashes are separators, not choices.
 inline constexpr std::array<const char*, 10> reportLimitChoices = {
@@ -57,18 +69,33 @@ using SendTestMailFn =
 
 // Everything OK needs besides the values read from the controls.
 struct OptionsAcceptContext {
-    SessionMonitor& monitor;  // boxes, list file paths, showSystemError
-    const AccessListRows& whiteRows;
-    const AccessListRows& blackRows;
+    MessageBoxes& boxes;
     Autostart& autostart;
     std::string executablePath;  // what the autostart entry starts
     void* owner = nullptr;  // the Options window, owner of every box shown here
 };
 
-// OK after the controls have been read into `values`: writes wlist.dat then blist.dat, warns of an
-// empty white list, runs the blocking checks (false at the first failure, after its box), then
-// writes or removes the autostart entry. True when the window closes with OK, also after the
-// autostart entry could not be written.
+// OK after the controls and the list pages have been read into `values`: warns of an empty white
+// list, runs the blocking checks (false at the first failure, after its box), then writes or
+// removes the autostart entry. True when the window closes with OK, also after the autostart entry
+// could not be written.
 bool acceptOptions(const OptionsValue& values, bool launchOnStartup, const OptionsAcceptContext& context);
+
+// How an Options window closes, as its OKs go. Made with the value the window was given; closed
+// as cancelled unless an OK came.
+class OptionsCloser {
+public:
+    explicit OptionsCloser(const OptionsValue& given)
+        : m_result{OptionsClosed::Cancelled, given}
+    {
+    }
+    // OK with the value read from the controls and the list pages: its lists count from now on,
+    // then acceptOptions; true when the window closes with all of `edited` accepted.
+    bool ok(const OptionsValue& edited, bool launchOnStartup, const OptionsAcceptContext& context);
+    const OptionsResult& result() const { return m_result; }
+
+private:
+    OptionsResult m_result;
+};
 
 }  // namespace vantor

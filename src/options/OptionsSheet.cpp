@@ -6,7 +6,6 @@
 #include "options/MailPage.h"
 #include "options/ReportPage.h"
 #include "options/UsersPage.h"
-#include "monitor/SessionMonitor.h"
 #include "platform/Paths.h"
 
 #include <QHBoxLayout>
@@ -41,11 +40,11 @@ Autostart& resolveAutostart(const OptionsDeps& deps, std::unique_ptr<Autostart>&
 
 }  // namespace
 
-OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps,
-                           QWidget* parent)
+OptionsSheet::OptionsSheet(const OptionsValue& values, MessageBoxes& boxes, const OptionsDeps& deps, QWidget* parent)
     : QDialog(parent)
-    , m_monitor(monitor)
+    , m_boxes(boxes)
     , m_values(values)
+    , m_closer(values)
     , m_autostart(resolveAutostart(deps, m_ownAutostart))
     , m_executablePath(deps.executablePath.empty() ? textFromPath(executablePath()) : deps.executablePath)
     , m_pages(new QStackedWidget(this))
@@ -56,10 +55,10 @@ OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, 
 
     m_general = new GeneralPage(m_pages);
     m_users = new UsersPage(m_pages);
-    m_mail = new MailPage(deps.sendTestMail, monitor.boxes(), m_pages);
-    m_report = new ReportPage(monitor.dataDir(), m_pages);
-    m_blackList = new AccessListPage(monitor.listFilePath(ListKind::Black), monitor.net(), m_pages);
-    m_whiteList = new AccessListPage(monitor.listFilePath(ListKind::White), monitor.net(), m_pages);
+    m_mail = new MailPage(deps.sendTestMail, boxes, m_pages);
+    m_report = new ReportPage(deps.browseDirectory, m_pages);
+    m_blackList = new AccessListPage(values.blackList, deps.accounts, m_pages);
+    m_whiteList = new AccessListPage(values.whiteList, deps.accounts, m_pages);
     const char* pageNames[] = {"generalPage", "usersPage", "mailPage", "reportPage", "blackListPage", "whiteListPage"};
     QWidget* pages[] = {m_general, m_users, m_mail, m_report, m_blackList, m_whiteList};
     for (int i = 0; i < TabCount; ++i) {
@@ -152,27 +151,22 @@ void OptionsSheet::accept()
     m_users->store(edited.settings);
     m_mail->store(edited.settings);
     m_report->store(edited.settings);
+    edited.whiteList = m_whiteList->model()->rows();
+    edited.blackList = m_blackList->model()->rows();
 
-    if (!acceptOptions(edited, m_general->launchOnStartup(),
-                       {m_monitor, m_whiteList->model()->rows(), m_blackList->model()->rows(), m_autostart,
-                        m_executablePath, static_cast<QWidget*>(this)}))
+    if (!m_closer.ok(edited, m_general->launchOnStartup(),
+                     {m_boxes, m_autostart, m_executablePath, static_cast<QWidget*>(this)}))
         return;
     m_values = edited;
     QDialog::accept();
 }
 
-bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDeps& deps)
+OptionsResult runOptionsWindow(const OptionsValue& values, MessageBoxes& boxes, QWidget* parent,
+                               const OptionsDeps& deps)
 {
-    return runOptionsCommand(
-        monitor,
-        [&](OptionsValue& values) {
-            OptionsSheet sheet(monitor, values, deps, parent);
-            if (sheet.exec() != QDialog::Accepted)
-                return false;
-            values = sheet.values();
-            return true;
-        },
-        deps.trimLogs, deps.saveSettings);
+    OptionsSheet sheet(values, boxes, deps, parent);
+    sheet.exec();
+    return sheet.outcome();
 }
 
 }  // namespace vantor

@@ -1,14 +1,13 @@
 #pragma once
 // The modal "Options" window: six pages above a tab strip, OK and Cancel. It edits a copy of the
-// settings, the two list files and the autostart entry; the Options command puts the accepted
-// copy into force.
+// settings and of the two lists, and the autostart entry; it hands back how it closed, and the
+// face puts the accepted copy into force.
 
-#include "options/OptionsCommand.h"
 #include "options/OptionsModel.h"
 
 #include <QDialog>
 
-#include <functional>
+#include <filesystem>
 #include <memory>
 
 class QStackedWidget;
@@ -20,18 +19,17 @@ namespace vantor {
 class AccessListPage;
 class GeneralPage;
 class MailPage;
+class NetManagement;
 class ReportPage;
-class SessionMonitor;
 class UsersPage;
 
-// What the Options window and command take from the rest of the program.
+// What the Options window takes from the rest of the program.
 struct OptionsDeps {
-    TrimLogsFn trimLogs;  // the history's trimming; empty: nothing is trimmed
     SendTestMailFn sendTestMail;  // the mail's test mail; empty: its button is disabled
     Autostart* autostart = nullptr;  // null: the platform's machine-wide entry
     std::string executablePath;  // what autostart starts; empty: this running program
-    // Keeps the accepted settings for the next start, after every step of OK; empty: not kept.
-    std::function<void()> saveSettings;
+    NetManagement* accounts = nullptr;  // what "Add user" offers; null: no accounts
+    std::filesystem::path browseDirectory;  // where the Report page's "..." starts
 };
 
 class OptionsSheet final : public QDialog {
@@ -39,12 +37,13 @@ class OptionsSheet final : public QDialog {
 public:
     enum Tab { General, Users, Mail, Report, BlackList, WhiteList, TabCount };
 
-    OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps,
-                 QWidget* parent = nullptr);
+    OptionsSheet(const OptionsValue& values, MessageBoxes& boxes, const OptionsDeps& deps, QWidget* parent = nullptr);
     ~OptionsSheet() override;
 
-    // The settings copy: as given before the window ran, as accepted after OK.
+    // The copy: as given before the window ran, as accepted after OK.
     const OptionsValue& values() const { return m_values; }
+    // How the window closed, with what is to be stored.
+    const OptionsResult& outcome() const { return m_closer.result(); }
 
     QTabBar* tabBar() const { return m_tabs; }
     AccessListPage* listPage(Tab tab) const;
@@ -55,8 +54,9 @@ public:
 private:
     QToolButton* navigationButton(const char* name, const char* tip, int icon);
 
-    SessionMonitor& m_monitor;
+    MessageBoxes& m_boxes;
     OptionsValue m_values;
+    OptionsCloser m_closer;
     std::unique_ptr<Autostart> m_ownAutostart;
     Autostart& m_autostart;
     std::string m_executablePath;
@@ -71,8 +71,8 @@ private:
     AccessListPage* m_whiteList;
 };
 
-// The "Options..." command of the tray menu: runs the window modally over `parent` and, on OK,
-// puts the edited settings into force. Returns true when the window was accepted.
-bool runOptionsCommand(SessionMonitor& monitor, QWidget* parent, const OptionsDeps& deps);
+// "Options...": runs the window modally over `parent`.
+OptionsResult runOptionsWindow(const OptionsValue& values, MessageBoxes& boxes, QWidget* parent,
+                               const OptionsDeps& deps);
 
 }  // namespace vantor

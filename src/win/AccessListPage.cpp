@@ -5,10 +5,10 @@
 
 namespace vantor::win {
 
-AccessListPage::AccessListPage(int templateId, std::filesystem::path file, NetManagement& net)
+AccessListPage::AccessListPage(int templateId, const AccessListRows& rows, NetManagement* accounts)
     : ChildDialog(templateId)
-    , m_file(std::move(file))
-    , m_net(net)
+    , m_accounts(accounts)
+    , m_rows(rows)
 {
 }
 
@@ -32,7 +32,6 @@ void AccessListPage::onInit()
     Header_SetImageList(ListView_GetHeader(view), m_headerImages);
     list::setHeaderImage(view, 0, 0);
     list::setHeaderImage(view, 1, 1);
-    m_rows.readFile(m_file);
     showRows();
 }
 
@@ -49,7 +48,7 @@ void AccessListPage::showRows()
 
 void AccessListPage::addUser()
 {
-    AddUserDialog dialog(m_net);
+    AddUserDialog dialog(m_accounts);
     if (dialog.runModal(GetParent(hwnd())) != IDOK)
         return;
     m_rows.addAtTop(dialog.user(), dialog.computer());

@@ -13,12 +13,11 @@ namespace vantor::win {
 
 class AccessListPage final : public ChildDialog {
 public:
-    AccessListPage(int templateId, std::filesystem::path file, NetManagement& net);
+    // `accounts`: what "Add user" offers besides "<Any>"; null: nothing more.
+    AccessListPage(int templateId, const AccessListRows& rows, NetManagement* accounts);
     ~AccessListPage() override;
 
     const AccessListRows& rows() const { return m_rows; }
-    // Rewrites the page's file from its rows (the Options window's OK).
-    void save() const { m_rows.save(m_file); }
     HWND listView() const { return item(1001); }
 
 private:
@@ -27,8 +26,7 @@ private:
     void showRows();
     void addUser();
 
-    std::filesystem::path m_file;
-    NetManagement& m_net;
+    NetManagement* m_accounts;
     AccessListRows m_rows;
     HIMAGELIST m_headerImages = nullptr;
 };

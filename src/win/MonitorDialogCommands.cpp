@@ -171,7 +171,8 @@ void MonitorDialog::showOptions()
     OptionsDeps deps = m_deps.options;
     if (auto mail = m_face.testMail())
         deps.sendTestMail = [mail](const MailRelay&, const std::string&, MessageBoxes&, void* owner) { mail(owner); };
-    m_face.editOptions([this, &deps](SessionMonitor& monitor) { return runOptionsWindow(monitor, hwnd(), deps); });
+    m_face.editOptions(
+        [this, &deps](const OptionsValue& values) { return runOptionsWindow(values, m_face.boxes(), hwnd(), deps); });
 }
 
 void MonitorDialog::showAbout()

@@ -1,6 +1,5 @@
 #include "win/OptionsSheet.h"
 
-#include "monitor/SessionMonitor.h"
 #include "platform/Paths.h"
 
 #include <commdlg.h>
@@ -48,10 +47,11 @@ bool SettingsPage::onMessage(UINT message, WPARAM wParam, LPARAM)
     return false;
 }
 
-OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps)
+OptionsSheet::OptionsSheet(const OptionsValue& values, MessageBoxes& boxes, const OptionsDeps& deps)
     : Dialog(IDD_OPTIONS)
-    , m_monitor(monitor)
+    , m_boxes(boxes)
     , m_values(values)
+    , m_closer(values)
     , m_deps(deps)
 {
     if (deps.autostart) {
@@ -67,10 +67,8 @@ OptionsSheet::OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, 
     for (int i = 0; i < 4; ++i)
         m_settingsPages[static_cast<std::size_t>(i)] = std::make_unique<SettingsPage>(
             tabInfo[i].page, [this](HWND page, int control) { return pageClick(page, control); });
-    m_blackList =
-        std::make_unique<AccessListPage>(IDD_PAGE_BLACK_LIST, monitor.listFilePath(ListKind::Black), monitor.net());
-    m_whiteList =
-        std::make_unique<AccessListPage>(IDD_PAGE_WHITE_LIST, monitor.listFilePath(ListKind::White), monitor.net());
+    m_blackList = std::make_unique<AccessListPage>(IDD_PAGE_BLACK_LIST, values.blackList, deps.accounts);
+    m_whiteList = std::make_unique<AccessListPage>(IDD_PAGE_WHITE_LIST, values.whiteList, deps.accounts);
 }
 
 OptionsSheet::~OptionsSheet()
@@ -215,7 +213,7 @@ bool OptionsSheet::pageClick(HWND pageWindow, int control)
     if (pageWindow == page(Mail) && control == IDC_TEST_MAIL && m_deps.sendTestMail) {
         MonitorSettings typed = m_values.settings;
         store(typed);
-        m_deps.sendTestMail(mailRelay(typed), typed.mailAddress, m_monitor.boxes(), pageWindow);
+        m_deps.sendTestMail(mailRelay(typed), typed.mailAddress, m_boxes, pageWindow);
         return true;
     }
     if (pageWindow == page(Report) && control == IDC_BROWSE) {
@@ -230,10 +228,10 @@ void OptionsSheet::accept()
 {
     OptionsValue edited = m_values;
     store(edited.settings);
+    edited.whiteList = m_whiteList->rows();
+    edited.blackList = m_blackList->rows();
     const bool launch = checked(page(General), IDC_LAUNCH_ON_STARTUP);
-    if (!acceptOptions(
-            edited, launch,
-            {m_monitor, m_whiteList->rows(), m_blackList->rows(), *m_autostart, m_deps.executablePath, hwnd()}))
+    if (!m_closer.ok(edited, launch, {m_boxes, *m_autostart, m_deps.executablePath, hwnd()}))
         return;
     m_values = edited;
     end(IDOK);
@@ -274,18 +272,11 @@ bool OptionsSheet::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     }
 }
 
-bool runOptionsWindow(SessionMonitor& monitor, HWND owner, const OptionsDeps& deps)
+OptionsResult runOptionsWindow(const OptionsValue& values, MessageBoxes& boxes, HWND owner, const OptionsDeps& deps)
 {
-    return runOptionsCommand(
-        monitor,
-        [&](OptionsValue& values) {
-            OptionsSheet sheet(monitor, values, deps);
-            if (sheet.runModal(owner) != IDOK)
-                return false;
-            values = sheet.values();
-            return true;
-        },
-        deps.trimLogs, deps.saveSettings);
+    OptionsSheet sheet(values, boxes, deps);
+    sheet.runModal(owner);
+    return sheet.outcome();
 }
 
 }  // namespace vantor::win

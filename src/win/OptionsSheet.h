@@ -1,10 +1,9 @@
 #pragma once
 // The modal "Options" window (template 156): six pages above a tab strip, OK and Cancel. It edits
-// a copy of the settings, the two list files and the autostart entry; what OK checks and writes,
-// and how the Options command puts the accepted copy into force, are the core's (OptionsModel,
-// OptionsCommand). The pages here only show values and read them back.
+// a copy of the settings and of the two lists, and the autostart entry; what OK checks, and how
+// the face puts the accepted copy into force, are the core's (OptionsModel, OptionsCommand). The
+// pages here only show values and read them back.
 
-#include "options/OptionsCommand.h"
 #include "options/OptionsModel.h"
 #include "win/AccessListPage.h"
 #include "win/WinUi.h"
@@ -16,13 +15,12 @@
 
 namespace vantor::win {
 
-// What the Options window and command take from the rest of the program.
+// What the Options window takes from the rest of the program.
 struct OptionsDeps {
-    TrimLogsFn trimLogs;  // empty: nothing is trimmed
     SendTestMailFn sendTestMail;  // empty: the button is disabled
     Autostart* autostart = nullptr;  // null: the platform's machine-wide entry
     std::string executablePath;  // what autostart starts; empty: this running program
-    std::function<void()> saveSettings;  // keeps accepted settings for the next start; empty: not kept
+    NetManagement* accounts = nullptr;  // what "Add user" offers; null: no accounts
     // The "..." of the Report page: a save dialog's choice, or nothing (default: the common dialog).
     std::function<std::optional<std::string>(HWND owner)> browseReport;
 };
@@ -46,11 +44,13 @@ class OptionsSheet final : public Dialog {
 public:
     enum Tab { General, Users, Mail, Report, BlackList, WhiteList, TabCount };
 
-    OptionsSheet(SessionMonitor& monitor, const OptionsValue& values, const OptionsDeps& deps);
+    OptionsSheet(const OptionsValue& values, MessageBoxes& boxes, const OptionsDeps& deps);
     ~OptionsSheet() override;
 
-    // The settings copy: as given before the window ran, as accepted after OK.
+    // The copy: as given before the window ran, as accepted after OK.
     const OptionsValue& values() const { return m_values; }
+    // How the window closed, with what is to be stored.
+    const OptionsResult& outcome() const { return m_closer.result(); }
     void showTab(int index);
     int currentTab() const;
     HWND page(int tab) const;
@@ -66,8 +66,9 @@ private:
     bool pageClick(HWND page, int control);
     int32_t reportLimitIndex() const;
 
-    SessionMonitor& m_monitor;
+    MessageBoxes& m_boxes;
     OptionsValue m_values;
+    OptionsCloser m_closer;
     OptionsDeps m_deps;
     std::unique_ptr<Autostart> m_ownAutostart;
     Autostart* m_autostart = nullptr;
@@ -76,8 +77,7 @@ private:
     std::unique_ptr<AccessListPage> m_whiteList;
 };
 
-// "Options..." of the tray menu: runs the window modally over `owner` and, on OK, puts the edited
-// settings into force. True when the window was accepted.
-bool runOptionsWindow(SessionMonitor& monitor, HWND owner, const OptionsDeps& deps);
+// "Options..." of the tray menu: runs the window modally over `owner`.
+OptionsResult runOptionsWindow(const OptionsValue& values, MessageBoxes& boxes, HWND owner, const OptionsDeps& deps);
 
 }  // namespace vantor::win

@@ -57,7 +57,7 @@ bool AddUserDialog::onInit()
     addItem(users, "<Any>");
     addItem(computers, "<Any>");
     std::vector<std::string> accounts;
-    if (m_net.enumUsers(accounts).ok())
+    if (m_accounts && m_accounts->enumUsers(accounts).ok())
         for (const auto& name : accounts)
             addItem(users, name);
     return true;

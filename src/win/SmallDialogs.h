@@ -29,9 +29,10 @@ private:
 // the accounts of this computer, the computer box "<Any>".
 class AddUserDialog final : public Dialog {
 public:
-    explicit AddUserDialog(NetManagement& net)
+    // `accounts` null: the user box offers no accounts.
+    explicit AddUserDialog(NetManagement* accounts)
         : Dialog(IDD_ADD_USER)
-        , m_net(net)
+        , m_accounts(accounts)
     {
     }
     const std::string& user() const { return m_user; }
@@ -40,7 +41,7 @@ public:
 private:
     bool onInit() override;
     bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer) override;
-    NetManagement& m_net;
+    NetManagement* m_accounts;
     std::string m_user;
     std::string m_computer;
 };

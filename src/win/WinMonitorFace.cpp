@@ -240,4 +240,9 @@ void WinMonitorFace::startFlash()
         m_listener->startFlash();
 }
 
+void WinMonitorFace::editOptions(OptionsWindow runWindow)
+{
+    storeOptions(m_engine, runWindow(optionsOf(monitor())));
+}
+
 }  // namespace vantor::win

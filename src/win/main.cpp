@@ -4,7 +4,6 @@
 #include "app/CommandLine.h"
 #include "demo/DemoService.h"
 #include "engine/Engine.h"
-#include "history/HistoryLog.h"
 #include "sockets/NetSocket.h"
 #include "mail/SendMail.h"
 #include "mail/TestMail.h"
@@ -137,11 +136,7 @@ int run()
     deps.layoutFile = dataDir / "layout.ini";
     if (cmd.options.demo)
         deps.titleSuffix = " (demo)";
-    deps.options.trimLogs = [dataDir, &boxes](int32_t reportLimitIndex) {
-        std::string why;
-        if (!trimLogs(dataDir, reportLimitIndex, SystemClock::instance().now(), &why) && !why.empty())
-            boxes.show({"Error", trimFailedText(why), BoxIcon::Error, BoxButtons::Ok, nullptr});
-    };
+    deps.options.accounts = &engine.monitor().net();
     deps.options.sendTestMail = [&mail, &boxes](const MailRelay& relay, const std::string& address, MessageBoxes&,
                                                 void*) {
         // The box comes when the mail server has answered; the Options window may be gone by then.
@@ -154,7 +149,6 @@ int run()
                       }
                   });
     };
-    deps.options.saveSettings = [&engine] { engine.saveSettings().showOn(engine.monitor().boxes()); };
 
     win::MonitorDialog dialog(face, deps);
     // The agent's threads stop and the sessions still open are written to the history.

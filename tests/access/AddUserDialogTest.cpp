@@ -28,7 +28,7 @@ private slots:
     {
         FakeNetManagement net;
         net.setUsers({"zoe", "Alice", "bob"});
-        AddUserDialog dialog(net);
+        AddUserDialog dialog(&net);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Add user"));
         auto* user = dialog.findChild<QComboBox*>(QStringLiteral("userBox"));
         auto* computer = dialog.findChild<QComboBox*>(QStringLiteral("computerBox"));
@@ -47,7 +47,7 @@ private slots:
         FakeNetManagement net;
         net.setUsers({"alice"});
         net.setStatus(FakeNetManagement::Op::EnumUsers, {5, "Access is denied."});
-        AddUserDialog dialog(net);
+        AddUserDialog dialog(&net);
         QCOMPARE(items(dialog.findChild<QComboBox*>(QStringLiteral("userBox"))), QStringList{QStringLiteral("<Any>")});
     }
 
@@ -55,7 +55,7 @@ private slots:
     {
         FakeNetManagement net;
         net.setUsers({"alice"});
-        AddUserDialog dialog(net);
+        AddUserDialog dialog(&net);
         auto* user = dialog.findChild<QComboBox*>(QStringLiteral("userBox"));
         user->setCurrentIndex(1);
         dialog.show();
@@ -64,7 +64,7 @@ private slots:
         QCOMPARE(dialog.user(), std::string("alice"));
         QCOMPARE(dialog.computer(), std::string());  // an empty computer is taken
 
-        AddUserDialog typed(net);
+        AddUserDialog typed(&net);
         typed.findChild<QComboBox*>(QStringLiteral("userBox"))->setEditText(QString(300, QLatin1Char('u')));
         typed.findChild<QComboBox*>(QStringLiteral("computerBox"))->setEditText(QStringLiteral("PC 7"));
         typed.show();

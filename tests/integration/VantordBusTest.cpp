@@ -254,8 +254,9 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     // The polls work, on the usual listing.
     EXPECT_EQ(ask(probe, "status"), "ok route= error=");
     // The window, run as the account, shows the same rows and no box.
-    if (windows())
+    if (windows()) {
         EXPECT_EQ(windowAs(alice), "row " + alice + "@127.0.0.1\n");
+    }
 
     // A newcomer reaches the client as a signal, with no poll of the client's, and the new-user
     // event tells the desktop its part as the options say.

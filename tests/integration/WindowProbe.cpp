@@ -124,10 +124,11 @@ int main(int argc, char** argv)
         waitFor([&] { return polls > before; }, 10000);
     }
     if (options) {
-        face->editOptions([](SessionMonitor& monitor) {
-            monitor.settings.beepOnNewUser = 1;
-            appendAccessListLine(monitor.listFilePath(ListKind::White), "carol", anyName);
-            return true;
+        face->editOptions([](const OptionsValue& value) {
+            OptionsResult accepted{OptionsClosed::Accepted, value};
+            accepted.value.settings.beepOnNewUser = 1;
+            accepted.value.whiteList.addAtTop("carol", anyName);
+            return accepted;
         });
         // The service's options are read, the window runs, the accepted ones are written: each
         // step a call on the face's worker with its outcome back on this thread.

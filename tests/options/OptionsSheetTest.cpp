@@ -3,6 +3,7 @@
 #include "MonitorFixture.h"
 #include "access/AccessListModel.h"
 #include "access/AccessListPage.h"
+#include "options/OptionsCommand.h"
 #include "options/OptionsSheet.h"
 #include "platform/AutostartXdg.h"
 #include "platform/SystemError.h"
@@ -45,12 +46,19 @@ private:
         MonitorHarness h;
         FakeAutostart autostart;
         OptionsDeps deps;
+        TrimLogsFn trimLogs;
         Setup()
         {
             deps.autostart = &autostart;
             deps.executablePath = "/usr/local/bin/vantor";
+            deps.accounts = &h.net;
+            deps.browseDirectory = h.dir.path();
         }
         OptionsValue defaults() const { return optionsFromSettings(MonitorSettings{}); }
+        // The monitor's options as a local face hands them to the window.
+        OptionsValue value() const { return optionsOf(h.monitor); }
+        // "Options..." on the monitor, as a local face runs it.
+        bool run() { return storeOptions(h.monitor, runOptionsWindow(value(), h.boxes, nullptr, deps), trimLogs); }
     };
 
     static void clickOk(OptionsSheet& sheet) { child<QPushButton>(sheet, "ok")->click(); }
@@ -59,7 +67,7 @@ private slots:
     void aFreshStartShowsTheDefaults()
     {
         Setup s;
-        OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+        OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
         QCOMPARE(sheet.windowTitle(), QStringLiteral("Options"));
         for (const char* box :
              {"hideSystemRequests", "hideLocalUsers", "noHistory", "noFileLog", "launchOnStartup", "popupOnNewUser",
@@ -91,7 +99,7 @@ private slots:
     void tabsInOrderWithTheirTipsAndTheNavigationButtons()
     {
         Setup s;
-        OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+        OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
         sheet.show();
         QTabBar* tabs = sheet.tabBar();
         const QStringList texts{QStringLiteral("General"), QStringLiteral("Users"),      QStringLiteral("E-mail"),
@@ -171,7 +179,7 @@ private slots:
         Setup s;
         s.h.dir.write("wlist.dat", "A pcA\nB pcB\n");
         s.h.dir.write("blist.dat", "old old\n");
-        OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+        OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
         sheet.show();
         sheet.listPage(OptionsSheet::WhiteList)->model()->addAtTop("New", "<Any>");
         sheet.listPage(OptionsSheet::BlackList)->model()->clear();
@@ -186,10 +194,12 @@ private slots:
             combo->setCurrentIndex(limitIndex);
         clickOk(sheet);
 
-        // The list files are written first, whatever the checks say.
+        // The lists are stored first, whatever the checks say.
+        storeOptions(s.h.monitor, sheet.outcome(), {});
         QCOMPARE(s.h.dir.read("wlist.dat"), std::string("New <Any>\nB pcB\nA pcA\n"));
         QCOMPARE(s.h.dir.read("blist.dat"), std::string());
         if (message.isEmpty()) {
+            QCOMPARE(sheet.outcome().closed, OptionsClosed::Accepted);
             QVERIFY(s.h.boxes.shown.empty());
             QCOMPARE(sheet.result(), int(QDialog::Accepted));
             QVERIFY(!sheet.isVisible());
@@ -216,13 +226,14 @@ private slots:
     {
         Setup s;
         s.h.dir.write("wlist.dat", "alice pc1\n");
-        OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+        OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
         sheet.show();
         child<QRadioButton>(sheet, "useWhiteList")->click();
         QVERIFY(!child<QRadioButton>(sheet, "useBlackList")->isChecked());
         sheet.showTab(OptionsSheet::WhiteList);
         child<QPushButton>(*sheet.listPage(OptionsSheet::WhiteList), "clear")->click();
         clickOk(sheet);
+        storeOptions(s.h.monitor, sheet.outcome(), {});
         QCOMPARE(s.h.boxes.shown.size(), std::size_t(1));
         QCOMPARE(s.h.boxes.shown[0].caption, std::string("Warning"));
         QCOMPARE(s.h.boxes.shown[0].text, std::string(optionsText::whiteListEmpty));
@@ -235,7 +246,7 @@ private slots:
     void browseFillsThePathAndCancelKeepsIt()
     {
         Setup s;
-        OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+        OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
         sheet.show();
         sheet.showTab(OptionsSheet::Report);
         auto* path = child<QLineEdit>(sheet, "reportPath");
@@ -306,7 +317,7 @@ private slots:
                 child<QPushButton>(*sheet, "cancel")->click();
             },
             &failed);
-        bool accepted = runOptionsCommand(s.h.monitor, nullptr, s.deps);
+        bool accepted = s.run();
         QVERIFY(!failed);
         QVERIFY(!accepted);
         QCOMPARE(sent.size(), std::size_t(1));
@@ -326,7 +337,7 @@ private slots:
         QCOMPARE(s.h.monitor.settings.smtpPort, 25);
 
         Setup without;
-        OptionsSheet sheet(without.h.monitor, without.defaults(), without.deps);
+        OptionsSheet sheet(without.value(), without.h.boxes, without.deps);
         QVERIFY(!child<QPushButton>(sheet, "sendTestMail")->isEnabled());
     }
 
@@ -336,7 +347,7 @@ private slots:
         XdgAutostart xdg(s.h.dir / "etc/xdg/autostart");
         s.deps.autostart = &xdg;
         {
-            OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+            OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
             QVERIFY(!child<QCheckBox>(sheet, "launchOnStartup")->isChecked());
             sheet.show();
             child<QCheckBox>(sheet, "launchOnStartup")->setChecked(true);
@@ -346,7 +357,7 @@ private slots:
         QVERIFY(s.h.dir.read("etc/xdg/autostart/vantor.desktop").find("\nExec=\"/usr/local/bin/vantor\"\n")
                 != std::string::npos);
         {
-            OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+            OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
             QVERIFY(child<QCheckBox>(sheet, "launchOnStartup")->isChecked());
             sheet.show();
             child<QCheckBox>(sheet, "launchOnStartup")->setChecked(false);
@@ -355,7 +366,7 @@ private slots:
         QVERIFY(!std::filesystem::exists(s.h.dir / "etc/xdg/autostart/vantor.desktop"));
         {
             // Unticked with no entry: closes without a message.
-            OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+            OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
             sheet.show();
             clickOk(sheet);
             QCOMPARE(sheet.result(), int(QDialog::Accepted));
@@ -369,7 +380,7 @@ private slots:
         s.h.dir.write("etc", "a file where a directory should be");
         XdgAutostart xdg(s.h.dir / "etc/xdg/autostart");
         s.deps.autostart = &xdg;
-        OptionsSheet sheet(s.h.monitor, s.defaults(), s.deps);
+        OptionsSheet sheet(s.value(), s.h.boxes, s.deps);
         sheet.show();
         child<QCheckBox>(sheet, "launchOnStartup")->setChecked(true);
         clickOk(sheet);
@@ -388,7 +399,7 @@ private slots:
         Setup s;
         s.h.dir.write("blist.dat", "bob pc2\n");
         int trims = 0;
-        s.deps.trimLogs = [&](int32_t) { ++trims; };
+        s.trimLogs = [&](int32_t) { ++trims; };
         bool failed = false;
         whenModal<OptionsSheet>(
             [](OptionsSheet* sheet) {
@@ -399,7 +410,7 @@ private slots:
                 child<QPushButton>(*sheet, "cancel")->click();
             },
             &failed);
-        QVERIFY(!runOptionsCommand(s.h.monitor, nullptr, s.deps));
+        QVERIFY(!s.run());
         QVERIFY(!failed);
         QCOMPARE(optionsFromSettings(s.h.monitor.settings), s.defaults());
         QVERIFY(s.h.monitor.blackList().empty());
@@ -419,7 +430,7 @@ private slots:
         QCOMPARE(s.h.monitor.sessionRows().size(), std::size_t(2));
 
         std::vector<int32_t> trims;
-        s.deps.trimLogs = [&](int32_t index) { trims.push_back(index); };
+        s.trimLogs = [&](int32_t index) { trims.push_back(index); };
         bool failed = false;
         whenModal<OptionsSheet>(
             [](OptionsSheet* sheet) {
@@ -429,7 +440,7 @@ private slots:
                 child<QPushButton>(*sheet, "ok")->click();
             },
             &failed);
-        QVERIFY(runOptionsCommand(s.h.monitor, nullptr, s.deps));
+        QVERIFY(s.run());
         QVERIFY(!failed);
         QCOMPARE(s.h.monitor.settings.useBlackList, 0);
         QCOMPARE(trims, std::vector<int32_t>{5});

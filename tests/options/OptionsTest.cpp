@@ -35,6 +35,15 @@ TEST(AccessListRows, ShowsTheFileBottomUpAndSavesInTableOrder)
     EXPECT_EQ(rows.rows()[0], (AccessRow{"Alice", "pc1"}));
     EXPECT_EQ(rows.rows()[3], (AccessRow{"Carol", "pc9"}));
 
+    // What a list handed over as lines makes of its rows is what the file would: names with a
+    // blank split, a row of two empty names gone.
+    AccessListRows odd;
+    odd.setFileLines({{"a", "b"}, {"c", "d"}});
+    EXPECT_EQ(odd.rows()[0], (AccessRow{"c", "d"}));
+    odd.addAtTop("", "");
+    odd.addAtTop("two words", "pc");
+    EXPECT_EQ(odd.fileLines(), (std::vector<AccessRow>{{"two", "words"}, {"c", "d"}, {"a", "b"}}));
+
     rows.remove(7);
     rows.remove(-1);
     EXPECT_EQ(rows.size(), 4u);
@@ -120,12 +129,11 @@ TEST(OptionsChecks, FirstFailureInOrderWithItsText)
 struct AcceptFixture : ::testing::Test {
     MonitorHarness h;
     FakeAutostart autostart;
-    AccessListRows white, black;
     int owner = 0;
 
     bool accept(const OptionsValue& v, bool launch)
     {
-        return acceptOptions(v, launch, {h.monitor, white, black, autostart, "/opt/vantor/bin/vantor", &owner});
+        return acceptOptions(v, launch, {h.boxes, autostart, "/opt/vantor/bin/vantor", &owner});
     }
 };
 
@@ -133,21 +141,27 @@ TEST_F(AcceptFixture, ListFilesAreWrittenEvenWhenACheckKeepsTheWindowOpen)
 {
     h.dir.write("wlist.dat", "old old\n");
     h.dir.write("blist.dat", "old old\n");
-    white.addAtTop("alice", "<Any>");
-    black.addAtTop("<Any>", "PC7");
     OptionsValue v = defaults();
+    v.whiteList.addAtTop("alice", "<Any>");
+    v.blackList.addAtTop("<Any>", "PC7");
     v.settings.dailyReportTime = "8:30";
+    v.settings.hideLocalUsers = 1;
 
-    EXPECT_FALSE(accept(v, true));
+    OptionsCloser closer(defaults());
+    EXPECT_FALSE(closer.ok(v, true, {h.boxes, autostart, "/opt/vantor/bin/vantor", &owner}));
+    // Closed now, the window hands back the lists of that OK and the settings it was given.
+    EXPECT_EQ(closer.result().closed, OptionsClosed::ListsAccepted);
+    EXPECT_FALSE(storeOptions(h.monitor, closer.result(), {}));
     EXPECT_EQ(h.dir.read("wlist.dat"), "alice <Any>\n");
     EXPECT_EQ(h.dir.read("blist.dat"), "<Any> PC7\n");
+    EXPECT_EQ(h.monitor.settings.hideLocalUsers, 0);
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].caption, "Error");
     EXPECT_EQ(h.boxes.shown[0].text, optionsText::wrongTime);
     EXPECT_EQ(h.boxes.shown[0].icon, BoxIcon::Error);
     EXPECT_EQ(h.boxes.shown[0].owner, &owner);
     EXPECT_TRUE(autostart.calls.empty());  // a stopped OK touches no autostart entry
-    // The enforced lists are the caller's to reload; OK alone leaves them alone.
+    // Lists stored alone are not reloaded: the enforced ones stay until an OK goes through.
     EXPECT_TRUE(h.monitor.blackList().empty());
 }
 
@@ -170,7 +184,7 @@ TEST_F(AcceptFixture, EmptyWhiteListWarnsThenGoesOn)
     EXPECT_EQ(h.boxes.shown[1].text, optionsText::reportNotHtml);
 
     h.boxes.shown.clear();
-    white.addAtTop("a", "b");
+    v.whiteList.addAtTop("a", "b");
     v.settings.reportPath = "report.html";
     EXPECT_TRUE(accept(v, false));
     EXPECT_TRUE(h.boxes.shown.empty());
@@ -186,31 +200,31 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
     OptionsValue edited;
     std::optional<OptionsValue> saved;
 
-    bool accepted = runOptionsCommand(
-        h.monitor,
-        [&](OptionsValue& v) {
-            EXPECT_EQ(v, defaults());  // the sixteen values came in
-            v.settings.hideLocalUsers = 1;
-            v.settings.beepOnNewUser = 1;
-            v.settings.reportLimit = 1;
-            v.settings.reportLimitIndex = 8;
-            v.settings.reportPath = "/srv/week.html";
-            v.settings.logOpenedFiles = 0;
-            v.settings.useBlackList = 0;
-            v.settings.mailAddress = "ops@example.org";
-            v.settings.dailyReportTime = "07:00";
-            v.settings.smtpPort = 465;
-            v.settings.smtpSecurity = SmtpSecurity::Tls;
-            v.settings.smtpUser = "ops";
-            v.settings.smtpPasswordFile = "/root/smtp-password";
-            v.settings.smtpCertFingerprint = "00:11";
-            edited = v;
-            return true;
-        },
+    OptionsValue v = optionsOf(h.monitor);
+    EXPECT_EQ(v.settings, defaults().settings);  // the sixteen values came in
+    EXPECT_EQ(v.whiteList.rows(), (std::vector<AccessRow>{{"alice", "<Any>"}}));
+    v.settings.hideLocalUsers = 1;
+    v.settings.beepOnNewUser = 1;
+    v.settings.reportLimit = 1;
+    v.settings.reportLimitIndex = 8;
+    v.settings.reportPath = "/srv/week.html";
+    v.settings.logOpenedFiles = 0;
+    v.settings.useBlackList = 0;
+    v.settings.mailAddress = "ops@example.org";
+    v.settings.dailyReportTime = "07:00";
+    v.settings.smtpPort = 465;
+    v.settings.smtpSecurity = SmtpSecurity::Tls;
+    v.settings.smtpUser = "ops";
+    v.settings.smtpPasswordFile = "/root/smtp-password";
+    v.settings.smtpCertFingerprint = "00:11";
+    v.whiteList.addAtTop("bob", "PC2");
+    edited = v;
+    bool accepted = storeOptions(
+        h.monitor, {OptionsClosed::Accepted, v},
         [&](int32_t index) {
             trims.push_back(index);
             seen = optionsFromSettings(h.monitor.settings);
-            listsReloadedBeforeTrim = h.monitor.whiteList().size() == 1;
+            listsReloadedBeforeTrim = h.monitor.whiteList().size() == 2;
         },
         [&] { saved = optionsFromSettings(h.monitor.settings); });
 
@@ -224,9 +238,10 @@ TEST(OptionsCommand, CopiesBackInOrderAroundTheReloadAndTheTrim)
     EXPECT_EQ(seen.settings.useBlackList, 1);
     EXPECT_EQ(seen.settings.mailAddress, defaults().settings.mailAddress);
     EXPECT_TRUE(listsReloadedBeforeTrim);
-    EXPECT_EQ(optionsFromSettings(h.monitor.settings), edited);
+    EXPECT_EQ(h.monitor.settings, edited.settings);
+    EXPECT_EQ(h.dir.read("wlist.dat"), "bob PC2\nalice <Any>\n");
     // Saved last, with every step done: what the next start loads is what is in force.
-    EXPECT_EQ(saved, edited);
+    EXPECT_EQ(saved->settings, edited.settings);
 }
 
 TEST(OptionsCommand, TrimsOnlyWithTheLimitOnAndAChoiceMade)
@@ -234,14 +249,10 @@ TEST(OptionsCommand, TrimsOnlyWithTheLimitOnAndAChoiceMade)
     for (auto [limit, index, expected] : {std::tuple{0, 4, 0}, std::tuple{1, -1, 0}, std::tuple{1, 0, 1}}) {
         MonitorHarness h;
         int trims = 0;
-        runOptionsCommand(
-            h.monitor,
-            [&](OptionsValue& v) {
-                v.settings.reportLimit = limit;
-                v.settings.reportLimitIndex = index;
-                return true;
-            },
-            [&](int32_t) { ++trims; });
+        OptionsValue v = optionsOf(h.monitor);
+        v.settings.reportLimit = limit;
+        v.settings.reportLimitIndex = index;
+        storeOptions(h.monitor, {OptionsClosed::Accepted, v}, [&](int32_t) { ++trims; });
         EXPECT_EQ(trims, expected) << limit << " " << index;
         EXPECT_EQ(h.monitor.settings.reportLimitIndex, index);
     }

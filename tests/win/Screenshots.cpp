@@ -3,6 +3,7 @@
 // VANTOR_SCREENSHOT_DIR names where.
 
 #include "TempDir.h"
+#include "engine/Commands.h"
 #include "engine/Engine.h"
 #include "demo/FakeNetManagement.h"
 #include "win/MonitorDialog.h"
@@ -196,7 +197,7 @@ TEST(Screenshots, MainWindowTrayMenuAndOptions)
     SendMessageW(main.hwnd(), WM_TRAY_CALLBACK, TRAY_ICON_ID, WM_RBUTTONDOWN);
     EXPECT_TRUE(std::filesystem::exists(shotDir / "tray-menu.bmp"));
 
-    OptionsSheet sheet(engine.monitor(), optionsFromSettings(engine.monitor().settings), deps.options);
+    OptionsSheet sheet(optionsOf(engine.monitor()), engine.monitor().boxes(), deps.options);
     ASSERT_NE(sheet.create(main.hwnd()), nullptr);
     SetWindowPos(sheet.hwnd(), HWND_TOP, 700, 40, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     pumpFor(500);

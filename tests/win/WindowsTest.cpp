@@ -4,6 +4,7 @@
 
 #include "FakeAutostart.h"
 #include "TempDir.h"
+#include "engine/Commands.h"
 #include "engine/Engine.h"
 #include "history/HistoryLog.h"
 #include "base/TimeText.h"
@@ -154,6 +155,7 @@ protected:
         deps.animations = false;
         deps.options.autostart = &autostart;
         deps.options.executablePath = "C:\\Vantor\\vantor.exe";
+        deps.options.accounts = &net;
         deps.shell = &shell;
     }
 
@@ -679,13 +681,13 @@ TEST_F(WindowsTest, SharesWindowAndTrayCounts)
 TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
 {
     dir.write("wlist.dat", "w1 PC1\nw2 PC2\n");
-    OptionsValue values = optionsFromSettings(monitor().settings);
+    OptionsValue values = optionsOf(monitor());
     values.settings.hideLocalUsers = 1;
     values.settings.logOpenedFiles = 1;
     values.settings.reportLimitIndex = 4;
     values.settings.dailyReportTime = "08:30";
     autostart.enabled = true;
-    OptionsSheet sheet(monitor(), values, deps.options);
+    OptionsSheet sheet(values, boxes, deps.options);
     ASSERT_NE(sheet.create(nullptr), nullptr);
     ShowWindow(sheet.hwnd(), SW_SHOW);
 
@@ -698,7 +700,7 @@ TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
     EXPECT_TRUE(checked(general, IDC_USE_BLACK_LIST));
     EXPECT_FALSE(checked(general, IDC_USE_WHITE_LIST));
     EXPECT_EQ(SendDlgItemMessageW(sheet.page(OptionsSheet::Report), IDC_REPORT_LIMIT_CHOICE, CB_GETCURSEL, 0, 0), 4);
-    // The white list page reads its file, the last line on top.
+    // The white list page shows its file, the last line on top.
     EXPECT_EQ(column(sheet.listPage(OptionsSheet::WhiteList).listView(), 0), (Strings{"w2", "w1"}));
 
     // Choosing a tab shows its page alone.
@@ -708,14 +710,16 @@ TEST_F(WindowsTest, OptionsSheetShowsChecksAndReturnsTheSettings)
     EXPECT_TRUE(IsWindowVisible(sheet.page(OptionsSheet::Mail)));
     EXPECT_FALSE(IsWindowVisible(general));
 
-    // A time without its colon third is refused and the window stays; the list files are written
-    // already, in table order.
+    // A time without its colon third is refused and the window stays; the lists count already,
+    // and are written in table order.
     HWND mail = sheet.page(OptionsSheet::Mail);
     setItemText(mail, IDC_DAILY_REPORT_TIME, "8:30");
     click(sheet.hwnd(), IDOK);
     EXPECT_FALSE(sheet.result().has_value());
     ASSERT_FALSE(boxes.shown.empty());
     EXPECT_EQ(boxes.shown.back().text, optionsText::wrongTime);
+    EXPECT_EQ(sheet.outcome().closed, OptionsClosed::ListsAccepted);
+    storeOptions(monitor(), sheet.outcome(), {});
     EXPECT_EQ(readFile("wlist.dat"), "w2 PC2\nw1 PC1\n");
 
     // A separator as the report limit is refused even with the limit off.
@@ -771,7 +775,7 @@ TEST_F(WindowsTest, ListPageAddsRemovesClearsAndSavesInTableOrder)
 {
     dir.write("blist.dat", "a PC1\nb PC2\n");
     net.setUsers({"Administrator", "Guest"});
-    OptionsSheet sheet(monitor(), optionsFromSettings(monitor().settings), deps.options);
+    OptionsSheet sheet(optionsOf(monitor()), boxes, deps.options);
     ASSERT_NE(sheet.create(nullptr), nullptr);
     AccessListPage& page = sheet.listPage(OptionsSheet::BlackList);
     HWND view = page.listView();
@@ -798,6 +802,7 @@ TEST_F(WindowsTest, ListPageAddsRemovesClearsAndSavesInTableOrder)
     EXPECT_EQ(column(view, 0), (Strings{"Guest", "a"}));
 
     click(sheet.hwnd(), IDOK);
+    storeOptions(monitor(), sheet.outcome(), {});
     EXPECT_EQ(readFile("blist.dat"), "Guest \na PC1\n");
 
     click(page.hwnd(), IDC_CLEAR);
