@@ -3,7 +3,7 @@
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
 #include "TempDir.h"
-#include "TimeZone.h"
+#include "ScopedTimeZone.h"
 #include "mail/SendMail.h"
 #include "mail/SmtpTls.h"
 #include "mail/TestMail.h"
