@@ -62,10 +62,9 @@ TEST(DetailsText, SessionDetailsTheirTooltipAndTheirOrder)
 
 TEST(DetailsText, OpenFilesTheirFilterOrderAndStatus)
 {
-    std::vector<NetFileInfo> files = {sharedFile(11, "docs", "finance/budget.ods", true),
-                                      sharedFile(12, "docs", "finance/budget.ods", false),
-                                      sharedFile(13, "docs", "notes.txt", false),
-                                      sharedFile(14, "media", "intro.mp4", false)};
+    std::vector<NetFileInfo> files = {
+        sharedFile(11, "docs", "finance/budget.ods", true), sharedFile(12, "docs", "finance/budget.ods", false),
+        sharedFile(13, "docs", "notes.txt", false), sharedFile(14, "media", "intro.mp4", false)};
     const Strings users = {"alice", "bob", "bob", "carol"}, computers = {"pc1", "pc2", "pc2", "10.0.0.9"};
     for (std::size_t i = 0; i < files.size(); ++i) {
         files[i].user = users[i];
