@@ -3,7 +3,6 @@
 #include "DetailedSessions.h"
 #include "WindowHarness.h"
 #include "app/DetailViews.h"
-#include "ui/SplitterBar.h"
 #include "ui/TableColumns.h"
 
 #include <QApplication>
@@ -174,41 +173,6 @@ private slots:
         QVERIFY(h.tick());
         QCOMPARE(h.dialog->trayIcon()->toolTip(), QStringLiteral("Vantor: 1 session, 0 open files"));
         QCOMPARE(h.column(w->model(), SharesModel::ShareColumn), L({"docs"}));
-    }
-
-    void theWindowResizesAndKeepsItsLayout()
-    {
-        QRect sessions, files;
-        {
-            Harness h(nullptr, 3'600'000, 0, true);  // remembering its layout
-            QVERIFY(h.start());
-            const QRect small = h.dialog->sessionsView()->geometry();
-            const QRect smallFiles = h.dialog->filesView()->geometry();
-            h.dialog->resize(h.dialog->width() + 200, h.dialog->height() + 100);
-            sessions = h.dialog->sessionsView()->geometry();
-            files = h.dialog->filesView()->geometry();
-            QCOMPARE(sessions.width(), small.width() + 200);
-            QCOMPARE(sessions.height() + files.height(), small.height() + smallFiles.height() + 100);
-            // The buttons stay in the bottom right corner, inside the window.
-            QCOMPARE(h.dialog->historyButton()->geometry().right(), h.dialog->width() - 11);
-            QVERIFY(h.dialog->historyButton()->geometry().bottom() < h.dialog->height());
-            // The splitter still moves between the tables, within its limits.
-            QCOMPARE(h.dialog->splitter()->moveBy(-30), -30);
-            QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() - 30);
-            QCOMPARE(h.dialog->filesView()->geometry().top(), files.top() - 30);
-            sessions = h.dialog->sessionsView()->geometry();
-            files = h.dialog->filesView()->geometry();
-            QCOMPARE(h.dialog->splitter()->moveBy(-1000), -70);
-            QCOMPARE(h.dialog->splitter()->moveBy(70), 70);
-            QVERIFY(h.dialog->width() >= 680);
-        }
-        layoutSettings().sync();
-        Harness again(nullptr, 3'600'000, 0, true);
-        QCOMPARE(again.dialog->sessionsView()->geometry(), sessions);
-        QCOMPARE(again.dialog->filesView()->geometry(), files);
-        // Tests and the bench leave the file alone: their window starts at the first design.
-        Harness plain;
-        QCOMPARE(plain.dialog->size(), QSize(480, 392));
     }
 };
 

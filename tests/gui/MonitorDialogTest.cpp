@@ -7,6 +7,7 @@
 #include "history/HistoryDialog.h"
 #include "ui/IconTheme.h"
 #include "ui/SplitterBar.h"
+#include "ui/TableColumns.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -751,19 +753,41 @@ private slots:
         QCOMPARE(h.column(0), L({"remote"}));
     }
 
-    void theSplitterMovesTheTablesWithinItsLimits()
+    void theWindowResizesAndKeepsItsLayout()
     {
-        Harness h;
-        QVERIFY(h.start());
-        const QRect sessions = h.dialog->sessionsView()->geometry();
-        const QRect files = h.dialog->filesView()->geometry();
-        QCOMPARE(h.dialog->splitter()->moveBy(-150), -100);
-        QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() - 100);
-        QCOMPARE(h.dialog->filesView()->geometry().top(), files.top() - 100);
-        QCOMPARE(h.dialog->filesView()->geometry().bottom(), files.bottom());
-        QCOMPARE(h.dialog->splitter()->moveBy(500), 150);
-        QCOMPARE(h.dialog->splitter()->offset(), 50);
-        QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() + 50);
+        QRect sessions, files;
+        {
+            Harness h(nullptr, 3'600'000, 0, true);  // remembering its layout
+            QVERIFY(h.start());
+            const QRect small = h.dialog->sessionsView()->geometry();
+            const QRect smallFiles = h.dialog->filesView()->geometry();
+            h.dialog->resize(h.dialog->width() + 200, h.dialog->height() + 100);
+            sessions = h.dialog->sessionsView()->geometry();
+            files = h.dialog->filesView()->geometry();
+            QCOMPARE(sessions.width(), small.width() + 200);
+            QCOMPARE(sessions.height() + files.height(), small.height() + smallFiles.height() + 100);
+            // The buttons stay in the bottom right corner, inside the window.
+            QCOMPARE(h.dialog->historyButton()->geometry().right(), h.dialog->width() - 11);
+            QVERIFY(h.dialog->historyButton()->geometry().bottom() < h.dialog->height());
+            // The splitter still moves between the tables, within its limits: 100 up, 50 down.
+            QCOMPARE(h.dialog->splitter()->moveBy(80), 50);
+            QCOMPARE(h.dialog->splitter()->moveBy(-80), -80);
+            QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() - 30);
+            QCOMPARE(h.dialog->filesView()->geometry().top(), files.top() - 30);
+            QCOMPARE(h.dialog->filesView()->geometry().bottom(), files.bottom());
+            sessions = h.dialog->sessionsView()->geometry();
+            files = h.dialog->filesView()->geometry();
+            QCOMPARE(h.dialog->splitter()->moveBy(-1000), -70);
+            QCOMPARE(h.dialog->splitter()->moveBy(70), 70);
+            QVERIFY(h.dialog->width() >= 680);
+        }
+        layoutSettings().sync();
+        Harness again(nullptr, 3'600'000, 0, true);
+        QCOMPARE(again.dialog->sessionsView()->geometry(), sessions);
+        QCOMPARE(again.dialog->filesView()->geometry(), files);
+        // Tests and the bench leave the file alone: their window starts at the first design.
+        Harness plain;
+        QCOMPARE(plain.dialog->size(), QSize(480, 392));
     }
 
     void aPressNearTheTopOrBottomDragsTheWindow()
