@@ -107,10 +107,12 @@ TEST_F(SmtpSessionTest, ARefusedStepFailsWithItsReplyAndEndsTheDialogue)
             EXPECT_EQ(session.lastError, c.error);
         }  // the destructor says QUIT to a session still connected
         const std::string wire = dialogue(server);
-        if (c.connects)
+        if (c.connects) {
             EXPECT_NE(wire.rfind("QUIT\r\n"), std::string::npos) << wire;
-        if (!c.dialogue.empty() || !c.connects)
+        }
+        if (!c.dialogue.empty() || !c.connects) {
             EXPECT_EQ(wire, c.dialogue);
+        }
     }
 }
 
