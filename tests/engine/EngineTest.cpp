@@ -4,7 +4,7 @@
 #include "engine/DailyReport.h"
 #include "engine/Engine.h"
 
-#include "../history/ScopedTimeZone.h"
+#include "ScopedTimeZone.h"
 #include "MonitorFixture.h"
 #include "history/HistoryLog.h"
 #include "history/HistoryReport.h"

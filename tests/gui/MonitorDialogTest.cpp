@@ -1,17 +1,14 @@
 // The main window over the fake service: what a person sees and what the clicks do.
 
-#include "MonitorFixture.h"
+#include "WindowHarness.h"
 #include "app/Desktop.h"
-#include "app/LocalMonitorFace.h"
-#include "app/MonitorDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "app/ServerInputDialog.h"
-#include "app/TableModels.h"
 #include "history/HistoryDialog.h"
 #include "ui/IconTheme.h"
 #include "ui/SplitterBar.h"
+#include "ui/TableColumns.h"
 
-#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -19,18 +16,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTableView>
-#include <QTest>
 #include <QTimer>
 
-#include <atomic>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-#include <thread>
 
 using namespace vantor;
 using namespace vantor::test;
@@ -38,144 +30,6 @@ using namespace vantor::test;
 namespace {
 
 using Op = FakeNetManagement::Op;
-
-QString S(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-QStringList L(std::initializer_list<const char*> items)
-{
-    QStringList out;
-    for (const char* i : items)
-        out << QString::fromUtf8(i);
-    return out;
-}
-
-// The fake service, slowed down as smbstatus would be.
-class SlowNet final : public NetManagement {
-public:
-    explicit SlowNet(FakeNetManagement& inner)
-        : m_inner(inner)
-    {
-    }
-    NetStatus enumSessions(const ServerName& s, std::vector<NetSessionInfo>& out) override
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-        if (throwOnPoll)
-            throw std::runtime_error("the service's answer cannot be read");
-        return m_inner.enumSessions(s, out);
-    }
-    NetStatus enumFiles(const ServerName& s, const std::string& u, std::vector<NetFileInfo>& out) override
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-        return m_inner.enumFiles(s, u, out);
-    }
-    NetStatus deleteSession(const ServerName& s, const std::string& c, const std::string& u) override
-    {
-        return m_inner.deleteSession(s, c, u);
-    }
-    NetStatus enumUsers(std::vector<std::string>& out) override { return m_inner.enumUsers(out); }
-    NetStatus closeFile(const ServerName& s, uint32_t id) override
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-        return m_inner.closeFile(s, id);
-    }
-    std::atomic<int> delayMs{0};
-    std::atomic<bool> throwOnPoll{false};
-
-private:
-    FakeNetManagement& m_inner;
-};
-
-struct Harness {
-    explicit Harness(MessageBoxes* customBoxes = nullptr, int pollMs = 3'600'000, int delayMs = 0)
-    {
-        slow.delayMs = delayMs;
-        MonitorDialog::Options o;
-        o.animations = false;
-        o.openUrl = [this](const QUrl& url) {
-            opened.push_back(url);
-            return desktopOpens;
-        };
-        o.trayAvailable = [] { return true; };
-        o.beep = [this] { ++beeps; };
-        face = std::make_unique<LocalMonitorFace>(
-            SessionMonitor::Context{slow, customBoxes ? *customBoxes : boxes, clock, dir.path(), &inspector},
-            LocalMonitorFace::Options{LocalMonitorFace::PollMode::Background, pollMs});
-        dialog = std::make_unique<MonitorDialog>(*face, o);
-        sessionsTester = std::make_unique<QAbstractItemModelTester>(
-            dialog->sessionsModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        filesTester = std::make_unique<QAbstractItemModelTester>(
-            dialog->filesModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    }
-
-    // Shows the window and waits for the first poll.
-    bool start()
-    {
-        dialog->show();
-        if (!QTest::qWaitForWindowExposed(dialog.get()))
-            return false;
-        QSignalSpy done(dialog.get(), &MonitorDialog::pollFinished);
-        dialog->start();
-        return done.wait(5000);
-    }
-
-    // One tick of the poll timer, and its poll carried through.
-    bool tick()
-    {
-        QSignalSpy done(dialog.get(), &MonitorDialog::pollFinished);
-        dialog->pollTick();
-        return done.count() > 0 || done.wait(5000);
-    }
-
-    QStringList column(int col) const
-    {
-        QStringList out;
-        auto* m = dialog->sessionsModel();
-        for (int r = 0; r < m->rowCount(); ++r)
-            out << m->index(r, col).data().toString();
-        return out;
-    }
-    QStringList files() const
-    {
-        QStringList out;
-        auto* m = dialog->filesModel();
-        for (int r = 0; r < m->rowCount(); ++r)
-            out << m->index(r, 0).data().toString();
-        return out;
-    }
-    void clickSessionRow(int row)
-    {
-        QTableView* v = dialog->sessionsView();
-        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, v->visualRect(v->model()->index(row, 0)).center());
-    }
-    void clickFileRow(int row)
-    {
-        QTableView* v = dialog->filesView();
-        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, v->visualRect(v->model()->index(row, 0)).center());
-    }
-    int selectedSessionViewRow() const
-    {
-        auto rows = dialog->sessionsView()->selectionModel()->selectedRows();
-        return rows.isEmpty() ? -1 : rows.first().row();
-    }
-
-    TempDir dir;
-    FakeNetManagement net;
-    SlowNet slow{net};
-    RecordingMessageBoxes boxes;
-    ManualClock clock;
-    SetFileInspector inspector;
-    std::vector<QUrl> opened;
-    bool desktopOpens = true;
-    int beeps = 0;
-    std::unique_ptr<LocalMonitorFace> face;
-    std::unique_ptr<MonitorDialog> dialog;
-    SessionMonitor& monitor() { return face->monitor(); }
-    std::unique_ptr<QAbstractItemModelTester> sessionsTester;
-    std::unique_ptr<QAbstractItemModelTester> filesTester;
-};
 
 // Answers the next modal dialog that opens: `answer` gets it and says whether it was handled.
 void answerNextModal(std::function<bool(QWidget*)> answer, int withinMs = 5000)
@@ -899,19 +753,41 @@ private slots:
         QCOMPARE(h.column(0), L({"remote"}));
     }
 
-    void theSplitterMovesTheTablesWithinItsLimits()
+    void theWindowResizesAndKeepsItsLayout()
     {
-        Harness h;
-        QVERIFY(h.start());
-        const QRect sessions = h.dialog->sessionsView()->geometry();
-        const QRect files = h.dialog->filesView()->geometry();
-        QCOMPARE(h.dialog->splitter()->moveBy(-150), -100);
-        QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() - 100);
-        QCOMPARE(h.dialog->filesView()->geometry().top(), files.top() - 100);
-        QCOMPARE(h.dialog->filesView()->geometry().bottom(), files.bottom());
-        QCOMPARE(h.dialog->splitter()->moveBy(500), 150);
-        QCOMPARE(h.dialog->splitter()->offset(), 50);
-        QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() + 50);
+        QRect sessions, files;
+        {
+            Harness h(nullptr, 3'600'000, 0, true);  // remembering its layout
+            QVERIFY(h.start());
+            const QRect small = h.dialog->sessionsView()->geometry();
+            const QRect smallFiles = h.dialog->filesView()->geometry();
+            h.dialog->resize(h.dialog->width() + 200, h.dialog->height() + 100);
+            sessions = h.dialog->sessionsView()->geometry();
+            files = h.dialog->filesView()->geometry();
+            QCOMPARE(sessions.width(), small.width() + 200);
+            QCOMPARE(sessions.height() + files.height(), small.height() + smallFiles.height() + 100);
+            // The buttons stay in the bottom right corner, inside the window.
+            QCOMPARE(h.dialog->historyButton()->geometry().right(), h.dialog->width() - 11);
+            QVERIFY(h.dialog->historyButton()->geometry().bottom() < h.dialog->height());
+            // The splitter still moves between the tables, within its limits: 100 up, 50 down.
+            QCOMPARE(h.dialog->splitter()->moveBy(80), 50);
+            QCOMPARE(h.dialog->splitter()->moveBy(-80), -80);
+            QCOMPARE(h.dialog->sessionsView()->geometry().bottom(), sessions.bottom() - 30);
+            QCOMPARE(h.dialog->filesView()->geometry().top(), files.top() - 30);
+            QCOMPARE(h.dialog->filesView()->geometry().bottom(), files.bottom());
+            sessions = h.dialog->sessionsView()->geometry();
+            files = h.dialog->filesView()->geometry();
+            QCOMPARE(h.dialog->splitter()->moveBy(-1000), -70);
+            QCOMPARE(h.dialog->splitter()->moveBy(70), 70);
+            QVERIFY(h.dialog->width() >= 680);
+        }
+        layoutSettings().sync();
+        Harness again(nullptr, 3'600'000, 0, true);
+        QCOMPARE(again.dialog->sessionsView()->geometry(), sessions);
+        QCOMPARE(again.dialog->filesView()->geometry(), files);
+        // Tests and the bench leave the file alone: their window starts at the first design.
+        Harness plain;
+        QCOMPARE(plain.dialog->size(), QSize(480, 392));
     }
 
     void aPressNearTheTopOrBottomDragsTheWindow()

@@ -10,12 +10,8 @@
 //   test-mail (the outcome's number and the reason)
 // A reply is "ok ..." or "error NAME TEXT". %XX in an argument stands for the byte XX.
 #include "HistoryWords.h"
+#include "ProbeAccount.h"
 #include "bus/MonitorBusClient.h"
-
-#include <grp.h>
-#include <sys/prctl.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <functional>
 #include <iostream>
@@ -49,26 +45,13 @@ std::string failed(const BusError& e)
 
 int main(int argc, char** argv)
 {
-    std::string user;
-    std::string address;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string opt = argv[i];
-        if (opt == "--user")
-            user = argv[i + 1];
-        else if (opt == "--address")
-            address = argv[i + 1];
-    }
-    const passwd* pw = user.empty() ? nullptr : ::getpwnam(user.c_str());
-    if (!pw || ::initgroups(pw->pw_name, pw->pw_gid) != 0 || ::setresgid(pw->pw_gid, pw->pw_gid, pw->pw_gid) != 0
-        || ::setresuid(pw->pw_uid, pw->pw_uid, pw->pw_uid) != 0) {
-        std::cerr << "bus probe: cannot become " << user << "\n";
+    const ProbeAccount account(argc, argv);
+    if (!account.become()) {
+        std::cerr << "bus probe: cannot become " << account.user << "\n";
         return 2;
     }
-    // Taking other ids makes a process undumpable, and the leak checker of the sanitizer build
-    // could not look at its own threads any more.
-    ::prctl(PR_SET_DUMPABLE, 1);
     std::string error;
-    auto client = MonitorBusClient::connect(address, error);
+    auto client = MonitorBusClient::connect(account.address, error);
     if (!client) {
         std::cerr << "bus probe: " << error << "\n";
         return 1;
@@ -155,7 +138,7 @@ int main(int argc, char** argv)
             for (int i = 0; i < n; ++i)
                 racers.emplace_back([&, i] {
                     std::string why;
-                    auto own = MonitorBusClient::connect(address, why);
+                    auto own = MonitorBusClient::connect(account.address, why);
                     BusError& mine = errors[static_cast<std::size_t>(i)];
                     if (!own)
                         mine = {"connect", why};

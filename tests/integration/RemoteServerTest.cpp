@@ -41,38 +41,24 @@ class RemoteServerTest : public test::SambaFixture {
 protected:
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and groups";
-        if (findProgram("smbd").find('/') == std::string::npos
-            || findProgram("smbclient").find('/') == std::string::npos
-            || findProgram("net").find('/') == std::string::npos)
-            GTEST_SKIP() << "needs Samba's smbd, smbclient and net (scripts/install-deps.sh installs them)";
+        if (const std::string why = test::sambaMissing({"smbd", "smbclient", "net"}); !why.empty())
+            GTEST_SKIP() << why;
         ProcessResult bindings = runProcess({"/usr/bin/python3", "-c", "import samba.dcerpc.srvsvc"});
         if (!bindings.succeeded())
             GTEST_SKIP() << "needs Samba's Python bindings in /usr/bin/python3 (apt install python3-samba): "
                          << bindings.err;
 
-        PrivateSambaServer::Options options;
-        options.shares = {"docs"};
-        server = std::make_unique<PrivateSambaServer>(options);
+        ASSERT_NO_FATAL_FAILURE(startServer());
         std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
         admin = server->addUser("admin", "pw-admin", error);
         ASSERT_FALSE(admin.empty()) << error;
         ASSERT_TRUE(server->makeAdministrator(admin, true, error)) << error;
-        alice = server->addUser("alice", "pw-alice", error);
-        ASSERT_FALSE(alice.empty()) << error;
-        bob = server->addUser("bob", "pw-bob", error);
-        ASSERT_FALSE(bob.empty()) << error;
 
         const auto docs = server->sharePath("docs");
         std::filesystem::create_directories(docs / "sub");
         std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
         for (const char* name : {"report.txt", "b.txt"})
             std::ofstream(docs / name) << "content\n";
-
-        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
-        ASSERT_TRUE(forwarder->start(error)) << error;
 
         SambaOptions o;
         o.configFile = server->configFile().string();
@@ -116,7 +102,7 @@ protected:
     NoFolders inspector;
     std::unique_ptr<SambaNetManagement> net;
     std::unique_ptr<SessionMonitor> monitor;
-    std::string admin, alice, bob;
+    std::string admin;
 };
 
 TEST_F(RemoteServerTest, NamedServerShowsWhatSambaReportsAndClosesFilesAndSessions)

@@ -4,6 +4,7 @@
 // Samba's own view of the sessions to check the monitor against.
 
 #include "TempDir.h"
+#include "platform/Process.h"
 #include "monitor/SessionTypes.h"
 #include "demo/PrivateSambaServer.h"
 #include "platform/samba/SambaNetManagement.h"
@@ -13,10 +14,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <pwd.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -39,8 +43,49 @@ inline std::vector<SessionEntry> sorted(std::vector<SessionEntry> v)
     return v;
 }
 
+// Polls `done` every 100 ms for up to `limit`; the limit only ends a test that would otherwise
+// hang, it is no speed goal.
+template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+// Why a test cannot run here: not root (the private server makes Linux accounts, and smbstatus
+// works only as root), or one of Samba's `programs` missing; empty when it can.
+inline std::string sambaMissing(std::initializer_list<const char*> programs = {"smbd", "smbclient"})
+{
+    if (::geteuid() != 0)
+        return "needs root: the private Samba server makes Linux accounts and smbstatus only works as root";
+    for (const char* program : programs)
+        if (findProgram(program).find('/') == std::string::npos)
+            return std::string("needs Samba's ") + program + " (scripts/install-deps.sh installs it)";
+    return {};
+}
+
 class SambaFixture : public ::testing::Test {
 protected:
+    // The server with its "docs" share and the accounts alice and bob (passwords "pw-alice" and
+    // "pw-bob"), and the forwarder to it from 127.0.0.2.
+    void startServer(samba::PrivateSambaServer::Options options = {})
+    {
+        options.shares = {"docs"};
+        server = std::make_unique<samba::PrivateSambaServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        alice = server->addUser("alice", "pw-alice", error);
+        ASSERT_FALSE(alice.empty()) << error;
+        bob = server->addUser("bob", "pw-bob", error);
+        ASSERT_FALSE(bob.empty()) << error;
+        forwarder = std::make_unique<samba::TcpForwarder>("127.0.0.2", server->port());
+        ASSERT_TRUE(forwarder->start(error)) << error;
+    }
+
     void TearDown() override
     {
         // Clients first: their sessions end before their server.
@@ -106,7 +151,14 @@ protected:
         return out;
     }
 
+    bool sambaHasSessionOf(const std::string& user)
+    {
+        const auto sessions = sambaSessions();
+        return std::any_of(sessions.begin(), sessions.end(), [&](const NetSessionInfo& s) { return s.user == user; });
+    }
+
     TempDir dataDir;
+    std::string alice, bob;
     std::unique_ptr<samba::PrivateSambaServer> server;
     std::unique_ptr<samba::TcpForwarder> forwarder;
     std::vector<std::unique_ptr<samba::SmbClientHolder>> clients;

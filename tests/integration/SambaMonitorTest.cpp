@@ -37,33 +37,18 @@ class SambaMonitorTest : public test::SambaFixture {
 protected:
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and smbstatus only "
-                            "works as root";
-        if (findProgram("smbd").find('/') == std::string::npos
-            || findProgram("smbclient").find('/') == std::string::npos)
-            GTEST_SKIP() << "needs Samba's smbd and smbclient (scripts/install-deps.sh installs them)";
-
+        if (const std::string why = test::sambaMissing(); !why.empty())
+            GTEST_SKIP() << why;
         PrivateSambaServer::Options options;
-        options.shares = {"docs"};
         // SMB1's unix extensions: the one way smbclient takes a byte-range lock.
         options.globalOptions = {"server min protocol = NT1", "unix extensions = yes"};
-        server = std::make_unique<PrivateSambaServer>(options);
-        std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
-        alice = server->addUser("alice", "pw-alice", error);
-        ASSERT_FALSE(alice.empty()) << error;
-        bob = server->addUser("bob", "pw-bob", error);
-        ASSERT_FALSE(bob.empty()) << error;
+        ASSERT_NO_FATAL_FAILURE(startServer(options));
 
         const auto docs = server->sharePath("docs");
         std::filesystem::create_directories(docs / "sub");
         for (const char* name : {"report.txt", "notes \xc3\xa9t\xc3\xa9.txt", "b.txt"})
             std::ofstream(docs / name) << "content\n";
         std::filesystem::permissions(docs / "sub", std::filesystem::perms(0777));
-
-        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
-        ASSERT_TRUE(forwarder->start(error)) << error;
 
         SambaOptions sambaOptions;
         sambaOptions.configFile = server->configFile().string();
@@ -77,7 +62,6 @@ protected:
     AllFolders inspector;
     std::unique_ptr<SambaNetManagement> net;
     std::unique_ptr<SessionMonitor> monitor;
-    std::string alice, bob;
 };
 
 TEST_F(SambaMonitorTest, PollShowsUsersComputersAndOpenFiles)

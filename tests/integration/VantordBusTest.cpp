@@ -26,21 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
-
-std::string readAll(const fs::path& file)
-{
-    return test::readWholeFile(file);
-}
+using test::waitUntil;
 
 // The members of org.vantor.Monitor1 in introspection data, one text each ("method Name(in s user, out
 // u id)"), sorted: what a caller relies on, without the comments, the layout or the members' order.
@@ -97,21 +83,10 @@ protected:
             GTEST_SKIP() << "needs root: accounts, the rules of polkit and smbstatus";
         if (!test::PrivateSystemBus::available())
             GTEST_SKIP() << "needs dbus-daemon and polkitd (scripts/install-deps.sh installs them)";
-        if (findProgram("smbd").find('/') == std::string::npos)
-            GTEST_SKIP() << "needs Samba's smbd and smbclient";
-
-        PrivateSambaServer::Options options;
-        options.shares = {"docs"};
-        server = std::make_unique<PrivateSambaServer>(options);
-        std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
-        alice = server->addUser("alice", "pw-alice", error);
-        ASSERT_FALSE(alice.empty()) << error;
-        bob = server->addUser("bob", "pw-bob", error);
-        ASSERT_FALSE(bob.empty()) << error;
+        if (const std::string why = test::sambaMissing({"smbd", "smbclient"}); !why.empty())
+            GTEST_SKIP() << why;
+        ASSERT_NO_FATAL_FAILURE(startServer());
         std::ofstream(server->sharePath("docs") / "a.txt") << "content\n";
-        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
-        ASSERT_TRUE(forwarder->start(error)) << error;
 
         data = dataDir.path() / "data";
         config = dataDir.path() / "vantor.conf";
@@ -125,6 +100,7 @@ protected:
                                                        + alice
                                                        + "\" ? polkit.Result.YES : polkit.Result.NO;\n"
                                                          "});\n");
+        std::string error;
         bus = std::make_unique<test::PrivateSystemBus>();
         ASSERT_TRUE(bus->start(dataDir.path(), VANTOR_SOURCE_DIR, error)) << error;
         address = bus->address();
@@ -212,17 +188,9 @@ protected:
         return r.out;
     }
 
-    bool sambaHasSessionOf(const std::string& user)
-    {
-        for (const auto& s : sambaSessions())
-            if (s.user == user)
-                return true;
-        return false;
-    }
+    std::string log() const { return test::readWholeFile(dataDir.path() / "vantord.log"); }
 
-    std::string log() const { return readAll(dataDir.path() / "vantord.log"); }
-
-    std::string alice, bob, address;
+    std::string address;
     fs::path data, config;
     std::unique_ptr<test::PlacedFile> rules;
     std::unique_ptr<test::PrivateSystemBus> bus;
@@ -276,16 +244,16 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
 
     // An option as the Options window's OK takes it: saved in the service's settings file ...
     EXPECT_EQ(ask(probe, "set-option beepOnNewUser 1"), "ok");
-    EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
+    EXPECT_NE(test::readWholeFile(config).find("beepOnNewUser = 1"), std::string::npos) << test::readWholeFile(config);
     // ... and a value it would refuse changes nothing.
     EXPECT_EQ(ask(probe, "set-option dailyReportTime 0830").rfind(std::string("error ") + bus::refusedError, 0), 0u);
     EXPECT_EQ(ask(probe, "set-option serverName elsewhere").rfind(std::string("error ") + bus::refusedError, 0), 0u);
-    EXPECT_EQ(readAll(config).find("0830"), std::string::npos);
+    EXPECT_EQ(test::readWholeFile(config).find("0830"), std::string::npos);
     // Nor does the bus let a caller name files that the service, as root, would write or read.
     for (const char* option : {"reportPath /etc/vantor-test.html", "smtpPasswordFile /etc/shadow"}) {
         EXPECT_EQ(ask(probe, std::string("set-option ") + option).rfind(std::string("error ") + bus::refusedError, 0),
                   0u);
-        EXPECT_EQ(readAll(config).find(std::string(option).substr(std::string(option).find(' ') + 1)),
+        EXPECT_EQ(test::readWholeFile(config).find(std::string(option).substr(std::string(option).find(' ') + 1)),
                   std::string::npos);
     }
     EXPECT_EQ(ask(probe, "set-option reportPath weekly.html"), "ok");
@@ -300,23 +268,24 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     EXPECT_EQ(ask(probe, "set-list black " + bob + " evil%0Aother").rfind(std::string("error ") + bus::refusedError, 0),
               0u);
     EXPECT_EQ(ask(probe, "set-list black " + bob + " 127.0.0.2"), "ok");
-    EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+    EXPECT_EQ(test::readWholeFile(data / "blist.dat"), bob + " 127.0.0.2\n");
 
     // The window's Options command edits a copy of the service's options and lists; what its OK
     // accepted is the service's then.
     ASSERT_EQ(ask(probe, "set-option beepOnNewUser 0"), "ok");
-    ASSERT_NE(readAll(config).find("beepOnNewUser = 0"), std::string::npos);
+    ASSERT_NE(test::readWholeFile(config).find("beepOnNewUser = 0"), std::string::npos);
     if (windows()) {
         EXPECT_EQ(windowAs(alice, {"--options"}).find("box "), std::string::npos);
-        EXPECT_NE(readAll(config).find("beepOnNewUser = 1"), std::string::npos) << readAll(config);
-        EXPECT_EQ(readAll(data / "wlist.dat"), "carol <Any>\n");
+        EXPECT_NE(test::readWholeFile(config).find("beepOnNewUser = 1"), std::string::npos)
+            << test::readWholeFile(config);
+        EXPECT_EQ(test::readWholeFile(data / "wlist.dat"), "carol <Any>\n");
     }
-    EXPECT_EQ(readAll(data / "blist.dat"), bob + " 127.0.0.2\n");
+    EXPECT_EQ(test::readWholeFile(data / "blist.dat"), bob + " 127.0.0.2\n");
 
     // An entry added by the service itself: clients adding at once all land, where a read of the
     // list and a write of it back would lose some.
     EXPECT_EQ(ask(probe, "add-race 6 white"), "ok") << log();
-    const std::string white = readAll(data / "wlist.dat");
+    const std::string white = test::readWholeFile(data / "wlist.dat");
     EXPECT_TRUE(!windows() || white.starts_with("carol <Any>\n")) << white;
     for (int i = 0; i < 6; ++i)
         EXPECT_NE(white.find("racer" + std::to_string(i) + " <Any>\n"), std::string::npos) << white;
@@ -325,7 +294,8 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
 
     // The history as the service recorded it, through the bus and in the history window, whose
     // report button hands the service's report over to the user.
-    ASSERT_TRUE(waitUntil([&] { return readAll(data / "users.log").find(bob) != std::string::npos; })) << log();
+    ASSERT_TRUE(waitUntil([&] { return test::readWholeFile(data / "users.log").find(bob) != std::string::npos; }))
+        << log();
     std::string history;
     ASSERT_TRUE(waitUntil([&] {
         history = ask(probe, "history");
@@ -335,7 +305,7 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     EXPECT_NE(history.find(",127.0.0.2,"), std::string::npos) << history;
     EXPECT_NE(history.find("a.txt"), std::string::npos) << history;
     const std::string report = ask(probe, "report");
-    const std::string page = readAll(data / "weekly.html");
+    const std::string page = test::readWholeFile(data / "weekly.html");
     EXPECT_EQ(report, "ok " + (data / "weekly.html").string() + " " + std::to_string(page.size()) + " "
                           + std::to_string(std::hash<std::string>{}(page)));
     EXPECT_TRUE(page.starts_with("<!DOCTYPE html>") && page.ends_with("</html>\n"));
@@ -354,7 +324,7 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     const std::string mail = ask(probe, "test-mail");
     EXPECT_TRUE(mail.starts_with("ok 0 ") && mail.size() > 5) << mail;
     // With a password in root's settings the relay is root's too: no caller redirects it.
-    std::string edited = readAll(config);
+    std::string edited = test::readWholeFile(config);
     const std::size_t passwordLine = edited.find("smtpPasswordFile = \n");
     ASSERT_NE(passwordLine, std::string::npos) << edited;
     edited.insert(passwordLine + 19, "/etc/vantor/smtp-password");
@@ -374,7 +344,7 @@ TEST_F(VantordBusTest, TheAllowedAccountSeesWhatSambaSeesHearsChangesClosesAndSe
     ASSERT_NE(beepLine, std::string::npos) << expected;
     expected.replace(beepLine, 17, beeps ? "beepOnNewUser = 0" : "beepOnNewUser = 1");
     EXPECT_EQ(ask(probe, beeps ? "set-option beepOnNewUser 0" : "set-option beepOnNewUser 1"), "ok");
-    EXPECT_EQ(readAll(config), expected);
+    EXPECT_EQ(test::readWholeFile(config), expected);
 
     // Every user's open files, as the "Open files" window lists them; its "Close resource" closes
     // one through the service, which needs an administrator of the Samba server to do it.
@@ -446,7 +416,7 @@ TEST_F(VantordBusTest, TheServiceIntrospectsAsItsCommittedInterfaceFileSays)
     ASSERT_TRUE(introspected) << error.text;
     const std::vector<std::string> running = contractOf(*introspected);
     const std::vector<std::string> committed =
-        contractOf(readAll(fs::path(VANTOR_SOURCE_DIR) / "packaging/dbus/org.vantor.Monitor1.xml"));
+        contractOf(test::readWholeFile(fs::path(VANTOR_SOURCE_DIR) / "packaging/dbus/org.vantor.Monitor1.xml"));
     ASSERT_GE(committed.size(), 25u);
     EXPECT_EQ(running, committed) << *introspected;
     EXPECT_NE(std::find(committed.begin(), committed.end(), "signal NewUser(out b beep, out b popup)"),

@@ -31,18 +31,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Polls `done` every 100 ms for up to `limit`; the limit only ends a test that would otherwise
-// hang, it is no speed goal.
-template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
+using test::waitUntil;
 
 std::string readAll(const std::filesystem::path& file)
 {
@@ -56,23 +45,10 @@ class VantordTest : public test::SambaFixture {
 protected:
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root: the private Samba server makes Linux accounts and smbstatus only "
-                            "works as root";
-        if (findProgram("smbd").find('/') == std::string::npos)
-            GTEST_SKIP() << "needs Samba's smbd and smbclient (scripts/install-deps.sh installs them)";
-        PrivateSambaServer::Options options;
-        options.shares = {"docs"};
-        server = std::make_unique<PrivateSambaServer>(options);
-        std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
-        alice = server->addUser("alice", "pw-alice", error);
-        ASSERT_FALSE(alice.empty()) << error;
-        bob = server->addUser("bob", "pw-bob", error);
-        ASSERT_FALSE(bob.empty()) << error;
+        if (const std::string why = test::sambaMissing({"smbd", "smbclient"}); !why.empty())
+            GTEST_SKIP() << why;
+        ASSERT_NO_FATAL_FAILURE(startServer());
         std::ofstream(server->sharePath("docs") / "a.txt") << "content\n";
-        forwarder = std::make_unique<TcpForwarder>("127.0.0.2", server->port());
-        ASSERT_TRUE(forwarder->start(error)) << error;
         data = dataDir.path() / "data";
         config = dataDir.path() / "vantor.conf";
     }
@@ -133,17 +109,8 @@ protected:
                           o);
     }
 
-    bool sambaHasSessionOf(const std::string& user)
-    {
-        for (const auto& s : sambaSessions())
-            if (s.user == user)
-                return true;
-        return false;
-    }
-
     std::string log() const { return readAll(dataDir.path() / "vantord.log"); }
 
-    std::string alice, bob;
     std::filesystem::path data, config;
     uint16_t commandPort = 0;
     // With metrics: the settings file is baseConfig and a metricsListen line on a free port.

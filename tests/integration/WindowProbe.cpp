@@ -12,6 +12,7 @@
 //   report BYTES HEAD        the report its button wrote where the user can open it
 
 #include "HistoryWords.h"
+#include "ProbeAccount.h"
 #include "app/BusMonitorFace.h"
 #include "app/DetailViews.h"
 #include "app/MonitorDialog.h"
@@ -23,11 +24,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTableView>
-
-#include <grp.h>
-#include <sys/prctl.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -54,8 +50,6 @@ template <class Pred> bool waitFor(Pred done, int ms)
 
 int main(int argc, char** argv)
 {
-    std::string user;
-    std::string address;
     bool options = false;
     bool files = false;
     bool history = false;
@@ -65,22 +59,11 @@ int main(int argc, char** argv)
         files = files || arg == "--files";
         history = history || arg == "--history";
     }
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string opt = argv[i];
-        if (opt == "--user")
-            user = argv[i + 1];
-        else if (opt == "--address")
-            address = argv[i + 1];
-    }
-    const passwd* pw = user.empty() ? nullptr : ::getpwnam(user.c_str());
-    if (!pw || ::initgroups(pw->pw_name, pw->pw_gid) != 0 || ::setresgid(pw->pw_gid, pw->pw_gid, pw->pw_gid) != 0
-        || ::setresuid(pw->pw_uid, pw->pw_uid, pw->pw_uid) != 0) {
-        std::cerr << "window probe: cannot become " << user << "\n";
+    const ProbeAccount account(argc, argv);
+    if (!account.become()) {
+        std::cerr << "window probe: cannot become " << account.user << "\n";
         return 2;
     }
-    // Taking other ids makes a process undumpable, and the leak checker of the sanitizer build
-    // could not look at its own threads any more.
-    ::prctl(PR_SET_DUMPABLE, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("HOME", "/tmp", 1);
     ::unsetenv("XDG_RUNTIME_DIR");
@@ -103,7 +86,7 @@ int main(int argc, char** argv)
 
     RecordingMessageBoxes boxes;
     std::string error;
-    auto face = BusMonitorFace::connect(address, boxes, error);
+    auto face = BusMonitorFace::connect(account.address, boxes, error);
     if (!face) {
         std::cerr << "window probe: " << error << "\n";
         return 1;

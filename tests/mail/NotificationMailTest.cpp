@@ -3,7 +3,7 @@
 #include "MonitorFixture.h"
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
-#include "TimeZone.h"
+#include "ScopedTimeZone.h"
 #include "mail/SendMail.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
 #include "TempDir.h"
-#include "TimeZone.h"
+#include "ScopedTimeZone.h"
 #include "mail/SendMail.h"
 #include "mail/SmtpTls.h"
 #include "mail/TestMail.h"
@@ -135,8 +135,9 @@ TEST_F(SmtpLogonTest, RefusalsKeepTheBoxTextAndTellWhy)
         EXPECT_EQ(box.caption, "Error");
         EXPECT_EQ(box.text, std::string("Can't connect to the SMTP server!\n") + c.reason);
         const std::string heard = c.security == SmtpSecurity::None ? std::string() : wire(server);
-        if (c.security == SmtpSecurity::None)
+        if (c.security == SmtpSecurity::None) {
             EXPECT_EQ(server.connectionCount(), 0u);
+        }
         if (c.wire) {
             EXPECT_EQ(heard, c.wire);
         }

@@ -1,5 +1,5 @@
 // The parts of the SMTP client that need no connection.
-#include "TimeZone.h"
+#include "ScopedTimeZone.h"
 #include "mail/MailMessage.h"
 #include "mail/SmtpProtocol.h"
 #include "mail/SmtpSession.h"

@@ -4,7 +4,7 @@
 #include "monitor/MailRelay.h"
 #include "mail/SmtpSession.h"
 #include "platform/Clock.h"
-#include "TimeZone.h"
+#include "ScopedTimeZone.h"
 
 #include <memory>
 #include <string>

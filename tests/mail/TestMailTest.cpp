@@ -2,7 +2,7 @@
 #include "FreePort.h"
 #include "ScriptedSmtpServer.h"
 #include "SmtpTestSupport.h"
-#include "TimeZone.h"
+#include "ScopedTimeZone.h"
 #include "mail/TestMail.h"
 
 #include <gtest/gtest.h>

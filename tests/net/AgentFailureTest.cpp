@@ -1,8 +1,6 @@
 // A fault inside the agent's work must not end the program: the thread it hit stops, the rest of
 // the program (and the process) goes on, and the fault is told once.
-#include "FreePort.h"
-#include "console/ConsoleAgent.h"
-#include "console/ConsoleClient.h"
+#include "AgentFixture.h"
 #include "platform/ThreadGuard.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +9,7 @@
 #include <stdexcept>
 
 using namespace vantor;
+using vantor::test::LoopbackAgent;
 
 namespace {
 
@@ -43,23 +42,11 @@ TEST(ThreadGuard, CatchesAndTellsEachFailureOnce)
 TEST(ThreadGuard, AnAgentThreadThatThrowsStopsAloneAndTheProgramGoesOn)
 {
     BrokenHost host;
-    ConsoleAgent::Config config;
-    config.bindAddress = "127.0.0.1";
-    config.commandPort = 0;
-    config.discoveryPort = 0;
-    config.waitSeconds = 1;
-    ConsoleAgent agent(host, config);
-    agent.start();
-    ASSERT_TRUE(agent.commandActive());
-
-    console::ConsoleClient::Config clientConfig;
-    clientConfig.commandPort = agent.commandPort();
-    clientConfig.timeoutSeconds = 2;
-    console::ConsoleClient client(clientConfig);
+    LoopbackAgent a(host, 2);
     testing::internal::CaptureStderr();
     // The identity needs the snapshot, which throws in the worker serving the command.
-    EXPECT_FALSE(client.identity("127.0.0.1"));
-    agent.stop();
+    EXPECT_FALSE(a.client->identity("127.0.0.1"));
+    a.agent.stop();
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("a console command failed: the table is gone"), std::string::npos) << log;
 }

@@ -4,12 +4,14 @@
 #include "FreePort.h"
 #include "TempDir.h"
 #include "console/ConsoleAgent.h"
+#include "console/ConsoleClient.h"
 #include "sockets/NetSocket.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,6 +190,33 @@ struct AgentFixture : ::testing::Test {
     std::unique_ptr<ConsoleAgent> agent;
     uint16_t discoveryPort = 0;
     uint16_t commandPort = 0;
+};
+
+// An agent serving `host` on a command port of its own choosing on 127.0.0.1 (no discovery), and a
+// console that talks to it.
+struct LoopbackAgent {
+    explicit LoopbackAgent(ConsoleAgentHost& host, uint32_t consoleTimeoutSeconds = 3)
+        : agent(host, config())
+    {
+        agent.start();
+        EXPECT_TRUE(agent.commandActive());
+        console::ConsoleClient::Config c;
+        c.commandPort = agent.commandPort();
+        c.timeoutSeconds = consoleTimeoutSeconds;
+        client.emplace(c);
+    }
+    static ConsoleAgent::Config config()
+    {
+        ConsoleAgent::Config c;
+        c.bindAddress = "127.0.0.1";
+        c.commandPort = 0;
+        c.discoveryPort = 0;
+        c.waitSeconds = 1;
+        return c;
+    }
+
+    ConsoleAgent agent;
+    std::optional<console::ConsoleClient> client;
 };
 
 inline std::string bytes(const char* data, std::size_t n)

@@ -421,7 +421,6 @@ TEST(ConsoleAgent, StopEndsBothThreadsAndFreesThePort)
 {
     FakeAgentHost host;
     ConsoleAgent::Config config;
-    EXPECT_EQ(config.waitSeconds, 3u);
     config.bindAddress = "127.0.0.1";
     config.commandPort = 0;
     config.discoveryPort = freeUdpPort();

@@ -1,9 +1,9 @@
 // The agent over the real monitor core: what a console reads and does goes through the published
 // snapshot and the thread-safe session actions.
+#include "AgentFixture.h"
 #include "FaultInjection.h"
 #include "FreePort.h"
 #include "MonitorFixture.h"
-#include "console/ConsoleClient.h"
 #include "console/SessionMonitorAgentHost.h"
 
 #include <gtest/gtest.h>
@@ -57,19 +57,9 @@ TEST(SessionMonitorAgentHost, ConsoleSeesTheTableAndActsOnTheMonitor)
     host.setLogDeleter([&] { ++deletions; });
     EXPECT_EQ(host.hostName(), localHostName());
 
-    ConsoleAgent::Config config;
-    config.bindAddress = "127.0.0.1";
-    config.commandPort = 0;
-    config.discoveryPort = 0;
-    config.waitSeconds = 1;
-    ConsoleAgent agent(host, config);
-    agent.start();
-    ASSERT_TRUE(agent.commandActive());
-
-    console::ConsoleClient::Config clientConfig;
-    clientConfig.commandPort = agent.commandPort();
-    clientConfig.timeoutSeconds = 3;
-    console::ConsoleClient client(clientConfig);
+    LoopbackAgent a(host);
+    ASSERT_TRUE(a.agent.commandActive());
+    auto& client = *a.client;
 
     const auto id = client.identity("127.0.0.1");
     ASSERT_TRUE(id) << id.error;
@@ -96,7 +86,7 @@ TEST(SessionMonitorAgentHost, ConsoleSeesTheTableAndActsOnTheMonitor)
     EXPECT_TRUE(client.closeAll("127.0.0.1"));
     EXPECT_EQ(h.net.deleteCalls().size(), 3u);
     gui.runAll();  // the open-files table is emptied on the GUI thread
-    agent.stop();
+    a.agent.stop();
 }
 
 TEST(SessionMonitorAgentHost, WithoutHistoryTheReportIsMissingAndBoxesAreShownOnTheGuiThread)
@@ -129,18 +119,9 @@ TEST(SessionMonitorAgentHost, AReportThatCannotBeWrittenIsNeitherEmptyNorSilent)
     host.useHistoryReport(h.dir.path(), h.clock);
     h.dir.write("users.log", "1110204309 alice pc1 10\n");
 
-    ConsoleAgent::Config config;
-    config.bindAddress = "127.0.0.1";
-    config.commandPort = 0;
-    config.discoveryPort = 0;
-    config.waitSeconds = 1;
-    ConsoleAgent agent(host, config);
-    agent.start();
-    ASSERT_TRUE(agent.commandActive());
-    console::ConsoleClient::Config clientConfig;
-    clientConfig.commandPort = agent.commandPort();
-    clientConfig.timeoutSeconds = 3;
-    console::ConsoleClient client(clientConfig);
+    LoopbackAgent a(host);
+    ASSERT_TRUE(a.agent.commandActive());
+    auto& client = *a.client;
 
     {
         // No report yet and none can be made: the console hears "no report", not an empty page.
@@ -164,7 +145,7 @@ TEST(SessionMonitorAgentHost, AReportThatCannotBeWrittenIsNeitherEmptyNorSilent)
             EXPECT_EQ(page.str(), first.str());
         }
     }
-    agent.stop();
+    a.agent.stop();
     gui.runAll();
     // The user learns why, once for the same reason however many consoles ask.
     ASSERT_EQ(h.boxes.shown.size(), 2u);

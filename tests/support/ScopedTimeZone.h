@@ -1,5 +1,6 @@
 #pragma once
-// Sets the process's time zone for one test and puts the old one back.
+// Sets the process's time zone for one test and puts the old one back. POSIX zone rules are used
+// rather than names, so the tests need no time-zone database.
 
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +19,7 @@ public:
     }
     ~ScopedTimeZone() { set(m_old ? m_old->c_str() : nullptr); }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
     // The standard-time name the C runtime took from the zone, which "%Z" prints. It is the TZ
     // text's name everywhere but under Wine, whose C runtime keeps only two characters of it.
@@ -29,7 +31,6 @@ public:
         return tzname[0];
 #endif
     }
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:
     static void set(const char* zone)
@@ -48,5 +49,8 @@ private:
 
     std::optional<std::string> m_old;
 };
+
+// Central Europe: the clocks go back from 03:00 to 02:00 on the last Sunday of October.
+inline constexpr const char* berlinRules = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 }  // namespace vantor::test
