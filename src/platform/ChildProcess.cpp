@@ -77,30 +77,7 @@ bool ChildProcess::writeInput(const std::string& data)
 {
     if (m_input < 0)
         return false;
-    // A child that has gone turns the write into SIGPIPE: keep it blocked on this thread and take
-    // it back if it came, so neither the program nor another thread sees it.
-    sigset_t pipeSet, old;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
-    bool ok = true;
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(m_input, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (!ok) {
-        timespec zero{0, 0};
-        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) { }
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return ok;
+    return writeAll(m_input, data);
 }
 
 void ChildProcess::closeInput()

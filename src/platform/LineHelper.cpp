@@ -94,30 +94,8 @@ LineHelper::Reply LineHelper::exchange(const std::string& request, std::chrono::
         return reply;
     const auto deadline = SteadyClock::now() + limit;
 
-    // A helper that has gone turns the write into SIGPIPE: keep it blocked on this thread and take
-    // it back if it came.
-    sigset_t pipeSet, old;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
-    const std::string line = request + "\n";
-    std::size_t done = 0;
-    bool writeFailed = false;
-    while (done < line.size()) {
-        ssize_t n = ::write(m_in, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            writeFailed = true;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (writeFailed) {
-        timespec zero{0, 0};
-        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) { }
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    // A helper that has gone: the write fails, and the helper is stopped.
+    const bool writeFailed = !writeAll(m_in, request + "\n");
     if (writeFailed) {
         stop(std::chrono::milliseconds(0));
         return reply;

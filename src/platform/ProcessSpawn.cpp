@@ -57,4 +57,30 @@ void closeFd(int& fd)
     fd = -1;
 }
 
+bool writeAll(int fd, const std::string& data)
+{
+    sigset_t pipeSet, old;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+    bool ok = true;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (!ok) {
+        timespec zero{0, 0};
+        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) { }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return ok;
+}
+
 }  // namespace vantor::process

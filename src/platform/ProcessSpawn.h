@@ -98,5 +98,9 @@ pid_t waitFor(pid_t pid, int& status, int flags);
 void killGroupAndReap(pid_t pid, int& status);
 // Closes `fd` when open and marks it closed.
 void closeFd(int& fd);
+// Writes all of `data` to a pipe whose reader may have gone. The SIGPIPE that would bring is kept
+// blocked on this thread and taken back, so neither the program nor another thread sees it.
+// False when not all of it was written.
+bool writeAll(int fd, const std::string& data);
 
 }  // namespace vantor::process
