@@ -463,19 +463,23 @@ TEST_F(SrvsvcBackend, AHelperThatDiedIsStartedAgain)
     EXPECT_EQ(runs("requests").size(), 2u);
 }
 
-// Samba 4.22 closes the file and then answers WERR_FILE_NOT_FOUND: the file gone is closed, the
+// Samba 4.22 closes the file and then answers WERR_FILE_NOT_FOUND, and the smbd that holds the
+// file may close it only after the answer: the file gone then, or a moment later, is closed; the
 // file still listed is not.
 TEST_F(SrvsvcBackend, AFileGoneAfterItsCloseIsClosedWhatTheServerAnswers)
 {
     const std::string notFound = R"({"ok":false,"error":{"kind":"werror","code":2,"name":"WERR_FILE_NOT_FOUND"}})";
-    auto helper = [&](const std::string& listed) {
-        return "while IFS= read -r line; do case \"$line\" in *close-file*) printf '%s\\n' '" + notFound
-               + "' ;; *) printf '%s\\n' '{\"ok\":true,\"files\":[" + listed + "]}' ;; esac; done";
+    const std::string file77 = R"({"id":77,"path":"C:\\x","user":"ann"})";
+    // The first `listedFor` listings after the close still show file 77.
+    auto helper = [&](int listedFor) {
+        return "n=0; while IFS= read -r line; do case \"$line\" in *close-file*) printf '%s\\n' '" + notFound
+               + "' ;; *) n=$((n+1)); if [ $n -le " + std::to_string(listedFor) + " ]; then printf '%s\\n' '"
+               + R"({"ok":true,"files":[)" + file77 + "]}'; else printf '%s\\n' '" + R"({"ok":true,"files":[]})"
+               + "'; fi ;; esac; done";
     };
-    auto gone = make(helper(R"({"id":9,"path":"C:\\x","user":"ann"})"));
-    EXPECT_TRUE(gone.closeFile(ServerName{"fs1"}, 77).ok());
-    auto kept = make(helper(R"({"id":77,"path":"C:\\x","user":"ann"})"));
-    EXPECT_EQ(kept.closeFile(ServerName{"fs1"}, 77).code, netcode::FileIdNotFound);
+    EXPECT_TRUE(make(helper(0)).closeFile(ServerName{"fs1"}, 77).ok());
+    EXPECT_TRUE(make(helper(2)).closeFile(ServerName{"fs1"}, 77).ok());
+    EXPECT_EQ(make(helper(1000)).closeFile(ServerName{"fs1"}, 77).code, netcode::FileIdNotFound);
 }
 
 TEST_F(SrvsvcBackend, FailuresBecomeTextsAPersonCanActOn)

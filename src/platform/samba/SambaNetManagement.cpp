@@ -484,12 +484,24 @@ NetStatus SambaNetManagement::closeFile(const ServerName& server, uint32_t fileI
 
 std::optional<bool> SambaNetManagement::stillOpen(const ServerName& server, uint32_t fileId)
 {
-    // Samba 4.22 closes the file and answers WERR_FILE_NOT_FOUND: what counts is whether it is
-    // still listed.
-    std::vector<NetFileInfo> files;
-    if (!enumAllFiles(server, files).ok())
-        return std::nullopt;
-    return std::any_of(files.begin(), files.end(), [&](const NetFileInfo& f) { return f.id == fileId; });
+    // The smbd that holds the file closes it when the message of the srvsvc call reaches it, which
+    // may be after the answer (and 4.22 answers WERR_FILE_NOT_FOUND even when it works): what
+    // counts is whether the file is still listed once that smbd has had a moment.
+    auto wait = std::chrono::milliseconds(50);
+    std::chrono::milliseconds waited{0};
+    for (;;) {
+        std::vector<NetFileInfo> files;
+        if (!enumAllFiles(server, files).ok())
+            return std::nullopt;
+        if (std::none_of(files.begin(), files.end(), [&](const NetFileInfo& f) { return f.id == fileId; }))
+            return false;
+        if (waited + wait > m_options.closeSettle)
+            return true;
+        std::this_thread::sleep_for(wait);
+        waited += wait;
+        wait *= 2;
+        invalidate();
+    }
 }
 
 std::unique_ptr<NetManagement> createPlatformNetManagement(const PlatformNetOptions& options)

@@ -46,6 +46,9 @@ struct SambaOptions {
     // One poll enumerates the sessions and, right after, the open files of the selected row and of
     // every newcomer: within this window they all read one smbstatus run. Zero: every call runs it.
     std::chrono::milliseconds reuseWindow{1'000};
+    // How long a file that the server answered "not found" for may stay listed after its close
+    // before the close counts as failed.
+    std::chrono::milliseconds closeSettle{1'600};
     // "Now" for the reuse window; empty: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> now;
     // Runs a tool; empty: runProcess. The bench replaces it to time everything but the tool.
@@ -89,8 +92,8 @@ private:
     Status runSmbStatus();
     // The listing without the JSON one of the open files, which smbstatus cannot always write.
     Status runSmbStatusWithoutJsonOpens(const ProcessResult& failed) const;
-    // Whether an open the enumeration listed (by its id) is still open: closes that the server
-    // answers with "not found" may have worked.
+    // Whether an open the enumeration listed (by its id) is still open within closeSettle: closes
+    // that the server answers with "not found" may have worked.
     std::optional<bool> stillOpen(const ServerName& server, uint32_t fileId);
     NetStatus checkServerRunning() const;
     NetStatus closeLocalSessions(const samba::SmbStatusIndex& index, const std::string& computer,
