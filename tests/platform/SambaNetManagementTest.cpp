@@ -470,12 +470,12 @@ TEST_F(SrvsvcBackend, AFileGoneAfterItsCloseIsClosedWhatTheServerAnswers)
 {
     const std::string notFound = R"({"ok":false,"error":{"kind":"werror","code":2,"name":"WERR_FILE_NOT_FOUND"}})";
     const std::string file77 = R"({"id":77,"path":"C:\\x","user":"ann"})";
-    // The first `listedFor` listings after the close still show file 77.
+    // The first `listedFor` listings after the close still show file 77, the later ones another file.
     auto helper = [&](int listedFor) {
         return "n=0; while IFS= read -r line; do case \"$line\" in *close-file*) printf '%s\\n' '" + notFound
                + "' ;; *) n=$((n+1)); if [ $n -le " + std::to_string(listedFor) + " ]; then printf '%s\\n' '"
-               + R"({"ok":true,"files":[)" + file77 + "]}'; else printf '%s\\n' '" + R"({"ok":true,"files":[]})"
-               + "'; fi ;; esac; done";
+               + R"({"ok":true,"files":[)" + file77 + "]}'; else printf '%s\\n' '"
+               + R"({"ok":true,"files":[{"id":9,"path":"C:\\y","user":"ann"}]})" + "'; fi ;; esac; done";
     };
     EXPECT_TRUE(make(helper(0)).closeFile(ServerName{"fs1"}, 77).ok());
     EXPECT_TRUE(make(helper(2)).closeFile(ServerName{"fs1"}, 77).ok());

@@ -500,7 +500,7 @@ std::optional<bool> SambaNetManagement::stillOpen(const ServerName& server, uint
         std::this_thread::sleep_for(wait);
         waited += wait;
         wait *= 2;
-        invalidate();
+        invalidate();  // this computer's listing is otherwise the kept smbstatus run
     }
 }
 
